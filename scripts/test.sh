@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test twice: a normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer
+# build. GUI tests run headless.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+
+export QT_QPA_PLATFORM=offscreen
+
+echo "== normal build"
+bash scripts/build.sh build
+(cd build && ctest --output-on-failure -j2)
+
+echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+bash scripts/build.sh build-asan -DORVANDEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure -j2)

@@ -1,0 +1,147 @@
+// The private application instance: routes each opened workbook to the backend that serves its format, and
+// ends every backend session it started when it quits or is released.
+#include "automation/Application.h"
+
+#include <filesystem>
+
+#include "errors/Dialogs.h"
+#include "errors/Messages.h"
+
+namespace orv::automation {
+
+namespace {
+std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+}  // namespace
+
+int WorkbookCollection::count() const {
+    m_application.ThrowIfQuit();
+    return static_cast<int>(m_application.m_open.size());
+}
+
+std::shared_ptr<Workbook> WorkbookCollection::operator()(int n) const {
+    m_application.ThrowIfQuit();
+    if (n < 1 || n > static_cast<int>(m_application.m_open.size())) {
+        throw AutomationError("There is no open workbook number " + std::to_string(n) + " (" +
+                              std::to_string(m_application.m_open.size()) + " open).");
+    }
+    return m_application.m_open[static_cast<std::size_t>(n - 1)];
+}
+
+std::shared_ptr<Workbook> WorkbookCollection::Open(const std::string& path) { return m_application.OpenWorkbook(path); }
+
+void WorkbookCollection::Close() {
+    m_application.ThrowIfQuit();
+    auto open = std::move(m_application.m_open);
+    m_application.m_open.clear();
+    for (auto& workbook : open) workbook->Close();
+}
+
+std::shared_ptr<Backend> BackendRegistry::BackendFor(FileFormat format) const {
+    for (const auto& backend : m_backends) {
+        if (backend->serves(format) && backend->isAvailable(nullptr)) return backend;
+    }
+    return nullptr;
+}
+
+bool BackendRegistry::AnyAvailable() const {
+    for (const auto& backend : m_backends) {
+        if (backend->isAvailable(nullptr)) return true;
+    }
+    return false;
+}
+
+Application::Application(std::shared_ptr<const BackendRegistry> registry)
+    : m_registry(std::move(registry)), m_workbooks(*this) {}
+
+Application::~Application() {
+    // Released without Quit (a failed open, an abandoned rename): end the instance without saving.
+    if (!m_quit) {
+        try {
+            Quit();
+        } catch (...) {
+        }
+    }
+}
+
+WorkbookCollection& Application::Workbooks() {
+    ThrowIfQuit();
+    return m_workbooks;
+}
+
+void Application::setDisplayAlerts(bool on) {
+    ThrowIfQuit();
+    m_displayAlerts = on;
+}
+
+bool Application::displayAlerts() const { return m_displayAlerts; }
+
+void Application::Quit() {
+    ThrowIfQuit();
+    m_quit = true;
+    m_open.clear();
+    std::string failures;
+    for (auto& [backend, session] : m_sessions) {
+        try {
+            session->Quit();
+        } catch (const std::exception& e) {
+            failures += e.what();
+        }
+    }
+    m_sessions.clear();
+    if (!failures.empty()) throw AutomationError(failures);
+}
+
+void Application::ThrowIfQuit() const {
+    if (m_quit) throw AutomationError("The spreadsheet application instance has already been told to quit.");
+}
+
+std::shared_ptr<Workbook> Application::OpenWorkbook(const std::string& path) {
+    ThrowIfQuit();
+    const FileFormat format = FormatOfPath(path);
+    auto backend = m_registry->BackendFor(format);
+    if (!backend) {
+        if (format == FileFormat::Unknown) {
+            throw AutomationError("\"" + FileNameOf(path) +
+                                  "\" cannot be opened: it is not a workbook file this program knows (expected .xlsx, "
+                                  ".xlsm, .xltx, .xltm, .xls or .ods).");
+        }
+        throw AutomationError("\"" + FileNameOf(path) + "\" cannot be opened: workbooks in the " +
+                              DescribeFormat(format) + " format are not supported yet on this computer.");
+    }
+    auto& session = m_sessions[backend.get()];
+    if (!session) session = backend->Start();
+    auto workbook = session->Open(path);
+    m_open.push_back(workbook);
+    return workbook;
+}
+
+std::shared_ptr<Application> CreateInstance(std::shared_ptr<const BackendRegistry> registry) {
+    if (!registry || !registry->AnyAvailable()) {
+        throw AutomationError(
+            "No spreadsheet backend can be started on this computer: neither the built-in workbook engine nor "
+            "LibreOffice is available.");
+    }
+    return std::make_shared<Application>(std::move(registry));
+}
+
+std::shared_ptr<Application> OpenWorkbookInstance(std::shared_ptr<const BackendRegistry> registry,
+                                                  const std::string& path) {
+    auto application = CreateInstance(std::move(registry));  // 1
+    application->Workbooks().Open(path);                     // 2: the returned workbook is not kept
+    return application;                                      // 3
+}
+
+bool CheckSpreadsheetAvailable(const BackendRegistry& registry, errors::Dialogs& dialogs) {
+    bool available = false;
+    try {
+        available = registry.AnyAvailable();
+    } catch (...) {
+        available = false;
+    }
+    if (available) return true;
+    dialogs.messageBox(errors::msg::kNoSpreadsheetInstance, errors::ApplicationTitle(), errors::Buttons::Ok,
+                       errors::Icon::None);
+    return false;
+}
+
+}  // namespace orv::automation

@@ -1,0 +1,35 @@
+// What a backend supplies to the automation boundary: the workbook formats it serves, whether it can run on
+// this machine, and private instances ("sessions") in which workbooks are opened.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "automation/FileFormat.h"
+#include "automation/ObjectModel.h"
+
+namespace orv::automation {
+
+// One private instance of a backend, started for one listing or one procedure run.
+class BackendSession {
+public:
+    virtual ~BackendSession() = default;
+    // Opens the workbook at `path` read-write; throws AutomationError with a clear description when it cannot.
+    virtual std::shared_ptr<Workbook> Open(const std::string& path) = 0;
+    // Ends the instance, discarding unsaved changes of workbooks still open. Never asks anything.
+    virtual void Quit() = 0;
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // A short name for messages, e.g. "the OOXML engine" or "LibreOffice".
+    virtual std::string name() const = 0;
+    virtual bool serves(FileFormat format) const = 0;
+    // Whether an instance can be started on this machine; when not, `why` says what is missing.
+    virtual bool isAvailable(std::string* why) const = 0;
+    // Starts a new private instance; throws AutomationError when none can be started.
+    virtual std::unique_ptr<BackendSession> Start() = 0;
+};
+
+}  // namespace orv::automation

@@ -1,0 +1,62 @@
+// The parts of the object model that every backend shares: the Sheets and Worksheets collections.
+#include "automation/ObjectModel.h"
+
+#include "engine/SheetNames.h"
+
+namespace orv::automation {
+
+const char* ToString(SheetKind kind) {
+    switch (kind) {
+        case SheetKind::Worksheet: return "worksheet";
+        case SheetKind::Chartsheet: return "chartsheet";
+        case SheetKind::Dialogsheet: return "dialogsheet";
+        case SheetKind::Macrosheet: return "macrosheet";
+    }
+    return "worksheet";
+}
+
+const char* ToString(SheetVisibility visibility) {
+    switch (visibility) {
+        case SheetVisibility::Visible: return "visible";
+        case SheetVisibility::Hidden: return "hidden";
+        case SheetVisibility::VeryHidden: return "veryHidden";
+    }
+    return "visible";
+}
+
+int SheetCollection::count() const {
+    const int all = m_workbook.sheetCount();
+    if (!m_worksheetsOnly) return all;
+    int worksheets = 0;
+    for (int i = 1; i <= all; ++i) {
+        if (m_workbook.sheetAt(i)->kind() == SheetKind::Worksheet) ++worksheets;
+    }
+    return worksheets;
+}
+
+std::shared_ptr<Sheet> SheetCollection::operator()(int position) const {
+    if (!m_worksheetsOnly) return m_workbook.sheetAt(position);
+    return m_workbook.sheetAt(m_workbook.SheetsIndexOfWorksheet(position));
+}
+
+std::shared_ptr<Sheet> SheetCollection::operator()(const std::string& name) const {
+    const int all = m_workbook.sheetCount();
+    for (int i = 1; i <= all; ++i) {
+        auto sheet = m_workbook.sheetAt(i);
+        if (m_worksheetsOnly && sheet->kind() != SheetKind::Worksheet) continue;
+        if (engine::SheetNamesEqual(sheet->name(), name)) return sheet;
+    }
+    throw AutomationError("The workbook has no sheet named \"" + name + "\".");
+}
+
+int Workbook::SheetsIndexOfWorksheet(int worksheetPosition) {
+    const int all = sheetCount();
+    int seen = 0;
+    for (int i = 1; i <= all; ++i) {
+        if (sheetAt(i)->kind() == SheetKind::Worksheet && ++seen == worksheetPosition) return i;
+    }
+    throw AutomationError("The workbook has no worksheet number " + std::to_string(worksheetPosition) + " (it has " +
+                          std::to_string(seen) + ").");
+}
+
+}  // namespace orv::automation

@@ -1,0 +1,105 @@
+// The spreadsheet object model the procedures use: sheets, workbooks and the private application instance.
+// Every member mirrors one operation of the object model the program was designed against; a failure is an
+// AutomationError whose text is the description the error report shows. Backends (our own OOXML engine,
+// LibreOffice) implement Sheet and Workbook; the procedures never know which backend serves them.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace orv::automation {
+
+// A failed object-model call. what() is a description a user can act on.
+class AutomationError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class SheetKind { Worksheet, Chartsheet, Dialogsheet, Macrosheet };
+enum class SheetVisibility { Visible, Hidden, VeryHidden };
+
+// "worksheet", "chartsheet", ... and "visible", "hidden", "veryHidden": the words the command-line tool prints.
+const char* ToString(SheetKind kind);
+const char* ToString(SheetVisibility visibility);
+
+class Sheet;
+
+// Named arguments of Copy and Move.
+struct After {
+    Sheet& sheet;
+};
+struct Before {
+    Sheet& sheet;
+};
+
+// One sheet of an open workbook. A handle stays bound to its sheet across renames and moves; once the sheet is
+// deleted or its workbook closed, every call fails with AutomationError.
+class Sheet {
+public:
+    virtual ~Sheet() = default;
+
+    // The name as shown on the sheet's tab.
+    virtual std::string name() const = 0;
+    // Renames the sheet; throws when the name is refused (invalid, or taken by another sheet ignoring case).
+    virtual void setName(const std::string& name) = 0;
+
+    virtual SheetKind kind() const = 0;
+    virtual SheetVisibility visibility() const = 0;
+
+    // Inserts a copy of this sheet directly after `after.sheet`, which may belong to another workbook open in
+    // the same application. Returns the copy; its name is this sheet's name unless the target workbook already
+    // has that name in another case, when it gets a free one ("Data (2)").
+    virtual std::shared_ptr<Sheet> Copy(After after) = 0;
+    // Moves this sheet to directly before / after another sheet of the same workbook.
+    virtual void Move(Before before) = 0;
+    virtual void Move(After after) = 0;
+    // Removes the sheet from its workbook without asking anything.
+    virtual void Delete() = 0;
+};
+
+class Workbook;
+
+// A view of a workbook's sheets: Sheets (every sheet) or Worksheets (worksheets only), in workbook order.
+class SheetCollection {
+public:
+    SheetCollection(Workbook& workbook, bool worksheetsOnly) : m_workbook(workbook), m_worksheetsOnly(worksheetsOnly) {}
+
+    int count() const;
+    // The sheet at a 1-based position of this collection; throws when there is none.
+    std::shared_ptr<Sheet> operator()(int position) const;
+    // The sheet of that name (compared ignoring case, as the spreadsheet application does); throws when none.
+    std::shared_ptr<Sheet> operator()(const std::string& name) const;
+
+private:
+    Workbook& m_workbook;
+    bool m_worksheetsOnly;
+};
+
+// One workbook open in an application instance.
+class Workbook {
+public:
+    virtual ~Workbook() = default;
+
+    // The full path the workbook was opened from.
+    virtual std::string fullName() const = 0;
+
+    SheetCollection Sheets() { return SheetCollection(*this, false); }
+    SheetCollection Worksheets() { return SheetCollection(*this, true); }
+
+    // The position in Sheets of the position-th worksheet, so that a list of worksheets addresses the sheet its
+    // entry stands for. Throws when there is no such worksheet.
+    int SheetsIndexOfWorksheet(int worksheetPosition);
+
+    // Writes the workbook back to its own file, in place and in its own format; the file is replaced whole or
+    // not at all.
+    virtual void Save() = 0;
+    // Closes the workbook, discarding unsaved changes.
+    virtual void Close() = 0;
+
+    // The full sheet collection, 1-based, in workbook order. sheetAt throws when position is out of range.
+    virtual int sheetCount() const = 0;
+    virtual std::shared_ptr<Sheet> sheetAt(int position) = 0;
+};
+
+}  // namespace orv::automation

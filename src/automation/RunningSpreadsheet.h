@@ -1,0 +1,51 @@
+// The warning before an operation when the user has a spreadsheet application open: IsSpreadsheetRunning and
+// ConfirmSpreadsheetClosed. The process table is read through an interface so tests can drive both answers.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orv::errors {
+class Dialogs;
+}
+
+namespace orv::automation {
+
+struct ProcessInfo {
+    int pid = 0;
+    unsigned uid = 0;
+    std::string comm;               // the short command name
+    std::string exe;                // the executable's path, when readable
+    std::vector<std::string> argv;  // the command line
+};
+
+class ProcessTable {
+public:
+    virtual ~ProcessTable() = default;
+    // Every process visible to this user; unreadable ones are left out.
+    virtual std::vector<ProcessInfo> List() const = 0;
+    // The user the program runs as.
+    virtual unsigned currentUser() const = 0;
+};
+
+// The process table of this machine, read from /proc.
+class ProcFsProcessTable : public ProcessTable {
+public:
+    std::vector<ProcessInfo> List() const override;
+    unsigned currentUser() const override;
+};
+
+// The folder under which our own private spreadsheet instances keep their profiles; a process whose profile lies
+// there is ours, never the user's.
+std::filesystem::path PrivateInstanceRoot();
+
+// True when a spreadsheet application the user has open is running: a LibreOffice (soffice.bin) or Gnumeric
+// process of this user that is not one of our private instances. Every failure counts as false.
+bool IsSpreadsheetRunning(const ProcessTable& processes);
+
+// True when the user chose not to go on: a spreadsheet application is running and the user answered anything but
+// Yes to the question. False when none runs, or when the user answered Yes.
+bool ConfirmSpreadsheetClosed(errors::Dialogs& dialogs, const ProcessTable& processes);
+
+}  // namespace orv::automation
