@@ -53,11 +53,8 @@ public:
     bool Next(Token& token);
 
 private:
-    bool LexOperand(Token& token);
     std::string_view m_text;
     std::size_t m_pos = 0;
-    TokenKind m_previous = TokenKind::Unknown;
-    bool m_hasPrevious = false;
 };
 
 // Every token of `formula` in order; their texts concatenated give back `formula` exactly.
