@@ -1,0 +1,140 @@
+// Commands of orvandel-sheets, each a short run of object-model calls on one private instance.
+#include "cli/SheetsTool.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "automation/ObjectModel.h"
+
+namespace orv::cli {
+
+using automation::AutomationError;
+
+namespace {
+
+constexpr const char* kUsageText =
+    "Usage:\n"
+    "  orvandel-sheets list FILE                        one line per sheet of the full collection:\n"
+    "                                                   position<TAB>kind<TAB>state<TAB>name\n"
+    "  orvandel-sheets rename FILE SHEET NEWNAME\n"
+    "  orvandel-sheets reorder FILE SHEET before|after OTHER\n"
+    "  orvandel-sheets delete FILE SHEET\n"
+    "\n"
+    "SHEET and OTHER are a sheet name, or #N for the N-th sheet of the full collection.\n"
+    "kind: worksheet, chartsheet, dialogsheet, macrosheet; state: visible, hidden, veryHidden.\n"
+    "Exit status: 0 done, 1 refused or failed (the reason is printed), 2 wrong arguments.\n";
+
+struct UsageError {
+    std::string message;
+};
+
+// The sheet SHEET names: "#N" for a position in the full collection, else a name (ignoring case).
+std::shared_ptr<automation::Sheet> FindSheet(automation::Workbook& workbook, const std::string& spec) {
+    if (spec.size() > 1 && spec[0] == '#' &&
+        std::all_of(spec.begin() + 1, spec.end(), [](unsigned char c) { return std::isdigit(c); })) {
+        if (spec.size() > 10) throw AutomationError("There is no sheet " + spec + ".");
+        return workbook.Sheets()(std::stoi(spec.substr(1)));
+    }
+    return workbook.Sheets()(spec);
+}
+
+void Expect(const std::vector<std::string>& args, std::size_t count) {
+    if (args.size() != count) {
+        throw UsageError{"'" + args[0] + "' takes " + std::to_string(count - 1) + " arguments, " +
+                         std::to_string(args.size() - 1) + " given."};
+    }
+}
+
+// One instance with FILE open; quits it whatever happens.
+template <typename F>
+void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& registry, const std::string& path, F&& f) {
+    auto application = automation::OpenWorkbookInstance(registry, path);
+    auto& workbooks = application->Workbooks();
+    auto workbook = workbooks(workbooks.count());
+    try {
+        f(*workbook);
+    } catch (...) {
+        application->Quit();
+        throw;
+    }
+    application->Quit();
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out,
+        const std::shared_ptr<const automation::BackendRegistry>& registry) {
+    const std::string& command = args[0];
+    if (command == "list") {
+        Expect(args, 2);
+        WithWorkbook(registry, args[1], [&](automation::Workbook& workbook) {
+            const int count = workbook.Sheets().count();
+            for (int i = 1; i <= count; ++i) {
+                auto sheet = workbook.Sheets()(i);
+                out << i << '\t' << automation::ToString(sheet->kind()) << '\t'
+                    << automation::ToString(sheet->visibility()) << '\t' << sheet->name() << '\n';
+            }
+        });
+        return kDone;
+    }
+    if (command == "rename") {
+        Expect(args, 4);
+        WithWorkbook(registry, args[1], [&](automation::Workbook& workbook) {
+            FindSheet(workbook, args[2])->setName(args[3]);
+            workbook.Save();
+        });
+        return kDone;
+    }
+    if (command == "reorder") {
+        Expect(args, 5);
+        if (args[3] != "before" && args[3] != "after") {
+            throw UsageError{"'reorder' wants 'before' or 'after', not '" + args[3] + "'."};
+        }
+        WithWorkbook(registry, args[1], [&](automation::Workbook& workbook) {
+            auto sheet = FindSheet(workbook, args[2]);
+            auto other = FindSheet(workbook, args[4]);
+            if (args[3] == "before") {
+                sheet->Move(automation::Before{*other});
+            } else {
+                sheet->Move(automation::After{*other});
+            }
+            workbook.Save();
+        });
+        return kDone;
+    }
+    if (command == "delete") {
+        Expect(args, 3);
+        WithWorkbook(registry, args[1], [&](automation::Workbook& workbook) {
+            FindSheet(workbook, args[2])->Delete();
+            workbook.Save();
+        });
+        return kDone;
+    }
+    throw UsageError{"Unknown command '" + command + "'."};
+}
+
+}  // namespace
+
+const char* SheetsToolUsage() { return kUsageText; }
+
+int RunSheetsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                  std::shared_ptr<const automation::BackendRegistry> registry) {
+    if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+        std::find(args.begin(), args.end(), "-h") != args.end()) {
+        out << kUsageText;
+        return kDone;
+    }
+    if (args.empty()) {
+        err << "orvandel-sheets: no command given.\n" << kUsageText;
+        return kUsage;
+    }
+    try {
+        return Run(args, out, registry);
+    } catch (const UsageError& e) {
+        err << "orvandel-sheets: " << e.message << "\n" << kUsageText;
+        return kUsage;
+    } catch (const std::exception& e) {
+        err << "orvandel-sheets: " << e.what() << "\n";
+        return kFailed;
+    }
+}
+
+}  // namespace orv::cli

@@ -1,0 +1,75 @@
+// Reading and editing [Content_Types].xml in place.
+#include "engine/ContentTypes.h"
+
+#include "engine/Package.h"
+#include "engine/PartNames.h"
+#include "engine/Xml.h"
+
+namespace orv::engine {
+
+namespace {
+
+pugi::xml_node FindOverride(pugi::xml_node types, const std::string& part) {
+    const std::string key = PartKey(part);
+    for (auto o : Children(types, "Override")) {
+        if (PartKey(o.attribute("PartName").value()) == key) return o;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string ContentTypes::TypeOf(const std::string& part) {
+    auto types = Root(m_package.Xml(kContentTypesPart));
+    if (auto o = FindOverride(types, part)) return o.attribute("ContentType").value();
+    const std::string ext = Extension(part);
+    for (auto d : Children(types, "Default")) {
+        if (PartKey(d.attribute("Extension").value()) == ext) return d.attribute("ContentType").value();
+    }
+    return {};
+}
+
+bool ContentTypes::HasOverride(const std::string& part) {
+    return static_cast<bool>(FindOverride(Root(m_package.Xml(kContentTypesPart)), part));
+}
+
+void ContentTypes::SetOverride(const std::string& part, const std::string& type) {
+    auto types = Root(m_package.Xml(kContentTypesPart));
+    auto o = FindOverride(types, part);
+    if (!o) {
+        o = types.append_child(SameNamespaceName(types, "Override").c_str());
+        o.append_attribute("PartName") = ("/" + (part.front() == '/' ? part.substr(1) : part)).c_str();
+        o.append_attribute("ContentType");
+    }
+    o.attribute("ContentType") = type.c_str();
+    m_package.MarkChanged(kContentTypesPart);
+}
+
+void ContentTypes::RemoveOverride(const std::string& part) {
+    auto types = Root(m_package.Xml(kContentTypesPart));
+    if (auto o = FindOverride(types, part)) {
+        types.remove_child(o);
+        m_package.MarkChanged(kContentTypesPart);
+    }
+}
+
+bool ContentTypes::HasDefault(const std::string& extension) {
+    for (auto d : Children(Root(m_package.Xml(kContentTypesPart)), "Default")) {
+        if (PartKey(d.attribute("Extension").value()) == PartKey(extension)) return true;
+    }
+    return false;
+}
+
+void ContentTypes::AddDefault(const std::string& extension, const std::string& type) {
+    auto types = Root(m_package.Xml(kContentTypesPart));
+    auto first = Child(types, "Override");
+    auto d = first ? types.insert_child_before(SameNamespaceName(types, "Default").c_str(), first)
+                   : types.append_child(SameNamespaceName(types, "Default").c_str());
+    d.append_attribute("Extension") = extension.c_str();
+    d.append_attribute("ContentType") = type.c_str();
+    m_package.MarkChanged(kContentTypesPart);
+}
+
+bool ContentTypeIs(const std::string& type, const char* suffix) { return type.ends_with(suffix); }
+
+}  // namespace orv::engine

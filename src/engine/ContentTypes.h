@@ -1,0 +1,35 @@
+// The [Content_Types].xml part: the content type of every part, by override or by extension default.
+#pragma once
+
+#include <string>
+
+namespace orv::engine {
+
+class Package;
+
+inline constexpr const char* kContentTypesPart = "[Content_Types].xml";
+
+class ContentTypes {
+public:
+    explicit ContentTypes(Package& package) : m_package(package) {}
+
+    // The content type of a part: its override, else the default of its extension, else "".
+    std::string TypeOf(const std::string& part);
+    // True when the part has an override of its own.
+    bool HasOverride(const std::string& part);
+    // Gives the part an override of `type` (adds or changes it).
+    void SetOverride(const std::string& part, const std::string& type);
+    // Removes the part's override, if any.
+    void RemoveOverride(const std::string& part);
+    // True when a default exists for the extension.
+    bool HasDefault(const std::string& extension);
+    void AddDefault(const std::string& extension, const std::string& type);
+
+private:
+    Package& m_package;
+};
+
+// Content types the engine recognises, compared by suffix so that strict and transitional forms both match.
+bool ContentTypeIs(const std::string& type, const char* suffix);
+
+}  // namespace orv::engine

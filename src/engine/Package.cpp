@@ -1,0 +1,140 @@
+// The package: parts on demand, changes in memory, raw-copy save.
+#include "engine/Package.h"
+
+#include <filesystem>
+
+#include "engine/AtomicFile.h"
+#include "engine/EngineError.h"
+#include "engine/FileSniff.h"
+#include "engine/PartNames.h"
+#include "engine/Xml.h"
+
+namespace orv::engine {
+
+std::unique_ptr<Package> Package::Open(const std::string& path, InflateLimits limits) {
+    const std::string displayName = std::filesystem::path(path).filename().string();
+    CheckLooksLikePackage(path, displayName);
+    auto zip = std::make_unique<ZipReader>(path, displayName, limits);
+    return std::unique_ptr<Package>(new Package(path, std::move(zip)));
+}
+
+Package::Package(std::string path, std::unique_ptr<ZipReader> zip)
+    : m_path(std::move(path)), m_displayName(zip->displayName()), m_zip(std::move(zip)) {
+    for (const auto& entry : m_zip->entries()) {
+        auto part = std::make_unique<Part>();
+        part->name = entry.name;
+        part->entry = &entry;
+        m_byKey[PartKey(entry.name)] = part.get();
+        m_parts.push_back(std::move(part));
+    }
+}
+
+Package::Part* Package::Find(const std::string& part) {
+    auto it = m_byKey.find(PartKey(part));
+    return it == m_byKey.end() || it->second->removed ? nullptr : it->second;
+}
+
+const Package::Part* Package::Find(const std::string& part) const {
+    auto it = m_byKey.find(PartKey(part));
+    return it == m_byKey.end() || it->second->removed ? nullptr : it->second;
+}
+
+std::string Package::MissingPart(const std::string& part) const {
+    return "\"" + m_displayName + "\" is damaged: its part \"" + part +
+           "\" is missing. Open the file in the spreadsheet application to repair it.";
+}
+
+bool Package::Has(const std::string& part) const { return Find(part) != nullptr; }
+
+std::optional<std::string> Package::Spelling(const std::string& part) const {
+    const Part* p = Find(part);
+    if (!p) return std::nullopt;
+    return p->name;
+}
+
+std::string Package::Read(const std::string& part) const {
+    const Part* p = Find(part);
+    if (!p) throw EngineError(MissingPart(part));
+    if (p->docChanged) return SerializeXml(*p->doc);
+    if (p->bytes) return *p->bytes;
+    return m_zip->Read(*p->entry);
+}
+
+pugi::xml_document& Package::Xml(const std::string& part) {
+    Part* p = Find(part);
+    if (!p) throw EngineError(MissingPart(part));
+    if (!p->doc) {
+        auto doc = std::make_unique<pugi::xml_document>();
+        ParseXml(*doc, p->bytes ? *p->bytes : m_zip->Read(*p->entry), p->name, m_displayName);
+        p->doc = std::move(doc);
+    }
+    return *p->doc;
+}
+
+void Package::MarkChanged(const std::string& part) {
+    Part* p = Find(part);
+    if (!p || !p->doc) return;
+    p->docChanged = true;
+    m_changed = true;
+}
+
+void Package::Write(const std::string& part, std::string bytes) {
+    Part* p = Find(part);
+    if (!p) {
+        auto fresh = std::make_unique<Part>();
+        fresh->name = !part.empty() && part.front() == '/' ? part.substr(1) : part;
+        p = fresh.get();
+        m_byKey[PartKey(part)] = p;  // replaces a removed part of the same name
+        m_parts.push_back(std::move(fresh));
+    }
+    p->bytes = std::move(bytes);
+    p->doc.reset();
+    p->docChanged = false;
+    m_changed = true;
+}
+
+void Package::Remove(const std::string& part) {
+    Part* p = Find(part);
+    if (!p) return;
+    p->removed = true;
+    p->doc.reset();
+    p->bytes.reset();
+    m_changed = true;
+}
+
+std::vector<std::string> Package::PartNames() const {
+    std::vector<std::string> names;
+    for (const auto& p : m_parts) {
+        if (!p->removed && !p->name.empty() && p->name.back() != '/') names.push_back(p->name);
+    }
+    return names;
+}
+
+bool Package::changed() const { return m_changed; }
+
+bool Package::Untouched(const std::string& part) const {
+    const Part* p = Find(part);
+    return p && p->entry && !p->bytes && !p->docChanged;
+}
+
+void Package::Save(const std::string& path) {
+    std::vector<ZipOutEntry> entries;
+    for (const auto& p : m_parts) {
+        if (p->removed) continue;
+        ZipOutEntry out;
+        out.name = p->name;
+        if (p->docChanged) {
+            out.bytes = SerializeXml(*p->doc);
+        } else if (p->bytes) {
+            out.bytes = *p->bytes;
+        } else {
+            out.rawFrom = p->entry;
+        }
+        entries.push_back(std::move(out));
+    }
+    const std::string bytes = WriteZip(*m_zip, entries);
+    ReplaceFileAtomically(path, bytes, std::filesystem::path(path).filename().string());
+    m_changed = false;
+}
+
+}  // namespace orv::engine

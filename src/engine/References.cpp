@@ -1,0 +1,115 @@
+// Walks the formula-bearing parts of a package and rewrites formulas in place.
+#include "engine/References.h"
+
+#include <array>
+
+#include "engine/ContentTypes.h"
+#include "engine/Package.h"
+#include "engine/PartNames.h"
+#include "engine/SheetNames.h"
+#include "engine/Xml.h"
+
+namespace orv::engine {
+
+namespace {
+
+// Content types (by suffix) of the parts in which formulas naming sheets may appear.
+constexpr std::array kFormulaParts = {
+    "spreadsheetml.worksheet+xml",    "ms-excel.macrosheet+xml",     "ms-excel.intlmacrosheet+xml",
+    "spreadsheetml.dialogsheet+xml",  "drawingml.chart+xml",         "spreadsheetml.table+xml",
+    "pivotCacheDefinition+xml",       "drawing+xml",                 "ms-excel.controlproperties+xml",
+    "spreadsheetml.sheet.main+xml",   "sheet.macroEnabled.main+xml", "template.main+xml",
+    "template.macroEnabled.main+xml",
+};
+
+// Elements whose text is a formula, and attributes whose value is one.
+constexpr std::array kFormulaElements = {"f", "formula", "formula1", "formula2", "calculatedColumnFormula",
+                                         "totalsRowFormula", "definedName"};
+constexpr std::array kFormulaAttributes = {"location", "textlink", "fmlaLink", "fmlaRange", "fmlaTxbx", "fmlaGroup"};
+
+bool IsFormulaPart(const std::string& type) {
+    for (const char* suffix : kFormulaParts) {
+        if (ContentTypeIs(type, suffix)) return true;
+    }
+    return false;
+}
+
+// The longest run of the name that XML stores without escaping, folded; a part that lacks it cannot refer to the
+// sheet.
+std::string Fragment(const std::string& name) {
+    std::string best, run;
+    for (char c : name + "&") {
+        if (c == '&' || c == '<' || c == '>' || c == '\'' || c == '"') {
+            if (run.size() > best.size()) best = run;
+            run.clear();
+        } else {
+            run += c;
+        }
+    }
+    return FoldCase(best);
+}
+
+struct Walker : pugi::xml_tree_walker {
+    const ReferenceEdit* edit = nullptr;
+    bool changed = false;
+
+    bool for_each(pugi::xml_node& node) override {
+        if (node.type() != pugi::node_element) return true;
+        const std::string_view local = LocalName(node);
+        for (const char* e : kFormulaElements) {
+            if (local != e) continue;
+            const char* text = node.text().get();
+            if (*text == '\0') break;
+            const std::string now = edit->formula(text);
+            if (now != text) {
+                node.text() = now.c_str();
+                changed = true;
+            }
+            break;
+        }
+        for (auto a = node.first_attribute(); a; a = a.next_attribute()) {
+            const std::string_view name = LocalName(a);
+            if (name == "sheet" && local == "worksheetSource" && edit->sheetAttribute) {
+                if (auto now = edit->sheetAttribute(a.value())) {
+                    a = now->c_str();
+                    changed = true;
+                }
+                continue;
+            }
+            for (const char* f : kFormulaAttributes) {
+                if (name != f || *a.value() == '\0') continue;
+                // A hyperlink's location is a reference only on a <hyperlink>.
+                if (name == "location" && local != "hyperlink") continue;
+                const std::string now = edit->formula(a.value());
+                if (now != a.value()) {
+                    a = now.c_str();
+                    changed = true;
+                }
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+int RewriteReferences(Package& package, const std::string& workbookPart, const ReferenceEdit& edit) {
+    ContentTypes types(package);
+    const std::string fragment = Fragment(edit.sheetName);
+    int changed = 0;
+    for (const auto& part : package.PartNames()) {
+        if (PartKey(part) != PartKey(workbookPart) && !IsFormulaPart(types.TypeOf(part))) continue;
+        if (!fragment.empty() && FoldCase(package.Read(part)).find(fragment) == std::string::npos) continue;
+        auto& doc = package.Xml(part);
+        Walker walker;
+        walker.edit = &edit;
+        doc.traverse(walker);
+        if (walker.changed) {
+            package.MarkChanged(part);
+            ++changed;
+        }
+    }
+    return changed;
+}
+
+}  // namespace orv::engine

@@ -1,0 +1,82 @@
+// Relationship parts: reading, resolving, adding and removing relationships.
+#include "engine/Relationships.h"
+
+#include <set>
+
+#include "engine/Package.h"
+#include "engine/PartNames.h"
+#include "engine/Xml.h"
+
+namespace orv::engine {
+
+bool RelTypeIs(const std::string& type, const char* kind) {
+    const auto slash = type.rfind('/');
+    return type.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, kind) == 0;
+}
+
+Relationships::Relationships(Package& package, std::string sourcePart)
+    : m_package(package), m_source(std::move(sourcePart)), m_relsPart(RelsPartOf(m_source)) {}
+
+std::vector<Relationship> Relationships::All() {
+    std::vector<Relationship> out;
+    if (!m_package.Has(m_relsPart)) return out;
+    for (auto r : Children(Root(m_package.Xml(m_relsPart)), "Relationship")) {
+        Relationship rel;
+        rel.id = r.attribute("Id").value();
+        rel.type = r.attribute("Type").value();
+        rel.target = r.attribute("Target").value();
+        rel.external = std::string_view(r.attribute("TargetMode").value()) == "External";
+        if (!rel.external) rel.targetPart = ResolveTarget(m_source, rel.target);
+        out.push_back(std::move(rel));
+    }
+    return out;
+}
+
+std::optional<Relationship> Relationships::ById(const std::string& id) {
+    for (auto& rel : All()) {
+        if (rel.id == id) return rel;
+    }
+    return std::nullopt;
+}
+
+std::optional<Relationship> Relationships::FirstOfKind(const char* kind) {
+    for (auto& rel : All()) {
+        if (RelTypeIs(rel.type, kind)) return rel;
+    }
+    return std::nullopt;
+}
+
+void Relationships::Remove(const std::string& id) {
+    if (!m_package.Has(m_relsPart)) return;
+    auto root = Root(m_package.Xml(m_relsPart));
+    for (auto r : Children(root, "Relationship")) {
+        if (id == r.attribute("Id").value()) {
+            root.remove_child(r);
+            m_package.MarkChanged(m_relsPart);
+            break;
+        }
+    }
+    if (!Child(root, "Relationship")) m_package.Remove(m_relsPart);
+}
+
+std::string Relationships::Add(const std::string& type, const std::string& targetPart) {
+    if (!m_package.Has(m_relsPart)) {
+        m_package.Write(m_relsPart,
+                        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
+                        "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"></Relationships>");
+    }
+    auto root = Root(m_package.Xml(m_relsPart));
+    std::set<std::string> used;
+    for (auto r : Children(root, "Relationship")) used.insert(r.attribute("Id").value());
+    int n = 1;
+    while (used.count("rId" + std::to_string(n))) ++n;
+    const std::string id = "rId" + std::to_string(n);
+    auto r = root.append_child(SameNamespaceName(root, "Relationship").c_str());
+    r.append_attribute("Id") = id.c_str();
+    r.append_attribute("Type") = type.c_str();
+    r.append_attribute("Target") = RelativeTarget(m_source, targetPart).c_str();
+    m_package.MarkChanged(m_relsPart);
+    return id;
+}
+
+}  // namespace orv::engine

@@ -1,0 +1,177 @@
+// Opening a workbook package, listing its sheets, moving sheets and saving.
+#include "engine/Workbook.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "engine/AppProperties.h"
+#include "engine/ContentTypes.h"
+#include "engine/EngineError.h"
+#include "engine/Relationships.h"
+#include "engine/WorkbookPart.h"
+#include "engine/Xml.h"
+
+namespace orv::engine {
+
+namespace {
+
+SheetKind KindOf(const std::string& relType) {
+    if (RelTypeIs(relType, "chartsheet")) return SheetKind::Chartsheet;
+    if (RelTypeIs(relType, "dialogsheet")) return SheetKind::Dialogsheet;
+    if (RelTypeIs(relType, "xlMacrosheet") || RelTypeIs(relType, "xlIntlMacrosheet")) return SheetKind::Macrosheet;
+    return SheetKind::Worksheet;
+}
+
+SheetState StateOf(std::string_view state) {
+    if (state == "hidden") return SheetState::Hidden;
+    if (state == "veryHidden") return SheetState::VeryHidden;
+    return SheetState::Visible;
+}
+
+}  // namespace
+
+const char* KindName(SheetKind kind) {
+    switch (kind) {
+        case SheetKind::Worksheet: return "worksheet";
+        case SheetKind::Chartsheet: return "chartsheet";
+        case SheetKind::Dialogsheet: return "dialogsheet";
+        case SheetKind::Macrosheet: return "macrosheet";
+    }
+    return "worksheet";
+}
+
+const char* StateName(SheetState state) {
+    switch (state) {
+        case SheetState::Visible: return "visible";
+        case SheetState::Hidden: return "hidden";
+        case SheetState::VeryHidden: return "veryHidden";
+    }
+    return "visible";
+}
+
+std::unique_ptr<WorkbookDocument> WorkbookDocument::Open(const std::string& path, InflateLimits limits) {
+    std::unique_ptr<WorkbookDocument> doc(new WorkbookDocument(Package::Open(path, limits)));
+    doc->Load();
+    return doc;
+}
+
+WorkbookDocument::WorkbookDocument(std::unique_ptr<Package> package) : m_package(std::move(package)) {}
+
+void WorkbookDocument::Load() {
+    Package& pkg = *m_package;
+    const std::string& file = pkg.displayName();
+    if (!pkg.Has("_rels/.rels") || !pkg.Has(kContentTypesPart)) {
+        throw EngineError("\"" + file +
+                          "\" is not a workbook: it is a zip archive without the parts every Office document has.");
+    }
+    auto main = Relationships(pkg, "").FirstOfKind("officeDocument");
+    if (!main || main->targetPart.empty()) {
+        throw EngineError("\"" + file + "\" is not a workbook: its package names no main document.");
+    }
+    if (!pkg.Has(main->targetPart)) {
+        throw EngineError("\"" + file + "\" is damaged: its workbook part \"" + main->targetPart +
+                          "\" is missing. Open the file in the spreadsheet application to repair it.");
+    }
+    m_workbookPart = *pkg.Spelling(main->targetPart);
+    const std::string type = ContentTypes(pkg).TypeOf(m_workbookPart);
+    if (ContentTypeIs(type, "sheet.binary.macroEnabled.main")) {
+        throw EngineError("\"" + file + "\" is a binary workbook (.xlsb), which this program cannot change. Save it "
+                                        "as .xlsx in the spreadsheet application.");
+    }
+    const bool spreadsheet = type.find("spreadsheetml") != std::string::npos || type.find("ms-excel") != std::string::npos;
+    if (!ContentTypeIs(type, ".main+xml") || !spreadsheet) {
+        throw EngineError("\"" + file + "\" is not a workbook: its main part is of type \"" + type + "\".");
+    }
+    const auto& workbook = pkg.Xml(m_workbookPart);
+    if (LocalName(Root(workbook)) != "workbook") {
+        throw EngineError("\"" + file + "\" is damaged: its workbook part holds no workbook.");
+    }
+    Relationships rels(pkg, m_workbookPart);
+    const auto all = rels.All();
+    for (auto sheet : SheetElements(workbook)) {
+        SheetInfo info;
+        info.name = sheet.attribute("name").value();
+        info.state = StateOf(sheet.attribute("state").value());
+        if (auto id = RelAttribute(sheet, "id"); id && *id.value()) {
+            info.relId = id.value();
+            auto rel = std::find_if(all.begin(), all.end(), [&](const Relationship& r) { return r.id == info.relId; });
+            if (rel == all.end()) {
+                throw EngineError("\"" + file + "\" is damaged: sheet \"" + info.name +
+                                  "\" names a relationship that does not exist. Open the file in the spreadsheet "
+                                  "application to repair it.");
+            }
+            info.kind = KindOf(rel->type);
+            info.part = rel->targetPart;
+            if (info.part.empty() || !pkg.Has(info.part)) {
+                throw EngineError("\"" + file + "\" is damaged: the part of sheet \"" + info.name + "\" (" +
+                                  rel->target + ") is missing. Open the file in the spreadsheet application to repair it.");
+            }
+            info.part = *pkg.Spelling(info.part);
+        }
+        m_sheets.push_back(std::move(info));
+    }
+    if (m_sheets.empty()) throw EngineError("\"" + file + "\" is damaged: its workbook has no sheets.");
+}
+
+void WorkbookDocument::CheckIndex(int index) const {
+    if (index < 0 || index >= static_cast<int>(m_sheets.size())) {
+        throw EngineError("\"" + displayName() + "\" has no sheet number " + std::to_string(index + 1) + " (it has " +
+                          std::to_string(m_sheets.size()) + ").");
+    }
+}
+
+void WorkbookDocument::CheckStructureUnlocked(const char* operation) {
+    if (StructureLocked(m_package->Xml(m_workbookPart))) {
+        throw EngineError(std::string("Cannot ") + operation + " a sheet of \"" + displayName() +
+                          "\": the workbook's structure is protected. Unprotect the workbook in the spreadsheet "
+                          "application, then try again.");
+    }
+}
+
+std::vector<std::string> WorkbookDocument::SheetNames() const {
+    std::vector<std::string> names;
+    for (const auto& s : m_sheets) names.push_back(s.name);
+    return names;
+}
+
+void WorkbookDocument::Move(int index, int newIndex) {
+    CheckIndex(index);
+    CheckIndex(newIndex);
+    if (index == newIndex) return;
+    CheckStructureUnlocked("move");
+    auto& workbook = m_package->Xml(m_workbookPart);
+    auto elements = SheetElements(workbook);
+    auto sheets = elements.front().parent();
+    const auto moving = elements[static_cast<std::size_t>(index)];
+    const auto anchor = elements[static_cast<std::size_t>(newIndex)];
+    if (newIndex > index) {
+        sheets.insert_move_after(moving, anchor);
+    } else {
+        sheets.insert_move_before(moving, anchor);
+    }
+    // order[new position] = old position
+    std::vector<int> order(m_sheets.size());
+    std::iota(order.begin(), order.end(), 0);
+    order.erase(order.begin() + index);
+    order.insert(order.begin() + newIndex, index);
+    std::vector<int> newOf(order.size());
+    for (std::size_t p = 0; p < order.size(); ++p) newOf[static_cast<std::size_t>(order[p])] = static_cast<int>(p);
+    auto map = [&](int old) { return old >= 0 && old < static_cast<int>(newOf.size()) ? newOf[static_cast<std::size_t>(old)] : old; };
+
+    auto info = m_sheets[static_cast<std::size_t>(index)];
+    m_sheets.erase(m_sheets.begin() + index);
+    m_sheets.insert(m_sheets.begin() + newIndex, std::move(info));
+    std::vector<bool> visible;
+    for (const auto& s : m_sheets) visible.push_back(s.state == SheetState::Visible);
+
+    RemapLocalSheetIds(workbook, map);
+    RemapBookViews(workbook, map, visible);
+    m_package->MarkChanged(m_workbookPart);
+    AppReorderSheets(*m_package, SheetNames());
+}
+
+void WorkbookDocument::Save() { SaveTo(path()); }
+
+void WorkbookDocument::SaveTo(const std::string& path) { m_package->Save(path); }
+
+}  // namespace orv::engine

@@ -1,0 +1,85 @@
+// Renaming and deleting sheets, with every reference to the sheet rewritten.
+#include <algorithm>
+#include <vector>
+
+#include "engine/AppProperties.h"
+#include "engine/ContentTypes.h"
+#include "engine/EngineError.h"
+#include "engine/PartGraph.h"
+#include "engine/References.h"
+#include "engine/Relationships.h"
+#include "engine/SheetNames.h"
+#include "engine/Workbook.h"
+#include "engine/WorkbookPart.h"
+#include "engine/Xml.h"
+#include "engine/formula/Formula.h"
+
+namespace orv::engine {
+
+void WorkbookDocument::Rename(int index, const std::string& newName) {
+    CheckIndex(index);
+    const std::string oldName = m_sheets[static_cast<std::size_t>(index)].name;
+    if (newName == oldName) return;
+    if (auto problem = SheetRenameProblem(newName, SheetNames(), index)) {
+        throw EngineError("Sheet \"" + oldName + "\" cannot be renamed to \"" + newName + "\": " + *problem);
+    }
+    CheckStructureUnlocked("rename");
+
+    ReferenceEdit edit;
+    edit.sheetName = oldName;
+    edit.formula = [&](std::string_view f) { return formula::RenameSheet(f, oldName, newName); };
+    edit.sheetAttribute = [&](std::string_view sheet) -> std::optional<std::string> {
+        if (SheetNamesEqual(sheet, oldName)) return newName;
+        return std::nullopt;
+    };
+    RewriteReferences(*m_package, m_workbookPart, edit);
+
+    auto& workbook = m_package->Xml(m_workbookPart);
+    SheetElements(workbook)[static_cast<std::size_t>(index)].attribute("name") = newName.c_str();
+    m_package->MarkChanged(m_workbookPart);
+    AppRenameSheet(*m_package, oldName, newName);
+    m_sheets[static_cast<std::size_t>(index)].name = newName;
+}
+
+void WorkbookDocument::Delete(int index) {
+    CheckIndex(index);
+    const SheetInfo gone = m_sheets[static_cast<std::size_t>(index)];
+    const bool otherVisible = std::any_of(m_sheets.begin(), m_sheets.end(), [&](const SheetInfo& s) {
+        return &s != &m_sheets[static_cast<std::size_t>(index)] && s.state == SheetState::Visible;
+    });
+    if (!otherVisible) {
+        throw EngineError("Sheet \"" + gone.name + "\" cannot be deleted: a workbook must keep at least one visible "
+                          "sheet. Insert or unhide another sheet first.");
+    }
+    CheckStructureUnlocked("delete");
+    const std::vector<std::string> orderBefore = SheetNames();
+    const auto reachableBefore = ReachableParts(*m_package);
+
+    // Detach the sheet, then drop the parts nobody refers to any more (its drawings, comments, tables...).
+    auto& workbook = m_package->Xml(m_workbookPart);
+    auto element = SheetElements(workbook)[static_cast<std::size_t>(index)];
+    element.parent().remove_child(element);
+    Relationships rels(*m_package, m_workbookPart);
+    if (!gone.relId.empty()) rels.Remove(gone.relId);
+    // Its cells leave the calculation chain stale; the application rebuilds a missing one.
+    if (auto chain = rels.FirstOfKind("calcChain")) {
+        rels.Remove(chain->id);
+        if (!chain->targetPart.empty()) RemovePartCompletely(*m_package, chain->targetPart);
+    }
+    RemoveOrphanedParts(*m_package, reachableBefore);
+
+    RemapLocalSheetIds(workbook, [&](int id) { return id == index ? -1 : id > index ? id - 1 : id; });
+    m_sheets.erase(m_sheets.begin() + index);
+    std::vector<bool> visible;
+    for (const auto& s : m_sheets) visible.push_back(s.state == SheetState::Visible);
+    RemapBookViews(workbook, [&](int old) { return old > index ? old - 1 : old; }, visible);
+    m_package->MarkChanged(m_workbookPart);
+
+    ReferenceEdit edit;
+    edit.sheetName = gone.name;
+    edit.formula = [&](std::string_view f) { return formula::DeleteSheet(f, gone.name, orderBefore); };
+    RewriteReferences(*m_package, m_workbookPart, edit);
+    AppDeleteSheet(*m_package, gone.name);
+}
+
+}  // namespace orv::engine

@@ -1,0 +1,134 @@
+// XML helpers of the engine over pugixml.
+#include "engine/Xml.h"
+
+#include <sstream>
+
+#include "engine/EngineError.h"
+
+namespace orv::engine {
+
+namespace {
+
+bool ContainsDtd(const std::string& bytes) {
+    // A DTD can only appear before the root element; look at the prolog only.
+    const std::size_t limit = std::min<std::size_t>(bytes.size(), 4096);
+    const std::string_view head(bytes.data(), limit);
+    return head.find("<!DOCTYPE") != std::string_view::npos || head.find("<!ENTITY") != std::string_view::npos ||
+           head.find("<!doctype") != std::string_view::npos;
+}
+
+std::string_view AfterColon(const char* name) {
+    std::string_view s(name);
+    const auto colon = s.find(':');
+    return colon == std::string_view::npos ? s : s.substr(colon + 1);
+}
+
+bool IsRelationshipsNamespace(std::string_view uri) {
+    return uri.ends_with("/officeDocument/2006/relationships") || uri.ends_with("/officeDocument/relationships");
+}
+
+// The namespace URI bound to `prefix` at `node`, searching outwards.
+std::string_view NamespaceOf(pugi::xml_node node, std::string_view prefix) {
+    const std::string attr = prefix.empty() ? "xmlns" : "xmlns:" + std::string(prefix);
+    for (; node; node = node.parent()) {
+        if (auto a = node.attribute(attr.c_str())) return a.value();
+    }
+    return {};
+}
+
+void CollectRelAttributes(const pugi::xml_node& node, std::vector<pugi::xml_attribute>& out) {
+    for (auto a = node.first_attribute(); a; a = a.next_attribute()) {
+        std::string_view name(a.name());
+        const auto colon = name.find(':');
+        if (colon == std::string_view::npos || name.starts_with("xmlns")) continue;
+        if (IsRelationshipsNamespace(NamespaceOf(node, name.substr(0, colon)))) out.push_back(a);
+    }
+    for (auto c = node.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_element) CollectRelAttributes(c, out);
+    }
+}
+
+}  // namespace
+
+void ParseXml(pugi::xml_document& doc, const std::string& bytes, const std::string& partName,
+              const std::string& fileName) {
+    if (ContainsDtd(bytes)) {
+        throw EngineError("The part \"" + partName + "\" of \"" + fileName +
+                          "\" declares a DTD or entities, which workbooks never do; the file is refused for safety.");
+    }
+    const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata |
+                             pugi::parse_comments | pugi::parse_pi;
+    const auto result = doc.load_buffer(bytes.data(), bytes.size(), options, pugi::encoding_auto);
+    if (!result) {
+        throw EngineError("The part \"" + partName + "\" of \"" + fileName + "\" is not well-formed XML (" +
+                          result.description() + " at byte " + std::to_string(result.offset) +
+                          "). Open the file in the spreadsheet application to repair it.");
+    }
+}
+
+std::string SerializeXml(const pugi::xml_document& doc) {
+    std::ostringstream out;
+    doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    return out.str();
+}
+
+std::string_view LocalName(const pugi::xml_node& node) { return AfterColon(node.name()); }
+std::string_view LocalName(const pugi::xml_attribute& attribute) { return AfterColon(attribute.name()); }
+
+pugi::xml_node Child(const pugi::xml_node& parent, std::string_view localName) {
+    for (auto c = parent.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_element && LocalName(c) == localName) return c;
+    }
+    return {};
+}
+
+std::vector<pugi::xml_node> Children(const pugi::xml_node& parent, std::string_view localName) {
+    std::vector<pugi::xml_node> out;
+    for (auto c = parent.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_element && LocalName(c) == localName) out.push_back(c);
+    }
+    return out;
+}
+
+std::vector<pugi::xml_node> Descendants(const pugi::xml_node& root, std::string_view localName) {
+    std::vector<pugi::xml_node> out;
+    struct Walker : pugi::xml_tree_walker {
+        std::string_view wanted;
+        std::vector<pugi::xml_node>* out;
+        bool for_each(pugi::xml_node& node) override {
+            if (node.type() == pugi::node_element && LocalName(node) == wanted) out->push_back(node);
+            return true;
+        }
+    } walker;
+    walker.wanted = localName;
+    walker.out = &out;
+    const_cast<pugi::xml_node&>(root).traverse(walker);
+    return out;
+}
+
+pugi::xml_node Root(const pugi::xml_document& doc) { return doc.document_element(); }
+
+pugi::xml_attribute RelAttribute(const pugi::xml_node& node, std::string_view localName) {
+    for (auto a = node.first_attribute(); a; a = a.next_attribute()) {
+        std::string_view name(a.name());
+        const auto colon = name.find(':');
+        if (colon == std::string_view::npos || name.substr(colon + 1) != localName || name.starts_with("xmlns")) continue;
+        if (IsRelationshipsNamespace(NamespaceOf(node, name.substr(0, colon)))) return a;
+    }
+    return {};
+}
+
+std::vector<pugi::xml_attribute> RelAttributes(const pugi::xml_node& root) {
+    std::vector<pugi::xml_attribute> out;
+    CollectRelAttributes(root, out);
+    return out;
+}
+
+std::string SameNamespaceName(const pugi::xml_node& sibling, std::string_view localName) {
+    std::string_view name(sibling.name());
+    const auto colon = name.find(':');
+    if (colon == std::string_view::npos) return std::string(localName);
+    return std::string(name.substr(0, colon + 1)) + std::string(localName);
+}
+
+}  // namespace orv::engine

@@ -1,0 +1,222 @@
+// The zip layer of the engine over libzip: a counting file source, bounded reads and raw-copy writing.
+#include "engine/Zip.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include "engine/EngineError.h"
+
+namespace orv::engine {
+
+namespace {
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+}  // namespace
+
+// A seekable libzip source over a file descriptor that counts every byte it hands out, so that tests can prove
+// how little of a workbook a listing reads.
+struct ZipReader::Counter {
+    int fd = -1;
+    std::uint64_t size = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t bytesRead = 0;
+    zip_error_t error{};
+
+    static zip_int64_t Callback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+        auto* self = static_cast<Counter*>(user);
+        switch (cmd) {
+            case ZIP_SOURCE_OPEN: self->offset = 0; return 0;
+            case ZIP_SOURCE_READ: {
+                const ssize_t n = pread(self->fd, data, len, static_cast<off_t>(self->offset));
+                if (n < 0) {
+                    zip_error_set(&self->error, ZIP_ER_READ, errno);
+                    return -1;
+                }
+                self->offset += static_cast<std::uint64_t>(n);
+                self->bytesRead += static_cast<std::uint64_t>(n);
+                return n;
+            }
+            case ZIP_SOURCE_CLOSE: return 0;
+            case ZIP_SOURCE_STAT: {
+                auto* st = static_cast<zip_stat_t*>(data);
+                zip_stat_init(st);
+                st->size = self->size;
+                st->valid |= ZIP_STAT_SIZE;
+                return sizeof(zip_stat_t);
+            }
+            case ZIP_SOURCE_ERROR: return zip_error_to_data(&self->error, data, len);
+            case ZIP_SOURCE_FREE: return 0;
+            case ZIP_SOURCE_SEEK: {
+                const zip_int64_t to = zip_source_seek_compute_offset(self->offset, self->size, data, len, &self->error);
+                if (to < 0) return -1;
+                self->offset = static_cast<std::uint64_t>(to);
+                return 0;
+            }
+            case ZIP_SOURCE_TELL: return static_cast<zip_int64_t>(self->offset);
+            case ZIP_SOURCE_SUPPORTS: return ZIP_SOURCE_SUPPORTS_SEEKABLE;
+            default: zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0); return -1;
+        }
+    }
+};
+
+ZipReader::ZipReader(const std::string& path, const std::string& displayName, InflateLimits limits)
+    : m_counter(std::make_unique<Counter>()), m_displayName(displayName), m_limits(limits) {
+    zip_error_init(&m_counter->error);
+    m_counter->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_counter->fd < 0) {
+        throw EngineError("\"" + displayName + "\" cannot be read (" + std::string(std::strerror(errno)) +
+                          "). Check that the file exists and that you may read it.");
+    }
+    const off_t end = lseek(m_counter->fd, 0, SEEK_END);
+    m_counter->size = end < 0 ? 0 : static_cast<std::uint64_t>(end);
+
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_function_create(&Counter::Callback, m_counter.get(), &error);
+    if (source) m_zip = zip_open_from_source(source, ZIP_RDONLY, &error);
+    if (!m_zip) {
+        if (source) zip_source_free(source);
+        const int code = zip_error_code_zip(&error);
+        zip_error_fini(&error);
+        ::close(m_counter->fd);
+        m_counter->fd = -1;
+        // A file that starts like a zip (the caller checked) but has no zip directory was cut short.
+        (void)code;
+        throw EngineError("\"" + displayName +
+                          "\" is damaged or incomplete (its zip directory cannot be read; the file may be truncated). "
+                          "Restore it from a backup or open it in the spreadsheet application to repair it.");
+    }
+    zip_error_fini(&error);
+
+    const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+    std::set<std::string> seen;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(i), 0, &st) != 0) continue;
+        ZipEntry entry;
+        entry.name = st.name ? st.name : "";
+        entry.size = st.size;
+        entry.compressedSize = st.comp_size;
+        entry.index = static_cast<std::uint64_t>(i);
+        entry.method = st.comp_method;
+        if (!seen.insert(Lower(entry.name)).second) {
+            throw EngineError("\"" + displayName + "\" is damaged: its zip package holds two entries named \"" +
+                              entry.name + "\". Open it in the spreadsheet application to repair it.");
+        }
+        m_entries.push_back(std::move(entry));
+    }
+}
+
+ZipReader::~ZipReader() {
+    if (m_zip) zip_discard(m_zip);
+    if (m_counter->fd >= 0) ::close(m_counter->fd);
+}
+
+const ZipEntry* ZipReader::Find(const std::string& name) const {
+    const std::string wanted = Lower(name);
+    for (const auto& entry : m_entries) {
+        if (Lower(entry.name) == wanted) return &entry;
+    }
+    return nullptr;
+}
+
+std::uint64_t ZipReader::bytesRead() const { return m_counter->bytesRead; }
+
+std::string ZipReader::Read(const ZipEntry& entry) const {
+    const std::string what = "The part \"" + entry.name + "\" of \"" + m_displayName + "\"";
+    if (entry.size > m_limits.maxEntryBytes) {
+        throw EngineError(what + " would inflate to " + std::to_string(entry.size >> 20) +
+                          " MB, more than this program reads from one part; the file is refused.");
+    }
+    if (entry.size > m_limits.smallEntryBytes && entry.compressedSize > 0 &&
+        entry.size / entry.compressedSize > m_limits.maxRatio) {
+        throw EngineError(what + " is compressed at an implausible ratio (a \"zip bomb\"); the file is refused.");
+    }
+    zip_file_t* file = zip_fopen_index(m_zip, entry.index, 0);
+    if (!file) {
+        throw EngineError(what + " cannot be read (" + std::string(zip_strerror(m_zip)) +
+                          "). The file may be damaged or encrypted.");
+    }
+    std::string bytes;
+    bytes.resize(static_cast<std::size_t>(entry.size));
+    std::uint64_t done = 0;
+    char extra;
+    for (;;) {
+        const zip_int64_t n = done < entry.size ? zip_fread(file, bytes.data() + done, entry.size - done)
+                                                : zip_fread(file, &extra, 1);
+        if (n < 0) {
+            const std::string reason = zip_file_strerror(file);
+            zip_fclose(file);
+            throw EngineError(what + " is damaged (" + reason + "). Restore the file from a backup.");
+        }
+        if (n == 0) break;
+        if (done >= entry.size) {
+            zip_fclose(file);
+            throw EngineError(what + " holds more data than its zip directory declares; the file is refused.");
+        }
+        done += static_cast<std::uint64_t>(n);
+    }
+    zip_fclose(file);
+    if (done != entry.size) throw EngineError(what + " is truncated. Restore the file from a backup.");
+    return bytes;
+}
+
+std::string WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& entries) {
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
+    zip_t* out = buffer ? zip_open_from_source(buffer, ZIP_TRUNCATE, &error) : nullptr;
+    if (!out) {
+        if (buffer) zip_source_free(buffer);
+        zip_error_fini(&error);
+        throw EngineError("The new workbook package could not be built in memory.");
+    }
+    zip_error_fini(&error);
+    zip_source_keep(buffer);
+    auto fail = [&](const std::string& what) {
+        const std::string reason = zip_strerror(out);
+        zip_discard(out);
+        zip_source_free(buffer);
+        throw EngineError("The workbook could not be written (" + what + ": " + reason + "); nothing was saved.");
+    };
+    for (const auto& entry : entries) {
+        zip_source_t* data =
+            entry.rawFrom ? zip_source_zip(out, source.handle(), entry.rawFrom->index, ZIP_FL_COMPRESSED, 0, -1)
+                          : zip_source_buffer(out, entry.bytes.data(), entry.bytes.size(), 0);
+        if (!data) fail(entry.name);
+        const zip_int64_t index = zip_file_add(out, entry.name.c_str(), data, ZIP_FL_ENC_UTF_8);
+        if (index < 0) {
+            zip_source_free(data);
+            fail(entry.name);
+        }
+        const auto i = static_cast<zip_uint64_t>(index);
+        const zip_int32_t method = entry.rawFrom ? entry.rawFrom->method : ZIP_CM_DEFLATE;
+        if (zip_set_file_compression(out, i, method, 0) != 0) fail(entry.name);
+    }
+    if (zip_close(out) != 0) fail("closing");
+
+    std::string bytes;
+    zip_stat_t st;
+    if (zip_source_stat(buffer, &st) == 0 && zip_source_open(buffer) == 0) {
+        bytes.resize(static_cast<std::size_t>(st.size));
+        const zip_int64_t n = zip_source_read(buffer, bytes.data(), st.size);
+        zip_source_close(buffer);
+        if (n < 0 || static_cast<zip_uint64_t>(n) != st.size) bytes.clear();
+    }
+    zip_source_free(buffer);
+    if (bytes.empty()) throw EngineError("The new workbook package could not be read back from memory.");
+    return bytes;
+}
+
+}  // namespace orv::engine

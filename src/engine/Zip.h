@@ -1,0 +1,68 @@
+// Reading a zip archive lazily (directory first, entries on demand, with bounds against zip bombs) and writing a
+// new archive in which untouched entries are copied as their compressed bytes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct zip;
+
+namespace orv::engine {
+
+// Limits on what the engine inflates from one entry.
+struct InflateLimits {
+    std::uint64_t maxEntryBytes = 1ull << 30;  // 1 GiB
+    std::uint64_t maxRatio = 1000;             // inflated / compressed, checked above smallEntryBytes
+    std::uint64_t smallEntryBytes = 1u << 20;
+};
+
+struct ZipEntry {
+    std::string name;
+    std::uint64_t size = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t index = 0;
+    std::uint16_t method = 0;
+};
+
+// An open zip archive. Only the central directory is read when it opens.
+class ZipReader {
+public:
+    // Opens the archive at `path`; throws EngineError naming `displayName` when it is not a readable zip archive.
+    ZipReader(const std::string& path, const std::string& displayName, InflateLimits limits = {});
+    ~ZipReader();
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
+
+    const std::vector<ZipEntry>& entries() const { return m_entries; }
+    // The entry of that name (compared ignoring ASCII case, as package part names are), or nullptr.
+    const ZipEntry* Find(const std::string& name) const;
+    // The inflated bytes of an entry; throws EngineError when it is damaged or exceeds the limits.
+    std::string Read(const ZipEntry& entry) const;
+    // How many bytes of the file were read so far (the directory and every entry read).
+    std::uint64_t bytesRead() const;
+
+    struct zip* handle() const { return m_zip; }
+    const std::string& displayName() const { return m_displayName; }
+
+private:
+    struct Counter;
+    std::unique_ptr<Counter> m_counter;
+    struct zip* m_zip = nullptr;
+    std::string m_displayName;
+    InflateLimits m_limits;
+    std::vector<ZipEntry> m_entries;
+};
+
+// One entry of a zip archive being written: either raw-copied from a reader or new bytes to deflate.
+struct ZipOutEntry {
+    std::string name;
+    const ZipEntry* rawFrom = nullptr;  // copy these compressed bytes as they are
+    std::string bytes;                  // otherwise deflate these
+};
+
+// Builds the archive in memory in the given entry order and returns its bytes; throws EngineError on failure.
+std::string WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& entries);
+
+}  // namespace orv::engine
