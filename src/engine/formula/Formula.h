@@ -139,11 +139,14 @@ std::vector<SheetReference> CollectSheetReferences(std::string_view formula);
 std::string RenameTableInStructuredReferences(std::string_view formula, std::string_view oldTable,
                                               std::string_view newTable);
 
-// `formula` with every defined-name token `oldName` (ignoring case; bare or sheet-qualified, not external) renamed
-// to `newName`, its prefix kept. Returns the input when nothing matches.
+// `formula` with every defined-name token `oldName` (ignoring case; bare, sheet-qualified or [0]!, not external)
+// renamed to `newName`, its prefix kept; a call Name(...) of a LAMBDA kept in a name is renamed too. Returns the
+// input when nothing matches.
 std::string RenameDefinedName(std::string_view formula, std::string_view oldName, std::string_view newName);
 
-// The distinct defined names `formula` uses without a prefix (LET variables _xlpm.* excluded), in first-use order.
+// The distinct unprefixed names `formula` uses, in first-use order: defined names, and function names that a
+// LAMBDA kept in a defined name could supply (built-in function names are included too, so keep only those the
+// workbook defines). LET variables (_xlpm.*) and _xlfn./_xll./_xlws. functions are left out.
 std::vector<std::string_view> UsedDefinedNames(std::string_view formula);
 
 }  // namespace orv::formula

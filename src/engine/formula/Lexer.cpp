@@ -88,7 +88,9 @@ public:
         if (!IsWordStart(At(i)) || At(i) == '$') return kNone;
         const std::size_t w = Word(i);
         if (At(w) == '!') return w + 1;
-        if (At(w) == ':' && IsWordStart(At(w + 1)) && At(w + 1) != '$') {
+        // A1:Data!B2 is a range from a cell: a sheet called like a cell is always quoted, so it starts no 3D range.
+        if (At(w) == ':' && IsWordStart(At(w + 1)) && At(w + 1) != '$' &&
+            ClassifyRefPart(Slice(i, w)) != RefPart::Cell) {
             const std::size_t w2 = Word(w + 1);
             if (At(w2) == '!') return w2 + 1;
         }

@@ -30,10 +30,16 @@ std::string Splice(std::string_view formula, const std::vector<Span>& spans, std
     return out;
 }
 
+// Book [0] is this workbook: charts write a workbook-scoped name as [0]!Name.
 bool IsExternalPrefix(const Token& token) {
     if (token.prefixLength == 0) return false;
     const std::optional<SheetPrefix> p = ParseSheetPrefix(token.Prefix());
-    return !p || p->IsExternal() || p->refError;
+    return !p || (p->IsExternal() && p->book != "[0]") || p->refError;
+}
+
+bool IsBuiltInFunctionPrefix(std::string_view name) {
+    return AsciiEqualNoCase(name.substr(0, 6), "_xlfn.") || AsciiEqualNoCase(name.substr(0, 5), "_xll.") ||
+           AsciiEqualNoCase(name.substr(0, 6), "_xlws.");
 }
 
 }  // namespace
@@ -76,8 +82,9 @@ std::vector<std::string_view> UsedDefinedNames(std::string_view formula) {
     Lexer lexer(formula);
     Token token;
     while (lexer.Next(token)) {
-        if (token.kind != TokenKind::Name || token.prefixLength != 0) continue;
-        if (AsciiEqualNoCase(token.text.substr(0, 6), "_xlpm.")) continue;
+        if (token.kind != TokenKind::Name && token.kind != TokenKind::Function) continue;
+        if (token.prefixLength != 0) continue;
+        if (AsciiEqualNoCase(token.text.substr(0, 6), "_xlpm.") || IsBuiltInFunctionPrefix(token.text)) continue;
         const bool seen = std::any_of(names.begin(), names.end(),
                                       [&](std::string_view known) { return NamesEqual(known, token.text); });
         if (!seen) names.push_back(token.text);

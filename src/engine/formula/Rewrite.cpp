@@ -126,7 +126,10 @@ std::string DeleteSheet(std::string_view formula, std::string_view deletedName,
 std::string ExternalizeSheetReferences(std::string_view formula, std::string_view copiedSheet,
                                        std::string_view newName, int externalBookIndex) {
     if (!HasBang(formula)) return std::string(formula);
-    const std::string book = "[" + std::to_string(externalBookIndex) + "]";
+    // Built piecewise: GCC 12 at -O2 reports a false -Wrestrict on "[" + std::string.
+    std::string book(1, '[');
+    book += std::to_string(externalBookIndex);
+    book += ']';
     return RewriteSheetReferences(formula, [&](const SheetPrefix& p, const Token&) {
         if (!IsLocalSheetPrefix(p)) return PrefixEdit::Keep();
         SheetPrefix q = p;

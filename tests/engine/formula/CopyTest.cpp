@@ -55,11 +55,14 @@ TEST(RenameDefinedName, BareQualifiedAndLambdaCalls) {
               "AddVat(A1)+[1]!Rate+\"Rate\"+Rates+Tbl[Rate]");
     EXPECT_EQ(RenameDefinedName("[1]!Rate+\"Rate\"+Rates+Tbl[Rate]+_xlpm.Rate", "Rate", "R2"),
               "[1]!Rate+\"Rate\"+Rates+Tbl[Rate]+_xlpm.Rate");
+    // Charts write a workbook-scoped name as [0]!Name (book 0 is the workbook itself).
+    EXPECT_EQ(RenameDefinedName("([0]!Rate,[2]!Rate)", "Rate", "R2"), "([0]!R2,[2]!Rate)");
 }
 
 TEST(UsedDefinedNames, DistinctUnqualifiedNamesWithoutLetVariables) {
-    const auto names = UsedDefinedNames("Rate*rate+_xlfn.LET(_xlpm.x,Tax,_xlpm.x)+Data!Other+A1+TRUE+Tbl[C]");
-    const std::vector<std::string_view> expected = {"Rate", "Tax"};
+    const auto names =
+        UsedDefinedNames("Rate*rate+_xlfn.LET(_xlpm.x,Tax,_xlpm.x)+Data!Other+A1+TRUE+Tbl[C]+AddTax(1)+SUM(2)");
+    const std::vector<std::string_view> expected = {"Rate", "Tax", "AddTax", "SUM"};
     EXPECT_EQ(names, expected);
 }
 

@@ -70,6 +70,9 @@ TEST(Lexer, SheetPrefixesQuotedUnquotedAnd3D) {
     EXPECT_EQ(Describe("Лист1!A1*דף!B2+表1!C3"), "ref<Лист1!|A1> op<*> ref<דף!|B2> op<+> ref<表1!|C3>");
     EXPECT_EQ(Describe("Data!1:3&Data!C:D"), "ref<Data!|1:3> op<&> ref<Data!|C:D>");
     EXPECT_EQ(Describe("Data!Sales+Data!#REF!"), "name<Data!|Sales> op<+> ref<Data!|#REF!>");
+    EXPECT_EQ(Describe("'Wow!'!A1+'Say \"hi\"'!B1"), "ref<'Wow!'!|A1> op<+> ref<'Say \"hi\"'!|B1>");
+    // A cell before ':' is a range to a qualified cell, not the start of a 3D prefix.
+    EXPECT_EQ(Describe("A1:Data!B2"), "ref<A1> op<:> ref<Data!|B2>");
     // A sheet called like a cell or a function is still a prefix when '!' follows.
     EXPECT_EQ(Describe("SUM!A1+A1!B1+SUM(1)"), "ref<SUM!|A1> op<+> ref<A1!|B1> op<+> fn<SUM> (<(> num<1> )<)>");
 }

@@ -57,6 +57,8 @@ TEST(RenameSheet, NamesColumnsRowsChartUnionsAndHyperlinkLocations) {
               "('My Data'!$A$1,'My Data'!$A$3:$A$5)");
     EXPECT_EQ(RenameSheet("'Data'!A1", "Data", "Sheet 2"), "'Sheet 2'!A1");
     EXPECT_EQ(RenameSheet("Data!#REF!", "Data", "X"), "X!#REF!");
+    EXPECT_EQ(RenameSheet("Data!A1:Data!B2", "Data", "Wow!"), "'Wow!'!A1:'Wow!'!B2");
+    EXPECT_EQ(RenameSheet("'Wow!'!A1", "wow!", "Data"), "Data!A1");
 }
 
 TEST(RenameSheet, ReferencesSheetAgreesWithRename) {
