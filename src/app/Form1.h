@@ -1,0 +1,99 @@
+// The main window: two workbook panels, the sample and clear buttons, the start-up procedure, the hover
+// pointer and the button procedures.
+#pragma once
+
+#include <QCursor>
+#include <QWidget>
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "app/PictureButton.h"
+#include "app/WorkbookPanel.h"
+#include "operations/Panel.h"
+
+namespace orv::automation {
+class BackendRegistry;
+class ProcessTable;
+}  // namespace orv::automation
+
+namespace orv::app {
+
+// What the window needs from outside; tests replace each piece.
+struct Form1Services {
+    errors::Dialogs& dialogs;
+    std::shared_ptr<const automation::BackendRegistry> backends;
+    const automation::ProcessTable& processes;
+    std::filesystem::path programFolder;
+    std::function<double()> randomFraction;                // a value in [0, 1)
+    std::function<void(const std::string& url)> openUrl;  // opens a web page without waiting for it
+};
+
+class Form1 : public QWidget, public operations::WindowPointer {
+    Q_OBJECT
+public:
+    enum class Pointer { Default, Hand, Hourglass };
+
+    explicit Form1(Form1Services services, QWidget* parent = nullptr);
+
+    // The start-up procedure, run while the window is hidden. Returns false when the program must end before
+    // the window is shown (no spreadsheet backend can be started).
+    bool Form_Load();
+
+    WorkbookPanel* panel1() const { return m_panel1; }
+    WorkbookPanel* panel2() const { return m_panel2; }
+    // PushButton1 to PushButton16.
+    PictureButton* button(int number) const;
+
+    Pointer pointer() const { return m_pointer; }
+    void setHourglass() override { setPointer(Pointer::Hourglass); }
+    void setDefault() override { setPointer(Pointer::Default); }
+    const QCursor& handCursor() const { return m_handCursor; }
+    bool skinApplied() const { return m_skinApplied; }
+
+    operations::Environment environment();
+
+    // The sixteen button procedures.
+    void PushButton1_Click();
+    void PushButton2_Click();
+    void PushButton3_Click();
+    void PushButton4_Click();
+    void PushButton5_Click();
+    void PushButton6_Click();
+    void PushButton7_Click();
+    void PushButton8_Click();
+    void PushButton9_Click();
+    void PushButton10_Click();
+    void PushButton11_Click();
+    void PushButton12_Click();
+    void PushButton13_Click();
+    void PushButton14_Click();
+    void PushButton15_Click();
+    void PushButton16_Click();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void ApplySkin();
+    void OpenHomePageAtRandom();
+    void SetAppTitle();
+    void setPointer(Pointer pointer);
+    void Hover(Pointer pointer);
+    void buildButtonPictures();
+    void connectButtons();
+    void watchForHover(QWidget* widget, Pointer pointer);
+
+    Form1Services m_services;
+    WorkbookPanel* m_panel1;
+    WorkbookPanel* m_panel2;
+    std::array<PictureButton*, 17> m_buttons{};
+    Pointer m_pointer = Pointer::Default;
+    QCursor m_handCursor{Qt::ArrowCursor};
+    bool m_skinApplied = false;
+};
+
+}  // namespace orv::app

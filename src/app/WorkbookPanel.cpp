@@ -1,0 +1,100 @@
+// The workbook panel and the listing of a workbook's worksheets.
+#include "app/WorkbookPanel.h"
+
+#include <filesystem>
+
+#include "automation/Application.h"
+#include "errors/Dialogs.h"
+#include "errors/Messages.h"
+#include "operations/IsExistingFile.h"
+
+namespace orv::app {
+
+WorkbookPanel::WorkbookPanel(const PanelLayout& layout, errors::Dialogs& dialogs,
+                             std::shared_ptr<const automation::BackendRegistry> backends, QWidget* parent)
+    : QGroupBox(QString::fromUtf8(layout.frame.caption), parent),
+      m_number(layout.number),
+      m_dialogs(dialogs),
+      m_backends(std::move(backends)) {
+    setObjectName(layout.frame.name);
+    setGeometry(layout.frame.geometry);
+
+    m_label = new QLabel(QString::fromUtf8(layout.label.caption), this);
+    m_label->setObjectName(layout.label.name);
+    m_label->setGeometry(layout.label.geometry);
+
+    m_pathBox = new QLineEdit(this);
+    m_pathBox->setObjectName(layout.pathBox.name);
+    m_pathBox->setGeometry(layout.pathBox.geometry);
+    // Every change of the box's text lists the workbook, whoever made it.
+    connect(m_pathBox, &QLineEdit::textChanged, this, [this] { ListWorkbookSheets(); });
+
+    m_browse = makeButton(layout.browse);
+
+    m_list = new SheetListView(layout.number, this);
+    m_list->setObjectName(layout.list.name);
+    m_list->setGeometry(layout.list.geometry);
+
+    m_moveUp = makeButton(layout.moveUp);
+    m_moveDown = makeButton(layout.moveDown);
+    m_delete = makeButton(layout.deleteSheet);
+    m_copy = makeButton(layout.copy);
+    m_rename = makeButton(layout.rename);
+    m_move = makeButton(layout.move);
+}
+
+PictureButton* WorkbookPanel::makeButton(const ControlSpec& spec) {
+    auto* button = new PictureButton(QString::fromUtf8(spec.caption), this);
+    button->setObjectName(spec.name);
+    button->setGeometry(spec.geometry);
+    return button;
+}
+
+std::string WorkbookPanel::path() const { return m_pathBox->text().toStdString(); }
+
+void WorkbookPanel::setPath(const std::string& path) {
+    const QString text = QString::fromStdString(path);
+    if (m_pathBox->text() == text) {
+        // The box would not change, but the file may have: list it again all the same.
+        ListWorkbookSheets();
+        return;
+    }
+    m_pathBox->setText(text);
+}
+
+void WorkbookPanel::ListWorkbookSheets() {
+    // 1
+    if (!operations::IsExistingFile(path())) return;
+    // 2
+    m_list->clear();
+    try {
+        // 3
+        auto application = automation::OpenWorkbookInstance(m_backends, path());
+        // 4
+        auto& workbooks = application->Workbooks();
+        auto workbook = workbooks(workbooks.count());
+        // 5, 6
+        auto worksheets = workbook->Worksheets();
+        const int n = worksheets.count();
+        for (int i = 1; i <= n; ++i) m_list->insert(m_list->count() + 1, worksheets(i)->name());
+        // 7
+        application->Quit();
+    } catch (const std::exception& e) {
+        // 9: leaving the block released the instance, which ends it if it was not told to quit.
+        m_list->clear();
+        ReportListingFailure(e.what());
+        return;
+    }
+    // 8
+    if (m_list->count() >= 1) m_list->select(1);
+}
+
+void WorkbookPanel::ReportListingFailure(const std::string& description) {
+    const std::string file = std::filesystem::path(path()).filename().string();
+    m_dialogs.messageBox("The worksheets of Excel File #" + std::to_string(m_number) + " (\"" + file +
+                             "\") could not be listed.\r\n\r\n" + description +
+                             "\r\n\r\nChoose a workbook that opens in a spreadsheet application, then try again.",
+                         errors::ApplicationTitle(), errors::Buttons::Ok, errors::Icon::None);
+}
+
+}  // namespace orv::app

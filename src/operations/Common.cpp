@@ -1,0 +1,46 @@
+// The shared pieces of the sheet operations.
+#include "operations/Common.h"
+
+#include "errors/Dialogs.h"
+#include "errors/Messages.h"
+
+namespace orv::operations {
+
+void ShowMessage(const Environment& env, const std::string& text) {
+    env.dialogs.messageBox(text, errors::ApplicationTitle(), errors::Buttons::Ok, errors::Icon::None);
+}
+
+std::string TransferBadPathMessage(const Panel& panel) {
+    return panel.number() == 1 ? errors::msg::kFile1NotValid : errors::msg::kSelectFile2;
+}
+
+std::string BadPathMessage(const Panel& panel) {
+    return panel.number() == 1 ? errors::msg::kFile1NotValid : errors::msg::kFile2NotValid;
+}
+
+bool SheetListContains(const SheetList& list, const std::string& name) {
+    const int count = list.count();
+    bool found = false;
+    for (int i = 1; i <= count; ++i) {
+        if (list.text(i) == name) found = true;
+    }
+    return found;
+}
+
+std::shared_ptr<automation::Sheet> SheetOfEntry(automation::Workbook& workbook, int position) {
+    return workbook.Sheets()(workbook.SheetsIndexOfWorksheet(position));
+}
+
+automation::Workbook& Need(const std::shared_ptr<automation::Workbook>& workbook) {
+    if (!workbook) throw automation::AutomationError("The workbook was not opened, so this step cannot be done.");
+    return *workbook;
+}
+
+automation::Application& Need(const std::shared_ptr<automation::Application>& application) {
+    if (!application) {
+        throw automation::AutomationError("The spreadsheet application was not started, so this step cannot be done.");
+    }
+    return *application;
+}
+
+}  // namespace orv::operations

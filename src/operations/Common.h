@@ -1,0 +1,35 @@
+// Pieces every sheet operation uses: the plain message box, the bad-path messages, the name test of the lists
+// and the mapping of a list position to the sheet it stands for.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "automation/Application.h"
+#include "automation/ObjectModel.h"
+#include "operations/Panel.h"
+
+namespace orv::operations {
+
+// A plain message box: the text, an OK button, no icon, the application title.
+void ShowMessage(const Environment& env, const std::string& text);
+
+// The message for a path box that names no existing file, in copy and move: "Excel File #1 does not appear to be
+// valid" for panel 1, "Please select Excel File #2" for panel 2.
+std::string TransferBadPathMessage(const Panel& panel);
+// The message in delete and rename: "Excel File #N does not appear to be valid".
+std::string BadPathMessage(const Panel& panel);
+
+// True when some entry of `list` has exactly the text `name` (same characters, same case). Every entry is
+// compared; an empty list gives false.
+bool SheetListContains(const SheetList& list, const std::string& name);
+
+// The sheet that the list entry at `position` stands for: the lists show worksheets only, so the position counts
+// worksheets, not every sheet of the workbook.
+std::shared_ptr<automation::Sheet> SheetOfEntry(automation::Workbook& workbook, int position);
+
+// The workbook or application a step needs; throws when it was never obtained (an earlier step failed).
+automation::Workbook& Need(const std::shared_ptr<automation::Workbook>& workbook);
+automation::Application& Need(const std::shared_ptr<automation::Application>& application);
+
+}  // namespace orv::operations

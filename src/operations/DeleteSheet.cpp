@@ -1,0 +1,53 @@
+// The delete procedure, written as its numbered steps.
+#include "operations/DeleteSheet.h"
+
+#include "automation/RunningSpreadsheet.h"
+#include "errors/Guard.h"
+#include "errors/Messages.h"
+#include "operations/Common.h"
+#include "operations/IsExistingFile.h"
+
+namespace orv::operations {
+
+void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedureName) {
+    errors::GuardedProcedure p(env.dialogs, procedureName);
+    if (!p.Test(100, [&] { return IsExistingFile(panel.path()); }, true)) {
+        p.Step(132, [&] { ShowMessage(env, BadPathMessage(panel)); });
+        return;
+    }
+    bool stop = false;
+    p.Step(102, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes); });
+    if (stop) return;
+    if (!p.Test(104, [&] { return panel.list().count() > 1; }, true)) {
+        p.Step(130, [&] { ShowMessage(env, errors::msg::kCannotDeleteLast); });
+        return;
+    }
+    std::shared_ptr<automation::Application> application;
+    std::shared_ptr<automation::Workbook> workbook;
+    auto& list = panel.list();
+    p.Step(106, [&] { env.pointer.setHourglass(); });
+    p.Step(108, [&] { application = automation::OpenWorkbookInstance(env.backends, panel.path()); });
+    p.Step(110, [&] {
+        auto& workbooks = Need(application).Workbooks();
+        workbook = workbooks(workbooks.count());
+    });
+    p.Step(112, [&] { Need(application).setDisplayAlerts(false); });
+    const bool deleted = p.Step(114, [&] { SheetOfEntry(Need(workbook), list.selectedPosition())->Delete(); });
+    // A refused deletion leaves the sheet in the workbook, so its entry stays too.
+    if (deleted) {
+        std::int32_t remembered = 0;
+        p.Step(116, [&] { remembered = list.selectedPosition(); });
+        p.Step(118, [&] { list.remove(list.selectedPosition()); });
+        if (!p.Step(120, [&] {
+                if (remembered > list.count() || remembered == 0) remembered = 1;
+            })) {
+            remembered = 1;
+        }
+        p.Step(122, [&] { list.select(remembered); });
+    }
+    p.Step(124, [&] { Need(workbook).Save(); });
+    p.Step(126, [&] { Need(application).Quit(); });
+    p.Step(128, [&] { env.pointer.setDefault(); });
+}
+
+}  // namespace orv::operations

@@ -1,0 +1,140 @@
+// The move procedure, written as its numbered steps: the copy of the copy procedure, then the deletion of the
+// source sheet. A sheet is never lost: the source sheet goes only once its copy stands in the target, and the
+// source workbook without it is saved only after the target workbook with the copy has been saved.
+#include "operations/MoveSheet.h"
+
+#include "automation/RunningSpreadsheet.h"
+#include "errors/Guard.h"
+#include "errors/Messages.h"
+#include "operations/Common.h"
+#include "operations/IsExistingFile.h"
+#include "operations/NameChoice.h"
+
+namespace orv::operations {
+
+namespace {
+
+struct Run {
+    errors::GuardedProcedure& p;
+    Panel& source;
+    Panel& target;
+    const Environment& env;
+    std::shared_ptr<automation::Application> application;
+    std::shared_ptr<automation::Workbook> sourceBook;
+    std::shared_ptr<automation::Workbook> targetBook;
+    CopyResult copy;
+    bool targetSaved = false;
+    bool sourceSaved = false;  // the source file no longer holds the sheet
+};
+
+// Steps 136 to 140 (after a rename) or 144 to 148: alerts off, delete the source sheet, save. Saving writes the
+// target first; when the target cannot be saved the source keeps its sheet on disk.
+void DeleteAndSave(Run& r, const NameChoice& name, int alertsStep) {
+    r.p.Step(alertsStep, [&] { Need(r.application).setDisplayAlerts(false); });
+    if (!r.copy.sheet) return;  // no copy in the target: the source sheet stays
+    const bool deleted = r.p.Step(alertsStep + 2, [&] {
+        auto& book = Need(r.sourceBook);
+        auto sheet = name.renamed ? SheetOfEntry(book, r.source.list().selectedPosition())
+                                  : book.Sheets()(name.sheetName);
+        sheet->Delete();
+    });
+    if (!deleted) return;
+    r.sourceSaved = r.p.Step(alertsStep + 4, [&] {
+        try {
+            Need(r.targetBook).Save();
+        } catch (const std::exception& e) {
+            throw automation::AutomationError(std::string(e.what()) +
+                                              "\r\nThe sheet was therefore not removed from the source workbook's "
+                                              "file.");
+        }
+        r.targetSaved = true;
+        Need(r.sourceBook).Save();
+    });
+}
+
+// Saves the target unless it was saved before the source already, and shows the copy in the target list once
+// the target file holds it.
+void UpdateTarget(Run& r, int insertStep) {
+    if (!r.targetSaved) r.targetSaved = r.p.Step(insertStep + 2, [&] { Need(r.targetBook).Save(); });
+    if (r.copy.sheet && r.targetSaved) {
+        r.p.Step(insertStep, [&] { r.target.list().insert(r.target.list().selectedPosition() + 1, r.copy.name); });
+    }
+}
+
+// Removes the moved entry from the source list and selects the one that took its place.
+void UpdateSource(Run& r, int firstStep) {
+    if (!r.sourceSaved) return;  // the source file still holds the sheet: its entry stays
+    int position = 0;
+    r.p.Step(firstStep, [&] { position = r.source.list().selectedPosition(); });
+    r.p.Step(firstStep + 2, [&] { r.source.list().remove(r.source.list().selectedPosition()); });
+    if (!r.p.Step(firstStep + 4, [&] {
+            if (position > r.source.list().count() || position == 0) position = 1;
+        })) {
+        position = 1;
+    }
+    r.p.Step(firstStep + 6, [&] { r.source.list().select(position); });
+}
+
+void MoveSheet(Panel& panel1, Panel& panel2, Panel& source, Panel& target, const Environment& env,
+               const char* procedure, bool toPanel2) {
+    errors::GuardedProcedure p(env.dialogs, procedure);
+    // Both handlers test path box #1 first, whichever is the source.
+    const int panel1MessageStep = toPanel2 ? 186 : 184;
+    const int panel2MessageStep = toPanel2 ? 184 : 182;
+    if (!p.Test(100, [&] { return IsExistingFile(panel1.path()); }, true)) {
+        p.Step(panel1MessageStep, [&] { ShowMessage(env, errors::msg::kFile1NotValid); });
+        return;
+    }
+    if (!p.Test(102, [&] { return IsExistingFile(panel2.path()); }, true)) {
+        p.Step(panel2MessageStep, [&] { ShowMessage(env, errors::msg::kSelectFile2); });
+        return;
+    }
+    bool stop = false;
+    p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes); });
+    if (stop) return;
+    if (!p.Test(106, [&] { return source.list().count() > 1; }, true)) {
+        p.Step(toPanel2 ? 182 : 180, [&] { ShowMessage(env, errors::msg::kCannotMoveLast); });
+        return;
+    }
+    p.Step(108, [&] { env.pointer.setHourglass(); });
+
+    const NameChoice name = ChooseSheetName(p, source, target, env, 110);  // steps 110 to 118
+    if (!p.Test(120, [&] { return name.sheetName.empty(); }, false)) {
+        Run r{p, source, target, env, {}, {}, {}, {}};
+        p.Step(122, [&] { r.application = automation::OpenWorkbookInstance(env.backends, source.path()); });
+        p.Step(124, [&] {
+            auto& workbooks = Need(r.application).Workbooks();
+            r.sourceBook = workbooks(workbooks.count());
+        });
+        p.Step(126, [&] { r.targetBook = Need(r.application).Workbooks().Open(target.path()); });
+        // 128: the branch on the renamed flag, which cannot fail.
+        r.copy = CopyUnderName(p, name, source, target, r.sourceBook, r.targetBook, {130, 132, 134, 142});
+        DeleteAndSave(r, name, name.renamed ? 136 : 144);
+
+        if (toPanel2) {
+            UpdateTarget(r, 156);  // 156, 158
+            UpdateSource(r, 160);  // 160 to 166
+            p.Step(168, [&] { Need(r.application).Workbooks().Close(); });
+            p.Step(170, [&] { Need(r.application).setDisplayAlerts(false); });
+            p.Step(172, [&] { Need(r.application).Quit(); });
+        } else {
+            UpdateSource(r, 150);  // 150 to 156
+            UpdateTarget(r, 164);  // 164, 166
+            p.Step(168, [&] { Need(r.application).setDisplayAlerts(false); });
+            p.Step(170, [&] { Need(r.application).Quit(); });
+        }
+    }
+    p.Step(toPanel2 ? 180 : 178, [&] { env.pointer.setDefault(); });
+}
+
+}  // namespace
+
+void MoveToPanel2(Panel& panel1, Panel& panel2, const Environment& env) {
+    MoveSheet(panel1, panel2, panel1, panel2, env, "PushButton2_Click", true);
+}
+
+void MoveToPanel1(Panel& panel1, Panel& panel2, const Environment& env) {
+    MoveSheet(panel1, panel2, panel2, panel1, env, "PushButton4_Click", false);
+}
+
+}  // namespace orv::operations

@@ -1,0 +1,71 @@
+// Which processes count as a spreadsheet application the user has open, and the question asked then.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "ScriptedDialogs.h"
+#include "automation/RunningSpreadsheet.h"
+#include "errors/Messages.h"
+
+namespace orv::automation {
+namespace {
+
+class FakeProcesses : public ProcessTable {
+public:
+    std::vector<ProcessInfo> processes;
+    std::vector<ProcessInfo> List() const override { return processes; }
+    unsigned currentUser() const override { return 1000; }
+};
+
+ProcessInfo Office(unsigned uid, std::vector<std::string> argv) {
+    return ProcessInfo{42, uid, "soffice.bin", "/usr/lib/libreoffice/program/soffice.bin", std::move(argv)};
+}
+
+TEST(IsSpreadsheetRunning, TellsTheUsersOfficeFromOurs) {
+    FakeProcesses table;
+    EXPECT_FALSE(IsSpreadsheetRunning(table));
+
+    table.processes = {Office(1000, {"/usr/lib/libreoffice/program/soffice.bin", "--calc"})};
+    EXPECT_TRUE(IsSpreadsheetRunning(table));
+
+    const std::string ours = "-env:UserInstallation=file://" + (PrivateInstanceRoot() / "p1").string();
+    table.processes = {Office(1000, {"soffice.bin", ours, "--headless"})};
+    EXPECT_FALSE(IsSpreadsheetRunning(table));
+
+    table.processes = {Office(1000, {"soffice.bin", "-env:UserInstallation=file:///home/u/other-profile"})};
+    EXPECT_TRUE(IsSpreadsheetRunning(table));
+
+    table.processes = {Office(0, {"soffice.bin"})};  // another user's office is not this user's concern
+    EXPECT_FALSE(IsSpreadsheetRunning(table));
+
+    table.processes = {ProcessInfo{7, 1000, "gnumeric", "/usr/bin/gnumeric", {"gnumeric"}}};
+    EXPECT_TRUE(IsSpreadsheetRunning(table));
+}
+
+TEST(ConfirmSpreadsheetClosed, AsksOnlyWhenRunningAndStopsUnlessYes) {
+    FakeProcesses table;
+    testing::ScriptedDialogs dialogs;
+    EXPECT_FALSE(ConfirmSpreadsheetClosed(dialogs, table));
+    EXPECT_TRUE(dialogs.shown.empty());
+
+    table.processes = {Office(1000, {"soffice.bin"})};
+    dialogs.yesNoAnswers = {errors::Answer::No, errors::Answer::Yes};
+    EXPECT_TRUE(ConfirmSpreadsheetClosed(dialogs, table));
+    EXPECT_FALSE(ConfirmSpreadsheetClosed(dialogs, table));
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[0].text,
+              "Excel may be open. It is recommended that you close Excel first.\r"
+              "Use Ctrl+Alt+Del > Task Manager > EXCEL.EXE if necessary.\r\n\r\nWould you like to proceed anyway?");
+    EXPECT_EQ(dialogs.shown[0].buttons, errors::Buttons::YesNo);
+    EXPECT_EQ(dialogs.shown[0].icon, errors::Icon::None);
+    EXPECT_EQ(dialogs.shown[0].title, errors::ApplicationTitle());
+}
+
+TEST(ProcFsProcessTable, SeesThisProcess) {
+    ProcFsProcessTable table;
+    bool found = false;
+    for (const auto& p : table.List()) found = found || p.pid == static_cast<int>(::getpid());
+    EXPECT_TRUE(found);
+}
+
+}  // namespace
+}  // namespace orv::automation
