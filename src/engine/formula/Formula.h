@@ -67,6 +67,7 @@ struct SheetPrefix {
     std::string lastSheet;   // the other end of a 3D range (Sheet1:Sheet3!A1); empty otherwise
     bool refError = false;   // the prefix is #REF! (the sheet was deleted)
     bool quoted = false;     // written between apostrophes
+    bool quotedApart = false;  // a 3D range with each end quoted on its own (Jan:'Year End'!), as some writers do
 
     bool IsExternal() const { return !book.empty(); }
     bool Is3D() const { return !lastSheet.empty(); }
@@ -75,7 +76,8 @@ struct SheetPrefix {
 // The parts of a prefix such as "'My Sheet'!" or "[1]Data:Last!" (Token::Prefix()); nullopt when it is not one.
 std::optional<SheetPrefix> ParseSheetPrefix(std::string_view prefix);
 
-// The prefix text with its '!' for `prefix`, quoted the way the spreadsheet application quotes it.
+// The prefix text with its '!' for `prefix`, quoted the way the spreadsheet application quotes it: a 3D range is
+// quoted as a whole ('Jan:Year End'!) unless `quotedApart` asks to keep each end quoted on its own.
 std::string FormatSheetPrefix(const SheetPrefix& prefix);
 
 // True when `name` must be written between apostrophes before '!' (spaces, punctuation, a leading digit, a name

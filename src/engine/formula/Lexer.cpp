@@ -82,18 +82,29 @@ public:
         }
         return i;
     }
-    // The end of an unquoted sheet prefix ("Data!", "First:Last!") starting at `i`; kNone when there is none.
+    // The end of the last sheet of a 3D range starting at `i` (after the ':') when '!' follows it; else kNone.
+    std::size_t LastSheet(std::size_t i) const {
+        std::size_t end = kNone;
+        if (At(i) == '\'') end = Quoted(i);
+        else if (IsWordStart(At(i)) && At(i) != '$') end = Word(i);
+        return end != kNone && At(end) == '!' ? end + 1 : kNone;
+    }
+    // The end of an unquoted sheet prefix ("Data!", "First:Last!", "First:'Last'!") at `i`; kNone when none.
     std::size_t UnquotedPrefix(std::size_t i) const {
         if (At(i) == '!') return i + 1;  // a book-level name: [1]!Name
         if (!IsWordStart(At(i)) || At(i) == '$') return kNone;
         const std::size_t w = Word(i);
         if (At(w) == '!') return w + 1;
         // A1:Data!B2 is a range from a cell: a sheet called like a cell is always quoted, so it starts no 3D range.
-        if (At(w) == ':' && IsWordStart(At(w + 1)) && At(w + 1) != '$' &&
-            ClassifyRefPart(Slice(i, w)) != RefPart::Cell) {
-            const std::size_t w2 = Word(w + 1);
-            if (At(w2) == '!') return w2 + 1;
-        }
+        if (At(w) == ':' && ClassifyRefPart(Slice(i, w)) != RefPart::Cell) return LastSheet(w + 1);
+        return kNone;
+    }
+    // The end of a quoted sheet prefix ("'My Data'!", "'Jan':'Dec'!", "'Jan':Dec!") at `i`; kNone when none.
+    std::size_t QuotedPrefix(std::size_t i) const {
+        const std::size_t q = Quoted(i);
+        if (q == kNone) return kNone;
+        if (At(q) == '!') return q + 1;
+        if (At(q) == ':') return LastSheet(q + 1);
         return kNone;
     }
 
@@ -187,10 +198,10 @@ Lexed LexOne(const Scanner& s, std::size_t start) {
         }
         case '"': return {TokenKind::String, s.String(start)};
         case '\'': {
+            const std::size_t prefixEnd = s.QuotedPrefix(start);
+            if (prefixEnd != kNone) return AfterPrefix(s, start, prefixEnd);
             const std::size_t q = s.Quoted(start);
-            if (q == kNone) return {TokenKind::Unknown, s.Size()};
-            if (s.At(q) != '!') return {TokenKind::Unknown, q};
-            return AfterPrefix(s, start, q + 1);
+            return {TokenKind::Unknown, q == kNone ? s.Size() : q};
         }
         case '[': return LexBracket(s, start);
         case '#': {

@@ -113,48 +113,97 @@ std::string QuoteSheetName(std::string_view name) {
     return out;
 }
 
+namespace {
+
+// Reads one sheet part of a prefix at `pos`: quoted (apostrophes undoubled) or up to a ':' (a leading [book] is
+// read whole, as a path in it may hold ':'). Returns false when a quote is not closed.
+bool ReadPart(std::string_view raw, std::size_t& pos, std::string& out, bool& quoted) {
+    if (pos < raw.size() && raw[pos] == '\'') {
+        for (++pos; pos < raw.size(); ++pos) {
+            if (raw[pos] == '\'') {
+                if (pos + 1 < raw.size() && raw[pos + 1] == '\'') {
+                    ++pos;
+                } else {
+                    ++pos;
+                    quoted = true;
+                    return true;
+                }
+            }
+            out += raw[pos];
+        }
+        return false;
+    }
+    if (pos < raw.size() && raw[pos] == '[') {
+        const std::size_t close = raw.find(']', pos);
+        if (close == std::string_view::npos) return false;
+        out.append(raw.substr(pos, close + 1 - pos));
+        pos = close + 1;
+    }
+    while (pos < raw.size() && raw[pos] != ':') out += raw[pos++];
+    return true;
+}
+
+// Splits "[book]sheet" into its book and sheet; sheet names cannot hold '[' or ']', so the last ']' ends the book.
+void SplitBook(std::string& sheet, std::string& book) {
+    if (sheet.empty() || sheet.find('[') == std::string::npos) return;
+    const std::size_t close = sheet.rfind(']');
+    if (close == std::string::npos) return;
+    book = sheet.substr(0, close + 1);
+    sheet.erase(0, close + 1);
+}
+
+}  // namespace
+
 std::optional<SheetPrefix> ParseSheetPrefix(std::string_view prefix) {
     if (prefix.size() < 2 || prefix.back() != '!') return std::nullopt;
-    std::string_view raw = prefix.substr(0, prefix.size() - 1);
+    const std::string_view raw = prefix.substr(0, prefix.size() - 1);
     SheetPrefix result;
     if (AsciiEqualNoCase(raw, "#REF")) {
         result.refError = true;
         return result;
     }
-    std::string inner;
-    if (raw.front() == '\'') {
-        if (raw.size() < 2 || raw.back() != '\'') return std::nullopt;
-        result.quoted = true;
-        raw = raw.substr(1, raw.size() - 2);
-        inner.reserve(raw.size());
-        for (std::size_t i = 0; i < raw.size(); ++i) {
-            inner += raw[i];
-            if (raw[i] == '\'' && i + 1 < raw.size() && raw[i + 1] == '\'') ++i;
+    std::size_t pos = 0;
+    bool firstQuoted = false;
+    bool lastQuoted = false;
+    if (!ReadPart(raw, pos, result.firstSheet, firstQuoted)) return std::nullopt;
+    SplitBook(result.firstSheet, result.book);
+    if (pos < raw.size()) {
+        if (raw[pos] != ':' || ++pos == raw.size()) return std::nullopt;
+        if (!ReadPart(raw, pos, result.lastSheet, lastQuoted) || pos != raw.size()) return std::nullopt;
+        result.quotedApart = firstQuoted || lastQuoted;
+    } else if (firstQuoted) {
+        // Quoted as a whole: the first ':' (sheet names cannot hold one) splits a 3D range.
+        const std::size_t colon = result.firstSheet.find(':');
+        if (colon != std::string::npos) {
+            result.lastSheet = result.firstSheet.substr(colon + 1);
+            result.firstSheet.erase(colon);
+            if (result.lastSheet.empty()) return std::nullopt;
         }
-        raw = inner;
     }
-    // Sheet names cannot hold '[', ']' or ':', so the last ']' ends the book and the first ':' splits a 3D range.
-    const std::size_t close = raw.find('[') == std::string_view::npos ? std::string_view::npos : raw.rfind(']');
-    if (close != std::string_view::npos) {
-        result.book = std::string(raw.substr(0, close + 1));
-        raw = raw.substr(close + 1);
-    }
-    const std::size_t colon = raw.find(':');
-    result.firstSheet = std::string(raw.substr(0, colon));
-    if (colon != std::string_view::npos) {
-        result.lastSheet = std::string(raw.substr(colon + 1));
-        if (result.lastSheet.empty()) return std::nullopt;
-    }
-    if (result.firstSheet.empty() && (result.book.empty() || colon != std::string_view::npos)) return std::nullopt;
+    result.quoted = firstQuoted || lastQuoted;
+    if (result.firstSheet.empty() && (result.book.empty() || result.Is3D())) return std::nullopt;
+    if (result.firstSheet.find_first_of("[]:") != std::string::npos) return std::nullopt;
+    if (result.lastSheet.find_first_of("[]:") != std::string::npos) return std::nullopt;
     return result;
 }
 
 std::string FormatSheetPrefix(const SheetPrefix& prefix) {
     if (prefix.refError) return "#REF!";
-    const bool quote = (!prefix.firstSheet.empty() && SheetNameNeedsQuotes(prefix.firstSheet)) ||
-                       (prefix.Is3D() && SheetNameNeedsQuotes(prefix.lastSheet)) || BookNeedsQuotes(prefix.book);
     std::string out;
-    out.reserve(prefix.book.size() + prefix.firstSheet.size() + prefix.lastSheet.size() + 6);
+    out.reserve(prefix.book.size() + prefix.firstSheet.size() + prefix.lastSheet.size() + 8);
+    const bool firstNeedsQuotes =
+        (!prefix.firstSheet.empty() && SheetNameNeedsQuotes(prefix.firstSheet)) || BookNeedsQuotes(prefix.book);
+    if (prefix.quotedApart && prefix.Is3D()) {
+        if (firstNeedsQuotes) out += '\'';
+        firstNeedsQuotes ? AppendDoubled(out, prefix.book) : void(out += prefix.book);
+        firstNeedsQuotes ? AppendDoubled(out, prefix.firstSheet) : void(out += prefix.firstSheet);
+        if (firstNeedsQuotes) out += '\'';
+        out += ':';
+        out += QuoteSheetName(prefix.lastSheet);
+        out += '!';
+        return out;
+    }
+    const bool quote = firstNeedsQuotes || (prefix.Is3D() && SheetNameNeedsQuotes(prefix.lastSheet));
     if (quote) out += '\'';
     const auto append = [&](std::string_view part) { quote ? AppendDoubled(out, part) : void(out += part); };
     append(prefix.book);

@@ -67,6 +67,9 @@ TEST(Lexer, SheetPrefixesQuotedUnquotedAnd3D) {
     EXPECT_EQ(Describe("'Bob''s'!A1"), "ref<'Bob''s'!|A1>");
     EXPECT_EQ(Describe("SUM(Jan:Dec!B2,'Q 1:Q 4'!C3)"),
               "fn<SUM> (<(> ref<Jan:Dec!|B2> comma<,> ref<'Q 1:Q 4'!|C3> )<)>");
+    // Some writers quote each end of a 3D range on its own.
+    EXPECT_EQ(Describe("SUM(Jan:'Year End'!B2,'Q 1':'Q 4'!C3,'Q 1':Dec!D4)"),
+              "fn<SUM> (<(> ref<Jan:'Year End'!|B2> comma<,> ref<'Q 1':'Q 4'!|C3> comma<,> ref<'Q 1':Dec!|D4> )<)>");
     EXPECT_EQ(Describe("Лист1!A1*דף!B2+表1!C3"), "ref<Лист1!|A1> op<*> ref<דף!|B2> op<+> ref<表1!|C3>");
     EXPECT_EQ(Describe("Data!1:3&Data!C:D"), "ref<Data!|1:3> op<&> ref<Data!|C:D>");
     EXPECT_EQ(Describe("Data!Sales+Data!#REF!"), "name<Data!|Sales> op<+> ref<Data!|#REF!>");

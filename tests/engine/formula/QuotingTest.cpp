@@ -55,7 +55,21 @@ TEST(SheetPrefixParse, LocalExternalAnd3D) {
     ASSERT_TRUE(p);
     EXPECT_TRUE(p->refError);
 
-    for (const std::string_view bad : {"", "!", "Data", "'Data!", ":Data!", "Data:!", "'[1]A:'!"}) {
+    p = ParseSheetPrefix("Jan:'Year''s End'!");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->firstSheet, "Jan");
+    EXPECT_EQ(p->lastSheet, "Year's End");
+    EXPECT_TRUE(p->quotedApart);
+
+    p = ParseSheetPrefix("'[C:\\x]Jan:Dec'!");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->book, "[C:\\x]");
+    EXPECT_EQ(p->firstSheet, "Jan");
+    EXPECT_EQ(p->lastSheet, "Dec");
+    EXPECT_FALSE(p->quotedApart);
+
+    for (const std::string_view bad : {"", "!", "Data", "'Data!", ":Data!", "Data:!", "'[1]A:'!", "'a'b!",
+                                       "'a:b':c!", "a:b:c!", "'a':!"}) {
         EXPECT_FALSE(ParseSheetPrefix(bad)) << bad;
     }
 }
@@ -69,7 +83,8 @@ TEST(SheetPrefixFormat, QuotesTheWholePrefixWhenAnyPartNeedsIt) {
     EXPECT_EQ(FormatSheetPrefix({"[My Book.xlsx]", "Data", "", false, false}), "'[My Book.xlsx]Data'!");
     EXPECT_EQ(FormatSheetPrefix({"", "", "", true, false}), "#REF!");
     // Formatting what was parsed gives a prefix that parses back to the same parts.
-    for (const std::string_view text : {"'It''s:A1'!", "[1]Лист1!", "'[1]x y'!", "Jan:Dec!"}) {
+    for (const std::string_view text : {"'It''s:A1'!", "[1]Лист1!", "'[1]x y'!", "Jan:Dec!", "Jan:'Year End'!",
+                                        "'My Jan':Dec!", "'[1]A b':'C d'!"}) {
         const auto parsed = ParseSheetPrefix(text);
         ASSERT_TRUE(parsed) << text;
         EXPECT_EQ(FormatSheetPrefix(*parsed), text);

@@ -31,6 +31,9 @@ TEST(RenameSheet, ThreeDRangesRenameEitherEnd) {
     EXPECT_EQ(RenameSheet("SUM(Jan:Dec!B2)", "Jan", "January"), "SUM(January:Dec!B2)");
     EXPECT_EQ(RenameSheet("SUM(Jan:Dec!B2)", "dec", "Year End"), "SUM('Jan:Year End'!B2)");
     EXPECT_EQ(RenameSheet("SUM('Jan:Year End'!B2)", "Year End", "Dec"), "SUM(Jan:Dec!B2)");
+    // Ends quoted apart stay apart, each quoted only as it needs.
+    EXPECT_EQ(RenameSheet("SUM(Jan:'Year End'!B2)", "jan", "New Year"), "SUM('New Year':'Year End'!B2)");
+    EXPECT_EQ(RenameSheet("SUM('Jan':'Year End'!B2)", "Year End", "Dec"), "SUM(Jan:Dec!B2)");
 }
 
 TEST(RenameSheet, LeavesEverythingElseByteIdentical) {
@@ -85,6 +88,7 @@ TEST(DeleteSheet, ThreeDRangesShrinkInward) {
     EXPECT_EQ(DeleteSheet("SUM(Mid:Last!A1)", "Mid", order), "SUM(Last!A1)");
     EXPECT_EQ(DeleteSheet("SUM('Last:Lone Sheet'!A1)", "Last", order), "SUM('Lone Sheet'!A1)");
     EXPECT_EQ(DeleteSheet("SUM(Last:Mid!A1)", "Last", order), "SUM(Mid!A1)");
+    EXPECT_EQ(DeleteSheet("SUM(Mid:'Lone Sheet'!A1)", "Mid", order), "SUM(Last:'Lone Sheet'!A1)");
     // A sheet inside the range leaves the text alone; a range of the deleted sheet alone goes entirely.
     EXPECT_EQ(DeleteSheet("SUM(First:Last!A1)", "Mid", order), "SUM(First:Last!A1)");
     EXPECT_EQ(DeleteSheet("SUM(Mid:Mid!A1)", "Mid", order), "SUM(#REF!A1)");
