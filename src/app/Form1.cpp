@@ -151,16 +151,34 @@ void Form1::watchForHover(QWidget* widget, Pointer pointer) {
     widget->installEventFilter(this);
 }
 
+namespace {
+
+// A mouse move that a control ignores travels on to its parents; only the innermost control with a hover rule of
+// its own decides the pointer.
+bool OverWatchedChild(QWidget* widget, QPoint at) {
+    for (QWidget* child = widget->childAt(at); child && child != widget; child = child->parentWidget()) {
+        if (child->property("orvandelHover").isValid()) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
-        const QVariant hover = watched->property("orvandelHover");
-        if (hover.isValid()) Hover(static_cast<Pointer>(hover.toInt()));
+    const QVariant hover = watched->property("orvandelHover");
+    if (hover.isValid() && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Enter ||
+            (event->type() == QEvent::MouseMove &&
+             !OverWatchedChild(widget, static_cast<QMouseEvent*>(event)->position().toPoint()))) {
+            Hover(static_cast<Pointer>(hover.toInt()));
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
-    Hover(Pointer::Default);
+    if (!OverWatchedChild(this, event->position().toPoint())) Hover(Pointer::Default);
     QWidget::mouseMoveEvent(event);
 }
 

@@ -3,6 +3,7 @@
 #include "automation/Application.h"
 
 #include <filesystem>
+#include <system_error>
 
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
@@ -11,6 +12,12 @@ namespace orv::automation {
 
 namespace {
 std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    const bool same = std::filesystem::equivalent(a, b, ec);
+    return ec ? a == b : same;
+}
 }  // namespace
 
 int WorkbookCollection::count() const {
@@ -107,6 +114,15 @@ std::shared_ptr<Workbook> Application::OpenWorkbook(const std::string& path) {
         }
         throw AutomationError("\"" + FileNameOf(path) + "\" cannot be opened: workbooks in the " +
                               DescribeFormat(format) + " format are not supported yet on this computer.");
+    }
+    // A workbook cannot be open twice in one instance: a transfer whose two panels name the same file would
+    // otherwise save two diverging copies over one another.
+    for (const auto& open : m_open) {
+        if (SameFile(open->fullName(), path)) {
+            throw AutomationError("\"" + FileNameOf(path) +
+                                  "\" is already open: both workbooks are the same file. Choose two different "
+                                  "workbook files.");
+        }
     }
     auto& session = m_sessions[backend.get()];
     if (!session) session = backend->Start();

@@ -53,6 +53,12 @@ TEST_F(ApplicationTest, WorksheetsLeaveOutChartSheetsAndMapToSheetPositions) {
     EXPECT_THROW(book->Sheets()("Nope"), AutomationError);
 }
 
+TEST_F(ApplicationTest, TheSameWorkbookCannotBeOpenedTwice) {
+    auto app = OpenWorkbookInstance(registry, "/w/a.xlsx");
+    EXPECT_THROW(app->Workbooks().Open("/w/a.xlsx"), AutomationError);
+    EXPECT_EQ(app->Workbooks().count(), 1);
+}
+
 TEST_F(ApplicationTest, FailedOpenKeepsNoInstanceRunning) {
     store->failOn["Open"] = 0;
     EXPECT_THROW(OpenWorkbookInstance(registry, "/w/a.xlsx"), AutomationError);
