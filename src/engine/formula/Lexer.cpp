@@ -14,11 +14,11 @@ constexpr std::size_t kNone = std::string_view::npos;
 
 // No literal is a prefix of another, so the first match is the only one.
 constexpr std::array<std::string_view, 16> kErrorLiterals = {
-    "#NULL!", "#DIV/0!", "#VALUE!", "#REF!",     "#NAME?",    "#NUM!",   "#N/A",   "#GETTING_DATA",
-    "#SPILL!", "#CALC!", "#FIELD!", "#BLOCKED!", "#CONNECT!", "#BUSY!", "#UNKNOWN!", "#PYTHON!"};
+    "#NULL!",  "#DIV/0!", "#VALUE!", "#REF!",     "#NAME?",    "#NUM!",  "#N/A",      "#GETTING_DATA",
+    "#SPILL!", "#CALC!",  "#FIELD!", "#BLOCKED!", "#CONNECT!", "#BUSY!", "#UNKNOWN!", "#PYTHON!"};
 
 class Scanner {
-public:
+  public:
     explicit Scanner(std::string_view s) : m_s(s) {}
 
     unsigned char At(std::size_t i) const { return i < m_s.size() ? static_cast<unsigned char>(m_s[i]) : 0; }
@@ -51,7 +51,8 @@ public:
         }
         return m_s.size();
     }
-    // After the ']' matching the '[' at `i` (an apostrophe escapes the next character); kNone when unbalanced.
+    // After the ']' matching the '[' at `i` (an apostrophe escapes the next character); kNone when
+    // unbalanced.
     std::size_t Brackets(std::size_t i) const {
         int depth = 0;
         while (i < m_s.size()) {
@@ -82,11 +83,14 @@ public:
         }
         return i;
     }
-    // The end of the last sheet of a 3D range starting at `i` (after the ':') when '!' follows it; else kNone.
+    // The end of the last sheet of a 3D range starting at `i` (after the ':') when '!' follows it; else
+    // kNone.
     std::size_t LastSheet(std::size_t i) const {
         std::size_t end = kNone;
-        if (At(i) == '\'') end = Quoted(i);
-        else if (IsWordStart(At(i)) && At(i) != '$') end = Word(i);
+        if (At(i) == '\'')
+            end = Quoted(i);
+        else if (IsWordStart(At(i)) && At(i) != '$')
+            end = Word(i);
         return end != kNone && At(end) == '!' ? end + 1 : kNone;
     }
     // The end of an unquoted sheet prefix ("Data!", "First:Last!", "First:'Last'!") at `i`; kNone when none.
@@ -95,8 +99,8 @@ public:
         if (!IsWordStart(At(i)) || At(i) == '$') return kNone;
         const std::size_t w = Word(i);
         if (At(w) == '!') return w + 1;
-        // A1:Data!B2 is a range from a cell: a sheet called like a cell is always quoted, so it starts no 3D range.
-        if (At(w) == ':' && ClassifyRefPart(Slice(i, w)) != RefPart::Cell) return LastSheet(w + 1);
+        // Q1:Q4!A1 is a 3D range even though Q1 reads as a cell: some writers leave such names unquoted.
+        if (At(w) == ':') return LastSheet(w + 1);
         return kNone;
     }
     // The end of a quoted sheet prefix ("'My Data'!", "'Jan':'Dec'!", "'Jan':Dec!") at `i`; kNone when none.
@@ -108,7 +112,7 @@ public:
         return kNone;
     }
 
-private:
+  private:
     std::string_view m_s;
 };
 
@@ -130,7 +134,8 @@ Lexed ReferenceOrName(const Scanner& s, std::size_t a, std::size_t w, bool prefi
     }
     if (part == RefPart::Cell) return {TokenKind::Reference, w};
     const std::string_view word = s.Slice(a, w);
-    if (!prefixed && (AsciiEqualNoCase(word, "TRUE") || AsciiEqualNoCase(word, "FALSE"))) return {TokenKind::Bool, w};
+    if (!prefixed && (AsciiEqualNoCase(word, "TRUE") || AsciiEqualNoCase(word, "FALSE")))
+        return {TokenKind::Bool, w};
     return {TokenKind::Name, w};
 }
 
@@ -138,7 +143,8 @@ Lexed ReferenceOrName(const Scanner& s, std::size_t a, std::size_t w, bool prefi
 Lexed AfterPrefix(const Scanner& s, std::size_t start, std::size_t body) {
     const std::size_t prefixLength = body - start;
     // Data!#REF! is what a reference to deleted cells becomes.
-    if (AsciiEqualNoCase(s.Slice(body, body + 5), "#REF!")) return {TokenKind::Reference, body + 5, prefixLength};
+    if (AsciiEqualNoCase(s.Slice(body, body + 5), "#REF!"))
+        return {TokenKind::Reference, body + 5, prefixLength};
     if (!IsWordByte(s.At(body))) return {TokenKind::Unknown, body, 0};
     const std::size_t w = s.Word(body);
     if (s.At(w) == '(') return {TokenKind::Function, w, prefixLength};
@@ -181,7 +187,8 @@ Lexed LexDigit(const Scanner& s, std::size_t start) {
     const std::size_t d = s.Digits(start);
     if (s.At(d) == ':' && d > start) {
         const std::size_t w2 = s.Word(d + 1);
-        if (ClassifyRefPart(s.Slice(start, d)) == RefPart::Row && ClassifyRefPart(s.Slice(d + 1, w2)) == RefPart::Row) {
+        if (ClassifyRefPart(s.Slice(start, d)) == RefPart::Row &&
+            ClassifyRefPart(s.Slice(d + 1, w2)) == RefPart::Row) {
             return {TokenKind::Reference, w2};
         }
     }
@@ -191,19 +198,25 @@ Lexed LexDigit(const Scanner& s, std::size_t start) {
 Lexed LexOne(const Scanner& s, std::size_t start) {
     const unsigned char c = s.At(start);
     switch (c) {
-        case ' ': case '\t': case '\r': case '\n': {
+        case ' ':
+        case '\t':
+        case '\r':
+        case '\n': {
             std::size_t e = start;
-            while (e < s.Size() && (s.At(e) == ' ' || s.At(e) == '\t' || s.At(e) == '\r' || s.At(e) == '\n')) ++e;
+            while (e < s.Size() && (s.At(e) == ' ' || s.At(e) == '\t' || s.At(e) == '\r' || s.At(e) == '\n'))
+                ++e;
             return {TokenKind::Whitespace, e};
         }
-        case '"': return {TokenKind::String, s.String(start)};
+        case '"':
+            return {TokenKind::String, s.String(start)};
         case '\'': {
             const std::size_t prefixEnd = s.QuotedPrefix(start);
             if (prefixEnd != kNone) return AfterPrefix(s, start, prefixEnd);
             const std::size_t q = s.Quoted(start);
             return {TokenKind::Unknown, q == kNone ? s.Size() : q};
         }
-        case '[': return LexBracket(s, start);
+        case '[':
+            return LexBracket(s, start);
         case '#': {
             const std::size_t length = s.ErrorLength(start);
             if (length == 0) return {TokenKind::Operator, start + 1};  // the spill operator of A1#
@@ -213,17 +226,36 @@ Lexed LexOne(const Scanner& s, std::size_t start) {
             }
             return {TokenKind::Error, start + length};
         }
-        case '(': return {TokenKind::OpenParen, start + 1};
-        case ')': return {TokenKind::CloseParen, start + 1};
-        case '{': return {TokenKind::OpenBrace, start + 1};
-        case '}': return {TokenKind::CloseBrace, start + 1};
-        case ',': return {TokenKind::Comma, start + 1};
-        case ';': return {TokenKind::Semicolon, start + 1};
-        case '<': return {TokenKind::Operator, start + ((s.At(start + 1) == '>' || s.At(start + 1) == '=') ? 2 : 1)};
-        case '>': return {TokenKind::Operator, start + (s.At(start + 1) == '=' ? 2 : 1)};
-        case '+': case '-': case '*': case '/': case '^': case '&': case '=': case '%': case ':': case '@':
+        case '(':
+            return {TokenKind::OpenParen, start + 1};
+        case ')':
+            return {TokenKind::CloseParen, start + 1};
+        case '{':
+            return {TokenKind::OpenBrace, start + 1};
+        case '}':
+            return {TokenKind::CloseBrace, start + 1};
+        case ',':
+            return {TokenKind::Comma, start + 1};
+        case ';':
+            return {TokenKind::Semicolon, start + 1};
+        case '<':
+            return {TokenKind::Operator,
+                    start + ((s.At(start + 1) == '>' || s.At(start + 1) == '=') ? 2 : 1)};
+        case '>':
+            return {TokenKind::Operator, start + (s.At(start + 1) == '=' ? 2 : 1)};
+        case '+':
+        case '-':
+        case '*':
+        case '/':
+        case '^':
+        case '&':
+        case '=':
+        case '%':
+        case ':':
+        case '@':
             return {TokenKind::Operator, start + 1};
-        default: break;
+        default:
+            break;
     }
     if (IsDigit(c)) return LexDigit(s, start);
     if (c == '.' && IsDigit(s.At(start + 1))) return {TokenKind::Number, s.Number(start)};

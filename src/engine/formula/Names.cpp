@@ -72,7 +72,8 @@ std::string RenameDefinedName(std::string_view formula, std::string_view oldName
         // A LAMBDA kept in a defined name is called like a function, so function tokens are names too.
         if (token.kind != TokenKind::Name && token.kind != TokenKind::Function) continue;
         if (IsExternalPrefix(token)) continue;
-        if (NamesEqual(token.Body(), oldName)) spans.push_back({token.offset + token.prefixLength, token.Body().size()});
+        if (NamesEqual(token.Body(), oldName))
+            spans.push_back({token.offset + token.prefixLength, token.Body().size()});
     }
     return Splice(formula, spans, newName);
 }
@@ -84,7 +85,8 @@ std::vector<std::string_view> UsedDefinedNames(std::string_view formula) {
     while (lexer.Next(token)) {
         if (token.kind != TokenKind::Name && token.kind != TokenKind::Function) continue;
         if (token.prefixLength != 0) continue;
-        if (AsciiEqualNoCase(token.text.substr(0, 6), "_xlpm.") || IsBuiltInFunctionPrefix(token.text)) continue;
+        if (AsciiEqualNoCase(token.text.substr(0, 6), "_xlpm.") || IsBuiltInFunctionPrefix(token.text))
+            continue;
         const bool seen = std::any_of(names.begin(), names.end(),
                                       [&](std::string_view known) { return NamesEqual(known, token.text); });
         if (!seen) names.push_back(token.text);

@@ -11,7 +11,9 @@ namespace {
 using namespace detail;
 
 // A prefix that names one or two sheets of this workbook (not external, not #REF!, not a book-level name).
-bool IsLocalSheetPrefix(const SheetPrefix& p) { return !p.refError && !p.IsExternal() && !p.firstSheet.empty(); }
+bool IsLocalSheetPrefix(const SheetPrefix& p) {
+    return !p.refError && !p.IsExternal() && !p.firstSheet.empty();
+}
 
 bool HasBang(std::string_view formula) { return formula.find('!') != std::string_view::npos; }
 
@@ -133,7 +135,8 @@ std::string ExternalizeSheetReferences(std::string_view formula, std::string_vie
     return RewriteSheetReferences(formula, [&](const SheetPrefix& p, const Token&) {
         if (!IsLocalSheetPrefix(p)) return PrefixEdit::Keep();
         SheetPrefix q = p;
-        const bool self = NamesEqual(p.firstSheet, copiedSheet) && (!p.Is3D() || NamesEqual(p.lastSheet, copiedSheet));
+        const bool self =
+            NamesEqual(p.firstSheet, copiedSheet) && (!p.Is3D() || NamesEqual(p.lastSheet, copiedSheet));
         if (self) {
             q.firstSheet = newName;
             if (q.Is3D()) q.lastSheet = newName;

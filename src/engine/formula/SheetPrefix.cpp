@@ -1,7 +1,8 @@
 // Parsing, formatting and quoting of sheet prefixes ('My Sheet'!, [1]First:Last!, #REF!).
+#include <locale.h>
+
 #include <clocale>
 #include <cwctype>
-#include <locale.h>
 
 #include "engine/formula/Formula.h"
 #include "engine/formula/Text.h"
@@ -12,7 +13,8 @@ namespace {
 
 using namespace detail;
 
-// Decodes the UTF-8 sequence at `i`; a malformed byte decodes as 0xFFFD (never a letter) and advances one byte.
+// Decodes the UTF-8 sequence at `i`; a malformed byte decodes as 0xFFFD (never a letter) and advances one
+// byte.
 char32_t DecodeAt(std::string_view s, std::size_t& i) {
     const auto b0 = static_cast<unsigned char>(s[i]);
     if (b0 < 0x80) {
@@ -71,7 +73,8 @@ bool LooksLikeR1C1(std::string_view name) {
 bool BookNeedsQuotes(std::string_view book) {
     for (const char ch : book) {
         const auto c = static_cast<unsigned char>(ch);
-        if (!(IsAsciiLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == '[' || c == ']' || c >= 0x80)) return true;
+        if (!(IsAsciiLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == '[' || c == ']' || c >= 0x80))
+            return true;
     }
     return false;
 }
@@ -89,7 +92,8 @@ bool SheetNameNeedsQuotes(std::string_view name) {
     if (name.empty()) return true;
     std::size_t i = 0;
     const char32_t first = DecodeAt(name, i);
-    if (!(first == '_' || (first < 0x80 ? IsAsciiLetter(static_cast<unsigned char>(first)) : IsUnicodeLetter(first)))) {
+    if (!(first == '_' ||
+          (first < 0x80 ? IsAsciiLetter(static_cast<unsigned char>(first)) : IsUnicodeLetter(first)))) {
         return true;
     }
     while (i < name.size()) {
@@ -115,9 +119,10 @@ std::string QuoteSheetName(std::string_view name) {
 
 namespace {
 
-// Reads one sheet part of a prefix at `pos`: quoted (apostrophes undoubled) or up to a ':' (a leading [book] is
-// read whole, as a path in it may hold ':'). Returns false when a quote is not closed.
+// Reads one sheet part of a prefix at `pos`: quoted (apostrophes undoubled) or up to a ':' (a leading [book]
+// is read whole, as a path in it may hold ':'). Returns false when a quote is not closed.
 bool ReadPart(std::string_view raw, std::size_t& pos, std::string& out, bool& quoted) {
+    out.reserve(raw.size() - pos);
     if (pos < raw.size() && raw[pos] == '\'') {
         for (++pos; pos < raw.size(); ++pos) {
             if (raw[pos] == '\'') {
@@ -143,7 +148,8 @@ bool ReadPart(std::string_view raw, std::size_t& pos, std::string& out, bool& qu
     return true;
 }
 
-// Splits "[book]sheet" into its book and sheet; sheet names cannot hold '[' or ']', so the last ']' ends the book.
+// Splits "[book]sheet" into its book and sheet; sheet names cannot hold '[' or ']', so the last ']' ends the
+// book.
 void SplitBook(std::string& sheet, std::string& book) {
     if (sheet.empty() || sheet.find('[') == std::string::npos) return;
     const std::size_t close = sheet.rfind(']');
@@ -191,8 +197,8 @@ std::string FormatSheetPrefix(const SheetPrefix& prefix) {
     if (prefix.refError) return "#REF!";
     std::string out;
     out.reserve(prefix.book.size() + prefix.firstSheet.size() + prefix.lastSheet.size() + 8);
-    const bool firstNeedsQuotes =
-        (!prefix.firstSheet.empty() && SheetNameNeedsQuotes(prefix.firstSheet)) || BookNeedsQuotes(prefix.book);
+    const bool firstNeedsQuotes = (!prefix.firstSheet.empty() && SheetNameNeedsQuotes(prefix.firstSheet)) ||
+                                  BookNeedsQuotes(prefix.book);
     if (prefix.quotedApart && prefix.Is3D()) {
         if (firstNeedsQuotes) out += '\'';
         firstNeedsQuotes ? AppendDoubled(out, prefix.book) : void(out += prefix.book);

@@ -14,16 +14,18 @@ bool IsAscii(std::string_view s) {
 bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiUpper(static_cast<unsigned char>(a[i])) != AsciiUpper(static_cast<unsigned char>(b[i]))) return false;
+        if (AsciiUpper(static_cast<unsigned char>(a[i])) != AsciiUpper(static_cast<unsigned char>(b[i])))
+            return false;
     }
     return true;
 }
 
 bool AsciiContainsNoCase(std::string_view haystack, std::string_view needle) {
     if (needle.empty()) return true;
-    const auto it = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), [](char x, char y) {
-        return AsciiUpper(static_cast<unsigned char>(x)) == AsciiUpper(static_cast<unsigned char>(y));
-    });
+    const auto it =
+        std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), [](char x, char y) {
+            return AsciiUpper(static_cast<unsigned char>(x)) == AsciiUpper(static_cast<unsigned char>(y));
+        });
     return it != haystack.end();
 }
 
@@ -34,7 +36,8 @@ bool NamesEqual(std::string_view a, std::string_view b) {
 }
 
 bool MayMention(std::string_view formula, std::string_view name) {
-    // Non-ASCII letters may fold onto ASCII ones (U+017F long s folds to S), so only an all-ASCII pair is decided.
+    // Non-ASCII letters may fold onto ASCII ones (U+017F long s folds to S), so only an all-ASCII pair is
+    // decided.
     if (!IsAscii(name) || !IsAscii(formula)) return true;
     // Apostrophes are doubled inside a quoted name, so look for the part before the first one.
     const std::string_view head = name.substr(0, name.find('\''));

@@ -17,9 +17,7 @@ inline bool IsWordStart(unsigned char c) {
 }
 
 // Bytes that may continue an unquoted name, sheet name or cell reference.
-inline bool IsWordByte(unsigned char c) {
-    return IsWordStart(c) || IsDigit(c) || c == '.' || c == '?';
-}
+inline bool IsWordByte(unsigned char c) { return IsWordStart(c) || IsDigit(c) || c == '.' || c == '?'; }
 
 bool IsAscii(std::string_view s);
 

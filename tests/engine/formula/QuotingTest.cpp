@@ -16,14 +16,30 @@ TEST(Quoting, PlainNamesStayUnquoted) {
 
 TEST(Quoting, NamesThatNeedQuotes) {
     const std::pair<std::string_view, std::string_view> cases[] = {
-        {"My Sheet", "'My Sheet'"},      {"Bob's", "'Bob''s'"},           {"''x", "'''''x'"},
-        {"2024", "'2024'"},              {"1st", "'1st'"},                {"Sheet-1", "'Sheet-1'"},
-        {"A1", "'A1'"},                  {"xfd1048576", "'xfd1048576'"}, {"$A$1", "'$A$1'"},
-        {"R1C1", "'R1C1'"},              {"R", "'R'"},                   {"c", "'c'"},
-        {"RC", "'RC'"},                  {"R12C", "'R12C'"},             {"C7", "'C7'"},
-        {"TRUE", "'TRUE'"},              {"false", "'false'"},           {"a+b", "'a+b'"},
-        {"Données 2", "'Données 2'"},    {"Лист 1", "'Лист 1'"},         {"Ünïcode—dash", "'Ünïcode—dash'"},
-        {"x\u00A0y", "'x\u00A0y'"},      {".hidden", "'.hidden'"},       {"(1)", "'(1)'"},
+        {"My Sheet", "'My Sheet'"},
+        {"Bob's", "'Bob''s'"},
+        {"''x", "'''''x'"},
+        {"2024", "'2024'"},
+        {"1st", "'1st'"},
+        {"Sheet-1", "'Sheet-1'"},
+        {"A1", "'A1'"},
+        {"xfd1048576", "'xfd1048576'"},
+        {"$A$1", "'$A$1'"},
+        {"R1C1", "'R1C1'"},
+        {"R", "'R'"},
+        {"c", "'c'"},
+        {"RC", "'RC'"},
+        {"R12C", "'R12C'"},
+        {"C7", "'C7'"},
+        {"TRUE", "'TRUE'"},
+        {"false", "'false'"},
+        {"a+b", "'a+b'"},
+        {"Données 2", "'Données 2'"},
+        {"Лист 1", "'Лист 1'"},
+        {"Ünïcode—dash", "'Ünïcode—dash'"},
+        {"x\u00A0y", "'x\u00A0y'"},
+        {".hidden", "'.hidden'"},
+        {"(1)", "'(1)'"},
         {"", "''"},
     };
     for (const auto& [name, quoted] : cases) {
@@ -83,8 +99,8 @@ TEST(SheetPrefixFormat, QuotesTheWholePrefixWhenAnyPartNeedsIt) {
     EXPECT_EQ(FormatSheetPrefix({"[My Book.xlsx]", "Data", "", false, false}), "'[My Book.xlsx]Data'!");
     EXPECT_EQ(FormatSheetPrefix({"", "", "", true, false}), "#REF!");
     // Formatting what was parsed gives a prefix that parses back to the same parts.
-    for (const std::string_view text : {"'It''s:A1'!", "[1]Лист1!", "'[1]x y'!", "Jan:Dec!", "Jan:'Year End'!",
-                                        "'My Jan':Dec!", "'[1]A b':'C d'!"}) {
+    for (const std::string_view text : {"'It''s:A1'!", "[1]Лист1!", "'[1]x y'!", "Jan:Dec!",
+                                        "Jan:'Year End'!", "'My Jan':Dec!", "'[1]A b':'C d'!"}) {
         const auto parsed = ParseSheetPrefix(text);
         ASSERT_TRUE(parsed) << text;
         EXPECT_EQ(FormatSheetPrefix(*parsed), text);

@@ -31,6 +31,7 @@ TEST(RenameSheet, ThreeDRangesRenameEitherEnd) {
     EXPECT_EQ(RenameSheet("SUM(Jan:Dec!B2)", "Jan", "January"), "SUM(January:Dec!B2)");
     EXPECT_EQ(RenameSheet("SUM(Jan:Dec!B2)", "dec", "Year End"), "SUM('Jan:Year End'!B2)");
     EXPECT_EQ(RenameSheet("SUM('Jan:Year End'!B2)", "Year End", "Dec"), "SUM(Jan:Dec!B2)");
+    EXPECT_EQ(RenameSheet("SUM(Q1:Q4!B2)", "Q4", "Q5"), "SUM('Q1:Q5'!B2)");
     // Ends quoted apart stay apart, each quoted only as it needs.
     EXPECT_EQ(RenameSheet("SUM(Jan:'Year End'!B2)", "jan", "New Year"), "SUM('New Year':'Year End'!B2)");
     EXPECT_EQ(RenameSheet("SUM('Jan':'Year End'!B2)", "Year End", "Dec"), "SUM(Jan:Dec!B2)");
@@ -77,7 +78,8 @@ TEST(DeleteSheet, ReferencesBecomeRefErrorsKeepingTheAddress) {
     EXPECT_EQ(DeleteSheet("Data!A1", "Data", order), "#REF!A1");
     EXPECT_EQ(DeleteSheet("SUM(data!A1:B2)+'Data'!$C$3", "Data", order), "SUM(#REF!A1:B2)+#REF!$C$3");
     EXPECT_EQ(DeleteSheet("Data!Rate+Other!A1", "Data", order), "#REF!+Other!A1");
-    EXPECT_EQ(DeleteSheet("\"Data!A1\"&[1]Data!A1&Data[Col]", "Data", order), "\"Data!A1\"&[1]Data!A1&Data[Col]");
+    EXPECT_EQ(DeleteSheet("\"Data!A1\"&[1]Data!A1&Data[Col]", "Data", order),
+              "\"Data!A1\"&[1]Data!A1&Data[Col]");
     EXPECT_EQ(DeleteSheet("#REF!A1", "Data", order), "#REF!A1");
 }
 
@@ -98,16 +100,16 @@ TEST(DeleteSheet, ThreeDRangesShrinkInward) {
 
 TEST(RewriteSheetReferences, CallbackSeesEveryQualifiedTokenInOrder) {
     std::vector<std::string> seen;
-    const std::string result =
-        RewriteSheetReferences("A1+Data!B1+'[1]X y'!C1+Data!Rate+#REF!D1+Jan:Dec!E1", [&](const SheetPrefix& p,
-                                                                                          const Token& t) {
+    const std::string result = RewriteSheetReferences(
+        "A1+Data!B1+'[1]X y'!C1+Data!Rate+#REF!D1+Jan:Dec!E1", [&](const SheetPrefix& p, const Token& t) {
             seen.push_back(p.book + "|" + p.firstSheet + "|" + p.lastSheet + "|" + std::string(t.Body()));
             if (t.kind == TokenKind::Name) return PrefixEdit::Whole("0");
             if (p.Is3D()) return PrefixEdit::Prefix("Z!");
             return PrefixEdit::Keep();
         });
     EXPECT_EQ(result, "A1+Data!B1+'[1]X y'!C1+0+#REF!D1+Z!E1");
-    const std::vector<std::string> expected = {"|Data||B1", "[1]|X y||C1", "|Data||Rate", "|||D1", "|Jan|Dec|E1"};
+    const std::vector<std::string> expected = {"|Data||B1", "[1]|X y||C1", "|Data||Rate", "|||D1",
+                                               "|Jan|Dec|E1"};
     EXPECT_EQ(seen, expected);
 }
 
