@@ -140,8 +140,21 @@ struct SheetReference {
     TokenKind kind = TokenKind::Reference;
 };
 
-// Every token of `formula` qualified with a sheet of this workbook (not external, not #REF!), in order.
+// Every token of `formula` qualified with a sheet of this workbook (not external, not #REF!), in order; the
+// bodies are views into `formula`.
 std::vector<SheetReference> CollectSheetReferences(std::string_view formula);
+
+// A rectangle of cells, 1-based and inclusive.
+struct Area {
+    std::uint32_t firstRow = 0;
+    std::uint32_t firstColumn = 0;
+    std::uint32_t lastRow = 0;
+    std::uint32_t lastColumn = 0;
+};
+
+// The cells a reference body covers (A1, $A$1:$B$2, B2:A1, whole columns A:C over every row, whole rows 1:3
+// over every column), corners put in order; nullopt for a name, #REF! or anything that is not a reference.
+std::optional<Area> ParseArea(std::string_view body);
 
 // `formula` with the table name of every structured reference to `oldTable` (ignoring ASCII and Unicode case)
 // and every bare Name token equal to it replaced by `newTable`. Returns the input when nothing matches.

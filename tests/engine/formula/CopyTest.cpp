@@ -38,6 +38,23 @@ TEST(CollectSheetReferences, ListsLocalQualifiedTokensOnly) {
     EXPECT_EQ(refs[3].body, "Rate");
 }
 
+TEST(ParseArea, CellsRangesColumnsAndRows) {
+    const auto same = [](std::optional<Area> a, Area b) {
+        return a && a->firstRow == b.firstRow && a->firstColumn == b.firstColumn && a->lastRow == b.lastRow &&
+               a->lastColumn == b.lastColumn;
+    };
+    EXPECT_TRUE(same(ParseArea("B3"), {3, 2, 3, 2}));
+    EXPECT_TRUE(same(ParseArea("$A$1:$AB$10"), {1, 1, 10, 28}));
+    EXPECT_TRUE(same(ParseArea("C5:a1"), {1, 1, 5, 3}));
+    EXPECT_TRUE(same(ParseArea("XFD1048576"), {1048576, 16384, 1048576, 16384}));
+    EXPECT_TRUE(same(ParseArea("$C:A"), {1, 1, 1048576, 3}));
+    EXPECT_TRUE(same(ParseArea("7:$2"), {2, 1, 7, 16384}));
+    for (const std::string_view bad :
+         {"", "A", "7", "Rate", "#REF!", "A1:B", "A:1", "XFE1", "A0", "A1:B2:C3"}) {
+        EXPECT_FALSE(ParseArea(bad)) << bad;
+    }
+}
+
 TEST(RenameTable, StructuredReferencesAndBareTableNames) {
     EXPECT_EQ(RenameTableInStructuredReferences("SUM(Tbl1[Amt])+tbl1[[#This Row],[Qty]]", "Tbl1", "Tbl1_2"),
               "SUM(Tbl1_2[Amt])+Tbl1_2[[#This Row],[Qty]]");
