@@ -195,6 +195,37 @@ Lexed LexDigit(const Scanner& s, std::size_t start) {
     return {TokenKind::Number, s.Number(start)};
 }
 
+// Punctuation and operators that are always one byte long.
+std::optional<TokenKind> SingleByteKind(unsigned char c) {
+    switch (c) {
+        case '(':
+            return TokenKind::OpenParen;
+        case ')':
+            return TokenKind::CloseParen;
+        case '{':
+            return TokenKind::OpenBrace;
+        case '}':
+            return TokenKind::CloseBrace;
+        case ',':
+            return TokenKind::Comma;
+        case ';':
+            return TokenKind::Semicolon;
+        case '+':
+        case '-':
+        case '*':
+        case '/':
+        case '^':
+        case '&':
+        case '=':
+        case '%':
+        case ':':
+        case '@':
+            return TokenKind::Operator;
+        default:
+            return std::nullopt;
+    }
+}
+
 Lexed LexOne(const Scanner& s, std::size_t start) {
     const unsigned char c = s.At(start);
     switch (c) {
@@ -226,37 +257,15 @@ Lexed LexOne(const Scanner& s, std::size_t start) {
             }
             return {TokenKind::Error, start + length};
         }
-        case '(':
-            return {TokenKind::OpenParen, start + 1};
-        case ')':
-            return {TokenKind::CloseParen, start + 1};
-        case '{':
-            return {TokenKind::OpenBrace, start + 1};
-        case '}':
-            return {TokenKind::CloseBrace, start + 1};
-        case ',':
-            return {TokenKind::Comma, start + 1};
-        case ';':
-            return {TokenKind::Semicolon, start + 1};
         case '<':
             return {TokenKind::Operator,
                     start + ((s.At(start + 1) == '>' || s.At(start + 1) == '=') ? 2 : 1)};
         case '>':
             return {TokenKind::Operator, start + (s.At(start + 1) == '=' ? 2 : 1)};
-        case '+':
-        case '-':
-        case '*':
-        case '/':
-        case '^':
-        case '&':
-        case '=':
-        case '%':
-        case ':':
-        case '@':
-            return {TokenKind::Operator, start + 1};
         default:
             break;
     }
+    if (const std::optional<TokenKind> kind = SingleByteKind(c)) return {*kind, start + 1};
     if (IsDigit(c)) return LexDigit(s, start);
     if (c == '.' && IsDigit(s.At(start + 1))) return {TokenKind::Number, s.Number(start)};
     if (IsWordStart(c)) return LexWord(s, start);
