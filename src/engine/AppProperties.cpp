@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "engine/EngineError.h"
 #include "engine/Package.h"
 #include "engine/Relationships.h"
 #include "engine/SheetNames.h"
@@ -32,7 +33,12 @@ std::optional<AppTitles> LoadTitles(Package& package) {
     if (!rel || rel->targetPart.empty() || !package.Has(rel->targetPart)) return std::nullopt;
     AppTitles t;
     t.part = rel->targetPart;
-    auto root = Root(package.Xml(t.part));
+    pugi::xml_node root;
+    try {
+        root = Root(package.Xml(t.part));
+    } catch (const EngineError&) {
+        return std::nullopt;  // an unreadable app.xml is kept as it is; the application rewrites it on save
+    }
     t.headingVector = Child(Child(root, "HeadingPairs"), "vector");
     t.titleVector = Child(Child(root, "TitlesOfParts"), "vector");
     if (!t.headingVector || !t.titleVector) return std::nullopt;

@@ -33,11 +33,16 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes, co
     mode_t mode = 0644;
     if (::stat(target.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
-        if (::access(target.c_str(), W_OK) != 0) {
+        // Write bits decide even for the superuser: a file marked read-only is never replaced.
+        if ((mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
             throw EngineError(failed + "the file is read-only. Make it writable, then try again.");
         }
     }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    struct stat folderStat {};
+    if (::stat(folder.c_str(), &folderStat) == 0 && (folderStat.st_mode & 0222) == 0) {
+        throw EngineError(failed + "its folder is read-only. Make the folder writable, then try again.");
+    }
     std::string temp = (folder / ("." + target.filename().string() + ".orvandel-XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {

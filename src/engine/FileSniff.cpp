@@ -26,14 +26,17 @@ void CheckLooksLikePackage(const std::string& path, const std::string& displayNa
     if (!in) {
         throw EngineError("\"" + displayName + "\" cannot be read. Check that the file exists and that you may read it.");
     }
-    // The directory of an OLE compound file may lie anywhere; look through the first few megabytes.
-    std::string head(8u << 20, '\0');
+    std::string head(8, '\0');
     in.read(head.data(), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<std::size_t>(in.gcount()));
     if (head.empty()) throw EngineError("\"" + displayName + "\" is empty (0 bytes); it is not a workbook.");
     if (head.size() >= 4 && head.compare(0, 2, "PK") == 0) return;
     static const char kOle[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
     if (head.size() >= 8 && std::memcmp(head.data(), kOle, 8) == 0) {
+        // The directory of an OLE compound file may lie anywhere; look through the first few megabytes.
+        head.resize(8u << 20);
+        in.read(head.data() + 8, static_cast<std::streamsize>(head.size() - 8));
+        head.resize(8 + static_cast<std::size_t>(in.gcount()));
         if (ContainsUtf16(head, "EncryptedPackage") || ContainsUtf16(head, "EncryptionInfo")) {
             throw EngineError("\"" + displayName +
                               "\" is password-protected. Remove the password in the spreadsheet application "

@@ -55,7 +55,7 @@ std::optional<std::string> Package::Spelling(const std::string& part) const {
 std::string Package::Read(const std::string& part) const {
     const Part* p = Find(part);
     if (!p) throw EngineError(MissingPart(part));
-    if (p->docChanged) return SerializeXml(*p->doc);
+    if (p->docChanged) return SerializeXml(*p->doc, p->afterDeclaration);
     if (p->bytes) return *p->bytes;
     return m_zip->Read(*p->entry);
 }
@@ -65,7 +65,9 @@ pugi::xml_document& Package::Xml(const std::string& part) {
     if (!p) throw EngineError(MissingPart(part));
     if (!p->doc) {
         auto doc = std::make_unique<pugi::xml_document>();
-        ParseXml(*doc, p->bytes ? *p->bytes : m_zip->Read(*p->entry), p->name, m_displayName);
+        const std::string bytes = p->bytes ? *p->bytes : m_zip->Read(*p->entry);
+        ParseXml(*doc, bytes, p->name, m_displayName);
+        p->afterDeclaration = WhitespaceAfterDeclaration(bytes);
         p->doc = std::move(doc);
     }
     return *p->doc;
@@ -124,7 +126,7 @@ void Package::Save(const std::string& path) {
         ZipOutEntry out;
         out.name = p->name;
         if (p->docChanged) {
-            out.bytes = SerializeXml(*p->doc);
+            out.bytes = SerializeXml(*p->doc, p->afterDeclaration);
         } else if (p->bytes) {
             out.bytes = *p->bytes;
         } else {

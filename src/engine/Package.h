@@ -58,6 +58,7 @@ private:
         const ZipEntry* entry = nullptr;
         std::optional<std::string> bytes;
         std::unique_ptr<pugi::xml_document> doc;
+        std::string afterDeclaration;
         bool docChanged = false;
         bool removed = false;
     };

@@ -93,13 +93,23 @@ struct Walker : pugi::xml_tree_walker {
 
 }  // namespace
 
-int RewriteReferences(Package& package, const std::string& workbookPart, const ReferenceEdit& edit) {
+std::vector<std::string> PartsMentioning(Package& package, const std::string& workbookPart, const std::string& sheetName) {
     ContentTypes types(package);
-    const std::string fragment = Fragment(edit.sheetName);
-    int changed = 0;
+    const std::string fragment = Fragment(sheetName);
+    std::vector<std::string> parts;
     for (const auto& part : package.PartNames()) {
         if (PartKey(part) != PartKey(workbookPart) && !IsFormulaPart(types.TypeOf(part))) continue;
         if (!fragment.empty() && FoldCase(package.Read(part)).find(fragment) == std::string::npos) continue;
+        package.Xml(part);
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+int RewriteReferences(Package& package, const std::vector<std::string>& parts, const ReferenceEdit& edit) {
+    int changed = 0;
+    for (const auto& part : parts) {
+        if (!package.Has(part)) continue;
         auto& doc = package.Xml(part);
         Walker walker;
         walker.edit = &edit;

@@ -7,22 +7,26 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orv::engine {
 
 class Package;
 
 struct ReferenceEdit {
-    // The sheet whose references are sought: parts that never mention it are not parsed or touched.
-    std::string sheetName;
     // The new text of a formula, or the formula itself when unchanged.
     std::function<std::string(std::string_view formula)> formula;
     // The new value of a plain sheet-name attribute (pivot cache source), or nullopt to keep it.
     std::function<std::optional<std::string>(std::string_view sheetName)> sheetAttribute;
 };
 
-// Applies `edit` to every formula-bearing part of the package (the workbook part included); returns the number
-// of parts changed. Throws EngineError when a part that must be read is damaged.
-int RewriteReferences(Package& package, const std::string& workbookPart, const ReferenceEdit& edit);
+// The formula-bearing parts of the package (the workbook part included) that mention `sheetName`, read and parsed
+// so that a later RewriteReferences cannot fail. Throws EngineError when one of them is damaged; nothing is
+// changed then.
+std::vector<std::string> PartsMentioning(Package& package, const std::string& workbookPart, const std::string& sheetName);
+
+// Applies `edit` to every formula of `parts` (from PartsMentioning; parts removed since are skipped); returns the
+// number of parts changed. Never fails.
+int RewriteReferences(Package& package, const std::vector<std::string>& parts, const ReferenceEdit& edit);
 
 }  // namespace orv::engine

@@ -24,15 +24,16 @@ void WorkbookDocument::Rename(int index, const std::string& newName) {
         throw EngineError("Sheet \"" + oldName + "\" cannot be renamed to \"" + newName + "\": " + *problem);
     }
     CheckStructureUnlocked("rename");
+    // Everything that can fail (reading damaged parts) happens before the first change.
+    const auto parts = PartsMentioning(*m_package, m_workbookPart, oldName);
 
     ReferenceEdit edit;
-    edit.sheetName = oldName;
     edit.formula = [&](std::string_view f) { return formula::RenameSheet(f, oldName, newName); };
     edit.sheetAttribute = [&](std::string_view sheet) -> std::optional<std::string> {
         if (SheetNamesEqual(sheet, oldName)) return newName;
         return std::nullopt;
     };
-    RewriteReferences(*m_package, m_workbookPart, edit);
+    RewriteReferences(*m_package, parts, edit);
 
     auto& workbook = m_package->Xml(m_workbookPart);
     SheetElements(workbook)[static_cast<std::size_t>(index)].attribute("name") = newName.c_str();
@@ -53,7 +54,9 @@ void WorkbookDocument::Delete(int index) {
     }
     CheckStructureUnlocked("delete");
     const std::vector<std::string> orderBefore = SheetNames();
+    // Everything that can fail (reading damaged parts) happens before the first change.
     const auto reachableBefore = ReachableParts(*m_package);
+    const auto parts = PartsMentioning(*m_package, m_workbookPart, gone.name);
 
     // Detach the sheet, then drop the parts nobody refers to any more (its drawings, comments, tables...).
     auto& workbook = m_package->Xml(m_workbookPart);
@@ -76,9 +79,8 @@ void WorkbookDocument::Delete(int index) {
     m_package->MarkChanged(m_workbookPart);
 
     ReferenceEdit edit;
-    edit.sheetName = gone.name;
     edit.formula = [&](std::string_view f) { return formula::DeleteSheet(f, gone.name, orderBefore); };
-    RewriteReferences(*m_package, m_workbookPart, edit);
+    RewriteReferences(*m_package, parts, edit);
     AppDeleteSheet(*m_package, gone.name);
 }
 

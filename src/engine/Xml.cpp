@@ -66,10 +66,25 @@ void ParseXml(pugi::xml_document& doc, const std::string& bytes, const std::stri
     }
 }
 
-std::string SerializeXml(const pugi::xml_document& doc) {
+std::string SerializeXml(const pugi::xml_document& doc, const std::string& afterDeclaration) {
     std::ostringstream out;
     doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
-    return out.str();
+    std::string bytes = out.str();
+    if (!afterDeclaration.empty() && bytes.starts_with("<?xml")) {
+        const auto end = bytes.find("?>");
+        if (end != std::string::npos) bytes.insert(end + 2, afterDeclaration);
+    }
+    return bytes;
+}
+
+std::string WhitespaceAfterDeclaration(const std::string& bytes) {
+    std::size_t start = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    if (bytes.compare(start, 5, "<?xml") != 0) return {};
+    const auto end = bytes.find("?>", start);
+    if (end == std::string::npos) return {};
+    std::size_t i = end + 2;
+    while (i < bytes.size() && (bytes[i] == '\r' || bytes[i] == '\n' || bytes[i] == ' ' || bytes[i] == '\t')) ++i;
+    return bytes.substr(end + 2, i - end - 2);
 }
 
 std::string_view LocalName(const pugi::xml_node& node) { return AfterColon(node.name()); }

@@ -15,8 +15,12 @@ namespace orv::engine {
 void ParseXml(pugi::xml_document& doc, const std::string& bytes, const std::string& partName,
               const std::string& fileName);
 
-// The document as bytes, written without reformatting.
-std::string SerializeXml(const pugi::xml_document& doc);
+// The document as bytes, written without reformatting; `afterDeclaration` is put back between the XML
+// declaration and the root (the line break the application writes there, which the parser drops).
+std::string SerializeXml(const pugi::xml_document& doc, const std::string& afterDeclaration = "");
+
+// The whitespace between the XML declaration and the next markup of `bytes` ("\r\n" in the application's parts).
+std::string WhitespaceAfterDeclaration(const std::string& bytes);
 
 // The name without its namespace prefix.
 std::string_view LocalName(const pugi::xml_node& node);

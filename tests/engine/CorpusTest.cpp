@@ -1,0 +1,119 @@
+// Every operation on every real workbook copied into the fixtures: the result passes the structural checker,
+// adds no orphaned part, and keeps every part the operation had no reason to touch byte-identical.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "TestSupport.h"
+#include "engine/EngineError.h"
+#include "engine/SheetNames.h"
+#include "engine/Workbook.h"
+
+namespace orv::engine::test {
+namespace {
+
+class CorpusTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        original = Fixture(GetParam());
+        baselineProblems = Problems(original);
+        const auto orphans = Orphans(original);
+        baselineOrphans.insert(orphans.begin(), orphans.end());
+    }
+
+    // Runs `op` on a fresh copy, saves, and checks the result; returns the copy's path.
+    std::string Check(const std::string& label, const std::function<void(WorkbookDocument&)>& op,
+                      const std::function<bool(const std::string& part, const std::string& text)>& mayChange) {
+        const auto path = CopyTo(original, dir, label + "-" + GetParam());
+        auto doc = WorkbookDocument::Open(path);
+        op(*doc);
+        doc->Save();
+        EXPECT_EQ(Problems(path), baselineProblems) << label;
+        for (const auto& orphan : Orphans(path)) {
+            EXPECT_TRUE(baselineOrphans.count(orphan)) << label << ": " << orphan << " lost its referrer";
+        }
+        const auto before = ReadStored(original);
+        const auto after = ReadStored(path);
+        for (const auto& [name, entry] : after.entries) {
+            auto it = before.entries.find(name);
+            if (it == before.entries.end()) {
+                ADD_FAILURE() << label << " added " << name;
+                continue;
+            }
+            if (it->second.bytes == entry.bytes) {
+                EXPECT_EQ(it->second.compressed, entry.compressed) << label << ": " << name << " recompressed";
+            } else {
+                EXPECT_TRUE(mayChange(name, it->second.bytes)) << label << " changed " << name;
+            }
+        }
+        return path;
+    }
+
+    static bool Bookkeeping(const std::string& part) {
+        return part == "[Content_Types].xml" || part.ends_with(".rels") || part == "docProps/app.xml" ||
+               part.find("workbook.xml") != std::string::npos;
+    }
+
+    TempDir dir;
+    std::string original;
+    std::vector<std::string> baselineProblems;
+    std::set<std::string> baselineOrphans;
+};
+
+TEST_P(CorpusTest, EveryOperationLeavesASoundPackage) {
+    auto probe = WorkbookDocument::Open(original);
+    const auto sheets = probe->sheets();
+    probe.reset();
+    const int count = static_cast<int>(sheets.size());
+
+    for (int i = 0; i < count; ++i) {
+        const std::string oldName = sheets[static_cast<std::size_t>(i)].name;
+        // Only parts that mention the old name (in any case) may change, besides the bookkeeping parts.
+        const std::string folded = FoldCase(oldName.substr(0, std::min(oldName.find_first_of("'&<>\""), std::size_t{3})));
+        const auto path = Check("rename" + std::to_string(i), [&](WorkbookDocument& doc) {
+            try {
+                doc.Rename(i, "Renamed O'Sheet " + std::to_string(i));
+            } catch (const EngineError& e) {
+                // Only a protected workbook structure may refuse a valid, free name.
+                EXPECT_NE(std::string(e.what()).find("protected"), std::string::npos) << e.what();
+            }
+        }, [&](const std::string& part, const std::string& text) {
+            return Bookkeeping(part) || FoldCase(text).find(folded) != std::string::npos || folded.empty();
+        });
+        auto reopened = WorkbookDocument::Open(path);
+        if (reopened->sheets()[static_cast<std::size_t>(i)].name != oldName) {
+            EXPECT_EQ(reopened->sheets()[static_cast<std::size_t>(i)].name, "Renamed O'Sheet " + std::to_string(i));
+        }
+    }
+    if (count > 1) {
+        Check("move", [&](WorkbookDocument& doc) {
+            try {
+                doc.Move(0, count - 1);
+            } catch (const EngineError& e) {
+                EXPECT_NE(std::string(e.what()).find("protected"), std::string::npos) << e.what();
+            }
+        }, [&](const std::string& part, const std::string&) { return part == "docProps/app.xml" || part.find("workbook.xml") != std::string::npos; });
+    }
+    for (int i = 0; i < count; ++i) {
+        Check("delete" + std::to_string(i), [&](WorkbookDocument& doc) {
+            try {
+                doc.Delete(i);
+            } catch (const EngineError& e) {
+                const std::string what = e.what();
+                EXPECT_TRUE(what.find("protected") != std::string::npos || what.find("visible sheet") != std::string::npos) << what;
+            }
+        }, [&](const std::string&, const std::string&) { return true; });
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, CorpusTest, ::testing::ValuesIn(OpenableFixtures()), [](const auto& info) {
+    std::string name = info.param;
+    for (auto& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+});
+
+}  // namespace
+}  // namespace orv::engine::test

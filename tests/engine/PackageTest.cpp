@@ -1,0 +1,274 @@
+// The package layer: raw copy of untouched entries, atomic saves, and clear refusals of bad input.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <fstream>
+
+#include "TestSupport.h"
+#include "engine/EngineError.h"
+#include "engine/Workbook.h"
+
+namespace orv::engine::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Spit(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// The engine's failure description when opening `path`, or "" when it opened.
+std::string OpenFailure(const std::string& path, InflateLimits limits = {}) {
+    try {
+        WorkbookDocument::Open(path, limits);
+    } catch (const EngineError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+Parts WithPart(Parts parts, const std::string& name, const std::string& bytes) {
+    for (auto& [n, b] : parts) {
+        if (n == name) {
+            b = bytes;
+            return parts;
+        }
+    }
+    parts.emplace_back(name, bytes);
+    return parts;
+}
+
+bool OnlyFileIn(const fs::path& dir) {
+    return std::distance(fs::directory_iterator(dir), fs::directory_iterator()) == 1;
+}
+
+TEST(PackageSave, UntouchedEntriesKeepTheirCompressedBytesAndOrder) {
+    TempDir dir;
+    const auto path = CopyTo(Fixture("many-sheets-tables-pivots.xlsx"), dir, "book.xlsx");
+    const auto before = ReadStored(path);
+    auto doc = WorkbookDocument::Open(path);
+    doc->Rename(0, "Inputs");
+    doc->Save();
+    const auto after = ReadStored(path);
+    ASSERT_EQ(before.order, after.order);
+    int changed = 0;
+    for (const auto& name : before.order) {
+        const auto& a = before.entries.at(name);
+        const auto& b = after.entries.at(name);
+        if (a.bytes == b.bytes) {
+            EXPECT_EQ(a.compressed, b.compressed) << name << " was recompressed";
+        } else {
+            ++changed;
+        }
+    }
+    EXPECT_GE(changed, 2);  // the workbook part and app.xml at least
+    EXPECT_LT(changed, static_cast<int>(before.order.size()) / 2);
+}
+
+TEST(PackageSave, KeepsPermissionsAndLeavesNoTemporaryFile) {
+    TempDir dir;
+    const auto path = CopyTo(Fixture("3d-references.xlsx"), dir, "book.xlsx");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    auto doc = WorkbookDocument::Open(path);
+    doc->Rename(1, "Middle");
+    doc->Save();
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_TRUE(OnlyFileIn(dir.path()));
+    EXPECT_EQ(WorkbookDocument::Open(path)->sheets()[1].name, "Middle");
+}
+
+TEST(PackageSave, ThroughASymbolicLinkReplacesTheFileItPointsTo) {
+    TempDir dir;
+    const auto target = CopyTo(Fixture("3d-references.xlsx"), dir, "real.xlsx");
+    const auto link = dir.File("link.xlsx");
+    fs::create_symlink("real.xlsx", link);
+    auto doc = WorkbookDocument::Open(link);
+    doc->Rename(0, "First");
+    doc->Save();
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(WorkbookDocument::Open(target)->sheets()[0].name, "First");
+}
+
+TEST(PackageSave, ReadOnlyFileOrFolderIsRefusedAndNothingChanges) {
+    TempDir dir;
+    const auto path = CopyTo(Fixture("3d-references.xlsx"), dir, "book.xlsx");
+    const auto original = Slurp(path);
+    {
+        ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+        auto doc = WorkbookDocument::Open(path);
+        doc->Rename(0, "First");
+        try {
+            doc->Save();
+            FAIL() << "saved over a read-only file";
+        } catch (const EngineError& e) {
+            EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(Slurp(path), original);
+        EXPECT_TRUE(OnlyFileIn(dir.path()));
+    }
+    {
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+        auto doc = WorkbookDocument::Open(path);
+        doc->Rename(0, "First");
+        EXPECT_THROW(doc->Save(), EngineError);
+        ::chmod(dir.path().c_str(), 0755);
+        EXPECT_EQ(Slurp(path), original);
+        EXPECT_TRUE(OnlyFileIn(dir.path()));
+    }
+}
+
+TEST(PackageSave, TemplatesAndMacroWorkbooksKeepTheirFormat) {
+    TempDir dir;
+    for (const char* name : {"template.xltx", "sheet-types-macro-dialog-chart.xlsm"}) {
+        const auto path = CopyTo(Fixture(name), dir, name);
+        const auto before = ReadStored(path);
+        auto doc = WorkbookDocument::Open(path);
+        doc->Rename(0, "Renamed");
+        doc->Save();
+        const auto after = ReadStored(path);
+        EXPECT_EQ(before.entries.at("[Content_Types].xml").bytes, after.entries.at("[Content_Types].xml").bytes) << name;
+        if (before.entries.count("xl/vbaProject.bin")) {
+            EXPECT_EQ(before.entries.at("xl/vbaProject.bin").compressed, after.entries.at("xl/vbaProject.bin").compressed);
+        }
+    }
+}
+
+TEST(PackageDamage, AnOperationThatMustReadADamagedPartFailsAndWritesNothing) {
+    TempDir dir;
+    const auto path = CopyTo(Fixture("bad-crc-part.xlsx"), dir, "crc.xlsx");
+    const auto original = Slurp(path);
+    auto doc = WorkbookDocument::Open(path);  // listing never reads the damaged part
+    ASSERT_EQ(doc->sheets().size(), 12u);
+    try {
+        doc->Rename(0, "First");
+        FAIL() << "renamed although a part with formulas cannot be read";
+    } catch (const EngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("is damaged (CRC error)"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(doc->changed());  // nothing was half-done in memory either
+    EXPECT_EQ(Slurp(path), original);
+}
+
+struct BadInput {
+    const char* label;
+    std::function<void(const std::string& path)> make;
+    const char* expected;  // a phrase the description must hold
+};
+
+class BadInputTest : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(BadInputTest, IsRefusedWithAClearDescriptionAndLeftAlone) {
+    TempDir dir;
+    const auto path = dir.File("input.xlsx");
+    GetParam().make(path);
+    const auto bytes = Slurp(path);
+    const auto failure = OpenFailure(path);
+    EXPECT_NE(failure.find(GetParam().expected), std::string::npos) << failure;
+    EXPECT_NE(failure.find("input.xlsx"), std::string::npos) << failure;
+    EXPECT_EQ(Slurp(path), bytes);
+}
+
+const std::string kDoctype = "<?xml version=\"1.0\"?><!DOCTYPE workbook [<!ENTITY big \"x\">]>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, BadInputTest,
+    ::testing::Values(
+        BadInput{"text", [](const std::string& p) { Spit(p, "Attachment not found!\n"); }, "not a zip package"},
+        BadInput{"empty", [](const std::string& p) { Spit(p, ""); }, "is empty"},
+        BadInput{"encrypted", [](const std::string& p) { fs::copy_file(Fixture("encrypted-agile-aes.xlsx"), p); },
+                 "password-protected"},
+        BadInput{"legacy", [](const std::string& p) { fs::copy_file(Fixture("biff5-visibility.xls"), p); },
+                 "legacy Excel 97-2003 workbook"},
+        BadInput{"truncated",
+                 [](const std::string& p) {
+                     const auto whole = Slurp(Fixture("3d-references.xlsx"));
+                     Spit(p, whole.substr(0, whole.size() / 2));
+                 },
+                 "damaged or incomplete"},
+        BadInput{"truncated-corpus", [](const std::string& p) { fs::copy_file(Fixture("truncated-zip.xlsx"), p); },
+                 "damaged or incomplete"},
+        BadInput{"no-workbook", [](const std::string& p) { WritePackage(p, {{"readme.txt", "hello"}}); },
+                 "is not a workbook"},
+        BadInput{"lock-file", [](const std::string& p) { fs::copy_file(Fixture("owner-lock-file.xlsx"), p); },
+                 "is not a workbook"},
+        BadInput{"dtd",
+                 [](const std::string& p) {
+                     WritePackage(p, WithPart(RichWorkbookParts(), "xl/workbook.xml",
+                                              kDoctype + "<workbook xmlns=\"x\">&big;</workbook>"));
+                 },
+                 "DTD"},
+        BadInput{"broken-rels", [](const std::string& p) { fs::copy_file(Fixture("broken-root-rels.xlsx"), p); },
+                 "not well-formed"},
+        BadInput{"missing-sheet-part",
+                 [](const std::string& p) {
+                     auto parts = RichWorkbookParts();
+                     std::erase_if(parts, [](auto& part) { return part.first == "xl/worksheets/sheet2.xml"; });
+                     WritePackage(p, parts);
+                 },
+                 "is missing"},
+        BadInput{"duplicate-entries",
+                 [](const std::string& p) {
+                     WritePackage(p, WithPart(RichWorkbookParts(), "xl/worksheets/sheeT1.xml", "<x/>"));
+                 },
+                 "two entries named"}),
+    [](const auto& info) {
+        std::string name = info.param.label;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
+
+TEST(PackageLimits, OversizedOrImplausiblyCompressedPartsAreRefused) {
+    TempDir dir;
+    const auto path = dir.File("bomb.xlsx");
+    // 4 MB of spaces inside the workbook part deflate about a thousand to one.
+    auto parts = RichWorkbookParts();
+    for (auto& [name, bytes] : parts) {
+        if (name == "xl/workbook.xml") bytes.insert(bytes.find("<workbook"), std::string(4u << 20, ' '));
+    }
+    WritePackage(path, parts);
+    InflateLimits strict;
+    strict.maxRatio = 100;
+    EXPECT_NE(OpenFailure(path, strict).find("implausible ratio"), std::string::npos) << OpenFailure(path, strict);
+    InflateLimits small;
+    small.maxEntryBytes = 1u << 20;
+    EXPECT_NE(OpenFailure(path, small).find("more than this program reads"), std::string::npos);
+    InflateLimits generous;
+    generous.maxRatio = 1u << 20;
+    EXPECT_EQ(OpenFailure(path, generous), "");
+}
+
+TEST(PackageLazy, ListingAHundredMegabyteWorkbookReadsUnderOneMegabyte) {
+    TempDir dir;
+    const auto path = dir.File("big.xlsx");
+    {
+        WritePackage(path, RichWorkbookParts());
+        int error = 0;
+        zip_t* zip = zip_open(path.c_str(), 0, &error);
+        ASSERT_NE(zip, nullptr);
+        // A stored (uncompressed) 100 MB part, the way large media sit in a package.
+        std::string big(100u << 20, '\x5a');
+        zip_source_t* source = zip_source_buffer(zip, big.data(), big.size(), 0);
+        const zip_int64_t index = zip_file_add(zip, "xl/media/big.bin", source, 0);
+        ASSERT_GE(index, 0);
+        zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
+        ASSERT_EQ(zip_close(zip), 0);
+    }
+    ASSERT_GT(fs::file_size(path), 100u << 20);
+    auto doc = WorkbookDocument::Open(path);
+    ASSERT_EQ(doc->sheets().size(), 3u);
+    EXPECT_LT(doc->package().bytesRead(), 1u << 20);
+}
+
+}  // namespace
+}  // namespace orv::engine::test

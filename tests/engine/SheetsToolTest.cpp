@@ -1,0 +1,84 @@
+// orvandel-sheets through the automation boundary: output format, exit codes and messages.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "TestSupport.h"
+#include "automation/ooxml/OoxmlBackend.h"
+#include "cli/SheetsTool.h"
+
+namespace orv::engine::test {
+namespace {
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Result Tool(const std::vector<std::string>& args) {
+    auto registry = std::make_shared<automation::BackendRegistry>();
+    registry->Add(ooxml::MakeOoxmlBackend());
+    std::ostringstream out, err;
+    const int code = cli::RunSheetsTool(args, out, err, registry);
+    return {code, out.str(), err.str()};
+}
+
+TEST(SheetsTool, ListsTheFullCollectionWithKindAndState) {
+    const auto r = Tool({"list", Fixture("hidden-veryhidden-chartsheet.xlsx")});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "1\tworksheet\tvisible\tVisible\n2\tworksheet\thidden\tHidden\n3\tworksheet\tveryHidden\tVeryHidden\n"
+                     "4\tchartsheet\tvisible\tChart\n");
+    EXPECT_EQ(r.err, "");
+    const auto kinds = Tool({"list", Fixture("sheet-types-macro-dialog-chart.xlsm")});
+    EXPECT_EQ(kinds.out, "1\tworksheet\tvisible\tSheet1\n2\tchartsheet\tvisible\tChart1\n3\tmacrosheet\tvisible\tMacro1\n"
+                         "4\tdialogsheet\tvisible\tDialog1\n");
+}
+
+TEST(SheetsTool, RenamesReordersAndDeletesByNameOrPosition) {
+    TempDir dir;
+    const auto path = dir.File("rich.xlsx");
+    WritePackage(path, RichWorkbookParts());
+    EXPECT_EQ(Tool({"rename", path, "#2", "Q1 Data"}).code, 0);
+    EXPECT_EQ(Tool({"reorder", path, "last", "before", "data"}).code, 0);  // names ignore case
+    EXPECT_EQ(Tool({"list", path}).out, "1\tworksheet\tvisible\tLast\n2\tworksheet\tvisible\tData\n3\tworksheet\tvisible\tQ1 Data\n");
+    EXPECT_EQ(Tool({"reorder", path, "#1", "after", "#3"}).code, 0);
+    EXPECT_EQ(Tool({"delete", path, "Q1 Data"}).code, 0);
+    EXPECT_EQ(Tool({"list", path}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tLast\n");
+    EXPECT_EQ(Problems(path), std::vector<std::string>{});
+}
+
+TEST(SheetsTool, RefusalsExitOneWithTheDescription) {
+    TempDir dir;
+    const auto path = dir.File("rich.xlsx");
+    WritePackage(path, RichWorkbookParts());
+    auto r = Tool({"rename", path, "Data", "Other"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "orvandel-sheets: Sheet \"Data\" cannot be renamed to \"Other\": The name \"Other\" is already taken by "
+                     "sheet \"Other\". Sheet names must differ in more than upper and lower case; please choose another name.\n");
+    r = Tool({"delete", path, "Nowhere"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("no sheet named \"Nowhere\""), std::string::npos) << r.err;
+    r = Tool({"delete", path, "#9"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("no sheet number 9"), std::string::npos) << r.err;
+    r = Tool({"list", Fixture("encrypted-agile-aes.xlsx")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("password-protected"), std::string::npos) << r.err;
+    EXPECT_EQ(Tool({"list", path}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
+}
+
+TEST(SheetsTool, UsageMistakesExitTwoAndHelpExitsZero) {
+    EXPECT_EQ(Tool({}).code, 2);
+    EXPECT_EQ(Tool({"frobnicate", "x.xlsx"}).code, 2);
+    EXPECT_EQ(Tool({"rename", "x.xlsx", "A"}).code, 2);
+    const auto r = Tool({"reorder", "x.xlsx", "A", "beside", "B"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("'before' or 'after'"), std::string::npos);
+    const auto help = Tool({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("orvandel-sheets reorder FILE SHEET before|after OTHER"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orv::engine::test

@@ -1,0 +1,119 @@
+// Test helpers: folders, fixtures, zip writing and reading, and the generated rich workbook.
+#include "TestSupport.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+
+#include "engine/Package.h"
+#include "engine/PackageCheck.h"
+#include "engine/Workbook.h"
+
+namespace orv::engine::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::random_device rd;
+    m_path = fs::temp_directory_path() / ("orvandel-engine-" + std::to_string(rd()) + std::to_string(rd()));
+    fs::create_directories(m_path);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests make folders read-only; give the permissions back so that everything can be removed.
+    fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (auto& entry : fs::recursive_directory_iterator(m_path, ec)) {
+        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ec);
+    }
+    fs::remove_all(m_path, ec);
+}
+
+std::string Fixture(const std::string& name) { return std::string(ORVANDEL_OOXML_FIXTURES) + "/" + name; }
+
+std::vector<std::string> OpenableFixtures() {
+    std::vector<std::string> names;
+    for (auto& entry : fs::directory_iterator(ORVANDEL_OOXML_FIXTURES)) {
+        const auto ext = entry.path().extension().string();
+        if (ext != ".xlsx" && ext != ".xlsm" && ext != ".xltx") continue;
+        const auto name = entry.path().filename().string();
+        try {
+            WorkbookDocument::Open(entry.path().string());
+            Problems(entry.path().string());
+        } catch (...) {
+            continue;
+        }
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string CopyTo(const std::string& from, const TempDir& dir, const std::string& name) {
+    const auto to = dir.File(name);
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+    return to;
+}
+
+void WritePackage(const std::string& path, const Parts& parts) {
+    int error = 0;
+    zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!zip) throw std::runtime_error("cannot create " + path);
+    for (const auto& [name, bytes] : parts) {
+        zip_source_t* source = zip_source_buffer(zip, bytes.data(), bytes.size(), 0);
+        if (zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
+            zip_source_free(source);
+            zip_discard(zip);
+            throw std::runtime_error("cannot add " + name);
+        }
+    }
+    if (zip_close(zip) != 0) throw std::runtime_error("cannot write " + path);
+}
+
+StoredPackage ReadStored(const std::string& path) {
+    int error = 0;
+    zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    if (!zip) throw std::runtime_error("cannot open " + path);
+    StoredPackage out;
+    const zip_int64_t count = zip_get_num_entries(zip, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        zip_stat_index(zip, static_cast<zip_uint64_t>(i), 0, &st);
+        StoredEntry entry;
+        entry.crc = st.crc;
+        for (auto [flags, target] : {std::pair{zip_flags_t{0}, &entry.bytes}, std::pair{zip_flags_t{ZIP_FL_COMPRESSED}, &entry.compressed}}) {
+            zip_file_t* file = zip_fopen_index(zip, static_cast<zip_uint64_t>(i), flags);
+            if (!file) continue;
+            char buffer[65536];
+            zip_int64_t n;
+            while ((n = zip_fread(file, buffer, sizeof buffer)) > 0) target->append(buffer, static_cast<std::size_t>(n));
+            zip_fclose(file);
+        }
+        out.order.push_back(st.name);
+        out.entries[st.name] = std::move(entry);
+    }
+    zip_discard(zip);
+    return out;
+}
+
+std::string PartText(const std::string& path, const std::string& part) {
+    auto stored = ReadStored(path);
+    auto it = stored.entries.find(part);
+    if (it == stored.entries.end()) throw std::runtime_error(path + " has no part " + part);
+    return it->second.bytes;
+}
+
+std::vector<std::string> Problems(const std::string& path) {
+    auto package = Package::Open(path);
+    return CheckPackage(*package);
+}
+
+std::vector<std::string> Orphans(const std::string& path) {
+    auto package = Package::Open(path);
+    return UnreachableParts(*package);
+}
+
+}  // namespace orv::engine::test
