@@ -1,0 +1,288 @@
+// Workbooks and sheets of a LibreOffice session: the sheet records that sheet handles point at, kept in step with
+// the office's document, and the session that starts and ends the office.
+#include "automation/libreoffice/LibreOfficeWorkbook.h"
+
+#include <filesystem>
+
+#include "engine/SheetNames.h"
+
+namespace orv::libreoffice {
+
+using automation::AutomationError;
+using automation::FileFormat;
+using automation::SheetKind;
+using automation::SheetVisibility;
+
+Office& SessionState::EnsureOffice() {
+    if (quit) throw AutomationError("The LibreOffice instance has already quit; open the workbook again.");
+    if (!office) office = StartOffice();
+    return *office;
+}
+
+LoWorkbook::LoWorkbook(std::shared_ptr<SessionState> session, std::string path, FileFormat format,
+                       std::vector<ListedSheet> listing)
+    : m_session(std::move(session)), m_path(std::move(path)), m_format(format) {
+    for (auto& sheet : listing) m_records.push_back({m_nextId++, std::move(sheet)});
+}
+
+std::string LoWorkbook::FileName() const { return std::filesystem::path(m_path).filename().string(); }
+
+void LoWorkbook::ThrowIfClosed() const {
+    if (m_closed) throw AutomationError("The workbook \"" + FileName() + "\" has been closed; open it again.");
+}
+
+int LoWorkbook::IndexOf(int id) const {
+    ThrowIfClosed();
+    for (std::size_t i = 0; i < m_records.size(); ++i) {
+        if (m_records[i].id == id) return static_cast<int>(i);
+    }
+    throw AutomationError("The sheet no longer exists in \"" + FileName() + "\": it was deleted.");
+}
+
+std::vector<std::string> LoWorkbook::Names() const {
+    std::vector<std::string> names;
+    for (const auto& record : m_records) names.push_back(record.sheet.name);
+    return names;
+}
+
+int LoWorkbook::sheetCount() const {
+    ThrowIfClosed();
+    return static_cast<int>(m_records.size());
+}
+
+std::shared_ptr<automation::Sheet> LoWorkbook::sheetAt(int position) {
+    ThrowIfClosed();
+    if (position < 1 || position > static_cast<int>(m_records.size())) {
+        throw AutomationError("The workbook \"" + FileName() + "\" has no sheet number " + std::to_string(position) +
+                              " (it has " + std::to_string(m_records.size()) + ").");
+    }
+    return std::make_shared<LoSheet>(shared_from_this(), m_records[static_cast<std::size_t>(position - 1)].id);
+}
+
+const ListedSheet& LoWorkbook::SheetOf(int id) const { return m_records[static_cast<std::size_t>(IndexOf(id))].sheet; }
+
+void LoWorkbook::Load() {
+    ThrowIfClosed();
+    if (m_document) return;
+    m_document = m_session->EnsureOffice().Load(m_path, false);
+    Resync();
+}
+
+OfficeDocument& LoWorkbook::Document() {
+    Load();
+    return *m_document;
+}
+
+void LoWorkbook::Resync() {
+    const auto names = m_document->sheetNames();
+    if (names == Names()) return;
+    // The office sees the workbook differently from its file (an old format, a sheet it cannot keep): its view
+    // wins; records keep their identity and kind where the name matches.
+    std::vector<Record> records;
+    for (const auto& name : names) {
+        Record record{0, {name, SheetKind::Worksheet, SheetVisibility::Visible}};
+        for (const auto& old : m_records) {
+            if (engine::SheetNamesEqual(old.sheet.name, name)) {
+                record.id = old.id;
+                record.sheet.kind = old.sheet.kind;
+                record.sheet.visibility = old.sheet.visibility;
+            }
+        }
+        if (record.id == 0) record.id = m_nextId++;
+        records.push_back(std::move(record));
+    }
+    m_records = std::move(records);
+}
+
+void LoWorkbook::RenameSheet(int id, const std::string& name) {
+    const int index = IndexOf(id);
+    if (m_records[static_cast<std::size_t>(index)].sheet.name == name) return;
+    if (auto problem = engine::SheetRenameProblem(name, Names(), index)) {
+        throw AutomationError("The sheet \"" + m_records[static_cast<std::size_t>(index)].sheet.name +
+                              "\" cannot be renamed to \"" + name + "\": " + *problem);
+    }
+    Document().renameSheet(IndexOf(id), name);
+    m_records[static_cast<std::size_t>(IndexOf(id))].sheet.name = name;
+    Resync();
+}
+
+std::string LoWorkbook::FreeCopyName(const std::string& name) const {
+    const auto names = Names();
+    auto taken = [&](const std::string& candidate) {
+        for (const auto& existing : names) {
+            if (engine::SheetNamesEqual(existing, candidate)) return true;
+        }
+        return false;
+    };
+    if (!taken(name)) return name;
+    for (int n = 2;; ++n) {
+        const std::string suffix = " (" + std::to_string(n) + ")";
+        // Shorten the name, whole characters at a time, so that name and suffix fit the length limit.
+        std::string base = name;
+        while (engine::CharacterCount(base) + suffix.size() > engine::kMaxSheetNameLength) {
+            do {
+                base.pop_back();
+            } while (!base.empty() && (static_cast<unsigned char>(base.back()) & 0xC0) == 0x80);
+            if (!base.empty() && (static_cast<unsigned char>(base.back()) & 0x80) != 0) base.pop_back();
+        }
+        if (!taken(base + suffix)) return base + suffix;
+    }
+}
+
+std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& target, int afterId) {
+    const int sourceIndex = IndexOf(id);
+    const int destination = target.IndexOf(afterId) + 1;
+    if (!target.servedBy(m_session.get())) {
+        throw AutomationError("The sheet \"" + SheetOf(id).name + "\" cannot be copied into \"" + target.FileName() +
+                              "\": the two workbooks are open in different LibreOffice instances. Open both in the "
+                              "same instance.");
+    }
+    const std::string sourceName = SheetOf(id).name;
+    const std::string name = target.FreeCopyName(sourceName);
+    int copied = 0;
+    if (&target == this) {
+        copied = Document().copySheet(sourceIndex, name, destination);
+    } else {
+        OfficeDocument& source = Document();
+        copied = target.Document().importSheet(source, IndexOf(id), destination);
+        // The office names a copy whose name is taken "Name_2"; the object model's rule is "Name (2)".
+        if (target.m_document->sheetNames()[static_cast<std::size_t>(copied)] != name) {
+            target.m_document->renameSheet(copied, name);
+        }
+    }
+    const ListedSheet copy{name, SheetKind::Worksheet, SheetOf(id).visibility};
+    target.m_records.insert(target.m_records.begin() + copied, Record{target.m_nextId++, copy});
+    const int copyId = target.m_records[static_cast<std::size_t>(copied)].id;
+    target.Resync();
+    auto result = std::make_shared<LoSheet>(target.shared_from_this(), copyId);
+
+    if (target.m_format == FileFormat::Xls && &target != this) {
+        // Formulas that pointed at other sheets of the source now point into the source file, and LibreOffice's
+        // Excel 97-2003 export writes such links so that they break on reopening: keep their values instead.
+        const auto external = target.m_document->externalFormulas(copied);
+        if (!external.empty()) {
+            target.m_document->freezeExternalFormulas(copied);
+            throw AutomationError(
+                "The sheet \"" + sourceName + "\" was copied into \"" + target.FileName() + "\", but " +
+                std::to_string(external.size()) + " of its formulas referred to other sheets of \"" + FileName() +
+                "\" (first: " + external.front().first + " " + external.front().second +
+                "). An Excel 97-2003 workbook saved by LibreOffice cannot keep such links, so these cells now hold "
+                "their values. Copy the sheets they refer to as well, or use .xlsx files, to keep the formulas.");
+        }
+    }
+    return result;
+}
+
+void LoWorkbook::MoveSheet(int id, int otherId, bool after) {
+    const int index = IndexOf(id);
+    int destination = IndexOf(otherId) + (after ? 1 : 0);
+    if (otherId == id) return;
+    Document().moveSheet(index, destination);
+    Record record = m_records[static_cast<std::size_t>(index)];
+    m_records.erase(m_records.begin() + index);
+    if (destination > index) --destination;
+    m_records.insert(m_records.begin() + destination, std::move(record));
+    Resync();
+}
+
+void LoWorkbook::DeleteSheet(int id) {
+    const int index = IndexOf(id);
+    int visible = 0;
+    for (const auto& record : m_records) visible += record.sheet.visibility == SheetVisibility::Visible ? 1 : 0;
+    const auto& sheet = m_records[static_cast<std::size_t>(index)].sheet;
+    if (m_records.size() == 1 || (sheet.visibility == SheetVisibility::Visible && visible == 1)) {
+        throw AutomationError("The sheet \"" + sheet.name + "\" cannot be deleted: a workbook must keep at least one "
+                              "visible sheet. Add or unhide another sheet first.");
+    }
+    Document().removeSheet(index);
+    m_records.erase(m_records.begin() + index);
+    Resync();
+}
+
+void LoWorkbook::Save() {
+    ThrowIfClosed();
+    // A workbook never loaded was never changed: its file already is what Save would write.
+    if (!m_document) return;
+    m_document->store();
+}
+
+void LoWorkbook::Close() {
+    ThrowIfClosed();
+    Detach();
+}
+
+void LoWorkbook::Detach() noexcept {
+    if (m_document) m_document->close();
+    m_document.reset();
+    m_closed = true;
+    m_records.clear();
+}
+
+std::shared_ptr<automation::Sheet> LoSheet::Copy(automation::After after) {
+    const LoSheet& target = Peer(after.sheet, "copied");
+    return m_workbook->CopySheet(m_id, *target.m_workbook, target.m_id);
+}
+
+void LoSheet::Move(automation::Before before) {
+    const LoSheet& target = Peer(before.sheet, "moved");
+    if (target.m_workbook != m_workbook) {
+        throw AutomationError("A sheet can only be moved before a sheet of its own workbook.");
+    }
+    m_workbook->MoveSheet(m_id, target.m_id, false);
+}
+
+void LoSheet::Move(automation::After after) {
+    const LoSheet& target = Peer(after.sheet, "moved");
+    if (target.m_workbook != m_workbook) {
+        throw AutomationError("A sheet can only be moved after a sheet of its own workbook.");
+    }
+    m_workbook->MoveSheet(m_id, target.m_id, true);
+}
+
+const LoSheet& LoSheet::Peer(automation::Sheet& other, const char* operation) const {
+    const auto* peer = dynamic_cast<const LoSheet*>(&other);
+    if (!peer) {
+        throw AutomationError("The sheet \"" + name() + "\" cannot be " + operation +
+                              " next to a sheet of a workbook that another backend serves (for example an .xlsx file "
+                              "next to an .xls file): both workbooks must be open in LibreOffice.");
+    }
+    return *peer;
+}
+
+LoSession::LoSession() : m_state(std::make_shared<SessionState>()) {}
+
+LoSession::~LoSession() {
+    try {
+        Quit();
+    } catch (...) {
+    }
+}
+
+std::shared_ptr<automation::Workbook> LoSession::Open(const std::string& path) {
+    if (m_state->quit) throw AutomationError("The LibreOffice instance has already quit; start a new one.");
+    const std::string full = std::filesystem::absolute(path).lexically_normal().string();
+    // Opening a workbook that is open already gives that workbook, as the spreadsheet application does.
+    for (const auto& weak : m_state->workbooks) {
+        if (auto open = weak.lock(); open && !open->closed() && open->fullName() == full) return open;
+    }
+    const FileFormat format = automation::FormatOfPath(full);
+    auto listing = ListSheets(full, format);
+    auto workbook = std::make_shared<LoWorkbook>(m_state, full, format, listing.value_or(std::vector<ListedSheet>{}));
+    // Only the office can read this file: load it now, so that its sheets are known.
+    if (!listing) workbook->Load();
+    m_state->workbooks.push_back(workbook);
+    return workbook;
+}
+
+void LoSession::Quit() {
+    if (m_state->quit) return;
+    m_state->quit = true;
+    for (const auto& weak : m_state->workbooks) {
+        if (auto workbook = weak.lock()) workbook->Detach();
+    }
+    m_state->workbooks.clear();
+    if (m_state->office) m_state->office->Quit();
+    m_state->office.reset();
+}
+
+}  // namespace orv::libreoffice

@@ -1,0 +1,111 @@
+// The object model over LibreOffice: workbooks and sheets of one private session. A workbook is listed from its
+// file at once and loaded into the office only when something is to change, so a listing never starts LibreOffice.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "automation/Backend.h"
+#include "automation/libreoffice/Office.h"
+#include "automation/libreoffice/SheetListing.h"
+
+namespace orv::libreoffice {
+
+class LoWorkbook;
+
+// What the session's workbooks share: the office, started on first need, and whether the session has ended.
+struct SessionState {
+    std::unique_ptr<Office> office;
+    std::vector<std::weak_ptr<LoWorkbook>> workbooks;
+    bool quit = false;
+
+    // The running office, started now when it is not yet; throws when the session has ended or none starts.
+    Office& EnsureOffice();
+};
+
+class LoWorkbook : public automation::Workbook, public std::enable_shared_from_this<LoWorkbook> {
+public:
+    LoWorkbook(std::shared_ptr<SessionState> session, std::string path, automation::FileFormat format,
+               std::vector<ListedSheet> listing);
+
+    std::string fullName() const override { return m_path; }
+    void Save() override;
+    void Close() override;
+    int sheetCount() const override;
+    std::shared_ptr<automation::Sheet> sheetAt(int position) override;
+
+    // Loads the workbook into the office now (done by itself before the first change). Throws on failure.
+    void Load();
+    // Closes the office's document without a word (the session is ending).
+    void Detach() noexcept;
+    bool servedBy(const SessionState* session) const { return m_session.get() == session; }
+    bool closed() const { return m_closed; }
+
+    // The operations of the sheet with identity `id`; see automation::Sheet.
+    const ListedSheet& SheetOf(int id) const;
+    void RenameSheet(int id, const std::string& name);
+    std::shared_ptr<automation::Sheet> CopySheet(int id, LoWorkbook& target, int afterId);
+    void MoveSheet(int id, int otherId, bool after);
+    void DeleteSheet(int id);
+
+private:
+    struct Record {
+        int id = 0;
+        ListedSheet sheet;
+    };
+
+    void ThrowIfClosed() const;
+    int IndexOf(int id) const;
+    OfficeDocument& Document();
+    // Matches the records to the office's sheets after a change, by name, so handles follow their sheets.
+    void Resync();
+    std::vector<std::string> Names() const;
+    std::string FreeCopyName(const std::string& name) const;
+    std::string FileName() const;
+
+    std::shared_ptr<SessionState> m_session;
+    std::string m_path;
+    automation::FileFormat m_format;
+    std::vector<Record> m_records;
+    int m_nextId = 1;
+    std::unique_ptr<OfficeDocument> m_document;
+    bool m_closed = false;
+};
+
+class LoSheet : public automation::Sheet {
+public:
+    LoSheet(std::shared_ptr<LoWorkbook> workbook, int id) : m_workbook(std::move(workbook)), m_id(id) {}
+
+    std::string name() const override { return m_workbook->SheetOf(m_id).name; }
+    void setName(const std::string& name) override { m_workbook->RenameSheet(m_id, name); }
+    automation::SheetKind kind() const override { return m_workbook->SheetOf(m_id).kind; }
+    automation::SheetVisibility visibility() const override { return m_workbook->SheetOf(m_id).visibility; }
+    std::shared_ptr<Sheet> Copy(automation::After after) override;
+    void Move(automation::Before before) override;
+    void Move(automation::After after) override;
+    void Delete() override { m_workbook->DeleteSheet(m_id); }
+
+private:
+    // The LibreOffice sheet behind `other`; throws when it belongs to another backend.
+    const LoSheet& Peer(automation::Sheet& other, const char* operation) const;
+
+    std::shared_ptr<LoWorkbook> m_workbook;
+    int m_id;
+};
+
+// One private LibreOffice session: workbooks opened in it share one office, started on the first change.
+class LoSession : public automation::BackendSession {
+public:
+    LoSession();
+    ~LoSession() override;
+
+    std::shared_ptr<automation::Workbook> Open(const std::string& path) override;
+    void Quit() override;
+
+private:
+    std::shared_ptr<SessionState> m_state;
+};
+
+}  // namespace orv::libreoffice

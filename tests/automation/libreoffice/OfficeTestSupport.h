@@ -1,0 +1,47 @@
+// What the LibreOffice session tests share: workbooks generated from flat OpenDocument text by a converting
+// soffice run, their contents read back the same way, and a private temporary folder per test process.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace orv::libreoffice::test {
+
+struct CellSpec {
+    std::string value;    // a number or a text
+    std::string formula;  // OpenFormula, e.g. "of:=[.A1]*2"; empty for a constant
+};
+
+struct SheetSpec {
+    std::string name;
+    bool hidden = false;
+    std::vector<CellSpec> cells;  // the first row, from A1
+};
+
+// A flat OpenDocument spreadsheet with those sheets.
+std::string Fods(const std::vector<SheetSpec>& sheets);
+
+// Converts `sources` to `format` ("xls", "ods", "xlsx", "fods") into `outDir` in one soffice run on a profile of
+// its own; returns an empty string on success, otherwise what went wrong.
+std::string Convert(const std::vector<std::filesystem::path>& sources, const std::string& format,
+                    const std::filesystem::path& outDir, const std::filesystem::path& profileDir);
+
+struct ReadSheet {
+    std::string name;
+    bool hidden = false;
+    std::vector<std::string> values;    // the first row as shown (numbers as written by the office)
+    std::vector<std::string> formulas;  // the first row's formulas, "" for constants
+};
+
+// The sheets of a workbook file as LibreOffice reads it (through a conversion to flat ODF); empty on failure.
+std::vector<ReadSheet> ReadBack(const std::filesystem::path& workbook, const std::filesystem::path& scratch);
+
+// The names of ReadBack's sheets in order.
+std::vector<std::string> NamesOf(const std::vector<ReadSheet>& sheets);
+
+// The sheet of that name, or a sheet named "<missing>" with no cells.
+ReadSheet SheetNamed(const std::vector<ReadSheet>& sheets, const std::string& name);
+
+}  // namespace orv::libreoffice::test

@@ -1,0 +1,307 @@
+// The LibreOffice session end to end: workbooks generated as .xls, .ods and .xlsx, listed, copied, moved, renamed,
+// deleted and reordered through the object model, saved, and read back; failure descriptions; and no office of
+// ours left running after any test, even when the client dies.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "OfficeTestSupport.h"
+#include "automation/libreoffice/LibreOfficeBackend.h"
+#include "automation/libreoffice/OfficeProcess.h"
+
+extern char** environ;
+
+namespace orv::libreoffice {
+namespace {
+
+namespace fs = std::filesystem;
+using automation::After;
+using automation::AutomationError;
+using automation::Before;
+using automation::Workbook;
+using test::CellSpec;
+using test::NamesOf;
+using test::ReadBack;
+using test::SheetNamed;
+using test::SheetSpec;
+
+const std::vector<SheetSpec> kSource = {
+    {"Alpha", false, {{"1", ""}, {"2", "of:=[.A1]*2"}}},
+    {"Hidden", true, {{"x", ""}}},
+    {"Beta", false, {{"11", "of:=[$Alpha.A1]+10"}}},
+    {"Gamma", false, {{"g", ""}}},
+};
+const std::vector<SheetSpec> kTarget = {
+    {"One", false, {{"1", ""}}},
+    {"Two", false, {{"2", ""}}},
+    {"Three", false, {{"3", ""}}},
+};
+
+fs::path TestRoot() { return fs::path(std::getenv("ORVANDEL_TEST_TMP")); }
+
+class LibreOfficeSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!MakeLibreOfficeBackend()->isAvailable(&why)) GTEST_SKIP() << "LibreOffice cannot run here: " << why;
+        m_dir = TestRoot() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+
+    void TearDown() override {
+        const auto left = OurOfficeProcesses();
+        EXPECT_TRUE(left.empty()) << left.size() << " office processes of ours are still running";
+        // Do not leave them behind for the rest of the machine either.
+        for (pid_t pid : left) ::kill(pid, SIGKILL);
+    }
+
+    // The generated workbook `stem`.`format` (stem "source" or "target"), copied into this test's folder.
+    fs::path Generated(const std::string& stem, const std::string& format, const std::string& as = "") {
+        const fs::path generated = TestRoot() / "generated" / format / (stem + "." + format);
+        if (!fs::exists(generated)) {
+            const fs::path sources = TestRoot() / "generated" / "fods";
+            fs::create_directories(sources);
+            std::ofstream(sources / "source.fods") << test::Fods(kSource);
+            std::ofstream(sources / "target.fods") << test::Fods(kTarget);
+            const std::string failure = test::Convert({sources / "source.fods", sources / "target.fods"}, format,
+                                                      generated.parent_path(), TestRoot() / "convert-profile");
+            if (!failure.empty()) ADD_FAILURE() << failure;
+        }
+        const fs::path copy = m_dir / (as.empty() ? stem + "." + format : as);
+        fs::copy_file(generated, copy, fs::copy_options::overwrite_existing);
+        return copy;
+    }
+
+    fs::path Fixture(const std::string& name) {
+        const fs::path copy = m_dir / name;
+        fs::copy_file(fs::path(ORVANDEL_TEST_LO_FIXTURES) / name, copy, fs::copy_options::overwrite_existing);
+        fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+        return copy;
+    }
+
+    static std::vector<std::string> Names(Workbook& workbook) {
+        std::vector<std::string> names;
+        for (int i = 1; i <= workbook.sheetCount(); ++i) names.push_back(workbook.sheetAt(i)->name());
+        return names;
+    }
+
+    static std::string FailureOf(const std::function<void()>& call) {
+        try {
+            call();
+        } catch (const AutomationError& e) {
+            return e.what();
+        }
+        return "";
+    }
+
+    std::vector<test::ReadSheet> Reread(const fs::path& workbook) { return ReadBack(workbook, m_dir / "scratch"); }
+
+    fs::path m_dir;
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(LibreOfficeSession, ListingReadsTheFilesWithoutStartingTheOffice) {
+    auto session = MakeLibreOfficeBackend()->Start();
+    auto xls = session->Open(Generated("source", "xls").string());
+    auto ods = session->Open(Generated("source", "ods").string());
+    auto charts = session->Open(Fixture("hidden-veryhidden-chartsheet.xls").string());
+    EXPECT_EQ(Names(*xls), (Strings{"Alpha", "Hidden", "Beta", "Gamma"}));
+    EXPECT_EQ(Names(*ods), (Strings{"Alpha", "Hidden", "Beta", "Gamma"}));
+    EXPECT_EQ(xls->sheetAt(2)->visibility(), automation::SheetVisibility::Hidden);
+    EXPECT_EQ(charts->Worksheets().count(), 3);
+    EXPECT_EQ(charts->Sheets().count(), 4);
+    EXPECT_EQ(charts->Worksheets()(3)->visibility(), automation::SheetVisibility::VeryHidden);
+    EXPECT_TRUE(OurOfficeProcesses().empty()) << "a listing started LibreOffice";
+    session->Quit();
+}
+
+TEST_F(LibreOfficeSession, CopyBetweenXlsWorkbooksLandsAfterTheGivenSheetAndIsSaved) {
+    const auto source = Generated("source", "xls");
+    const auto target = Generated("target", "xls");
+    const auto sourceBefore = fs::last_write_time(source);
+    {
+        auto session = MakeLibreOfficeBackend()->Start();
+        auto from = session->Open(source.string());
+        auto to = session->Open(target.string());
+        auto copy = from->Sheets()("Alpha")->Copy(After{*to->Sheets()("One")});
+        EXPECT_EQ(copy->name(), "Alpha");
+        from->Sheets()("Gamma")->Copy(After{*to->Sheets()("Three")});
+        // A name the target has in another case gets a free one.
+        auto second = from->Sheets()("Alpha")->Copy(After{*to->Sheets()(1)});
+        EXPECT_EQ(second->name(), "Alpha (2)");
+        EXPECT_EQ(Names(*to), (Strings{"One", "Alpha (2)", "Alpha", "Two", "Three", "Gamma"}));
+        to->Save();
+        session->Quit();
+    }
+    const auto back = Reread(target);
+    EXPECT_EQ(NamesOf(back), (Strings{"One", "Alpha (2)", "Alpha", "Two", "Three", "Gamma"}));
+    EXPECT_EQ(SheetNamed(back, "Alpha").values, (Strings{"1", "2"}));
+    EXPECT_EQ(SheetNamed(back, "Alpha").formulas[1], "of:=[.A1]*2");
+    EXPECT_EQ(SheetNamed(back, "Gamma").values, (Strings{"g"}));
+    EXPECT_EQ(fs::last_write_time(source), sourceBefore) << "a copy must not save its source";
+}
+
+TEST_F(LibreOfficeSession, CopyIntoXlsKeepsTheValuesOfFormulasThatReferToTheSource) {
+    const auto target = Generated("target", "xls");
+    {
+        auto session = MakeLibreOfficeBackend()->Start();
+        auto from = session->Open(Generated("source", "xls").string());
+        auto to = session->Open(target.string());
+        const std::string notice = FailureOf([&] { from->Sheets()("Beta")->Copy(After{*to->Sheets()("Two")}); });
+        EXPECT_NE(notice.find("The sheet \"Beta\" was copied into \"target.xls\", but 1 of its formulas referred to "
+                              "other sheets of \"source.xls\" (first: A1 "),
+                  std::string::npos)
+            << notice;
+        EXPECT_NE(notice.find("these cells now hold their values"), std::string::npos) << notice;
+        to->Save();
+        session->Quit();
+    }
+    const auto beta = SheetNamed(Reread(target), "Beta");
+    EXPECT_EQ(beta.values, (Strings{"11"}));
+    EXPECT_EQ(beta.formulas, (Strings{""}));
+}
+
+struct MixedCase {
+    const char* from;
+    const char* to;
+};
+
+class MixedTransfer : public LibreOfficeSession, public ::testing::WithParamInterface<MixedCase> {};
+
+TEST_P(MixedTransfer, CopiesAcrossFormatsInOneInstance) {
+    const auto target = Generated("target", GetParam().to);
+    {
+        auto session = MakeLibreOfficeBackend({.serveOoxml = true})->Start();
+        auto from = session->Open(Generated("source", GetParam().from).string());
+        auto to = session->Open(target.string());
+        from->Sheets()("Alpha")->Copy(After{*to->Sheets()("Two")});
+        to->Save();
+        session->Quit();
+    }
+    const auto back = Reread(target);
+    EXPECT_EQ(NamesOf(back), (Strings{"One", "Two", "Alpha", "Three"}));
+    EXPECT_EQ(SheetNamed(back, "Alpha").values, (Strings{"1", "2"}));
+    EXPECT_EQ(SheetNamed(back, "Alpha").formulas[1], "of:=[.A1]*2");
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, MixedTransfer,
+                         ::testing::Values(MixedCase{"xls", "xlsx"}, MixedCase{"xlsx", "xls"}, MixedCase{"ods", "xls"}),
+                         [](const auto& info) { return std::string(info.param.from) + "_to_" + info.param.to; });
+
+class Rearranging : public LibreOfficeSession, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(Rearranging, RenameMoveDeleteAndReorderSurviveReopening) {
+    const auto path = Generated("target", GetParam());
+    {
+        auto session = MakeLibreOfficeBackend()->Start();
+        auto book = session->Open(path.string());
+        auto one = book->Sheets()("One");
+        auto two = book->Sheets()("Two");
+        auto three = book->Sheets()("Three");
+        two->setName("Zwei");
+        EXPECT_EQ(FailureOf([&] { three->setName("a/b"); }).rfind("The sheet \"Three\" cannot be renamed to \"a/b\": ", 0),
+                  0u);
+        EXPECT_NE(FailureOf([&] { three->setName("ONE"); }), "");
+        three->Move(Before{*one});
+        EXPECT_EQ(Names(*book), (Strings{"Three", "One", "Zwei"}));
+        three->Move(After{*two});
+        EXPECT_EQ(Names(*book), (Strings{"One", "Zwei", "Three"}));
+        one->Move(After{*three});
+        EXPECT_EQ(Names(*book), (Strings{"Zwei", "Three", "One"}));
+        // Handles follow their sheets through renames and moves.
+        EXPECT_EQ(two->name(), "Zwei");
+        EXPECT_EQ(book->Sheets()(3)->name(), "One");
+        two->Delete();
+        EXPECT_NE(FailureOf([&] { two->name(); }).find("it was deleted"), std::string::npos);
+        book->Save();
+        session->Quit();
+    }
+    const auto back = Reread(path);
+    EXPECT_EQ(NamesOf(back), (Strings{"Three", "One"}));
+    EXPECT_EQ(SheetNamed(back, "One").values, (Strings{"1"}));
+    EXPECT_EQ(SheetNamed(back, "Three").values, (Strings{"3"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, Rearranging, ::testing::Values("xls", "ods"));
+
+TEST_F(LibreOfficeSession, TheLastVisibleSheetCannotBeDeleted) {
+    auto session = MakeLibreOfficeBackend()->Start();
+    auto book = session->Open(Fixture("biff5-visibility.xls").string());
+    EXPECT_EQ(FailureOf([&] { book->Sheets()("Visible")->Delete(); }),
+              "The sheet \"Visible\" cannot be deleted: a workbook must keep at least one visible sheet. Add or "
+              "unhide another sheet first.");
+    session->Quit();
+}
+
+TEST_F(LibreOfficeSession, FilesThatCannotBeChangedFailWithWhatIsWrong) {
+    auto session = MakeLibreOfficeBackend()->Start();
+    // The sheet names of an encrypted workbook are encrypted too: only the office can tell what it is.
+    EXPECT_EQ(FailureOf([&] { session->Open(Fixture("encrypted-rc4.xls").string()); }),
+              "\"encrypted-rc4.xls\" cannot be opened: it is password-protected. Remove the password in a spreadsheet "
+              "application, save it, and try again.");
+
+    const auto readOnly = Generated("target", "xls", "readonly.xls");
+    fs::permissions(readOnly, fs::perms::owner_read);
+    auto book = session->Open(readOnly.string());
+    EXPECT_EQ(Names(*book), (Strings{"One", "Two", "Three"}));
+    // The superuser may write any file, so only another user sees the file as read-only.
+    if (::geteuid() != 0) {
+        const std::string refused = FailureOf([&] { book->sheetAt(1)->setName("Changed"); });
+        EXPECT_NE(refused.find("\"readonly.xls\" cannot be opened: it can only be opened read-only"),
+                  std::string::npos)
+            << refused;
+    }
+
+    // A lock file of a LibreOffice on another computer says the workbook is open there.
+    const auto locked = Generated("target", "ods", "locked.ods");
+    std::ofstream(m_dir / ".~lock.locked.ods#") << "Someone Else,elsewhere,otherhost,01.12.2026 10:00,file:///home/x;";
+    auto lockedBook = session->Open(locked.string());
+    const std::string busy = FailureOf([&] { lockedBook->sheetAt(1)->setName("Changed"); });
+    EXPECT_NE(busy.find("\"locked.ods\" cannot be opened: it is open in another program"), std::string::npos) << busy;
+    session->Quit();
+}
+
+TEST_F(LibreOfficeSession, ASessionReleasedWithoutQuitEndsItsOffice) {
+    auto session = MakeLibreOfficeBackend()->Start();
+    auto book = session->Open(Generated("target", "xls").string());
+    book->sheetAt(1)->setName("Started");
+    EXPECT_FALSE(OurOfficeProcesses().empty());
+    session.reset();
+    EXPECT_TRUE(OurOfficeProcesses().empty());
+    EXPECT_NE(FailureOf([&] { book->sheetAt(1)->name(); }).find("has been closed"), std::string::npos);
+}
+
+TEST_F(LibreOfficeSession, AnOfficeWhoseClientDiedIsEnded) {
+    const auto path = Generated("target", "xls");
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::vector<char*> argv = {self.data(), const_cast<char*>("--orphan-child"), const_cast<char*>(path.c_str()),
+                               nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child did not start its office";
+    ASSERT_FALSE(OurOfficeProcesses().empty()) << "the child's office should still run, orphaned";
+    EXPECT_GE(EndOrphanedOffices(), 1);
+    EXPECT_TRUE(OurOfficeProcesses().empty());
+
+    // A new office ends orphans by itself before it starts, and reuses the freed profile.
+    ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    auto session = MakeLibreOfficeBackend()->Start();
+    auto book = session->Open(Generated("target", "ods").string());
+    book->sheetAt(1)->setName("Mine");
+    EXPECT_EQ(OurOfficeProcesses().size(), 2u) << "the orphan should be gone, leaving the script and soffice.bin";
+    session->Quit();
+}
+
+}  // namespace
+}  // namespace orv::libreoffice
