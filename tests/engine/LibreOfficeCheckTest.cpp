@@ -1,0 +1,183 @@
+// Where LibreOffice is installed, it opens the engine's results and reads the expected sheets, values and
+// formulas (through a flat OpenDocument export).
+#include <gtest/gtest.h>
+
+#include <pugixml.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "TestSupport.h"
+#include "engine/Workbook.h"
+
+namespace orv::engine::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Cell {
+    std::string formula;
+    std::string value;
+};
+
+// What LibreOffice shows of a workbook: every sheet's name and its cells (formula and value) by position.
+struct Seen {
+    std::vector<std::string> sheets;
+    std::map<std::string, std::map<std::string, Cell>> cells;  // sheet -> "A1" -> cell
+};
+
+std::string Soffice() {
+    for (const char* candidate : {"/usr/bin/soffice", "/usr/lib/libreoffice/program/soffice"}) {
+        if (fs::exists(candidate)) return candidate;
+    }
+    return {};
+}
+
+std::string Column(int index) {
+    std::string name;
+    for (++index; index > 0; index = (index - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (index - 1) % 26));
+    return name;
+}
+
+Seen OpenInLibreOffice(const std::string& workbook, const TempDir& dir) {
+    const auto out = dir.path() / "lo-out";
+    const std::string command = Soffice() + " -env:UserInstallation=file://" + (dir.path() / "lo-profile").string() +
+                                " --headless --convert-to fods --outdir '" + out.string() + "' '" + workbook +
+                                "' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    const auto fods = out / (fs::path(workbook).stem().string() + ".fods");
+    Seen seen;
+    pugi::xml_document doc;
+    if (!doc.load_file(fods.c_str())) {
+        ADD_FAILURE() << "LibreOffice did not open " << workbook;
+        return seen;
+    }
+    for (auto table : doc.select_nodes("//table:table")) {
+        const std::string name = table.node().attribute("table:name").value();
+        seen.sheets.push_back(name);
+        int row = 0;
+        for (auto r : table.node().select_nodes(".//table:table-row")) {
+            const int rowRepeat = std::max(1, r.node().attribute("table:number-rows-repeated").as_int());
+            int col = 0;
+            for (auto c = r.node().first_child(); c; c = c.next_sibling()) {
+                const int repeat = std::max(1, c.attribute("table:number-columns-repeated").as_int());
+                if (std::string_view(c.name()) == "table:table-cell" && (c.attribute("table:formula") || c.attribute("office:value"))) {
+                    seen.cells[name][Column(col) + std::to_string(row + 1)] = {c.attribute("table:formula").value(),
+                                                                                c.attribute("office:value").value()};
+                }
+                col += repeat;
+            }
+            row += rowRepeat;
+        }
+    }
+    return seen;
+}
+
+// The sheets of the workbook, without the table LibreOffice adds for a pivot cache's source.
+std::vector<std::string> SheetsShown(const Seen& seen) {
+    auto sheets = seen.sheets;
+    std::erase(sheets, "local-table");
+    return sheets;
+}
+
+class LibreOfficeCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (Soffice().empty()) GTEST_SKIP() << "LibreOffice is not installed";
+        path = dir.File("rich.xlsx");
+        WritePackage(path, RichWorkbookParts());
+    }
+    TempDir dir;
+    std::string path;
+};
+
+TEST_F(LibreOfficeCheck, RenamedSheetKeepsValuesAndFormulasFollow) {
+    auto doc = WorkbookDocument::Open(path);
+    doc->Rename(1, "Q1 Data");
+    doc->Save();
+    const auto seen = OpenInLibreOffice(path, dir);
+    EXPECT_EQ(SheetsShown(seen), (std::vector<std::string>{"Data", "Q1 Data", "Last"}));
+    ASSERT_TRUE(seen.cells.count("Q1 Data"));
+    EXPECT_EQ(seen.cells.at("Q1 Data").at("A2").value, "20");
+    const auto& data = seen.cells.at("Data");
+    EXPECT_EQ(data.at("B1").formula, "of:=[$'Q1 Data'.A1]*2");
+    EXPECT_EQ(data.at("B1").value, "20");
+    EXPECT_EQ(data.at("C2").formula, "of:=[$'Q1 Data'.A2]+1");
+    EXPECT_EQ(data.at("B2").formula, "of:=SUM([$'Q1 Data'.A1:.A3])");
+    EXPECT_EQ(data.at("B2").value, "60");
+}
+
+TEST_F(LibreOfficeCheck, DeletedSheetGoesAnd3DRangesShrink) {
+    auto doc = WorkbookDocument::Open(path);
+    doc->Delete(1);
+    doc->Save();
+    const auto seen = OpenInLibreOffice(path, dir);
+    EXPECT_EQ(SheetsShown(seen), (std::vector<std::string>{"Data", "Last"}));
+    ASSERT_TRUE(seen.cells.count("Last"));
+    EXPECT_EQ(seen.cells.at("Last").at("A1").formula, "of:=SUM([$Data.A1])");
+    EXPECT_EQ(seen.cells.at("Last").at("A2").formula, "of:=SUM([$Last.B1])");
+    EXPECT_EQ(seen.cells.at("Last").at("B1").value, "5");
+    EXPECT_EQ(seen.cells.at("Data").at("A3").value, "3");
+}
+
+TEST_F(LibreOfficeCheck, ReorderedSheetsOpenInTheNewOrder) {
+    auto doc = WorkbookDocument::Open(path);
+    doc->Move(2, 0);
+    doc->Save();
+    const auto seen = OpenInLibreOffice(path, dir);
+    EXPECT_EQ(SheetsShown(seen), (std::vector<std::string>{"Last", "Data", "Other"}));
+    EXPECT_EQ(seen.cells.at("Last").at("A1").formula, "of:=SUM([$Data.A1:$Other.A1])");
+}
+
+}  // namespace
+}  // namespace orv::engine::test
+
+namespace orv::engine::test {
+namespace {
+
+// Real workbooks: after a rename LibreOffice shows every sheet with the same values as before, the renamed one
+// under its new name.
+class LibreOfficeCorpus : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(LibreOfficeCorpus, RenameChangesNothingButTheName) {
+    if (Soffice().empty()) GTEST_SKIP() << "LibreOffice is not installed";
+    TempDir dir;
+    const auto path = CopyTo(Fixture(GetParam()), dir, "book" + fs::path(GetParam()).extension().string());
+    TempDir beforeDir;
+    const auto before = OpenInLibreOffice(path, beforeDir);
+    auto doc = WorkbookDocument::Open(path);
+    const std::string oldName = doc->sheets()[0].name;
+    doc->Rename(0, "Ren'd one");
+    doc->Save();
+    const auto after = OpenInLibreOffice(path, dir);
+    ASSERT_EQ(before.sheets.size(), after.sheets.size());
+    for (std::size_t i = 0; i < before.sheets.size(); ++i) {
+        const auto& name = before.sheets[i];
+        const auto& now = name == oldName ? std::string("Ren'd one") : name;
+        EXPECT_EQ(after.sheets[i], now);
+        if (!before.cells.count(name)) continue;
+        const auto& was = before.cells.at(name);
+        const auto& is = after.cells.at(now);
+        ASSERT_EQ(was.size(), is.size()) << name;
+        for (const auto& [cell, content] : was) {
+            EXPECT_EQ(is.at(cell).value, content.value) << name << "!" << cell;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, LibreOfficeCorpus,
+                         ::testing::Values("3d-references.xlsx", "defined-names-local-global.xlsx",
+                                           "names-apostrophes-charts.xlsx", "hebrew-names-rtl.xlsx",
+                                           "x14-conditional-formats.xlsx", "dv-list-other-sheet.xlsx",
+                                           "sheet-types-macro-dialog-chart.xlsm", "template.xltx"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             for (auto& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
+
+}  // namespace
+}  // namespace orv::engine::test
