@@ -36,6 +36,13 @@ public:
     // Records the call and throws AutomationError when it is one that is to fail.
     void Check(const std::string& operation, const std::string& detail = {});
 
+    // Forgets the calls made so far, so that failOn counts from the next call.
+    void ResetCalls() {
+        calls.clear();
+        m_counts.clear();
+        sessionsStarted = sessionsEnded = 0;
+    }
+
     // The sheet names of a stored file, in order.
     std::vector<std::string> names(const std::string& path) const;
 

@@ -1,0 +1,91 @@
+// The "..." buttons, "Load Sample/Example Data" and "Clear Files".
+#include <gtest/gtest.h>
+
+#include "WindowFixture.h"
+#include "errors/Messages.h"
+
+namespace orv::testing {
+namespace {
+
+class FileSelectionTest : public WindowFixture {};
+
+TEST_F(FileSelectionTest, BrowseShowsTheDialogAndCancelChangesNothing) {
+    Start();
+    form->panel1()->setPath(Workbook("samples/sample1.xlsx"));
+    const QString before = form->panel1()->pathBox()->text();
+    dialogs.fileAnswers = {""};
+    form->PushButton3_Click();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    const auto& request = dialogs.shown[0].file;
+    EXPECT_EQ(request.title, "Select Excel File");
+    EXPECT_EQ(request.filter, "Excel Files (*.xl*)|*.xl*|All Files (*.*)|*.*");
+    EXPECT_EQ(request.flags, 0x280001u);
+    EXPECT_EQ(request.fileName, "");
+    EXPECT_EQ(form->panel1()->pathBox()->text(), before);
+    EXPECT_EQ(list1().size(), 4);
+}
+
+TEST_F(FileSelectionTest, BrowseOnPanel2ListsTheChosenWorkbookAndSelectsItsFirstSheet) {
+    Start();
+    const std::string path = Workbook("samples/sample2.xlsx");
+    dialogs.fileAnswers = {path};
+    form->PushButton6_Click();
+    EXPECT_EQ(form->panel2()->pathBox()->text().toStdString(), path);
+    EXPECT_EQ(list2(), (QStringList{"Mar", "Apr", "Totals", "Archive"}));
+    EXPECT_EQ(form->panel2()->list().selectedPosition(), 1);
+}
+
+TEST_F(FileSelectionTest, BrowseAsksFirstWhenASpreadsheetApplicationRuns) {
+    Start();
+    processes.userOfficeRunning = true;
+    dialogs.yesNoAnswers = {errors::Answer::No};
+    form->PushButton3_Click();
+    ASSERT_EQ(dialogs.shown.size(), 1u);  // the question, and no dialog after No
+    EXPECT_EQ(dialogs.shown[0].buttons, errors::Buttons::YesNo);
+
+    dialogs.yesNoAnswers = {errors::Answer::Yes};
+    dialogs.fileAnswers = {Workbook("samples/sample1.xlsx")};
+    form->PushButton3_Click();
+    EXPECT_EQ(dialogs.shown.back().kind, ShownBox::Kind::OpenFile);
+    EXPECT_EQ(list1().size(), 4);
+}
+
+TEST_F(FileSelectionTest, SamplesFillBothPanelsOrKeepTheListsWhenMissing) {
+    Start();
+    form->panel1()->setPath(Workbook("samples/sample1.xlsx", "mine.xlsx"));
+    form->PushButton15_Click();  // no Samples folder beside this program
+    EXPECT_EQ(form->panel1()->path(), (programFolder() / "Samples" / "sample1.xls").string());
+    EXPECT_EQ(form->panel2()->path(), (programFolder() / "Samples" / "sample2.xls").string());
+    EXPECT_EQ(list1().size(), 4);
+    EXPECT_TRUE(list2().isEmpty());
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(FileSelectionTest, SamplesAreListedWhenPresent) {
+    std::filesystem::create_directories(programFolder() / "Samples");
+    for (const char* name : {"sample1.xls", "sample2.xls"}) {
+        std::filesystem::copy_file(std::filesystem::path(ORVANDEL_SAMPLES_DIR) / name, programFolder() / "Samples" / name);
+    }
+    Start();
+    form->PushButton15_Click();
+    EXPECT_EQ(list1(), (QStringList{"Jan", "Feb", "Rates", "Summary"}));
+    EXPECT_EQ(list2(), (QStringList{"Mar", "Apr", "Totals", "Archive"}));
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown.front().text;
+}
+
+TEST_F(FileSelectionTest, ClearFilesEmptiesBothPanelsWithoutAsking) {
+    Start();
+    processes.userOfficeRunning = true;
+    form->panel1()->setPath(Workbook("samples/sample1.xlsx"));
+    form->panel2()->setPath(Workbook("samples/sample2.xlsx"));
+    form->PushButton16_Click();
+    EXPECT_TRUE(form->panel1()->pathBox()->text().isEmpty());
+    EXPECT_TRUE(form->panel2()->pathBox()->text().isEmpty());
+    EXPECT_TRUE(list1().isEmpty());
+    EXPECT_TRUE(list2().isEmpty());
+    form->PushButton16_Click();
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+}  // namespace
+}  // namespace orv::testing
