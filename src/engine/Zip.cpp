@@ -111,6 +111,11 @@ ZipReader::ZipReader(const std::string& path, const std::string& displayName, In
         entry.index = static_cast<std::uint64_t>(i);
         entry.method = st.comp_method;
         if (!seen.insert(Lower(entry.name)).second) {
+            // The destructor does not run for a constructor that throws.
+            zip_discard(m_zip);
+            m_zip = nullptr;
+            ::close(m_counter->fd);
+            m_counter->fd = -1;
             throw EngineError("\"" + displayName + "\" is damaged: its zip package holds two entries named \"" +
                               entry.name + "\". Open it in the spreadsheet application to repair it.");
         }
