@@ -166,7 +166,8 @@ std::optional<std::vector<ListedSheet>> ListOoxmlSheets(const std::string& path)
     const auto rootRels = ReadMember(z.get(), "_rels/.rels", path);
     if (!rootRels) throw AutomationError(CannotOpen(path, notOoxml + " (it has no package relationships)", advice));
     std::string workbookPart;
-    for (const auto& rel : ParseMember(*rootRels, "_rels/.rels", path).document_element().children()) {
+    const auto rootDoc = ParseMember(*rootRels, "_rels/.rels", path);
+    for (const auto& rel : rootDoc.document_element().children()) {
         const char* type = Attribute(rel, "Type");
         const char* target = Attribute(rel, "Target");
         if (type && target && std::string_view(type).ends_with("/officeDocument")) workbookPart = ResolveTarget("", target);
@@ -177,7 +178,8 @@ std::optional<std::vector<ListedSheet>> ListOoxmlSheets(const std::string& path)
     const std::string relsName = (part.parent_path() / "_rels" / (part.filename().string() + ".rels")).generic_string();
     std::vector<std::pair<std::string, std::string>> relTypes;  // id, type
     if (const auto rels = ReadMember(z.get(), relsName, path)) {
-        for (const auto& rel : ParseMember(*rels, relsName, path).document_element().children()) {
+        const auto relsDoc = ParseMember(*rels, relsName, path);
+        for (const auto& rel : relsDoc.document_element().children()) {
             const char* id = Attribute(rel, "Id");
             const char* type = Attribute(rel, "Type");
             if (id && type) relTypes.emplace_back(id, type);
