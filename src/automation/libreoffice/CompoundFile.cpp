@@ -15,7 +15,9 @@ constexpr std::uint32_t kMaxRegularSector = 0xFFFFFFFA;
 constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
 constexpr std::uint8_t kStream = 2;
 
-[[noreturn]] void Damaged(const std::string& what) { throw std::runtime_error("the compound file is damaged: " + what); }
+[[noreturn]] void Damaged(const std::string& what) {
+    throw std::runtime_error("the compound file is damaged: " + what);
+}
 
 std::string AsciiLower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -30,9 +32,12 @@ bool CompoundFile::HasSignature(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::uint32_t CompoundFile::U32(std::size_t offset) const {
-    if (offset + 4 > m_bytes.size()) Damaged("a table lies beyond the end of the file (the file is truncated)");
-    return static_cast<std::uint32_t>(m_bytes[offset]) | static_cast<std::uint32_t>(m_bytes[offset + 1]) << 8 |
-           static_cast<std::uint32_t>(m_bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(m_bytes[offset + 3]) << 24;
+    if (offset + 4 > m_bytes.size())
+        Damaged("a table lies beyond the end of the file (the file is truncated)");
+    return static_cast<std::uint32_t>(m_bytes[offset]) |
+           static_cast<std::uint32_t>(m_bytes[offset + 1]) << 8 |
+           static_cast<std::uint32_t>(m_bytes[offset + 2]) << 16 |
+           static_cast<std::uint32_t>(m_bytes[offset + 3]) << 24;
 }
 
 CompoundFile::CompoundFile(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {
@@ -49,11 +54,14 @@ CompoundFile::CompoundFile(std::vector<std::uint8_t> bytes) : m_bytes(std::move(
     std::uint32_t difatSector = U32(0x44);
     const std::uint32_t difatCount = U32(0x48);
 
-    // The sector numbers of the allocation table come from the header, then from a chain of extra DIFAT sectors.
+    // The sector numbers of the allocation table come from the header, then from a chain of extra DIFAT
+    // sectors.
     const std::size_t totalSectors = m_bytes.size() / m_sectorSize;
-    if (fatSectors > totalSectors) Damaged("its allocation table is larger than the file (the file is truncated)");
+    if (fatSectors > totalSectors)
+        Damaged("its allocation table is larger than the file (the file is truncated)");
     std::vector<std::uint32_t> fatSectorList;
-    for (std::size_t i = 0; i < 109 && fatSectorList.size() < fatSectors; ++i) fatSectorList.push_back(U32(0x4C + 4 * i));
+    for (std::size_t i = 0; i < 109 && fatSectorList.size() < fatSectors; ++i)
+        fatSectorList.push_back(U32(0x4C + 4 * i));
     for (std::uint32_t n = 0; n < difatCount && fatSectorList.size() < fatSectors; ++n) {
         if (difatSector > kMaxRegularSector) Damaged("its sector index chain ends early");
         const std::size_t base = (static_cast<std::size_t>(difatSector) + 1) * m_sectorSize;
@@ -81,7 +89,10 @@ CompoundFile::CompoundFile(std::vector<std::uint8_t> bytes) : m_bytes(std::move(
         }
         entry.name = AsciiLower(entry.displayName);
         entry.type = d[0x42];
-        auto u32 = [d](int at) { return static_cast<std::uint32_t>(d[at] | d[at + 1] << 8 | d[at + 2] << 16) | static_cast<std::uint32_t>(d[at + 3]) << 24; };
+        auto u32 = [d](int at) {
+            return static_cast<std::uint32_t>(d[at] | d[at + 1] << 8 | d[at + 2] << 16) |
+                   static_cast<std::uint32_t>(d[at + 3]) << 24;
+        };
         entry.left = u32(0x44);
         entry.right = u32(0x48);
         entry.child = u32(0x4C);
@@ -104,7 +115,8 @@ CompoundFile::CompoundFile(std::vector<std::uint8_t> bytes) : m_bytes(std::move(
     if (root.start <= kMaxRegularSector && root.size > 0) m_miniStream = ReadRegular(root.start, root.size);
 }
 
-std::vector<std::uint32_t> CompoundFile::Chain(const std::vector<std::uint32_t>& table, std::uint32_t start) const {
+std::vector<std::uint32_t> CompoundFile::Chain(const std::vector<std::uint32_t>& table,
+                                               std::uint32_t start) const {
     std::vector<std::uint32_t> chain;
     for (std::uint32_t sector = start; sector != kEndOfChain;) {
         if (sector >= table.size()) Damaged("a stream runs past the end of the file (the file is truncated)");
@@ -136,7 +148,8 @@ std::vector<std::uint8_t> CompoundFile::ReadMini(std::uint32_t start, std::uint6
     std::vector<std::uint8_t> out;
     for (std::uint32_t sector : Chain(m_miniFat, start)) {
         const std::size_t base = static_cast<std::size_t>(sector) * m_miniSectorSize;
-        if (base + m_miniSectorSize > m_miniStream.size()) Damaged("a small stream lies outside the mini stream");
+        if (base + m_miniSectorSize > m_miniStream.size())
+            Damaged("a small stream lies outside the mini stream");
         out.insert(out.end(), m_miniStream.begin() + static_cast<std::ptrdiff_t>(base),
                    m_miniStream.begin() + static_cast<std::ptrdiff_t>(base + m_miniSectorSize));
     }

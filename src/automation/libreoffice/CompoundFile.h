@@ -1,5 +1,5 @@
-// Reads streams out of a compound file (the container of .xls workbooks and of password-protected OOXML files)
-// without any outside library: header, sector allocation table, directory and mini stream.
+// Reads streams out of a compound file (the container of .xls workbooks and of password-protected OOXML
+// files) without any outside library: header, sector allocation table, directory and mini stream.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +11,9 @@ namespace orv::libreoffice {
 
 // A compound file held in memory. Every failure is a std::runtime_error whose text says what is damaged.
 class CompoundFile {
-public:
-    // Parses the header and the directory of `bytes`; throws when they are not those of a compound file or are
-    // damaged (sectors outside the file, looping chains).
+  public:
+    // Parses the header and the directory of `bytes`; throws when they are not those of a compound file or
+    // are damaged (sectors outside the file, looping chains).
     explicit CompoundFile(std::vector<std::uint8_t> bytes);
 
     // True when `bytes` start with the compound file signature.
@@ -21,11 +21,11 @@ public:
 
     // The names of the streams directly in the root storage.
     std::vector<std::string> rootStreamNames() const;
-    // The content of the root stream named `name` (ignoring ASCII case), or nullopt when there is none; throws
-    // when its sectors are damaged or lie beyond the end of a truncated file.
+    // The content of the root stream named `name` (ignoring ASCII case), or nullopt when there is none;
+    // throws when its sectors are damaged or lie beyond the end of a truncated file.
     std::optional<std::vector<std::uint8_t>> ReadRootStream(const std::string& name) const;
 
-private:
+  private:
     struct Entry {
         std::string name;  // ASCII-folded to lower case for comparison
         std::string displayName;

@@ -9,7 +9,7 @@ namespace orv::libreoffice {
 namespace {
 
 class LibreOfficeBackend : public automation::Backend {
-public:
+  public:
     explicit LibreOfficeBackend(LibreOfficeBackendOptions options) : m_options(options) {}
 
     std::string name() const override { return "LibreOffice"; }
@@ -28,7 +28,7 @@ public:
         return std::make_unique<LoSession>();
     }
 
-private:
+  private:
     LibreOfficeBackendOptions m_options;
 };
 

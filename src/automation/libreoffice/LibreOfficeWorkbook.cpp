@@ -1,5 +1,5 @@
-// Workbooks and sheets of a LibreOffice session: the sheet records that sheet handles point at, kept in step with
-// the office's document, and the session that starts and ends the office.
+// Workbooks and sheets of a LibreOffice session: the sheet records that sheet handles point at, kept in step
+// with the office's document, and the session that starts and ends the office.
 #include "automation/libreoffice/LibreOfficeWorkbook.h"
 
 #include <filesystem>
@@ -28,7 +28,8 @@ LoWorkbook::LoWorkbook(std::shared_ptr<SessionState> session, std::string path, 
 std::string LoWorkbook::FileName() const { return std::filesystem::path(m_path).filename().string(); }
 
 void LoWorkbook::ThrowIfClosed() const {
-    if (m_closed) throw AutomationError("The workbook \"" + FileName() + "\" has been closed; open it again.");
+    if (m_closed)
+        throw AutomationError("The workbook \"" + FileName() + "\" has been closed; open it again.");
 }
 
 int LoWorkbook::IndexOf(int id) const {
@@ -53,13 +54,17 @@ int LoWorkbook::sheetCount() const {
 std::shared_ptr<automation::Sheet> LoWorkbook::sheetAt(int position) {
     ThrowIfClosed();
     if (position < 1 || position > static_cast<int>(m_records.size())) {
-        throw AutomationError("The workbook \"" + FileName() + "\" has no sheet number " + std::to_string(position) +
-                              " (it has " + std::to_string(m_records.size()) + ").");
+        throw AutomationError("The workbook \"" + FileName() + "\" has no sheet number " +
+                              std::to_string(position) + " (it has " + std::to_string(m_records.size()) +
+                              ").");
     }
-    return std::make_shared<LoSheet>(shared_from_this(), m_records[static_cast<std::size_t>(position - 1)].id);
+    return std::make_shared<LoSheet>(shared_from_this(),
+                                     m_records[static_cast<std::size_t>(position - 1)].id);
 }
 
-const ListedSheet& LoWorkbook::SheetOf(int id) const { return m_records[static_cast<std::size_t>(IndexOf(id))].sheet; }
+const ListedSheet& LoWorkbook::SheetOf(int id) const {
+    return m_records[static_cast<std::size_t>(IndexOf(id))].sheet;
+}
 
 void LoWorkbook::Load() {
     ThrowIfClosed();
@@ -76,8 +81,8 @@ OfficeDocument& LoWorkbook::Document() {
 void LoWorkbook::Resync() {
     const auto names = m_document->sheetNames();
     if (names == Names()) return;
-    // The office sees the workbook differently from its file (an old format, a sheet it cannot keep): its view
-    // wins; records keep their identity and kind where the name matches.
+    // The office sees the workbook differently from its file (an old format, a sheet it cannot keep): its
+    // view wins; records keep their identity and kind where the name matches.
     std::vector<Record> records;
     for (const auto& name : names) {
         Record record{0, {name, SheetKind::Worksheet, SheetVisibility::Visible}};
@@ -133,9 +138,10 @@ std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& tar
     const int sourceIndex = IndexOf(id);
     const int destination = target.IndexOf(afterId) + 1;
     if (!target.servedBy(m_session.get())) {
-        throw AutomationError("The sheet \"" + SheetOf(id).name + "\" cannot be copied into \"" + target.FileName() +
-                              "\": the two workbooks are open in different LibreOffice instances. Open both in the "
-                              "same instance.");
+        throw AutomationError(
+            "The sheet \"" + SheetOf(id).name + "\" cannot be copied into \"" + target.FileName() +
+            "\": the two workbooks are open in different LibreOffice instances. Open both in the "
+            "same instance.");
     }
     const std::string sourceName = SheetOf(id).name;
     const std::string name = target.FreeCopyName(sourceName);
@@ -157,17 +163,20 @@ std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& tar
     auto result = std::make_shared<LoSheet>(target.shared_from_this(), copyId);
 
     if (target.m_format == FileFormat::Xls && &target != this) {
-        // Formulas that pointed at other sheets of the source now point into the source file, and LibreOffice's
-        // Excel 97-2003 export writes such links so that they break on reopening: keep their values instead.
+        // Formulas that pointed at other sheets of the source now point into the source file, and
+        // LibreOffice's Excel 97-2003 export writes such links so that they break on reopening: keep their
+        // values instead.
         const auto external = target.m_document->externalFormulas(copied);
         if (!external.empty()) {
             target.m_document->freezeExternalFormulas(copied);
-            throw AutomationError(
-                "The sheet \"" + sourceName + "\" was copied into \"" + target.FileName() + "\", but " +
-                std::to_string(external.size()) + " of its formulas referred to other sheets of \"" + FileName() +
-                "\" (first: " + external.front().first + " " + external.front().second +
-                "). An Excel 97-2003 workbook saved by LibreOffice cannot keep such links, so these cells now hold "
-                "their values. Copy the sheets they refer to as well, or use .xlsx files, to keep the formulas.");
+            throw AutomationError("The sheet \"" + sourceName + "\" was copied into \"" + target.FileName() +
+                                  "\", but " + std::to_string(external.size()) +
+                                  " of its formulas referred to other sheets of \"" + FileName() +
+                                  "\" (first: " + external.front().first + " " + external.front().second +
+                                  "). An Excel 97-2003 workbook saved by LibreOffice cannot keep such links, "
+                                  "so these cells now hold "
+                                  "their values. Copy the sheets they refer to as well, or use .xlsx files, "
+                                  "to keep the formulas.");
         }
     }
     return result;
@@ -188,10 +197,12 @@ void LoWorkbook::MoveSheet(int id, int otherId, bool after) {
 void LoWorkbook::DeleteSheet(int id) {
     const int index = IndexOf(id);
     int visible = 0;
-    for (const auto& record : m_records) visible += record.sheet.visibility == SheetVisibility::Visible ? 1 : 0;
+    for (const auto& record : m_records)
+        visible += record.sheet.visibility == SheetVisibility::Visible ? 1 : 0;
     const auto& sheet = m_records[static_cast<std::size_t>(index)].sheet;
     if (m_records.size() == 1 || (sheet.visibility == SheetVisibility::Visible && visible == 1)) {
-        throw AutomationError("The sheet \"" + sheet.name + "\" cannot be deleted: a workbook must keep at least one "
+        throw AutomationError("The sheet \"" + sheet.name +
+                              "\" cannot be deleted: a workbook must keep at least one "
                               "visible sheet. Add or unhide another sheet first.");
     }
     Document().removeSheet(index);
@@ -242,9 +253,10 @@ void LoSheet::Move(automation::After after) {
 const LoSheet& LoSheet::Peer(automation::Sheet& other, const char* operation) const {
     const auto* peer = dynamic_cast<const LoSheet*>(&other);
     if (!peer) {
-        throw AutomationError("The sheet \"" + name() + "\" cannot be " + operation +
-                              " next to a sheet of a workbook that another backend serves (for example an .xlsx file "
-                              "next to an .xls file): both workbooks must be open in LibreOffice.");
+        throw AutomationError(
+            "The sheet \"" + name() + "\" cannot be " + operation +
+            " next to a sheet of a workbook that another backend serves (for example an .xlsx file "
+            "next to an .xls file): both workbooks must be open in LibreOffice.");
     }
     return *peer;
 }
@@ -267,7 +279,8 @@ std::shared_ptr<automation::Workbook> LoSession::Open(const std::string& path) {
     }
     const FileFormat format = automation::FormatOfPath(full);
     auto listing = ListSheets(full, format);
-    auto workbook = std::make_shared<LoWorkbook>(m_state, full, format, listing.value_or(std::vector<ListedSheet>{}));
+    auto workbook =
+        std::make_shared<LoWorkbook>(m_state, full, format, listing.value_or(std::vector<ListedSheet>{}));
     // Only the office can read this file: load it now, so that its sheets are known.
     if (!listing) workbook->Load();
     m_state->workbooks.push_back(workbook);

@@ -1,5 +1,6 @@
-// The object model over LibreOffice: workbooks and sheets of one private session. A workbook is listed from its
-// file at once and loaded into the office only when something is to change, so a listing never starts LibreOffice.
+// The object model over LibreOffice: workbooks and sheets of one private session. A workbook is listed from
+// its file at once and loaded into the office only when something is to change, so a listing never starts
+// LibreOffice.
 #pragma once
 
 #include <memory>
@@ -26,7 +27,7 @@ struct SessionState {
 };
 
 class LoWorkbook : public automation::Workbook, public std::enable_shared_from_this<LoWorkbook> {
-public:
+  public:
     LoWorkbook(std::shared_ptr<SessionState> session, std::string path, automation::FileFormat format,
                std::vector<ListedSheet> listing);
 
@@ -50,7 +51,7 @@ public:
     void MoveSheet(int id, int otherId, bool after);
     void DeleteSheet(int id);
 
-private:
+  private:
     struct Record {
         int id = 0;
         ListedSheet sheet;
@@ -75,7 +76,7 @@ private:
 };
 
 class LoSheet : public automation::Sheet {
-public:
+  public:
     LoSheet(std::shared_ptr<LoWorkbook> workbook, int id) : m_workbook(std::move(workbook)), m_id(id) {}
 
     std::string name() const override { return m_workbook->SheetOf(m_id).name; }
@@ -87,7 +88,7 @@ public:
     void Move(automation::After after) override;
     void Delete() override { m_workbook->DeleteSheet(m_id); }
 
-private:
+  private:
     // The LibreOffice sheet behind `other`; throws when it belongs to another backend.
     const LoSheet& Peer(automation::Sheet& other, const char* operation) const;
 
@@ -97,14 +98,14 @@ private:
 
 // One private LibreOffice session: workbooks opened in it share one office, started on the first change.
 class LoSession : public automation::BackendSession {
-public:
+  public:
     LoSession();
     ~LoSession() override;
 
     std::shared_ptr<automation::Workbook> Open(const std::string& path) override;
     void Quit() override;
 
-private:
+  private:
     std::shared_ptr<SessionState> m_state;
 };
 

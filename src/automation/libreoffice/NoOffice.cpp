@@ -6,7 +6,8 @@ namespace orv::libreoffice {
 
 namespace {
 const char* const kMissing =
-    "LibreOffice is missing: this program was built without the LibreOffice SDK (package libreoffice-dev), so it "
+    "LibreOffice is missing: this program was built without the LibreOffice SDK (package libreoffice-dev), "
+    "so it "
     "cannot open .xls or .ods workbooks. Rebuild it with the SDK installed.";
 }
 

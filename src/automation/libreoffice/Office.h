@@ -1,5 +1,6 @@
-// The LibreOffice side of the backend, free of UNO types: a private running office and the spreadsheet documents
-// loaded into it. UnoOffice.cpp implements it over UNO; NoOffice.cpp stands in when the SDK was not found.
+// The LibreOffice side of the backend, free of UNO types: a private running office and the spreadsheet
+// documents loaded into it. UnoOffice.cpp implements it over UNO; NoOffice.cpp stands in when the SDK was not
+// found.
 #pragma once
 
 #include <memory>
@@ -11,7 +12,7 @@ namespace orv::libreoffice {
 // One spreadsheet document loaded in the private office. Indexes are 0-based. Every failure is an
 // automation::AutomationError whose text says what failed and what to do.
 class OfficeDocument {
-public:
+  public:
     virtual ~OfficeDocument() = default;
 
     // The names of the document's sheets in order.
@@ -27,7 +28,8 @@ public:
     virtual int importSheet(OfficeDocument& source, int sourceIndex, int destination) = 0;
     // Inserts a copy of sheet `index` of this document, named `name`, at `destination`; returns its index.
     virtual int copySheet(int index, const std::string& name, int destination) = 0;
-    // The addresses ("Sheet.B2") and formulas of the cells of sheet `index` whose formulas refer to other files.
+    // The addresses ("Sheet.B2") and formulas of the cells of sheet `index` whose formulas refer to other
+    // files.
     virtual std::vector<std::pair<std::string, std::string>> externalFormulas(int index) = 0;
     // Replaces every formula of sheet `index` that refers to another file by its current value.
     virtual int freezeExternalFormulas(int index) = 0;
@@ -39,11 +41,11 @@ public:
 
 // A private, headless office instance with its own profile, reached through a private pipe.
 class Office {
-public:
+  public:
     virtual ~Office() = default;
 
-    // Loads the workbook at `path` (hidden, macros off, links not updated). Throws with a clear description when
-    // it cannot be loaded, or, unless `readOnly`, when it would only open read-only.
+    // Loads the workbook at `path` (hidden, macros off, links not updated). Throws with a clear description
+    // when it cannot be loaded, or, unless `readOnly`, when it would only open read-only.
     virtual std::unique_ptr<OfficeDocument> Load(const std::string& path, bool readOnly) = 0;
     // Ends the office; kills it when it does not end by itself. Never fails; calling it again does nothing.
     virtual void Quit() noexcept = 0;

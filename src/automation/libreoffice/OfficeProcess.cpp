@@ -62,7 +62,8 @@ std::vector<pid_t> ProcessesOnSlot(const fs::path& slot) {
     return result;
 }
 
-// Locks `slot` for this client; returns the open lock file or -1 when another client (or its office) holds it.
+// Locks `slot` for this client; returns the open lock file or -1 when another client (or its office) holds
+// it.
 int TryLockSlot(const fs::path& slot) {
     std::error_code ec;
     fs::create_directories(slot, ec);
@@ -185,9 +186,10 @@ int EndOrphanedOffices() noexcept {
 
 std::unique_ptr<OfficeProcess> OfficeProcess::Launch(const std::string& soffice) {
     if (::access(soffice.c_str(), X_OK) != 0) {
-        throw AutomationError("LibreOffice cannot be started: \"" + soffice +
-                              "\" is missing. Install LibreOffice Calc (package libreoffice-calc-nogui) and try "
-                              "again.");
+        throw AutomationError(
+            "LibreOffice cannot be started: \"" + soffice +
+            "\" is missing. Install LibreOffice Calc (package libreoffice-calc-nogui) and try "
+            "again.");
     }
     std::unique_ptr<OfficeProcess> process(new OfficeProcess());
     for (int n = 0; n < kMaxSlots && process->m_lockFd < 0; ++n) {
@@ -196,9 +198,10 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Launch(const std::string& soffice)
         if (process->m_lockFd >= 0) process->m_slot = slot;
     }
     if (process->m_lockFd < 0) {
-        throw AutomationError("LibreOffice cannot be started: all " + std::to_string(kMaxSlots) +
-                              " private profiles under \"" + OfficeSlotRoot().string() +
-                              "\" are in use or cannot be created. Close other copies of this program and try again.");
+        throw AutomationError(
+            "LibreOffice cannot be started: all " + std::to_string(kMaxSlots) + " private profiles under \"" +
+            OfficeSlotRoot().string() +
+            "\" are in use or cannot be created. Close other copies of this program and try again.");
     }
     // Whatever still runs on the slot belonged to a client that died without ending it.
     KillAndForget(ProcessesOnSlot(process->m_slot));
@@ -207,15 +210,16 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Launch(const std::string& soffice)
     std::ofstream(process->m_slot / "pipe") << process->m_pipe << "\n";
 
     const std::string profileUrl = "file://" + process->profileDir().string();
-    std::vector<std::string> args = {soffice,
-                                     kProfileOption + profileUrl,
-                                     "--headless",
-                                     "--invisible",
-                                     "--nologo",
-                                     "--nodefault",
-                                     "--norestore",
-                                     "--nolockcheck",
-                                     "--accept=pipe,name=" + process->m_pipe + ";urp;StarOffice.ComponentContext"};
+    std::vector<std::string> args = {
+        soffice,
+        kProfileOption + profileUrl,
+        "--headless",
+        "--invisible",
+        "--nologo",
+        "--nodefault",
+        "--norestore",
+        "--nolockcheck",
+        "--accept=pipe,name=" + process->m_pipe + ";urp;StarOffice.ComponentContext"};
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -229,14 +233,16 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Launch(const std::string& soffice)
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // A process group of its own, so that Kill reaches soffice.bin, which the script starts as a grandchild.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     posix_spawnattr_setpgroup(&attributes, 0);
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
-    const int rc = ::posix_spawn(&process->m_pid, soffice.c_str(), &actions, &attributes, argv.data(), environ);
+    const int rc =
+        ::posix_spawn(&process->m_pid, soffice.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (rc != 0) {

@@ -1,5 +1,5 @@
-// The soffice processes of our private instances: start one on a private profile and pipe, end it for sure, and
-// find the ones a client that died left behind. Knows nothing of UNO.
+// The soffice processes of our private instances: start one on a private profile and pipe, end it for sure,
+// and find the ones a client that died left behind. Knows nothing of UNO.
 #pragma once
 
 #include <sys/types.h>
@@ -12,11 +12,12 @@
 
 namespace orv::libreoffice {
 
-// The folder that holds our profile slots (under the private instance root of the running-application warning).
+// The folder that holds our profile slots (under the private instance root of the running-application
+// warning).
 std::filesystem::path OfficeSlotRoot();
 
 class OfficeProcess {
-public:
+  public:
     // Starts `soffice` headless on a profile slot of its own (reused warm, under a lock) and a unique pipe.
     // Throws AutomationError when no slot can be taken or the process cannot be started.
     static std::unique_ptr<OfficeProcess> Launch(const std::string& soffice);
@@ -38,7 +39,7 @@ public:
     // The last lines the office wrote to its log, for failure descriptions.
     std::string logTail() const;
 
-private:
+  private:
     OfficeProcess() = default;
     void CleanUpFiles() noexcept;
 
@@ -52,8 +53,8 @@ private:
 // The ids of running processes of this user that use a profile of ours.
 std::vector<pid_t> OurOfficeProcesses();
 
-// Ends the offices left running by clients that died (their profile slot is no longer locked) and removes their
-// stale pipes and lock files; returns how many processes it ended. Never fails.
+// Ends the offices left running by clients that died (their profile slot is no longer locked) and removes
+// their stale pipes and lock files; returns how many processes it ended. Never fails.
 int EndOrphanedOffices() noexcept;
 
 }  // namespace orv::libreoffice

@@ -1,6 +1,6 @@
 // Lists the sheets of a workbook file (names, kinds, visibility, order) by reading the file itself, without
-// starting LibreOffice: .xls from the compound file's BoundSheet records, .ods from content.xml, and the OOXML
-// formats from the workbook part.
+// starting LibreOffice: .xls from the compound file's BoundSheet records, .ods from content.xml, and the
+// OOXML formats from the workbook part.
 #pragma once
 
 #include <optional>
@@ -21,9 +21,10 @@ struct ListedSheet {
 };
 
 // The sheets of the workbook at `path`, read as `format`, in workbook order. Returns nullopt when only the
-// spreadsheet application can tell (an .xls encrypted with the default password, a format older than Excel 5, an
-// OOXML package behind an .xls name). Throws AutomationError with a description a user can act on when the file
-// cannot be a workbook: missing, empty, unreadable, not a workbook, damaged or truncated, or password-protected.
+// spreadsheet application can tell (an .xls encrypted with the default password, a format older than Excel 5,
+// an OOXML package behind an .xls name). Throws AutomationError with a description a user can act on when the
+// file cannot be a workbook: missing, empty, unreadable, not a workbook, damaged or truncated, or
+// password-protected.
 std::optional<std::vector<ListedSheet>> ListSheets(const std::string& path, automation::FileFormat format);
 
 // The same from bytes already read; `fileName` only names the file in failure descriptions.

@@ -30,17 +30,27 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
 
 std::string IconvName(unsigned codePage) {
     switch (codePage) {
-        case 367: return "ASCII";
+        case 367:
+            return "ASCII";
         case 10000:
-        case 32768: return "MACINTOSH";
-        case 10006: return "MACGREEK";
-        case 10007: return "MACCYRILLIC";
-        case 10029: return "MACCENTRALEUROPE";
-        case 10079: return "MACICELAND";
-        case 10081: return "MACTURKISH";
-        case 32769: return "CP1252";
-        case 0: return "CP1252";
-        default: return "CP" + std::to_string(codePage);
+        case 32768:
+            return "MACINTOSH";
+        case 10006:
+            return "MACGREEK";
+        case 10007:
+            return "MACCYRILLIC";
+        case 10029:
+            return "MACCENTRALEUROPE";
+        case 10079:
+            return "MACICELAND";
+        case 10081:
+            return "MACTURKISH";
+        case 32769:
+            return "CP1252";
+        case 0:
+            return "CP1252";
+        default:
+            return "CP" + std::to_string(codePage);
     }
 }
 

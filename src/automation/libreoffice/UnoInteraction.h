@@ -4,7 +4,6 @@
 
 #include <com/sun/star/task/XInteractionHandler.hpp>
 #include <cppuhelper/implbase1.hxx>
-
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,14 +18,14 @@ struct RecordedQuestion {
 };
 
 class RecordingInteractionHandler : public cppu::WeakImplHelper1<css::task::XInteractionHandler> {
-public:
+  public:
     // Records the request and selects its Abort continuation (or, lacking one, none at all).
     void SAL_CALL handle(const css::uno::Reference<css::task::XInteractionRequest>& request) override;
 
     // The questions asked so far, oldest first.
     std::vector<RecordedQuestion> questions() const;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<RecordedQuestion> m_questions;
 };

@@ -1,5 +1,7 @@
 // The office over UNO: bootstraps the client's own UNO runtime once, starts a private soffice, connects to it
 // through its pipe, and carries out loads and sheet operations on the loaded documents.
+#include <unistd.h>
+
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
@@ -27,15 +29,12 @@
 #include <com/sun/star/util/XCloseable.hpp>
 #include <cppuhelper/bootstrap.hxx>
 #include <cppuhelper/exc_hlp.hxx>
-#include <osl/file.hxx>
-#include <rtl/bootstrap.hxx>
-#include <rtl/ref.hxx>
-
-#include <unistd.h>
-
 #include <filesystem>
 #include <mutex>
+#include <osl/file.hxx>
 #include <regex>
+#include <rtl/bootstrap.hxx>
+#include <rtl/ref.hxx>
 #include <thread>
 
 #include "automation/ObjectModel.h"
@@ -68,8 +67,8 @@ std::string FileName(const std::string& path) { return std::filesystem::path(pat
 // The type of the UNO exception being handled, e.g. "com.sun.star.lang.IllegalArgumentException".
 std::string CaughtTypeName() { return ToUtf8(cppu::getCaughtException().getValueTypeName()); }
 
-// The client's own UNO runtime. It must know the office API types before it bootstraps, or the first call into
-// the office crashes; it is made once per process and shared by every office.
+// The client's own UNO runtime. It must know the office API types before it bootstraps, or the first call
+// into the office crashes; it is made once per process and shared by every office.
 uno::Reference<uno::XComponentContext> LocalContext() {
     static std::once_flag once;
     static uno::Reference<uno::XComponentContext> context;
@@ -83,8 +82,9 @@ uno::Reference<uno::XComponentContext> LocalContext() {
         }
     });
     if (!context.is()) {
-        throw AutomationError("LibreOffice cannot be started: the UNO runtime of this program did not start (" +
-                              failure + "). Reinstall LibreOffice and try again.");
+        throw AutomationError(
+            "LibreOffice cannot be started: the UNO runtime of this program did not start (" + failure +
+            "). Reinstall LibreOffice and try again.");
     }
     return context;
 }
@@ -98,16 +98,19 @@ beans::PropertyValue Property(const char* name, const uno::Any& value) {
 
 std::string CellName(sal_Int32 column, sal_Int32 row) {
     std::string letters;
-    for (sal_Int32 c = column + 1; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    for (sal_Int32 c = column + 1; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
     return letters + std::to_string(row + 1);
 }
 
 class UnoOffice;
 
 class UnoDocument : public OfficeDocument {
-public:
+  public:
     UnoDocument(UnoOffice& office, std::string path, uno::Reference<lang::XComponent> component)
-        : m_office(office), m_path(std::move(path)), m_component(std::move(component)),
+        : m_office(office),
+          m_path(std::move(path)),
+          m_component(std::move(component)),
           m_document(m_component, uno::UNO_QUERY) {}
     ~UnoDocument() override { close(); }
 
@@ -124,7 +127,7 @@ public:
 
     uno::Reference<sheet::XSpreadsheetDocument> document() const { return m_document; }
 
-private:
+  private:
     // Runs one call into the office, turning its exceptions into descriptions of `what` went wrong.
     template <typename F>
     auto Call(const std::string& what, F&& call) -> decltype(call());
@@ -141,7 +144,7 @@ private:
 };
 
 class UnoOffice : public Office {
-public:
+  public:
     UnoOffice() {
         auto local = LocalContext();
         EndOrphanedOffices();
@@ -161,13 +164,15 @@ public:
     // The description of a failed call: "LibreOffice stopped" when it did, else what it reported.
     std::string Describe(const std::string& what, const std::string& typeName) {
         if (!m_process || !m_process->Running()) {
-            return "LibreOffice stopped unexpectedly while it was to " + what + ". Try again; if it keeps "
+            return "LibreOffice stopped unexpectedly while it was to " + what +
+                   ". Try again; if it keeps "
                    "happening, open the workbook in LibreOffice to check it.";
         }
-        return "LibreOffice could not " + what + " (it reported " + typeName + "). Check the workbook and try again.";
+        return "LibreOffice could not " + what + " (it reported " + typeName +
+               "). Check the workbook and try again.";
     }
 
-private:
+  private:
     void Connect(const uno::Reference<uno::XComponentContext>& local);
 
     std::unique_ptr<OfficeProcess> m_process;
@@ -190,13 +195,15 @@ void UnoOffice::Connect(const uno::Reference<uno::XComponentContext>& local) {
         }
         if (!m_process->Running()) {
             const std::string log = m_process->logTail();
-            throw AutomationError("LibreOffice ended while starting" + (log.empty() ? "" : " (\"" + log + "\")") +
+            throw AutomationError("LibreOffice ended while starting" +
+                                  (log.empty() ? "" : " (\"" + log + "\")") +
                                   ". Check that LibreOffice Calc is installed and starts, then try again.");
         }
         if (std::chrono::steady_clock::now() > deadline) {
-            throw AutomationError("LibreOffice did not answer within " +
-                                  std::to_string(std::chrono::seconds(kStartTimeout).count()) +
-                                  " seconds of starting. Close other programs to free the computer and try again.");
+            throw AutomationError(
+                "LibreOffice did not answer within " +
+                std::to_string(std::chrono::seconds(kStartTimeout).count()) +
+                " seconds of starting. Close other programs to free the computer and try again.");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -212,12 +219,12 @@ std::unique_ptr<OfficeDocument> UnoOffice::Load(const std::string& path, bool re
     OUString url;
     if (osl::FileBase::getFileURLFromSystemPath(FromUtf8(std::filesystem::absolute(path).string()), url) !=
         osl::FileBase::E_None) {
-        throw AutomationError(CannotOpen(path, "its path cannot be given to LibreOffice", "Rename or move it."));
+        throw AutomationError(
+            CannotOpen(path, "its path cannot be given to LibreOffice", "Rename or move it."));
     }
     rtl::Reference<RecordingInteractionHandler> handler(new RecordingInteractionHandler());
     const beans::PropertyValue settings[] = {
-        Property("Hidden", uno::Any(true)),
-        Property("ReadOnly", uno::Any(readOnly)),
+        Property("Hidden", uno::Any(true)), Property("ReadOnly", uno::Any(readOnly)),
         Property("MacroExecutionMode", uno::Any(document::MacroExecMode::NEVER_EXECUTE)),
         Property("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE)),
         Property("InteractionHandler", uno::Any(uno::Reference<task::XInteractionHandler>(handler.get())))};
@@ -238,9 +245,10 @@ std::unique_ptr<OfficeDocument> UnoOffice::Load(const std::string& path, bool re
     }
     uno::Reference<frame::XStorable> storable(component, uno::UNO_QUERY);
     if (!readOnly && storable.is() && storable->isReadonly()) {
-        throw AutomationError(CannotOpen(path, "it can only be opened read-only, so it cannot be changed",
-                                         "Make the file and its folder writable, close it in other programs, and "
-                                         "try again."));
+        throw AutomationError(
+            CannotOpen(path, "it can only be opened read-only, so it cannot be changed",
+                       "Make the file and its folder writable, close it in other programs, and "
+                       "try again."));
     }
     return document;
 }
@@ -260,7 +268,8 @@ void UnoOffice::Quit() noexcept {
 
 template <typename F>
 auto UnoDocument::Call(const std::string& what, F&& call) -> decltype(call()) {
-    if (!m_document.is()) throw AutomationError("\"" + FileName(m_path) + "\" is no longer open in LibreOffice.");
+    if (!m_document.is())
+        throw AutomationError("\"" + FileName(m_path) + "\" is no longer open in LibreOffice.");
     try {
         return call();
     } catch (const AutomationError&) {
@@ -313,7 +322,8 @@ void UnoDocument::moveSheet(int index, int destination) {
 }
 
 void UnoDocument::removeSheet(int index) {
-    Call("delete a sheet of \"" + FileName(m_path) + "\"", [&] { Sheets()->removeByName(FromUtf8(NameAt(index))); });
+    Call("delete a sheet of \"" + FileName(m_path) + "\"",
+         [&] { Sheets()->removeByName(FromUtf8(NameAt(index))); });
 }
 
 int UnoDocument::importSheet(OfficeDocument& source, int sourceIndex, int destination) {
@@ -332,7 +342,8 @@ int UnoDocument::copySheet(int index, const std::string& name, int destination) 
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (names[i] == name) return static_cast<int>(i);
         }
-        throw AutomationError("LibreOffice did not copy the sheet within \"" + FileName(m_path) + "\". Try again.");
+        throw AutomationError("LibreOffice did not copy the sheet within \"" + FileName(m_path) +
+                              "\". Try again.");
     });
 }
 
@@ -354,10 +365,12 @@ void UnoDocument::ForEachExternalFormula(int index, F&& visit) {
 std::vector<std::pair<std::string, std::string>> UnoDocument::externalFormulas(int index) {
     return Call("check the formulas of a sheet of \"" + FileName(m_path) + "\"", [&] {
         std::vector<std::pair<std::string, std::string>> found;
-        ForEachExternalFormula(index, [&](const uno::Reference<table::XCell>& cell, const std::string& formula) {
-            const auto address = uno::Reference<sheet::XCellAddressable>(cell, uno::UNO_QUERY_THROW)->getCellAddress();
-            found.emplace_back(CellName(address.Column, address.Row), formula);
-        });
+        ForEachExternalFormula(
+            index, [&](const uno::Reference<table::XCell>& cell, const std::string& formula) {
+                const auto address =
+                    uno::Reference<sheet::XCellAddressable>(cell, uno::UNO_QUERY_THROW)->getCellAddress();
+                found.emplace_back(CellName(address.Column, address.Row), formula);
+            });
         return found;
     });
 }
@@ -386,9 +399,8 @@ int UnoDocument::freezeExternalFormulas(int index) {
 }
 
 void UnoDocument::store() {
-    Call("save \"" + FileName(m_path) + "\"", [&] {
-        uno::Reference<frame::XStorable>(m_component, uno::UNO_QUERY_THROW)->store();
-    });
+    Call("save \"" + FileName(m_path) + "\"",
+         [&] { uno::Reference<frame::XStorable>(m_component, uno::UNO_QUERY_THROW)->store(); });
 }
 
 void UnoDocument::close() noexcept {
@@ -412,7 +424,8 @@ void UnoDocument::close() noexcept {
 bool OfficeBridgeAvailable(std::string* why) {
     if (::access(ORVANDEL_SOFFICE, X_OK) == 0) return true;
     if (why) {
-        *why = "LibreOffice is not installed (\"" ORVANDEL_SOFFICE "\" is missing): install LibreOffice Calc "
+        *why = "LibreOffice is not installed (\"" ORVANDEL_SOFFICE
+               "\" is missing): install LibreOffice Calc "
                "(package libreoffice-calc-nogui).";
     }
     return false;

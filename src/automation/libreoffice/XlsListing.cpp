@@ -35,8 +35,9 @@ struct Record {
 
 // Walks the records of a BIFF stream from an offset; a record cut by the end of the stream ends the walk.
 class RecordReader {
-public:
-    RecordReader(const std::vector<std::uint8_t>& stream, std::size_t offset) : m_stream(stream), m_offset(offset) {}
+  public:
+    RecordReader(const std::vector<std::uint8_t>& stream, std::size_t offset)
+        : m_stream(stream), m_offset(offset) {}
 
     bool Next(Record& record) {
         if (m_offset + 4 > m_stream.size()) return false;
@@ -48,7 +49,7 @@ public:
         return true;
     }
 
-private:
+  private:
     const std::vector<std::uint8_t>& m_stream;
     std::size_t m_offset;
 };
@@ -69,18 +70,25 @@ bool IsDialogSheet(const std::vector<std::uint8_t>& stream, std::size_t bofOffse
 
 SheetKind KindOf(unsigned dt) {
     switch (dt) {
-        case 1: return SheetKind::Macrosheet;
-        case 2: return SheetKind::Chartsheet;
-        case 6: return SheetKind::Macrosheet;  // a Visual Basic module of Excel 5/95
-        default: return SheetKind::Worksheet;
+        case 1:
+            return SheetKind::Macrosheet;
+        case 2:
+            return SheetKind::Chartsheet;
+        case 6:
+            return SheetKind::Macrosheet;  // a Visual Basic module of Excel 5/95
+        default:
+            return SheetKind::Worksheet;
     }
 }
 
 SheetVisibility VisibilityOf(unsigned state) {
     switch (state & 0x03) {
-        case 1: return SheetVisibility::Hidden;
-        case 2: return SheetVisibility::VeryHidden;
-        default: return SheetVisibility::Visible;
+        case 1:
+            return SheetVisibility::Hidden;
+        case 2:
+            return SheetVisibility::VeryHidden;
+        default:
+            return SheetVisibility::Visible;
     }
 }
 
@@ -103,21 +111,24 @@ std::optional<std::vector<ListedSheet>> ListXlsSheets(const std::vector<std::uin
         stream = file.ReadRootStream("Workbook");
         if (!stream) stream = file.ReadRootStream("Book");
         if (!stream && file.ReadRootStream("EncryptionInfo")) {
-            throw AutomationError(CannotOpen(fileName, "it is password-protected",
-                                             "Remove the password in a spreadsheet application, save it, and try again."));
+            throw AutomationError(
+                CannotOpen(fileName, "it is password-protected",
+                           "Remove the password in a spreadsheet application, save it, and try again."));
         }
     } catch (const std::runtime_error& e) {
         if (dynamic_cast<const AutomationError*>(&e)) throw;
-        throw AutomationError(CannotOpen(fileName, std::string("it is damaged or truncated (") + e.what() + ")",
-                                         kDamagedAdvice));
+        throw AutomationError(CannotOpen(
+            fileName, std::string("it is damaged or truncated (") + e.what() + ")", kDamagedAdvice));
     }
-    if (!stream) throw AutomationError(CannotOpen(fileName, notExcel + " (it holds no workbook stream)", notExcelAdvice));
+    if (!stream)
+        throw AutomationError(
+            CannotOpen(fileName, notExcel + " (it holds no workbook stream)", notExcelAdvice));
 
     RecordReader reader(*stream, 0);
     Record record;
     if (!reader.Next(record) || record.size < 4) {
-        throw AutomationError(CannotOpen(fileName, "it is damaged or truncated (its workbook stream is empty)",
-                                         kDamagedAdvice));
+        throw AutomationError(CannotOpen(
+            fileName, "it is damaged or truncated (its workbook stream is empty)", kDamagedAdvice));
     }
     // Excel 2 to 4 files begin with other BOF records; leave those to the spreadsheet application.
     if (record.id != kBof) return std::nullopt;
@@ -134,24 +145,27 @@ std::optional<std::vector<ListedSheet>> ListXlsSheets(const std::vector<std::uin
             ended = true;
             break;
         }
-        // Encrypted records follow; a workbook with only a structure password opens with the default one, which
-        // the spreadsheet application handles.
+        // Encrypted records follow; a workbook with only a structure password opens with the default one,
+        // which the spreadsheet application handles.
         if (record.id == kFilePass) return std::nullopt;
         if (record.id == kCodePage && record.size >= 2) codePage = U16(record.data);
         if (record.id != kBoundSheet) continue;
         if (record.size < 7) {
-            throw AutomationError(CannotOpen(fileName, "it is damaged (a sheet record is too short)", kDamagedAdvice));
+            throw AutomationError(
+                CannotOpen(fileName, "it is damaged (a sheet record is too short)", kDamagedAdvice));
         }
         const std::size_t bofOffset = U16(record.data) | static_cast<std::size_t>(U16(record.data + 2)) << 16;
         ListedSheet sheet;
         sheet.visibility = VisibilityOf(record.data[4]);
         sheet.kind = KindOf(record.data[5]);
-        if (sheet.kind == SheetKind::Worksheet && IsDialogSheet(*stream, bofOffset)) sheet.kind = SheetKind::Dialogsheet;
+        if (sheet.kind == SheetKind::Worksheet && IsDialogSheet(*stream, bofOffset))
+            sheet.kind = SheetKind::Dialogsheet;
         const std::size_t length = record.data[6];
         if (biff8) {
             const bool wide = record.size >= 8 && (record.data[7] & 0x01) != 0;
             if (8 + length * (wide ? 2 : 1) > record.size) {
-                throw AutomationError(CannotOpen(fileName, "it is damaged (a sheet name is cut short)", kDamagedAdvice));
+                throw AutomationError(
+                    CannotOpen(fileName, "it is damaged (a sheet name is cut short)", kDamagedAdvice));
             }
             if (wide) {
                 sheet.name = Utf16LeToUtf8(record.data + 8, length);
@@ -163,15 +177,16 @@ std::optional<std::vector<ListedSheet>> ListXlsSheets(const std::vector<std::uin
             }
         } else {
             if (7 + length > record.size) {
-                throw AutomationError(CannotOpen(fileName, "it is damaged (a sheet name is cut short)", kDamagedAdvice));
+                throw AutomationError(
+                    CannotOpen(fileName, "it is damaged (a sheet name is cut short)", kDamagedAdvice));
             }
             sheet.name = CodePageToUtf8({reinterpret_cast<const char*>(record.data + 7), length}, codePage);
         }
         sheets.push_back(std::move(sheet));
     }
     if (!ended) {
-        throw AutomationError(CannotOpen(fileName, "it is damaged or truncated (its workbook records end early)",
-                                         kDamagedAdvice));
+        throw AutomationError(CannotOpen(
+            fileName, "it is damaged or truncated (its workbook records end early)", kDamagedAdvice));
     }
     if (sheets.empty()) {
         throw AutomationError(CannotOpen(fileName, "it is damaged (it lists no sheets)", kDamagedAdvice));

@@ -2,12 +2,11 @@
 // workbook part and its relationships), and dispatches ListSheets by format.
 #include <zip.h>
 
-#include <pugixml.hpp>
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <pugixml.hpp>
 
 #include "automation/libreoffice/CompoundFile.h"
 #include "automation/libreoffice/SheetListing.h"
@@ -23,7 +22,8 @@ namespace {
 
 const std::string kDamagedAdvice =
     "Open it in a spreadsheet application to repair it, or use a good copy of the file.";
-const std::string kPasswordAdvice = "Remove the password in a spreadsheet application, save it, and try again.";
+const std::string kPasswordAdvice =
+    "Remove the password in a spreadsheet application, save it, and try again.";
 
 struct ZipCloser {
     void operator()(zip_t* z) const { zip_discard(z); }
@@ -51,9 +51,10 @@ ZipHandle OpenZip(const std::string& path, const std::string& notThisFormat, con
         char head[4] = {};
         std::ifstream(path, std::ios::binary).read(head, 4);
         const bool startsLikeZip = head[0] == 'P' && head[1] == 'K' && head[2] == 3 && head[3] == 4;
-        if (error == ZIP_ER_NOZIP && !startsLikeZip) throw AutomationError(CannotOpen(path, notThisFormat, advice));
-        throw AutomationError(CannotOpen(path, "it is damaged or truncated (its zip directory cannot be read)",
-                                         kDamagedAdvice));
+        if (error == ZIP_ER_NOZIP && !startsLikeZip)
+            throw AutomationError(CannotOpen(path, notThisFormat, advice));
+        throw AutomationError(CannotOpen(
+            path, "it is damaged or truncated (its zip directory cannot be read)", kDamagedAdvice));
     }
     return ZipHandle(z);
 }
@@ -71,8 +72,8 @@ std::optional<std::string> ReadMember(zip_t* z, const std::string& name, const s
         zip_fclose(file);
     }
     if (!ok) {
-        throw AutomationError(CannotOpen(path, "it is damaged or truncated (\"" + name + "\" cannot be read)",
-                                         kDamagedAdvice));
+        throw AutomationError(
+            CannotOpen(path, "it is damaged or truncated (\"" + name + "\" cannot be read)", kDamagedAdvice));
     }
     return data;
 }
@@ -80,8 +81,8 @@ std::optional<std::string> ReadMember(zip_t* z, const std::string& name, const s
 pugi::xml_document ParseMember(const std::string& xml, const std::string& member, const std::string& path) {
     pugi::xml_document doc;
     if (!doc.load_buffer(xml.data(), xml.size(), pugi::parse_minimal | pugi::parse_escapes)) {
-        throw AutomationError(CannotOpen(path, "it is damaged (\"" + member + "\" is not well-formed XML)",
-                                         kDamagedAdvice));
+        throw AutomationError(
+            CannotOpen(path, "it is damaged (\"" + member + "\" is not well-formed XML)", kDamagedAdvice));
     }
     return doc;
 }
@@ -95,7 +96,8 @@ std::string ResolveTarget(const std::string& partFolder, const std::string& targ
 }  // namespace
 
 std::string CannotOpen(const std::string& path, const std::string& reason, const std::string& advice) {
-    return "\"" + std::filesystem::path(path).filename().string() + "\" cannot be opened: " + reason + ". " + advice;
+    return "\"" + std::filesystem::path(path).filename().string() + "\" cannot be opened: " + reason + ". " +
+           advice;
 }
 
 std::optional<std::vector<ListedSheet>> ListOdsSheets(const std::string& path) {
@@ -104,7 +106,8 @@ std::optional<std::vector<ListedSheet>> ListOdsSheets(const std::string& path) {
     ZipHandle z = OpenZip(path, notOds, notOdsAdvice);
     const auto mimetype = ReadMember(z.get(), "mimetype", path);
     if (!mimetype || mimetype->rfind("application/vnd.oasis.opendocument.spreadsheet", 0) != 0) {
-        throw AutomationError(CannotOpen(path, notOds + " (its content type is not a spreadsheet's)", notOdsAdvice));
+        throw AutomationError(
+            CannotOpen(path, notOds + " (its content type is not a spreadsheet's)", notOdsAdvice));
     }
     if (const auto manifest = ReadMember(z.get(), "META-INF/manifest.xml", path)) {
         const auto doc = ParseMember(*manifest, "META-INF/manifest.xml", path);
@@ -119,7 +122,8 @@ std::optional<std::vector<ListedSheet>> ListOdsSheets(const std::string& path) {
         }
     }
     const auto content = ReadMember(z.get(), "content.xml", path);
-    if (!content) throw AutomationError(CannotOpen(path, "it is damaged (it has no content.xml)", kDamagedAdvice));
+    if (!content)
+        throw AutomationError(CannotOpen(path, "it is damaged (it has no content.xml)", kDamagedAdvice));
     const auto doc = ParseMember(*content, "content.xml", path);
 
     std::vector<std::string> hiddenStyles;
@@ -155,7 +159,8 @@ std::optional<std::vector<ListedSheet>> ListOdsSheets(const std::string& path) {
             }
         }
     }
-    if (sheets.empty()) throw AutomationError(CannotOpen(path, "it is damaged (it lists no sheets)", kDamagedAdvice));
+    if (sheets.empty())
+        throw AutomationError(CannotOpen(path, "it is damaged (it lists no sheets)", kDamagedAdvice));
     return sheets;
 }
 
@@ -164,18 +169,21 @@ std::optional<std::vector<ListedSheet>> ListOoxmlSheets(const std::string& path)
     const std::string advice = "Choose a workbook saved by a spreadsheet application.";
     ZipHandle z = OpenZip(path, notOoxml, advice);
     const auto rootRels = ReadMember(z.get(), "_rels/.rels", path);
-    if (!rootRels) throw AutomationError(CannotOpen(path, notOoxml + " (it has no package relationships)", advice));
+    if (!rootRels)
+        throw AutomationError(CannotOpen(path, notOoxml + " (it has no package relationships)", advice));
     std::string workbookPart;
     const auto rootDoc = ParseMember(*rootRels, "_rels/.rels", path);
     for (const auto& rel : rootDoc.document_element().children()) {
         const char* type = Attribute(rel, "Type");
         const char* target = Attribute(rel, "Target");
-        if (type && target && std::string_view(type).ends_with("/officeDocument")) workbookPart = ResolveTarget("", target);
+        if (type && target && std::string_view(type).ends_with("/officeDocument"))
+            workbookPart = ResolveTarget("", target);
     }
     const auto workbook = workbookPart.empty() ? std::nullopt : ReadMember(z.get(), workbookPart, path);
     if (!workbook) throw AutomationError(CannotOpen(path, notOoxml + " (it has no workbook part)", advice));
     const std::filesystem::path part(workbookPart);
-    const std::string relsName = (part.parent_path() / "_rels" / (part.filename().string() + ".rels")).generic_string();
+    const std::string relsName =
+        (part.parent_path() / "_rels" / (part.filename().string() + ".rels")).generic_string();
     std::vector<std::pair<std::string, std::string>> relTypes;  // id, type
     if (const auto rels = ReadMember(z.get(), relsName, path)) {
         const auto relsDoc = ParseMember(*rels, relsName, path);
@@ -208,7 +216,8 @@ std::optional<std::vector<ListedSheet>> ListOoxmlSheets(const std::string& path)
             sheets.push_back(std::move(sheet));
         }
     }
-    if (sheets.empty()) throw AutomationError(CannotOpen(path, "it is damaged (it lists no sheets)", kDamagedAdvice));
+    if (sheets.empty())
+        throw AutomationError(CannotOpen(path, "it is damaged (it lists no sheets)", kDamagedAdvice));
     return sheets;
 }
 

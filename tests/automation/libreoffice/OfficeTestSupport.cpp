@@ -1,10 +1,9 @@
 // Generates and reads back workbooks for the session tests through converting soffice runs.
 #include "OfficeTestSupport.h"
 
-#include <pugixml.hpp>
-
 #include <cstdlib>
 #include <fstream>
+#include <pugixml.hpp>
 #include <sstream>
 
 namespace orv::libreoffice::test {
@@ -16,10 +15,14 @@ namespace {
 std::string Escape(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '"') out += "&quot;";
-        else out += c;
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
     }
     return out;
 }
@@ -52,10 +55,11 @@ std::string Fods(const std::vector<SheetSpec>& sheets) {
             out << "<table:table-cell";
             if (!cell.formula.empty()) out << " table:formula=\"" << Escape(cell.formula) << "\"";
             if (IsNumber(cell.value)) {
-                out << " office:value-type=\"float\" office:value=\"" << cell.value << "\"><text:p>" << cell.value
-                    << "</text:p></table:table-cell>";
+                out << " office:value-type=\"float\" office:value=\"" << cell.value << "\"><text:p>"
+                    << cell.value << "</text:p></table:table-cell>";
             } else {
-                out << " office:value-type=\"string\"><text:p>" << Escape(cell.value) << "</text:p></table:table-cell>";
+                out << " office:value-type=\"string\"><text:p>" << Escape(cell.value)
+                    << "</text:p></table:table-cell>";
             }
         }
         out << "</table:table-row></table:table>\n";
@@ -67,9 +71,9 @@ std::string Fods(const std::vector<SheetSpec>& sheets) {
 std::string Convert(const std::vector<fs::path>& sources, const std::string& format, const fs::path& outDir,
                     const fs::path& profileDir) {
     fs::create_directories(outDir);
-    std::string command = Quote(ORVANDEL_TEST_SOFFICE) + " " + Quote("-env:UserInstallation=file://" +
-                                                                     profileDir.string()) +
-                          " --headless --norestore --convert-to " + format + " --outdir " + Quote(outDir.string());
+    std::string command =
+        Quote(ORVANDEL_TEST_SOFFICE) + " " + Quote("-env:UserInstallation=file://" + profileDir.string()) +
+        " --headless --norestore --convert-to " + format + " --outdir " + Quote(outDir.string());
     for (const auto& source : sources) command += " " + Quote(source.string());
     const fs::path log = outDir / ("convert-" + format + ".log");
     command += " >" + Quote(log.string()) + " 2>&1";
@@ -80,7 +84,8 @@ std::string Convert(const std::vector<fs::path>& sources, const std::string& for
             std::ifstream in(log);
             std::stringstream text;
             text << in.rdbuf();
-            return "soffice (exit " + std::to_string(rc) + ") did not make " + made.string() + ": " + text.str();
+            return "soffice (exit " + std::to_string(rc) + ") did not make " + made.string() + ": " +
+                   text.str();
         }
     }
     return "";
@@ -93,7 +98,8 @@ std::vector<ReadSheet> ReadBack(const fs::path& workbook, const fs::path& scratc
     pugi::xml_document doc;
     if (!doc.load_file((out / workbook.filename().replace_extension("fods")).c_str())) return {};
     std::vector<std::string> hiddenStyles;
-    for (const auto& style : doc.select_nodes("//style:style[style:table-properties/@table:display='false']")) {
+    for (const auto& style :
+         doc.select_nodes("//style:style[style:table-properties/@table:display='false']")) {
         hiddenStyles.push_back(style.node().attribute("style:name").value());
     }
     std::vector<ReadSheet> sheets;
@@ -101,10 +107,12 @@ std::vector<ReadSheet> ReadBack(const fs::path& workbook, const fs::path& scratc
         const auto table = found.node();
         ReadSheet sheet;
         sheet.name = table.attribute("table:name").value();
-        for (const auto& hidden : hiddenStyles) sheet.hidden |= hidden == table.attribute("table:style-name").value();
+        for (const auto& hidden : hiddenStyles)
+            sheet.hidden |= hidden == table.attribute("table:style-name").value();
         const auto row = table.select_node(".//table:table-row").node();
         for (const auto& cell : row.children("table:table-cell")) {
-            const int repeat = std::max(1, std::min(8, cell.attribute("table:number-columns-repeated").as_int(1)));
+            const int repeat =
+                std::max(1, std::min(8, cell.attribute("table:number-columns-repeated").as_int(1)));
             const std::string text = cell.child("text:p").text().get();
             const char* value = cell.attribute("office:value").value();
             for (int i = 0; i < repeat; ++i) {

@@ -1,6 +1,6 @@
-// The LibreOffice session end to end: workbooks generated as .xls, .ods and .xlsx, listed, copied, moved, renamed,
-// deleted and reordered through the object model, saved, and read back; failure descriptions; and no office of
-// ours left running after any test, even when the client dies.
+// The LibreOffice session end to end: workbooks generated as .xls, .ods and .xlsx, listed, copied, moved,
+// renamed, deleted and reordered through the object model, saved, and read back; failure descriptions; and no
+// office of ours left running after any test, even when the client dies.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -46,10 +46,11 @@ const std::vector<SheetSpec> kTarget = {
 fs::path TestRoot() { return fs::path(std::getenv("ORVANDEL_TEST_TMP")); }
 
 class LibreOfficeSession : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string why;
-        if (!MakeLibreOfficeBackend()->isAvailable(&why)) GTEST_SKIP() << "LibreOffice cannot run here: " << why;
+        if (!MakeLibreOfficeBackend()->isAvailable(&why))
+            GTEST_SKIP() << "LibreOffice cannot run here: " << why;
         m_dir = TestRoot() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
@@ -70,8 +71,9 @@ protected:
             fs::create_directories(sources);
             std::ofstream(sources / "source.fods") << test::Fods(kSource);
             std::ofstream(sources / "target.fods") << test::Fods(kTarget);
-            const std::string failure = test::Convert({sources / "source.fods", sources / "target.fods"}, format,
-                                                      generated.parent_path(), TestRoot() / "convert-profile");
+            const std::string failure =
+                test::Convert({sources / "source.fods", sources / "target.fods"}, format,
+                              generated.parent_path(), TestRoot() / "convert-profile");
             if (!failure.empty()) ADD_FAILURE() << failure;
         }
         const fs::path copy = m_dir / (as.empty() ? stem + "." + format : as);
@@ -101,7 +103,9 @@ protected:
         return "";
     }
 
-    std::vector<test::ReadSheet> Reread(const fs::path& workbook) { return ReadBack(workbook, m_dir / "scratch"); }
+    std::vector<test::ReadSheet> Reread(const fs::path& workbook) {
+        return ReadBack(workbook, m_dir / "scratch");
+    }
 
     fs::path m_dir;
 };
@@ -155,9 +159,11 @@ TEST_F(LibreOfficeSession, CopyIntoXlsKeepsTheValuesOfFormulasThatReferToTheSour
         auto session = MakeLibreOfficeBackend()->Start();
         auto from = session->Open(Generated("source", "xls").string());
         auto to = session->Open(target.string());
-        const std::string notice = FailureOf([&] { from->Sheets()("Beta")->Copy(After{*to->Sheets()("Two")}); });
-        EXPECT_NE(notice.find("The sheet \"Beta\" was copied into \"target.xls\", but 1 of its formulas referred to "
-                              "other sheets of \"source.xls\" (first: A1 "),
+        const std::string notice =
+            FailureOf([&] { from->Sheets()("Beta")->Copy(After{*to->Sheets()("Two")}); });
+        EXPECT_NE(notice.find(
+                      "The sheet \"Beta\" was copied into \"target.xls\", but 1 of its formulas referred to "
+                      "other sheets of \"source.xls\" (first: A1 "),
                   std::string::npos)
             << notice;
         EXPECT_NE(notice.find("these cells now hold their values"), std::string::npos) << notice;
@@ -193,8 +199,11 @@ TEST_P(MixedTransfer, CopiesAcrossFormatsInOneInstance) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, MixedTransfer,
-                         ::testing::Values(MixedCase{"xls", "xlsx"}, MixedCase{"xlsx", "xls"}, MixedCase{"ods", "xls"}),
-                         [](const auto& info) { return std::string(info.param.from) + "_to_" + info.param.to; });
+                         ::testing::Values(MixedCase{"xls", "xlsx"}, MixedCase{"xlsx", "xls"},
+                                           MixedCase{"ods", "xls"}),
+                         [](const auto& info) {
+                             return std::string(info.param.from) + "_to_" + info.param.to;
+                         });
 
 class Rearranging : public LibreOfficeSession, public ::testing::WithParamInterface<const char*> {};
 
@@ -207,7 +216,9 @@ TEST_P(Rearranging, RenameMoveDeleteAndReorderSurviveReopening) {
         auto two = book->Sheets()("Two");
         auto three = book->Sheets()("Three");
         two->setName("Zwei");
-        EXPECT_EQ(FailureOf([&] { three->setName("a/b"); }).rfind("The sheet \"Three\" cannot be renamed to \"a/b\": ", 0),
+        EXPECT_EQ(FailureOf([&] {
+                      three->setName("a/b");
+                  }).rfind("The sheet \"Three\" cannot be renamed to \"a/b\": ", 0),
                   0u);
         EXPECT_NE(FailureOf([&] { three->setName("ONE"); }), "");
         three->Move(Before{*one});
@@ -235,9 +246,10 @@ INSTANTIATE_TEST_SUITE_P(Formats, Rearranging, ::testing::Values("xls", "ods"));
 TEST_F(LibreOfficeSession, TheLastVisibleSheetCannotBeDeleted) {
     auto session = MakeLibreOfficeBackend()->Start();
     auto book = session->Open(Fixture("biff5-visibility.xls").string());
-    EXPECT_EQ(FailureOf([&] { book->Sheets()("Visible")->Delete(); }),
-              "The sheet \"Visible\" cannot be deleted: a workbook must keep at least one visible sheet. Add or "
-              "unhide another sheet first.");
+    EXPECT_EQ(
+        FailureOf([&] { book->Sheets()("Visible")->Delete(); }),
+        "The sheet \"Visible\" cannot be deleted: a workbook must keep at least one visible sheet. Add or "
+        "unhide another sheet first.");
     session->Quit();
 }
 
@@ -245,7 +257,8 @@ TEST_F(LibreOfficeSession, FilesThatCannotBeChangedFailWithWhatIsWrong) {
     auto session = MakeLibreOfficeBackend()->Start();
     // The sheet names of an encrypted workbook are encrypted too: only the office can tell what it is.
     EXPECT_EQ(FailureOf([&] { session->Open(Fixture("encrypted-rc4.xls").string()); }),
-              "\"encrypted-rc4.xls\" cannot be opened: it is password-protected. Remove the password in a spreadsheet "
+              "\"encrypted-rc4.xls\" cannot be opened: it is password-protected. Remove the password in a "
+              "spreadsheet "
               "application, save it, and try again.");
 
     const auto readOnly = Generated("target", "xls", "readonly.xls");
@@ -262,10 +275,12 @@ TEST_F(LibreOfficeSession, FilesThatCannotBeChangedFailWithWhatIsWrong) {
 
     // A lock file of a LibreOffice on another computer says the workbook is open there.
     const auto locked = Generated("target", "ods", "locked.ods");
-    std::ofstream(m_dir / ".~lock.locked.ods#") << "Someone Else,elsewhere,otherhost,01.12.2026 10:00,file:///home/x;";
+    std::ofstream(m_dir / ".~lock.locked.ods#")
+        << "Someone Else,elsewhere,otherhost,01.12.2026 10:00,file:///home/x;";
     auto lockedBook = session->Open(locked.string());
     const std::string busy = FailureOf([&] { lockedBook->sheetAt(1)->setName("Changed"); });
-    EXPECT_NE(busy.find("\"locked.ods\" cannot be opened: it is open in another program"), std::string::npos) << busy;
+    EXPECT_NE(busy.find("\"locked.ods\" cannot be opened: it is open in another program"), std::string::npos)
+        << busy;
     session->Quit();
 }
 
@@ -282,8 +297,8 @@ TEST_F(LibreOfficeSession, ASessionReleasedWithoutQuitEndsItsOffice) {
 TEST_F(LibreOfficeSession, AnOfficeWhoseClientDiedIsEnded) {
     const auto path = Generated("target", "xls");
     std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::vector<char*> argv = {self.data(), const_cast<char*>("--orphan-child"), const_cast<char*>(path.c_str()),
-                               nullptr};
+    std::vector<char*> argv = {self.data(), const_cast<char*>("--orphan-child"),
+                               const_cast<char*>(path.c_str()), nullptr};
     pid_t child = 0;
     ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
     int status = 0;
@@ -299,7 +314,8 @@ TEST_F(LibreOfficeSession, AnOfficeWhoseClientDiedIsEnded) {
     auto session = MakeLibreOfficeBackend()->Start();
     auto book = session->Open(Generated("target", "ods").string());
     book->sheetAt(1)->setName("Mine");
-    EXPECT_EQ(OurOfficeProcesses().size(), 2u) << "the orphan should be gone, leaving the script and soffice.bin";
+    EXPECT_EQ(OurOfficeProcesses().size(), 2u)
+        << "the orphan should be gone, leaving the script and soffice.bin";
     session->Quit();
 }
 

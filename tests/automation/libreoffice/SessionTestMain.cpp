@@ -1,6 +1,6 @@
-// The test program's entry: gives every test process a temporary folder of its own (so the private instances it
-// starts, and the check that none survives, concern this process only), and plays the client that dies without
-// ending its office when started with --orphan-child.
+// The test program's entry: gives every test process a temporary folder of its own (so the private instances
+// it starts, and the check that none survives, concern this process only), and plays the client that dies
+// without ending its office when started with --orphan-child.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
     const char* parent = std::getenv("ORVANDEL_TEST_TMP");
     if (!parent) {
         // The first process of a run picks the folder; a child it starts inherits it.
-        const auto dir = std::filesystem::temp_directory_path() / ("orvandel-lotest-" + std::to_string(::getpid()));
+        const auto dir =
+            std::filesystem::temp_directory_path() / ("orvandel-lotest-" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir);
         ::setenv("ORVANDEL_TEST_TMP", dir.c_str(), 1);
         ::setenv("TMPDIR", dir.c_str(), 1);

@@ -1,5 +1,6 @@
-// Listing .xls, .ods and OOXML workbooks without LibreOffice: names in every encoding, kinds, visibility, order,
-// and the failure descriptions of files that are not workbooks, damaged, truncated or password-protected.
+// Listing .xls, .ods and OOXML workbooks without LibreOffice: names in every encoding, kinds, visibility,
+// order, and the failure descriptions of files that are not workbooks, damaged, truncated or
+// password-protected.
 #include <gtest/gtest.h>
 #include <zip.h>
 
@@ -24,11 +25,11 @@ using test::Utf16Le;
 namespace fs = std::filesystem;
 
 class ListingFiles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() /
-                ("orvandel-listing-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                ("orvandel-listing-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }
@@ -36,8 +37,8 @@ protected:
 
     std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         const auto path = (m_dir / name).string();
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
     std::string Write(const std::string& name, const std::string& text) {
@@ -45,7 +46,8 @@ protected:
     }
 
     // A zip archive of (member, content) pairs; the first member is stored uncompressed like an ODF mimetype.
-    std::string WriteZip(const std::string& name, const std::vector<std::pair<std::string, std::string>>& members) {
+    std::string WriteZip(const std::string& name,
+                         const std::vector<std::pair<std::string, std::string>>& members) {
         const auto path = (m_dir / name).string();
         int error = 0;
         zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -53,7 +55,8 @@ protected:
         for (const auto& [member, content] : members) {
             zip_source_t* source = zip_source_buffer(z, content.data(), content.size(), 0);
             const zip_int64_t index = zip_file_add(z, member.c_str(), source, ZIP_FL_OVERWRITE);
-            if (&member == &members.front().first) zip_set_file_compression(z, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
+            if (&member == &members.front().first)
+                zip_set_file_compression(z, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
         }
         EXPECT_EQ(zip_close(z), 0);
         return path;
@@ -99,8 +102,8 @@ TEST_F(ListingFiles, Biff5NamesAreReadInTheirCodePage) {
     cyrillic.biff5 = true;
     cyrillic.codePage = 1251;
     // "Лист" in Windows-1251, then a plain name.
-    const auto listed = ListSheets(Write("old.xls", MakeXls({{"\xCB\xE8\xF1\xF2"}, {"Summe"}}, cyrillic)),
-                                   FileFormat::Xls);
+    const auto listed =
+        ListSheets(Write("old.xls", MakeXls({{"\xCB\xE8\xF1\xF2"}, {"Summe"}}, cyrillic)), FileFormat::Xls);
     ASSERT_TRUE(listed.has_value());
     ASSERT_EQ(listed->size(), 2u);
     EXPECT_EQ((*listed)[0].name, "\xD0\x9B\xD0\xB8\xD1\x81\xD1\x82");
@@ -115,7 +118,8 @@ TEST_F(ListingFiles, Biff5NamesAreReadInTheirCodePage) {
 
     FixtureOptions noCodePage;
     noCodePage.biff5 = true;  // without a CODEPAGE record Excel 5 wrote Windows-1252: 0x80 is the euro sign
-    const auto defaultListed = ListSheets(Write("plain.xls", MakeXls({{"\x80"}}, noCodePage)), FileFormat::Xls);
+    const auto defaultListed =
+        ListSheets(Write("plain.xls", MakeXls({{"\x80"}}, noCodePage)), FileFormat::Xls);
     ASSERT_TRUE(defaultListed.has_value());
     EXPECT_EQ((*defaultListed)[0].name, "\xE2\x82\xAC");
 }
@@ -129,18 +133,21 @@ TEST_F(ListingFiles, XlsThatOnlyTheApplicationCanReadIsLeftToIt) {
 }
 
 TEST_F(ListingFiles, BadXlsFilesFailWithWhatIsWrong) {
-    EXPECT_EQ(FailureOf(Write("text.xls", std::string("Name,Value\n1,2\n")), FileFormat::Xls),
-              "\"text.xls\" cannot be opened: it is not an Excel 97-2003 workbook. Choose an .xls file saved by a "
-              "spreadsheet application.");
-    EXPECT_EQ(FailureOf(Write("empty.xls", std::string()), FileFormat::Xls),
-              "\"empty.xls\" cannot be opened: the file is empty (0 bytes), not a workbook. Use a good copy of the "
-              "workbook.");
+    EXPECT_EQ(
+        FailureOf(Write("text.xls", std::string("Name,Value\n1,2\n")), FileFormat::Xls),
+        "\"text.xls\" cannot be opened: it is not an Excel 97-2003 workbook. Choose an .xls file saved by a "
+        "spreadsheet application.");
+    EXPECT_EQ(
+        FailureOf(Write("empty.xls", std::string()), FileFormat::Xls),
+        "\"empty.xls\" cannot be opened: the file is empty (0 bytes), not a workbook. Use a good copy of the "
+        "workbook.");
     EXPECT_EQ(FailureOf((m_dir / "missing.xls").string(), FileFormat::Xls),
               "\"missing.xls\" cannot be opened: the file does not exist. Check the path and try again.");
 
     auto whole = MakeXls({{"Data"}, {"More"}});
     whole.resize(1000);
-    EXPECT_NE(FailureOf(Write("cut.xls", whole), FileFormat::Xls).find("it is damaged or truncated"), std::string::npos);
+    EXPECT_NE(FailureOf(Write("cut.xls", whole), FileFormat::Xls).find("it is damaged or truncated"),
+              std::string::npos);
 
     FixtureOptions noEof;
     noEof.omitGlobalsEof = true;
@@ -150,15 +157,18 @@ TEST_F(ListingFiles, BadXlsFilesFailWithWhatIsWrong) {
 
     FixtureOptions other;
     other.streamName = "WordDocument";
-    EXPECT_NE(FailureOf(Write("word.xls", MakeXls({{"Data"}}, other)), FileFormat::Xls).find("holds no workbook stream"),
+    EXPECT_NE(FailureOf(Write("word.xls", MakeXls({{"Data"}}, other)), FileFormat::Xls)
+                  .find("holds no workbook stream"),
               std::string::npos);
 
     // Password-protected OOXML is a compound file with an EncryptionInfo stream, whatever its extension.
     const auto encrypted = test::MakeCompoundFile("EncryptionInfo", std::vector<std::uint8_t>(64, 4));
-    EXPECT_EQ(FailureOf(Write("locked.xls", encrypted), FileFormat::Xls),
-              "\"locked.xls\" cannot be opened: it is password-protected. Remove the password in a spreadsheet "
-              "application, save it, and try again.");
-    EXPECT_NE(FailureOf(Write("locked.xlsx", encrypted), FileFormat::Xlsx).find("password-protected"), std::string::npos);
+    EXPECT_EQ(
+        FailureOf(Write("locked.xls", encrypted), FileFormat::Xls),
+        "\"locked.xls\" cannot be opened: it is password-protected. Remove the password in a spreadsheet "
+        "application, save it, and try again.");
+    EXPECT_NE(FailureOf(Write("locked.xlsx", encrypted), FileFormat::Xlsx).find("password-protected"),
+              std::string::npos);
 }
 
 const char* const kOdsContent = R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -191,23 +201,29 @@ TEST_F(ListingFiles, OdsListsTablesAndTheirDisplay) {
 
 TEST_F(ListingFiles, BadOdsFilesFailWithWhatIsWrong) {
     EXPECT_EQ(FailureOf(Write("text.ods", std::string("just text")), FileFormat::Ods),
-              "\"text.ods\" cannot be opened: it is not an OpenDocument spreadsheet. Choose an .ods file saved by a "
+              "\"text.ods\" cannot be opened: it is not an OpenDocument spreadsheet. Choose an .ods file "
+              "saved by a "
               "spreadsheet application.");
     const auto writer = WriteZip("letter.ods", {{"mimetype", "application/vnd.oasis.opendocument.text"},
                                                 {"content.xml", kOdsContent}});
-    EXPECT_NE(FailureOf(writer, FileFormat::Ods).find("its content type is not a spreadsheet's"), std::string::npos);
+    EXPECT_NE(FailureOf(writer, FileFormat::Ods).find("its content type is not a spreadsheet's"),
+              std::string::npos);
 
-    const std::string manifest = R"(<manifest:manifest xmlns:manifest="urn:oasis:names:tc:opendocument:xmlns:manifest:1.0">
+    const std::string manifest =
+        R"(<manifest:manifest xmlns:manifest="urn:oasis:names:tc:opendocument:xmlns:manifest:1.0">
  <manifest:file-entry manifest:full-path="content.xml" manifest:media-type="text/xml">
   <manifest:encryption-data manifest:checksum-type="SHA1/1K"/></manifest:file-entry></manifest:manifest>)";
-    const auto locked = WriteZip("locked.ods", {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
-                                                {"META-INF/manifest.xml", manifest},
-                                                {"content.xml", "\x01\x02 encrypted bytes"}});
+    const auto locked =
+        WriteZip("locked.ods", {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+                                {"META-INF/manifest.xml", manifest},
+                                {"content.xml", "\x01\x02 encrypted bytes"}});
     EXPECT_NE(FailureOf(locked, FileFormat::Ods).find("it is password-protected"), std::string::npos);
 
-    const auto broken = WriteZip("broken.ods", {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
-                                                {"content.xml", "<office:document-content><unclosed>"}});
-    EXPECT_NE(FailureOf(broken, FileFormat::Ods).find("\"content.xml\" is not well-formed XML"), std::string::npos);
+    const auto broken =
+        WriteZip("broken.ods", {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+                                {"content.xml", "<office:document-content><unclosed>"}});
+    EXPECT_NE(FailureOf(broken, FileFormat::Ods).find("\"content.xml\" is not well-formed XML"),
+              std::string::npos);
 
     // Cutting the archive removes its central directory.
     const auto good = WriteZip("good.ods", {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
@@ -215,7 +231,8 @@ TEST_F(ListingFiles, BadOdsFilesFailWithWhatIsWrong) {
     std::ifstream in(good, std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     bytes.resize(bytes.size() / 2);
-    EXPECT_NE(FailureOf(Write("cut.ods", bytes), FileFormat::Ods).find("damaged or truncated"), std::string::npos);
+    EXPECT_NE(FailureOf(Write("cut.ods", bytes), FileFormat::Ods).find("damaged or truncated"),
+              std::string::npos);
 }
 
 TEST_F(ListingFiles, OoxmlListsSheetsWithChartSheetsAndStates) {

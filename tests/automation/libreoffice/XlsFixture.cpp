@@ -51,7 +51,8 @@ std::string Utf16Le(const std::u16string& text) {
     return out;
 }
 
-std::vector<std::uint8_t> MakeBiffStream(const std::vector<FixtureSheet>& sheets, const FixtureOptions& options) {
+std::vector<std::uint8_t> MakeBiffStream(const std::vector<FixtureSheet>& sheets,
+                                         const FixtureOptions& options) {
     std::vector<std::uint8_t> out;
     PutRecord(out, 0x0809, Bof(options.biff5, 0x0005));
     if (options.codePage != 0) {
@@ -101,15 +102,15 @@ std::vector<std::uint8_t> MakeCompoundFile(const std::string& streamName, std::v
     Put16(file, 9);
     Put16(file, 6);
     file.resize(0x2C, 0);
-    Put32(file, 1);       // FAT sectors
-    Put32(file, 1);       // first directory sector
-    Put32(file, 0);       // transaction
-    Put32(file, 4096);    // mini stream cutoff
-    Put32(file, kEnd);    // first mini FAT sector
-    Put32(file, 0);       // mini FAT sectors
-    Put32(file, kEnd);    // first DIFAT sector
-    Put32(file, 0);       // DIFAT sectors
-    Put32(file, 0);       // the FAT is sector 0
+    Put32(file, 1);     // FAT sectors
+    Put32(file, 1);     // first directory sector
+    Put32(file, 0);     // transaction
+    Put32(file, 4096);  // mini stream cutoff
+    Put32(file, kEnd);  // first mini FAT sector
+    Put32(file, 0);     // mini FAT sectors
+    Put32(file, kEnd);  // first DIFAT sector
+    Put32(file, 0);     // DIFAT sectors
+    Put32(file, 0);     // the FAT is sector 0
     while (file.size() < 512) Put32(file, kFree);
 
     std::vector<std::uint8_t> fat;

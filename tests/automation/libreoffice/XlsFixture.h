@@ -1,5 +1,5 @@
-// Builds small .xls files byte by byte for the listing tests: a compound file holding a BIFF5 or BIFF8 workbook
-// stream with chosen BoundSheet records, so every field the listing reads can be set exactly.
+// Builds small .xls files byte by byte for the listing tests: a compound file holding a BIFF5 or BIFF8
+// workbook stream with chosen BoundSheet records, so every field the listing reads can be set exactly.
 #pragma once
 
 #include <cstdint>
@@ -9,11 +9,11 @@
 namespace orv::libreoffice::test {
 
 struct FixtureSheet {
-    std::string nameBytes;    // BIFF8 compressed (Latin-1) or BIFF5 code-page bytes; UTF-16LE when wide
-    bool wide = false;        // BIFF8 only: the name is stored as UTF-16LE
-    std::uint8_t state = 0;   // 0 visible, 1 hidden, 2 very hidden
-    std::uint8_t type = 0;    // 0 worksheet, 1 macro sheet, 2 chart, 6 module
-    bool dialog = false;      // a worksheet record whose WSBOOL marks a dialog sheet
+    std::string nameBytes;   // BIFF8 compressed (Latin-1) or BIFF5 code-page bytes; UTF-16LE when wide
+    bool wide = false;       // BIFF8 only: the name is stored as UTF-16LE
+    std::uint8_t state = 0;  // 0 visible, 1 hidden, 2 very hidden
+    std::uint8_t type = 0;   // 0 worksheet, 1 macro sheet, 2 chart, 6 module
+    bool dialog = false;     // a worksheet record whose WSBOOL marks a dialog sheet
 };
 
 struct FixtureOptions {
@@ -25,13 +25,15 @@ struct FixtureOptions {
 };
 
 // The bytes of a workbook stream with those sheets.
-std::vector<std::uint8_t> MakeBiffStream(const std::vector<FixtureSheet>& sheets, const FixtureOptions& options);
+std::vector<std::uint8_t> MakeBiffStream(const std::vector<FixtureSheet>& sheets,
+                                         const FixtureOptions& options);
 
 // A compound file (512-byte sectors) holding one root stream; streams under 4096 bytes are padded with zeros.
 std::vector<std::uint8_t> MakeCompoundFile(const std::string& streamName, std::vector<std::uint8_t> stream);
 
 // Both in one: the bytes of an .xls file.
-std::vector<std::uint8_t> MakeXls(const std::vector<FixtureSheet>& sheets, const FixtureOptions& options = {});
+std::vector<std::uint8_t> MakeXls(const std::vector<FixtureSheet>& sheets,
+                                  const FixtureOptions& options = {});
 
 // UTF-16LE bytes of an ASCII or BMP text given as UTF-16 code units.
 std::string Utf16Le(const std::u16string& text);
