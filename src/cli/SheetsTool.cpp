@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "automation/ObjectModel.h"
 
@@ -19,8 +20,11 @@ constexpr const char* kUsageText =
     "  orvandel-sheets rename FILE SHEET NEWNAME\n"
     "  orvandel-sheets reorder FILE SHEET before|after OTHER\n"
     "  orvandel-sheets delete FILE SHEET\n"
+    "  orvandel-sheets copy SRC SHEET DST after OTHER [as NEWNAME]\n"
+    "  orvandel-sheets move SRC SHEET DST after OTHER [as NEWNAME]\n"
     "\n"
-    "SHEET and OTHER are a sheet name, or #N for the N-th sheet of the full collection.\n"
+    "SHEET and OTHER are a sheet name, or #N for the N-th sheet of the full collection (SHEET in SRC, OTHER in\n"
+    "DST for copy and move). A move saves DST before SRC and deletes the source sheet only once its copy is saved.\n"
     "kind: worksheet, chartsheet, dialogsheet, macrosheet; state: visible, hidden, veryHidden.\n"
     "Exit status: 0 done, 1 refused or failed (the reason is printed), 2 wrong arguments.\n";
 
@@ -53,6 +57,43 @@ void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& regi
     auto workbook = workbooks(workbooks.count());
     try {
         f(*workbook);
+    } catch (...) {
+        application->Quit();
+        throw;
+    }
+    application->Quit();
+}
+
+// Copies (and for a move, then deletes) SHEET of SRC to after OTHER of DST in one instance, the way the copy and
+// move procedures do: a new name is given by renaming the source sheet for the moment of the copy.
+void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry, const std::vector<std::string>& args,
+              bool move) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(args[1], args[3], ec)) {
+        throw AutomationError("The source and the target are the same file; copy or move between two workbooks.");
+    }
+    auto application = automation::OpenWorkbookInstance(registry, args[1]);
+    try {
+        auto source = application->Workbooks()(application->Workbooks().count());
+        auto target = application->Workbooks().Open(args[3]);
+        auto sheet = FindSheet(*source, args[2]);
+        auto after = FindSheet(*target, args[5]);
+        const std::string original = sheet->name();
+        const bool renamed = args.size() == 8 && args[7] != original;
+        if (renamed) sheet->setName(args[7]);
+        std::shared_ptr<automation::Sheet> copy;
+        try {
+            copy = sheet->Copy(automation::After{*after});
+        } catch (...) {
+            if (renamed) sheet->setName(original);
+            throw;
+        }
+        if (renamed) sheet->setName(original);
+        target->Save();
+        if (move) {
+            sheet->Delete();
+            source->Save();
+        }
     } catch (...) {
         application->Quit();
         throw;
@@ -106,6 +147,16 @@ int Run(const std::vector<std::string>& args, std::ostream& out,
             FindSheet(workbook, args[2])->Delete();
             workbook.Save();
         });
+        return kDone;
+    }
+    if (command == "copy" || command == "move") {
+        if (args.size() != 6 && args.size() != 8) {
+            throw UsageError{"'" + command + "' takes SRC SHEET DST after OTHER [as NEWNAME]."};
+        }
+        if (args[4] != "after" || (args.size() == 8 && args[6] != "as")) {
+            throw UsageError{"'" + command + "' wants the words 'after' and 'as' where the usage shows them."};
+        }
+        Transfer(registry, args, command == "move");
         return kDone;
     }
     throw UsageError{"Unknown command '" + command + "'."};

@@ -137,6 +137,22 @@ void AppDeleteSheet(Package& package, const std::string& name) {
     if (changed) Finish(package, *t);
 }
 
+void AppInsertSheet(Package& package, const std::string& name, const std::vector<std::string>& sameKind,
+                    const std::vector<std::string>& sheetsAfter) {
+    auto t = LoadTitles(package);
+    if (!t) return;
+    for (auto& g : t->groups) {
+        const bool match = std::any_of(sameKind.begin(), sameKind.end(), [&](const std::string& s) { return IsSheetGroup(g, s); });
+        if (!match || g.titles.empty()) continue;
+        auto made = t->titleVector.insert_child_after(g.titles.back().name(), g.titles.back());
+        made.text() = name.c_str();
+        g.titles.push_back(made);
+        Finish(package, *t);
+        AppReorderSheets(package, sheetsAfter);
+        return;
+    }
+}
+
 void AppReorderSheets(Package& package, const std::vector<std::string>& sheetsAfter) {
     auto t = LoadTitles(package);
     if (!t) return;

@@ -14,6 +14,10 @@ class Package;
 void AppRenameSheet(Package& package, const std::string& oldName, const std::string& newName);
 void AppDeleteSheet(Package& package, const std::string& name);
 void AppReorderSheets(Package& package, const std::vector<std::string>& sheetsAfter);
+// Adds `name` to the titles of the group that holds `sameKind` (sheets of the new sheet's kind), then orders the
+// group as `sheetsAfter`. Without such a group nothing changes.
+void AppInsertSheet(Package& package, const std::string& name, const std::vector<std::string>& sameKind,
+                    const std::vector<std::string>& sheetsAfter);
 
 // The prefix a sheet-scoped name carries in TitlesOfParts ("Data!" or "'My Sheet'!").
 std::string AppNamePrefix(const std::string& sheetName);

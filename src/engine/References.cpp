@@ -93,6 +93,8 @@ struct Walker : pugi::xml_tree_walker {
 
 }  // namespace
 
+bool IsFormulaPartType(const std::string& contentType) { return IsFormulaPart(contentType); }
+
 std::vector<std::string> PartsMentioning(Package& package, const std::string& workbookPart, const std::string& sheetName) {
     ContentTypes types(package);
     const std::string fragment = Fragment(sheetName);

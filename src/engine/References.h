@@ -25,6 +25,9 @@ struct ReferenceEdit {
 // changed then.
 std::vector<std::string> PartsMentioning(Package& package, const std::string& workbookPart, const std::string& sheetName);
 
+// True for the content types of parts in which formulas naming sheets may appear.
+bool IsFormulaPartType(const std::string& contentType);
+
 // Applies `edit` to every formula of `parts` (from PartsMentioning; parts removed since are skipped); returns the
 // number of parts changed. Never fails.
 int RewriteReferences(Package& package, const std::vector<std::string>& parts, const ReferenceEdit& edit);

@@ -170,6 +170,44 @@ void WorkbookDocument::Move(int index, int newIndex) {
     AppReorderSheets(*m_package, SheetNames());
 }
 
+int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const std::string& part) {
+    CheckIndex(afterIndex);
+    auto& workbook = m_package->Xml(m_workbookPart);
+    Relationships rels(*m_package, m_workbookPart);
+    std::string type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
+    if (auto any = rels.FirstOfKind("worksheet")) type = any->type;
+    const std::string id = rels.Add(type, part);
+    auto elements = SheetElements(workbook);
+    unsigned highest = 0;
+    for (auto e : elements) highest = std::max(highest, e.attribute("sheetId").as_uint());
+    const auto anchor = elements[static_cast<std::size_t>(afterIndex)];
+    auto sheet = anchor.parent().insert_child_after(anchor.name(), anchor);
+    sheet.append_attribute("name") = name.c_str();
+    sheet.append_attribute("sheetId") = highest + 1;
+    std::string idName = "r:id";
+    if (auto a = RelAttribute(anchor, "id")) idName = a.name();
+    sheet.append_attribute(idName.c_str()) = id.c_str();
+
+    SheetInfo info;
+    info.name = name;
+    info.relId = id;
+    info.part = part;
+    const int index = afterIndex + 1;
+    m_sheets.insert(m_sheets.begin() + index, info);
+    auto map = [&](int old) { return old >= index ? old + 1 : old; };
+    RemapLocalSheetIds(workbook, map);
+    std::vector<bool> visible;
+    for (const auto& s : m_sheets) visible.push_back(s.state == SheetState::Visible);
+    RemapBookViews(workbook, map, visible);
+    m_package->MarkChanged(m_workbookPart);
+    std::vector<std::string> worksheets;
+    for (const auto& s : m_sheets) {
+        if (s.kind == SheetKind::Worksheet && s.name != name) worksheets.push_back(s.name);
+    }
+    AppInsertSheet(*m_package, name, worksheets, SheetNames());
+    return index;
+}
+
 void WorkbookDocument::Save() { SaveTo(path()); }
 
 void WorkbookDocument::SaveTo(const std::string& path) { m_package->Save(path); }

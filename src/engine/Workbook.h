@@ -43,6 +43,12 @@ public:
     // for the last visible sheet.
     void Delete(int index);
 
+    // Registers the worksheet part `part` (already in the package) as a new sheet named `name` directly after
+    // sheet `afterIndex`, with a new sheetId; sheet-indexed attributes and app.xml follow. Returns its index.
+    int InsertSheet(int afterIndex, const std::string& name, const std::string& part);
+    // Throws EngineError when the workbook's structure is protected against `operation` ("copy"...).
+    void CheckStructureUnlocked(const char* operation);
+
     // True when something was changed since opening or the last save.
     bool changed() const { return m_package->changed(); }
     // Writes the workbook back to its own file atomically; throws EngineError (file untouched) on failure.
@@ -54,8 +60,12 @@ private:
     explicit WorkbookDocument(std::unique_ptr<Package> package);
     void Load();
     void CheckIndex(int index) const;
-    void CheckStructureUnlocked(const char* operation);
+
+public:
+    // The sheet names in workbook order.
     std::vector<std::string> SheetNames() const;
+
+private:
 
     std::unique_ptr<Package> m_package;
     std::string m_workbookPart;

@@ -1,6 +1,8 @@
 // XML helpers of the engine over pugixml.
 #include "engine/Xml.h"
 
+#include <functional>
+#include <set>
 #include <sstream>
 
 #include "engine/EngineError.h"
@@ -144,6 +146,66 @@ std::string SameNamespaceName(const pugi::xml_node& sibling, std::string_view lo
     const auto colon = name.find(':');
     if (colon == std::string_view::npos) return std::string(localName);
     return std::string(name.substr(0, colon + 1)) + std::string(localName);
+}
+
+std::string PrefixOf(const pugi::xml_node& node) {
+    std::string_view name(node.name());
+    const auto colon = name.find(':');
+    return colon == std::string_view::npos ? std::string() : std::string(name.substr(0, colon + 1));
+}
+
+// The node without prefixes and namespace declarations, for comparing by value.
+std::string CanonicalXml(const pugi::xml_node& node) {
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) return node.value();
+    if (node.type() != pugi::node_element) return {};
+    std::string out = "<" + std::string(LocalName(node));
+    for (auto a = node.first_attribute(); a; a = a.next_attribute()) {
+        if (std::string_view(a.name()).starts_with("xmlns")) continue;
+        out += " " + std::string(a.name()) + "=" + a.value();
+    }
+    out += ">";
+    for (auto c = node.first_child(); c; c = c.next_sibling()) out += CanonicalXml(c);
+    return out + "</>";
+}
+
+// Copies `from` under `parent`, renaming elements of the source's main prefix to the target's, and declaring the
+// other prefixes the subtree uses so that it stays well-formed in its new document.
+pugi::xml_node ImportNode(pugi::xml_node parent, const pugi::xml_node& from, const std::string& srcPrefix,
+                      const std::string& dstPrefix) {
+    std::set<std::string> prefixes;
+    std::function<pugi::xml_node(pugi::xml_node, const pugi::xml_node&)> copy = [&](pugi::xml_node p, const pugi::xml_node& n) {
+        if (n.type() != pugi::node_element) return p.append_copy(n);
+        std::string name = n.name();
+        const std::string prefix = PrefixOf(n);
+        if (prefix == srcPrefix) {
+            name = dstPrefix + std::string(LocalName(n));
+        } else if (!prefix.empty()) {
+            prefixes.insert(prefix.substr(0, prefix.size() - 1));
+        }
+        auto made = p.append_child(name.c_str());
+        for (auto a = n.first_attribute(); a; a = a.next_attribute()) {
+            std::string_view an(a.name());
+            const auto colon = an.find(':');
+            if (colon != std::string_view::npos && !an.starts_with("xmlns") && an.substr(0, colon) != "xml") {
+                prefixes.insert(std::string(an.substr(0, colon)));
+            }
+            made.append_copy(a);
+        }
+        for (auto c = n.first_child(); c; c = c.next_sibling()) copy(made, c);
+        return made;
+    };
+    auto made = copy(parent, from);
+    for (const auto& prefix : prefixes) {
+        const std::string attr = "xmlns:" + prefix;
+        if (made.attribute(attr.c_str())) continue;
+        for (auto n = from; n; n = n.parent()) {
+            if (auto decl = n.attribute(attr.c_str())) {
+                made.append_attribute(attr.c_str()) = decl.value();
+                break;
+            }
+        }
+    }
+    return made;
 }
 
 }  // namespace orv::engine

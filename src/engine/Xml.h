@@ -44,4 +44,15 @@ std::vector<pugi::xml_attribute> RelAttributes(const pugi::xml_node& root);
 // The same element name as `sibling` uses, with `localName` instead (keeps its prefix).
 std::string SameNamespaceName(const pugi::xml_node& sibling, std::string_view localName);
 
+// The element's namespace prefix with its colon ("x:"), or "".
+std::string PrefixOf(const pugi::xml_node& node);
+
+// The node without prefixes and namespace declarations, for comparing nodes by value across documents.
+std::string CanonicalXml(const pugi::xml_node& node);
+
+// Copies `from` under `parent`, renaming elements with prefix `srcPrefix` to `dstPrefix` and declaring the other
+// prefixes the subtree uses, so that it stays well-formed in its new document. Returns the copy.
+pugi::xml_node ImportNode(pugi::xml_node parent, const pugi::xml_node& from, const std::string& srcPrefix,
+                          const std::string& dstPrefix);
+
 }  // namespace orv::engine

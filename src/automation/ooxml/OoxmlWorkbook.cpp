@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "engine/EngineError.h"
+#include "engine/SheetCopy.h"
 
 namespace orv::ooxml {
 
@@ -130,10 +131,24 @@ automation::SheetVisibility OoxmlSheet::visibility() const {
     return automation::SheetVisibility::Visible;
 }
 
-std::shared_ptr<automation::Sheet> OoxmlSheet::Copy(automation::After) {
-    workbook();
-    throw AutomationError("Copying sheet \"" + name() +
-                          "\" into another workbook is not available yet in the built-in workbook engine.");
+std::shared_ptr<OoxmlSheet> OoxmlWorkbook::insertHandle(int index) {
+    auto handle = std::make_shared<OoxmlSheet>(weak_from_this());
+    m_sheets.insert(m_sheets.begin() + index, handle);
+    return handle;
+}
+
+std::shared_ptr<automation::Sheet> OoxmlSheet::Copy(automation::After after) {
+    auto& from = workbook();
+    auto* anchor = dynamic_cast<OoxmlSheet*>(&after.sheet);
+    if (!anchor) {
+        throw AutomationError("Sheet \"" + name() +
+                              "\" cannot be copied there: the target workbook is not open in the built-in workbook engine.");
+    }
+    auto& to = anchor->workbook();
+    const int source = index();
+    const int target = anchor->index();
+    const auto copied = Engine([&] { return engine::CopySheet(from.document(), source, to.document(), target); });
+    return to.insertHandle(copied.index);
 }
 
 namespace {

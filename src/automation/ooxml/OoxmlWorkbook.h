@@ -55,6 +55,8 @@ public:
     // Moves the handle list as the engine moved the sheets.
     void moveHandle(int from, int to);
     void removeHandle(int index);
+    // Adds a handle for a sheet the engine inserted at `index` and returns it.
+    std::shared_ptr<OoxmlSheet> insertHandle(int index);
     bool closed() const { return !m_document; }
 
 private:

@@ -1,0 +1,190 @@
+// Building externalLink parts and reading the cells they cache.
+#include "engine/ExternalLinks.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <set>
+
+#include "engine/ContentTypes.h"
+#include "engine/Package.h"
+#include "engine/Relationships.h"
+#include "engine/Xml.h"
+
+namespace orv::engine {
+
+namespace {
+
+struct Area {
+    int row1 = 1, col1 = 1, row2 = INT_MAX, col2 = INT_MAX;
+};
+
+// "$B$3" -> row 3, column 2; a missing part stays 0.
+void ParseCell(std::string_view text, int& row, int& col) {
+    row = col = 0;
+    for (char c : text) {
+        if (c == '$') continue;
+        if (std::isalpha(static_cast<unsigned char>(c))) {
+            col = col * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
+        } else if (std::isdigit(static_cast<unsigned char>(c))) {
+            row = row * 10 + (c - '0');
+        }
+    }
+}
+
+bool ParseArea(const std::string& range, Area& area) {
+    const auto colon = range.find(':');
+    int r1, c1, r2, c2;
+    ParseCell(range.substr(0, colon), r1, c1);
+    if (colon == std::string::npos) {
+        r2 = r1;
+        c2 = c1;
+    } else {
+        ParseCell(range.substr(colon + 1), r2, c2);
+    }
+    if (r1 == 0 && c1 == 0) return false;
+    area.row1 = r1 ? std::min(r1, r2 ? r2 : r1) : 1;
+    area.row2 = r1 ? std::max(r1, r2) : INT_MAX;
+    area.col1 = c1 ? std::min(c1, c2 ? c2 : c1) : 1;
+    area.col2 = c1 ? std::max(c1, c2) : INT_MAX;
+    return true;
+}
+
+std::string Text(const pugi::xml_node& node) {
+    std::string out;
+    for (auto t : Descendants(node, "t")) {
+        // Phonetic runs (rPh) are not part of the shown text.
+        if (LocalName(t.parent()) == "rPh") continue;
+        out += t.text().get();
+    }
+    return out;
+}
+
+std::string ColumnName(int col) {
+    std::string name;
+    for (; col > 0; col = (col - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (col - 1) % 26));
+    return name;
+}
+
+}  // namespace
+
+std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheetPart, const std::string& sharedStrings,
+                                      const std::vector<std::string>& ranges) {
+    std::vector<Area> areas;
+    for (const auto& r : ranges) {
+        Area a;
+        if (ParseArea(r, a)) areas.push_back(a);
+    }
+    std::vector<CachedCell> out;
+    if (areas.empty()) return out;
+    std::vector<pugi::xml_node> strings;
+    if (!sharedStrings.empty()) strings = Children(Root(package.Xml(sharedStrings)), "si");
+    for (auto row : Children(Child(Root(package.Xml(sheetPart)), "sheetData"), "row")) {
+        for (auto c : Children(row, "c")) {
+            CachedCell cell;
+            ParseCell(c.attribute("r").value(), cell.row, cell.column);
+            const bool inside = std::any_of(areas.begin(), areas.end(), [&](const Area& a) {
+                return cell.row >= a.row1 && cell.row <= a.row2 && cell.column >= a.col1 && cell.column <= a.col2;
+            });
+            if (!inside) continue;
+            const std::string_view t = c.attribute("t").value();
+            const auto v = Child(c, "v");
+            if (t == "s") {
+                const auto i = static_cast<std::size_t>(v.text().as_int());
+                cell.type = "str";
+                cell.value = i < strings.size() ? Text(strings[i]) : "";
+            } else if (t == "inlineStr") {
+                cell.type = "str";
+                cell.value = Text(Child(c, "is"));
+            } else if (!v) {
+                continue;
+            } else {
+                cell.type = t == "str" || t == "b" || t == "e" ? std::string(t) : "n";
+                cell.value = v.text().get();
+            }
+            out.push_back(std::move(cell));
+        }
+    }
+    return out;
+}
+
+int AddExternalLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
+                    const std::vector<std::string>& sheetNames, const std::map<int, std::vector<CachedCell>>& cells) {
+    std::string part;
+    for (int n = 1;; ++n) {
+        part = "xl/externalLinks/externalLink" + std::to_string(n) + ".xml";
+        if (!target.Has(part)) break;
+    }
+    pugi::xml_document doc;
+    auto link = doc.append_child("externalLink");
+    link.append_attribute("xmlns") = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    link.append_attribute("xmlns:r") = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    auto book = link.append_child("externalBook");
+    book.append_attribute("r:id") = "rId1";
+    auto names = book.append_child("sheetNames");
+    for (const auto& name : sheetNames) names.append_child("sheetName").append_attribute("val") = name.c_str();
+    auto data = book.append_child("sheetDataSet");
+    for (const auto& [sheet, list] : cells) {
+        auto sheetData = data.append_child("sheetData");
+        sheetData.append_attribute("sheetId") = sheet;
+        auto sorted = list;
+        std::sort(sorted.begin(), sorted.end(), [](const CachedCell& a, const CachedCell& b) {
+            return std::tie(a.row, a.column) < std::tie(b.row, b.column);
+        });
+        pugi::xml_node row;
+        int current = 0;
+        for (const auto& cell : sorted) {
+            if (cell.row != current) {
+                row = sheetData.append_child("row");
+                row.append_attribute("r") = cell.row;
+                current = cell.row;
+            }
+            auto c = row.append_child("cell");
+            c.append_attribute("r") = (ColumnName(cell.column) + std::to_string(cell.row)).c_str();
+            if (cell.type != "n") c.append_attribute("t") = cell.type.c_str();
+            c.append_child("v").text() = cell.value.c_str();
+        }
+    }
+    target.Write(part, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(doc));
+    pugi::xml_document rels;
+    auto root = rels.append_child("Relationships");
+    root.append_attribute("xmlns") = "http://schemas.openxmlformats.org/package/2006/relationships";
+    auto rel = root.append_child("Relationship");
+    rel.append_attribute("Id") = "rId1";
+    rel.append_attribute("Type") = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath";
+    rel.append_attribute("Target") = linkTarget.c_str();
+    rel.append_attribute("TargetMode") = "External";
+    target.Write("xl/externalLinks/_rels/" + part.substr(part.rfind('/') + 1) + ".rels",
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(rels));
+    ContentTypes(target).SetOverride(part, "application/vnd.openxmlformats-officedocument.spreadsheetml.externalLink+xml");
+
+    Relationships workbookRels(target, workbookPart);
+    std::string type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLink";
+    if (auto any = workbookRels.FirstOfKind("worksheet")) type = any->type.substr(0, any->type.rfind('/') + 1) + "externalLink";
+    const std::string id = workbookRels.Add(type, part);
+
+    auto& workbook = target.Xml(workbookPart);
+    auto wb = Root(workbook);
+    const std::string prefix = PrefixOf(wb);
+    auto refs = Child(wb, "externalReferences");
+    if (!refs) {
+        pugi::xml_node before;
+        for (const char* next : {"definedNames", "calcPr", "oleSize", "customWorkbookViews", "pivotCaches",
+                                 "smartTagPr", "smartTagTypes", "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"}) {
+            if ((before = Child(wb, next))) break;
+        }
+        const std::string name = prefix + "externalReferences";
+        refs = before ? wb.insert_child_before(name.c_str(), before) : wb.append_child(name.c_str());
+    }
+    // The relationships prefix the workbook already uses for its sheets.
+    std::string relPrefix = "r";
+    if (auto sheet = Child(Child(wb, "sheets"), "sheet")) {
+        if (auto a = RelAttribute(sheet, "id")) relPrefix = std::string(a.name()).substr(0, std::string(a.name()).find(':'));
+    }
+    auto ref = refs.append_child((prefix + "externalReference").c_str());
+    ref.append_attribute((relPrefix + ":id").c_str()) = id.c_str();
+    target.MarkChanged(workbookPart);
+    return static_cast<int>(Children(refs, "externalReference").size());
+}
+
+}  // namespace orv::engine

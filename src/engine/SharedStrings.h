@@ -1,0 +1,40 @@
+// Re-indexing shared strings of one workbook into another's table, reusing equal strings (rich text and
+// phonetic runs compared and kept whole).
+#pragma once
+
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <pugixml.hpp>
+
+namespace orv::engine {
+
+class Package;
+
+class StringMerger {
+public:
+    // `targetPart` is the target's shared-strings part, created (with its relationship and content type) on first
+    // need when the target has none. Throws EngineError when a table cannot be read.
+    StringMerger(Package& source, const std::string& sourcePart, Package& target, const std::string& targetWorkbook);
+
+    // The target index of source string `index`.
+    int Map(int index);
+
+private:
+    void EnsureTarget();
+
+    Package& m_source;
+    std::string m_sourcePart;
+    Package& m_target;
+    std::string m_targetWorkbook;
+    std::string m_targetPart;
+    std::string m_srcPrefix, m_dstPrefix;
+    std::vector<pugi::xml_node> m_sourceItems;
+    std::map<int, int> m_done;
+    std::unordered_map<std::string, int> m_existing;
+    bool m_ready = false;
+};
+
+}  // namespace orv::engine

@@ -1,0 +1,40 @@
+// Merging cell formats of one workbook into another by value: fonts, fills, borders, number formats, cell
+// formats, named cell styles and differential formats, reusing what the target already has.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include <pugixml.hpp>
+
+namespace orv::engine {
+
+class Package;
+
+class StyleMerger {
+public:
+    // Works on the styles parts of both workbooks; throws EngineError when either cannot be read.
+    StyleMerger(Package& source, const std::string& sourceStyles, Package& target, const std::string& targetStyles);
+
+    // The target's cellXfs index that looks like source cellXfs index `xf` (added when missing).
+    int MapXf(int xf);
+    // The target's dxfs index equal to source dxf `dxf` (added when missing).
+    int MapDxf(int dxf);
+
+private:
+    int MapChild(const char* container, const char* item, int index, std::map<int, int>& cache);
+    int MapNumFmt(int id);
+    int MapStyleXf(int xfId);
+    int FindOrAppend(const char* container, const char* item, pugi::xml_node copy);
+    pugi::xml_node Container(pugi::xml_node root, const char* name, bool create);
+
+    Package& m_target;
+    std::string m_targetPart;
+    pugi::xml_node m_src;
+    pugi::xml_node m_dst;
+    std::string m_srcPrefix;
+    std::string m_dstPrefix;
+    std::map<int, int> m_xfs, m_fonts, m_fills, m_borders, m_numFmts, m_styleXfs, m_dxfs;
+};
+
+}  // namespace orv::engine
