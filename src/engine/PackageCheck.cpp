@@ -28,7 +28,7 @@ void CheckRelationships(Package& package, std::vector<std::string>& problems) {
         std::set<std::string> ids;
         for (const auto& rel : rels.All()) {
             if (!ids.insert(rel.id).second) problems.push_back(rels.relsPart() + " repeats the id " + rel.id + ".");
-            if (rel.external) continue;
+            if (rel.external || rel.target.starts_with("#")) continue;
             if (rel.targetPart.empty() || !package.Has(rel.targetPart)) {
                 problems.push_back(rels.relsPart() + ": " + rel.id + " points to the missing part " + rel.target + ".");
             }

@@ -68,6 +68,8 @@ std::string RelsPartOf(std::string_view partName) {
 
 std::string ResolveTarget(std::string_view sourcePart, std::string_view target) {
     std::string t = PercentDecode(target);
+    // "#Sheet!A1" is a place inside the document, not a part.
+    if (t.empty() || t.front() == '#') return {};
     if (t.find("://") != std::string::npos || t.starts_with("mailto:")) return {};
     const auto hash = t.find('#');
     if (hash != std::string::npos) t.erase(hash);

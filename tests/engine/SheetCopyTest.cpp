@@ -1,0 +1,195 @@
+// Copying sheets between workbooks: references to other source sheets become external references with cached
+// values, names and tables are made unique, styles and strings merge by value, and the target stays sound.
+#include <gtest/gtest.h>
+
+#include <pugixml.hpp>
+
+#include "TestSupport.h"
+#include "engine/EngineError.h"
+#include "engine/SheetCopy.h"
+#include "engine/Workbook.h"
+
+namespace orv::engine::test {
+namespace {
+
+class SheetCopy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        srcPath = dir.File("src.xlsx");
+        dstPath = dir.File("dst.xlsx");
+        WritePackage(srcPath, RichWorkbookParts());
+        WritePackage(dstPath, RichWorkbookParts());
+    }
+    CopiedSheet Copy(int sheet, int after, const std::string& name = "") {
+        auto src = WorkbookDocument::Open(srcPath);
+        auto dst = WorkbookDocument::Open(dstPath);
+        auto copied = CopySheet(*src, sheet, *dst, after, name);
+        dst->Save();
+        EXPECT_FALSE(src->changed());
+        return copied;
+    }
+    std::string Part(const std::string& name) { return PartText(dstPath, name); }
+    void ExpectSound() {
+        EXPECT_EQ(Problems(dstPath), std::vector<std::string>{});
+        EXPECT_EQ(Orphans(dstPath), std::vector<std::string>{});
+    }
+
+    TempDir dir;
+    std::string srcPath, dstPath;
+};
+
+TEST_F(SheetCopy, ReferencesToOtherSourceSheetsBecomeExternalWithCachedValues) {
+    const auto srcBefore = ReadStored(srcPath);
+    const auto copied = Copy(0, 2);  // Data after Last; dst has its own Data and Other
+    EXPECT_EQ(copied.name, "Data (2)");
+    EXPECT_EQ(copied.index, 3);
+    ExpectSound();
+    const auto sheet = Part("xl/worksheets/sheet4.xml");
+    EXPECT_NE(sheet.find("<f>[1]Other!A1*2</f>"), std::string::npos) << sheet;       // never dst's own Other
+    EXPECT_NE(sheet.find("<formula1>[1]Other!$A$1:$A$3</formula1>"), std::string::npos);  // validation list too
+    EXPECT_NE(sheet.find("INDIRECT(\"Other!A1\")"), std::string::npos);
+    EXPECT_EQ(sheet.find("tabSelected"), std::string::npos);
+    const auto link = Part("xl/externalLinks/externalLink1.xml");
+    EXPECT_NE(link.find("<sheetName val=\"Other\"/>"), std::string::npos);
+    EXPECT_NE(link.find("<cell r=\"A2\"><v>20</v></cell>"), std::string::npos) << link;
+    EXPECT_NE(Part("xl/externalLinks/_rels/externalLink1.xml.rels").find("Target=\"src.xlsx\" TargetMode=\"External\""),
+              std::string::npos);
+    const auto workbook = Part("xl/workbook.xml");
+    EXPECT_NE(workbook.find("<sheet name=\"Data (2)\" sheetId=\"4\""), std::string::npos);
+    EXPECT_NE(workbook.find("<externalReferences><externalReference r:id="), std::string::npos);
+    EXPECT_NE(workbook.find("localSheetId=\"3\">'Data (2)'!$A$1:$B$3<"), std::string::npos) << workbook;
+    EXPECT_NE(workbook.find("activeTab=\"2\""), std::string::npos);  // the copy is not selected
+    EXPECT_NE(Part("docProps/app.xml").find("<vt:lpstr>Last</vt:lpstr><vt:lpstr>Data (2)</vt:lpstr>"), std::string::npos);
+    EXPECT_EQ(Part("xl/charts/chart2.xml").find("<c:f>[1]Other!$A$1:$A$3</c:f>") != std::string::npos, true);
+    // The source is never written by a copy.
+    EXPECT_EQ(ReadStored(srcPath).entries.at("xl/workbook.xml").bytes, srcBefore.entries.at("xl/workbook.xml").bytes);
+}
+
+TEST_F(SheetCopy, CarriesEveryPartWithoutSharingAndMakesTablesUnique) {
+    const auto copied = Copy(1, 0);  // Other (table, comments, VML, printer settings, picture) after Data
+    EXPECT_EQ(copied.name, "Other (2)");
+    ExpectSound();
+    const auto stored = ReadStored(dstPath);
+    for (const char* part : {"xl/tables/table2.xml", "xl/comments2.xml", "xl/drawings/vmlDrawing2.vml",
+                             "xl/printerSettings/printerSettings2.bin", "xl/drawings/drawing3.xml"}) {
+        EXPECT_TRUE(stored.entries.count(part)) << part;
+    }
+    EXPECT_FALSE(stored.entries.count("xl/media/image2.png"));  // the same picture is reused
+    const auto table = Part("xl/tables/table2.xml");
+    EXPECT_NE(table.find("id=\"2\" name=\"Tbl1_2\" displayName=\"Tbl1_2\""), std::string::npos) << table;
+    EXPECT_NE(Part("xl/worksheets/_rels/sheet4.xml.rels").find("../tables/table2.xml"), std::string::npos);
+    EXPECT_NE(Part("xl/pivotCache/pivotCacheDefinition1.xml").find("sheet=\"Other\""), std::string::npos);
+}
+
+TEST_F(SheetCopy, UnderANewNameSelfReferencesFollowAndCopyingTwiceAddsNoStyles) {
+    Copy(0, 2, "Data Copy");
+    const auto stylesOnce = Part("xl/styles.xml");
+    const auto copied = Copy(0, 2, "Data Copy");
+    EXPECT_EQ(copied.name, "Data Copy (2)");
+    EXPECT_EQ(Part("xl/styles.xml"), stylesOnce);
+    ExpectSound();
+    EXPECT_NE(Part("xl/workbook.xml").find(">'Data Copy (2)'!$A$1:$B$3<"), std::string::npos);
+    // One external link per copy, each naming the source.
+    EXPECT_NE(Part("xl/worksheets/sheet5.xml").find("[2]Other!A1*2"), std::string::npos);
+}
+
+TEST_F(SheetCopy, InsideOneWorkbookTheCopyKeepsReferencesToItsSiblings) {
+    auto doc = WorkbookDocument::Open(srcPath);
+    const auto copied = CopySheet(*doc, 1, *doc, 2);
+    doc->Save();
+    EXPECT_EQ(copied.name, "Other (2)");
+    EXPECT_EQ(Problems(srcPath), std::vector<std::string>{});
+    EXPECT_EQ(Orphans(srcPath), std::vector<std::string>{});
+    EXPECT_NE(PartText(srcPath, "xl/workbook.xml").find("localSheetId=\"3\">'Other (2)'!$A$1:$A$3<"), std::string::npos);
+    EXPECT_EQ(ReadStored(srcPath).entries.count("xl/externalLinks/externalLink1.xml"), 0u);
+}
+
+TEST_F(SheetCopy, WorkbookNamesUsedByTheCopyAreNeverSilentlyRebound) {
+    // The source defines Rate as 2 and uses it; the target defines Rate as 3.
+    auto srcParts = RichWorkbookParts();
+    auto dstParts = RichWorkbookParts();
+    for (auto* parts : {&srcParts, &dstParts}) {
+        for (auto& [name, bytes] : *parts) {
+            if (name == "xl/workbook.xml") {
+                const std::string value = parts == &srcParts ? "2" : "3";
+                bytes.replace(bytes.find("<definedName name=\"Span\">"), 0, "<definedName name=\"Rate\">" + value + "</definedName>");
+            }
+            if (name == "xl/worksheets/sheet1.xml") bytes.replace(bytes.find("<f>Other!A1*2</f>"), 17, "<f>Other!A1*Rate</f>");
+        }
+    }
+    WritePackage(srcPath, srcParts);
+    WritePackage(dstPath, dstParts);
+    const auto copied = Copy(0, 0);
+    const auto workbook = Part("xl/workbook.xml");
+    EXPECT_NE(workbook.find("<definedName name=\"Rate\">3</definedName>"), std::string::npos);
+    EXPECT_NE(workbook.find("<definedName name=\"Rate\" localSheetId=\"" + std::to_string(copied.index) + "\">2</definedName>"),
+              std::string::npos) << workbook;
+    ExpectSound();
+}
+
+TEST_F(SheetCopy, StylesMergeByValueAndCellsLookAsInTheSource) {
+    const auto src = Fixture("x14-conditional-formats.xlsx");
+    auto source = WorkbookDocument::Open(src);
+    auto target = WorkbookDocument::Open(dstPath);
+    CopySheet(*source, 0, *target, 0);
+    target->Save();
+    EXPECT_EQ(Problems(dstPath), std::vector<std::string>{});
+    // Resolve the font of every styled cell on both sides.
+    auto fontOf = [](const std::string& path, const std::string& sheetPart, const std::string& stylesPart) {
+        pugi::xml_document sheet, styles;
+        sheet.load_string(PartText(path, sheetPart).c_str());
+        styles.load_string(PartText(path, stylesPart).c_str());
+        std::vector<std::string> fonts;
+        auto xfs = styles.child("styleSheet").child("cellXfs");
+        for (auto c : sheet.select_nodes("//c[@s]")) {
+            int i = c.node().attribute("s").as_int();
+            auto xf = xfs.first_child();
+            while (i-- > 0) xf = xf.next_sibling();
+            int f = xf.attribute("fontId").as_int();
+            auto font = styles.child("styleSheet").child("fonts").first_child();
+            while (f-- > 0) font = font.next_sibling();
+            std::ostringstream s;
+            font.print(s, "", pugi::format_raw);
+            std::ostringstream n;
+            n << xf.attribute("numFmtId").value() << "|" << s.str();
+            fonts.push_back(n.str());
+        }
+        return fonts;
+    };
+    const auto before = fontOf(src, "xl/worksheets/sheet1.xml", "xl/styles.xml");
+    const auto after = fontOf(dstPath, "xl/worksheets/sheet4.xml", "xl/styles.xml");
+    EXPECT_FALSE(before.empty());
+    EXPECT_EQ(before, after);
+}
+
+TEST_F(SheetCopy, RefusesWhatItCannotCarryAndChangesNothing) {
+    auto source = WorkbookDocument::Open(Fixture("chartsheets-interleaved.xlsx"));
+    auto target = WorkbookDocument::Open(dstPath);
+    EXPECT_THROW(CopySheet(*source, 1, *target, 0), EngineError);  // a chart sheet
+    EXPECT_FALSE(target->changed());
+    auto same = WorkbookDocument::Open(dstPath);
+    try {
+        CopySheet(*same, 0, *target, 0);
+        FAIL();
+    } catch (const EngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("same file"), std::string::npos) << e.what();
+    }
+    auto locked = WorkbookDocument::Open(Fixture("structure-protected.xlsx"));
+    EXPECT_THROW(CopySheet(*target, 0, *locked, 0), EngineError);
+}
+
+TEST(FreeSheetName, NumbersClashesAndStaysWithin31Characters) {
+    EXPECT_EQ(FreeSheetName("Data", {"Other"}), "Data");
+    EXPECT_EQ(FreeSheetName("data", {"Data"}), "data (2)");
+    EXPECT_EQ(FreeSheetName("Data", {"Data", "DATA (2)"}), "Data (3)");
+    const std::string longName(31, 'x');
+    EXPECT_EQ(FreeSheetName(longName, {longName}), std::string(27, 'x') + " (2)");
+    std::string umlauts;
+    for (int i = 0; i < 31; ++i) umlauts += "ä";
+    std::string expected;
+    for (int i = 0; i < 27; ++i) expected += "ä";
+    EXPECT_EQ(FreeSheetName(umlauts, {umlauts}), expected + " (2)");
+}
+
+}  // namespace
+}  // namespace orv::engine::test
