@@ -146,40 +146,74 @@ std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& tar
     const std::string sourceName = SheetOf(id).name;
     const std::string name = target.FreeCopyName(sourceName);
     int copied = 0;
+    std::vector<std::string> notices;
     if (&target == this) {
         copied = Document().copySheet(sourceIndex, name, destination);
     } else {
         OfficeDocument& source = Document();
-        copied = target.Document().importSheet(source, IndexOf(id), destination);
+        const auto namesBefore = target.Document().workbookNames();
+        copied = target.m_document->importSheet(source, IndexOf(id), destination);
         // The office names a copy whose name is taken "Name_2"; the object model's rule is "Name (2)".
         if (target.m_document->sheetNames()[static_cast<std::size_t>(copied)] != name) {
             target.m_document->renameSheet(copied, name);
         }
+        notices = CheckCopy(source, IndexOf(id), target, copied, namesBefore);
     }
     const ListedSheet copy{name, SheetKind::Worksheet, SheetOf(id).visibility};
     target.m_records.insert(target.m_records.begin() + copied, Record{target.m_nextId++, copy});
     const int copyId = target.m_records[static_cast<std::size_t>(copied)].id;
     target.Resync();
-    auto result = std::make_shared<LoSheet>(target.shared_from_this(), copyId);
+    if (!notices.empty()) {
+        std::string text =
+            "The sheet \"" + sourceName + "\" was copied into \"" + target.FileName() + "\", but ";
+        for (std::size_t i = 0; i < notices.size(); ++i) text += (i == 0 ? "" : " Also, ") + notices[i];
+        throw AutomationError(text);
+    }
+    return std::make_shared<LoSheet>(target.shared_from_this(), copyId);
+}
 
-    if (target.m_format == FileFormat::Xls && &target != this) {
+std::vector<std::string> LoWorkbook::CheckCopy(OfficeDocument& source, int sourceIndex, LoWorkbook& target,
+                                               int copied,
+                                               const std::map<std::string, std::string>& namesBefore) {
+    std::vector<std::string> notices;
+    OfficeDocument& document = *target.m_document;
+    // The office gives formulas the target's meaning of a workbook-scoped name both define; the copy gets its
+    // own names where the source's meaning can be kept.
+    const auto names = document.mendCopiedNames(source, sourceIndex, copied, namesBefore);
+    if (!names.empty()) {
+        std::string list;
+        for (const auto& name : names) list += (list.empty() ? "" : "; ") + name;
+        notices.push_back(
+            "its formulas use names that \"" + target.FileName() + "\" defines differently (" + list +
+            "), so they now compute with the target's meaning. Give the names different names in "
+            "one of the workbooks and copy the sheet again.");
+    }
+    const auto styles = document.differingCellStyles(source, copied);
+    if (!styles.empty()) {
+        std::string list;
+        for (const auto& style : styles) list += (list.empty() ? "\"" : ", \"") + style + "\"";
+        notices.push_back(
+            "the cell styles " + list + " look different in \"" + target.FileName() +
+            "\", so the copied cells now take the target's look. Rename the styles in one of the "
+            "workbooks to keep both looks.");
+    }
+    if (target.m_format == FileFormat::Xls) {
         // Formulas that pointed at other sheets of the source now point into the source file, and
         // LibreOffice's Excel 97-2003 export writes such links so that they break on reopening: keep their
         // values instead.
-        const auto external = target.m_document->externalFormulas(copied);
+        const auto external = document.externalFormulas(copied);
         if (!external.empty()) {
-            target.m_document->freezeExternalFormulas(copied);
-            throw AutomationError("The sheet \"" + sourceName + "\" was copied into \"" + target.FileName() +
-                                  "\", but " + std::to_string(external.size()) +
-                                  " of its formulas referred to other sheets of \"" + FileName() +
-                                  "\" (first: " + external.front().first + " " + external.front().second +
-                                  "). An Excel 97-2003 workbook saved by LibreOffice cannot keep such links, "
-                                  "so these cells now hold "
-                                  "their values. Copy the sheets they refer to as well, or use .xlsx files, "
-                                  "to keep the formulas.");
+            document.freezeExternalFormulas(copied);
+            notices.insert(
+                notices.begin(),
+                std::to_string(external.size()) + " of its formulas referred to other sheets of \"" +
+                    FileName() + "\" (first: " + external.front().first + " " + external.front().second +
+                    "). An Excel 97-2003 workbook saved by LibreOffice cannot keep such links, so these "
+                    "cells now hold their values. Copy the sheets they refer to as well, or use .xlsx "
+                    "files, to keep the formulas.");
         }
     }
-    return result;
+    return notices;
 }
 
 void LoWorkbook::MoveSheet(int id, int otherId, bool after) {

@@ -3,6 +3,7 @@
 // LibreOffice.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,6 +65,10 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     void Resync();
     std::vector<std::string> Names() const;
     std::string FreeCopyName(const std::string& name) const;
+    // The defects of the office a copy into `target` may suffer, checked and mended where possible; returns a
+    // sentence for each that the user must know of.
+    std::vector<std::string> CheckCopy(OfficeDocument& source, int sourceIndex, LoWorkbook& target,
+                                       int copied, const std::map<std::string, std::string>& namesBefore);
     std::string FileName() const;
 
     std::shared_ptr<SessionState> m_session;

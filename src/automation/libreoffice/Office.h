@@ -3,6 +3,7 @@
 // found.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,10 +29,21 @@ class OfficeDocument {
     virtual int importSheet(OfficeDocument& source, int sourceIndex, int destination) = 0;
     // Inserts a copy of sheet `index` of this document, named `name`, at `destination`; returns its index.
     virtual int copySheet(int index, const std::string& name, int destination) = 0;
-    // The addresses ("Sheet.B2") and formulas of the cells of sheet `index` whose formulas refer to other
-    // files.
+    // The workbook-scoped names of the document with their definitions.
+    virtual std::map<std::string, std::string> workbookNames() = 0;
+    // After sheet `sourceIndex` of `source` was imported as sheet `index`: gives the copy sheet-scoped names
+    // for the source's workbook-scoped names it uses that this document defined differently before
+    // (`namesBefore`); returns descriptions of the names whose source meaning could not be kept.
+    virtual std::vector<std::string> mendCopiedNames(
+        OfficeDocument& source, int sourceIndex, int index,
+        const std::map<std::string, std::string>& namesBefore) = 0;
+    // The cell styles used on sheet `index` that this document defines differently from `source`.
+    virtual std::vector<std::string> differingCellStyles(OfficeDocument& source, int index) = 0;
+    // The addresses ("B2") and formulas of the cells of sheet `index` whose formulas refer to other files,
+    // directly or through a name.
     virtual std::vector<std::pair<std::string, std::string>> externalFormulas(int index) = 0;
-    // Replaces every formula of sheet `index` that refers to another file by its current value.
+    // Replaces every formula of sheet `index` that refers to another file by its current value; returns how
+    // many.
     virtual int freezeExternalFormulas(int index) = 0;
     // Writes the document back to its file in its own format.
     virtual void store() = 0;

@@ -41,6 +41,7 @@
 #include "automation/libreoffice/Office.h"
 #include "automation/libreoffice/OfficeProcess.h"
 #include "automation/libreoffice/SheetListing.h"
+#include "automation/libreoffice/UnoCopyChecks.h"
 #include "automation/libreoffice/UnoInteraction.h"
 
 namespace orv::libreoffice {
@@ -55,13 +56,8 @@ namespace {
 constexpr auto kStartTimeout = std::chrono::seconds(60);
 constexpr auto kQuitTimeout = std::chrono::seconds(15);
 
-std::string ToUtf8(const OUString& text) {
-    const rtl::OString bytes = OUStringToOString(text, RTL_TEXTENCODING_UTF8);
-    return std::string(bytes.getStr(), static_cast<std::size_t>(bytes.getLength()));
-}
-OUString FromUtf8(const std::string& text) {
-    return OUString(text.data(), static_cast<sal_Int32>(text.size()), RTL_TEXTENCODING_UTF8);
-}
+using uno_checks::FromUtf8;
+using uno_checks::ToUtf8;
 std::string FileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
 // The type of the UNO exception being handled, e.g. "com.sun.star.lang.IllegalArgumentException".
@@ -96,13 +92,6 @@ beans::PropertyValue Property(const char* name, const uno::Any& value) {
     return property;
 }
 
-std::string CellName(sal_Int32 column, sal_Int32 row) {
-    std::string letters;
-    for (sal_Int32 c = column + 1; c > 0; c = (c - 1) / 26)
-        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
-    return letters + std::to_string(row + 1);
-}
-
 class UnoOffice;
 
 class UnoDocument : public OfficeDocument {
@@ -120,6 +109,10 @@ class UnoDocument : public OfficeDocument {
     void removeSheet(int index) override;
     int importSheet(OfficeDocument& source, int sourceIndex, int destination) override;
     int copySheet(int index, const std::string& name, int destination) override;
+    std::map<std::string, std::string> workbookNames() override;
+    std::vector<std::string> mendCopiedNames(OfficeDocument& source, int sourceIndex, int index,
+                                             const std::map<std::string, std::string>& namesBefore) override;
+    std::vector<std::string> differingCellStyles(OfficeDocument& source, int index) override;
     std::vector<std::pair<std::string, std::string>> externalFormulas(int index) override;
     int freezeExternalFormulas(int index) override;
     void store() override;
@@ -134,8 +127,6 @@ class UnoDocument : public OfficeDocument {
     uno::Reference<sheet::XSpreadsheets2> Sheets();
     uno::Reference<sheet::XSpreadsheet> SheetAt(int index);
     std::string NameAt(int index);
-    template <typename F>
-    void ForEachExternalFormula(int index, F&& visit);
 
     UnoOffice& m_office;
     std::string m_path;
@@ -347,55 +338,33 @@ int UnoDocument::copySheet(int index, const std::string& name, int destination) 
     });
 }
 
-template <typename F>
-void UnoDocument::ForEachExternalFormula(int index, F&& visit) {
-    // An external reference in the office's formula syntax: 'file:///folder/book.xls'#$Sheet.A1
-    static const std::regex kExternal(R"('[A-Za-z][A-Za-z0-9+.-]*:[^']*'#)");
-    uno::Reference<sheet::XCellRangesQuery> query(SheetAt(index), uno::UNO_QUERY_THROW);
-    auto ranges = query->queryContentCells(sheet::CellFlags::FORMULA);
-    uno::Reference<container::XEnumerationAccess> cells(ranges->getCells(), uno::UNO_QUERY_THROW);
-    auto each = cells->createEnumeration();
-    while (each->hasMoreElements()) {
-        uno::Reference<table::XCell> cell(each->nextElement(), uno::UNO_QUERY_THROW);
-        const std::string formula = ToUtf8(cell->getFormula());
-        if (std::regex_search(formula, kExternal)) visit(cell, formula);
-    }
+std::map<std::string, std::string> UnoDocument::workbookNames() {
+    return Call("read the names of \"" + FileName(m_path) + "\"",
+                [&] { return uno_checks::WorkbookNames(m_document); });
+}
+
+std::vector<std::string> UnoDocument::mendCopiedNames(OfficeDocument& source, int sourceIndex, int index,
+                                                      const std::map<std::string, std::string>& namesBefore) {
+    auto& from = dynamic_cast<UnoDocument&>(source);
+    return Call("keep the names of a copied sheet in \"" + FileName(m_path) + "\"", [&] {
+        return uno_checks::MendNames(m_document, index, from.m_document, sourceIndex, namesBefore).unmended;
+    });
+}
+
+std::vector<std::string> UnoDocument::differingCellStyles(OfficeDocument& source, int index) {
+    auto& from = dynamic_cast<UnoDocument&>(source);
+    return Call("compare the cell styles of a copied sheet in \"" + FileName(m_path) + "\"",
+                [&] { return uno_checks::DifferingCellStyles(m_document, index, from.m_document); });
 }
 
 std::vector<std::pair<std::string, std::string>> UnoDocument::externalFormulas(int index) {
-    return Call("check the formulas of a sheet of \"" + FileName(m_path) + "\"", [&] {
-        std::vector<std::pair<std::string, std::string>> found;
-        ForEachExternalFormula(
-            index, [&](const uno::Reference<table::XCell>& cell, const std::string& formula) {
-                const auto address =
-                    uno::Reference<sheet::XCellAddressable>(cell, uno::UNO_QUERY_THROW)->getCellAddress();
-                found.emplace_back(CellName(address.Column, address.Row), formula);
-            });
-        return found;
-    });
+    return Call("check the formulas of a sheet of \"" + FileName(m_path) + "\"",
+                [&] { return uno_checks::ExternalFormulas(m_document, index); });
 }
 
 int UnoDocument::freezeExternalFormulas(int index) {
-    return Call("replace formulas by their values in \"" + FileName(m_path) + "\"", [&] {
-        std::vector<uno::Reference<table::XCell>> cells;
-        ForEachExternalFormula(index, [&](const uno::Reference<table::XCell>& cell, const std::string&) {
-            cells.push_back(cell);
-        });
-        for (const auto& cell : cells) {
-            uno::Reference<beans::XPropertySet> properties(cell, uno::UNO_QUERY_THROW);
-            sal_Int32 result = 0;
-            properties->getPropertyValue("FormulaResultType2") >>= result;
-            if (result == sheet::FormulaResult::VALUE) {
-                cell->setValue(cell->getValue());
-            } else {
-                // Text and error results keep what the cell shows.
-                uno::Reference<text::XText> text(cell, uno::UNO_QUERY_THROW);
-                const OUString shown = text->getString();
-                text->setString(shown);
-            }
-        }
-        return static_cast<int>(cells.size());
-    });
+    return Call("replace formulas by their values in \"" + FileName(m_path) + "\"",
+                [&] { return uno_checks::FreezeExternalFormulas(m_document, index); });
 }
 
 void UnoDocument::store() {

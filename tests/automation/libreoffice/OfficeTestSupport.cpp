@@ -38,10 +38,12 @@ std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 }  // namespace
 
-std::string Fods(const std::vector<SheetSpec>& sheets) {
+std::string Fods(const std::vector<SheetSpec>& sheets, const WorkbookExtras& extras) {
     std::ostringstream out;
     out << R"(<?xml version="1.0" encoding="UTF-8"?>
-<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:of="urn:oasis:names:tc:opendocument:xmlns:of:1.2" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:of="urn:oasis:names:tc:opendocument:xmlns:of:1.2" xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">
+ <office:styles>
+@STYLES@ </office:styles>
  <office:automatic-styles>
   <style:style style:name="ta1" style:family="table"><style:table-properties table:display="true"/></style:style>
   <style:style style:name="ta2" style:family="table"><style:table-properties table:display="false"/></style:style>
@@ -53,6 +55,7 @@ std::string Fods(const std::vector<SheetSpec>& sheets) {
             << (sheet.hidden ? "ta2" : "ta1") << "\"><table:table-row>";
         for (const auto& cell : sheet.cells) {
             out << "<table:table-cell";
+            if (!cell.style.empty()) out << " table:style-name=\"" << Escape(cell.style) << "\"";
             if (!cell.formula.empty()) out << " table:formula=\"" << Escape(cell.formula) << "\"";
             if (IsNumber(cell.value)) {
                 out << " office:value-type=\"float\" office:value=\"" << cell.value << "\"><text:p>"
@@ -64,8 +67,24 @@ std::string Fods(const std::vector<SheetSpec>& sheets) {
         }
         out << "</table:table-row></table:table>\n";
     }
+    if (!extras.names.empty()) {
+        out << "  <table:named-expressions>";
+        for (const auto& [name, range] : extras.names) {
+            out << "<table:named-range table:name=\"" << Escape(name) << "\" table:base-cell-address=\""
+                << range << "\" table:cell-range-address=\"" << range << "\"/>";
+        }
+        out << "</table:named-expressions>\n";
+    }
     out << " </office:spreadsheet></office:body>\n</office:document>\n";
-    return out.str();
+    std::string styles;
+    for (const auto& [name, colour] : extras.cellStyles) {
+        styles += "  <style:style style:name=\"" + Escape(name) +
+                  "\" style:family=\"table-cell\"><style:table-cell-properties fo:background-color=\"" +
+                  colour + "\"/></style:style>\n";
+    }
+    std::string text = out.str();
+    text.replace(text.find("@STYLES@"), 8, styles);
+    return text;
 }
 
 std::string Convert(const std::vector<fs::path>& sources, const std::string& format, const fs::path& outDir,

@@ -5,13 +5,18 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orv::libreoffice::test {
 
 struct CellSpec {
+    CellSpec(std::string value_, std::string formula_ = "", std::string style_ = "")
+        : value(std::move(value_)), formula(std::move(formula_)), style(std::move(style_)) {}
+
     std::string value;    // a number or a text
     std::string formula;  // OpenFormula, e.g. "of:=[.A1]*2"; empty for a constant
+    std::string style;    // a cell style of the workbook, or empty
 };
 
 struct SheetSpec {
@@ -20,8 +25,13 @@ struct SheetSpec {
     std::vector<CellSpec> cells;  // the first row, from A1
 };
 
-// A flat OpenDocument spreadsheet with those sheets.
-std::string Fods(const std::vector<SheetSpec>& sheets);
+struct WorkbookExtras {
+    std::vector<std::pair<std::string, std::string>> names;  // workbook-scoped name, range ("$Calc.$A$1")
+    std::vector<std::pair<std::string, std::string>> cellStyles;  // style name, background colour ("#ff0000")
+};
+
+// A flat OpenDocument spreadsheet with those sheets (and names and cell styles).
+std::string Fods(const std::vector<SheetSpec>& sheets, const WorkbookExtras& extras = {});
 
 // Converts `sources` to `format` ("xls", "ods", "xlsx", "fods") into `outDir` in one soffice run on a profile
 // of its own; returns an empty string on success, otherwise what went wrong.

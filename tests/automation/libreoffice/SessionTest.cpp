@@ -205,6 +205,44 @@ INSTANTIATE_TEST_SUITE_P(Formats, MixedTransfer,
                              return std::string(info.param.from) + "_to_" + info.param.to;
                          });
 
+class NameAndStyleConflicts : public LibreOfficeSession, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(NameAndStyleConflicts, CopiesKeepTheSourceMeaningOfNamesAndSayWhatDiffers) {
+    const fs::path sources = m_dir / "fods";
+    fs::create_directories(sources);
+    std::ofstream(sources / "named.fods")
+        << test::Fods({{"Calc", false, {{"2", "", "Marked"}, {"20", "of:=Rate*10"}, {"6", "of:=Other+1"}}},
+                       {"Data", false, {{"5"}}}},
+                      {{{"Rate", "$Calc.$A$1"}, {"Other", "$Data.$A$1"}}, {{"Marked", "#ff0000"}}});
+    std::ofstream(sources / "host.fods")
+        << test::Fods({{"One", false, {{"1", "", "Marked"}}}},
+                      {{{"Rate", "$One.$A$1"}, {"Other", "$One.$A$1"}}, {{"Marked", "#0000ff"}}});
+    ASSERT_EQ(
+        test::Convert({sources / "named.fods", sources / "host.fods"}, GetParam(), m_dir, m_dir / "profile"),
+        "");
+    const fs::path target = m_dir / (std::string("host.") + GetParam());
+    {
+        auto session = MakeLibreOfficeBackend()->Start();
+        auto from = session->Open((m_dir / (std::string("named.") + GetParam())).string());
+        auto to = session->Open(target.string());
+        const std::string notice =
+            FailureOf([&] { from->Sheets()("Calc")->Copy(After{*to->Sheets()("One")}); });
+        EXPECT_NE(notice.find("its formulas use names that \"host." + std::string(GetParam()) +
+                              "\" defines differently (the name \"Other\" means "),
+                  std::string::npos)
+            << notice;
+        EXPECT_EQ(notice.find("\"Rate\""), std::string::npos) << "Rate can keep its meaning: " << notice;
+        EXPECT_NE(notice.find("the cell styles \"Marked\" look different in"), std::string::npos) << notice;
+        to->Save();
+        session->Quit();
+    }
+    const auto calc = SheetNamed(Reread(target), "Calc");
+    // Rate keeps the source's meaning (A1 of the copy, 2); Other takes the target's (One.A1, 1), as reported.
+    EXPECT_EQ(calc.values, (Strings{"2", "20", "2"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, NameAndStyleConflicts, ::testing::Values("ods", "xls"));
+
 class Rearranging : public LibreOfficeSession, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(Rearranging, RenameMoveDeleteAndReorderSurviveReopening) {
