@@ -118,10 +118,23 @@ void KillAndForget(const std::vector<pid_t>& pids) {
     }
 }
 
-// Removes what a killed office leaves behind: its profile lock and the socket of its pipe.
+// Removes what a killed office leaves behind: its profile lock, the socket of its pipe, and the lock files
+// beside the workbooks it had open (only those that name its profile, never a lock of another program).
 void RemoveStaleFiles(const fs::path& slot) {
     std::error_code ec;
     fs::remove(slot / "profile" / ".lock", ec);
+    {
+        std::ifstream documents(slot / "documents");
+        const std::string profileUrl = "file://" + (slot / "profile").string() + ";";
+        for (std::string path; std::getline(documents, path);) {
+            const fs::path document(path);
+            const fs::path lock = document.parent_path() / (".~lock." + document.filename().string() + "#");
+            std::ifstream in(lock);
+            std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (content.find(profileUrl) != std::string::npos) fs::remove(lock, ec);
+        }
+    }
+    fs::remove(slot / "documents", ec);
     std::ifstream in(slot / "pipe");
     std::string pipe;
     if (std::getline(in, pipe) && pipe.rfind(kPipePrefix, 0) == 0) {
@@ -304,6 +317,10 @@ void OfficeProcess::CleanUpFiles() noexcept {
         if (!m_slot.empty()) RemoveStaleFiles(m_slot);
     } catch (...) {
     }
+}
+
+void OfficeProcess::NoteDocument(const std::string& path) {
+    std::ofstream(m_slot / "documents", std::ios::app) << fs::absolute(path).string() << "\n";
 }
 
 std::string OfficeProcess::logTail() const {

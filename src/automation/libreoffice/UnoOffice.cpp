@@ -220,6 +220,7 @@ std::unique_ptr<OfficeDocument> UnoOffice::Load(const std::string& path, bool re
         Property("UpdateDocMode", uno::Any(document::UpdateDocMode::NO_UPDATE)),
         Property("InteractionHandler", uno::Any(uno::Reference<task::XInteractionHandler>(handler.get())))};
     const uno::Sequence<beans::PropertyValue> properties(settings, 5);
+    m_process->NoteDocument(path);
     uno::Reference<lang::XComponent> component;
     std::string detail;
     try {

@@ -343,8 +343,10 @@ TEST_F(LibreOfficeSession, AnOfficeWhoseClientDiedIsEnded) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child did not start its office";
     ASSERT_FALSE(OurOfficeProcesses().empty()) << "the child's office should still run, orphaned";
+    EXPECT_TRUE(fs::exists(m_dir / ".~lock.target.xls#")) << "the orphan should hold the workbook's lock";
     EXPECT_GE(EndOrphanedOffices(), 1);
     EXPECT_TRUE(OurOfficeProcesses().empty());
+    EXPECT_FALSE(fs::exists(m_dir / ".~lock.target.xls#")) << "the orphan's lock file should be removed";
 
     // A new office ends orphans by itself before it starts, and reuses the freed profile.
     ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
