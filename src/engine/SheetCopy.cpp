@@ -104,6 +104,32 @@ std::vector<std::string> FormulasOf(Package& package, const std::vector<std::str
     return out;
 }
 
+void CarryPersons(Package& src, const std::string& srcWorkbook, Package& dst, const std::string& dstWorkbook,
+                  const std::vector<std::string>& written) {
+    ContentTypes dstTypes(dst);
+    const bool threaded = std::any_of(written.begin(), written.end(), [&](const std::string& part) {
+        return ContentTypeIs(dstTypes.TypeOf(part), "threadedcomments+xml");
+    });
+    if (!threaded) return;
+    auto from = Relationships(src, srcWorkbook).FirstOfKind("person");
+    if (!from || !src.Has(from->targetPart)) return;
+    Relationships dstRels(dst, dstWorkbook);
+    auto to = dstRels.FirstOfKind("person");
+    if (!to || !dst.Has(to->targetPart)) {
+        PartCopier copier(src, dst);
+        dstRels.Add(from->type, copier.Copy(*src.Spelling(from->targetPart)));
+        return;
+    }
+    auto mine = Root(dst.Xml(to->targetPart));
+    std::set<std::string> ids;
+    for (auto p : Children(mine, "person")) ids.insert(p.attribute("id").value());
+    auto theirs = Root(src.Xml(from->targetPart));
+    for (auto p : Children(theirs, "person")) {
+        if (ids.insert(p.attribute("id").value()).second) ImportNode(mine, p, PrefixOf(theirs), PrefixOf(mine));
+    }
+    dst.MarkChanged(to->targetPart);
+}
+
 }  // namespace
 
 std::string FreeSheetName(const std::string& name, const std::vector<std::string>& names) {
@@ -374,8 +400,11 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         }
     }
 
-    // 7. The sheet joins the target, then its names.
-    const int index = target.InsertSheet(afterIndex, name, newPart);
+    // 7. Threaded comments name their authors in the workbook's persons part: bring the source's persons along.
+    if (!sameBook) CarryPersons(src, srcWorkbook, dst, dstWorkbook, copier.written());
+
+    // 8. The sheet joins the target (keeping its visibility), then its names.
+    const int index = target.InsertSheet(afterIndex, name, newPart, sheet.state);
     dstBook = Root(dst.Xml(dstWorkbook));
     for (auto n : localNames) AddDefinedName(dstBook, n, rewrite(n.text().get()), index);
     for (auto n : usedGlobals) {

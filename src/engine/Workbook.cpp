@@ -170,7 +170,7 @@ void WorkbookDocument::Move(int index, int newIndex) {
     AppReorderSheets(*m_package, SheetNames());
 }
 
-int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const std::string& part) {
+int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const std::string& part, SheetState state) {
     CheckIndex(afterIndex);
     auto& workbook = m_package->Xml(m_workbookPart);
     Relationships rels(*m_package, m_workbookPart);
@@ -184,6 +184,7 @@ int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const
     auto sheet = anchor.parent().insert_child_after(anchor.name(), anchor);
     sheet.append_attribute("name") = name.c_str();
     sheet.append_attribute("sheetId") = highest + 1;
+    if (state != SheetState::Visible) sheet.append_attribute("state") = StateName(state);
     std::string idName = "r:id";
     if (auto a = RelAttribute(anchor, "id")) idName = a.name();
     sheet.append_attribute(idName.c_str()) = id.c_str();
@@ -192,6 +193,7 @@ int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const
     info.name = name;
     info.relId = id;
     info.part = part;
+    info.state = state;
     const int index = afterIndex + 1;
     m_sheets.insert(m_sheets.begin() + index, info);
     auto map = [&](int old) { return old >= index ? old + 1 : old; };

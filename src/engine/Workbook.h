@@ -45,7 +45,8 @@ public:
 
     // Registers the worksheet part `part` (already in the package) as a new sheet named `name` directly after
     // sheet `afterIndex`, with a new sheetId; sheet-indexed attributes and app.xml follow. Returns its index.
-    int InsertSheet(int afterIndex, const std::string& name, const std::string& part);
+    int InsertSheet(int afterIndex, const std::string& name, const std::string& part,
+                    SheetState state = SheetState::Visible);
     // Throws EngineError when the workbook's structure is protected against `operation` ("copy"...).
     void CheckStructureUnlocked(const char* operation);
 

@@ -178,6 +178,19 @@ TEST_F(SheetCopy, RefusesWhatItCannotCarryAndChangesNothing) {
     EXPECT_THROW(CopySheet(*target, 0, *locked, 0), EngineError);
 }
 
+TEST_F(SheetCopy, ThreadedCommentsBringTheirPersonsAndHiddenSheetsStayHidden) {
+    auto threaded = WorkbookDocument::Open(Fixture("threaded-comments-arabic-rtl.xlsx"));
+    auto target = WorkbookDocument::Open(dstPath);
+    CopySheet(*threaded, 1, *target, 0);
+    auto hidden = WorkbookDocument::Open(Fixture("hidden-veryhidden-chartsheet.xlsx"));
+    const auto copied = CopySheet(*hidden, 1, *target, 0);
+    target->Save();
+    EXPECT_EQ(Problems(dstPath), std::vector<std::string>{});
+    EXPECT_NE(Part("xl/_rels/workbook.xml.rels").find("relationships/person\" Target=\"persons/person1.xml\""), std::string::npos);
+    EXPECT_NE(Part("xl/persons/person1.xml").find("<person "), std::string::npos);
+    EXPECT_EQ(WorkbookDocument::Open(dstPath)->sheets()[static_cast<std::size_t>(copied.index)].state, SheetState::Hidden);
+}
+
 TEST(FreeSheetName, NumbersClashesAndStaysWithin31Characters) {
     EXPECT_EQ(FreeSheetName("Data", {"Other"}), "Data");
     EXPECT_EQ(FreeSheetName("data", {"Data"}), "data (2)");

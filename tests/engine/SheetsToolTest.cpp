@@ -68,6 +68,43 @@ TEST(SheetsTool, RefusalsExitOneWithTheDescription) {
     EXPECT_EQ(Tool({"list", path}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
 }
 
+TEST(SheetsTool, CopyAndMoveBetweenWorkbooks) {
+    TempDir dir;
+    const auto src = dir.File("src.xlsx");
+    const auto dst = dir.File("dst.xlsx");
+    WritePackage(src, RichWorkbookParts());
+    WritePackage(dst, RichWorkbookParts());
+    auto r = Tool({"copy", src, "Last", dst, "after", "#1", "as", "Summary"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Tool({"list", dst}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tSummary\n3\tworksheet\tvisible\tOther\n"
+                                       "4\tworksheet\tvisible\tLast\n");
+    EXPECT_EQ(Tool({"list", src}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
+    r = Tool({"move", src, "data", dst, "after", "Last"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Tool({"list", src}).out, "1\tworksheet\tvisible\tOther\n2\tworksheet\tvisible\tLast\n");
+    EXPECT_NE(Tool({"list", dst}).out.find("5\tworksheet\tvisible\tData (2)\n"), std::string::npos);
+    EXPECT_EQ(Problems(src), std::vector<std::string>{});
+    EXPECT_EQ(Problems(dst), std::vector<std::string>{});
+    r = Tool({"copy", src, "Other", src, "after", "Last"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;
+    EXPECT_EQ(Tool({"copy", src, "Other", dst, "before", "Last"}).code, 2);
+}
+
+TEST(SheetsTool, AMoveWhoseTargetCannotBeSavedKeepsTheSourceSheet) {
+    TempDir dir;
+    const auto src = dir.File("src.xlsx");
+    const auto dst = dir.File("dst.xlsx");
+    WritePackage(src, RichWorkbookParts());
+    WritePackage(dst, RichWorkbookParts());
+    std::filesystem::permissions(dst, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                          std::filesystem::perms::others_read);
+    const auto r = Tool({"move", src, "Data", dst, "after", "Last"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("read-only"), std::string::npos) << r.err;
+    EXPECT_EQ(Tool({"list", src}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
+}
+
 TEST(SheetsTool, UsageMistakesExitTwoAndHelpExitsZero) {
     EXPECT_EQ(Tool({}).code, 2);
     EXPECT_EQ(Tool({"frobnicate", "x.xlsx"}).code, 2);
