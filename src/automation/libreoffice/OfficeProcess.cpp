@@ -243,6 +243,8 @@ std::unique_ptr<OfficeProcess> OfficeProcess::Launch(const std::string& soffice)
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    // The office must not hold the client's files, sockets or locks should it outlive the client.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // A process group of its own, so that Kill reaches soffice.bin, which the script starts as a grandchild.
@@ -291,12 +293,15 @@ bool OfficeProcess::WaitForExit(std::chrono::milliseconds timeout) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     CleanUpFiles();
+    m_pid = -1;
     return true;
 }
 
 void OfficeProcess::Kill() noexcept {
     if (m_pid <= 0) return;
-    ::kill(-m_pid, SIGKILL);
+    // Once the script is reaped its id may only be signalled as a group while members remain (they keep the id
+    // from being reused); the loop below does that.
+    if (!m_reaped) ::kill(-m_pid, SIGKILL);
     if (!m_reaped) {
         int status = 0;
         while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
