@@ -9,6 +9,7 @@ packages=(
   fonts-liberation2 xvfb xauth
   libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common
   zip unzip
+  dpkg-dev file
 )
 
 missing=()

@@ -97,6 +97,7 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), m_servi
     }
     buildButtonPictures();
     connectButtons();
+    setTabOrder();
 
     setMouseTracking(true);
     for (int n = 1; n <= 16; ++n) watchForHover(button(n), Pointer::Hand);
@@ -143,6 +144,21 @@ void Form1::connectButtons() {
     for (int n = 1; n <= 16; ++n) {
         connect(button(n), &QPushButton::clicked, this, kHandlers[static_cast<std::size_t>(n)]);
     }
+}
+
+void Form1::setTabOrder() {
+    // Across the top, then each panel from its path down to its buttons, row by row.
+    QList<QWidget*> order{button(15), button(16)};
+    for (auto* panel : {m_panel1, m_panel2}) {
+        order << panel->pathBox() << panel->browseButton() << panel->sheetList() << panel->moveUpButton()
+              << panel->moveDownButton();
+        if (panel == m_panel1) {
+            order << panel->deleteButton() << panel->copyButton() << panel->renameButton() << panel->moveButton();
+        } else {
+            order << panel->copyButton() << panel->deleteButton() << panel->moveButton() << panel->renameButton();
+        }
+    }
+    for (int i = 0; i + 1 < order.size(); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
 void Form1::watchForHover(QWidget* widget, Pointer pointer) {

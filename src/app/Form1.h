@@ -85,6 +85,7 @@ private:
     void Hover(Pointer pointer);
     void buildButtonPictures();
     void connectButtons();
+    void setTabOrder();
     void watchForHover(QWidget* widget, Pointer pointer);
 
     Form1Services m_services;

@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QPainter>
 #include <QPixmap>
 #include <QTime>
 #include <random>
+
+// The icons are compiled into this static library; its resources must be registered from the global namespace.
+static void InitResources() { Q_INIT_RESOURCE(orvandel); }
 
 namespace orv::app {
 
@@ -52,33 +54,9 @@ std::optional<QCursor> LoadCursorFile(const QString& path) {
 }
 
 QIcon ApplicationIcon() {
+    InitResources();
     QIcon icon;
-    for (int size : {16, 32, 48, 64}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        const double u = size / 16.0;
-        // Two sheets side by side with an arrow between them: a sheet travelling from one workbook to the other.
-        auto sheet = [&](double x, const QColor& colour) {
-            const QRectF r(x * u, 2 * u, 6 * u, 10 * u);
-            p.setPen(QPen(colour.darker(160), std::max(1.0, u * 0.6)));
-            p.setBrush(Qt::white);
-            p.drawRect(r);
-            p.setPen(QPen(colour, std::max(1.0, u * 0.5)));
-            for (int row = 1; row <= 3; ++row) p.drawLine(QPointF(r.left() + u, r.top() + row * 2.5 * u),
-                                                          QPointF(r.right() - u, r.top() + row * 2.5 * u));
-        };
-        sheet(0.5, QColor(0x1d, 0x6f, 0x42));
-        sheet(9.5, QColor(0x2b, 0x57, 0x9a));
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0xe0, 0x8a, 0x00));
-        const QPolygonF arrow{{5.5 * u, 12 * u}, {9.5 * u, 12 * u}, {9.5 * u, 10.5 * u},
-                              {12.5 * u, 13 * u}, {9.5 * u, 15.5 * u}, {9.5 * u, 14 * u}, {5.5 * u, 14 * u}};
-        p.drawPolygon(arrow);
-        p.end();
-        icon.addPixmap(pixmap);
-    }
+    for (int size : {16, 32, 48, 64, 128, 256}) icon.addFile(QString(":/icons/orvandel-%1.png").arg(size));
     return icon;
 }
 

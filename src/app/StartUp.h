@@ -25,7 +25,7 @@ double RandomFractionSeededByTime();
 // read as a cursor.
 std::optional<QCursor> LoadCursorFile(const QString& path);
 
-// The application's own icon, drawn in code so that it needs no image plugin.
+// The application's own icon, in every size it ships in.
 QIcon ApplicationIcon();
 
 }  // namespace orv::app

@@ -1,6 +1,10 @@
 // The workbook panel and the listing of a workbook's worksheets.
 #include "app/WorkbookPanel.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <filesystem>
 
 #include "automation/Application.h"
@@ -28,6 +32,11 @@ WorkbookPanel::WorkbookPanel(const PanelLayout& layout, errors::Dialogs& dialogs
     m_pathBox->setGeometry(layout.pathBox.geometry);
     // Every change of the box's text lists the workbook, whoever made it.
     connect(m_pathBox, &QLineEdit::textChanged, this, [this] { ListWorkbookSheets(); });
+    // Enter lists the workbook again, as writing the same path does: the file may have changed.
+    connect(m_pathBox, &QLineEdit::returnPressed, this, [this] { ListWorkbookSheets(); });
+    // A file dropped anywhere on the panel, the path box included, becomes the panel's path.
+    m_pathBox->setAcceptDrops(false);
+    setAcceptDrops(true);
 
     m_browse = makeButton(layout.browse);
 
@@ -41,6 +50,28 @@ WorkbookPanel::WorkbookPanel(const PanelLayout& layout, errors::Dialogs& dialogs
     m_copy = makeButton(layout.copy);
     m_rename = makeButton(layout.rename);
     m_move = makeButton(layout.move);
+}
+
+namespace {
+
+// The local file a drag carries, when it carries exactly one.
+QString DroppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
+    const QUrl url = data->urls().front();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+void WorkbookPanel::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void WorkbookPanel::dropEvent(QDropEvent* event) {
+    const QString file = DroppedFile(event->mimeData());
+    if (file.isEmpty()) return;
+    event->acceptProposedAction();
+    setPath(file.toStdString());
 }
 
 PictureButton* WorkbookPanel::makeButton(const ControlSpec& spec) {

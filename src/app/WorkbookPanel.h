@@ -60,6 +60,10 @@ public:
     PictureButton* renameButton() const { return m_rename; }
     PictureButton* moveButton() const { return m_move; }
 
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     PictureButton* makeButton(const ControlSpec& spec);
     void ReportListingFailure(const std::string& description);
