@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "TestSupport.h"
+#include "engine/SheetCopy.h"
 #include "engine/Workbook.h"
 
 namespace orv::engine::test {
@@ -62,9 +63,14 @@ Seen OpenInLibreOffice(const std::string& workbook, const TempDir& dir) {
             int col = 0;
             for (auto c = r.node().first_child(); c; c = c.next_sibling()) {
                 const int repeat = std::max(1, c.attribute("table:number-columns-repeated").as_int());
-                if (std::string_view(c.name()) == "table:table-cell" && (c.attribute("table:formula") || c.attribute("office:value"))) {
-                    seen.cells[name][Column(col) + std::to_string(row + 1)] = {c.attribute("table:formula").value(),
-                                                                                c.attribute("office:value").value()};
+                if (std::string_view(c.name()) == "table:table-cell" && (c.attribute("table:formula") || c.attribute("office:value-type"))) {
+                    std::string value = c.attribute("office:value").value();
+                    if (value.empty()) value = c.attribute("office:boolean-value").value();
+                    if (value.empty()) value = c.attribute("office:date-value").value();
+                    if (value.empty()) {
+                        for (auto p : c.children("text:p")) value += p.text().get();
+                    }
+                    seen.cells[name][Column(col) + std::to_string(row + 1)] = {c.attribute("table:formula").value(), value};
                 }
                 col += repeat;
             }
@@ -178,6 +184,46 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, LibreOfficeCorpus,
                              }
                              return name;
                          });
+
+}  // namespace
+}  // namespace orv::engine::test
+
+namespace orv::engine::test {
+namespace {
+
+// A sheet copied into another workbook shows in LibreOffice the values it showed in its own workbook.
+class LibreOfficeCopy : public ::testing::TestWithParam<std::pair<const char*, int>> {};
+
+TEST_P(LibreOfficeCopy, TheCopyShowsTheSourceValues) {
+    if (Soffice().empty()) GTEST_SKIP() << "LibreOffice is not installed";
+    const auto [fixture, sheetIndex] = GetParam();
+    TempDir dir;
+    const auto source = CopyTo(Fixture(fixture), dir, std::string("source") + fs::path(fixture).extension().string());
+    const auto target = dir.File("target.xlsx");
+    WritePackage(target, RichWorkbookParts());
+    auto src = WorkbookDocument::Open(source);
+    auto dst = WorkbookDocument::Open(target);
+    const std::string name = src->sheets()[static_cast<std::size_t>(sheetIndex)].name;
+    const auto copied = CopySheet(*src, sheetIndex, *dst, 0);
+    dst->Save();
+    TempDir sourceView;
+    const auto before = OpenInLibreOffice(source, sourceView);
+    const auto after = OpenInLibreOffice(target, dir);
+    ASSERT_TRUE(after.cells.count(copied.name)) << copied.name;
+    const auto& was = before.cells.at(name);
+    const auto& is = after.cells.at(copied.name);
+    EXPECT_EQ(was.size(), is.size());
+    for (const auto& [cell, content] : was) {
+        ASSERT_TRUE(is.count(cell)) << cell;
+        EXPECT_EQ(is.at(cell).value, content.value) << cell << " " << is.at(cell).formula;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, LibreOfficeCopy,
+                         ::testing::Values(std::pair{"defined-names-local-global.xlsx", 0},
+                                           std::pair{"3d-references.xlsx", 1}, std::pair{"hebrew-names-rtl.xlsx", 0},
+                                           std::pair{"x14-conditional-formats.xlsx", 9},
+                                           std::pair{"dv-list-other-sheet.xlsx", 0}));
 
 }  // namespace
 }  // namespace orv::engine::test
