@@ -98,8 +98,20 @@ bool IsSpreadsheetRunning(const ProcessTable& processes) {
     return false;
 }
 
-bool ConfirmSpreadsheetClosed(errors::Dialogs& dialogs, const ProcessTable& processes) {
-    if (!IsSpreadsheetRunning(processes)) return false;
+bool IsWorkbookLocked(const std::string& path) {
+    if (path.empty()) return false;
+    const std::filesystem::path file(path);
+    const std::string name = file.filename().string();
+    std::error_code ec;
+    return std::filesystem::exists(file.parent_path() / (".~lock." + name + "#"), ec) ||
+           std::filesystem::exists(file.parent_path() / ("~$" + name), ec);
+}
+
+bool ConfirmSpreadsheetClosed(errors::Dialogs& dialogs, const ProcessTable& processes,
+                              const std::vector<std::string>& workbooks) {
+    bool open = IsSpreadsheetRunning(processes);
+    for (const auto& workbook : workbooks) open = open || IsWorkbookLocked(workbook);
+    if (!open) return false;
     const auto answer = dialogs.messageBox(errors::msg::kSpreadsheetMayBeOpen, errors::ApplicationTitle(),
                                            errors::Buttons::YesNo, errors::Icon::None);
     return answer != errors::Answer::Yes;

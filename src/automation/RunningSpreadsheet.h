@@ -44,8 +44,13 @@ std::filesystem::path PrivateInstanceRoot();
 // process of this user that is not one of our private instances. Every failure counts as false.
 bool IsSpreadsheetRunning(const ProcessTable& processes);
 
-// True when the user chose not to go on: a spreadsheet application is running and the user answered anything but
-// Yes to the question. False when none runs, or when the user answered Yes.
-bool ConfirmSpreadsheetClosed(errors::Dialogs& dialogs, const ProcessTable& processes);
+// True when a workbook file is open in a spreadsheet application elsewhere, as its lock file beside it shows
+// (".~lock.<name>#" of LibreOffice, "~$<name>" of the commercial application).
+bool IsWorkbookLocked(const std::string& path);
+
+// True when the user chose not to go on: a spreadsheet application is running, or one of `workbooks` is open in
+// one, and the user answered anything but Yes to the question. False when neither, or when the user answered Yes.
+bool ConfirmSpreadsheetClosed(errors::Dialogs& dialogs, const ProcessTable& processes,
+                              const std::vector<std::string>& workbooks = {});
 
 }  // namespace orv::automation

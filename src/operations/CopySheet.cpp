@@ -32,7 +32,7 @@ void CopySheet(Panel& source, Panel& target, const Environment& env, const CopyH
         return;
     }
     bool stop = false;
-    p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes); });
+    p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()}); });
     if (stop) return;
     p.Step(106, [&] { env.pointer.setHourglass(); });
 

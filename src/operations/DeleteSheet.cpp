@@ -16,7 +16,7 @@ void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedur
         return;
     }
     bool stop = false;
-    p.Step(102, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes); });
+    p.Step(102, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
     if (!p.Test(104, [&] { return panel.list().count() > 1; }, true)) {
         p.Step(130, [&] { ShowMessage(env, errors::msg::kCannotDeleteLast); });

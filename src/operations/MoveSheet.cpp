@@ -90,7 +90,7 @@ void MoveSheet(Panel& panel1, Panel& panel2, Panel& source, Panel& target, const
         return;
     }
     bool stop = false;
-    p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes); });
+    p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()}); });
     if (stop) return;
     if (!p.Test(106, [&] { return source.list().count() > 1; }, true)) {
         p.Step(toPanel2 ? 182 : 180, [&] { ShowMessage(env, errors::msg::kCannotMoveLast); });

@@ -19,7 +19,7 @@ void RenameSheet(Panel& panel, const Environment& env, std::string_view procedur
     auto& list = panel.list();
     if (!p.Test(102, [&] { return list.count() > 0; }, true)) return;
     bool stop = false;
-    p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes); });
+    p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
     std::shared_ptr<automation::Application> application;
     std::shared_ptr<automation::Workbook> workbook;

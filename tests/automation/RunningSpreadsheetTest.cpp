@@ -1,5 +1,8 @@
 // Which processes count as a spreadsheet application the user has open, and the question asked then.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 #include "ScriptedDialogs.h"
@@ -58,6 +61,24 @@ TEST(ConfirmSpreadsheetClosed, AsksOnlyWhenRunningAndStopsUnlessYes) {
     EXPECT_EQ(dialogs.shown[0].buttons, errors::Buttons::YesNo);
     EXPECT_EQ(dialogs.shown[0].icon, errors::Icon::None);
     EXPECT_EQ(dialogs.shown[0].title, errors::ApplicationTitle());
+}
+
+TEST(ConfirmSpreadsheetClosed, AlsoAsksWhenAWorkbookIsOpenElsewhere) {
+    const auto folder = std::filesystem::temp_directory_path() / ("orvandel-lock-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string book = (folder / "Budget.xlsx").string();
+    FakeProcesses table;
+    testing::ScriptedDialogs dialogs;
+    EXPECT_FALSE(IsWorkbookLocked(book));
+    EXPECT_FALSE(ConfirmSpreadsheetClosed(dialogs, table, {book}));
+    std::ofstream(folder / ".~lock.Budget.xlsx#") << "user";
+    EXPECT_TRUE(IsWorkbookLocked(book));
+    EXPECT_TRUE(ConfirmSpreadsheetClosed(dialogs, table, {"", book}));
+    std::filesystem::remove(folder / ".~lock.Budget.xlsx#");
+    std::ofstream(folder / "~$Budget.xlsx") << "user";
+    EXPECT_TRUE(IsWorkbookLocked(book));
+    EXPECT_EQ(dialogs.shown.size(), 1u);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ProcFsProcessTable, SeesThisProcess) {
