@@ -29,6 +29,25 @@ TEST_F(CopySheetTest, CopiesAfterTheSelectedTargetSheetSavesOnlyTheTargetAndSays
     EXPECT_EQ(form->pointer(), app::Form1::Pointer::Default);
 }
 
+TEST_F(CopySheetTest, CopiesBetweenRealWorkbooksLeavingTheSourceFileAsItWas) {
+    LoadReal("samples/sample1.xlsx", "samples/sample2.xlsx");
+    const std::string source = Bytes(path1);
+    form->panel2()->list().select(2);
+    form->PushButton1_Click();
+    EXPECT_EQ(SheetsOnDisk(path2), (Strings{"Mar", "Apr", "Jan", "Totals", "Archive"}));
+    EXPECT_EQ(list2(), (QStringList{"Mar", "Apr", "Jan", "Totals", "Archive"}));
+    EXPECT_EQ(Bytes(path1), source);
+    EXPECT_EQ(dialogs.messages(), Strings{"Done."});
+}
+
+TEST_F(CopySheetTest, AListPositionCopiesTheWorksheetItStandsFor) {
+    LoadReal("ooxml/chartsheets-interleaved.xlsx", "samples/sample2.xlsx");
+    form->panel1()->list().select(3);  // Sheet3, the fourth sheet of the workbook
+    form->panel2()->list().select(1);
+    form->PushButton1_Click();
+    EXPECT_EQ(SheetsOnDisk(path2), (Strings{"Mar", "Sheet3", "Apr", "Totals", "Archive"}));
+}
+
 TEST_F(CopySheetTest, CopyToPanel1EndsWithoutAMessage) {
     LoadMemory({{"A"}}, {{"B"}, {"C"}});
     form->panel2()->list().select(2);

@@ -39,6 +39,20 @@ TEST_F(MoveSheetTest, MovesBetweenTheListsAndSelectsTheNeighbour) {
     EXPECT_NE(std::find(store->calls.begin(), store->calls.end(), "Close:" + path1), store->calls.end());
 }
 
+TEST_F(MoveSheetTest, MovesBetweenRealWorkbooks) {
+    LoadReal("samples/sample1.xlsx", "samples/sample2.xlsx");
+    form->panel2()->list().select(3);
+    form->panel1()->list().select(2);
+    form->PushButton4_Click();
+    EXPECT_EQ(SheetsOnDisk(path1), (Strings{"Jan", "Feb", "Totals", "Rates", "Summary"}));
+    EXPECT_EQ(SheetsOnDisk(path2), (Strings{"Mar", "Apr", "Archive"}));
+    EXPECT_EQ(list1(), (QStringList{"Jan", "Feb", "Totals", "Rates", "Summary"}));
+    EXPECT_EQ(list2(), (QStringList{"Mar", "Apr", "Archive"}));
+    EXPECT_EQ(Selected(2), 3);
+    EXPECT_EQ(Selected(1), 2);
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
 TEST_F(MoveSheetTest, MovingTheLastEntrySelectsTheFirst) {
     LoadMemory({{"One"}, {"Two"}}, {{"Alpha"}, {"Data"}, {"Omega"}});
     form->panel2()->list().select(3);
