@@ -14,6 +14,7 @@
 #include "engine/PartNames.h"
 #include "engine/References.h"
 #include "engine/Relationships.h"
+#include "engine/SharedFormulas.h"
 #include "engine/SharedStrings.h"
 #include "engine/SheetNames.h"
 #include "engine/Styles.h"
@@ -356,6 +357,13 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         return std::nullopt;
     };
     RewriteReferences(dst, formulaParts, edit);
+    // Other applications misread external references inside shared formulas; such groups become plain formulas.
+    if (book > 0) {
+        const std::string prefix = "[" + std::to_string(book) + "]";
+        if (UnshareFormulas(Root(dst.Xml(newPart)), [&](std::string_view f) { return f.find(prefix) != std::string_view::npos; })) {
+            dst.MarkChanged(newPart);
+        }
+    }
 
     // 6. Pivot caches copied with their table are registered in the target workbook under new ids.
     if (!sameBook) {

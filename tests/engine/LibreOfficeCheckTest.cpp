@@ -191,6 +191,24 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, LibreOfficeCorpus,
 namespace orv::engine::test {
 namespace {
 
+TEST_F(LibreOfficeCheck, CopiedSheetReadsOtherSourceSheetsThroughTheExternalLink) {
+    const auto target = CopyTo(Fixture("3d-references.xlsx"), dir, "target.xlsx");
+    auto src = WorkbookDocument::Open(path);
+    auto dst = WorkbookDocument::Open(target);
+    CopySheet(*src, 0, *dst, 0);
+    dst->Save();
+    const auto seen = OpenInLibreOffice(target, dir);
+    ASSERT_TRUE(seen.cells.count("Data"));
+    const auto& data = seen.cells.at("Data");
+    for (const auto& [cell, value] : std::map<std::string, std::string>{
+             {"A1", "1"}, {"B1", "20"}, {"C1", "11"}, {"C2", "21"}, {"C3", "31"}, {"B2", "60"}, {"D2", "120"}}) {
+        ASSERT_TRUE(data.count(cell)) << cell;
+        EXPECT_EQ(data.at(cell).value, value) << cell << " " << data.at(cell).formula;
+    }
+    EXPECT_NE(data.at("B1").formula.find("rich.xlsx'#$Other.A1"), std::string::npos) << data.at("B1").formula;
+    EXPECT_NE(data.at("C2").formula.find("rich.xlsx'#$Other.A2"), std::string::npos) << data.at("C2").formula;
+}
+
 // A sheet copied into another workbook shows in LibreOffice the values it showed in its own workbook.
 class LibreOfficeCopy : public ::testing::TestWithParam<std::pair<const char*, int>> {};
 

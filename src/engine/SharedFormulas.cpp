@@ -1,0 +1,123 @@
+// Shifting references through the formula tokenizer and expanding shared formulas.
+#include "engine/SharedFormulas.h"
+
+#include <cctype>
+#include <map>
+#include <vector>
+
+#include "engine/Xml.h"
+#include "engine/formula/Formula.h"
+
+namespace orv::engine {
+
+namespace {
+
+constexpr int kMaxRow = 1048576;
+constexpr int kMaxColumn = 16384;
+
+std::string ColumnName(int col) {
+    std::string name;
+    for (; col > 0; col = (col - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (col - 1) % 26));
+    return name;
+}
+
+// One end of a range ("$B3", "C", "12"), moved; false when it leaves the sheet or is not a cell part.
+bool ShiftPart(std::string_view part, int rows, int columns, std::string& out) {
+    std::size_t i = 0;
+    auto anchor = [&] {
+        if (i < part.size() && part[i] == '$') return ++i, true;
+        return false;
+    };
+    const std::size_t start = i;
+    bool colAbs = anchor();
+    int col = 0;
+    const std::size_t letters = i;
+    while (i < part.size() && std::isalpha(static_cast<unsigned char>(part[i]))) {
+        col = col * 26 + (std::toupper(static_cast<unsigned char>(part[i])) - 'A' + 1);
+        ++i;
+    }
+    const bool hasCol = i > letters;
+    if (!hasCol) i = start, colAbs = false;
+    const bool rowAbs = anchor();
+    int row = 0;
+    const std::size_t digits = i;
+    while (i < part.size() && std::isdigit(static_cast<unsigned char>(part[i]))) row = row * 10 + (part[i++] - '0');
+    const bool hasRow = i > digits;
+    if (i != part.size() || (!hasCol && !hasRow)) return false;
+    if (hasCol && !colAbs) col += columns;
+    if (hasRow && !rowAbs) row += rows;
+    if ((hasCol && (col < 1 || col > kMaxColumn)) || (hasRow && (row < 1 || row > kMaxRow))) return false;
+    if (hasCol) out += (colAbs ? "$" : "") + ColumnName(col);
+    if (hasRow) out += (rowAbs ? "$" : "") + std::to_string(row);
+    return true;
+}
+
+void ParseRef(std::string_view ref, int& row, int& col) {
+    row = col = 0;
+    for (char c : ref) {
+        if (std::isalpha(static_cast<unsigned char>(c))) col = col * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
+        if (std::isdigit(static_cast<unsigned char>(c))) row = row * 10 + (c - '0');
+    }
+}
+
+}  // namespace
+
+std::string ShiftFormula(std::string_view formula, int rows, int columns) {
+    std::string out;
+    for (const auto& token : formula::Tokenize(formula)) {
+        const auto body = token.Body();
+        if (token.kind != formula::TokenKind::Reference || body.empty() || body.front() == '#') {
+            out += token.text;
+            continue;
+        }
+        std::string moved(token.Prefix());
+        std::size_t start = 0;
+        bool ok = true;
+        while (ok) {
+            const auto colon = body.find(':', start);
+            ok = ShiftPart(body.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start),
+                           rows, columns, moved);
+            if (colon == std::string_view::npos) break;
+            moved += ':';
+            start = colon + 1;
+        }
+        out += ok ? moved : std::string(token.Prefix()) + "#REF!";
+    }
+    return out;
+}
+
+int UnshareFormulas(pugi::xml_node worksheet, const std::function<bool(std::string_view master)>& unshare) {
+    struct Master {
+        int row = 0, col = 0;
+        std::string text;
+    };
+    std::map<std::string, Master> masters;
+    std::vector<std::pair<pugi::xml_node, pugi::xml_node>> members;  // cell, formula
+    for (auto row : Children(Child(worksheet, "sheetData"), "row")) {
+        for (auto c : Children(row, "c")) {
+            auto f = Child(c, "f");
+            if (!f || std::string_view(f.attribute("t").value()) != "shared") continue;
+            const std::string si = f.attribute("si").value();
+            if (f.attribute("ref") && *f.text().get()) {
+                Master m;
+                ParseRef(c.attribute("r").value(), m.row, m.col);
+                m.text = f.text().get();
+                if (unshare(m.text)) masters[si] = m;
+            }
+            members.emplace_back(c, f);
+        }
+    }
+    for (auto& [c, f] : members) {
+        auto it = masters.find(f.attribute("si").value());
+        if (it == masters.end()) continue;
+        int row, col;
+        ParseRef(c.attribute("r").value(), row, col);
+        if (!*f.text().get()) f.text() = ShiftFormula(it->second.text, row - it->second.row, col - it->second.col).c_str();
+        f.remove_attribute("t");
+        f.remove_attribute("ref");
+        f.remove_attribute("si");
+    }
+    return static_cast<int>(masters.size());
+}
+
+}  // namespace orv::engine
