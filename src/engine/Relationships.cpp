@@ -60,6 +60,14 @@ void Relationships::Remove(const std::string& id) {
 }
 
 std::string Relationships::Add(const std::string& type, const std::string& targetPart) {
+    return AddRaw(type, RelativeTarget(m_source, targetPart), false);
+}
+
+std::string Relationships::AddExternal(const std::string& type, const std::string& target) {
+    return AddRaw(type, target, true);
+}
+
+std::string Relationships::AddRaw(const std::string& type, const std::string& target, bool external) {
     if (!m_package.Has(m_relsPart)) {
         m_package.Write(m_relsPart,
                         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
@@ -74,7 +82,8 @@ std::string Relationships::Add(const std::string& type, const std::string& targe
     auto r = root.append_child(SameNamespaceName(root, "Relationship").c_str());
     r.append_attribute("Id") = id.c_str();
     r.append_attribute("Type") = type.c_str();
-    r.append_attribute("Target") = RelativeTarget(m_source, targetPart).c_str();
+    r.append_attribute("Target") = target.c_str();
+    if (external) r.append_attribute("TargetMode") = "External";
     m_package.MarkChanged(m_relsPart);
     return id;
 }

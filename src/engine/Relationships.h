@@ -38,8 +38,11 @@ public:
     void Remove(const std::string& id);
     // Adds an internal relationship to `targetPart` and returns its new, unused id.
     std::string Add(const std::string& type, const std::string& targetPart);
+    // Adds a relationship to something outside the package (TargetMode="External") and returns its new id.
+    std::string AddExternal(const std::string& type, const std::string& target);
 
 private:
+    std::string AddRaw(const std::string& type, const std::string& target, bool external);
     Package& m_package;
     std::string m_source;
     std::string m_relsPart;

@@ -105,6 +105,41 @@ std::vector<std::string> FormulasOf(Package& package, const std::vector<std::str
     return out;
 }
 
+// A copied pivot cache whose source is not on the copied sheet keeps reading the source workbook: its
+// worksheetSource names the file through an external relationship, as the application writes it.
+void PointCacheAtItsSource(Package& dst, const std::string& cache, const std::string& copyName,
+                           const std::set<std::string>& copiedTables, const std::map<std::string, std::string>& tableRenames,
+                           const std::string& sourceFile) {
+    auto root = Root(dst.Xml(cache));
+    for (auto source : Descendants(root, "worksheetSource")) {
+        if (auto sheet = source.attribute("sheet"); sheet && SheetNamesEqual(sheet.value(), copyName)) continue;
+        if (auto table = source.attribute("name")) {
+            if (auto it = tableRenames.find(table.value()); it != tableRenames.end()) {
+                table = it->second.c_str();
+                continue;
+            }
+            if (copiedTables.count(FoldCase(table.value()))) continue;
+        }
+        if (RelAttribute(source, "id")) continue;
+        const std::string id = Relationships(dst, cache).AddExternal(
+            "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath", sourceFile);
+        std::string prefix;
+        for (auto a = root.first_attribute(); a; a = a.next_attribute()) {
+            const std::string_view n(a.name());
+            if (n.starts_with("xmlns:") && std::string_view(a.value()).ends_with("relationships") &&
+                std::string_view(a.value()).find("package") == std::string_view::npos) {
+                prefix = std::string(n.substr(6));
+            }
+        }
+        if (prefix.empty()) {
+            prefix = "r";
+            root.append_attribute("xmlns:r") = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+        }
+        source.append_attribute((prefix + ":id").c_str()) = id.c_str();
+    }
+    dst.MarkChanged(cache);
+}
+
 void CarryPersons(Package& src, const std::string& srcWorkbook, Package& dst, const std::string& dstWorkbook,
                   const std::vector<std::string>& written) {
     ContentTypes dstTypes(dst);
@@ -319,10 +354,12 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     }
     for (auto n : Children(Child(dstBook, "definedNames"), "definedName")) takenNames.insert(FoldCase(n.attribute("name").value()));
     std::map<std::string, std::string> tableRenames;
+    std::set<std::string> copiedTables;
     for (const auto& part : copier.written()) {
         if (!ContentTypeIs(dstTypes.TypeOf(part), "spreadsheetml.table+xml")) continue;
         auto table = Root(dst.Xml(part));
         const std::string old = table.attribute("displayName").value();
+        copiedTables.insert(FoldCase(old));
         const std::string fresh = FreeTableName(old, takenNames);
         takenNames.insert(FoldCase(fresh));
         if (fresh != old) tableRenames[old] = fresh;
@@ -404,6 +441,7 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
                     }
                 }
             }
+            PointCacheAtItsSource(dst, to, name, copiedTables, tableRenames, LinkTarget(source.path(), target.path()));
             dst.MarkChanged(dstWorkbook);
         }
     }

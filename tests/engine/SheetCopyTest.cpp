@@ -191,6 +191,22 @@ TEST_F(SheetCopy, ThreadedCommentsBringTheirPersonsAndHiddenSheetsStayHidden) {
     EXPECT_EQ(WorkbookDocument::Open(dstPath)->sheets()[static_cast<std::size_t>(copied.index)].state, SheetState::Hidden);
 }
 
+TEST_F(SheetCopy, APivotTableBringsItsCacheUnderANewIdReadingTheSourceFile) {
+    const auto pivots = CopyTo(Fixture("many-sheets-tables-pivots.xlsx"), dir, "pivots.xlsx");
+    auto source = WorkbookDocument::Open(pivots);
+    auto target = WorkbookDocument::Open(dstPath);
+    CopySheet(*source, 11, *target, 0);  // StressedAssetsPivot
+    target->Save();
+    ExpectSound();
+    EXPECT_NE(Part("xl/workbook.xml").find("<pivotCache cacheId=\"1\" r:id=\"rId6\"/><pivotCache cacheId=\"2\""), std::string::npos);
+    EXPECT_NE(Part("xl/pivotTables/pivotTable1.xml").find("cacheId=\"2\""), std::string::npos);
+    EXPECT_NE(Part("xl/pivotCache/pivotCacheDefinition2.xml").find("<worksheetSource name=\"StressedAssets\" r:id=\"rId2\"/>"),
+              std::string::npos);
+    EXPECT_NE(Part("xl/pivotCache/_rels/pivotCacheDefinition2.xml.rels").find("Target=\"pivots.xlsx\" TargetMode=\"External\""),
+              std::string::npos);
+    EXPECT_TRUE(ReadStored(dstPath).entries.count("xl/pivotCache/pivotCacheRecords1.xml"));
+}
+
 TEST(FreeSheetName, NumbersClashesAndStaysWithin31Characters) {
     EXPECT_EQ(FreeSheetName("Data", {"Other"}), "Data");
     EXPECT_EQ(FreeSheetName("data", {"Data"}), "data (2)");
