@@ -3,7 +3,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-#include "app/DefaultBackends.h"
+#include "automation/DefaultBackends.h"
 #include "app/Form1.h"
 #include "app/QtDialogs.h"
 #include "app/StartUp.h"
@@ -14,7 +14,7 @@ int main(int argc, char* argv[]) {
     orv::app::QtDialogs dialogs;
     orv::automation::ProcFsProcessTable processes;
     orv::app::Form1 form(orv::app::Form1Services{
-        dialogs, orv::app::DefaultBackends(), processes,
+        dialogs, orv::automation::DefaultBackends(), processes,
         std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()),
         &orv::app::RandomFractionSeededByTime,
         [](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }});

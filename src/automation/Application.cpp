@@ -2,6 +2,7 @@
 // ends every backend session it started when it quits or is released.
 #include "automation/Application.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -12,6 +13,50 @@ namespace orv::automation {
 
 namespace {
 std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+}  // namespace
+
+// A workbook as the procedures hold it. It forwards to the backend's workbook, which the instance may exchange,
+// as long as nothing has been asked of it yet, for the same file opened in another backend.
+class RoutedWorkbook : public Workbook {
+public:
+    RoutedWorkbook(std::string path, FileFormat format) : m_path(std::move(path)), m_format(format) {}
+
+    std::string fullName() const override { return m_path; }
+    void Save() override { Use().Save(); }
+    void Close() override { Use().Close(); }
+    int sheetCount() const override { return Use().sheetCount(); }
+    std::shared_ptr<Sheet> sheetAt(int position) override { return Use().sheetAt(position); }
+
+    FileFormat format() const { return m_format; }
+    Backend* backend() const { return m_backend; }
+    bool used() const { return m_used; }
+    void Retarget(std::shared_ptr<Workbook> target, Backend* backend) {
+        m_target = std::move(target);
+        m_backend = backend;
+    }
+    void CloseTarget() {
+        try {
+            m_target->Close();
+        } catch (...) {
+            // Nothing of it was changed; the session that holds it ends with the instance.
+        }
+    }
+
+private:
+    Workbook& Use() const {
+        m_used = true;
+        return *m_target;
+    }
+
+    std::string m_path;
+    FileFormat m_format;
+    std::shared_ptr<Workbook> m_target;
+    Backend* m_backend = nullptr;
+    mutable bool m_used = false;
+};
+
+namespace {
 
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
@@ -105,16 +150,6 @@ void Application::ThrowIfQuit() const {
 std::shared_ptr<Workbook> Application::OpenWorkbook(const std::string& path) {
     ThrowIfQuit();
     const FileFormat format = FormatOfPath(path);
-    auto backend = m_registry->BackendFor(format);
-    if (!backend) {
-        if (format == FileFormat::Unknown) {
-            throw AutomationError("\"" + FileNameOf(path) +
-                                  "\" cannot be opened: it is not a workbook file this program knows (expected .xlsx, "
-                                  ".xlsm, .xltx, .xltm, .xls or .ods).");
-        }
-        throw AutomationError("\"" + FileNameOf(path) + "\" cannot be opened: workbooks in the " +
-                              DescribeFormat(format) + " format are not supported yet on this computer.");
-    }
     // A workbook cannot be open twice in one instance: a transfer whose two panels name the same file would
     // otherwise save two diverging copies over one another.
     for (const auto& open : m_open) {
@@ -124,11 +159,61 @@ std::shared_ptr<Workbook> Application::OpenWorkbook(const std::string& path) {
                                   "workbook files.");
         }
     }
+    std::shared_ptr<Backend> backend = ChooseBackend(path, format);
+    auto routed = std::make_shared<RoutedWorkbook>(path, format);
+    // Sheets can only travel between workbooks of one instance: bring the workbooks opened so far into the
+    // backend that serves them all.
+    for (auto& open : m_open) {
+        if (open->backend() != backend.get()) Reopen(*open, backend);
+    }
+    routed->Retarget(SessionOf(backend).Open(path), backend.get());
+    m_open.push_back(routed);
+    return routed;
+}
+
+std::shared_ptr<Backend> Application::ChooseBackend(const std::string& path, FileFormat format) const {
+    auto preferred = m_registry->BackendFor(format);
+    if (!preferred) {
+        if (format == FileFormat::Unknown) {
+            throw AutomationError("\"" + FileNameOf(path) +
+                                  "\" cannot be opened: it is not a workbook file this program knows (expected .xlsx, "
+                                  ".xlsm, .xltx, .xltm, .xls or .ods).");
+        }
+        throw AutomationError("\"" + FileNameOf(path) + "\" cannot be opened: workbooks in the " +
+                              DescribeFormat(format) + " format are not supported yet on this computer.");
+    }
+    auto servesAll = [&](const Backend& backend) {
+        if (!backend.serves(format) || !backend.isAvailable(nullptr)) return false;
+        return std::all_of(m_open.begin(), m_open.end(),
+                           [&](const auto& open) { return backend.serves(open->format()); });
+    };
+    if (servesAll(*preferred)) return preferred;
+    for (const auto& backend : m_registry->backends()) {
+        if (servesAll(*backend)) return backend;
+    }
+    std::string others;
+    for (const auto& open : m_open) others += (others.empty() ? "" : ", ") + DescribeFormat(open->format());
+    throw AutomationError("\"" + FileNameOf(path) + "\" cannot be opened together with a workbook in the " + others +
+                          " format: a sheet can travel between these formats only through LibreOffice, which is not "
+                          "available on this computer. Install LibreOffice Calc, or save both workbooks in one "
+                          "format.");
+}
+
+BackendSession& Application::SessionOf(const std::shared_ptr<Backend>& backend) {
     auto& session = m_sessions[backend.get()];
     if (!session) session = backend->Start();
-    auto workbook = session->Open(path);
-    m_open.push_back(workbook);
-    return workbook;
+    return *session;
+}
+
+void Application::Reopen(RoutedWorkbook& workbook, const std::shared_ptr<Backend>& backend) {
+    if (workbook.used()) {
+        throw AutomationError("\"" + FileNameOf(workbook.fullName()) +
+                              "\" has already been worked on in this instance and cannot be handed over to " +
+                              backend->name() + ".");
+    }
+    auto reopened = SessionOf(backend).Open(workbook.fullName());
+    workbook.CloseTarget();
+    workbook.Retarget(std::move(reopened), backend.get());
 }
 
 std::shared_ptr<Application> CreateInstance(std::shared_ptr<const BackendRegistry> registry) {

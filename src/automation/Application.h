@@ -17,6 +17,7 @@ class Dialogs;
 namespace orv::automation {
 
 class Application;
+class RoutedWorkbook;
 
 // Workbooks: the workbooks open in one application instance, in the order they were opened.
 class WorkbookCollection {
@@ -72,10 +73,13 @@ private:
     friend class WorkbookCollection;
     void ThrowIfQuit() const;
     std::shared_ptr<Workbook> OpenWorkbook(const std::string& path);
+    std::shared_ptr<Backend> ChooseBackend(const std::string& path, FileFormat format) const;
+    BackendSession& SessionOf(const std::shared_ptr<Backend>& backend);
+    void Reopen(RoutedWorkbook& workbook, const std::shared_ptr<Backend>& backend);
 
     std::shared_ptr<const BackendRegistry> m_registry;
     WorkbookCollection m_workbooks;
-    std::vector<std::shared_ptr<Workbook>> m_open;
+    std::vector<std::shared_ptr<RoutedWorkbook>> m_open;
     std::map<Backend*, std::unique_ptr<BackendSession>> m_sessions;
     bool m_displayAlerts = true;
     bool m_quit = false;

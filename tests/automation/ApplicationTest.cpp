@@ -105,6 +105,58 @@ TEST_F(ApplicationTest, CheckSpreadsheetAvailable) {
     EXPECT_THROW(CreateInstance(std::make_shared<BackendRegistry>()), AutomationError);
 }
 
+// Two backends as in the program: one for OOXML only, one that also serves .xls (as LibreOffice does).
+class MixedFormatsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ooxml = std::make_shared<MemoryStore>();
+        office = std::make_shared<MemoryStore>();
+        for (auto& store : {ooxml, office}) {
+            store->files["/w/new.xlsx"] = {{"One"}, {"Two"}};
+            store->files["/w/old.xls"] = {{"Legacy"}};
+        }
+        auto r = std::make_shared<BackendRegistry>();
+        r->Add(testing::MakeMemoryBackend(ooxml));
+        r->Add(testing::MakeMemoryBackend(office, {FileFormat::Xls, FileFormat::Xlsx}));
+        registry = r;
+    }
+    std::shared_ptr<MemoryStore> ooxml, office;
+    std::shared_ptr<const BackendRegistry> registry;
+};
+
+TEST_F(MixedFormatsTest, AWorkbookOpenedFirstFollowsIntoTheBackendThatServesBoth) {
+    auto app = OpenWorkbookInstance(registry, "/w/new.xlsx");
+    auto source = app->Workbooks()(1);
+    auto target = app->Workbooks().Open("/w/old.xls");
+    EXPECT_EQ(office->calls, (std::vector<std::string>{"Open:/w/new.xlsx", "Open:/w/old.xls"}));
+    EXPECT_EQ(ooxml->calls, (std::vector<std::string>{"Open:/w/new.xlsx", "Close:/w/new.xlsx"}));
+    source->Sheets()("Two")->Copy(After{*target->Sheets()(1)});
+    target->Save();
+    app->Quit();
+    EXPECT_EQ(office->names("/w/old.xls"), (std::vector<std::string>{"Legacy", "Two"}));
+}
+
+TEST_F(MixedFormatsTest, AnOoxmlWorkbookJoinsALegacyOneWhereItIs) {
+    auto app = OpenWorkbookInstance(registry, "/w/old.xls");
+    app->Workbooks().Open("/w/new.xlsx");
+    EXPECT_TRUE(ooxml->calls.empty());
+    EXPECT_EQ(office->sessionsStarted, 1);
+}
+
+TEST_F(MixedFormatsTest, WithoutABackendForBothTheOpeningSaysWhatIsMissing) {
+    auto only = std::make_shared<BackendRegistry>();
+    only->Add(testing::MakeMemoryBackend(ooxml));
+    only->Add(testing::MakeMemoryBackend(office, {FileFormat::Xls}));
+    auto app = OpenWorkbookInstance(only, "/w/new.xlsx");
+    try {
+        app->Workbooks().Open("/w/old.xls");
+        FAIL() << "a transfer no backend can serve must be refused";
+    } catch (const AutomationError& e) {
+        EXPECT_NE(std::string(e.what()).find("only through LibreOffice"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(app->Workbooks().count(), 1);
+}
+
 TEST(FileFormat, IsToldFromTheExtensionInAnyCase) {
     EXPECT_EQ(FormatOfPath("/a/B.XLSX"), FileFormat::Xlsx);
     EXPECT_EQ(FormatOfPath("t.xltm"), FileFormat::Xltm);

@@ -40,6 +40,16 @@ TEST_F(CopySheetTest, CopiesBetweenRealWorkbooksLeavingTheSourceFileAsItWas) {
     EXPECT_EQ(dialogs.messages(), Strings{"Done."});
 }
 
+TEST_F(CopySheetTest, CopiesFromALegacyWorkbookIntoAnOoxmlOne) {
+    LoadReal("samples/sample1.xls", "samples/sample2.xlsx");
+    form->panel1()->list().select(2);
+    form->panel2()->list().select(1);
+    form->PushButton1_Click();
+    EXPECT_EQ(dialogs.messages(), Strings{"Done."});
+    EXPECT_EQ(SheetsOnDisk(path2), (Strings{"Mar", "Feb", "Apr", "Totals", "Archive"}));
+    EXPECT_EQ(list2(), (QStringList{"Mar", "Feb", "Apr", "Totals", "Archive"}));
+}
+
 TEST_F(CopySheetTest, AListPositionCopiesTheWorksheetItStandsFor) {
     LoadReal("ooxml/chartsheets-interleaved.xlsx", "samples/sample2.xlsx");
     form->panel1()->list().select(3);  // Sheet3, the fourth sheet of the workbook

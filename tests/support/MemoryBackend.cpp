@@ -196,20 +196,26 @@ void MemorySheetHandle::Delete() {
 
 class MemoryBackend : public automation::Backend {
 public:
-    explicit MemoryBackend(std::shared_ptr<MemoryStore> store) : m_store(std::move(store)) {}
+    MemoryBackend(std::shared_ptr<MemoryStore> store, std::vector<automation::FileFormat> formats)
+        : m_store(std::move(store)), m_formats(std::move(formats)) {}
     std::string name() const override { return "the memory backend"; }
-    bool serves(automation::FileFormat format) const override { return automation::IsOoxml(format); }
+    bool serves(automation::FileFormat format) const override {
+        if (m_formats.empty()) return automation::IsOoxml(format);
+        return std::find(m_formats.begin(), m_formats.end(), format) != m_formats.end();
+    }
     bool isAvailable(std::string*) const override { return true; }
     std::unique_ptr<automation::BackendSession> Start() override { return std::make_unique<MemorySession>(m_store); }
 
 private:
     std::shared_ptr<MemoryStore> m_store;
+    std::vector<automation::FileFormat> m_formats;
 };
 
 }  // namespace
 
-std::shared_ptr<automation::Backend> MakeMemoryBackend(std::shared_ptr<MemoryStore> store) {
-    return std::make_shared<MemoryBackend>(std::move(store));
+std::shared_ptr<automation::Backend> MakeMemoryBackend(std::shared_ptr<MemoryStore> store,
+                                                       std::vector<automation::FileFormat> formats) {
+    return std::make_shared<MemoryBackend>(std::move(store), std::move(formats));
 }
 
 }  // namespace orv::testing

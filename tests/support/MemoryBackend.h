@@ -50,6 +50,8 @@ private:
     std::map<std::string, int> m_counts;
 };
 
-std::shared_ptr<automation::Backend> MakeMemoryBackend(std::shared_ptr<MemoryStore> store);
+// A backend over `store` serving `formats` (the four OOXML formats when empty).
+std::shared_ptr<automation::Backend> MakeMemoryBackend(std::shared_ptr<MemoryStore> store,
+                                                       std::vector<automation::FileFormat> formats = {});
 
 }  // namespace orv::testing

@@ -3,7 +3,7 @@
 
 #include <iterator>
 
-#include "app/DefaultBackends.h"
+#include "automation/DefaultBackends.h"
 
 namespace orv::testing {
 
@@ -35,7 +35,7 @@ void OperationsFixture::LoadMemory(std::vector<MemorySheet> sheets1, std::vector
 }
 
 std::vector<std::string> OperationsFixture::SheetsOnDisk(const std::string& path) {
-    auto application = automation::OpenWorkbookInstance(app::DefaultBackends(), path);
+    auto application = automation::OpenWorkbookInstance(automation::DefaultBackends(), path);
     auto book = application->Workbooks()(1);
     std::vector<std::string> names;
     for (int i = 1; i <= book->Sheets().count(); ++i) names.push_back(book->Sheets()(i)->name());

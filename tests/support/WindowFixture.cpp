@@ -1,12 +1,12 @@
 // Builds the window under test.
 #include "WindowFixture.h"
 
-#include "app/DefaultBackends.h"
+#include "automation/DefaultBackends.h"
 
 namespace orv::testing {
 
 void WindowFixture::Start(std::shared_ptr<const automation::BackendRegistry> backends, bool load) {
-    if (!backends) backends = app::DefaultBackends();
+    if (!backends) backends = automation::DefaultBackends();
     form = std::make_unique<app::Form1>(app::Form1Services{dialogs, backends, processes, programFolder(),
                                                            [this] { return fraction; },
                                                            [this](const std::string& url) { openedUrls.push_back(url); }});

@@ -1,5 +1,5 @@
 // Registers the backends in order of preference.
-#include "app/DefaultBackends.h"
+#include "automation/DefaultBackends.h"
 
 #if ORVANDEL_HAVE_OOXML_BACKEND
 #include "automation/ooxml/OoxmlBackend.h"
@@ -8,17 +8,17 @@
 #include "automation/libreoffice/LibreOfficeBackend.h"
 #endif
 
-namespace orv::app {
+namespace orv::automation {
 
-std::shared_ptr<const automation::BackendRegistry> DefaultBackends() {
-    auto registry = std::make_shared<automation::BackendRegistry>();
+std::shared_ptr<const BackendRegistry> DefaultBackends() {
+    auto registry = std::make_shared<BackendRegistry>();
 #if ORVANDEL_HAVE_OOXML_BACKEND
     registry->Add(ooxml::MakeOoxmlBackend());
 #endif
 #if ORVANDEL_HAVE_LIBREOFFICE_BACKEND
-    registry->Add(libreoffice::MakeLibreOfficeBackend());
+    registry->Add(libreoffice::MakeLibreOfficeBackend({.serveOoxml = true}));
 #endif
     return registry;
 }
 
-}  // namespace orv::app
+}  // namespace orv::automation
