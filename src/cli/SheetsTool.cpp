@@ -23,8 +23,10 @@ constexpr const char* kUsageText =
     "  orvandel-sheets copy SRC SHEET DST after OTHER [as NEWNAME]\n"
     "  orvandel-sheets move SRC SHEET DST after OTHER [as NEWNAME]\n"
     "\n"
-    "SHEET and OTHER are a sheet name, or #N for the N-th sheet of the full collection (SHEET in SRC, OTHER in\n"
-    "DST for copy and move). A move saves DST before SRC and deletes the source sheet only once its copy is saved.\n"
+    "SHEET and OTHER are a sheet name, or #N for the N-th sheet of the full collection (SHEET in SRC, OTHER "
+    "in\n"
+    "DST for copy and move). A move saves DST before SRC and deletes the source sheet only once its copy is "
+    "saved.\n"
     "kind: worksheet, chartsheet, dialogsheet, macrosheet; state: visible, hidden, veryHidden.\n"
     "Exit status: 0 done, 1 refused or failed (the reason is printed), 2 wrong arguments.\n";
 
@@ -51,7 +53,8 @@ void Expect(const std::vector<std::string>& args, std::size_t count) {
 
 // One instance with FILE open; quits it whatever happens.
 template <typename F>
-void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& registry, const std::string& path, F&& f) {
+void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& registry, const std::string& path,
+                  F&& f) {
     auto application = automation::OpenWorkbookInstance(registry, path);
     auto& workbooks = application->Workbooks();
     auto workbook = workbooks(workbooks.count());
@@ -64,13 +67,14 @@ void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& regi
     application->Quit();
 }
 
-// Copies (and for a move, then deletes) SHEET of SRC to after OTHER of DST in one instance, the way the copy and
-// move procedures do: a new name is given by renaming the source sheet for the moment of the copy.
-void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry, const std::vector<std::string>& args,
-              bool move) {
+// Copies (and for a move, then deletes) SHEET of SRC to after OTHER of DST in one instance, the way the copy
+// and move procedures do: a new name is given by renaming the source sheet for the moment of the copy.
+void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
+              const std::vector<std::string>& args, bool move) {
     std::error_code ec;
     if (std::filesystem::equivalent(args[1], args[3], ec)) {
-        throw AutomationError("The source and the target are the same file; copy or move between two workbooks.");
+        throw AutomationError(
+            "The source and the target are the same file; copy or move between two workbooks.");
     }
     auto application = automation::OpenWorkbookInstance(registry, args[1]);
     try {
@@ -154,7 +158,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out,
             throw UsageError{"'" + command + "' takes SRC SHEET DST after OTHER [as NEWNAME]."};
         }
         if (args[4] != "after" || (args.size() == 8 && args[6] != "as")) {
-            throw UsageError{"'" + command + "' wants the words 'after' and 'as' where the usage shows them."};
+            throw UsageError{"'" + command +
+                             "' wants the words 'after' and 'as' where the usage shows them."};
         }
         Transfer(registry, args, command == "move");
         return kDone;

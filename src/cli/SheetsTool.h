@@ -14,7 +14,8 @@ namespace orv::cli {
 enum ExitCode { kDone = 0, kFailed = 1, kUsage = 2 };
 
 // Runs one command (`args` without the program name), writing results to `out` and messages to `err`. Returns
-// kDone, kFailed (the failure's description on `err`) or kUsage (wrong arguments, usage on `err`). Never throws.
+// kDone, kFailed (the failure's description on `err`) or kUsage (wrong arguments, usage on `err`). Never
+// throws.
 int RunSheetsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                   std::shared_ptr<const automation::BackendRegistry> registry);
 

@@ -67,7 +67,8 @@ void Finish(Package& package, AppTitles& t) {
         if (g.titles.empty()) {
             auto countVariant = g.countNode.parent();
             auto headingVariant = countVariant.previous_sibling();
-            while (headingVariant && headingVariant.type() != pugi::node_element) headingVariant = headingVariant.previous_sibling();
+            while (headingVariant && headingVariant.type() != pugi::node_element)
+                headingVariant = headingVariant.previous_sibling();
             t.headingVector.remove_child(countVariant);
             if (headingVariant) t.headingVector.remove_child(headingVariant);
             continue;
@@ -83,8 +84,9 @@ void Finish(Package& package, AppTitles& t) {
 bool IsSheetGroup(const Group& g, const std::string& name) {
     return std::any_of(g.titles.begin(), g.titles.end(),
                        [&](const pugi::xml_node& n) { return n.text().get() == name; }) &&
-           std::none_of(g.titles.begin(), g.titles.end(),
-                        [](const pugi::xml_node& n) { return std::string_view(n.text().get()).find('!') != std::string_view::npos; });
+           std::none_of(g.titles.begin(), g.titles.end(), [](const pugi::xml_node& n) {
+               return std::string_view(n.text().get()).find('!') != std::string_view::npos;
+           });
 }
 
 bool StartsWithPrefix(const std::string& title, const std::string& sheetName) {
@@ -142,7 +144,8 @@ void AppInsertSheet(Package& package, const std::string& name, const std::vector
     auto t = LoadTitles(package);
     if (!t) return;
     for (auto& g : t->groups) {
-        const bool match = std::any_of(sameKind.begin(), sameKind.end(), [&](const std::string& s) { return IsSheetGroup(g, s); });
+        const bool match = std::any_of(sameKind.begin(), sameKind.end(),
+                                       [&](const std::string& s) { return IsSheetGroup(g, s); });
         if (!match || g.titles.empty()) continue;
         auto made = t->titleVector.insert_child_after(g.titles.back().name(), g.titles.back());
         made.text() = name.c_str();
@@ -165,10 +168,12 @@ void AppReorderSheets(Package& package, const std::vector<std::string>& sheetsAf
         if (g.titles.empty() || !IsSheetGroup(g, g.titles.front().text().get())) continue;
         std::vector<std::string> titles;
         for (auto& n : g.titles) titles.push_back(n.text().get());
-        if (std::any_of(titles.begin(), titles.end(), [&](const std::string& s) { return position(s) < 0; })) continue;
+        if (std::any_of(titles.begin(), titles.end(), [&](const std::string& s) { return position(s) < 0; }))
+            continue;
         auto sorted = titles;
-        std::stable_sort(sorted.begin(), sorted.end(),
-                         [&](const std::string& a, const std::string& b) { return position(a) < position(b); });
+        std::stable_sort(sorted.begin(), sorted.end(), [&](const std::string& a, const std::string& b) {
+            return position(a) < position(b);
+        });
         if (sorted == titles) continue;
         for (std::size_t i = 0; i < sorted.size(); ++i) g.titles[i].text() = sorted[i].c_str();
         changed = true;

@@ -19,14 +19,16 @@ std::string Reason() { return std::strerror(errno); }
 
 }  // namespace
 
-void ReplaceFileAtomically(const std::string& path, const std::string& bytes, const std::string& displayName) {
+void ReplaceFileAtomically(const std::string& path, const std::string& bytes,
+                           const std::string& displayName) {
     namespace fs = std::filesystem;
     std::error_code ec;
     // A symbolic link stays a link: the file it points to is the one replaced.
     fs::path target = fs::path(path);
     if (fs::is_symlink(target, ec)) {
         target = fs::canonical(target, ec);
-        if (ec) throw EngineError("\"" + displayName + "\" is a symbolic link to a file that cannot be found.");
+        if (ec)
+            throw EngineError("\"" + displayName + "\" is a symbolic link to a file that cannot be found.");
     }
     const std::string failed = "\"" + displayName + "\" could not be saved: ";
     struct stat st {};
@@ -69,12 +71,14 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes, co
     if (::close(fd) != 0) {
         const std::string reason = Reason();
         ::unlink(temp.c_str());
-        throw EngineError(failed + "closing the new file failed (" + reason + "). The original file is unchanged.");
+        throw EngineError(failed + "closing the new file failed (" + reason +
+                          "). The original file is unchanged.");
     }
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const std::string reason = Reason();
         ::unlink(temp.c_str());
-        throw EngineError(failed + "replacing the file failed (" + reason + "). The original file is unchanged.");
+        throw EngineError(failed + "replacing the file failed (" + reason +
+                          "). The original file is unchanged.");
     }
     // Make the rename itself durable.
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);

@@ -10,7 +10,7 @@ class Package;
 inline constexpr const char* kContentTypesPart = "[Content_Types].xml";
 
 class ContentTypes {
-public:
+  public:
     explicit ContentTypes(Package& package) : m_package(package) {}
 
     // The content type of a part: its override, else the default of its extension, else "".
@@ -25,7 +25,7 @@ public:
     bool HasDefault(const std::string& extension);
     void AddDefault(const std::string& extension, const std::string& type);
 
-private:
+  private:
     Package& m_package;
 };
 

@@ -7,7 +7,7 @@
 namespace orv::engine {
 
 class EngineError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

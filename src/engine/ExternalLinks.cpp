@@ -68,7 +68,8 @@ std::string ColumnName(int col) {
 
 }  // namespace
 
-std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheetPart, const std::string& sharedStrings,
+std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheetPart,
+                                      const std::string& sharedStrings,
                                       const std::vector<std::string>& ranges) {
     std::vector<Area> areas;
     for (const auto& r : ranges) {
@@ -84,7 +85,8 @@ std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheet
             CachedCell cell;
             ParseCell(c.attribute("r").value(), cell.row, cell.column);
             const bool inside = std::any_of(areas.begin(), areas.end(), [&](const Area& a) {
-                return cell.row >= a.row1 && cell.row <= a.row2 && cell.column >= a.col1 && cell.column <= a.col2;
+                return cell.row >= a.row1 && cell.row <= a.row2 && cell.column >= a.col1 &&
+                       cell.column <= a.col2;
             });
             if (!inside) continue;
             const std::string_view t = c.attribute("t").value();
@@ -109,7 +111,8 @@ std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheet
 }
 
 int AddExternalLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
-                    const std::vector<std::string>& sheetNames, const std::map<int, std::vector<CachedCell>>& cells) {
+                    const std::vector<std::string>& sheetNames,
+                    const std::map<int, std::vector<CachedCell>>& cells) {
     std::string part;
     for (int n = 1;; ++n) {
         part = "xl/externalLinks/externalLink" + std::to_string(n) + ".xml";
@@ -122,7 +125,8 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
     auto book = link.append_child("externalBook");
     book.append_attribute("r:id") = "rId1";
     auto names = book.append_child("sheetNames");
-    for (const auto& name : sheetNames) names.append_child("sheetName").append_attribute("val") = name.c_str();
+    for (const auto& name : sheetNames)
+        names.append_child("sheetName").append_attribute("val") = name.c_str();
     auto data = book.append_child("sheetDataSet");
     for (const auto& [sheet, list] : cells) {
         auto sheetData = data.append_child("sheetData");
@@ -145,22 +149,26 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
             c.append_child("v").text() = cell.value.c_str();
         }
     }
-    target.Write(part, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(doc));
+    target.Write(part,
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(doc));
     pugi::xml_document rels;
     auto root = rels.append_child("Relationships");
     root.append_attribute("xmlns") = "http://schemas.openxmlformats.org/package/2006/relationships";
     auto rel = root.append_child("Relationship");
     rel.append_attribute("Id") = "rId1";
-    rel.append_attribute("Type") = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath";
+    rel.append_attribute("Type") =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath";
     rel.append_attribute("Target") = linkTarget.c_str();
     rel.append_attribute("TargetMode") = "External";
     target.Write("xl/externalLinks/_rels/" + part.substr(part.rfind('/') + 1) + ".rels",
                  "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(rels));
-    ContentTypes(target).SetOverride(part, "application/vnd.openxmlformats-officedocument.spreadsheetml.externalLink+xml");
+    ContentTypes(target).SetOverride(
+        part, "application/vnd.openxmlformats-officedocument.spreadsheetml.externalLink+xml");
 
     Relationships workbookRels(target, workbookPart);
     std::string type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLink";
-    if (auto any = workbookRels.FirstOfKind("worksheet")) type = any->type.substr(0, any->type.rfind('/') + 1) + "externalLink";
+    if (auto any = workbookRels.FirstOfKind("worksheet"))
+        type = any->type.substr(0, any->type.rfind('/') + 1) + "externalLink";
     const std::string id = workbookRels.Add(type, part);
 
     auto& workbook = target.Xml(workbookPart);
@@ -169,8 +177,9 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
     auto refs = Child(wb, "externalReferences");
     if (!refs) {
         pugi::xml_node before;
-        for (const char* next : {"definedNames", "calcPr", "oleSize", "customWorkbookViews", "pivotCaches",
-                                 "smartTagPr", "smartTagTypes", "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"}) {
+        for (const char* next :
+             {"definedNames", "calcPr", "oleSize", "customWorkbookViews", "pivotCaches", "smartTagPr",
+              "smartTagTypes", "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"}) {
             if ((before = Child(wb, next))) break;
         }
         const std::string name = prefix + "externalReferences";
@@ -179,7 +188,8 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
     // The relationships prefix the workbook already uses for its sheets.
     std::string relPrefix = "r";
     if (auto sheet = Child(Child(wb, "sheets"), "sheet")) {
-        if (auto a = RelAttribute(sheet, "id")) relPrefix = std::string(a.name()).substr(0, std::string(a.name()).find(':'));
+        if (auto a = RelAttribute(sheet, "id"))
+            relPrefix = std::string(a.name()).substr(0, std::string(a.name()).find(':'));
     }
     auto ref = refs.append_child((prefix + "externalReference").c_str());
     ref.append_attribute((relPrefix + ":id").c_str()) = id.c_str();

@@ -18,15 +18,17 @@ struct CachedCell {
     std::string value;
 };
 
-// The cells of a worksheet part that lie in any of `ranges` (A1-style, "$" allowed, whole columns and rows too),
-// with their values; strings are looked up in `sharedStrings` (may be ""). Throws EngineError when a part cannot
-// be read.
-std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheetPart, const std::string& sharedStrings,
+// The cells of a worksheet part that lie in any of `ranges` (A1-style, "$" allowed, whole columns and rows
+// too), with their values; strings are looked up in `sharedStrings` (may be ""). Throws EngineError when a
+// part cannot be read.
+std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheetPart,
+                                      const std::string& sharedStrings,
                                       const std::vector<std::string>& ranges);
 
-// Adds an external link to the workbook at `linkTarget` (a path as the application writes it) whose sheets are
-// `sheetNames`, caching `cells` per sheet index; returns its 1-based number for [n] in formulas.
+// Adds an external link to the workbook at `linkTarget` (a path as the application writes it) whose sheets
+// are `sheetNames`, caching `cells` per sheet index; returns its 1-based number for [n] in formulas.
 int AddExternalLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
-                    const std::vector<std::string>& sheetNames, const std::map<int, std::vector<CachedCell>>& cells);
+                    const std::vector<std::string>& sheetNames,
+                    const std::map<int, std::vector<CachedCell>>& cells);
 
 }  // namespace orv::engine

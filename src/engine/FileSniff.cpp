@@ -24,7 +24,8 @@ bool ContainsUtf16(const std::string& bytes, const char* ascii) {
 void CheckLooksLikePackage(const std::string& path, const std::string& displayName) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw EngineError("\"" + displayName + "\" cannot be read. Check that the file exists and that you may read it.");
+        throw EngineError("\"" + displayName +
+                          "\" cannot be read. Check that the file exists and that you may read it.");
     }
     std::string head(8, '\0');
     in.read(head.data(), static_cast<std::streamsize>(head.size()));
@@ -43,13 +44,15 @@ void CheckLooksLikePackage(const std::string& path, const std::string& displayNa
                               "(save it without a password to open), then try again.");
         }
         if (ContainsUtf16(head, "Workbook") || ContainsUtf16(head, "Book")) {
-            throw EngineError("\"" + displayName +
-                              "\" is a legacy Excel 97-2003 workbook (.xls) with the wrong file extension. Rename it "
-                              "to .xls, or save it as .xlsx in the spreadsheet application.");
+            throw EngineError(
+                "\"" + displayName +
+                "\" is a legacy Excel 97-2003 workbook (.xls) with the wrong file extension. Rename it "
+                "to .xls, or save it as .xlsx in the spreadsheet application.");
         }
         throw EngineError("\"" + displayName + "\" is an OLE compound document, not a workbook.");
     }
-    throw EngineError("\"" + displayName + "\" is not a workbook: it is not a zip package as .xlsx files are.");
+    throw EngineError("\"" + displayName +
+                      "\" is not a workbook: it is not a zip package as .xlsx files are.");
 }
 
 }  // namespace orv::engine

@@ -2,11 +2,10 @@
 // package in which every untouched entry keeps its compressed bytes.
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <map>
 #include <memory>
 #include <optional>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -15,9 +14,9 @@
 namespace orv::engine {
 
 class Package {
-public:
-    // Opens the package at `path`; throws EngineError saying what the file is when it is not a readable package
-    // (not a zip, a password-protected or legacy workbook, truncated, duplicate entries...).
+  public:
+    // Opens the package at `path`; throws EngineError saying what the file is when it is not a readable
+    // package (not a zip, a password-protected or legacy workbook, truncated, duplicate entries...).
     static std::unique_ptr<Package> Open(const std::string& path, InflateLimits limits = {});
 
     const std::string& path() const { return m_path; }
@@ -45,14 +44,14 @@ public:
     // Whether the stored bytes of the part are still the original ones.
     bool Untouched(const std::string& part) const;
 
-    // Writes the package to `path` (atomically, see AtomicFile.h); throws EngineError and leaves the file as it
-    // was on any failure.
+    // Writes the package to `path` (atomically, see AtomicFile.h); throws EngineError and leaves the file as
+    // it was on any failure.
     void Save(const std::string& path);
 
     // Bytes of the file read so far: the zip directory and every part read.
     std::uint64_t bytesRead() const { return m_zip->bytesRead(); }
 
-private:
+  private:
     struct Part {
         std::string name;
         const ZipEntry* entry = nullptr;

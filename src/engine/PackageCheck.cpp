@@ -27,10 +27,12 @@ void CheckRelationships(Package& package, std::vector<std::string>& problems) {
         Relationships rels(package, source);
         std::set<std::string> ids;
         for (const auto& rel : rels.All()) {
-            if (!ids.insert(rel.id).second) problems.push_back(rels.relsPart() + " repeats the id " + rel.id + ".");
+            if (!ids.insert(rel.id).second)
+                problems.push_back(rels.relsPart() + " repeats the id " + rel.id + ".");
             if (rel.external || rel.target.starts_with("#")) continue;
             if (rel.targetPart.empty() || !package.Has(rel.targetPart)) {
-                problems.push_back(rels.relsPart() + ": " + rel.id + " points to the missing part " + rel.target + ".");
+                problems.push_back(rels.relsPart() + ": " + rel.id + " points to the missing part " +
+                                   rel.target + ".");
             }
         }
         if (source.empty() || !source.ends_with(".xml")) continue;
@@ -47,7 +49,8 @@ void CheckRelationships(Package& package, std::vector<std::string>& problems) {
         // A relationships part belongs to a part that exists ("_rels/.rels" to the package).
         const auto folder = PartFolder(part);
         if (part == "_rels/.rels") continue;
-        const std::string owner = folder.substr(0, folder.size() - 6) + part.substr(folder.size(), part.size() - folder.size() - 5);
+        const std::string owner =
+            folder.substr(0, folder.size() - 6) + part.substr(folder.size(), part.size() - folder.size() - 5);
         if (!package.Has(owner)) problems.push_back(part + " belongs to the missing part " + owner + ".");
     }
 }
@@ -60,7 +63,8 @@ void CheckContentTypes(Package& package, std::vector<std::string>& problems) {
     }
     for (auto o : Children(Root(package.Xml(kContentTypesPart)), "Override")) {
         const std::string part = o.attribute("PartName").value();
-        if (!package.Has(part)) problems.push_back("[Content_Types].xml has an override for the missing part " + part + ".");
+        if (!package.Has(part))
+            problems.push_back("[Content_Types].xml has an override for the missing part " + part + ".");
     }
 }
 
@@ -80,10 +84,12 @@ void CheckWorkbook(Package& package, std::vector<std::string>& problems) {
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (SheetNamesEqual(names[i], name)) problems.push_back("Two sheets are named \"" + name + "\".");
         }
-        if (auto problem = SheetNameProblem(name)) problems.push_back("Sheet name \"" + name + "\": " + *problem);
+        if (auto problem = SheetNameProblem(name))
+            problems.push_back("Sheet name \"" + name + "\": " + *problem);
         names.push_back(name);
         if (!ids.insert(sheet.attribute("sheetId").value()).second) {
-            problems.push_back("Two sheets have the sheetId " + std::string(sheet.attribute("sheetId").value()) + ".");
+            problems.push_back("Two sheets have the sheetId " +
+                               std::string(sheet.attribute("sheetId").value()) + ".");
         }
         const std::string_view state = sheet.attribute("state").value();
         if (state.empty() || state == "visible") ++visible;
@@ -95,17 +101,19 @@ void CheckWorkbook(Package& package, std::vector<std::string>& problems) {
     for (auto name : Children(Child(Root(workbook), "definedNames"), "definedName")) {
         const int scope = name.attribute("localSheetId") ? name.attribute("localSheetId").as_int() : -1;
         if (scope >= count || scope < -1) {
-            problems.push_back("Defined name " + std::string(name.attribute("name").value()) + " has localSheetId " +
-                               std::to_string(scope) + ", out of range.");
+            problems.push_back("Defined name " + std::string(name.attribute("name").value()) +
+                               " has localSheetId " + std::to_string(scope) + ", out of range.");
         }
         if (!definedNames.insert({FoldCase(name.attribute("name").value()), scope}).second) {
-            problems.push_back("Defined name " + std::string(name.attribute("name").value()) + " is defined twice in one scope.");
+            problems.push_back("Defined name " + std::string(name.attribute("name").value()) +
+                               " is defined twice in one scope.");
         }
     }
     for (auto view : Children(Child(Root(workbook), "bookViews"), "workbookView")) {
         for (const char* attr : {"activeTab", "firstSheet"}) {
             const int value = view.attribute(attr).as_int();
-            if (value < 0 || value >= count) problems.push_back(std::string(attr) + " " + std::to_string(value) + " is out of range.");
+            if (value < 0 || value >= count)
+                problems.push_back(std::string(attr) + " " + std::to_string(value) + " is out of range.");
         }
     }
 }

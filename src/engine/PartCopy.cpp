@@ -17,15 +17,14 @@ namespace {
 std::pair<std::string, std::string> Stem(const std::string& part) {
     const auto dot = part.rfind('.');
     const auto slash = part.rfind('/');
-    std::string base = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? part : part.substr(0, dot);
+    std::string base =
+        dot == std::string::npos || (slash != std::string::npos && dot < slash) ? part : part.substr(0, dot);
     const std::string ext = part.substr(base.size());
     while (!base.empty() && std::isdigit(static_cast<unsigned char>(base.back()))) base.pop_back();
     return {base, ext};
 }
 
-bool IsMedia(const std::string& type) {
-    return type.starts_with("image/");
-}
+bool IsMedia(const std::string& type) { return type.starts_with("image/"); }
 
 }  // namespace
 
@@ -83,14 +82,16 @@ std::string PartCopier::Copy(const std::string& sourcePart) {
         if (rels.empty()) continue;
         const std::string to = m_copied.at(from);
         // The copy keeps every relationship id, so r:id attributes inside the copied part stay valid.
-        std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
-                          "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+        std::string xml =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
         for (const auto& rel : rels) {
             std::string target = rel.target;
             bool external = rel.external;
             if (!external && !rel.targetPart.empty() && m_source.Has(rel.targetPart)) {
                 auto redirected = m_redirect ? m_redirect(from, rel) : std::nullopt;
-                target = RelativeTarget(to, redirected ? *redirected : enqueue(*m_source.Spelling(rel.targetPart)));
+                target = RelativeTarget(
+                    to, redirected ? *redirected : enqueue(*m_source.Spelling(rel.targetPart)));
             }
             pugi::xml_document escape;
             auto r = escape.append_child("Relationship");

@@ -1,5 +1,6 @@
 // Copying a graph of parts (a sheet with its drawings, charts, images, comments, tables...) from one package
-// into another under fresh part names, with the relationships between the copies kept and content types added.
+// into another under fresh part names, with the relationships between the copies kept and content types
+// added.
 #pragma once
 
 #include <functional>
@@ -15,16 +16,17 @@ namespace orv::engine {
 class Package;
 
 class PartCopier {
-public:
-    // For a relationship of a copied part: a target part in the destination to point at instead of copying the
-    // source's target (workbook-level parts such as pivot caches), or nullopt to copy it.
-    using Redirect = std::function<std::optional<std::string>(const std::string& fromPart, const Relationship& rel)>;
+  public:
+    // For a relationship of a copied part: a target part in the destination to point at instead of copying
+    // the source's target (workbook-level parts such as pivot caches), or nullopt to copy it.
+    using Redirect =
+        std::function<std::optional<std::string>(const std::string& fromPart, const Relationship& rel)>;
 
     PartCopier(Package& source, Package& target, Redirect redirect = {});
 
     // Copies `sourcePart` and everything it reaches through internal relationships; returns the new name of
-    // `sourcePart`. Images equal to one the target already has are not copied again. Throws EngineError when a
-    // source part cannot be read.
+    // `sourcePart`. Images equal to one the target already has are not copied again. Throws EngineError when
+    // a source part cannot be read.
     std::string Copy(const std::string& sourcePart);
 
     // Source part -> destination part of everything copied (or reused) so far.
@@ -32,7 +34,7 @@ public:
     // The destination parts that were newly written, in copy order.
     const std::vector<std::string>& written() const { return m_written; }
 
-private:
+  private:
     std::string FreeName(const std::string& sourcePart);
     std::optional<std::string> SameMedia(const std::string& sourcePart, const std::string& bytes);
 

@@ -18,7 +18,8 @@ std::set<std::string> ReachableParts(Package& package) {
         queue.pop_front();
         for (const auto& rel : Relationships(package, source).All()) {
             if (rel.external || rel.targetPart.empty() || !package.Has(rel.targetPart)) continue;
-            if (seen.insert(PartKey(rel.targetPart)).second) queue.push_back(*package.Spelling(rel.targetPart));
+            if (seen.insert(PartKey(rel.targetPart)).second)
+                queue.push_back(*package.Spelling(rel.targetPart));
         }
     }
     return seen;

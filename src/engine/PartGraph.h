@@ -1,5 +1,5 @@
-// The relationship graph of a package: which parts are reachable from the package root, and removing the ones an
-// operation left without a referrer.
+// The relationship graph of a package: which parts are reachable from the package root, and removing the ones
+// an operation left without a referrer.
 #pragma once
 
 #include <set>

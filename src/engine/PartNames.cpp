@@ -50,7 +50,8 @@ std::vector<std::string> Segments(std::string_view path) {
 std::string PartKey(std::string_view partName) {
     std::string key(partName);
     if (!key.empty() && key.front() == '/') key.erase(0, 1);
-    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return key;
 }
 

@@ -15,8 +15,8 @@ std::string PartFolder(std::string_view partName);
 // The relationships part of a part ("xl/_rels/workbook.xml.rels"); "_rels/.rels" for the package ("").
 std::string RelsPartOf(std::string_view partName);
 
-// The part a relationship target names, resolved against the source part; percent escapes decoded, "." and ".."
-// segments removed. An empty result means the target leaves the package.
+// The part a relationship target names, resolved against the source part; percent escapes decoded, "." and
+// ".." segments removed. An empty result means the target leaves the package.
 std::string ResolveTarget(std::string_view sourcePart, std::string_view target);
 
 // The target text that names `partName` relative to `sourcePart` (as the spreadsheet application writes it).

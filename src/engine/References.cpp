@@ -15,17 +15,26 @@ namespace {
 
 // Content types (by suffix) of the parts in which formulas naming sheets may appear.
 constexpr std::array kFormulaParts = {
-    "spreadsheetml.worksheet+xml",    "ms-excel.macrosheet+xml",     "ms-excel.intlmacrosheet+xml",
-    "spreadsheetml.dialogsheet+xml",  "drawingml.chart+xml",         "spreadsheetml.table+xml",
-    "pivotCacheDefinition+xml",       "drawing+xml",                 "ms-excel.controlproperties+xml",
-    "spreadsheetml.sheet.main+xml",   "sheet.macroEnabled.main+xml", "template.main+xml",
+    "spreadsheetml.worksheet+xml",
+    "ms-excel.macrosheet+xml",
+    "ms-excel.intlmacrosheet+xml",
+    "spreadsheetml.dialogsheet+xml",
+    "drawingml.chart+xml",
+    "spreadsheetml.table+xml",
+    "pivotCacheDefinition+xml",
+    "drawing+xml",
+    "ms-excel.controlproperties+xml",
+    "spreadsheetml.sheet.main+xml",
+    "sheet.macroEnabled.main+xml",
+    "template.main+xml",
     "template.macroEnabled.main+xml",
 };
 
 // Elements whose text is a formula, and attributes whose value is one.
-constexpr std::array kFormulaElements = {"f", "formula", "formula1", "formula2", "calculatedColumnFormula",
-                                         "totalsRowFormula", "definedName"};
-constexpr std::array kFormulaAttributes = {"location", "textlink", "fmlaLink", "fmlaRange", "fmlaTxbx", "fmlaGroup"};
+constexpr std::array kFormulaElements = {
+    "f", "formula", "formula1", "formula2", "calculatedColumnFormula", "totalsRowFormula", "definedName"};
+constexpr std::array kFormulaAttributes = {"location",  "textlink", "fmlaLink",
+                                           "fmlaRange", "fmlaTxbx", "fmlaGroup"};
 
 bool IsFormulaPart(const std::string& type) {
     for (const char* suffix : kFormulaParts) {
@@ -34,8 +43,8 @@ bool IsFormulaPart(const std::string& type) {
     return false;
 }
 
-// The longest run of the name that XML stores without escaping, folded; a part that lacks it cannot refer to the
-// sheet.
+// The longest run of the name that XML stores without escaping, folded; a part that lacks it cannot refer to
+// the sheet.
 std::string Fragment(const std::string& name) {
     std::string best, run;
     for (char c : name + "&") {
@@ -80,7 +89,8 @@ struct Walker : pugi::xml_tree_walker {
                 if (name != f || *a.value() == '\0') continue;
                 // A hyperlink's location is a reference only on a <hyperlink>.
                 if (name == "location" && local != "hyperlink") continue;
-                const std::string now = edit->formula(a.value());
+                const std::string now = name == "location" && edit->location ? edit->location(a.value())
+                                                                             : edit->formula(a.value());
                 if (now != a.value()) {
                     a = now.c_str();
                     changed = true;
@@ -95,7 +105,8 @@ struct Walker : pugi::xml_tree_walker {
 
 bool IsFormulaPartType(const std::string& contentType) { return IsFormulaPart(contentType); }
 
-std::vector<std::string> PartsMentioning(Package& package, const std::string& workbookPart, const std::string& sheetName) {
+std::vector<std::string> PartsMentioning(Package& package, const std::string& workbookPart,
+                                         const std::string& sheetName) {
     ContentTypes types(package);
     const std::string fragment = Fragment(sheetName);
     std::vector<std::string> parts;

@@ -69,9 +69,10 @@ std::string Relationships::AddExternal(const std::string& type, const std::strin
 
 std::string Relationships::AddRaw(const std::string& type, const std::string& target, bool external) {
     if (!m_package.Has(m_relsPart)) {
-        m_package.Write(m_relsPart,
-                        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
-                        "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"></Relationships>");
+        m_package.Write(
+            m_relsPart,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"></Relationships>");
     }
     auto root = Root(m_package.Xml(m_relsPart));
     std::set<std::string> used;

@@ -17,12 +17,12 @@ struct Relationship {
     std::string targetPart;  // the resolved part name; "" for external targets
 };
 
-// True when a relationship type names this kind (by its last segment: "worksheet", "xlMacrosheet"...), so that
-// strict and transitional types match alike.
+// True when a relationship type names this kind (by its last segment: "worksheet", "xlMacrosheet"...), so
+// that strict and transitional types match alike.
 bool RelTypeIs(const std::string& type, const char* kind);
 
 class Relationships {
-public:
+  public:
     // The relationships of `sourcePart` ("" for the package's own).
     Relationships(Package& package, std::string sourcePart);
 
@@ -41,7 +41,7 @@ public:
     // Adds a relationship to something outside the package (TargetMode="External") and returns its new id.
     std::string AddExternal(const std::string& type, const std::string& target);
 
-private:
+  private:
     std::string AddRaw(const std::string& type, const std::string& target, bool external);
     Package& m_package;
     std::string m_source;

@@ -41,7 +41,8 @@ bool ShiftPart(std::string_view part, int rows, int columns, std::string& out) {
     const bool rowAbs = anchor();
     int row = 0;
     const std::size_t digits = i;
-    while (i < part.size() && std::isdigit(static_cast<unsigned char>(part[i]))) row = row * 10 + (part[i++] - '0');
+    while (i < part.size() && std::isdigit(static_cast<unsigned char>(part[i])))
+        row = row * 10 + (part[i++] - '0');
     const bool hasRow = i > digits;
     if (i != part.size() || (!hasCol && !hasRow)) return false;
     if (hasCol && !colAbs) col += columns;
@@ -55,7 +56,8 @@ bool ShiftPart(std::string_view part, int rows, int columns, std::string& out) {
 void ParseRef(std::string_view ref, int& row, int& col) {
     row = col = 0;
     for (char c : ref) {
-        if (std::isalpha(static_cast<unsigned char>(c))) col = col * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
+        if (std::isalpha(static_cast<unsigned char>(c)))
+            col = col * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
         if (std::isdigit(static_cast<unsigned char>(c))) row = row * 10 + (c - '0');
     }
 }
@@ -75,8 +77,9 @@ std::string ShiftFormula(std::string_view formula, int rows, int columns) {
         bool ok = true;
         while (ok) {
             const auto colon = body.find(':', start);
-            ok = ShiftPart(body.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start),
-                           rows, columns, moved);
+            ok = ShiftPart(
+                body.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start),
+                rows, columns, moved);
             if (colon == std::string_view::npos) break;
             moved += ':';
             start = colon + 1;
@@ -112,7 +115,8 @@ int UnshareFormulas(pugi::xml_node worksheet, const std::function<bool(std::stri
         if (it == masters.end()) continue;
         int row, col;
         ParseRef(c.attribute("r").value(), row, col);
-        if (!*f.text().get()) f.text() = ShiftFormula(it->second.text, row - it->second.row, col - it->second.col).c_str();
+        if (!*f.text().get())
+            f.text() = ShiftFormula(it->second.text, row - it->second.row, col - it->second.col).c_str();
         f.remove_attribute("t");
         f.remove_attribute("ref");
         f.remove_attribute("si");

@@ -2,9 +2,8 @@
 // individual formulas it stands for.
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <functional>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 

@@ -32,14 +32,18 @@ void StringMerger::EnsureTarget() {
     } else {
         const char* main = Root(m_target.Xml(m_targetWorkbook)).attribute("xmlns").value();
         m_targetPart = "xl/sharedStrings.xml";
-        for (int n = 2; m_target.Has(m_targetPart); ++n) m_targetPart = "xl/sharedStrings" + std::to_string(n) + ".xml";
-        m_target.Write(m_targetPart,
-                       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<sst xmlns=\"" +
-                           std::string(*main ? main : "http://schemas.openxmlformats.org/spreadsheetml/2006/main") +
-                           "\" count=\"0\" uniqueCount=\"0\"></sst>");
+        for (int n = 2; m_target.Has(m_targetPart); ++n)
+            m_targetPart = "xl/sharedStrings" + std::to_string(n) + ".xml";
+        m_target.Write(
+            m_targetPart,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<sst xmlns=\"" +
+                std::string(*main ? main : "http://schemas.openxmlformats.org/spreadsheetml/2006/main") +
+                "\" count=\"0\" uniqueCount=\"0\"></sst>");
         // The relationship type follows the workbook's own (transitional or strict).
-        std::string type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings";
-        if (auto any = rels.FirstOfKind("styles")) type = any->type.substr(0, any->type.rfind('/') + 1) + "sharedStrings";
+        std::string type =
+            "http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings";
+        if (auto any = rels.FirstOfKind("styles"))
+            type = any->type.substr(0, any->type.rfind('/') + 1) + "sharedStrings";
         rels.Add(type, m_targetPart);
         ContentTypes(m_target).SetOverride(m_targetPart, kSharedStringsType);
     }

@@ -3,26 +3,26 @@
 #pragma once
 
 #include <map>
+#include <pugixml.hpp>
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include <pugixml.hpp>
 
 namespace orv::engine {
 
 class Package;
 
 class StringMerger {
-public:
-    // `targetPart` is the target's shared-strings part, created (with its relationship and content type) on first
-    // need when the target has none. Throws EngineError when a table cannot be read.
-    StringMerger(Package& source, const std::string& sourcePart, Package& target, const std::string& targetWorkbook);
+  public:
+    // `targetPart` is the target's shared-strings part, created (with its relationship and content type) on
+    // first need when the target has none. Throws EngineError when a table cannot be read.
+    StringMerger(Package& source, const std::string& sourcePart, Package& target,
+                 const std::string& targetWorkbook);
 
     // The target index of source string `index`.
     int Map(int index);
 
-private:
+  private:
     void EnsureTarget();
 
     Package& m_source;

@@ -1,4 +1,5 @@
-// The sheet transplant. Everything that can fail (reading the source's parts) is done before the target changes.
+// The sheet transplant. Everything that can fail (reading the source's parts) is done before the target
+// changes.
 #include "engine/SheetCopy.h"
 
 #include <algorithm>
@@ -51,8 +52,8 @@ std::string SharedStringsPart(Package& package, const std::string& workbookPart)
     return rel && package.Has(rel->targetPart) ? *package.Spelling(rel->targetPart) : "";
 }
 
-// The path of the source file as the target's external link names it: relative when it sits in the same folder
-// tree, else absolute.
+// The path of the source file as the target's external link names it: relative when it sits in the same
+// folder tree, else absolute.
 std::string LinkTarget(const std::string& sourcePath, const std::string& targetPath) {
     std::error_code ec;
     const auto from = fs::absolute(targetPath, ec).parent_path();
@@ -75,15 +76,17 @@ pugi::xml_node DefinedNamesOf(pugi::xml_node workbook, bool create) {
     if (auto names = Child(workbook, "definedNames")) return names;
     if (!create) return {};
     pugi::xml_node before;
-    for (const char* next : {"calcPr", "oleSize", "customWorkbookViews", "pivotCaches", "smartTagPr", "smartTagTypes",
-                             "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"}) {
+    for (const char* next :
+         {"calcPr", "oleSize", "customWorkbookViews", "pivotCaches", "smartTagPr", "smartTagTypes",
+          "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"}) {
         if ((before = Child(workbook, next))) break;
     }
     const std::string name = PrefixOf(workbook) + "definedNames";
     return before ? workbook.insert_child_before(name.c_str(), before) : workbook.append_child(name.c_str());
 }
 
-void AddDefinedName(pugi::xml_node workbook, const pugi::xml_node& like, const std::string& text, int localSheetId) {
+void AddDefinedName(pugi::xml_node workbook, const pugi::xml_node& like, const std::string& text,
+                    int localSheetId) {
     auto names = DefinedNamesOf(workbook, true);
     auto made = names.append_child((PrefixOf(workbook) + "definedName").c_str());
     for (auto a = like.first_attribute(); a; a = a.next_attribute()) {
@@ -108,11 +111,13 @@ std::vector<std::string> FormulasOf(Package& package, const std::vector<std::str
 // A copied pivot cache whose source is not on the copied sheet keeps reading the source workbook: its
 // worksheetSource names the file through an external relationship, as the application writes it.
 void PointCacheAtItsSource(Package& dst, const std::string& cache, const std::string& copyName,
-                           const std::set<std::string>& copiedTables, const std::map<std::string, std::string>& tableRenames,
+                           const std::set<std::string>& copiedTables,
+                           const std::map<std::string, std::string>& tableRenames,
                            const std::string& sourceFile) {
     auto root = Root(dst.Xml(cache));
     for (auto source : Descendants(root, "worksheetSource")) {
-        if (auto sheet = source.attribute("sheet"); sheet && SheetNamesEqual(sheet.value(), copyName)) continue;
+        if (auto sheet = source.attribute("sheet"); sheet && SheetNamesEqual(sheet.value(), copyName))
+            continue;
         if (auto table = source.attribute("name")) {
             if (auto it = tableRenames.find(table.value()); it != tableRenames.end()) {
                 table = it->second.c_str();
@@ -121,8 +126,11 @@ void PointCacheAtItsSource(Package& dst, const std::string& cache, const std::st
             if (copiedTables.count(FoldCase(table.value()))) continue;
         }
         if (RelAttribute(source, "id")) continue;
-        const std::string id = Relationships(dst, cache).AddExternal(
-            "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath", sourceFile);
+        const std::string id =
+            Relationships(dst, cache)
+                .AddExternal(
+                    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath",
+                    sourceFile);
         std::string prefix;
         for (auto a = root.first_attribute(); a; a = a.next_attribute()) {
             const std::string_view n(a.name());
@@ -133,7 +141,8 @@ void PointCacheAtItsSource(Package& dst, const std::string& cache, const std::st
         }
         if (prefix.empty()) {
             prefix = "r";
-            root.append_attribute("xmlns:r") = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+            root.append_attribute("xmlns:r") =
+                "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
         }
         source.append_attribute((prefix + ":id").c_str()) = id.c_str();
     }
@@ -161,7 +170,8 @@ void CarryPersons(Package& src, const std::string& srcWorkbook, Package& dst, co
     for (auto p : Children(mine, "person")) ids.insert(p.attribute("id").value());
     auto theirs = Root(src.Xml(from->targetPart));
     for (auto p : Children(theirs, "person")) {
-        if (ids.insert(p.attribute("id").value()).second) ImportNode(mine, p, PrefixOf(theirs), PrefixOf(mine));
+        if (ids.insert(p.attribute("id").value()).second)
+            ImportNode(mine, p, PrefixOf(theirs), PrefixOf(mine));
     }
     dst.MarkChanged(to->targetPart);
 }
@@ -170,7 +180,8 @@ void CarryPersons(Package& src, const std::string& srcWorkbook, Package& dst, co
 
 std::string FreeSheetName(const std::string& name, const std::vector<std::string>& names) {
     auto taken = [&](const std::string& candidate) {
-        return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return SheetNamesEqual(n, candidate); });
+        return std::any_of(names.begin(), names.end(),
+                           [&](const std::string& n) { return SheetNamesEqual(n, candidate); });
     };
     if (!taken(name)) return name;
     for (int n = 2;; ++n) {
@@ -196,18 +207,21 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     const bool sameBook = &source == &target;
     std::error_code ec;
     if (!sameBook && fs::equivalent(source.path(), target.path(), ec)) {
-        throw EngineError("Sheet \"" + sheet.name + "\" cannot be copied: the source and the target are the same file (\"" +
+        throw EngineError("Sheet \"" + sheet.name +
+                          "\" cannot be copied: the source and the target are the same file (\"" +
                           target.displayName() + "\").");
     }
     if (sheet.kind != SheetKind::Worksheet || sheet.part.empty()) {
-        throw EngineError("Sheet \"" + sheet.name + "\" cannot be copied: only worksheets can be copied, and it is a " +
+        throw EngineError("Sheet \"" + sheet.name +
+                          "\" cannot be copied: only worksheets can be copied, and it is a " +
                           KindName(sheet.kind) + ".");
     }
     target.CheckStructureUnlocked("copy");
     Package& src = source.package();
     Package& dst = target.package();
     const std::string name = FreeSheetName(newName.empty() ? sheet.name : newName, target.SheetNames());
-    if (auto problem = SheetNameProblem(name)) throw EngineError("The copy cannot be named \"" + name + "\": " + *problem);
+    if (auto problem = SheetNameProblem(name))
+        throw EngineError("The copy cannot be named \"" + name + "\": " + *problem);
 
     // 1. Read everything the copy needs while nothing has changed yet.
     const auto carried = ReachableFrom(src, sheet.part);
@@ -216,12 +230,16 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         const std::string type = srcTypes.TypeOf(part);
         for (const char* refused : {"slicer+xml", "timeline+xml", "slicerCache+xml", "timelineCache+xml"}) {
             if (ContentTypeIs(type, refused)) {
-                throw EngineError("Sheet \"" + sheet.name + "\" cannot be copied: it holds slicers or timelines (" + part +
-                                  "), which this program cannot carry yet. Remove them, or copy the sheet in the spreadsheet application.");
+                throw EngineError("Sheet \"" + sheet.name +
+                                  "\" cannot be copied: it holds slicers or timelines (" + part +
+                                  "), which this program cannot carry yet. Remove them, or copy the sheet in "
+                                  "the spreadsheet application.");
             }
         }
-        if (type.ends_with("+xml") || Extension(part) == "xml") src.Xml(part);
-        else src.Read(part);
+        if (type.ends_with("+xml") || Extension(part) == "xml")
+            src.Xml(part);
+        else
+            src.Read(part);
     }
     const std::string srcWorkbook = source.workbookPart();
     const std::string dstWorkbook = target.workbookPart();
@@ -279,14 +297,23 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         std::map<int, std::vector<std::string>> ranges;
         for (const auto& f : formulas) {
             for (const auto& ref : formula::CollectSheetReferences(f)) {
-                auto first = std::find_if(order.begin(), order.end(), [&](const std::string& s) { return SheetNamesEqual(s, ref.prefix.firstSheet); });
-                auto last = ref.prefix.Is3D() ? std::find_if(order.begin(), order.end(), [&](const std::string& s) { return SheetNamesEqual(s, ref.prefix.lastSheet); }) : first;
+                auto first = std::find_if(order.begin(), order.end(), [&](const std::string& s) {
+                    return SheetNamesEqual(s, ref.prefix.firstSheet);
+                });
+                auto last = ref.prefix.Is3D()
+                                ? std::find_if(order.begin(), order.end(),
+                                               [&](const std::string& s) {
+                                                   return SheetNamesEqual(s, ref.prefix.lastSheet);
+                                               })
+                                : first;
                 if (first == order.end() || last == order.end()) continue;
                 if (!ref.prefix.Is3D() && SheetNamesEqual(*first, sheet.name)) continue;
                 if (first > last) std::swap(first, last);
                 for (auto it = first; it <= last; ++it) {
-                    if (ref.kind == formula::TokenKind::Reference) ranges[static_cast<int>(it - order.begin())].emplace_back(ref.body);
-                    else ranges[static_cast<int>(it - order.begin())];
+                    if (ref.kind == formula::TokenKind::Reference)
+                        ranges[static_cast<int>(it - order.begin())].emplace_back(ref.body);
+                    else
+                        ranges[static_cast<int>(it - order.begin())];
                 }
             }
         }
@@ -298,10 +325,11 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         }
     }
     // 2. The parts. A pivot table of a copy inside one workbook keeps its cache.
-    PartCopier copier(src, dst, [&](const std::string&, const Relationship& rel) -> std::optional<std::string> {
-        if (sameBook && RelTypeIs(rel.type, "pivotCacheDefinition")) return rel.targetPart;
-        return std::nullopt;
-    });
+    PartCopier copier(src, dst,
+                      [&](const std::string&, const Relationship& rel) -> std::optional<std::string> {
+                          if (sameBook && RelTypeIs(rel.type, "pivotCacheDefinition")) return rel.targetPart;
+                          return std::nullopt;
+                      });
     const std::string newPart = copier.Copy(sheet.part);
     ContentTypes dstTypes(dst);
     std::vector<std::string> formulaParts;
@@ -345,14 +373,16 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     unsigned highestId = 0;
     for (const auto& part : dst.PartNames()) {
         if (!ContentTypeIs(dstTypes.TypeOf(part), "spreadsheetml.table+xml")) continue;
-        const bool fresh = std::find(copier.written().begin(), copier.written().end(), part) != copier.written().end();
+        const bool fresh =
+            std::find(copier.written().begin(), copier.written().end(), part) != copier.written().end();
         if (fresh) continue;
         auto table = Root(dst.Xml(part));
         takenNames.insert(FoldCase(table.attribute("name").value()));
         takenNames.insert(FoldCase(table.attribute("displayName").value()));
         highestId = std::max(highestId, table.attribute("id").as_uint());
     }
-    for (auto n : Children(Child(dstBook, "definedNames"), "definedName")) takenNames.insert(FoldCase(n.attribute("name").value()));
+    for (auto n : Children(Child(dstBook, "definedNames"), "definedName"))
+        takenNames.insert(FoldCase(n.attribute("name").value()));
     std::map<std::string, std::string> tableRenames;
     std::set<std::string> copiedTables;
     for (const auto& part : copier.written()) {
@@ -380,24 +410,31 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
 
     // 5. References to other sheets of the source become references to the source file.
     int book = 0;
-    if (!cells.empty()) book = AddExternalLink(dst, dstWorkbook, LinkTarget(source.path(), target.path()), source.SheetNames(), cells);
+    if (!cells.empty())
+        book = AddExternalLink(dst, dstWorkbook, LinkTarget(source.path(), target.path()),
+                               source.SheetNames(), cells);
     auto rewrite = [&](std::string_view f) {
         std::string out = sameBook ? formula::RenameSheet(f, sheet.name, name)
                                    : formula::ExternalizeSheetReferences(f, sheet.name, name, book);
-        for (const auto& [old, fresh] : tableRenames) out = formula::RenameTableInStructuredReferences(out, old, fresh);
+        for (const auto& [old, fresh] : tableRenames)
+            out = formula::RenameTableInStructuredReferences(out, old, fresh);
         return out;
     };
     ReferenceEdit edit;
     edit.formula = rewrite;
+    // A hyperlink cannot lead into another file through [n]; only links to the sheet itself follow the copy.
+    edit.location = [&](std::string_view l) { return formula::RenameSheet(l, sheet.name, name); };
     edit.sheetAttribute = [&](std::string_view s) -> std::optional<std::string> {
         if (SheetNamesEqual(s, sheet.name)) return name;
         return std::nullopt;
     };
     RewriteReferences(dst, formulaParts, edit);
-    // Other applications misread external references inside shared formulas; such groups become plain formulas.
+    // Other applications misread external references inside shared formulas; such groups become plain
+    // formulas.
     if (book > 0) {
         const std::string prefix = "[" + std::to_string(book) + "]";
-        if (UnshareFormulas(Root(dst.Xml(newPart)), [&](std::string_view f) { return f.find(prefix) != std::string_view::npos; })) {
+        if (UnshareFormulas(Root(dst.Xml(newPart)),
+                            [&](std::string_view f) { return f.find(prefix) != std::string_view::npos; })) {
             dst.MarkChanged(newPart);
         }
     }
@@ -407,7 +444,8 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         for (const auto& [from, to] : copier.copied()) {
             if (!ContentTypeIs(dstTypes.TypeOf(to), "pivotCacheDefinition+xml")) continue;
             Relationships rels(dst, dstWorkbook);
-            std::string type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/pivotCacheDefinition";
+            std::string type =
+                "http://schemas.openxmlformats.org/officeDocument/2006/relationships/pivotCacheDefinition";
             for (const auto& r : Relationships(src, srcWorkbook).All()) {
                 if (RelTypeIs(r.type, "pivotCacheDefinition")) type = r.type;
             }
@@ -415,14 +453,17 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
             auto caches = Child(dstBook, "pivotCaches");
             if (!caches) {
                 pugi::xml_node before;
-                for (const char* next : {"smartTagPr", "smartTagTypes", "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"}) {
+                for (const char* next : {"smartTagPr", "smartTagTypes", "webPublishing", "fileRecoveryPr",
+                                         "webPublishObjects", "extLst"}) {
                     if ((before = Child(dstBook, next))) break;
                 }
                 const std::string element = PrefixOf(dstBook) + "pivotCaches";
-                caches = before ? dstBook.insert_child_before(element.c_str(), before) : dstBook.append_child(element.c_str());
+                caches = before ? dstBook.insert_child_before(element.c_str(), before)
+                                : dstBook.append_child(element.c_str());
             }
             unsigned cacheId = 0;
-            for (auto c : Children(caches, "pivotCache")) cacheId = std::max(cacheId, c.attribute("cacheId").as_uint());
+            for (auto c : Children(caches, "pivotCache"))
+                cacheId = std::max(cacheId, c.attribute("cacheId").as_uint());
             ++cacheId;
             auto made = caches.append_child((PrefixOf(dstBook) + "pivotCache").c_str());
             made.append_attribute("cacheId") = cacheId;
@@ -441,12 +482,14 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
                     }
                 }
             }
-            PointCacheAtItsSource(dst, to, name, copiedTables, tableRenames, LinkTarget(source.path(), target.path()));
+            PointCacheAtItsSource(dst, to, name, copiedTables, tableRenames,
+                                  LinkTarget(source.path(), target.path()));
             dst.MarkChanged(dstWorkbook);
         }
     }
 
-    // 7. Threaded comments name their authors in the workbook's persons part: bring the source's persons along.
+    // 7. Threaded comments name their authors in the workbook's persons part: bring the source's persons
+    // along.
     if (!sameBook) CarryPersons(src, srcWorkbook, dst, dstWorkbook, copier.written());
 
     // 8. The sheet joins the target (keeping its visibility), then its names.
@@ -457,12 +500,15 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         const std::string text = rewrite(n.text().get());
         pugi::xml_node existing;
         for (auto d : Children(Child(dstBook, "definedNames"), "definedName")) {
-            if (!d.attribute("localSheetId") && SheetNamesEqual(d.attribute("name").value(), n.attribute("name").value())) existing = d;
+            if (!d.attribute("localSheetId") &&
+                SheetNamesEqual(d.attribute("name").value(), n.attribute("name").value()))
+                existing = d;
         }
         if (!existing) {
             AddDefinedName(dstBook, n, text, -1);
         } else if (text != existing.text().get()) {
-            // The target's own definition stays; the copy keeps the source's meaning through a name of its own.
+            // The target's own definition stays; the copy keeps the source's meaning through a name of its
+            // own.
             AddDefinedName(dstBook, n, text, index);
         }
     }

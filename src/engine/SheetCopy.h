@@ -14,15 +14,15 @@ struct CopiedSheet {
     std::string name;  // the copy's name (a free one when the target had the name in any case)
 };
 
-// The name itself when no sheet of `names` has it (ignoring case), else "name (2)", "name (3)"... shortened to
-// stay within 31 characters.
+// The name itself when no sheet of `names` has it (ignoring case), else "name (2)", "name (3)"... shortened
+// to stay within 31 characters.
 std::string FreeSheetName(const std::string& name, const std::vector<std::string>& names);
 
-// Copies worksheet `sourceIndex` of `source` to directly after sheet `afterIndex` of `target` (the same document
-// for a copy inside one workbook) under `newName` (empty: the source's name). References to other sheets of the
-// source become external references to the source file, with cached values. Throws EngineError, with nothing
-// changed in the target, when the sheet cannot be carried (not a worksheet, slicers, protected structure,
-// damaged parts, the same file opened twice).
+// Copies worksheet `sourceIndex` of `source` to directly after sheet `afterIndex` of `target` (the same
+// document for a copy inside one workbook) under `newName` (empty: the source's name). References to other
+// sheets of the source become external references to the source file, with cached values. Throws EngineError,
+// with nothing changed in the target, when the sheet cannot be carried (not a worksheet, slicers, protected
+// structure, damaged parts, the same file opened twice).
 CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocument& target, int afterIndex,
                       const std::string& newName = "");
 

@@ -15,8 +15,8 @@ namespace orv::engine {
 
 namespace {
 
-constexpr std::array kOrder = {"numFmts", "fonts", "fills", "borders", "cellStyleXfs", "cellXfs",
-                               "cellStyles", "dxfs", "tableStyles", "colors", "extLst"};
+constexpr std::array kOrder = {"numFmts",    "fonts", "fills",       "borders", "cellStyleXfs", "cellXfs",
+                               "cellStyles", "dxfs",  "tableStyles", "colors",  "extLst"};
 
 pugi::xml_node Nth(const pugi::xml_node& container, const char* item, int index) {
     int i = 0;
@@ -35,7 +35,8 @@ void SetCount(pugi::xml_node container) {
 
 }  // namespace
 
-StyleMerger::StyleMerger(Package& source, const std::string& sourceStyles, Package& target, const std::string& targetStyles)
+StyleMerger::StyleMerger(Package& source, const std::string& sourceStyles, Package& target,
+                         const std::string& targetStyles)
     : m_target(target), m_targetPart(targetStyles) {
     m_src = Root(source.Xml(sourceStyles));
     m_dst = Root(target.Xml(targetStyles));
@@ -46,11 +47,13 @@ StyleMerger::StyleMerger(Package& source, const std::string& sourceStyles, Packa
 pugi::xml_node StyleMerger::Container(pugi::xml_node root, const char* name, bool create) {
     if (auto c = Child(root, name)) return c;
     if (!create) return {};
-    const auto me = std::find_if(kOrder.begin(), kOrder.end(), [&](const char* n) { return std::string_view(n) == name; });
+    const auto me = std::find_if(kOrder.begin(), kOrder.end(),
+                                 [&](const char* n) { return std::string_view(n) == name; });
     pugi::xml_node before;
     for (auto it = me + 1; it != kOrder.end() && !before; ++it) before = Child(root, *it);
     const std::string element = m_dstPrefix + name;
-    auto made = before ? root.insert_child_before(element.c_str(), before) : root.append_child(element.c_str());
+    auto made =
+        before ? root.insert_child_before(element.c_str(), before) : root.append_child(element.c_str());
     made.append_attribute("count") = 0;
     return made;
 }
@@ -89,7 +92,8 @@ int StyleMerger::MapNumFmt(int id) {
     auto formats = Container(m_dst, "numFmts", true);
     int highest = 163;
     for (auto f : Children(formats, "numFmt")) {
-        if (code == f.attribute("formatCode").value()) return m_numFmts[id] = f.attribute("numFmtId").as_int();
+        if (code == f.attribute("formatCode").value())
+            return m_numFmts[id] = f.attribute("numFmtId").as_int();
         highest = std::max(highest, f.attribute("numFmtId").as_int());
     }
     auto made = formats.append_child((m_dstPrefix + "numFmt").c_str());

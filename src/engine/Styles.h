@@ -3,25 +3,25 @@
 #pragma once
 
 #include <map>
-#include <string>
-
 #include <pugixml.hpp>
+#include <string>
 
 namespace orv::engine {
 
 class Package;
 
 class StyleMerger {
-public:
+  public:
     // Works on the styles parts of both workbooks; throws EngineError when either cannot be read.
-    StyleMerger(Package& source, const std::string& sourceStyles, Package& target, const std::string& targetStyles);
+    StyleMerger(Package& source, const std::string& sourceStyles, Package& target,
+                const std::string& targetStyles);
 
     // The target's cellXfs index that looks like source cellXfs index `xf` (added when missing).
     int MapXf(int xf);
     // The target's dxfs index equal to source dxf `dxf` (added when missing).
     int MapDxf(int dxf);
 
-private:
+  private:
     int MapChild(const char* container, const char* item, int index, std::map<int, int>& cache);
     int MapNumFmt(int id);
     int MapStyleXf(int xfId);

@@ -18,7 +18,8 @@ namespace {
 SheetKind KindOf(const std::string& relType) {
     if (RelTypeIs(relType, "chartsheet")) return SheetKind::Chartsheet;
     if (RelTypeIs(relType, "dialogsheet")) return SheetKind::Dialogsheet;
-    if (RelTypeIs(relType, "xlMacrosheet") || RelTypeIs(relType, "xlIntlMacrosheet")) return SheetKind::Macrosheet;
+    if (RelTypeIs(relType, "xlMacrosheet") || RelTypeIs(relType, "xlIntlMacrosheet"))
+        return SheetKind::Macrosheet;
     return SheetKind::Worksheet;
 }
 
@@ -32,19 +33,26 @@ SheetState StateOf(std::string_view state) {
 
 const char* KindName(SheetKind kind) {
     switch (kind) {
-        case SheetKind::Worksheet: return "worksheet";
-        case SheetKind::Chartsheet: return "chartsheet";
-        case SheetKind::Dialogsheet: return "dialogsheet";
-        case SheetKind::Macrosheet: return "macrosheet";
+        case SheetKind::Worksheet:
+            return "worksheet";
+        case SheetKind::Chartsheet:
+            return "chartsheet";
+        case SheetKind::Dialogsheet:
+            return "dialogsheet";
+        case SheetKind::Macrosheet:
+            return "macrosheet";
     }
     return "worksheet";
 }
 
 const char* StateName(SheetState state) {
     switch (state) {
-        case SheetState::Visible: return "visible";
-        case SheetState::Hidden: return "hidden";
-        case SheetState::VeryHidden: return "veryHidden";
+        case SheetState::Visible:
+            return "visible";
+        case SheetState::Hidden:
+            return "hidden";
+        case SheetState::VeryHidden:
+            return "veryHidden";
     }
     return "visible";
 }
@@ -61,8 +69,9 @@ void WorkbookDocument::Load() {
     Package& pkg = *m_package;
     const std::string& file = pkg.displayName();
     if (!pkg.Has("_rels/.rels") || !pkg.Has(kContentTypesPart)) {
-        throw EngineError("\"" + file +
-                          "\" is not a workbook: it is a zip archive without the parts every Office document has.");
+        throw EngineError(
+            "\"" + file +
+            "\" is not a workbook: it is a zip archive without the parts every Office document has.");
     }
     auto main = Relationships(pkg, "").FirstOfKind("officeDocument");
     if (!main || main->targetPart.empty()) {
@@ -75,10 +84,12 @@ void WorkbookDocument::Load() {
     m_workbookPart = *pkg.Spelling(main->targetPart);
     const std::string type = ContentTypes(pkg).TypeOf(m_workbookPart);
     if (ContentTypeIs(type, "sheet.binary.macroEnabled.main")) {
-        throw EngineError("\"" + file + "\" is a binary workbook (.xlsb), which this program cannot change. Save it "
-                                        "as .xlsx in the spreadsheet application.");
+        throw EngineError("\"" + file +
+                          "\" is a binary workbook (.xlsb), which this program cannot change. Save it "
+                          "as .xlsx in the spreadsheet application.");
     }
-    const bool spreadsheet = type.find("spreadsheetml") != std::string::npos || type.find("ms-excel") != std::string::npos;
+    const bool spreadsheet =
+        type.find("spreadsheetml") != std::string::npos || type.find("ms-excel") != std::string::npos;
     if (!ContentTypeIs(type, ".main+xml") || !spreadsheet) {
         throw EngineError("\"" + file + "\" is not a workbook: its main part is of type \"" + type + "\".");
     }
@@ -94,17 +105,20 @@ void WorkbookDocument::Load() {
         info.state = StateOf(sheet.attribute("state").value());
         if (auto id = RelAttribute(sheet, "id"); id && *id.value()) {
             info.relId = id.value();
-            auto rel = std::find_if(all.begin(), all.end(), [&](const Relationship& r) { return r.id == info.relId; });
+            auto rel = std::find_if(all.begin(), all.end(),
+                                    [&](const Relationship& r) { return r.id == info.relId; });
             if (rel == all.end()) {
-                throw EngineError("\"" + file + "\" is damaged: sheet \"" + info.name +
-                                  "\" names a relationship that does not exist. Open the file in the spreadsheet "
-                                  "application to repair it.");
+                throw EngineError(
+                    "\"" + file + "\" is damaged: sheet \"" + info.name +
+                    "\" names a relationship that does not exist. Open the file in the spreadsheet "
+                    "application to repair it.");
             }
             info.kind = KindOf(rel->type);
             info.part = rel->targetPart;
             if (info.part.empty() || !pkg.Has(info.part)) {
                 throw EngineError("\"" + file + "\" is damaged: the part of sheet \"" + info.name + "\" (" +
-                                  rel->target + ") is missing. Open the file in the spreadsheet application to repair it.");
+                                  rel->target +
+                                  ") is missing. Open the file in the spreadsheet application to repair it.");
             }
             info.part = *pkg.Spelling(info.part);
         }
@@ -115,16 +129,17 @@ void WorkbookDocument::Load() {
 
 void WorkbookDocument::CheckIndex(int index) const {
     if (index < 0 || index >= static_cast<int>(m_sheets.size())) {
-        throw EngineError("\"" + displayName() + "\" has no sheet number " + std::to_string(index + 1) + " (it has " +
-                          std::to_string(m_sheets.size()) + ").");
+        throw EngineError("\"" + displayName() + "\" has no sheet number " + std::to_string(index + 1) +
+                          " (it has " + std::to_string(m_sheets.size()) + ").");
     }
 }
 
 void WorkbookDocument::CheckStructureUnlocked(const char* operation) {
     if (StructureLocked(m_package->Xml(m_workbookPart))) {
-        throw EngineError(std::string("Cannot ") + operation + " a sheet of \"" + displayName() +
-                          "\": the workbook's structure is protected. Unprotect the workbook in the spreadsheet "
-                          "application, then try again.");
+        throw EngineError(
+            std::string("Cannot ") + operation + " a sheet of \"" + displayName() +
+            "\": the workbook's structure is protected. Unprotect the workbook in the spreadsheet "
+            "application, then try again.");
     }
 }
 
@@ -155,8 +170,11 @@ void WorkbookDocument::Move(int index, int newIndex) {
     order.erase(order.begin() + index);
     order.insert(order.begin() + newIndex, index);
     std::vector<int> newOf(order.size());
-    for (std::size_t p = 0; p < order.size(); ++p) newOf[static_cast<std::size_t>(order[p])] = static_cast<int>(p);
-    auto map = [&](int old) { return old >= 0 && old < static_cast<int>(newOf.size()) ? newOf[static_cast<std::size_t>(old)] : old; };
+    for (std::size_t p = 0; p < order.size(); ++p)
+        newOf[static_cast<std::size_t>(order[p])] = static_cast<int>(p);
+    auto map = [&](int old) {
+        return old >= 0 && old < static_cast<int>(newOf.size()) ? newOf[static_cast<std::size_t>(old)] : old;
+    };
 
     auto info = m_sheets[static_cast<std::size_t>(index)];
     m_sheets.erase(m_sheets.begin() + index);
@@ -170,7 +188,8 @@ void WorkbookDocument::Move(int index, int newIndex) {
     AppReorderSheets(*m_package, SheetNames());
 }
 
-int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const std::string& part, SheetState state) {
+int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const std::string& part,
+                                  SheetState state) {
     CheckIndex(afterIndex);
     auto& workbook = m_package->Xml(m_workbookPart);
     Relationships rels(*m_package, m_workbookPart);

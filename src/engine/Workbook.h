@@ -22,7 +22,7 @@ struct SheetInfo {
 };
 
 class WorkbookDocument {
-public:
+  public:
     // Opens the workbook at `path`, reading only the zip directory, the relationships and the workbook part.
     // Throws EngineError with a clear description when it is not a workbook this engine can change.
     static std::unique_ptr<WorkbookDocument> Open(const std::string& path, InflateLimits limits = {});
@@ -39,8 +39,8 @@ public:
     void Rename(int index, const std::string& newName);
     // Moves sheet `index` so that it ends at position `newIndex` of the collection (0-based).
     void Move(int index, int newIndex);
-    // Deletes sheet `index`, the parts only it used, and turns references to it into #REF!; throws EngineError
-    // for the last visible sheet.
+    // Deletes sheet `index`, the parts only it used, and turns references to it into #REF!; throws
+    // EngineError for the last visible sheet.
     void Delete(int index);
 
     // Registers the worksheet part `part` (already in the package) as a new sheet named `name` directly after
@@ -57,17 +57,16 @@ public:
     // Writes the workbook to another path atomically (tests, save-as).
     void SaveTo(const std::string& path);
 
-private:
+  private:
     explicit WorkbookDocument(std::unique_ptr<Package> package);
     void Load();
     void CheckIndex(int index) const;
 
-public:
+  public:
     // The sheet names in workbook order.
     std::vector<std::string> SheetNames() const;
 
-private:
-
+  private:
     std::unique_ptr<Package> m_package;
     std::string m_workbookPart;
     std::vector<SheetInfo> m_sheets;

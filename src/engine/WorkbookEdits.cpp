@@ -49,7 +49,8 @@ void WorkbookDocument::Delete(int index) {
         return &s != &m_sheets[static_cast<std::size_t>(index)] && s.state == SheetState::Visible;
     });
     if (!otherVisible) {
-        throw EngineError("Sheet \"" + gone.name + "\" cannot be deleted: a workbook must keep at least one visible "
+        throw EngineError("Sheet \"" + gone.name +
+                          "\" cannot be deleted: a workbook must keep at least one visible "
                           "sheet. Insert or unhide another sheet first.");
     }
     CheckStructureUnlocked("delete");
@@ -75,7 +76,8 @@ void WorkbookDocument::Delete(int index) {
     m_sheets.erase(m_sheets.begin() + index);
     std::vector<bool> visible;
     for (const auto& s : m_sheets) visible.push_back(s.state == SheetState::Visible);
-    RemapBookViews(workbook, [&](int old) { return old > index ? old - 1 : old; }, visible);
+    RemapBookViews(
+        workbook, [&](int old) { return old > index ? old - 1 : old; }, visible);
     m_package->MarkChanged(m_workbookPart);
 
     ReferenceEdit edit;

@@ -34,7 +34,8 @@ bool RemapLocalSheetIds(pugi::xml_document& workbook, const std::function<int(in
     return changed;
 }
 
-bool RemapBookViews(pugi::xml_document& workbook, const std::function<int(int)>& map, const std::vector<bool>& visible) {
+bool RemapBookViews(pugi::xml_document& workbook, const std::function<int(int)>& map,
+                    const std::vector<bool>& visible) {
     bool changed = false;
     const int count = static_cast<int>(visible.size());
     auto onVisible = [&](int index) {

@@ -1,9 +1,8 @@
 // The workbook part (xl/workbook.xml): its <sheet> entries, defined names, workbook views and protection.
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <functional>
+#include <pugixml.hpp>
 #include <vector>
 
 namespace orv::engine {
@@ -17,7 +16,8 @@ bool RemapLocalSheetIds(pugi::xml_document& workbook, const std::function<int(in
 
 // Renumbers activeTab and firstSheet of every workbook view with `map` (old index -> new index), then moves
 // each onto a visible sheet (`visible` is indexed by the new positions). Returns true when anything changed.
-bool RemapBookViews(pugi::xml_document& workbook, const std::function<int(int)>& map, const std::vector<bool>& visible);
+bool RemapBookViews(pugi::xml_document& workbook, const std::function<int(int)>& map,
+                    const std::vector<bool>& visible);
 
 // True when the workbook's structure is protected (sheets may not be added, moved, renamed or deleted).
 bool StructureLocked(const pugi::xml_document& workbook);

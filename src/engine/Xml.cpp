@@ -15,7 +15,8 @@ bool ContainsDtd(const std::string& bytes) {
     // A DTD can only appear before the root element; look at the prolog only.
     const std::size_t limit = std::min<std::size_t>(bytes.size(), 4096);
     const std::string_view head(bytes.data(), limit);
-    return head.find("<!DOCTYPE") != std::string_view::npos || head.find("<!ENTITY") != std::string_view::npos ||
+    return head.find("<!DOCTYPE") != std::string_view::npos ||
+           head.find("<!ENTITY") != std::string_view::npos ||
            head.find("<!doctype") != std::string_view::npos;
 }
 
@@ -26,7 +27,8 @@ std::string_view AfterColon(const char* name) {
 }
 
 bool IsRelationshipsNamespace(std::string_view uri) {
-    return uri.ends_with("/officeDocument/2006/relationships") || uri.ends_with("/officeDocument/relationships");
+    return uri.ends_with("/officeDocument/2006/relationships") ||
+           uri.ends_with("/officeDocument/relationships");
 }
 
 // The namespace URI bound to `prefix` at `node`, searching outwards.
@@ -55,8 +57,9 @@ void CollectRelAttributes(const pugi::xml_node& node, std::vector<pugi::xml_attr
 void ParseXml(pugi::xml_document& doc, const std::string& bytes, const std::string& partName,
               const std::string& fileName) {
     if (ContainsDtd(bytes)) {
-        throw EngineError("The part \"" + partName + "\" of \"" + fileName +
-                          "\" declares a DTD or entities, which workbooks never do; the file is refused for safety.");
+        throw EngineError(
+            "The part \"" + partName + "\" of \"" + fileName +
+            "\" declares a DTD or entities, which workbooks never do; the file is refused for safety.");
     }
     const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata |
                              pugi::parse_comments | pugi::parse_pi;
@@ -85,7 +88,8 @@ std::string WhitespaceAfterDeclaration(const std::string& bytes) {
     const auto end = bytes.find("?>", start);
     if (end == std::string::npos) return {};
     std::size_t i = end + 2;
-    while (i < bytes.size() && (bytes[i] == '\r' || bytes[i] == '\n' || bytes[i] == ' ' || bytes[i] == '\t')) ++i;
+    while (i < bytes.size() && (bytes[i] == '\r' || bytes[i] == '\n' || bytes[i] == ' ' || bytes[i] == '\t'))
+        ++i;
     return bytes.substr(end + 2, i - end - 2);
 }
 
@@ -129,7 +133,9 @@ pugi::xml_attribute RelAttribute(const pugi::xml_node& node, std::string_view lo
     for (auto a = node.first_attribute(); a; a = a.next_attribute()) {
         std::string_view name(a.name());
         const auto colon = name.find(':');
-        if (colon == std::string_view::npos || name.substr(colon + 1) != localName || name.starts_with("xmlns")) continue;
+        if (colon == std::string_view::npos || name.substr(colon + 1) != localName ||
+            name.starts_with("xmlns"))
+            continue;
         if (IsRelationshipsNamespace(NamespaceOf(node, name.substr(0, colon)))) return a;
     }
     return {};
@@ -168,12 +174,13 @@ std::string CanonicalXml(const pugi::xml_node& node) {
     return out + "</>";
 }
 
-// Copies `from` under `parent`, renaming elements of the source's main prefix to the target's, and declaring the
-// other prefixes the subtree uses so that it stays well-formed in its new document.
+// Copies `from` under `parent`, renaming elements of the source's main prefix to the target's, and declaring
+// the other prefixes the subtree uses so that it stays well-formed in its new document.
 pugi::xml_node ImportNode(pugi::xml_node parent, const pugi::xml_node& from, const std::string& srcPrefix,
-                      const std::string& dstPrefix) {
+                          const std::string& dstPrefix) {
     std::set<std::string> prefixes;
-    std::function<pugi::xml_node(pugi::xml_node, const pugi::xml_node&)> copy = [&](pugi::xml_node p, const pugi::xml_node& n) {
+    std::function<pugi::xml_node(pugi::xml_node, const pugi::xml_node&)> copy = [&](pugi::xml_node p,
+                                                                                    const pugi::xml_node& n) {
         if (n.type() != pugi::node_element) return p.append_copy(n);
         std::string name = n.name();
         const std::string prefix = PrefixOf(n);

@@ -3,15 +3,14 @@
 #pragma once
 
 #include <pugixml.hpp>
-
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace orv::engine {
 
-// Parses `bytes` keeping declaration, comments and whitespace; throws EngineError naming the part when it is not
-// well-formed or declares a DTD or entities (which the engine never expands).
+// Parses `bytes` keeping declaration, comments and whitespace; throws EngineError naming the part when it is
+// not well-formed or declares a DTD or entities (which the engine never expands).
 void ParseXml(pugi::xml_document& doc, const std::string& bytes, const std::string& partName,
               const std::string& fileName);
 
@@ -19,7 +18,8 @@ void ParseXml(pugi::xml_document& doc, const std::string& bytes, const std::stri
 // declaration and the root (the line break the application writes there, which the parser drops).
 std::string SerializeXml(const pugi::xml_document& doc, const std::string& afterDeclaration = "");
 
-// The whitespace between the XML declaration and the next markup of `bytes` ("\r\n" in the application's parts).
+// The whitespace between the XML declaration and the next markup of `bytes` ("\r\n" in the application's
+// parts).
 std::string WhitespaceAfterDeclaration(const std::string& bytes);
 
 // The name without its namespace prefix.
@@ -35,8 +35,8 @@ std::vector<pugi::xml_node> Descendants(const pugi::xml_node& root, std::string_
 // The root element of a document.
 pugi::xml_node Root(const pugi::xml_document& doc);
 
-// The attribute with that local name whose prefix is bound to a relationships namespace (r:id, r:embed...), or an
-// empty attribute.
+// The attribute with that local name whose prefix is bound to a relationships namespace (r:id, r:embed...),
+// or an empty attribute.
 pugi::xml_attribute RelAttribute(const pugi::xml_node& node, std::string_view localName);
 // Every relationship-id attribute anywhere under `root` (r:id, r:embed, r:link, r:pict...).
 std::vector<pugi::xml_attribute> RelAttributes(const pugi::xml_node& root);
@@ -50,8 +50,8 @@ std::string PrefixOf(const pugi::xml_node& node);
 // The node without prefixes and namespace declarations, for comparing nodes by value across documents.
 std::string CanonicalXml(const pugi::xml_node& node);
 
-// Copies `from` under `parent`, renaming elements with prefix `srcPrefix` to `dstPrefix` and declaring the other
-// prefixes the subtree uses, so that it stays well-formed in its new document. Returns the copy.
+// Copies `from` under `parent`, renaming elements with prefix `srcPrefix` to `dstPrefix` and declaring the
+// other prefixes the subtree uses, so that it stays well-formed in its new document. Returns the copy.
 pugi::xml_node ImportNode(pugi::xml_node parent, const pugi::xml_node& from, const std::string& srcPrefix,
                           const std::string& dstPrefix);
 

@@ -18,14 +18,15 @@ namespace orv::engine {
 namespace {
 
 std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
 }  // namespace
 
-// A seekable libzip source over a file descriptor that counts every byte it hands out, so that tests can prove
-// how little of a workbook a listing reads.
+// A seekable libzip source over a file descriptor that counts every byte it hands out, so that tests can
+// prove how little of a workbook a listing reads.
 struct ZipReader::Counter {
     int fd = -1;
     std::uint64_t size = 0;
@@ -36,7 +37,9 @@ struct ZipReader::Counter {
     static zip_int64_t Callback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
         auto* self = static_cast<Counter*>(user);
         switch (cmd) {
-            case ZIP_SOURCE_OPEN: self->offset = 0; return 0;
+            case ZIP_SOURCE_OPEN:
+                self->offset = 0;
+                return 0;
             case ZIP_SOURCE_READ: {
                 const ssize_t n = pread(self->fd, data, len, static_cast<off_t>(self->offset));
                 if (n < 0) {
@@ -47,7 +50,8 @@ struct ZipReader::Counter {
                 self->bytesRead += static_cast<std::uint64_t>(n);
                 return n;
             }
-            case ZIP_SOURCE_CLOSE: return 0;
+            case ZIP_SOURCE_CLOSE:
+                return 0;
             case ZIP_SOURCE_STAT: {
                 auto* st = static_cast<zip_stat_t*>(data);
                 zip_stat_init(st);
@@ -55,17 +59,24 @@ struct ZipReader::Counter {
                 st->valid |= ZIP_STAT_SIZE;
                 return sizeof(zip_stat_t);
             }
-            case ZIP_SOURCE_ERROR: return zip_error_to_data(&self->error, data, len);
-            case ZIP_SOURCE_FREE: return 0;
+            case ZIP_SOURCE_ERROR:
+                return zip_error_to_data(&self->error, data, len);
+            case ZIP_SOURCE_FREE:
+                return 0;
             case ZIP_SOURCE_SEEK: {
-                const zip_int64_t to = zip_source_seek_compute_offset(self->offset, self->size, data, len, &self->error);
+                const zip_int64_t to =
+                    zip_source_seek_compute_offset(self->offset, self->size, data, len, &self->error);
                 if (to < 0) return -1;
                 self->offset = static_cast<std::uint64_t>(to);
                 return 0;
             }
-            case ZIP_SOURCE_TELL: return static_cast<zip_int64_t>(self->offset);
-            case ZIP_SOURCE_SUPPORTS: return ZIP_SOURCE_SUPPORTS_SEEKABLE;
-            default: zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0); return -1;
+            case ZIP_SOURCE_TELL:
+                return static_cast<zip_int64_t>(self->offset);
+            case ZIP_SOURCE_SUPPORTS:
+                return ZIP_SOURCE_SUPPORTS_SEEKABLE;
+            default:
+                zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
+                return -1;
         }
     }
 };
@@ -93,9 +104,10 @@ ZipReader::ZipReader(const std::string& path, const std::string& displayName, In
         m_counter->fd = -1;
         // A file that starts like a zip (the caller checked) but has no zip directory was cut short.
         (void)code;
-        throw EngineError("\"" + displayName +
-                          "\" is damaged or incomplete (its zip directory cannot be read; the file may be truncated). "
-                          "Restore it from a backup or open it in the spreadsheet application to repair it.");
+        throw EngineError(
+            "\"" + displayName +
+            "\" is damaged or incomplete (its zip directory cannot be read; the file may be truncated). "
+            "Restore it from a backup or open it in the spreadsheet application to repair it.");
     }
     zip_error_fini(&error);
 
@@ -116,8 +128,9 @@ ZipReader::ZipReader(const std::string& path, const std::string& displayName, In
             m_zip = nullptr;
             ::close(m_counter->fd);
             m_counter->fd = -1;
-            throw EngineError("\"" + displayName + "\" is damaged: its zip package holds two entries named \"" +
-                              entry.name + "\". Open it in the spreadsheet application to repair it.");
+            throw EngineError("\"" + displayName +
+                              "\" is damaged: its zip package holds two entries named \"" + entry.name +
+                              "\". Open it in the spreadsheet application to repair it.");
         }
         m_entries.push_back(std::move(entry));
     }
@@ -146,7 +159,8 @@ std::string ZipReader::Read(const ZipEntry& entry) const {
     }
     if (entry.size > m_limits.smallEntryBytes && entry.compressedSize > 0 &&
         entry.size / entry.compressedSize > m_limits.maxRatio) {
-        throw EngineError(what + " is compressed at an implausible ratio (a \"zip bomb\"); the file is refused.");
+        throw EngineError(what +
+                          " is compressed at an implausible ratio (a \"zip bomb\"); the file is refused.");
     }
     zip_file_t* file = zip_fopen_index(m_zip, entry.index, 0);
     if (!file) {
@@ -168,7 +182,8 @@ std::string ZipReader::Read(const ZipEntry& entry) const {
         if (n == 0) break;
         if (done >= entry.size) {
             zip_fclose(file);
-            throw EngineError(what + " holds more data than its zip directory declares; the file is refused.");
+            throw EngineError(what +
+                              " holds more data than its zip directory declares; the file is refused.");
         }
         done += static_cast<std::uint64_t>(n);
     }
@@ -193,12 +208,14 @@ std::string WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& en
         const std::string reason = zip_strerror(out);
         zip_discard(out);
         zip_source_free(buffer);
-        throw EngineError("The workbook could not be written (" + what + ": " + reason + "); nothing was saved.");
+        throw EngineError("The workbook could not be written (" + what + ": " + reason +
+                          "); nothing was saved.");
     };
     for (const auto& entry : entries) {
         zip_source_t* data =
-            entry.rawFrom ? zip_source_zip(out, source.handle(), entry.rawFrom->index, ZIP_FL_COMPRESSED, 0, -1)
-                          : zip_source_buffer(out, entry.bytes.data(), entry.bytes.size(), 0);
+            entry.rawFrom
+                ? zip_source_zip(out, source.handle(), entry.rawFrom->index, ZIP_FL_COMPRESSED, 0, -1)
+                : zip_source_buffer(out, entry.bytes.data(), entry.bytes.size(), 0);
         if (!data) fail(entry.name);
         const zip_int64_t index = zip_file_add(out, entry.name.c_str(), data, ZIP_FL_ENC_UTF_8);
         if (index < 0) {

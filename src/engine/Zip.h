@@ -1,5 +1,5 @@
-// Reading a zip archive lazily (directory first, entries on demand, with bounds against zip bombs) and writing a
-// new archive in which untouched entries are copied as their compressed bytes.
+// Reading a zip archive lazily (directory first, entries on demand, with bounds against zip bombs) and
+// writing a new archive in which untouched entries are copied as their compressed bytes.
 #pragma once
 
 #include <cstdint>
@@ -28,8 +28,9 @@ struct ZipEntry {
 
 // An open zip archive. Only the central directory is read when it opens.
 class ZipReader {
-public:
-    // Opens the archive at `path`; throws EngineError naming `displayName` when it is not a readable zip archive.
+  public:
+    // Opens the archive at `path`; throws EngineError naming `displayName` when it is not a readable zip
+    // archive.
     ZipReader(const std::string& path, const std::string& displayName, InflateLimits limits = {});
     ~ZipReader();
     ZipReader(const ZipReader&) = delete;
@@ -43,10 +44,12 @@ public:
     // How many bytes of the file were read so far (the directory and every entry read).
     std::uint64_t bytesRead() const;
 
-    struct zip* handle() const { return m_zip; }
+    struct zip* handle() const {
+        return m_zip;
+    }
     const std::string& displayName() const { return m_displayName; }
 
-private:
+  private:
     struct Counter;
     std::unique_ptr<Counter> m_counter;
     struct zip* m_zip = nullptr;

@@ -1,5 +1,5 @@
-// Every worksheet of every real workbook in the fixtures, copied into two other workbooks: the target passes the
-// structural checker, its other parts stay byte-identical, and a second copy adds no cell formats.
+// Every worksheet of every real workbook in the fixtures, copied into two other workbooks: the target passes
+// the structural checker, its other parts stay byte-identical, and a second copy adds no cell formats.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -24,7 +24,9 @@ std::size_t CellFormatCount(const std::string& path) {
     const auto styles = PartText(path, "xl/styles.xml");
     std::size_t count = 0;
     const auto start = styles.find("<cellXfs");
-    for (auto at = styles.find("<xf ", start); at != std::string::npos && at < styles.find("</cellXfs>"); at = styles.find("<xf ", at + 1)) ++count;
+    for (auto at = styles.find("<xf ", start); at != std::string::npos && at < styles.find("</cellXfs>");
+         at = styles.find("<xf ", at + 1))
+        ++count;
     return count;
 }
 
@@ -35,14 +37,18 @@ TEST_P(CopyCorpus, EveryWorksheetCopiesIntoTwoWorkbooks) {
     const auto sheets = probe->sheets();
     const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> targets = {
         {"rich.xlsx", [](const std::string& p) { WritePackage(p, RichWorkbookParts()); }},
-        {"names.xlsx", [](const std::string& p) { std::filesystem::copy_file(Fixture("defined-names-local-global.xlsx"), p); }},
+        {"names.xlsx",
+         [](const std::string& p) {
+             std::filesystem::copy_file(Fixture("defined-names-local-global.xlsx"), p);
+         }},
     };
     for (std::size_t i = 0; i < sheets.size(); ++i) {
         if (sheets[i].kind != SheetKind::Worksheet || sheets[i].part.empty()) continue;
         for (const auto& [name, make] : targets) {
             const auto path = dir.File(std::to_string(i) + "-" + name);
             make(path);
-            std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+            std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add);
             const auto before = ReadStored(path);
             auto src = WorkbookDocument::Open(probe->path());
             auto dst = WorkbookDocument::Open(path);
@@ -50,7 +56,8 @@ TEST_P(CopyCorpus, EveryWorksheetCopiesIntoTwoWorkbooks) {
                 CopySheet(*src, static_cast<int>(i), *dst, 0);
             } catch (const EngineError& e) {
                 // Only what the engine says it cannot carry may be refused.
-                EXPECT_NE(std::string(e.what()).find("cannot carry"), std::string::npos) << sheets[i].name << ": " << e.what();
+                EXPECT_NE(std::string(e.what()).find("cannot carry"), std::string::npos)
+                    << sheets[i].name << ": " << e.what();
                 EXPECT_FALSE(dst->changed());
                 continue;
             }

@@ -14,7 +14,7 @@ namespace orv::engine::test {
 namespace {
 
 class CorpusTest : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     void SetUp() override {
         original = Fixture(GetParam());
         baselineProblems = Problems(original);
@@ -23,8 +23,9 @@ protected:
     }
 
     // Runs `op` on a fresh copy, saves, and checks the result; returns the copy's path.
-    std::string Check(const std::string& label, const std::function<void(WorkbookDocument&)>& op,
-                      const std::function<bool(const std::string& part, const std::string& text)>& mayChange) {
+    std::string Check(
+        const std::string& label, const std::function<void(WorkbookDocument&)>& op,
+        const std::function<bool(const std::string& part, const std::string& text)>& mayChange) {
         const auto path = CopyTo(original, dir, label + "-" + GetParam());
         auto doc = WorkbookDocument::Open(path);
         op(*doc);
@@ -42,7 +43,8 @@ protected:
                 continue;
             }
             if (it->second.bytes == entry.bytes) {
-                EXPECT_EQ(it->second.compressed, entry.compressed) << label << ": " << name << " recompressed";
+                EXPECT_EQ(it->second.compressed, entry.compressed)
+                    << label << ": " << name << " recompressed";
             } else {
                 EXPECT_TRUE(mayChange(name, it->second.bytes)) << label << " changed " << name;
             }
@@ -70,40 +72,56 @@ TEST_P(CorpusTest, EveryOperationLeavesASoundPackage) {
     for (int i = 0; i < count; ++i) {
         const std::string oldName = sheets[static_cast<std::size_t>(i)].name;
         // Only parts that mention the old name (in any case) may change, besides the bookkeeping parts.
-        const std::string folded = FoldCase(oldName.substr(0, std::min(oldName.find_first_of("'&<>\""), std::size_t{3})));
-        const auto path = Check("rename" + std::to_string(i), [&](WorkbookDocument& doc) {
-            try {
-                doc.Rename(i, "Renamed O'Sheet " + std::to_string(i));
-            } catch (const EngineError& e) {
-                // Only a protected workbook structure may refuse a valid, free name.
-                EXPECT_NE(std::string(e.what()).find("protected"), std::string::npos) << e.what();
-            }
-        }, [&](const std::string& part, const std::string& text) {
-            return Bookkeeping(part) || FoldCase(text).find(folded) != std::string::npos || folded.empty();
-        });
+        const std::string folded =
+            FoldCase(oldName.substr(0, std::min(oldName.find_first_of("'&<>\""), std::size_t{3})));
+        const auto path = Check(
+            "rename" + std::to_string(i),
+            [&](WorkbookDocument& doc) {
+                try {
+                    doc.Rename(i, "Renamed O'Sheet " + std::to_string(i));
+                } catch (const EngineError& e) {
+                    // Only a protected workbook structure may refuse a valid, free name.
+                    EXPECT_NE(std::string(e.what()).find("protected"), std::string::npos) << e.what();
+                }
+            },
+            [&](const std::string& part, const std::string& text) {
+                return Bookkeeping(part) || FoldCase(text).find(folded) != std::string::npos ||
+                       folded.empty();
+            });
         auto reopened = WorkbookDocument::Open(path);
         if (reopened->sheets()[static_cast<std::size_t>(i)].name != oldName) {
-            EXPECT_EQ(reopened->sheets()[static_cast<std::size_t>(i)].name, "Renamed O'Sheet " + std::to_string(i));
+            EXPECT_EQ(reopened->sheets()[static_cast<std::size_t>(i)].name,
+                      "Renamed O'Sheet " + std::to_string(i));
         }
     }
     if (count > 1) {
-        Check("move", [&](WorkbookDocument& doc) {
-            try {
-                doc.Move(0, count - 1);
-            } catch (const EngineError& e) {
-                EXPECT_NE(std::string(e.what()).find("protected"), std::string::npos) << e.what();
-            }
-        }, [&](const std::string& part, const std::string&) { return part == "docProps/app.xml" || part.find("workbook.xml") != std::string::npos; });
+        Check(
+            "move",
+            [&](WorkbookDocument& doc) {
+                try {
+                    doc.Move(0, count - 1);
+                } catch (const EngineError& e) {
+                    EXPECT_NE(std::string(e.what()).find("protected"), std::string::npos) << e.what();
+                }
+            },
+            [&](const std::string& part, const std::string&) {
+                return part == "docProps/app.xml" || part.find("workbook.xml") != std::string::npos;
+            });
     }
     for (int i = 0; i < count; ++i) {
-        Check("delete" + std::to_string(i), [&](WorkbookDocument& doc) {
-            try {
-                doc.Delete(i);
-            } catch (const EngineError& e) {
-                const std::string what = e.what();
-                EXPECT_TRUE(what.find("protected") != std::string::npos || what.find("visible sheet") != std::string::npos) << what;
-            }
-        }, [&](const std::string&, const std::string&) { return true; });
+        Check(
+            "delete" + std::to_string(i),
+            [&](WorkbookDocument& doc) {
+                try {
+                    doc.Delete(i);
+                } catch (const EngineError& e) {
+                    const std::string what = e.what();
+                    EXPECT_TRUE(what.find("protected") != std::string::npos ||
+                                what.find("visible sheet") != std::string::npos)
+                        << what;
+                }
+            },
+            [&](const std::string&, const std::string&) { return true; });
     }
 }
 

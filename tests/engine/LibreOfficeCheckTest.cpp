@@ -2,11 +2,10 @@
 // formulas (through a flat OpenDocument export).
 #include <gtest/gtest.h>
 
-#include <pugixml.hpp>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <pugixml.hpp>
 
 #include "TestSupport.h"
 #include "engine/SheetCopy.h"
@@ -37,15 +36,16 @@ std::string Soffice() {
 
 std::string Column(int index) {
     std::string name;
-    for (++index; index > 0; index = (index - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (index - 1) % 26));
+    for (++index; index > 0; index = (index - 1) / 26)
+        name.insert(name.begin(), static_cast<char>('A' + (index - 1) % 26));
     return name;
 }
 
 Seen OpenInLibreOffice(const std::string& workbook, const TempDir& dir) {
     const auto out = dir.path() / "lo-out";
-    const std::string command = Soffice() + " -env:UserInstallation=file://" + (dir.path() / "lo-profile").string() +
-                                " --headless --convert-to fods --outdir '" + out.string() + "' '" + workbook +
-                                "' >/dev/null 2>&1";
+    const std::string command =
+        Soffice() + " -env:UserInstallation=file://" + (dir.path() / "lo-profile").string() +
+        " --headless --convert-to fods --outdir '" + out.string() + "' '" + workbook + "' >/dev/null 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0);
     const auto fods = out / (fs::path(workbook).stem().string() + ".fods");
     Seen seen;
@@ -63,14 +63,16 @@ Seen OpenInLibreOffice(const std::string& workbook, const TempDir& dir) {
             int col = 0;
             for (auto c = r.node().first_child(); c; c = c.next_sibling()) {
                 const int repeat = std::max(1, c.attribute("table:number-columns-repeated").as_int());
-                if (std::string_view(c.name()) == "table:table-cell" && (c.attribute("table:formula") || c.attribute("office:value-type"))) {
+                if (std::string_view(c.name()) == "table:table-cell" &&
+                    (c.attribute("table:formula") || c.attribute("office:value-type"))) {
                     std::string value = c.attribute("office:value").value();
                     if (value.empty()) value = c.attribute("office:boolean-value").value();
                     if (value.empty()) value = c.attribute("office:date-value").value();
                     if (value.empty()) {
                         for (auto p : c.children("text:p")) value += p.text().get();
                     }
-                    seen.cells[name][Column(col) + std::to_string(row + 1)] = {c.attribute("table:formula").value(), value};
+                    seen.cells[name][Column(col) + std::to_string(row + 1)] = {
+                        c.attribute("table:formula").value(), value};
                 }
                 col += repeat;
             }
@@ -88,7 +90,7 @@ std::vector<std::string> SheetsShown(const Seen& seen) {
 }
 
 class LibreOfficeCheck : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (Soffice().empty()) GTEST_SKIP() << "LibreOffice is not installed";
         path = dir.File("rich.xlsx");
@@ -142,8 +144,8 @@ TEST_F(LibreOfficeCheck, ReorderedSheetsOpenInTheNewOrder) {
 namespace orv::engine::test {
 namespace {
 
-// Real workbooks: after a rename LibreOffice shows every sheet with the same values as before, the renamed one
-// under its new name.
+// Real workbooks: after a rename LibreOffice shows every sheet with the same values as before, the renamed
+// one under its new name.
 class LibreOfficeCorpus : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(LibreOfficeCorpus, RenameChangesNothingButTheName) {
@@ -200,8 +202,13 @@ TEST_F(LibreOfficeCheck, CopiedSheetReadsOtherSourceSheetsThroughTheExternalLink
     const auto seen = OpenInLibreOffice(target, dir);
     ASSERT_TRUE(seen.cells.count("Data"));
     const auto& data = seen.cells.at("Data");
-    for (const auto& [cell, value] : std::map<std::string, std::string>{
-             {"A1", "1"}, {"B1", "20"}, {"C1", "11"}, {"C2", "21"}, {"C3", "31"}, {"B2", "60"}, {"D2", "120"}}) {
+    for (const auto& [cell, value] : std::map<std::string, std::string>{{"A1", "1"},
+                                                                        {"B1", "20"},
+                                                                        {"C1", "11"},
+                                                                        {"C2", "21"},
+                                                                        {"C3", "31"},
+                                                                        {"B2", "60"},
+                                                                        {"D2", "120"}}) {
         ASSERT_TRUE(data.count(cell)) << cell;
         EXPECT_EQ(data.at(cell).value, value) << cell << " " << data.at(cell).formula;
     }
@@ -216,7 +223,8 @@ TEST_P(LibreOfficeCopy, TheCopyShowsTheSourceValues) {
     if (Soffice().empty()) GTEST_SKIP() << "LibreOffice is not installed";
     const auto [fixture, sheetIndex] = GetParam();
     TempDir dir;
-    const auto source = CopyTo(Fixture(fixture), dir, std::string("source") + fs::path(fixture).extension().string());
+    const auto source =
+        CopyTo(Fixture(fixture), dir, std::string("source") + fs::path(fixture).extension().string());
     const auto target = dir.File("target.xlsx");
     WritePackage(target, RichWorkbookParts());
     auto src = WorkbookDocument::Open(source);
@@ -239,7 +247,8 @@ TEST_P(LibreOfficeCopy, TheCopyShowsTheSourceValues) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, LibreOfficeCopy,
                          ::testing::Values(std::pair{"defined-names-local-global.xlsx", 0},
-                                           std::pair{"3d-references.xlsx", 1}, std::pair{"hebrew-names-rtl.xlsx", 0},
+                                           std::pair{"3d-references.xlsx", 1},
+                                           std::pair{"hebrew-names-rtl.xlsx", 0},
                                            std::pair{"x14-conditional-formats.xlsx", 9},
                                            std::pair{"dv-list-other-sheet.xlsx", 0}));
 

@@ -137,9 +137,12 @@ TEST(PackageSave, TemplatesAndMacroWorkbooksKeepTheirFormat) {
         doc->Rename(0, "Renamed");
         doc->Save();
         const auto after = ReadStored(path);
-        EXPECT_EQ(before.entries.at("[Content_Types].xml").bytes, after.entries.at("[Content_Types].xml").bytes) << name;
+        EXPECT_EQ(before.entries.at("[Content_Types].xml").bytes,
+                  after.entries.at("[Content_Types].xml").bytes)
+            << name;
         if (before.entries.count("xl/vbaProject.bin")) {
-            EXPECT_EQ(before.entries.at("xl/vbaProject.bin").compressed, after.entries.at("xl/vbaProject.bin").compressed);
+            EXPECT_EQ(before.entries.at("xl/vbaProject.bin").compressed,
+                      after.entries.at("xl/vbaProject.bin").compressed);
         }
     }
 }
@@ -184,9 +187,11 @@ const std::string kDoctype = "<?xml version=\"1.0\"?><!DOCTYPE workbook [<!ENTIT
 INSTANTIATE_TEST_SUITE_P(
     Engine, BadInputTest,
     ::testing::Values(
-        BadInput{"text", [](const std::string& p) { Spit(p, "Attachment not found!\n"); }, "not a zip package"},
+        BadInput{"text", [](const std::string& p) { Spit(p, "Attachment not found!\n"); },
+                 "not a zip package"},
         BadInput{"empty", [](const std::string& p) { Spit(p, ""); }, "is empty"},
-        BadInput{"encrypted", [](const std::string& p) { fs::copy_file(Fixture("encrypted-agile-aes.xlsx"), p); },
+        BadInput{"encrypted",
+                 [](const std::string& p) { fs::copy_file(Fixture("encrypted-agile-aes.xlsx"), p); },
                  "password-protected"},
         BadInput{"legacy", [](const std::string& p) { fs::copy_file(Fixture("biff5-visibility.xls"), p); },
                  "legacy Excel 97-2003 workbook"},
@@ -196,9 +201,13 @@ INSTANTIATE_TEST_SUITE_P(
                      Spit(p, whole.substr(0, whole.size() / 2));
                  },
                  "damaged or incomplete"},
-        BadInput{"truncated-corpus", [](const std::string& p) { fs::copy_file(Fixture("truncated-zip.xlsx"), p); },
+        BadInput{"truncated-corpus",
+                 [](const std::string& p) { fs::copy_file(Fixture("truncated-zip.xlsx"), p); },
                  "damaged or incomplete"},
-        BadInput{"no-workbook", [](const std::string& p) { WritePackage(p, {{"readme.txt", "hello"}}); },
+        BadInput{"no-workbook",
+                 [](const std::string& p) {
+                     WritePackage(p, {{"readme.txt", "hello"}});
+                 },
                  "is not a workbook"},
         BadInput{"lock-file", [](const std::string& p) { fs::copy_file(Fixture("owner-lock-file.xlsx"), p); },
                  "is not a workbook"},
@@ -208,12 +217,14 @@ INSTANTIATE_TEST_SUITE_P(
                                               kDoctype + "<workbook xmlns=\"x\">&big;</workbook>"));
                  },
                  "DTD"},
-        BadInput{"broken-rels", [](const std::string& p) { fs::copy_file(Fixture("broken-root-rels.xlsx"), p); },
+        BadInput{"broken-rels",
+                 [](const std::string& p) { fs::copy_file(Fixture("broken-root-rels.xlsx"), p); },
                  "not well-formed"},
         BadInput{"missing-sheet-part",
                  [](const std::string& p) {
                      auto parts = RichWorkbookParts();
-                     std::erase_if(parts, [](auto& part) { return part.first == "xl/worksheets/sheet2.xml"; });
+                     std::erase_if(parts,
+                                   [](auto& part) { return part.first == "xl/worksheets/sheet2.xml"; });
                      WritePackage(p, parts);
                  },
                  "is missing"},
@@ -239,7 +250,8 @@ TEST(PackageLimits, OversizedOrImplausiblyCompressedPartsAreRefused) {
     WritePackage(path, parts);
     InflateLimits strict;
     strict.maxRatio = 100;
-    EXPECT_NE(OpenFailure(path, strict).find("implausible ratio"), std::string::npos) << OpenFailure(path, strict);
+    EXPECT_NE(OpenFailure(path, strict).find("implausible ratio"), std::string::npos)
+        << OpenFailure(path, strict);
     InflateLimits small;
     small.maxEntryBytes = 1u << 20;
     EXPECT_NE(OpenFailure(path, small).find("more than this program reads"), std::string::npos);

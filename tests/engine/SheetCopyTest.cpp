@@ -13,7 +13,7 @@ namespace orv::engine::test {
 namespace {
 
 class SheetCopy : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         srcPath = dir.File("src.xlsx");
         dstPath = dir.File("dst.xlsx");
@@ -45,24 +45,29 @@ TEST_F(SheetCopy, ReferencesToOtherSourceSheetsBecomeExternalWithCachedValues) {
     EXPECT_EQ(copied.index, 3);
     ExpectSound();
     const auto sheet = Part("xl/worksheets/sheet4.xml");
-    EXPECT_NE(sheet.find("<f>[1]Other!A1*2</f>"), std::string::npos) << sheet;       // never dst's own Other
-    EXPECT_NE(sheet.find("<formula1>[1]Other!$A$1:$A$3</formula1>"), std::string::npos);  // validation list too
+    EXPECT_NE(sheet.find("<f>[1]Other!A1*2</f>"), std::string::npos) << sheet;  // never dst's own Other
+    EXPECT_NE(sheet.find("<formula1>[1]Other!$A$1:$A$3</formula1>"),
+              std::string::npos);  // validation list too
     EXPECT_NE(sheet.find("INDIRECT(\"Other!A1\")"), std::string::npos);
+    EXPECT_NE(sheet.find("location=\"Other!A1\""), std::string::npos);  // a hyperlink cannot name [1]
     EXPECT_EQ(sheet.find("tabSelected"), std::string::npos);
     const auto link = Part("xl/externalLinks/externalLink1.xml");
     EXPECT_NE(link.find("<sheetName val=\"Other\"/>"), std::string::npos);
     EXPECT_NE(link.find("<cell r=\"A2\"><v>20</v></cell>"), std::string::npos) << link;
-    EXPECT_NE(Part("xl/externalLinks/_rels/externalLink1.xml.rels").find("Target=\"src.xlsx\" TargetMode=\"External\""),
+    EXPECT_NE(Part("xl/externalLinks/_rels/externalLink1.xml.rels")
+                  .find("Target=\"src.xlsx\" TargetMode=\"External\""),
               std::string::npos);
     const auto workbook = Part("xl/workbook.xml");
     EXPECT_NE(workbook.find("<sheet name=\"Data (2)\" sheetId=\"4\""), std::string::npos);
     EXPECT_NE(workbook.find("<externalReferences><externalReference r:id="), std::string::npos);
     EXPECT_NE(workbook.find("localSheetId=\"3\">'Data (2)'!$A$1:$B$3<"), std::string::npos) << workbook;
     EXPECT_NE(workbook.find("activeTab=\"2\""), std::string::npos);  // the copy is not selected
-    EXPECT_NE(Part("docProps/app.xml").find("<vt:lpstr>Last</vt:lpstr><vt:lpstr>Data (2)</vt:lpstr>"), std::string::npos);
+    EXPECT_NE(Part("docProps/app.xml").find("<vt:lpstr>Last</vt:lpstr><vt:lpstr>Data (2)</vt:lpstr>"),
+              std::string::npos);
     EXPECT_EQ(Part("xl/charts/chart2.xml").find("<c:f>[1]Other!$A$1:$A$3</c:f>") != std::string::npos, true);
     // The source is never written by a copy.
-    EXPECT_EQ(ReadStored(srcPath).entries.at("xl/workbook.xml").bytes, srcBefore.entries.at("xl/workbook.xml").bytes);
+    EXPECT_EQ(ReadStored(srcPath).entries.at("xl/workbook.xml").bytes,
+              srcBefore.entries.at("xl/workbook.xml").bytes);
 }
 
 TEST_F(SheetCopy, CarriesEveryPartWithoutSharingAndMakesTablesUnique) {
@@ -100,7 +105,8 @@ TEST_F(SheetCopy, InsideOneWorkbookTheCopyKeepsReferencesToItsSiblings) {
     EXPECT_EQ(copied.name, "Other (2)");
     EXPECT_EQ(Problems(srcPath), std::vector<std::string>{});
     EXPECT_EQ(Orphans(srcPath), std::vector<std::string>{});
-    EXPECT_NE(PartText(srcPath, "xl/workbook.xml").find("localSheetId=\"3\">'Other (2)'!$A$1:$A$3<"), std::string::npos);
+    EXPECT_NE(PartText(srcPath, "xl/workbook.xml").find("localSheetId=\"3\">'Other (2)'!$A$1:$A$3<"),
+              std::string::npos);
     EXPECT_EQ(ReadStored(srcPath).entries.count("xl/externalLinks/externalLink1.xml"), 0u);
 }
 
@@ -112,9 +118,11 @@ TEST_F(SheetCopy, WorkbookNamesUsedByTheCopyAreNeverSilentlyRebound) {
         for (auto& [name, bytes] : *parts) {
             if (name == "xl/workbook.xml") {
                 const std::string value = parts == &srcParts ? "2" : "3";
-                bytes.replace(bytes.find("<definedName name=\"Span\">"), 0, "<definedName name=\"Rate\">" + value + "</definedName>");
+                bytes.replace(bytes.find("<definedName name=\"Span\">"), 0,
+                              "<definedName name=\"Rate\">" + value + "</definedName>");
             }
-            if (name == "xl/worksheets/sheet1.xml") bytes.replace(bytes.find("<f>Other!A1*2</f>"), 17, "<f>Other!A1*Rate</f>");
+            if (name == "xl/worksheets/sheet1.xml")
+                bytes.replace(bytes.find("<f>Other!A1*2</f>"), 17, "<f>Other!A1*Rate</f>");
         }
     }
     WritePackage(srcPath, srcParts);
@@ -122,8 +130,10 @@ TEST_F(SheetCopy, WorkbookNamesUsedByTheCopyAreNeverSilentlyRebound) {
     const auto copied = Copy(0, 0);
     const auto workbook = Part("xl/workbook.xml");
     EXPECT_NE(workbook.find("<definedName name=\"Rate\">3</definedName>"), std::string::npos);
-    EXPECT_NE(workbook.find("<definedName name=\"Rate\" localSheetId=\"" + std::to_string(copied.index) + "\">2</definedName>"),
-              std::string::npos) << workbook;
+    EXPECT_NE(workbook.find("<definedName name=\"Rate\" localSheetId=\"" + std::to_string(copied.index) +
+                            "\">2</definedName>"),
+              std::string::npos)
+        << workbook;
     ExpectSound();
 }
 
@@ -186,9 +196,12 @@ TEST_F(SheetCopy, ThreadedCommentsBringTheirPersonsAndHiddenSheetsStayHidden) {
     const auto copied = CopySheet(*hidden, 1, *target, 0);
     target->Save();
     EXPECT_EQ(Problems(dstPath), std::vector<std::string>{});
-    EXPECT_NE(Part("xl/_rels/workbook.xml.rels").find("relationships/person\" Target=\"persons/person1.xml\""), std::string::npos);
+    EXPECT_NE(
+        Part("xl/_rels/workbook.xml.rels").find("relationships/person\" Target=\"persons/person1.xml\""),
+        std::string::npos);
     EXPECT_NE(Part("xl/persons/person1.xml").find("<person "), std::string::npos);
-    EXPECT_EQ(WorkbookDocument::Open(dstPath)->sheets()[static_cast<std::size_t>(copied.index)].state, SheetState::Hidden);
+    EXPECT_EQ(WorkbookDocument::Open(dstPath)->sheets()[static_cast<std::size_t>(copied.index)].state,
+              SheetState::Hidden);
 }
 
 TEST_F(SheetCopy, APivotTableBringsItsCacheUnderANewIdReadingTheSourceFile) {
@@ -198,11 +211,15 @@ TEST_F(SheetCopy, APivotTableBringsItsCacheUnderANewIdReadingTheSourceFile) {
     CopySheet(*source, 11, *target, 0);  // StressedAssetsPivot
     target->Save();
     ExpectSound();
-    EXPECT_NE(Part("xl/workbook.xml").find("<pivotCache cacheId=\"1\" r:id=\"rId6\"/><pivotCache cacheId=\"2\""), std::string::npos);
+    EXPECT_NE(
+        Part("xl/workbook.xml").find("<pivotCache cacheId=\"1\" r:id=\"rId6\"/><pivotCache cacheId=\"2\""),
+        std::string::npos);
     EXPECT_NE(Part("xl/pivotTables/pivotTable1.xml").find("cacheId=\"2\""), std::string::npos);
-    EXPECT_NE(Part("xl/pivotCache/pivotCacheDefinition2.xml").find("<worksheetSource name=\"StressedAssets\" r:id=\"rId2\"/>"),
+    EXPECT_NE(Part("xl/pivotCache/pivotCacheDefinition2.xml")
+                  .find("<worksheetSource name=\"StressedAssets\" r:id=\"rId2\"/>"),
               std::string::npos);
-    EXPECT_NE(Part("xl/pivotCache/_rels/pivotCacheDefinition2.xml.rels").find("Target=\"pivots.xlsx\" TargetMode=\"External\""),
+    EXPECT_NE(Part("xl/pivotCache/_rels/pivotCacheDefinition2.xml.rels")
+                  .find("Target=\"pivots.xlsx\" TargetMode=\"External\""),
               std::string::npos);
     EXPECT_TRUE(ReadStored(dstPath).entries.count("xl/pivotCache/pivotCacheRecords1.xml"));
 }

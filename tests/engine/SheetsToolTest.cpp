@@ -27,12 +27,16 @@ Result Tool(const std::vector<std::string>& args) {
 TEST(SheetsTool, ListsTheFullCollectionWithKindAndState) {
     const auto r = Tool({"list", Fixture("hidden-veryhidden-chartsheet.xlsx")});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "1\tworksheet\tvisible\tVisible\n2\tworksheet\thidden\tHidden\n3\tworksheet\tveryHidden\tVeryHidden\n"
-                     "4\tchartsheet\tvisible\tChart\n");
+    EXPECT_EQ(
+        r.out,
+        "1\tworksheet\tvisible\tVisible\n2\tworksheet\thidden\tHidden\n3\tworksheet\tveryHidden\tVeryHidden\n"
+        "4\tchartsheet\tvisible\tChart\n");
     EXPECT_EQ(r.err, "");
     const auto kinds = Tool({"list", Fixture("sheet-types-macro-dialog-chart.xlsm")});
-    EXPECT_EQ(kinds.out, "1\tworksheet\tvisible\tSheet1\n2\tchartsheet\tvisible\tChart1\n3\tmacrosheet\tvisible\tMacro1\n"
-                         "4\tdialogsheet\tvisible\tDialog1\n");
+    EXPECT_EQ(
+        kinds.out,
+        "1\tworksheet\tvisible\tSheet1\n2\tchartsheet\tvisible\tChart1\n3\tmacrosheet\tvisible\tMacro1\n"
+        "4\tdialogsheet\tvisible\tDialog1\n");
 }
 
 TEST(SheetsTool, RenamesReordersAndDeletesByNameOrPosition) {
@@ -41,7 +45,8 @@ TEST(SheetsTool, RenamesReordersAndDeletesByNameOrPosition) {
     WritePackage(path, RichWorkbookParts());
     EXPECT_EQ(Tool({"rename", path, "#2", "Q1 Data"}).code, 0);
     EXPECT_EQ(Tool({"reorder", path, "last", "before", "data"}).code, 0);  // names ignore case
-    EXPECT_EQ(Tool({"list", path}).out, "1\tworksheet\tvisible\tLast\n2\tworksheet\tvisible\tData\n3\tworksheet\tvisible\tQ1 Data\n");
+    EXPECT_EQ(Tool({"list", path}).out,
+              "1\tworksheet\tvisible\tLast\n2\tworksheet\tvisible\tData\n3\tworksheet\tvisible\tQ1 Data\n");
     EXPECT_EQ(Tool({"reorder", path, "#1", "after", "#3"}).code, 0);
     EXPECT_EQ(Tool({"delete", path, "Q1 Data"}).code, 0);
     EXPECT_EQ(Tool({"list", path}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tLast\n");
@@ -54,8 +59,11 @@ TEST(SheetsTool, RefusalsExitOneWithTheDescription) {
     WritePackage(path, RichWorkbookParts());
     auto r = Tool({"rename", path, "Data", "Other"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "orvandel-sheets: Sheet \"Data\" cannot be renamed to \"Other\": The name \"Other\" is already taken by "
-                     "sheet \"Other\". Sheet names must differ in more than upper and lower case; please choose another name.\n");
+    EXPECT_EQ(r.err,
+              "orvandel-sheets: Sheet \"Data\" cannot be renamed to \"Other\": The name \"Other\" is already "
+              "taken by "
+              "sheet \"Other\". Sheet names must differ in more than upper and lower case; please choose "
+              "another name.\n");
     r = Tool({"delete", path, "Nowhere"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("no sheet named \"Nowhere\""), std::string::npos) << r.err;
@@ -65,7 +73,8 @@ TEST(SheetsTool, RefusalsExitOneWithTheDescription) {
     r = Tool({"list", Fixture("encrypted-agile-aes.xlsx")});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("password-protected"), std::string::npos) << r.err;
-    EXPECT_EQ(Tool({"list", path}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
+    EXPECT_EQ(Tool({"list", path}).out,
+              "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
 }
 
 TEST(SheetsTool, CopyAndMoveBetweenWorkbooks) {
@@ -76,9 +85,11 @@ TEST(SheetsTool, CopyAndMoveBetweenWorkbooks) {
     WritePackage(dst, RichWorkbookParts());
     auto r = Tool({"copy", src, "Last", dst, "after", "#1", "as", "Summary"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(Tool({"list", dst}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tSummary\n3\tworksheet\tvisible\tOther\n"
-                                       "4\tworksheet\tvisible\tLast\n");
-    EXPECT_EQ(Tool({"list", src}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
+    EXPECT_EQ(Tool({"list", dst}).out,
+              "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tSummary\n3\tworksheet\tvisible\tOther\n"
+              "4\tworksheet\tvisible\tLast\n");
+    EXPECT_EQ(Tool({"list", src}).out,
+              "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
     r = Tool({"move", src, "data", dst, "after", "Last"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Tool({"list", src}).out, "1\tworksheet\tvisible\tOther\n2\tworksheet\tvisible\tLast\n");
@@ -97,12 +108,14 @@ TEST(SheetsTool, AMoveWhoseTargetCannotBeSavedKeepsTheSourceSheet) {
     const auto dst = dir.File("dst.xlsx");
     WritePackage(src, RichWorkbookParts());
     WritePackage(dst, RichWorkbookParts());
-    std::filesystem::permissions(dst, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+    std::filesystem::permissions(dst, std::filesystem::perms::owner_read |
+                                          std::filesystem::perms::group_read |
                                           std::filesystem::perms::others_read);
     const auto r = Tool({"move", src, "Data", dst, "after", "Last"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("read-only"), std::string::npos) << r.err;
-    EXPECT_EQ(Tool({"list", src}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
+    EXPECT_EQ(Tool({"list", src}).out,
+              "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
 }
 
 TEST(SheetsTool, UsageMistakesExitTwoAndHelpExitsZero) {

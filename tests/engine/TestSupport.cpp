@@ -26,7 +26,8 @@ TempDir::~TempDir() {
     // Tests make folders read-only; give the permissions back so that everything can be removed.
     fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
     for (auto& entry : fs::recursive_directory_iterator(m_path, ec)) {
-        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ec);
+        fs::permissions(entry.path(), fs::perms::owner_all,
+                        fs::perm_options::add | fs::perm_options::nofollow, ec);
     }
     fs::remove_all(m_path, ec);
 }
@@ -84,12 +85,14 @@ StoredPackage ReadStored(const std::string& path) {
         zip_stat_index(zip, static_cast<zip_uint64_t>(i), 0, &st);
         StoredEntry entry;
         entry.crc = st.crc;
-        for (auto [flags, target] : {std::pair{zip_flags_t{0}, &entry.bytes}, std::pair{zip_flags_t{ZIP_FL_COMPRESSED}, &entry.compressed}}) {
+        for (auto [flags, target] : {std::pair{zip_flags_t{0}, &entry.bytes},
+                                     std::pair{zip_flags_t{ZIP_FL_COMPRESSED}, &entry.compressed}}) {
             zip_file_t* file = zip_fopen_index(zip, static_cast<zip_uint64_t>(i), flags);
             if (!file) continue;
             char buffer[65536];
             zip_int64_t n;
-            while ((n = zip_fread(file, buffer, sizeof buffer)) > 0) target->append(buffer, static_cast<std::size_t>(n));
+            while ((n = zip_fread(file, buffer, sizeof buffer)) > 0)
+                target->append(buffer, static_cast<std::size_t>(n));
             zip_fclose(file);
         }
         out.order.push_back(st.name);

@@ -1,5 +1,5 @@
-// Helpers of the engine tests: temporary folders, fixture paths, zip packages built from parts, and a generated
-// workbook in which one sheet is referred to from every place a reference can live.
+// Helpers of the engine tests: temporary folders, fixture paths, zip packages built from parts, and a
+// generated workbook in which one sheet is referred to from every place a reference can live.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,7 @@ namespace orv::engine::test {
 
 // A fresh folder removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -21,7 +21,7 @@ public:
     std::filesystem::path path() const { return m_path; }
     std::string File(const std::string& name) const { return (m_path / name).string(); }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 
@@ -51,11 +51,11 @@ struct StoredPackage {
 };
 StoredPackage ReadStored(const std::string& path);
 
-// The parts of a minimal workbook with sheets Data, Other and Last and references to Other from every place the
-// engine rewrites: cells (plain, shared, array), defined names (global and sheet-scoped), a chart, data
-// validations and conditional formats (also x14), sparklines, a hyperlink, a table formula, a pivot cache source,
-// docProps/app.xml. Other owns a drawing with an image also used by Data's drawing, comments with their VML, a
-// table and printer settings. There is a calculation chain.
+// The parts of a minimal workbook with sheets Data, Other and Last and references to Other from every place
+// the engine rewrites: cells (plain, shared, array), defined names (global and sheet-scoped), a chart, data
+// validations and conditional formats (also x14), sparklines, a hyperlink, a table formula, a pivot cache
+// source, docProps/app.xml. Other owns a drawing with an image also used by Data's drawing, comments with
+// their VML, a table and printer settings. There is a calculation chain.
 Parts RichWorkbookParts();
 
 // Reads one inflated part of a zip.

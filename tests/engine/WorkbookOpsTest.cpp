@@ -1,5 +1,5 @@
-// Rename, move and delete on the generated workbook: every place a reference lives is rewritten, sheet-indexed
-// attributes follow, parts are cleaned up, and refusals are clear.
+// Rename, move and delete on the generated workbook: every place a reference lives is rewritten,
+// sheet-indexed attributes follow, parts are cleaned up, and refusals are clear.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -10,7 +10,7 @@ namespace orv::engine::test {
 namespace {
 
 class RichWorkbook : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         path = dir.File("rich.xlsx");
         WritePackage(path, RichWorkbookParts());
@@ -18,7 +18,9 @@ protected:
     }
     std::string Part(const std::string& name) { return PartText(path, name); }
     bool Has(const std::string& name) { return ReadStored(path).entries.count(name) > 0; }
-    bool Contains(const std::string& part, const std::string& text) { return Part(part).find(text) != std::string::npos; }
+    bool Contains(const std::string& part, const std::string& text) {
+        return Part(part).find(text) != std::string::npos;
+    }
     void ExpectSound() {
         EXPECT_EQ(Problems(path), std::vector<std::string>{});
         EXPECT_EQ(Orphans(path), std::vector<std::string>{});
@@ -49,14 +51,15 @@ TEST_F(RichWorkbook, RenameRewritesEveryReferenceAndQuotesTheNewName) {
     const auto sheet1 = Part("xl/worksheets/sheet1.xml");
     EXPECT_NE(sheet1.find("<f>'Q1 Data'!A1*2</f>"), std::string::npos);
     EXPECT_NE(sheet1.find("si=\"0\">'Q1 Data'!A1+1</f>"), std::string::npos);            // shared master
-    EXPECT_NE(sheet1.find("ref=\"D2\">SUM('Q1 Data'!A1:A3*2)</f>"), std::string::npos);   // array master
-    EXPECT_NE(sheet1.find("INDIRECT(\"Other!A1\")"), std::string::npos);                // string literal kept
-    EXPECT_NE(sheet1.find("<formula>'Q1 Data'!$A$1&gt;5</formula>"), std::string::npos);  // conditional format
+    EXPECT_NE(sheet1.find("ref=\"D2\">SUM('Q1 Data'!A1:A3*2)</f>"), std::string::npos);  // array master
+    EXPECT_NE(sheet1.find("INDIRECT(\"Other!A1\")"), std::string::npos);  // string literal kept
+    EXPECT_NE(sheet1.find("<formula>'Q1 Data'!$A$1&gt;5</formula>"),
+              std::string::npos);  // conditional format
     EXPECT_NE(sheet1.find("<formula1>'Q1 Data'!$A$1:$A$3</formula1>"), std::string::npos);
-    EXPECT_NE(sheet1.find("<xm:f>'Q1 Data'!$A$2&gt;5</xm:f>"), std::string::npos);       // x14 conditional format
-    EXPECT_NE(sheet1.find("<xm:f>'Q1 Data'!$A$1:$A$2</xm:f>"), std::string::npos);       // x14 validation
-    EXPECT_NE(sheet1.find("<xm:f>'Q1 Data'!A1:A3</xm:f>"), std::string::npos);           // sparkline
-    EXPECT_NE(sheet1.find("location=\"'Q1 Data'!A1\""), std::string::npos);             // hyperlink
+    EXPECT_NE(sheet1.find("<xm:f>'Q1 Data'!$A$2&gt;5</xm:f>"), std::string::npos);  // x14 conditional format
+    EXPECT_NE(sheet1.find("<xm:f>'Q1 Data'!$A$1:$A$2</xm:f>"), std::string::npos);  // x14 validation
+    EXPECT_NE(sheet1.find("<xm:f>'Q1 Data'!A1:A3</xm:f>"), std::string::npos);      // sparkline
+    EXPECT_NE(sheet1.find("location=\"'Q1 Data'!A1\""), std::string::npos);         // hyperlink
     EXPECT_NE(sheet1.find("SUM(Tbl1[Amt])"), std::string::npos);
     const auto chart = Part("xl/charts/chart1.xml");
     EXPECT_NE(chart.find("<c:f>'Q1 Data'!$C$1</c:f>"), std::string::npos);
@@ -83,7 +86,9 @@ TEST_F(RichWorkbook, RenameKeepsTheDeclarationLineBreak) {
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(0, "Inputs");
     doc->Save();
-    EXPECT_EQ(Part("xl/workbook.xml").rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<workbook", 0), 0u);
+    EXPECT_EQ(Part("xl/workbook.xml")
+                  .rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<workbook", 0),
+              0u);
 }
 
 TEST_F(RichWorkbook, RenameDoublesApostrophesAndAllowsACaseOnlyChange) {
@@ -139,13 +144,15 @@ TEST_F(RichWorkbook, MoveRenumbersLocalNamesAndKeepsTheActiveAndFirstTabs) {
     doc->Save();
     ExpectSound();
     const auto workbook = Part("xl/workbook.xml");
-    EXPECT_NE(workbook.find("<sheet name=\"Last\" sheetId=\"3\" r:id=\"rId3\"/><sheet name=\"Data\""), std::string::npos);
+    EXPECT_NE(workbook.find("<sheet name=\"Last\" sheetId=\"3\" r:id=\"rId3\"/><sheet name=\"Data\""),
+              std::string::npos);
     EXPECT_NE(workbook.find("localSheetId=\"1\">Data!$A$1:$B$3<"), std::string::npos);
     EXPECT_NE(workbook.find("localSheetId=\"2\">Other!$A$1:$A$3<"), std::string::npos);
     EXPECT_NE(workbook.find("localSheetId=\"0\">Last!$B$1<"), std::string::npos);
-    EXPECT_NE(workbook.find("activeTab=\"0\""), std::string::npos);  // Last stays active
+    EXPECT_NE(workbook.find("activeTab=\"0\""), std::string::npos);   // Last stays active
     EXPECT_NE(workbook.find("firstSheet=\"2\""), std::string::npos);  // Other stays first
-    EXPECT_TRUE(Contains("docProps/app.xml", "<vt:lpstr>Last</vt:lpstr><vt:lpstr>Data</vt:lpstr><vt:lpstr>Other</vt:lpstr>"));
+    EXPECT_TRUE(Contains("docProps/app.xml",
+                         "<vt:lpstr>Last</vt:lpstr><vt:lpstr>Data</vt:lpstr><vt:lpstr>Other</vt:lpstr>"));
     // Only the workbook part and app.xml change.
     EXPECT_EQ(ChangedParts(), (std::vector<std::string>{"docProps/app.xml", "xl/workbook.xml"}));
 }
@@ -170,7 +177,10 @@ TEST_F(RichWorkbook, DeleteTurnsReferencesIntoRefErrorsAndShrinks3DRanges) {
     EXPECT_NE(workbook.find("activeTab=\"1\""), std::string::npos);
     EXPECT_NE(workbook.find("firstSheet=\"1\""), std::string::npos);  // Last now stands where Other stood
     const auto app = Part("docProps/app.xml");
-    EXPECT_NE(app.find("<vt:i4>2</vt:i4></vt:variant><vt:variant><vt:lpstr>Named Ranges</vt:lpstr></vt:variant><vt:variant><vt:i4>2</vt:i4>"), std::string::npos) << app;
+    EXPECT_NE(app.find("<vt:i4>2</vt:i4></vt:variant><vt:variant><vt:lpstr>Named "
+                       "Ranges</vt:lpstr></vt:variant><vt:variant><vt:i4>2</vt:i4>"),
+              std::string::npos)
+        << app;
     EXPECT_EQ(app.find("<vt:lpstr>Other</vt:lpstr>"), std::string::npos);
     EXPECT_EQ(app.find("Other!Print_Area"), std::string::npos);
     EXPECT_NE(app.find("<vt:lpstr>OtherValues</vt:lpstr>"), std::string::npos);
@@ -180,9 +190,10 @@ TEST_F(RichWorkbook, DeleteRemovesThePartsOnlyTheSheetUsedAndKeepsSharedOnes) {
     auto doc = WorkbookDocument::Open(path);
     doc->Delete(1);
     doc->Save();
-    for (const char* gone : {"xl/worksheets/sheet2.xml", "xl/worksheets/_rels/sheet2.xml.rels", "xl/drawings/drawing2.xml",
-                             "xl/drawings/_rels/drawing2.xml.rels", "xl/drawings/vmlDrawing1.vml", "xl/comments1.xml",
-                             "xl/tables/table1.xml", "xl/printerSettings/printerSettings1.bin", "xl/calcChain.xml"}) {
+    for (const char* gone :
+         {"xl/worksheets/sheet2.xml", "xl/worksheets/_rels/sheet2.xml.rels", "xl/drawings/drawing2.xml",
+          "xl/drawings/_rels/drawing2.xml.rels", "xl/drawings/vmlDrawing1.vml", "xl/comments1.xml",
+          "xl/tables/table1.xml", "xl/printerSettings/printerSettings1.bin", "xl/calcChain.xml"}) {
         EXPECT_FALSE(Has(gone)) << gone;
     }
     EXPECT_TRUE(Has("xl/media/image1.png"));  // Data's drawing still shows it

@@ -10,7 +10,7 @@ namespace orv::ooxml {
 namespace {
 
 class OoxmlSession : public automation::BackendSession {
-public:
+  public:
     std::shared_ptr<automation::Workbook> Open(const std::string& path) override {
         if (m_quit) throw automation::AutomationError("The workbook engine instance has already quit.");
         auto workbook = OoxmlWorkbook::Open(path);
@@ -26,13 +26,13 @@ public:
         m_open.clear();
     }
 
-private:
+  private:
     std::vector<std::weak_ptr<OoxmlWorkbook>> m_open;
     bool m_quit = false;
 };
 
 class OoxmlBackend : public automation::Backend {
-public:
+  public:
     std::string name() const override { return "the built-in workbook engine"; }
     bool serves(automation::FileFormat format) const override { return automation::IsOoxml(format); }
     bool isAvailable(std::string*) const override { return true; }

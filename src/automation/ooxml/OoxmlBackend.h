@@ -1,5 +1,5 @@
-// The backend that serves .xlsx, .xlsm, .xltx and .xltm workbooks with Orvandel's own workbook engine; it needs
-// nothing installed and is always available.
+// The backend that serves .xlsx, .xlsm, .xltx and .xltm workbooks with Orvandel's own workbook engine; it
+// needs nothing installed and is always available.
 #pragma once
 
 #include <memory>

@@ -114,19 +114,26 @@ void OoxmlSheet::setName(const std::string& name) {
 
 automation::SheetKind OoxmlSheet::kind() const {
     switch (info().kind) {
-        case engine::SheetKind::Worksheet: return automation::SheetKind::Worksheet;
-        case engine::SheetKind::Chartsheet: return automation::SheetKind::Chartsheet;
-        case engine::SheetKind::Dialogsheet: return automation::SheetKind::Dialogsheet;
-        case engine::SheetKind::Macrosheet: return automation::SheetKind::Macrosheet;
+        case engine::SheetKind::Worksheet:
+            return automation::SheetKind::Worksheet;
+        case engine::SheetKind::Chartsheet:
+            return automation::SheetKind::Chartsheet;
+        case engine::SheetKind::Dialogsheet:
+            return automation::SheetKind::Dialogsheet;
+        case engine::SheetKind::Macrosheet:
+            return automation::SheetKind::Macrosheet;
     }
     return automation::SheetKind::Worksheet;
 }
 
 automation::SheetVisibility OoxmlSheet::visibility() const {
     switch (info().state) {
-        case engine::SheetState::Visible: return automation::SheetVisibility::Visible;
-        case engine::SheetState::Hidden: return automation::SheetVisibility::Hidden;
-        case engine::SheetState::VeryHidden: return automation::SheetVisibility::VeryHidden;
+        case engine::SheetState::Visible:
+            return automation::SheetVisibility::Visible;
+        case engine::SheetState::Hidden:
+            return automation::SheetVisibility::Hidden;
+        case engine::SheetState::VeryHidden:
+            return automation::SheetVisibility::VeryHidden;
     }
     return automation::SheetVisibility::Visible;
 }
@@ -141,13 +148,15 @@ std::shared_ptr<automation::Sheet> OoxmlSheet::Copy(automation::After after) {
     auto& from = workbook();
     auto* anchor = dynamic_cast<OoxmlSheet*>(&after.sheet);
     if (!anchor) {
-        throw AutomationError("Sheet \"" + name() +
-                              "\" cannot be copied there: the target workbook is not open in the built-in workbook engine.");
+        throw AutomationError(
+            "Sheet \"" + name() +
+            "\" cannot be copied there: the target workbook is not open in the built-in workbook engine.");
     }
     auto& to = anchor->workbook();
     const int source = index();
     const int target = anchor->index();
-    const auto copied = Engine([&] { return engine::CopySheet(from.document(), source, to.document(), target); });
+    const auto copied =
+        Engine([&] { return engine::CopySheet(from.document(), source, to.document(), target); });
     return to.insertHandle(copied.index);
 }
 

@@ -14,7 +14,7 @@ namespace orv::ooxml {
 class OoxmlWorkbook;
 
 class OoxmlSheet : public automation::Sheet {
-public:
+  public:
     explicit OoxmlSheet(std::weak_ptr<OoxmlWorkbook> workbook) : m_workbook(std::move(workbook)) {}
 
     std::string name() const override;
@@ -31,14 +31,14 @@ public:
     int index() const;
     void markDeleted() { m_deleted = true; }
 
-private:
+  private:
     const engine::SheetInfo& info() const;
     std::weak_ptr<OoxmlWorkbook> m_workbook;
     bool m_deleted = false;
 };
 
 class OoxmlWorkbook : public automation::Workbook, public std::enable_shared_from_this<OoxmlWorkbook> {
-public:
+  public:
     // Opens the workbook file; throws AutomationError with the engine's description when it cannot.
     static std::shared_ptr<OoxmlWorkbook> Open(const std::string& path);
 
@@ -59,7 +59,7 @@ public:
     std::shared_ptr<OoxmlSheet> insertHandle(int index);
     bool closed() const { return !m_document; }
 
-private:
+  private:
     explicit OoxmlWorkbook(std::unique_ptr<engine::WorkbookDocument> document);
     std::unique_ptr<engine::WorkbookDocument> m_document;
     std::string m_path;
