@@ -31,6 +31,16 @@ std::shared_ptr<automation::Sheet> SheetOfEntry(automation::Workbook& workbook, 
     return workbook.Sheets()(workbook.SheetsIndexOfWorksheet(position));
 }
 
+Instance OpenInstance(errors::GuardedProcedure& p, const Environment& env, const std::string& path, int first) {
+    Instance instance;
+    p.Step(first, [&] { instance.application = automation::OpenWorkbookInstance(env.backends, path); });
+    p.Step(first + 2, [&] {
+        auto& workbooks = Need(instance.application).Workbooks();
+        instance.workbook = workbooks(workbooks.count());
+    });
+    return instance;
+}
+
 automation::Workbook& Need(const std::shared_ptr<automation::Workbook>& workbook) {
     if (!workbook) throw automation::AutomationError("The workbook was not opened, so this step cannot be done.");
     return *workbook;

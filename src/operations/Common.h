@@ -7,6 +7,7 @@
 
 #include "automation/Application.h"
 #include "automation/ObjectModel.h"
+#include "errors/Guard.h"
 #include "operations/Panel.h"
 
 namespace orv::operations {
@@ -27,6 +28,16 @@ bool SheetListContains(const SheetList& list, const std::string& name);
 // The sheet that the list entry at `position` stands for: the lists show worksheets only, so the position counts
 // worksheets, not every sheet of the workbook.
 std::shared_ptr<automation::Sheet> SheetOfEntry(automation::Workbook& workbook, int position);
+
+// The instance of one procedure run and the workbook it was started with.
+struct Instance {
+    std::shared_ptr<automation::Application> application;
+    std::shared_ptr<automation::Workbook> workbook;
+};
+
+// Steps `first` and `first + 2` of every working cycle: start the instance with the workbook at `path`, then take
+// that workbook as the instance's last one. A step that fails leaves its part empty.
+Instance OpenInstance(errors::GuardedProcedure& p, const Environment& env, const std::string& path, int first);
 
 // The workbook or application a step needs; throws when it was never obtained (an earlier step failed).
 automation::Workbook& Need(const std::shared_ptr<automation::Workbook>& workbook);

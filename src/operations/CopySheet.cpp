@@ -38,14 +38,8 @@ void CopySheet(Panel& source, Panel& target, const Environment& env, const CopyH
 
     const NameChoice name = ChooseSheetName(p, source, target, env, 108);  // steps 108 to 116
     if (!p.Test(118, [&] { return name.sheetName.empty(); }, false)) {
-        std::shared_ptr<automation::Application> application;
-        std::shared_ptr<automation::Workbook> sourceBook;
+        auto [application, sourceBook] = OpenInstance(p, env, source.path(), 120);  // 120, 122
         std::shared_ptr<automation::Workbook> targetBook;
-        p.Step(120, [&] { application = automation::OpenWorkbookInstance(env.backends, source.path()); });
-        p.Step(122, [&] {
-            auto& workbooks = Need(application).Workbooks();
-            sourceBook = workbooks(workbooks.count());
-        });
         p.Step(124, [&] { targetBook = Need(application).Workbooks().Open(target.path()); });
 
         // 126 to 134: the copy, under a new name when one was chosen.

@@ -22,15 +22,9 @@ void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedur
         p.Step(130, [&] { ShowMessage(env, errors::msg::kCannotDeleteLast); });
         return;
     }
-    std::shared_ptr<automation::Application> application;
-    std::shared_ptr<automation::Workbook> workbook;
     auto& list = panel.list();
     p.Step(106, [&] { env.pointer.setHourglass(); });
-    p.Step(108, [&] { application = automation::OpenWorkbookInstance(env.backends, panel.path()); });
-    p.Step(110, [&] {
-        auto& workbooks = Need(application).Workbooks();
-        workbook = workbooks(workbooks.count());
-    });
+    auto [application, workbook] = OpenInstance(p, env, panel.path(), 108);  // 108, 110
     p.Step(112, [&] { Need(application).setDisplayAlerts(false); });
     const bool deleted = p.Step(114, [&] { SheetOfEntry(Need(workbook), list.selectedPosition())->Delete(); });
     // A refused deletion leaves the sheet in the workbook, so its entry stays too.

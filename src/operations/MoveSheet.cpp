@@ -101,11 +101,9 @@ void MoveSheet(Panel& panel1, Panel& panel2, Panel& source, Panel& target, const
     const NameChoice name = ChooseSheetName(p, source, target, env, 110);  // steps 110 to 118
     if (!p.Test(120, [&] { return name.sheetName.empty(); }, false)) {
         Run r{p, source, target, env, {}, {}, {}, {}};
-        p.Step(122, [&] { r.application = automation::OpenWorkbookInstance(env.backends, source.path()); });
-        p.Step(124, [&] {
-            auto& workbooks = Need(r.application).Workbooks();
-            r.sourceBook = workbooks(workbooks.count());
-        });
+        auto opened = OpenInstance(p, env, source.path(), 122);  // 122, 124
+        r.application = std::move(opened.application);
+        r.sourceBook = std::move(opened.workbook);
         p.Step(126, [&] { r.targetBook = Need(r.application).Workbooks().Open(target.path()); });
         // 128: the branch on the renamed flag, which cannot fail.
         r.copy = CopyUnderName(p, name, source, target, r.sourceBook, r.targetBook, {130, 132, 134, 142});

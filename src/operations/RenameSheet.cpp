@@ -21,15 +21,9 @@ void RenameSheet(Panel& panel, const Environment& env, std::string_view procedur
     bool stop = false;
     p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
-    std::shared_ptr<automation::Application> application;
-    std::shared_ptr<automation::Workbook> workbook;
     std::string newName;
     p.Step(106, [&] { env.pointer.setHourglass(); });
-    p.Step(108, [&] { application = automation::OpenWorkbookInstance(env.backends, panel.path()); });
-    p.Step(110, [&] {
-        auto& workbooks = Need(application).Workbooks();
-        workbook = workbooks(workbooks.count());
-    });
+    auto [application, workbook] = OpenInstance(p, env, panel.path(), 108);  // 108, 110
     p.Step(112, [&] { Need(application).setDisplayAlerts(false); });
     p.Step(114, [&] {
         const std::string current = list.text(list.selectedPosition());

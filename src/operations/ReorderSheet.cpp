@@ -17,13 +17,7 @@ void ReorderSheet(Panel& panel, Direction direction, const Environment& env, std
     std::int16_t position = 0;
     p.Step(104, [&] { position = static_cast<std::int16_t>(list.selectedPosition()); });
 
-    std::shared_ptr<automation::Application> application;
-    std::shared_ptr<automation::Workbook> workbook;
-    p.Step(106, [&] { application = automation::OpenWorkbookInstance(env.backends, panel.path()); });
-    p.Step(108, [&] {
-        auto& workbooks = Need(application).Workbooks();
-        workbook = workbooks(workbooks.count());
-    });
+    auto [application, workbook] = OpenInstance(p, env, panel.path(), 106);  // 106, 108
     p.Step(110, [&] { Need(application).setDisplayAlerts(false); });
     const bool moved = p.Step(112, [&] {
         auto& book = Need(workbook);
