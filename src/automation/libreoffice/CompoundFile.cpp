@@ -184,15 +184,59 @@ std::vector<std::string> CompoundFile::rootStreamNames() const {
     return names;
 }
 
-std::optional<std::vector<std::uint8_t>> CompoundFile::ReadRootStream(const std::string& name) const {
+const CompoundFile::Entry* CompoundFile::FindRootStream(const std::string& name) const {
     const std::string wanted = AsciiLower(name);
     for (const Entry* entry : RootChildren()) {
-        if (entry->type != kStream || entry->name != wanted) continue;
-        if (entry->size == 0) return std::vector<std::uint8_t>{};
-        if (entry->size < m_miniCutoff) return ReadMini(entry->start, entry->size);
-        return ReadRegular(entry->start, entry->size);
+        if (entry->type == kStream && entry->name == wanted) return entry;
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+std::optional<std::vector<std::uint8_t>> CompoundFile::ReadRootStream(const std::string& name) const {
+    const Entry* entry = FindRootStream(name);
+    if (!entry) return std::nullopt;
+    if (entry->size == 0) return std::vector<std::uint8_t>{};
+    if (entry->size < m_miniCutoff) return ReadMini(entry->start, entry->size);
+    return ReadRegular(entry->start, entry->size);
+}
+
+std::vector<std::uint8_t> CompoundFile::WithRootStream(const std::string& name,
+                                                       const std::vector<std::uint8_t>& content) const {
+    const Entry* entry = FindRootStream(name);
+    if (!entry || entry->size != content.size()) {
+        throw std::runtime_error("the stream \"" + name + "\" is missing or has another size");
+    }
+    std::vector<std::uint8_t> file = m_bytes;
+    // Where each piece of the stream lives in the file: whole sectors, or mini sectors inside the root's
+    // chain.
+    std::size_t done = 0;
+    if (entry->size >= m_miniCutoff) {
+        for (std::uint32_t sector : Chain(m_fat, entry->start)) {
+            const std::size_t length = std::min<std::size_t>(m_sectorSize, content.size() - done);
+            const std::size_t at = (static_cast<std::size_t>(sector) + 1) * m_sectorSize;
+            if (at + length > file.size()) Damaged("a stream runs past the end of the file");
+            std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(done), length,
+                        file.begin() + static_cast<std::ptrdiff_t>(at));
+            if ((done += length) == content.size()) break;
+        }
+    } else if (!content.empty()) {
+        const auto rootChain = Chain(m_fat, m_entries.front().start);
+        for (std::uint32_t sector : Chain(m_miniFat, entry->start)) {
+            const std::size_t length = std::min<std::size_t>(m_miniSectorSize, content.size() - done);
+            const std::size_t inMini = static_cast<std::size_t>(sector) * m_miniSectorSize;
+            if (inMini / m_sectorSize >= rootChain.size())
+                Damaged("a small stream lies outside the mini stream");
+            const std::size_t at =
+                (static_cast<std::size_t>(rootChain[inMini / m_sectorSize]) + 1) * m_sectorSize +
+                inMini % m_sectorSize;
+            if (at + length > file.size()) Damaged("a stream runs past the end of the file");
+            std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(done), length,
+                        file.begin() + static_cast<std::ptrdiff_t>(at));
+            if ((done += length) == content.size()) break;
+        }
+    }
+    if (done != content.size()) Damaged("a stream is shorter than recorded");
+    return file;
 }
 
 }  // namespace orv::libreoffice

@@ -25,6 +25,12 @@ class CompoundFile {
     // throws when its sectors are damaged or lie beyond the end of a truncated file.
     std::optional<std::vector<std::uint8_t>> ReadRootStream(const std::string& name) const;
 
+    // The whole file with the content of the root stream `name` replaced by `content`, which must have the
+    // stream's size (the sectors are rewritten in place). Throws when there is no such stream or sizes
+    // differ.
+    std::vector<std::uint8_t> WithRootStream(const std::string& name,
+                                             const std::vector<std::uint8_t>& content) const;
+
   private:
     struct Entry {
         std::string name;  // ASCII-folded to lower case for comparison
@@ -39,6 +45,7 @@ class CompoundFile {
     std::vector<std::uint8_t> ReadRegular(std::uint32_t start, std::uint64_t size) const;
     std::vector<std::uint8_t> ReadMini(std::uint32_t start, std::uint64_t size) const;
     std::vector<const Entry*> RootChildren() const;
+    const Entry* FindRootStream(const std::string& name) const;
     std::uint32_t U32(std::size_t offset) const;
 
     std::vector<std::uint8_t> m_bytes;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "automation/libreoffice/SheetStates.h"
 #include "engine/SheetNames.h"
 
 namespace orv::libreoffice {
@@ -80,7 +81,18 @@ OfficeDocument& LoWorkbook::Document() {
 
 void LoWorkbook::Resync() {
     const auto names = m_document->sheetNames();
-    if (names == Names()) return;
+    const auto visible = m_document->sheetsVisible();
+    if (names == Names()) {
+        // The office knows no "very hidden": keep that state from the file for sheets it reports hidden.
+        for (std::size_t i = 0; i < names.size() && i < visible.size(); ++i) {
+            auto& state = m_records[i].sheet.visibility;
+            if (visible[i])
+                state = SheetVisibility::Visible;
+            else if (state == SheetVisibility::Visible)
+                state = SheetVisibility::Hidden;
+        }
+        return;
+    }
     // The office sees the workbook differently from its file (an old format, a sheet it cannot keep): its
     // view wins; records keep their identity and kind where the name matches.
     std::vector<Record> records;
@@ -94,6 +106,11 @@ void LoWorkbook::Resync() {
             }
         }
         if (record.id == 0) record.id = m_nextId++;
+        const std::size_t at = records.size();
+        if (at < visible.size() && visible[at]) record.sheet.visibility = SheetVisibility::Visible;
+        if (at < visible.size() && !visible[at] && record.sheet.visibility == SheetVisibility::Visible) {
+            record.sheet.visibility = SheetVisibility::Hidden;
+        }
         records.push_back(std::move(record));
     }
     m_records = std::move(records);
@@ -249,6 +266,18 @@ void LoWorkbook::Save() {
     // A workbook never loaded was never changed: its file already is what Save would write.
     if (!m_document) return;
     m_document->store();
+    if (m_format == FileFormat::Xls || automation::IsOoxml(m_format)) {
+        std::vector<ListedSheet> sheets;
+        for (const auto& record : m_records) sheets.push_back(record.sheet);
+        const auto problem = m_format == FileFormat::Xls ? RestoreXlsSheetStates(m_path, sheets)
+                                                         : RestoreOoxmlSheetStates(m_path, sheets);
+        if (problem) {
+            throw AutomationError("\"" + FileName() +
+                                  "\" was saved, but LibreOffice changed which of its sheets "
+                                  "are hidden and this could not be set right again (" +
+                                  *problem + "). Check its hidden sheets in a spreadsheet application.");
+        }
+    }
 }
 
 void LoWorkbook::Close() {

@@ -18,6 +18,8 @@ class OfficeDocument {
 
     // The names of the document's sheets in order.
     virtual std::vector<std::string> sheetNames() = 0;
+    // Whether each sheet is shown (not hidden), in order.
+    virtual std::vector<bool> sheetsVisible() = 0;
     // Gives sheet `index` the name `name` (already validated) and fails when the office did not take it.
     virtual void renameSheet(int index, const std::string& name) = 0;
     // Moves sheet `index` so that it stands before the sheet now at `destination` (the count appends).

@@ -299,8 +299,8 @@ bool OfficeProcess::WaitForExit(std::chrono::milliseconds timeout) {
 
 void OfficeProcess::Kill() noexcept {
     if (m_pid <= 0) return;
-    // Once the script is reaped its id may only be signalled as a group while members remain (they keep the id
-    // from being reused); the loop below does that.
+    // Once the script is reaped its id may only be signalled as a group while members remain (they keep the
+    // id from being reused); the loop below does that.
     if (!m_reaped) ::kill(-m_pid, SIGKILL);
     if (!m_reaped) {
         int status = 0;

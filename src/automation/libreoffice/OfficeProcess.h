@@ -33,8 +33,8 @@ class OfficeProcess {
     // Ends the process and everything it started at once, reaps it, and removes its pipe and lock files.
     void Kill() noexcept;
 
-    // Remembers that the office opens the workbook at `path`, so that the lock file it keeps beside the workbook
-    // is removed should the office have to be killed.
+    // Remembers that the office opens the workbook at `path`, so that the lock file it keeps beside the
+    // workbook is removed should the office have to be killed.
     void NoteDocument(const std::string& path);
 
     const std::string& pipeName() const { return m_pipe; }

@@ -13,6 +13,7 @@
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
@@ -23,6 +24,7 @@
 #include <com/sun/star/sheet/XSheetCellRanges.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XSpreadsheetView.hpp>
 #include <com/sun/star/sheet/XSpreadsheets2.hpp>
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/text/XText.hpp>
@@ -104,6 +106,7 @@ class UnoDocument : public OfficeDocument {
     ~UnoDocument() override { close(); }
 
     std::vector<std::string> sheetNames() override;
+    std::vector<bool> sheetsVisible() override;
     void renameSheet(int index, const std::string& name) override;
     void moveSheet(int index, int destination) override;
     void removeSheet(int index) override;
@@ -126,6 +129,7 @@ class UnoDocument : public OfficeDocument {
     auto Call(const std::string& what, F&& call) -> decltype(call());
     uno::Reference<sheet::XSpreadsheets2> Sheets();
     uno::Reference<sheet::XSpreadsheet> SheetAt(int index);
+    void KeepHiddenSheetsHidden();
     std::string NameAt(int index);
 
     UnoOffice& m_office;
@@ -293,6 +297,20 @@ std::vector<std::string> UnoDocument::sheetNames() {
     });
 }
 
+std::vector<bool> UnoDocument::sheetsVisible() {
+    return Call("read which sheets of \"" + FileName(m_path) + "\" are hidden", [&] {
+        uno::Reference<container::XIndexAccess> sheets(m_document->getSheets(), uno::UNO_QUERY_THROW);
+        std::vector<bool> visible;
+        for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+            bool shown = true;
+            uno::Reference<beans::XPropertySet>(SheetAt(i), uno::UNO_QUERY_THROW)
+                ->getPropertyValue("IsVisible") >>= shown;
+            visible.push_back(shown);
+        }
+        return visible;
+    });
+}
+
 void UnoDocument::renameSheet(int index, const std::string& name) {
     Call("rename a sheet of \"" + FileName(m_path) + "\" to \"" + name + "\"", [&] {
         uno::Reference<container::XNamed> named(SheetAt(index), uno::UNO_QUERY_THROW);
@@ -369,8 +387,32 @@ int UnoDocument::freezeExternalFormulas(int index) {
 }
 
 void UnoDocument::store() {
-    Call("save \"" + FileName(m_path) + "\"",
-         [&] { uno::Reference<frame::XStorable>(m_component, uno::UNO_QUERY_THROW)->store(); });
+    Call("save \"" + FileName(m_path) + "\"", [&] {
+        KeepHiddenSheetsHidden();
+        uno::Reference<frame::XStorable>(m_component, uno::UNO_QUERY_THROW)->store();
+    });
+}
+
+void UnoDocument::KeepHiddenSheetsHidden() {
+    // The Excel export shows the active sheet whatever its state; after a move the active position may hold a
+    // hidden sheet, which the saved file would then show. Make a visible sheet active first.
+    uno::Reference<frame::XModel> model(m_component, uno::UNO_QUERY);
+    if (!model.is()) return;
+    uno::Reference<sheet::XSpreadsheetView> view(model->getCurrentController(), uno::UNO_QUERY);
+    if (!view.is()) return;
+    auto visible = [](const uno::Reference<sheet::XSpreadsheet>& sheet) {
+        bool shown = true;
+        uno::Reference<beans::XPropertySet>(sheet, uno::UNO_QUERY_THROW)->getPropertyValue("IsVisible") >>=
+            shown;
+        return shown;
+    };
+    uno::Reference<container::XIndexAccess> sheets(m_document->getSheets(), uno::UNO_QUERY_THROW);
+    for (sal_Int32 i = 0; i < sheets->getCount(); ++i) {
+        if (visible(SheetAt(i))) {
+            view->setActiveSheet(SheetAt(i));
+            return;
+        }
+    }
 }
 
 void UnoDocument::close() noexcept {

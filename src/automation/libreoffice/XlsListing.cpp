@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "automation/libreoffice/BiffRecords.h"
 #include "automation/libreoffice/CompoundFile.h"
 #include "automation/libreoffice/SheetListing.h"
 #include "automation/libreoffice/TextEncoding.h"
@@ -14,47 +15,10 @@ using automation::SheetVisibility;
 
 namespace {
 
-constexpr unsigned kBof = 0x0809;
-constexpr unsigned kEof = 0x000A;
-constexpr unsigned kFilePass = 0x002F;
-constexpr unsigned kCodePage = 0x0042;
-constexpr unsigned kBoundSheet = 0x0085;
-constexpr unsigned kWsBool = 0x0081;
-constexpr unsigned kBiff8 = 0x0600;
-constexpr unsigned kBiff5 = 0x0500;
-constexpr unsigned kGlobals = 0x0005;
+using namespace biff;
 
 const std::string kDamagedAdvice =
     "Open it in a spreadsheet application to repair it, or use a good copy of the file.";
-
-struct Record {
-    unsigned id = 0;
-    const std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-};
-
-// Walks the records of a BIFF stream from an offset; a record cut by the end of the stream ends the walk.
-class RecordReader {
-  public:
-    RecordReader(const std::vector<std::uint8_t>& stream, std::size_t offset)
-        : m_stream(stream), m_offset(offset) {}
-
-    bool Next(Record& record) {
-        if (m_offset + 4 > m_stream.size()) return false;
-        record.id = m_stream[m_offset] | m_stream[m_offset + 1] << 8;
-        record.size = m_stream[m_offset + 2] | m_stream[m_offset + 3] << 8;
-        if (m_offset + 4 + record.size > m_stream.size()) return false;
-        record.data = m_stream.data() + m_offset + 4;
-        m_offset += 4 + record.size;
-        return true;
-    }
-
-  private:
-    const std::vector<std::uint8_t>& m_stream;
-    std::size_t m_offset;
-};
-
-unsigned U16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
 
 // A sheet recorded as a worksheet is a dialog sheet when its WSBOOL record says so.
 bool IsDialogSheet(const std::vector<std::uint8_t>& stream, std::size_t bofOffset) {
@@ -63,7 +27,7 @@ bool IsDialogSheet(const std::vector<std::uint8_t>& stream, std::size_t bofOffse
     for (int n = 0; n < 64 && reader.Next(record); ++n) {
         if (n == 0 && record.id != kBof) return false;
         if (record.id == kEof) return false;
-        if (record.id == kWsBool && record.size >= 2) return (record.data[0] & 0x10) != 0;
+        if (record.id == kWsBool && record.size >= 2) return (stream[record.offset] & 0x10) != 0;
     }
     return false;
 }
@@ -132,8 +96,8 @@ std::optional<std::vector<ListedSheet>> ListXlsSheets(const std::vector<std::uin
     }
     // Excel 2 to 4 files begin with other BOF records; leave those to the spreadsheet application.
     if (record.id != kBof) return std::nullopt;
-    const unsigned version = U16(record.data);
-    const unsigned substream = U16(record.data + 2);
+    const unsigned version = U16(stream->data() + record.offset);
+    const unsigned substream = U16(stream->data() + record.offset + 2);
     if ((version != kBiff8 && version != kBiff5) || substream != kGlobals) return std::nullopt;
     const bool biff8 = version == kBiff8;
 
@@ -141,6 +105,7 @@ std::optional<std::vector<ListedSheet>> ListXlsSheets(const std::vector<std::uin
     std::vector<ListedSheet> sheets;
     bool ended = false;
     while (reader.Next(record)) {
+        const std::uint8_t* data = stream->data() + record.offset;
         if (record.id == kEof) {
             ended = true;
             break;
@@ -148,31 +113,31 @@ std::optional<std::vector<ListedSheet>> ListXlsSheets(const std::vector<std::uin
         // Encrypted records follow; a workbook with only a structure password opens with the default one,
         // which the spreadsheet application handles.
         if (record.id == kFilePass) return std::nullopt;
-        if (record.id == kCodePage && record.size >= 2) codePage = U16(record.data);
+        if (record.id == kCodePage && record.size >= 2) codePage = U16(data);
         if (record.id != kBoundSheet) continue;
         if (record.size < 7) {
             throw AutomationError(
                 CannotOpen(fileName, "it is damaged (a sheet record is too short)", kDamagedAdvice));
         }
-        const std::size_t bofOffset = U16(record.data) | static_cast<std::size_t>(U16(record.data + 2)) << 16;
+        const std::size_t bofOffset = U16(data) | static_cast<std::size_t>(U16(data + 2)) << 16;
         ListedSheet sheet;
-        sheet.visibility = VisibilityOf(record.data[4]);
-        sheet.kind = KindOf(record.data[5]);
+        sheet.visibility = VisibilityOf(data[4]);
+        sheet.kind = KindOf(data[5]);
         if (sheet.kind == SheetKind::Worksheet && IsDialogSheet(*stream, bofOffset))
             sheet.kind = SheetKind::Dialogsheet;
-        const std::size_t length = record.data[6];
+        const std::size_t length = data[6];
         if (biff8) {
-            const bool wide = record.size >= 8 && (record.data[7] & 0x01) != 0;
+            const bool wide = record.size >= 8 && (data[7] & 0x01) != 0;
             if (8 + length * (wide ? 2 : 1) > record.size) {
                 throw AutomationError(
                     CannotOpen(fileName, "it is damaged (a sheet name is cut short)", kDamagedAdvice));
             }
             if (wide) {
-                sheet.name = Utf16LeToUtf8(record.data + 8, length);
+                sheet.name = Utf16LeToUtf8(data + 8, length);
             } else {
                 // Compressed strings hold the low bytes of UTF-16 code units, which is ISO 8859-1.
                 std::vector<std::uint8_t> units;
-                for (std::size_t i = 0; i < length; ++i) units.insert(units.end(), {record.data[8 + i], 0});
+                for (std::size_t i = 0; i < length; ++i) units.insert(units.end(), {data[8 + i], 0});
                 sheet.name = Utf16LeToUtf8(units.data(), length);
             }
         } else {
@@ -180,7 +145,7 @@ std::optional<std::vector<ListedSheet>> ListXlsSheets(const std::vector<std::uin
                 throw AutomationError(
                     CannotOpen(fileName, "it is damaged (a sheet name is cut short)", kDamagedAdvice));
             }
-            sheet.name = CodePageToUtf8({reinterpret_cast<const char*>(record.data + 7), length}, codePage);
+            sheet.name = CodePageToUtf8({reinterpret_cast<const char*>(data + 7), length}, codePage);
         }
         sheets.push_back(std::move(sheet));
     }

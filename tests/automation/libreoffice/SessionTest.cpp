@@ -12,8 +12,10 @@
 #include <map>
 
 #include "OfficeTestSupport.h"
+#include "automation/libreoffice/CompoundFile.h"
 #include "automation/libreoffice/LibreOfficeBackend.h"
 #include "automation/libreoffice/OfficeProcess.h"
+#include "automation/libreoffice/SheetListing.h"
 
 extern char** environ;
 
@@ -280,6 +282,58 @@ TEST_P(Rearranging, RenameMoveDeleteAndReorderSurviveReopening) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, Rearranging, ::testing::Values("xls", "ods"));
+
+TEST_F(LibreOfficeSession, Excel95WorkbooksAreChangedAndSavedInTheirOwnFormat) {
+    const auto path = Fixture("biff5-visibility.xls");
+    {
+        auto session = MakeLibreOfficeBackend()->Start();
+        auto book = session->Open(path.string());
+        book->Sheets()("Hidden")->setName("Versteckt");
+        book->Sheets()("VeryHidden")->Move(Before{*book->Sheets()("Visible")});
+        book->Save();
+        session->Quit();
+    }
+    const auto listed = ListSheets(path.string(), automation::FileFormat::Xls);
+    ASSERT_TRUE(listed.has_value());
+    std::vector<std::string> names;
+    for (const auto& sheet : *listed) names.push_back(sheet.name);
+    EXPECT_EQ(names, (Strings{"VeryHidden", "Visible", "Versteckt"}));
+    // LibreOffice writes the very hidden sheet, moved to where the active sheet stood, as shown; the backend
+    // sets its state right again and makes a visible sheet active.
+    EXPECT_EQ((*listed)[0].visibility, automation::SheetVisibility::VeryHidden);
+    EXPECT_EQ((*listed)[2].visibility, automation::SheetVisibility::Hidden);
+    std::ifstream in(path, std::ios::binary);
+    CompoundFile file(
+        std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    EXPECT_TRUE(file.ReadRootStream("Book").has_value()) << "saved as Excel 97-2003 instead of Excel 5/95";
+    EXPECT_FALSE(file.ReadRootStream("Workbook").has_value());
+}
+
+TEST_F(LibreOfficeSession, HiddenSheetsStayHiddenThroughReorderDeleteAndRepeatedSaves) {
+    const auto path = Fixture("hidden-veryhidden-chartsheet.xls");
+    {
+        auto session = MakeLibreOfficeBackend()->Start();
+        auto book = session->Open(path.string());
+        book->Sheets()("Visible")->Move(After{*book->Sheets()("Chart")});
+        book->Save();
+        book->Sheets()("Chart")->Delete();
+        book->Save();
+        session->Quit();
+    }
+    const auto listed = ListSheets(path.string(), automation::FileFormat::Xls);
+    ASSERT_TRUE(listed.has_value());
+    const std::vector<ListedSheet> expected = {
+        {"Hidden", automation::SheetKind::Worksheet, automation::SheetVisibility::Hidden},
+        {"VeryHidden", automation::SheetKind::Worksheet, automation::SheetVisibility::VeryHidden},
+        {"Visible", automation::SheetKind::Worksheet, automation::SheetVisibility::Visible},
+    };
+    EXPECT_EQ(*listed, expected);
+    // LibreOffice itself reads the patched file back, with the hidden sheets hidden.
+    const auto back = Reread(path);
+    EXPECT_EQ(NamesOf(back), (Strings{"Hidden", "VeryHidden", "Visible"}));
+    EXPECT_TRUE(SheetNamed(back, "Hidden").hidden);
+    EXPECT_FALSE(SheetNamed(back, "Visible").hidden);
+}
 
 TEST_F(LibreOfficeSession, TheLastVisibleSheetCannotBeDeleted) {
     auto session = MakeLibreOfficeBackend()->Start();

@@ -9,6 +9,7 @@
 
 #include "XlsFixture.h"
 #include "automation/libreoffice/SheetListing.h"
+#include "automation/libreoffice/SheetStates.h"
 
 namespace orv::libreoffice {
 namespace {
@@ -253,6 +254,76 @@ TEST_F(ListingFiles, OoxmlListsSheetsWithChartSheetsAndStates) {
         {"Secret", SheetKind::Worksheet, SheetVisibility::VeryHidden},
     };
     EXPECT_EQ(*listed, expected);
+}
+
+}  // namespace
+}  // namespace orv::libreoffice
+
+namespace orv::libreoffice {
+namespace {
+
+std::vector<std::uint8_t> ReadFixture(const std::string& name) {
+    std::ifstream in(std::string(ORVANDEL_TEST_LO_FIXTURES) + "/" + name, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every cut and every corruption of real workbooks either lists or fails with a description, never worse (the
+// sanitizer build turns any out-of-bounds read into a failure).
+TEST(DamagedXls, CutOrCorruptedFilesListOrFailCleanly) {
+    for (const char* name :
+         {"hidden-veryhidden-chartsheet.xls", "biff5-visibility.xls", "sheet-types-macrosheet.xls"}) {
+        const auto whole = ReadFixture(name);
+        ASSERT_GT(whole.size(), 4096u) << name;
+        int failures = 0;
+        for (std::size_t length = 0; length < whole.size(); length += 61) {
+            const std::vector<std::uint8_t> cut(whole.begin(),
+                                                whole.begin() + static_cast<std::ptrdiff_t>(length));
+            try {
+                ListXlsSheets(cut, name);
+            } catch (const automation::AutomationError& e) {
+                EXPECT_EQ(std::string(e.what()).rfind("\"" + std::string(name) + "\" cannot be opened: ", 0),
+                          0u);
+                ++failures;
+            }
+        }
+        EXPECT_GT(failures, 0) << name;
+        std::uint32_t seed = 12345;
+        for (int round = 0; round < 300; ++round) {
+            auto corrupt = whole;
+            for (int flips = 0; flips < 8; ++flips) {
+                seed = seed * 1103515245u + 12345u;
+                corrupt[seed % corrupt.size()] = static_cast<std::uint8_t>(seed >> 24);
+            }
+            try {
+                ListXlsSheets(corrupt, name);
+            } catch (const automation::AutomationError&) {
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace orv::libreoffice
+
+namespace orv::libreoffice {
+namespace {
+
+TEST_F(ListingFiles, SheetStatesAreRestoredInPlaceAndOnlyForTheSameSheets) {
+    const auto path =
+        Write("states.xls", MakeXls({{"One", false, 0}, {"Two", false, 0}, {"Three", false, 1}}));
+    std::vector<ListedSheet> wanted = {{"One", SheetKind::Worksheet, SheetVisibility::Visible},
+                                       {"Two", SheetKind::Worksheet, SheetVisibility::VeryHidden},
+                                       {"Three", SheetKind::Worksheet, SheetVisibility::Hidden}};
+    EXPECT_EQ(RestoreXlsSheetStates(path, wanted), std::nullopt);
+    EXPECT_EQ(*ListSheets(path, FileFormat::Xls), wanted);
+
+    // Another sheet list than the file's leaves the file alone.
+    const auto before = fs::last_write_time(path);
+    wanted[1].name = "Zwei";
+    wanted[1].visibility = SheetVisibility::Visible;
+    EXPECT_EQ(RestoreXlsSheetStates(path, wanted), "the saved file does not list the expected sheets");
+    EXPECT_EQ(fs::last_write_time(path), before);
+    EXPECT_EQ((*ListSheets(path, FileFormat::Xls))[1].visibility, SheetVisibility::VeryHidden);
 }
 
 }  // namespace
