@@ -8,6 +8,7 @@
 #include "engine/PartNames.h"
 #include "engine/SheetNames.h"
 #include "engine/Xml.h"
+#include "engine/formula/Formula.h"
 
 namespace orv::engine {
 
@@ -102,6 +103,27 @@ struct Walker : pugi::xml_tree_walker {
 };
 
 }  // namespace
+
+std::string TableReferencesToErrors(std::string_view formula, const std::set<std::string>& tables) {
+    if (tables.empty()) return std::string(formula);
+    std::string out;
+    bool changed = false;
+    for (const auto& token : formula::Tokenize(formula)) {
+        const bool candidate = (token.kind == formula::TokenKind::StructuredReference ||
+                                token.kind == formula::TokenKind::Name) &&
+                               token.prefixLength == 0;
+        if (candidate) {
+            const auto table = token.text.substr(0, token.text.find('['));
+            if (!table.empty() && tables.count(FoldCase(table))) {
+                out += "#REF!";
+                changed = true;
+                continue;
+            }
+        }
+        out += token.text;
+    }
+    return changed ? out : std::string(formula);
+}
 
 bool IsFormulaPartType(const std::string& contentType) { return IsFormulaPart(contentType); }
 

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,10 @@ struct ReferenceEdit {
 // nothing is changed then.
 std::vector<std::string> PartsMentioning(Package& package, const std::string& workbookPart,
                                          const std::string& sheetName);
+
+// `formula` with every reference to one of `tables` (folded names; structured references and bare table
+// names, not external ones) replaced by #REF!, as after the tables' sheet was deleted. Never fails.
+std::string TableReferencesToErrors(std::string_view formula, const std::set<std::string>& tables);
 
 // True for the content types of parts in which formulas naming sheets may appear.
 bool IsFormulaPartType(const std::string& contentType);

@@ -1,5 +1,6 @@
 // Renaming and deleting sheets, with every reference to the sheet rewritten.
 #include <algorithm>
+#include <set>
 #include <vector>
 
 #include "engine/AppProperties.h"
@@ -57,7 +58,20 @@ void WorkbookDocument::Delete(int index) {
     const std::vector<std::string> orderBefore = SheetNames();
     // Everything that can fail (reading damaged parts) happens before the first change.
     const auto reachableBefore = ReachableParts(*m_package);
-    const auto parts = PartsMentioning(*m_package, m_workbookPart, gone.name);
+    // Its tables go with it: structured references to them become #REF! as well.
+    std::set<std::string> tables;
+    auto parts = PartsMentioning(*m_package, m_workbookPart, gone.name);
+    if (!gone.part.empty()) {
+        for (const auto& rel : Relationships(*m_package, gone.part).All()) {
+            if (rel.external || !RelTypeIs(rel.type, "table") || !m_package->Has(rel.targetPart)) continue;
+            const std::string table = Root(m_package->Xml(rel.targetPart)).attribute("displayName").value();
+            if (table.empty()) continue;
+            tables.insert(FoldCase(table));
+            for (const auto& part : PartsMentioning(*m_package, m_workbookPart, table)) {
+                if (std::find(parts.begin(), parts.end(), part) == parts.end()) parts.push_back(part);
+            }
+        }
+    }
 
     // Detach the sheet, then drop the parts nobody refers to any more (its drawings, comments, tables...).
     auto& workbook = m_package->Xml(m_workbookPart);
@@ -81,7 +95,9 @@ void WorkbookDocument::Delete(int index) {
     m_package->MarkChanged(m_workbookPart);
 
     ReferenceEdit edit;
-    edit.formula = [&](std::string_view f) { return formula::DeleteSheet(f, gone.name, orderBefore); };
+    edit.formula = [&](std::string_view f) {
+        return TableReferencesToErrors(formula::DeleteSheet(f, gone.name, orderBefore), tables);
+    };
     RewriteReferences(*m_package, parts, edit);
     AppDeleteSheet(*m_package, gone.name);
 }

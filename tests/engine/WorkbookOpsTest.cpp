@@ -166,6 +166,7 @@ TEST_F(RichWorkbook, DeleteTurnsReferencesIntoRefErrorsAndShrinks3DRanges) {
     EXPECT_NE(sheet1.find("<f>#REF!A1*2</f>"), std::string::npos) << sheet1;
     EXPECT_NE(sheet1.find("<formula1>#REF!$A$1:$A$3</formula1>"), std::string::npos);
     EXPECT_NE(sheet1.find("INDIRECT(\"Other!A1\")"), std::string::npos);
+    EXPECT_NE(sheet1.find("<f>SUM(#REF!)</f>"), std::string::npos);  // Tbl1 went with its sheet
     const auto sheet3 = Part("xl/worksheets/sheet3.xml");
     EXPECT_NE(sheet3.find("SUM(Data!A1)"), std::string::npos) << sheet3;
     EXPECT_NE(sheet3.find("SUM(Last!B1)"), std::string::npos) << sheet3;
