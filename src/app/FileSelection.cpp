@@ -8,7 +8,8 @@
 
 namespace orv::app {
 
-void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env, std::string_view procedureName) {
+void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env,
+                    std::string_view procedureName) {
     errors::GuardedProcedure p(env.dialogs, procedureName);
     bool stop = false;
     p.Step(100, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes); });
@@ -19,7 +20,9 @@ void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env
     p.Step(106, [&] { dialog.title = errors::msg::kSelectExcelFile; });
     p.Step(108, [&] { dialog.filter = errors::msg::kExcelFilter; });
     p.Step(110, [&] { dialog.fileName = env.dialogs.openFile(dialog); });
-    if (!p.Test(112, [&] { return !dialog.fileName.empty(); }, true)) return;
+    if (!p.Test(
+            112, [&] { return !dialog.fileName.empty(); }, true))
+        return;
     p.Step(114, [&] { panel.setPath(dialog.fileName); });
     if (panel.number() != 2) return;
     p.Step(116, [&] {

@@ -1,5 +1,5 @@
-// The four procedures that fill or empty the path boxes: the two "..." buttons, "Load Sample/Example Data" and
-// "Clear Files".
+// The four procedures that fill or empty the path boxes: the two "..." buttons, "Load Sample/Example Data"
+// and "Clear Files".
 #pragma once
 
 #include <filesystem>
@@ -11,7 +11,8 @@ namespace orv::app {
 
 // "..." of a panel: asks the running-application question, shows the open-file dialog and writes the chosen
 // path into the panel's path box; panel 2 then selects its first sheet.
-void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env, std::string_view procedureName);
+void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env,
+                    std::string_view procedureName);
 
 // Writes the two sample workbooks' paths into the path boxes, panel 1 first.
 void LoadSampleWorkbooks(operations::Panel& panel1, operations::Panel& panel2,

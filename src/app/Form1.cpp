@@ -2,8 +2,8 @@
 #include "app/Form1.h"
 
 #include <QCloseEvent>
-#include <QHeaderView>
 #include <QFont>
+#include <QHeaderView>
 #include <QMouseEvent>
 #include <QStyle>
 
@@ -125,7 +125,8 @@ void Form1::buildButtonPictures() {
         panel->copyButton()->setIcon(icon(QStyle::SP_FileDialogNewFolder));
         panel->renameButton()->setIcon(icon(QStyle::SP_FileDialogDetailedView));
         panel->moveButton()->setIcon(icon(left ? QStyle::SP_ArrowRight : QStyle::SP_ArrowLeft));
-        for (auto* b : {panel->deleteButton(), panel->copyButton(), panel->renameButton(), panel->moveButton()}) {
+        for (auto* b :
+             {panel->deleteButton(), panel->copyButton(), panel->renameButton(), panel->moveButton()}) {
             b->setIconSize(QSize(32, 32));
         }
         panel->moveUpButton()->setIconSize(QSize(24, 24));
@@ -135,12 +136,23 @@ void Form1::buildButtonPictures() {
 
 void Form1::connectButtons() {
     using Handler = void (Form1::*)();
-    static constexpr std::array<Handler, 17> kHandlers{
-        nullptr,
-        &Form1::PushButton1_Click,  &Form1::PushButton2_Click,  &Form1::PushButton3_Click,  &Form1::PushButton4_Click,
-        &Form1::PushButton5_Click,  &Form1::PushButton6_Click,  &Form1::PushButton7_Click,  &Form1::PushButton8_Click,
-        &Form1::PushButton9_Click,  &Form1::PushButton10_Click, &Form1::PushButton11_Click, &Form1::PushButton12_Click,
-        &Form1::PushButton13_Click, &Form1::PushButton14_Click, &Form1::PushButton15_Click, &Form1::PushButton16_Click};
+    static constexpr std::array<Handler, 17> kHandlers{nullptr,
+                                                       &Form1::PushButton1_Click,
+                                                       &Form1::PushButton2_Click,
+                                                       &Form1::PushButton3_Click,
+                                                       &Form1::PushButton4_Click,
+                                                       &Form1::PushButton5_Click,
+                                                       &Form1::PushButton6_Click,
+                                                       &Form1::PushButton7_Click,
+                                                       &Form1::PushButton8_Click,
+                                                       &Form1::PushButton9_Click,
+                                                       &Form1::PushButton10_Click,
+                                                       &Form1::PushButton11_Click,
+                                                       &Form1::PushButton12_Click,
+                                                       &Form1::PushButton13_Click,
+                                                       &Form1::PushButton14_Click,
+                                                       &Form1::PushButton15_Click,
+                                                       &Form1::PushButton16_Click};
     for (int n = 1; n <= 16; ++n) {
         connect(button(n), &QPushButton::clicked, this, kHandlers[static_cast<std::size_t>(n)]);
     }
@@ -153,9 +165,11 @@ void Form1::setTabOrder() {
         order << panel->pathBox() << panel->browseButton() << panel->sheetList() << panel->moveUpButton()
               << panel->moveDownButton();
         if (panel == m_panel1) {
-            order << panel->deleteButton() << panel->copyButton() << panel->renameButton() << panel->moveButton();
+            order << panel->deleteButton() << panel->copyButton() << panel->renameButton()
+                  << panel->moveButton();
         } else {
-            order << panel->copyButton() << panel->deleteButton() << panel->moveButton() << panel->renameButton();
+            order << panel->copyButton() << panel->deleteButton() << panel->moveButton()
+                  << panel->renameButton();
         }
     }
     for (int i = 0; i + 1 < order.size(); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
@@ -169,8 +183,8 @@ void Form1::watchForHover(QWidget* widget, Pointer pointer) {
 
 namespace {
 
-// A mouse move that a control ignores travels on to its parents; only the innermost control with a hover rule of
-// its own decides the pointer.
+// A mouse move that a control ignores travels on to its parents; only the innermost control with a hover rule
+// of its own decides the pointer.
 bool OverWatchedChild(QWidget* widget, QPoint at) {
     for (QWidget* child = widget->childAt(at); child && child != widget; child = child->parentWidget()) {
         if (child->property("orvandelHover").isValid()) return true;
@@ -234,10 +248,13 @@ bool Form1::Form_Load() {
     errors::GuardedProcedure p(m_services.dialogs, "Form_Load");
     p.Step(100, [&] { ApplySkin(); });
     const auto handFile = m_services.programFolder / "HAND-M.CUR";
-    if (p.Test(102, [&] { return operations::IsExistingFile(handFile.string()); }, true)) {
+    if (p.Test(
+            102, [&] { return operations::IsExistingFile(handFile.string()); }, true)) {
         p.Step(104, [&] {
             auto cursor = LoadCursorFile(QString::fromStdString(handFile.string()));
-            if (!cursor) throw std::runtime_error("The pointer file \"" + handFile.string() + "\" is not a cursor file.");
+            if (!cursor)
+                throw std::runtime_error("The pointer file \"" + handFile.string() +
+                                         "\" is not a cursor file.");
             m_handCursor = *cursor;
         });
     }
@@ -252,7 +269,9 @@ bool Form1::Form_Load() {
     p.Step(134, [&] { m_panel2->sheetList()->addColumn(kListHeader); });
     p.Step(136, [&] { m_panel2->sheetList()->setColumnWidthPixels(kListColumnWidth); });
     bool available = true;
-    p.Step(138, [&] { available = automation::CheckSpreadsheetAvailable(*m_services.backends, m_services.dialogs); });
+    p.Step(138, [&] {
+        available = automation::CheckSpreadsheetAvailable(*m_services.backends, m_services.dialogs);
+    });
     return available;
 }
 
@@ -276,7 +295,8 @@ void Form1::ApplySkin() {
     setStyleSheet(
         "QPushButton { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fdfdfd, stop:1 #dfe6ee);"
         " border: 1px solid #8a9bb0; border-radius: 4px; }"
-        "QPushButton:hover { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ffffff, stop:1 #cfe0f4); }"
+        "QPushButton:hover { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ffffff, stop:1 "
+        "#cfe0f4); }"
         "QPushButton:pressed { background: #c4d6ec; }");
     m_skinApplied = true;
 }

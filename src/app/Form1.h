@@ -26,13 +26,13 @@ struct Form1Services {
     std::shared_ptr<const automation::BackendRegistry> backends;
     const automation::ProcessTable& processes;
     std::filesystem::path programFolder;
-    std::function<double()> randomFraction;                // a value in [0, 1)
+    std::function<double()> randomFraction;               // a value in [0, 1)
     std::function<void(const std::string& url)> openUrl;  // opens a web page without waiting for it
 };
 
 class Form1 : public QWidget, public operations::WindowPointer {
     Q_OBJECT
-public:
+  public:
     enum class Pointer { Default, Hand, Hourglass };
 
     explicit Form1(Form1Services services, QWidget* parent = nullptr);
@@ -72,12 +72,12 @@ public:
     void PushButton15_Click();
     void PushButton16_Click();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void ApplySkin();
     void OpenHomePageAtRandom();
     void SetAppTitle();

@@ -37,8 +37,8 @@ QString QtFilter(const std::string& filter) {
 
 }  // namespace
 
-errors::Answer QtDialogs::messageBox(const std::string& text, const std::string& title, errors::Buttons buttons,
-                                     errors::Icon icon) {
+errors::Answer QtDialogs::messageBox(const std::string& text, const std::string& title,
+                                     errors::Buttons buttons, errors::Icon icon) {
     QMessageBox box(icon == errors::Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, Title(title),
                     DisplayText(text),
                     buttons == errors::Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
@@ -49,17 +49,19 @@ errors::Answer QtDialogs::messageBox(const std::string& text, const std::string&
     return result == QMessageBox::Yes ? errors::Answer::Yes : errors::Answer::No;
 }
 
-std::string QtDialogs::inputBox(const std::string& prompt, const std::string& title, const std::string& defaultText) {
+std::string QtDialogs::inputBox(const std::string& prompt, const std::string& title,
+                                const std::string& defaultText) {
     bool ok = false;
-    const QString answer = QInputDialog::getText(m_parent, Title(title), DisplayText(prompt), QLineEdit::Normal,
-                                                 QString::fromStdString(defaultText), &ok);
+    const QString answer = QInputDialog::getText(m_parent, Title(title), DisplayText(prompt),
+                                                 QLineEdit::Normal, QString::fromStdString(defaultText), &ok);
     return ok ? answer.toStdString() : std::string();
 }
 
 std::string QtDialogs::openFile(const errors::OpenFileRequest& request) {
-    // The read-only check box of the requested flags has no counterpart in Qt's dialog; it is never read anyway.
-    return QFileDialog::getOpenFileName(m_parent, Title(request.title), QString::fromStdString(request.fileName),
-                                        QtFilter(request.filter))
+    // The read-only check box of the requested flags has no counterpart in Qt's dialog; it is never read
+    // anyway.
+    return QFileDialog::getOpenFileName(m_parent, Title(request.title),
+                                        QString::fromStdString(request.fileName), QtFilter(request.filter))
         .toStdString();
 }
 

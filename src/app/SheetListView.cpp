@@ -6,7 +6,8 @@
 
 namespace orv::app {
 
-SheetListView::SheetListView(int panelNumber, QWidget* parent) : QTreeWidget(parent), m_panelNumber(panelNumber) {
+SheetListView::SheetListView(int panelNumber, QWidget* parent)
+    : QTreeWidget(parent), m_panelNumber(panelNumber) {
     setColumnCount(0);
     setRootIsDecorated(false);
     setIndentation(0);
@@ -35,8 +36,8 @@ int SheetListView::count() const { return topLevelItemCount(); }
 int SheetListView::selectedPosition() const {
     const auto selected = selectedItems();
     if (selected.isEmpty()) {
-        throw std::runtime_error("No sheet is selected in the list of Excel File #" + std::to_string(m_panelNumber) +
-                                 ".");
+        throw std::runtime_error("No sheet is selected in the list of Excel File #" +
+                                 std::to_string(m_panelNumber) + ".");
     }
     return indexOfTopLevelItem(selected.front()) + 1;
 }
@@ -46,8 +47,8 @@ std::string SheetListView::text(int position) const { return itemAt(position)->t
 void SheetListView::insert(int position, const std::string& text) {
     if (position < 1 || position > count() + 1) {
         throw std::runtime_error("Cannot insert an item at position " + std::to_string(position) +
-                                 " of the list of Excel File #" + std::to_string(m_panelNumber) + " (it holds " +
-                                 std::to_string(count()) + ").");
+                                 " of the list of Excel File #" + std::to_string(m_panelNumber) +
+                                 " (it holds " + std::to_string(count()) + ").");
     }
     auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(text)});
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
@@ -77,8 +78,9 @@ QStringList SheetListView::texts() const {
 
 QTreeWidgetItem* SheetListView::itemAt(int position) const {
     if (position < 1 || position > count()) {
-        throw std::runtime_error("The list of Excel File #" + std::to_string(m_panelNumber) + " has no item " +
-                                 std::to_string(position) + " (it holds " + std::to_string(count()) + ").");
+        throw std::runtime_error("The list of Excel File #" + std::to_string(m_panelNumber) +
+                                 " has no item " + std::to_string(position) + " (it holds " +
+                                 std::to_string(count()) + ").");
     }
     return topLevelItem(position - 1);
 }

@@ -9,7 +9,7 @@ namespace orv::app {
 
 class SheetListView : public QTreeWidget, public operations::SheetList {
     Q_OBJECT
-public:
+  public:
     // `panelNumber` names the panel in failure descriptions.
     SheetListView(int panelNumber, QWidget* parent = nullptr);
 
@@ -30,7 +30,7 @@ public:
     // The item texts in list order, for tests and diagnostics.
     QStringList texts() const;
 
-private:
+  private:
     QTreeWidgetItem* itemAt(int position) const;
 
     int m_panelNumber;

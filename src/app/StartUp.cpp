@@ -8,7 +8,8 @@
 #include <QTime>
 #include <random>
 
-// The icons are compiled into this static library; its resources must be registered from the global namespace.
+// The icons are compiled into this static library; its resources must be registered from the global
+// namespace.
 static void InitResources() { Q_INIT_RESOURCE(orvandel); }
 
 namespace orv::app {
@@ -35,8 +36,8 @@ double RandomFractionSeededByTime() {
 std::optional<QCursor> LoadCursorFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    // The 6-byte directory header is followed by the first 16-byte entry, whose planes and bit-count fields hold
-    // the hotspot in a cursor file; the image reader does not expose them.
+    // The 6-byte directory header is followed by the first 16-byte entry, whose planes and bit-count fields
+    // hold the hotspot in a cursor file; the image reader does not expose them.
     const QByteArray header = file.read(22);
     if (header.size() < 22) return std::nullopt;
     auto word = [&](int at) {

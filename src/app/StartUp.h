@@ -21,8 +21,8 @@ int DrawOneToHundred(const std::function<double()>& randomFraction);
 // A random fraction in [0, 1) from a generator seeded with the seconds since midnight.
 double RandomFractionSeededByTime();
 
-// Reads a Windows cursor file (.cur) into a cursor with the file's own hotspot; nullopt when the file cannot be
-// read as a cursor.
+// Reads a Windows cursor file (.cur) into a cursor with the file's own hotspot; nullopt when the file cannot
+// be read as a cursor.
 std::optional<QCursor> LoadCursorFile(const QString& path);
 
 // The application's own icon, in every size it ships in.

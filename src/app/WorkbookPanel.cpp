@@ -122,10 +122,11 @@ void WorkbookPanel::ListWorkbookSheets() {
 
 void WorkbookPanel::ReportListingFailure(const std::string& description) {
     const std::string file = std::filesystem::path(path()).filename().string();
-    m_dialogs.messageBox("The worksheets of Excel File #" + std::to_string(m_number) + " (\"" + file +
-                             "\") could not be listed.\r\n\r\n" + description +
-                             "\r\n\r\nChoose a workbook that opens in a spreadsheet application, then try again.",
-                         errors::ApplicationTitle(), errors::Buttons::Ok, errors::Icon::None);
+    m_dialogs.messageBox(
+        "The worksheets of Excel File #" + std::to_string(m_number) + " (\"" + file +
+            "\") could not be listed.\r\n\r\n" + description +
+            "\r\n\r\nChoose a workbook that opens in a spreadsheet application, then try again.",
+        errors::ApplicationTitle(), errors::Buttons::Ok, errors::Icon::None);
 }
 
 }  // namespace orv::app

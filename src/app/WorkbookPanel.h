@@ -36,7 +36,7 @@ struct PanelLayout {
 
 class WorkbookPanel : public QGroupBox, public operations::Panel {
     Q_OBJECT
-public:
+  public:
     WorkbookPanel(const PanelLayout& layout, errors::Dialogs& dialogs,
                   std::shared_ptr<const automation::BackendRegistry> backends, QWidget* parent);
 
@@ -45,8 +45,8 @@ public:
     void setPath(const std::string& path) override;
     operations::SheetList& list() override { return *m_list; }
 
-    // Fills the sheet list from the file the path box names. A path that names no existing file leaves the list
-    // as it is; a workbook that cannot be listed empties the list and tells the user which file and why.
+    // Fills the sheet list from the file the path box names. A path that names no existing file leaves the
+    // list as it is; a workbook that cannot be listed empties the list and tells the user which file and why.
     void ListWorkbookSheets();
 
     QLabel* label() const { return m_label; }
@@ -60,11 +60,11 @@ public:
     PictureButton* renameButton() const { return m_rename; }
     PictureButton* moveButton() const { return m_move; }
 
-protected:
+  protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
-private:
+  private:
     PictureButton* makeButton(const ControlSpec& spec);
     void ReportListingFailure(const std::string& description);
 

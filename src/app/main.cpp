@@ -3,10 +3,10 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-#include "automation/DefaultBackends.h"
 #include "app/Form1.h"
 #include "app/QtDialogs.h"
 #include "app/StartUp.h"
+#include "automation/DefaultBackends.h"
 #include "automation/RunningSpreadsheet.h"
 
 int main(int argc, char* argv[]) {

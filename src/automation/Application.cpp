@@ -16,10 +16,10 @@ std::string FileNameOf(const std::string& path) { return std::filesystem::path(p
 
 }  // namespace
 
-// A workbook as the procedures hold it. It forwards to the backend's workbook, which the instance may exchange,
-// as long as nothing has been asked of it yet, for the same file opened in another backend.
+// A workbook as the procedures hold it. It forwards to the backend's workbook, which the instance may
+// exchange, as long as nothing has been asked of it yet, for the same file opened in another backend.
 class RoutedWorkbook : public Workbook {
-public:
+  public:
     RoutedWorkbook(std::string path, FileFormat format) : m_path(std::move(path)), m_format(format) {}
 
     std::string fullName() const override { return m_path; }
@@ -43,7 +43,7 @@ public:
         }
     }
 
-private:
+  private:
     Workbook& Use() const {
         m_used = true;
         return *m_target;
@@ -79,7 +79,9 @@ std::shared_ptr<Workbook> WorkbookCollection::operator()(int n) const {
     return m_application.m_open[static_cast<std::size_t>(n - 1)];
 }
 
-std::shared_ptr<Workbook> WorkbookCollection::Open(const std::string& path) { return m_application.OpenWorkbook(path); }
+std::shared_ptr<Workbook> WorkbookCollection::Open(const std::string& path) {
+    return m_application.OpenWorkbook(path);
+}
 
 void WorkbookCollection::Close() {
     m_application.ThrowIfQuit();
@@ -154,9 +156,10 @@ std::shared_ptr<Workbook> Application::OpenWorkbook(const std::string& path) {
     // otherwise save two diverging copies over one another.
     for (const auto& open : m_open) {
         if (SameFile(open->fullName(), path)) {
-            throw AutomationError("\"" + FileNameOf(path) +
-                                  "\" is already open: both workbooks are the same file. Choose two different "
-                                  "workbook files.");
+            throw AutomationError(
+                "\"" + FileNameOf(path) +
+                "\" is already open: both workbooks are the same file. Choose two different "
+                "workbook files.");
         }
     }
     std::shared_ptr<Backend> backend = ChooseBackend(path, format);
@@ -175,9 +178,10 @@ std::shared_ptr<Backend> Application::ChooseBackend(const std::string& path, Fil
     auto preferred = m_registry->BackendFor(format);
     if (!preferred) {
         if (format == FileFormat::Unknown) {
-            throw AutomationError("\"" + FileNameOf(path) +
-                                  "\" cannot be opened: it is not a workbook file this program knows (expected .xlsx, "
-                                  ".xlsm, .xltx, .xltm, .xls or .ods).");
+            throw AutomationError(
+                "\"" + FileNameOf(path) +
+                "\" cannot be opened: it is not a workbook file this program knows (expected .xlsx, "
+                ".xlsm, .xltx, .xltm, .xls or .ods).");
         }
         throw AutomationError("\"" + FileNameOf(path) + "\" cannot be opened: workbooks in the " +
                               DescribeFormat(format) + " format are not supported yet on this computer.");
@@ -193,10 +197,11 @@ std::shared_ptr<Backend> Application::ChooseBackend(const std::string& path, Fil
     }
     std::string others;
     for (const auto& open : m_open) others += (others.empty() ? "" : ", ") + DescribeFormat(open->format());
-    throw AutomationError("\"" + FileNameOf(path) + "\" cannot be opened together with a workbook in the " + others +
-                          " format: a sheet can travel between these formats only through LibreOffice, which is not "
-                          "available on this computer. Install LibreOffice Calc, or save both workbooks in one "
-                          "format.");
+    throw AutomationError(
+        "\"" + FileNameOf(path) + "\" cannot be opened together with a workbook in the " + others +
+        " format: a sheet can travel between these formats only through LibreOffice, which is not "
+        "available on this computer. Install LibreOffice Calc, or save both workbooks in one "
+        "format.");
 }
 
 BackendSession& Application::SessionOf(const std::shared_ptr<Backend>& backend) {
@@ -219,7 +224,8 @@ void Application::Reopen(RoutedWorkbook& workbook, const std::shared_ptr<Backend
 std::shared_ptr<Application> CreateInstance(std::shared_ptr<const BackendRegistry> registry) {
     if (!registry || !registry->AnyAvailable()) {
         throw AutomationError(
-            "No spreadsheet backend can be started on this computer: neither the built-in workbook engine nor "
+            "No spreadsheet backend can be started on this computer: neither the built-in workbook engine "
+            "nor "
             "LibreOffice is available.");
     }
     return std::make_shared<Application>(std::move(registry));

@@ -21,25 +21,25 @@ class RoutedWorkbook;
 
 // Workbooks: the workbooks open in one application instance, in the order they were opened.
 class WorkbookCollection {
-public:
+  public:
     explicit WorkbookCollection(Application& application) : m_application(application) {}
 
     int count() const;
     // The n-th open workbook, 1-based; throws when there is none.
     std::shared_ptr<Workbook> operator()(int n) const;
-    // Opens the workbook file at `path` in this instance and returns it; throws with a clear description when the
-    // file cannot be opened as a workbook or no backend serves its format.
+    // Opens the workbook file at `path` in this instance and returns it; throws with a clear description when
+    // the file cannot be opened as a workbook or no backend serves its format.
     std::shared_ptr<Workbook> Open(const std::string& path);
     // Closes every open workbook, discarding unsaved changes.
     void Close();
 
-private:
+  private:
     Application& m_application;
 };
 
 // The backends this program may use, in order of preference.
 class BackendRegistry {
-public:
+  public:
     void Add(std::shared_ptr<Backend> backend) { m_backends.push_back(std::move(backend)); }
     const std::vector<std::shared_ptr<Backend>>& backends() const { return m_backends; }
 
@@ -48,14 +48,14 @@ public:
     // True when at least one backend can start an instance.
     bool AnyAvailable() const;
 
-private:
+  private:
     std::vector<std::shared_ptr<Backend>> m_backends;
 };
 
-// One private, invisible instance. Workbooks are opened into backend sessions started on first need; Quit ends
-// them all. Destroying an instance that was not told to quit ends it the same way, without saving.
+// One private, invisible instance. Workbooks are opened into backend sessions started on first need; Quit
+// ends them all. Destroying an instance that was not told to quit ends it the same way, without saving.
 class Application {
-public:
+  public:
     explicit Application(std::shared_ptr<const BackendRegistry> registry);
     ~Application();
     Application(const Application&) = delete;
@@ -69,7 +69,7 @@ public:
     void Quit();
     bool hasQuit() const { return m_quit; }
 
-private:
+  private:
     friend class WorkbookCollection;
     void ThrowIfQuit() const;
     std::shared_ptr<Workbook> OpenWorkbook(const std::string& path);

@@ -12,16 +12,17 @@ namespace orv::automation {
 
 // One private instance of a backend, started for one listing or one procedure run.
 class BackendSession {
-public:
+  public:
     virtual ~BackendSession() = default;
-    // Opens the workbook at `path` read-write; throws AutomationError with a clear description when it cannot.
+    // Opens the workbook at `path` read-write; throws AutomationError with a clear description when it
+    // cannot.
     virtual std::shared_ptr<Workbook> Open(const std::string& path) = 0;
     // Ends the instance, discarding unsaved changes of workbooks still open. Never asks anything.
     virtual void Quit() = 0;
 };
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
     // A short name for messages, e.g. "the OOXML engine" or "LibreOffice".
     virtual std::string name() const = 0;

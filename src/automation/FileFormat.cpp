@@ -27,14 +27,22 @@ bool IsOoxml(FileFormat format) {
 
 std::string DescribeFormat(FileFormat format) {
     switch (format) {
-        case FileFormat::Xlsx: return "Excel workbook (.xlsx)";
-        case FileFormat::Xlsm: return "Excel macro-enabled workbook (.xlsm)";
-        case FileFormat::Xltx: return "Excel template (.xltx)";
-        case FileFormat::Xltm: return "Excel macro-enabled template (.xltm)";
-        case FileFormat::Xls: return "Excel 97-2003 workbook (.xls)";
-        case FileFormat::Ods: return "OpenDocument spreadsheet (.ods)";
-        case FileFormat::Xlsb: return "Excel binary workbook (.xlsb)";
-        case FileFormat::Unknown: break;
+        case FileFormat::Xlsx:
+            return "Excel workbook (.xlsx)";
+        case FileFormat::Xlsm:
+            return "Excel macro-enabled workbook (.xlsm)";
+        case FileFormat::Xltx:
+            return "Excel template (.xltx)";
+        case FileFormat::Xltm:
+            return "Excel macro-enabled template (.xltm)";
+        case FileFormat::Xls:
+            return "Excel 97-2003 workbook (.xls)";
+        case FileFormat::Ods:
+            return "OpenDocument spreadsheet (.ods)";
+        case FileFormat::Xlsb:
+            return "Excel binary workbook (.xlsb)";
+        case FileFormat::Unknown:
+            break;
     }
     return "unknown";
 }

@@ -7,19 +7,26 @@ namespace orv::automation {
 
 const char* ToString(SheetKind kind) {
     switch (kind) {
-        case SheetKind::Worksheet: return "worksheet";
-        case SheetKind::Chartsheet: return "chartsheet";
-        case SheetKind::Dialogsheet: return "dialogsheet";
-        case SheetKind::Macrosheet: return "macrosheet";
+        case SheetKind::Worksheet:
+            return "worksheet";
+        case SheetKind::Chartsheet:
+            return "chartsheet";
+        case SheetKind::Dialogsheet:
+            return "dialogsheet";
+        case SheetKind::Macrosheet:
+            return "macrosheet";
     }
     return "worksheet";
 }
 
 const char* ToString(SheetVisibility visibility) {
     switch (visibility) {
-        case SheetVisibility::Visible: return "visible";
-        case SheetVisibility::Hidden: return "hidden";
-        case SheetVisibility::VeryHidden: return "veryHidden";
+        case SheetVisibility::Visible:
+            return "visible";
+        case SheetVisibility::Hidden:
+            return "hidden";
+        case SheetVisibility::VeryHidden:
+            return "veryHidden";
     }
     return "visible";
 }
@@ -55,8 +62,8 @@ int Workbook::SheetsIndexOfWorksheet(int worksheetPosition) {
     for (int i = 1; i <= all; ++i) {
         if (sheetAt(i)->kind() == SheetKind::Worksheet && ++seen == worksheetPosition) return i;
     }
-    throw AutomationError("The workbook has no worksheet number " + std::to_string(worksheetPosition) + " (it has " +
-                          std::to_string(seen) + ").");
+    throw AutomationError("The workbook has no worksheet number " + std::to_string(worksheetPosition) +
+                          " (it has " + std::to_string(seen) + ").");
 }
 
 }  // namespace orv::automation

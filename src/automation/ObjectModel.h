@@ -12,14 +12,15 @@ namespace orv::automation {
 
 // A failed object-model call. what() is a description a user can act on.
 class AutomationError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 enum class SheetKind { Worksheet, Chartsheet, Dialogsheet, Macrosheet };
 enum class SheetVisibility { Visible, Hidden, VeryHidden };
 
-// "worksheet", "chartsheet", ... and "visible", "hidden", "veryHidden": the words the command-line tool prints.
+// "worksheet", "chartsheet", ... and "visible", "hidden", "veryHidden": the words the command-line tool
+// prints.
 const char* ToString(SheetKind kind);
 const char* ToString(SheetVisibility visibility);
 
@@ -33,10 +34,10 @@ struct Before {
     Sheet& sheet;
 };
 
-// One sheet of an open workbook. A handle stays bound to its sheet across renames and moves; once the sheet is
-// deleted or its workbook closed, every call fails with AutomationError.
+// One sheet of an open workbook. A handle stays bound to its sheet across renames and moves; once the sheet
+// is deleted or its workbook closed, every call fails with AutomationError.
 class Sheet {
-public:
+  public:
     virtual ~Sheet() = default;
 
     // The name as shown on the sheet's tab.
@@ -48,8 +49,8 @@ public:
     virtual SheetVisibility visibility() const = 0;
 
     // Inserts a copy of this sheet directly after `after.sheet`, which may belong to another workbook open in
-    // the same application. Returns the copy; its name is this sheet's name unless the target workbook already
-    // has that name in another case, when it gets a free one ("Data (2)").
+    // the same application. Returns the copy; its name is this sheet's name unless the target workbook
+    // already has that name in another case, when it gets a free one ("Data (2)").
     virtual std::shared_ptr<Sheet> Copy(After after) = 0;
     // Moves this sheet to directly before / after another sheet of the same workbook.
     virtual void Move(Before before) = 0;
@@ -62,8 +63,9 @@ class Workbook;
 
 // A view of a workbook's sheets: Sheets (every sheet) or Worksheets (worksheets only), in workbook order.
 class SheetCollection {
-public:
-    SheetCollection(Workbook& workbook, bool worksheetsOnly) : m_workbook(workbook), m_worksheetsOnly(worksheetsOnly) {}
+  public:
+    SheetCollection(Workbook& workbook, bool worksheetsOnly)
+        : m_workbook(workbook), m_worksheetsOnly(worksheetsOnly) {}
 
     int count() const;
     // The sheet at a 1-based position of this collection; throws when there is none.
@@ -71,14 +73,14 @@ public:
     // The sheet of that name (compared ignoring case, as the spreadsheet application does); throws when none.
     std::shared_ptr<Sheet> operator()(const std::string& name) const;
 
-private:
+  private:
     Workbook& m_workbook;
     bool m_worksheetsOnly;
 };
 
 // One workbook open in an application instance.
 class Workbook {
-public:
+  public:
     virtual ~Workbook() = default;
 
     // The full path the workbook was opened from.
@@ -87,8 +89,8 @@ public:
     SheetCollection Sheets() { return SheetCollection(*this, false); }
     SheetCollection Worksheets() { return SheetCollection(*this, true); }
 
-    // The position in Sheets of the position-th worksheet, so that a list of worksheets addresses the sheet its
-    // entry stands for. Throws when there is no such worksheet.
+    // The position in Sheets of the position-th worksheet, so that a list of worksheets addresses the sheet
+    // its entry stands for. Throws when there is no such worksheet.
     int SheetsIndexOfWorksheet(int worksheetPosition);
 
     // Writes the workbook back to its own file, in place and in its own format; the file is replaced whole or

@@ -65,7 +65,8 @@ std::vector<ProcessInfo> ProcFsProcessTable::List() const {
         const std::string cmdline = ReadFile(entry.path() / "cmdline");
         for (std::size_t start = 0; start < cmdline.size();) {
             const auto end = cmdline.find('\0', start);
-            info.argv.push_back(cmdline.substr(start, end == std::string::npos ? std::string::npos : end - start));
+            info.argv.push_back(
+                cmdline.substr(start, end == std::string::npos ? std::string::npos : end - start));
             if (end == std::string::npos) break;
             start = end + 1;
         }

@@ -21,7 +21,7 @@ struct ProcessInfo {
 };
 
 class ProcessTable {
-public:
+  public:
     virtual ~ProcessTable() = default;
     // Every process visible to this user; unreadable ones are left out.
     virtual std::vector<ProcessInfo> List() const = 0;
@@ -31,13 +31,13 @@ public:
 
 // The process table of this machine, read from /proc.
 class ProcFsProcessTable : public ProcessTable {
-public:
+  public:
     std::vector<ProcessInfo> List() const override;
     unsigned currentUser() const override;
 };
 
-// The folder under which our own private spreadsheet instances keep their profiles; a process whose profile lies
-// there is ours, never the user's.
+// The folder under which our own private spreadsheet instances keep their profiles; a process whose profile
+// lies there is ours, never the user's.
 std::filesystem::path PrivateInstanceRoot();
 
 // True when a spreadsheet application the user has open is running: a LibreOffice (soffice.bin) or Gnumeric
@@ -48,8 +48,9 @@ bool IsSpreadsheetRunning(const ProcessTable& processes);
 // (".~lock.<name>#" of LibreOffice, "~$<name>" of the commercial application).
 bool IsWorkbookLocked(const std::string& path);
 
-// True when the user chose not to go on: a spreadsheet application is running, or one of `workbooks` is open in
-// one, and the user answered anything but Yes to the question. False when neither, or when the user answered Yes.
+// True when the user chose not to go on: a spreadsheet application is running, or one of `workbooks` is open
+// in one, and the user answered anything but Yes to the question. False when neither, or when the user
+// answered Yes.
 bool ConfirmSpreadsheetClosed(errors::Dialogs& dialogs, const ProcessTable& processes,
                               const std::vector<std::string>& workbooks = {});
 

@@ -1,9 +1,10 @@
 // Case folding and validation of sheet names.
 #include "engine/SheetNames.h"
 
+#include <locale.h>
+
 #include <clocale>
 #include <cwctype>
-#include <locale.h>
 
 namespace orv::engine {
 
@@ -104,16 +105,19 @@ std::optional<std::string> SheetNameProblem(std::string_view name) {
     if (name.front() == '\'' || name.back() == '\'') {
         return "A sheet name cannot begin or end with an apostrophe (').";
     }
-    if (SheetNamesEqual(name, "History")) return "\"History\" is a reserved name and cannot be used as a sheet name.";
+    if (SheetNamesEqual(name, "History"))
+        return "\"History\" is a reserved name and cannot be used as a sheet name.";
     return std::nullopt;
 }
 
-std::optional<std::string> SheetRenameProblem(std::string_view name, const std::vector<std::string>& names, int self) {
+std::optional<std::string> SheetRenameProblem(std::string_view name, const std::vector<std::string>& names,
+                                              int self) {
     if (auto problem = SheetNameProblem(name)) return problem;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (static_cast<int>(i) != self && SheetNamesEqual(names[i], name)) {
             return "The name \"" + std::string(name) + "\" is already taken by sheet \"" + names[i] +
-                   "\". Sheet names must differ in more than upper and lower case; please choose another name.";
+                   "\". Sheet names must differ in more than upper and lower case; please choose another "
+                   "name.";
         }
     }
     return std::nullopt;

@@ -16,18 +16,21 @@ inline constexpr std::size_t kMaxSheetNameLength = 31;
 // The number of characters (Unicode code points) of a UTF-8 text.
 std::size_t CharacterCount(std::string_view utf8);
 
-// The text with every letter in its simple upper-case form, in any script (so "ärger" and "ÄRGER" fold alike).
+// The text with every letter in its simple upper-case form, in any script (so "ärger" and "ÄRGER" fold
+// alike).
 std::string FoldCase(std::string_view utf8);
 
 // True when two sheet names are the same for the spreadsheet application: equal ignoring case.
 bool SheetNamesEqual(std::string_view a, std::string_view b);
 
-// Why the spreadsheet application would refuse `name` as a sheet name, ignoring the other sheets; nullopt when it
-// is acceptable. The description names the rule, e.g. "A sheet name cannot contain any of : \ / ? * [ ]".
+// Why the spreadsheet application would refuse `name` as a sheet name, ignoring the other sheets; nullopt
+// when it is acceptable. The description names the rule, e.g. "A sheet name cannot contain any of : \ / ? * [
+// ]".
 std::optional<std::string> SheetNameProblem(std::string_view name);
 
 // Why renaming sheet number `self` (0-based, or -1 for a new sheet) of a workbook whose sheets are `names` to
 // `name` would be refused; nullopt when it is allowed. A case-only change of the sheet's own name is allowed.
-std::optional<std::string> SheetRenameProblem(std::string_view name, const std::vector<std::string>& names, int self);
+std::optional<std::string> SheetRenameProblem(std::string_view name, const std::vector<std::string>& names,
+                                              int self);
 
 }  // namespace orv::engine

@@ -20,12 +20,13 @@ struct OpenFileRequest {
 };
 
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
 
     // Shows a modal message box and returns the button the user pressed (Ok for a closed Ok box, No for a
     // closed Yes/No box).
-    virtual Answer messageBox(const std::string& text, const std::string& title, Buttons buttons, Icon icon) = 0;
+    virtual Answer messageBox(const std::string& text, const std::string& title, Buttons buttons,
+                              Icon icon) = 0;
 
     // Shows a modal input box; returns the typed text, or "" when the user cancels.
     virtual std::string inputBox(const std::string& prompt, const std::string& title,

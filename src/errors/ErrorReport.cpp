@@ -26,9 +26,10 @@ std::string BuildErrorReport(std::string_view description, std::string_view proc
     return text;
 }
 
-void ShowErrorReport(Dialogs& dialogs, std::string_view procedurePath, int step, std::string_view description) {
-    dialogs.messageBox(BuildErrorReport(description, procedurePath, step), msg::kErrorReportTitle, Buttons::Ok,
-                       Icon::Warning);
+void ShowErrorReport(Dialogs& dialogs, std::string_view procedurePath, int step,
+                     std::string_view description) {
+    dialogs.messageBox(BuildErrorReport(description, procedurePath, step), msg::kErrorReportTitle,
+                       Buttons::Ok, Icon::Warning);
 }
 
 }  // namespace orv::errors

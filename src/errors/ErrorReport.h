@@ -16,6 +16,7 @@ std::string BuildErrorReport(std::string_view description, std::string_view proc
 
 // Shows the report in a modal box titled "Application Error" with a warning icon and an OK button, and
 // returns when the user dismisses it.
-void ShowErrorReport(Dialogs& dialogs, std::string_view procedurePath, int step, std::string_view description);
+void ShowErrorReport(Dialogs& dialogs, std::string_view procedurePath, int step,
+                     std::string_view description);
 
 }  // namespace orv::errors

@@ -11,7 +11,7 @@
 namespace orv::errors {
 
 class GuardedProcedure {
-public:
+  public:
     // `procedureName` is the name the report shows, e.g. "PushButton7_Click".
     GuardedProcedure(Dialogs& dialogs, std::string_view procedureName);
 
@@ -27,7 +27,7 @@ public:
     int currentStep() const { return m_step; }
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     bool Run(int number, const std::function<void()>& body);
 
     Dialogs& m_dialogs;

@@ -23,7 +23,8 @@ inline constexpr const char* kFile2NotValid = "Excel File #2 does not appear to 
 inline constexpr const char* kSelectFile2 = "Please select Excel File #2";
 inline constexpr const char* kSheetExists = "Sheet already exists. Please rename:";
 inline constexpr const char* kRenameTo = "Rename to:";
-inline constexpr const char* kCannotMoveLast = "You can not move a sheet if it is the last one left in the workbook.";
+inline constexpr const char* kCannotMoveLast =
+    "You can not move a sheet if it is the last one left in the workbook.";
 inline constexpr const char* kCannotDeleteLast =
     "You can not delete a sheet if it is the last one left in the workbook.";
 inline constexpr const char* kSelectExcelFile = "Select Excel File";
@@ -37,9 +38,11 @@ inline constexpr const char* kSpreadsheetMayBeOpen =
 inline constexpr const char* kNoSpreadsheetInstance =
     "Error 842001. A normal instance of Excel could not be created.\r\n\r\n"
     "1. Please make sure Excel is installed on this computer.\r\n\r\n"
-    "2. Please open Excel normally and make sure a blank spreadsheet opens immediately without any interrupting "
+    "2. Please open Excel normally and make sure a blank spreadsheet opens immediately without any "
+    "interrupting "
     "window (such as an Excel file recovery window).\r\n\r\n"
-    "3. Please make sure that when you double-click on a XLS or XLSX file that Excel opens normally without any "
+    "3. Please make sure that when you double-click on a XLS or XLSX file that Excel opens normally without "
+    "any "
     "interrupting messages.\r\n\r\n"
     "4. All versions of Excel are supported by this software except for the rare Excel Starter and Student "
     "editions.";

@@ -31,7 +31,8 @@ std::shared_ptr<automation::Sheet> SheetOfEntry(automation::Workbook& workbook, 
     return workbook.Sheets()(workbook.SheetsIndexOfWorksheet(position));
 }
 
-Instance OpenInstance(errors::GuardedProcedure& p, const Environment& env, const std::string& path, int first) {
+Instance OpenInstance(errors::GuardedProcedure& p, const Environment& env, const std::string& path,
+                      int first) {
     Instance instance;
     p.Step(first, [&] { instance.application = automation::OpenWorkbookInstance(env.backends, path); });
     p.Step(first + 2, [&] {
@@ -42,13 +43,15 @@ Instance OpenInstance(errors::GuardedProcedure& p, const Environment& env, const
 }
 
 automation::Workbook& Need(const std::shared_ptr<automation::Workbook>& workbook) {
-    if (!workbook) throw automation::AutomationError("The workbook was not opened, so this step cannot be done.");
+    if (!workbook)
+        throw automation::AutomationError("The workbook was not opened, so this step cannot be done.");
     return *workbook;
 }
 
 automation::Application& Need(const std::shared_ptr<automation::Application>& application) {
     if (!application) {
-        throw automation::AutomationError("The spreadsheet application was not started, so this step cannot be done.");
+        throw automation::AutomationError(
+            "The spreadsheet application was not started, so this step cannot be done.");
     }
     return *application;
 }

@@ -15,8 +15,8 @@ namespace orv::operations {
 // A plain message box: the text, an OK button, no icon, the application title.
 void ShowMessage(const Environment& env, const std::string& text);
 
-// The message for a path box that names no existing file, in copy and move: "Excel File #1 does not appear to be
-// valid" for panel 1, "Please select Excel File #2" for panel 2.
+// The message for a path box that names no existing file, in copy and move: "Excel File #1 does not appear to
+// be valid" for panel 1, "Please select Excel File #2" for panel 2.
 std::string TransferBadPathMessage(const Panel& panel);
 // The message in delete and rename: "Excel File #N does not appear to be valid".
 std::string BadPathMessage(const Panel& panel);
@@ -25,8 +25,8 @@ std::string BadPathMessage(const Panel& panel);
 // compared; an empty list gives false.
 bool SheetListContains(const SheetList& list, const std::string& name);
 
-// The sheet that the list entry at `position` stands for: the lists show worksheets only, so the position counts
-// worksheets, not every sheet of the workbook.
+// The sheet that the list entry at `position` stands for: the lists show worksheets only, so the position
+// counts worksheets, not every sheet of the workbook.
 std::shared_ptr<automation::Sheet> SheetOfEntry(automation::Workbook& workbook, int position);
 
 // The instance of one procedure run and the workbook it was started with.
@@ -35,9 +35,10 @@ struct Instance {
     std::shared_ptr<automation::Workbook> workbook;
 };
 
-// Steps `first` and `first + 2` of every working cycle: start the instance with the workbook at `path`, then take
-// that workbook as the instance's last one. A step that fails leaves its part empty.
-Instance OpenInstance(errors::GuardedProcedure& p, const Environment& env, const std::string& path, int first);
+// Steps `first` and `first + 2` of every working cycle: start the instance with the workbook at `path`, then
+// take that workbook as the instance's last one. A step that fails leaves its part empty.
+Instance OpenInstance(errors::GuardedProcedure& p, const Environment& env, const std::string& path,
+                      int first);
 
 // The workbook or application a step needs; throws when it was never obtained (an earlier step failed).
 automation::Workbook& Need(const std::shared_ptr<automation::Workbook>& workbook);

@@ -23,27 +23,34 @@ struct CopyHandler {
 
 void CopySheet(Panel& source, Panel& target, const Environment& env, const CopyHandler& h) {
     errors::GuardedProcedure p(env.dialogs, h.procedure);
-    if (!p.Test(100, [&] { return IsExistingFile(source.path()); }, true)) {
+    if (!p.Test(
+            100, [&] { return IsExistingFile(source.path()); }, true)) {
         p.Step(h.sourceMessageStep, [&] { ShowMessage(env, TransferBadPathMessage(source)); });
         return;
     }
-    if (!p.Test(102, [&] { return IsExistingFile(target.path()); }, true)) {
+    if (!p.Test(
+            102, [&] { return IsExistingFile(target.path()); }, true)) {
         p.Step(h.targetMessageStep, [&] { ShowMessage(env, TransferBadPathMessage(target)); });
         return;
     }
     bool stop = false;
-    p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()}); });
+    p.Step(104, [&] {
+        stop =
+            automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
+    });
     if (stop) return;
     p.Step(106, [&] { env.pointer.setHourglass(); });
 
     const NameChoice name = ChooseSheetName(p, source, target, env, 108);  // steps 108 to 116
-    if (!p.Test(118, [&] { return name.sheetName.empty(); }, false)) {
+    if (!p.Test(
+            118, [&] { return name.sheetName.empty(); }, false)) {
         auto [application, sourceBook] = OpenInstance(p, env, source.path(), 120);  // 120, 122
         std::shared_ptr<automation::Workbook> targetBook;
         p.Step(124, [&] { targetBook = Need(application).Workbooks().Open(target.path()); });
 
         // 126 to 134: the copy, under a new name when one was chosen.
-        const CopyResult copy = CopyUnderName(p, name, source, target, sourceBook, targetBook, {128, 130, 132, 134});
+        const CopyResult copy =
+            CopyUnderName(p, name, source, target, sourceBook, targetBook, {128, 130, 132, 134});
         // A failed copy adds no entry: the list keeps mirroring the workbook.
         int inserted = 0;
         if (copy.sheet) {

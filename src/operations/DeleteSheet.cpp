@@ -11,14 +11,17 @@ namespace orv::operations {
 
 void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedureName) {
     errors::GuardedProcedure p(env.dialogs, procedureName);
-    if (!p.Test(100, [&] { return IsExistingFile(panel.path()); }, true)) {
+    if (!p.Test(
+            100, [&] { return IsExistingFile(panel.path()); }, true)) {
         p.Step(132, [&] { ShowMessage(env, BadPathMessage(panel)); });
         return;
     }
     bool stop = false;
-    p.Step(102, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
+    p.Step(102,
+           [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
-    if (!p.Test(104, [&] { return panel.list().count() > 1; }, true)) {
+    if (!p.Test(
+            104, [&] { return panel.list().count() > 1; }, true)) {
         p.Step(130, [&] { ShowMessage(env, errors::msg::kCannotDeleteLast); });
         return;
     }
@@ -26,7 +29,8 @@ void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedur
     p.Step(106, [&] { env.pointer.setHourglass(); });
     auto [application, workbook] = OpenInstance(p, env, panel.path(), 108);  // 108, 110
     p.Step(112, [&] { Need(application).setDisplayAlerts(false); });
-    const bool deleted = p.Step(114, [&] { SheetOfEntry(Need(workbook), list.selectedPosition())->Delete(); });
+    const bool deleted =
+        p.Step(114, [&] { SheetOfEntry(Need(workbook), list.selectedPosition())->Delete(); });
     // A refused deletion leaves the sheet in the workbook, so its entry stays too.
     if (deleted) {
         std::int32_t remembered = 0;

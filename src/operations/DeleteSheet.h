@@ -1,4 +1,5 @@
-// Delete the selected sheet of a panel: "Delete" of panel 1 (PushButton7_Click) and panel 2 (PushButton8_Click).
+// Delete the selected sheet of a panel: "Delete" of panel 1 (PushButton7_Click) and panel 2
+// (PushButton8_Click).
 #pragma once
 
 #include <string_view>

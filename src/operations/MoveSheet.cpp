@@ -27,8 +27,8 @@ struct Run {
     bool sourceSaved = false;  // the source file no longer holds the sheet
 };
 
-// Steps 136 to 140 (after a rename) or 144 to 148: alerts off, delete the source sheet, save. Saving writes the
-// target first; when the target cannot be saved the source keeps its sheet on disk.
+// Steps 136 to 140 (after a rename) or 144 to 148: alerts off, delete the source sheet, save. Saving writes
+// the target first; when the target cannot be saved the source keeps its sheet on disk.
 void DeleteAndSave(Run& r, const NameChoice& name, int alertsStep) {
     r.p.Step(alertsStep, [&] { Need(r.application).setDisplayAlerts(false); });
     if (!r.copy.sheet) return;  // no copy in the target: the source sheet stays
@@ -43,9 +43,10 @@ void DeleteAndSave(Run& r, const NameChoice& name, int alertsStep) {
         try {
             Need(r.targetBook).Save();
         } catch (const std::exception& e) {
-            throw automation::AutomationError(std::string(e.what()) +
-                                              "\r\nThe sheet was therefore not removed from the source workbook's "
-                                              "file.");
+            throw automation::AutomationError(
+                std::string(e.what()) +
+                "\r\nThe sheet was therefore not removed from the source workbook's "
+                "file.");
         }
         r.targetSaved = true;
         Need(r.sourceBook).Save();
@@ -57,7 +58,8 @@ void DeleteAndSave(Run& r, const NameChoice& name, int alertsStep) {
 void UpdateTarget(Run& r, int insertStep) {
     if (!r.targetSaved) r.targetSaved = r.p.Step(insertStep + 2, [&] { Need(r.targetBook).Save(); });
     if (r.copy.sheet && r.targetSaved) {
-        r.p.Step(insertStep, [&] { r.target.list().insert(r.target.list().selectedPosition() + 1, r.copy.name); });
+        r.p.Step(insertStep,
+                 [&] { r.target.list().insert(r.target.list().selectedPosition() + 1, r.copy.name); });
     }
 }
 
@@ -81,25 +83,32 @@ void MoveSheet(Panel& panel1, Panel& panel2, Panel& source, Panel& target, const
     // Both handlers test path box #1 first, whichever is the source.
     const int panel1MessageStep = toPanel2 ? 186 : 184;
     const int panel2MessageStep = toPanel2 ? 184 : 182;
-    if (!p.Test(100, [&] { return IsExistingFile(panel1.path()); }, true)) {
+    if (!p.Test(
+            100, [&] { return IsExistingFile(panel1.path()); }, true)) {
         p.Step(panel1MessageStep, [&] { ShowMessage(env, errors::msg::kFile1NotValid); });
         return;
     }
-    if (!p.Test(102, [&] { return IsExistingFile(panel2.path()); }, true)) {
+    if (!p.Test(
+            102, [&] { return IsExistingFile(panel2.path()); }, true)) {
         p.Step(panel2MessageStep, [&] { ShowMessage(env, errors::msg::kSelectFile2); });
         return;
     }
     bool stop = false;
-    p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()}); });
+    p.Step(104, [&] {
+        stop =
+            automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
+    });
     if (stop) return;
-    if (!p.Test(106, [&] { return source.list().count() > 1; }, true)) {
+    if (!p.Test(
+            106, [&] { return source.list().count() > 1; }, true)) {
         p.Step(toPanel2 ? 182 : 180, [&] { ShowMessage(env, errors::msg::kCannotMoveLast); });
         return;
     }
     p.Step(108, [&] { env.pointer.setHourglass(); });
 
     const NameChoice name = ChooseSheetName(p, source, target, env, 110);  // steps 110 to 118
-    if (!p.Test(120, [&] { return name.sheetName.empty(); }, false)) {
+    if (!p.Test(
+            120, [&] { return name.sheetName.empty(); }, false)) {
         Run r{p, source, target, env, {}, {}, {}, {}};
         auto opened = OpenInstance(p, env, source.path(), 122);  // 122, 124
         r.application = std::move(opened.application);

@@ -15,7 +15,8 @@ NameChoice ChooseSheetName(errors::GuardedProcedure& p, Panel& source, Panel& ta
         choice.sheetName = choice.entryText;
     });
     choice.renamed = false;  // first + 2: cannot fail
-    while (p.Test(first + 4, [&] { return SheetListContains(target.list(), choice.sheetName); }, true)) {
+    while (p.Test(
+        first + 4, [&] { return SheetListContains(target.list(), choice.sheetName); }, true)) {
         p.Step(first + 6, [&] {
             choice.sheetName = env.dialogs.inputBox(errors::msg::kSheetExists, "", choice.sheetName);
         });
@@ -40,7 +41,8 @@ CopyResult CopyUnderName(errors::GuardedProcedure& p, const NameChoice& name, Pa
         // After a refused rename, the name may belong to another sheet of the source: copy nothing.
         if (renamed) {
             if (!p.Step(steps.copyRenamed, copyAfterAnchor)) result = {};
-            p.Step(steps.renameBack, [&] { Need(sourceBook).Sheets()(name.sheetName)->setName(name.entryText); });
+            p.Step(steps.renameBack,
+                   [&] { Need(sourceBook).Sheets()(name.sheetName)->setName(name.entryText); });
         }
     } else if (!p.Step(steps.copyPlain, copyAfterAnchor)) {
         result = {};

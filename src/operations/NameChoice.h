@@ -17,8 +17,8 @@ struct NameChoice {
     bool renamed = false;   // whether the user was asked for another name
 };
 
-// Steps first to first + 8: the sheet name from the source entry, then the prompt "Sheet already exists. Please
-// rename:" for as long as the target list holds the name.
+// Steps first to first + 8: the sheet name from the source entry, then the prompt "Sheet already exists.
+// Please rename:" for as long as the target list holds the name.
 NameChoice ChooseSheetName(errors::GuardedProcedure& p, Panel& source, Panel& target, const Environment& env,
                            int first);
 

@@ -20,7 +20,7 @@ namespace orv::operations {
 // A panel's sheet list. Positions count from 1. Calls that address a missing item throw std::runtime_error
 // with a description naming the list.
 class SheetList {
-public:
+  public:
     virtual ~SheetList() = default;
     virtual int count() const = 0;
     // The position of the selected item; throws when no item is selected.
@@ -38,7 +38,7 @@ public:
 
 // One of the two workbook panels, "Excel File #1" or "Excel File #2".
 class Panel {
-public:
+  public:
     virtual ~Panel() = default;
     virtual int number() const = 0;
     // The text of the path box, exactly as it stands.
@@ -50,7 +50,7 @@ public:
 
 // The main window's one pointer setting.
 class WindowPointer {
-public:
+  public:
     virtual ~WindowPointer() = default;
     virtual void setHourglass() = 0;  // MousePointer = 11
     virtual void setDefault() = 0;    // MousePointer = 0

@@ -12,14 +12,18 @@ namespace orv::operations {
 
 void RenameSheet(Panel& panel, const Environment& env, std::string_view procedureName) {
     errors::GuardedProcedure p(env.dialogs, procedureName);
-    if (!p.Test(100, [&] { return IsExistingFile(panel.path()); }, true)) {
+    if (!p.Test(
+            100, [&] { return IsExistingFile(panel.path()); }, true)) {
         p.Step(134, [&] { ShowMessage(env, BadPathMessage(panel)); });
         return;
     }
     auto& list = panel.list();
-    if (!p.Test(102, [&] { return list.count() > 0; }, true)) return;
+    if (!p.Test(
+            102, [&] { return list.count() > 0; }, true))
+        return;
     bool stop = false;
-    p.Step(104, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
+    p.Step(104,
+           [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
     std::string newName;
     p.Step(106, [&] { env.pointer.setHourglass(); });
@@ -29,7 +33,8 @@ void RenameSheet(Panel& panel, const Environment& env, std::string_view procedur
         const std::string current = list.text(list.selectedPosition());
         newName = env.dialogs.inputBox(errors::msg::kRenameTo, errors::ApplicationTitle(), current);
     });
-    if (p.Test(116, [&] { return newName != ""; }, true)) {
+    if (p.Test(
+            116, [&] { return newName != ""; }, true)) {
         const bool renamed =
             p.Step(118, [&] { SheetOfEntry(Need(workbook), list.selectedPosition())->setName(newName); });
         // A refused name leaves the sheet as it was, so its entry stays as it was too.

@@ -1,4 +1,5 @@
-// Rename the selected sheet of a panel: "Rename" of panel 1 (PushButton9_Click) and panel 2 (PushButton10_Click).
+// Rename the selected sheet of a panel: "Rename" of panel 1 (PushButton9_Click) and panel 2
+// (PushButton10_Click).
 #pragma once
 
 #include <string_view>

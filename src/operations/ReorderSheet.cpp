@@ -1,5 +1,5 @@
-// The reorder procedure, written as its numbered steps. It asks no running-application question, never shows the
-// hourglass and shows no message of its own.
+// The reorder procedure, written as its numbered steps. It asks no running-application question, never shows
+// the hourglass and shows no message of its own.
 #include "operations/ReorderSheet.h"
 
 #include "errors/Guard.h"
@@ -12,8 +12,12 @@ void ReorderSheet(Panel& panel, Direction direction, const Environment& env, std
     errors::GuardedProcedure p(env.dialogs, procedureName);
     const bool up = direction == Direction::Up;
     auto& list = panel.list();
-    if (!p.Test(100, [&] { return IsExistingFile(panel.path()); }, true)) return;
-    if (!p.Test(102, [&] { return list.count() > 0; }, true)) return;
+    if (!p.Test(
+            100, [&] { return IsExistingFile(panel.path()); }, true))
+        return;
+    if (!p.Test(
+            102, [&] { return list.count() > 0; }, true))
+        return;
     std::int16_t position = 0;
     p.Step(104, [&] { position = static_cast<std::int16_t>(list.selectedPosition()); });
 
@@ -36,10 +40,12 @@ void ReorderSheet(Panel& panel, Direction direction, const Environment& env, std
     p.Step(124, [&] { application.reset(); });
 
     // A refused move leaves the workbook's order as it was, so the list keeps it too.
-    const bool correct = moved && p.Test(126, [&] { return up ? position > 1 : position < list.count(); }, true);
+    const bool correct = moved && p.Test(
+                                      126, [&] { return up ? position > 1 : position < list.count(); }, true);
     if (correct) {
         const int to = up ? position - 1 : position + 1;
-        p.Step(128, [&] { list.insert(up ? position - 1 : position + 2, list.text(list.selectedPosition())); });
+        p.Step(128,
+               [&] { list.insert(up ? position - 1 : position + 2, list.text(list.selectedPosition())); });
         p.Step(130, [&] { list.remove(up ? position + 1 : position); });
         p.Step(132, [&] { list.select(to); });
         p.Step(134, [&] { list.scrollTo(to); });

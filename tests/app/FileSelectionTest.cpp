@@ -64,7 +64,8 @@ TEST_F(FileSelectionTest, SamplesFillBothPanelsOrKeepTheListsWhenMissing) {
 TEST_F(FileSelectionTest, SamplesAreListedWhenPresent) {
     std::filesystem::create_directories(programFolder() / "Samples");
     for (const char* name : {"sample1.xls", "sample2.xls"}) {
-        std::filesystem::copy_file(std::filesystem::path(ORVANDEL_SAMPLES_DIR) / name, programFolder() / "Samples" / name);
+        std::filesystem::copy_file(std::filesystem::path(ORVANDEL_SAMPLES_DIR) / name,
+                                   programFolder() / "Samples" / name);
     }
     Start();
     form->PushButton15_Click();

@@ -1,5 +1,5 @@
-// The main window: its layout, the start-up with and without the optional files beside the program, the random
-// home page, the application title, and the pointer over the window.
+// The main window: its layout, the start-up with and without the optional files beside the program, the
+// random home page, the application title, and the pointer over the window.
 #include <gtest/gtest.h>
 
 #include <QHeaderView>

@@ -23,10 +23,11 @@ TEST_F(KeyboardAndDropTest, TabVisitsEveryButtonPanelByPanel) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         visited << QApplication::focusWidget()->objectName();
     }
-    EXPECT_EQ(visited, (QStringList{"PushButton15", "PushButton16", "Text1", "PushButton3", "ListView1",
-                                    "PushButton11", "PushButton14", "PushButton7", "PushButton1", "PushButton9",
-                                    "PushButton2", "Text2", "PushButton6", "ListView2", "PushButton12",
-                                    "PushButton13", "PushButton5", "PushButton8", "PushButton4", "PushButton10"}));
+    EXPECT_EQ(visited,
+              (QStringList{"PushButton15", "PushButton16", "Text1",       "PushButton3", "ListView1",
+                           "PushButton11", "PushButton14", "PushButton7", "PushButton1", "PushButton9",
+                           "PushButton2",  "Text2",        "PushButton6", "ListView2",   "PushButton12",
+                           "PushButton13", "PushButton5",  "PushButton8", "PushButton4", "PushButton10"}));
 }
 
 TEST_F(KeyboardAndDropTest, EnterListsAgainAndArrowsMoveTheSelection) {

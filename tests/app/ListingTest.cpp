@@ -57,7 +57,8 @@ TEST_F(ListingTest, AWorkbookThatCannotBeListedIsNamedAndLeavesTheListEmpty) {
     form->panel1()->setPath(broken.string());
     EXPECT_TRUE(list1().isEmpty());
     ASSERT_EQ(dialogs.messages().size(), 1u);
-    EXPECT_EQ(dialogs.messages()[0].rfind("The worksheets of Excel File #1 (\"broken.xlsx\") could not be listed.", 0),
+    EXPECT_EQ(dialogs.messages()[0].rfind(
+                  "The worksheets of Excel File #1 (\"broken.xlsx\") could not be listed.", 0),
               0u);
     EXPECT_EQ(dialogs.shown[0].icon, errors::Icon::None);
 }

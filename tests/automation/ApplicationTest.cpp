@@ -14,10 +14,12 @@ using testing::MemorySheet;
 using testing::MemoryStore;
 
 class ApplicationTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         store = std::make_shared<MemoryStore>();
-        store->files["/w/a.xlsx"] = {{"Jan"}, {"Chart1", SheetKind::Chartsheet}, {"Feb", SheetKind::Worksheet, SheetVisibility::Hidden}};
+        store->files["/w/a.xlsx"] = {{"Jan"},
+                                     {"Chart1", SheetKind::Chartsheet},
+                                     {"Feb", SheetKind::Worksheet, SheetVisibility::Hidden}};
         store->files["/w/b.xlsx"] = {{"Data"}};
         auto r = std::make_shared<BackendRegistry>();
         r->Add(testing::MakeMemoryBackend(store));
@@ -80,9 +82,10 @@ TEST_F(ApplicationTest, UnservedFormatsFailWithAClearDescription) {
         app->Workbooks().Open("/w/old.xls");
         FAIL() << "opening an .xls without a backend for it must fail";
     } catch (const AutomationError& e) {
-        EXPECT_STREQ(e.what(),
-                     "\"old.xls\" cannot be opened: workbooks in the Excel 97-2003 workbook (.xls) format are not "
-                     "supported yet on this computer.");
+        EXPECT_STREQ(
+            e.what(),
+            "\"old.xls\" cannot be opened: workbooks in the Excel 97-2003 workbook (.xls) format are not "
+            "supported yet on this computer.");
     }
     EXPECT_THROW(app->Workbooks().Open("/w/notes.txt"), AutomationError);
 }
@@ -98,16 +101,19 @@ TEST_F(ApplicationTest, CheckSpreadsheetAvailable) {
     EXPECT_EQ(box.title, errors::ApplicationTitle());
     EXPECT_EQ(box.icon, errors::Icon::None);
     EXPECT_EQ(box.buttons, errors::Buttons::Ok);
-    EXPECT_EQ(box.text.rfind("Error 842001. A normal instance of Excel could not be created.\r\n\r\n1. Please", 0), 0u);
-    EXPECT_NE(box.text.find("\r\n\r\n4. All versions of Excel are supported by this software except for the rare "
-                            "Excel Starter and Student editions."),
-              std::string::npos);
+    EXPECT_EQ(
+        box.text.rfind("Error 842001. A normal instance of Excel could not be created.\r\n\r\n1. Please", 0),
+        0u);
+    EXPECT_NE(
+        box.text.find("\r\n\r\n4. All versions of Excel are supported by this software except for the rare "
+                      "Excel Starter and Student editions."),
+        std::string::npos);
     EXPECT_THROW(CreateInstance(std::make_shared<BackendRegistry>()), AutomationError);
 }
 
 // Two backends as in the program: one for OOXML only, one that also serves .xls (as LibreOffice does).
 class MixedFormatsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ooxml = std::make_shared<MemoryStore>();
         office = std::make_shared<MemoryStore>();

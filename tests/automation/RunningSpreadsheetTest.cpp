@@ -1,9 +1,9 @@
 // Which processes count as a spreadsheet application the user has open, and the question asked then.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "ScriptedDialogs.h"
 #include "automation/RunningSpreadsheet.h"
@@ -13,7 +13,7 @@ namespace orv::automation {
 namespace {
 
 class FakeProcesses : public ProcessTable {
-public:
+  public:
     std::vector<ProcessInfo> processes;
     std::vector<ProcessInfo> List() const override { return processes; }
     unsigned currentUser() const override { return 1000; }
@@ -55,16 +55,18 @@ TEST(ConfirmSpreadsheetClosed, AsksOnlyWhenRunningAndStopsUnlessYes) {
     EXPECT_TRUE(ConfirmSpreadsheetClosed(dialogs, table));
     EXPECT_FALSE(ConfirmSpreadsheetClosed(dialogs, table));
     ASSERT_EQ(dialogs.shown.size(), 2u);
-    EXPECT_EQ(dialogs.shown[0].text,
-              "Excel may be open. It is recommended that you close Excel first.\r"
-              "Use Ctrl+Alt+Del > Task Manager > EXCEL.EXE if necessary.\r\n\r\nWould you like to proceed anyway?");
+    EXPECT_EQ(
+        dialogs.shown[0].text,
+        "Excel may be open. It is recommended that you close Excel first.\r"
+        "Use Ctrl+Alt+Del > Task Manager > EXCEL.EXE if necessary.\r\n\r\nWould you like to proceed anyway?");
     EXPECT_EQ(dialogs.shown[0].buttons, errors::Buttons::YesNo);
     EXPECT_EQ(dialogs.shown[0].icon, errors::Icon::None);
     EXPECT_EQ(dialogs.shown[0].title, errors::ApplicationTitle());
 }
 
 TEST(ConfirmSpreadsheetClosed, AlsoAsksWhenAWorkbookIsOpenElsewhere) {
-    const auto folder = std::filesystem::temp_directory_path() / ("orvandel-lock-test-" + std::to_string(::getpid()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("orvandel-lock-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const std::string book = (folder / "Budget.xlsx").string();
     FakeProcesses table;

@@ -21,11 +21,12 @@ TEST(SheetNames, CountCharactersNotBytes) {
 }
 
 TEST(SheetNames, RefuseWhatTheApplicationRefuses) {
-    for (const char* bad : {"", "a:b", "a\\b", "a/b", "a?b", "a*b", "a[b", "a]b", "'quoted", "quoted'", "History",
-                            "history"}) {
+    for (const char* bad :
+         {"", "a:b", "a\\b", "a/b", "a?b", "a*b", "a[b", "a]b", "'quoted", "quoted'", "History", "history"}) {
         EXPECT_TRUE(SheetNameProblem(bad).has_value()) << bad;
     }
-    for (const char* good : {"Data", "Sheet'1", "Sheet (2)", "מס הכנסה ", "Tabelle1.1(Acht.b.Jahrberech.!)"}) {
+    for (const char* good :
+         {"Data", "Sheet'1", "Sheet (2)", "מס הכנסה ", "Tabelle1.1(Acht.b.Jahrberech.!)"}) {
         EXPECT_FALSE(SheetNameProblem(good).has_value()) << good;
     }
 }
@@ -37,7 +38,8 @@ TEST(SheetNames, RenameClashesIgnoreCaseButAllowACaseChangeOfItself) {
     EXPECT_FALSE(SheetRenameProblem("DATA", names, 0).has_value());
     EXPECT_FALSE(SheetRenameProblem("Other", names, -1).has_value());
     EXPECT_EQ(*SheetRenameProblem("data", names, -1),
-              "The name \"data\" is already taken by sheet \"Data\". Sheet names must differ in more than upper and "
+              "The name \"data\" is already taken by sheet \"Data\". Sheet names must differ in more than "
+              "upper and "
               "lower case; please choose another name.");
 }
 

@@ -57,7 +57,8 @@ TEST(Guard, FailedTestTakesTheBranchItsTableNames) {
     auto fail = []() -> bool { throw std::runtime_error("cannot tell"); };
     EXPECT_TRUE(p.Test(100, fail, true));
     EXPECT_FALSE(p.Test(118, fail, false));
-    EXPECT_FALSE(p.Test(120, [] { return false; }, true));
+    EXPECT_FALSE(p.Test(
+        120, [] { return false; }, true));
     EXPECT_EQ(dialogs.reportedSteps(), (std::vector<int>{100, 118}));
     EXPECT_EQ(p.currentStep(), 120);
 }

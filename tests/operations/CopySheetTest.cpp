@@ -12,7 +12,8 @@ using Strings = std::vector<std::string>;
 class CopySheetTest : public OperationsFixture {};
 
 TEST_F(CopySheetTest, CopiesAfterTheSelectedTargetSheetSavesOnlyTheTargetAndSaysDone) {
-    LoadMemory({{"Alpha"}, {"Data", automation::SheetKind::Worksheet, automation::SheetVisibility::Visible, "cells"}},
+    LoadMemory({{"Alpha"},
+                {"Data", automation::SheetKind::Worksheet, automation::SheetVisibility::Visible, "cells"}},
                {{"One"}, {"Two"}, {"Three"}});
     form->panel1()->list().select(2);
     form->panel2()->list().select(2);
@@ -23,7 +24,8 @@ TEST_F(CopySheetTest, CopiesAfterTheSelectedTargetSheetSavesOnlyTheTargetAndSays
     EXPECT_EQ(list2(), (QStringList{"One", "Two", "Data", "Three"}));
     EXPECT_EQ(Selected(2), 2);
     EXPECT_EQ(Selected(1), 2);
-    EXPECT_EQ(store->calls, (Strings{"Open:" + path1, "Open:" + path2, "Copy:Data", "Save:" + path2, "Quit"}));
+    EXPECT_EQ(store->calls,
+              (Strings{"Open:" + path1, "Open:" + path2, "Copy:Data", "Save:" + path2, "Quit"}));
     ASSERT_EQ(dialogs.messages(), Strings{"Done."});
     EXPECT_EQ(dialogs.shown[0].title, errors::ApplicationTitle());
     EXPECT_EQ(form->pointer(), app::Form1::Pointer::Default);
@@ -104,7 +106,8 @@ TEST_F(CopySheetTest, EachHandlerTestsItsSourceFirst) {
     Start();
     form->PushButton1_Click();
     form->PushButton5_Click();
-    EXPECT_EQ(dialogs.messages(), (Strings{"Excel File #1 does not appear to be valid", "Please select Excel File #2"}));
+    EXPECT_EQ(dialogs.messages(),
+              (Strings{"Excel File #1 does not appear to be valid", "Please select Excel File #2"}));
     dialogs.shown.clear();
     form->panel1()->setPath(Workbook("samples/sample1.xlsx"));
     form->PushButton1_Click();

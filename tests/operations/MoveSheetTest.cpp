@@ -12,7 +12,7 @@ namespace {
 using Strings = std::vector<std::string>;
 
 class MoveSheetTest : public OperationsFixture {
-protected:
+  protected:
     QStringList AsList(const Strings& names) {
         QStringList list;
         for (const auto& n : names) list << QString::fromStdString(n);
@@ -75,8 +75,8 @@ TEST_F(MoveSheetTest, BothHandlersTestPathBoxOneFirst) {
     Start();
     form->PushButton2_Click();
     form->PushButton4_Click();
-    EXPECT_EQ(dialogs.messages(),
-              (Strings{"Excel File #1 does not appear to be valid", "Excel File #1 does not appear to be valid"}));
+    EXPECT_EQ(dialogs.messages(), (Strings{"Excel File #1 does not appear to be valid",
+                                           "Excel File #1 does not appear to be valid"}));
 }
 
 TEST_F(MoveSheetTest, ARenamedMoveArrivesUnderTheNewName) {
@@ -91,8 +91,9 @@ TEST_F(MoveSheetTest, ARenamedMoveArrivesUnderTheNewName) {
 
 // A failure at any object-model call never loses the sheet, and both lists keep mirroring their files.
 TEST_F(MoveSheetTest, AFailureAtAnyCallLosesNothing) {
-    const std::vector<std::pair<std::string, int>> failures{
-        {"Open", 1}, {"Open", 2}, {"Copy", 1}, {"Delete", 1}, {"Save", 1}, {"Save", 2}, {"Close", 1}, {"Quit", 1}};
+    const std::vector<std::pair<std::string, int>> failures{{"Open", 1},   {"Open", 2}, {"Copy", 1},
+                                                            {"Delete", 1}, {"Save", 1}, {"Save", 2},
+                                                            {"Close", 1},  {"Quit", 1}};
     for (const bool toPanel2 : {true, false}) {
         for (const auto& [operation, call] : failures) {
             SCOPED_TRACE(operation + " #" + std::to_string(call) + (toPanel2 ? " to #2" : " to #1"));
@@ -109,9 +110,8 @@ TEST_F(MoveSheetTest, AFailureAtAnyCallLosesNothing) {
             EXPECT_TRUE(in(1) || in(2));
             EXPECT_EQ(list1(), AsList(Stored(1)));
             EXPECT_EQ(list2(), AsList(Stored(2)));
-            const auto made = std::count_if(store->calls.begin(), store->calls.end(), [&](const std::string& c) {
-                return c.rfind(operation, 0) == 0;
-            });
+            const auto made = std::count_if(store->calls.begin(), store->calls.end(),
+                                            [&](const std::string& c) { return c.rfind(operation, 0) == 0; });
             if (made >= call) {
                 EXPECT_FALSE(dialogs.reportedSteps().empty());
             }

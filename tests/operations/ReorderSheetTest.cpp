@@ -63,7 +63,7 @@ TEST_F(ReorderSheetTest, ChartSheetsBetweenWorksheetsAreSteppedOver) {
 }
 
 class RecordingPointer : public operations::WindowPointer {
-public:
+  public:
     int changes = 0;
     void setHourglass() override { ++changes; }
     void setDefault() override { ++changes; }

@@ -34,7 +34,7 @@ struct SheetState {
 };
 
 class MemorySheetHandle : public automation::Sheet {
-public:
+  public:
     MemorySheetHandle(std::weak_ptr<MemoryWorkbook> book, std::shared_ptr<SheetState> state)
         : m_book(std::move(book)), m_state(std::move(state)) {}
 
@@ -50,7 +50,7 @@ public:
     std::shared_ptr<MemoryWorkbook> Book() const;
     const std::shared_ptr<SheetState>& state() const { return m_state; }
 
-private:
+  private:
     SheetState& Live() const;
     void MoveTo(automation::Sheet& other, int offset);
 
@@ -59,7 +59,7 @@ private:
 };
 
 class MemoryWorkbook : public automation::Workbook, public std::enable_shared_from_this<MemoryWorkbook> {
-public:
+  public:
     MemoryWorkbook(std::shared_ptr<MemoryStore> store, MemorySession* session, std::string path)
         : store(std::move(store)), session(session), path(std::move(path)) {
         for (const auto& sheet : this->store->files.at(this->path)) {
@@ -88,7 +88,8 @@ public:
         if (position < 1 || position > sheetCount()) {
             throw AutomationError("Subscript out of range: no sheet " + std::to_string(position) + ".");
         }
-        return std::make_shared<MemorySheetHandle>(weak_from_this(), sheets[static_cast<std::size_t>(position - 1)]);
+        return std::make_shared<MemorySheetHandle>(weak_from_this(),
+                                                   sheets[static_cast<std::size_t>(position - 1)]);
     }
     int indexOf(const std::shared_ptr<SheetState>& state) const {
         const auto it = std::find(sheets.begin(), sheets.end(), state);
@@ -107,8 +108,10 @@ public:
 };
 
 class MemorySession : public automation::BackendSession {
-public:
-    explicit MemorySession(std::shared_ptr<MemoryStore> store) : m_store(std::move(store)) { ++m_store->sessionsStarted; }
+  public:
+    explicit MemorySession(std::shared_ptr<MemoryStore> store) : m_store(std::move(store)) {
+        ++m_store->sessionsStarted;
+    }
     ~MemorySession() override {
         if (!m_ended) ++m_store->sessionsEnded;
     }
@@ -126,7 +129,7 @@ public:
         for (auto& book : m_books) book->closed = true;
     }
 
-private:
+  private:
     std::shared_ptr<MemoryStore> m_store;
     std::vector<std::shared_ptr<MemoryWorkbook>> m_books;
     bool m_ended = false;
@@ -150,7 +153,8 @@ void MemorySheetHandle::setName(const std::string& name) {
     book->store->Check("setName", name);
     std::vector<std::string> names;
     for (const auto& s : book->sheets) names.push_back(s->data.name);
-    if (auto problem = engine::SheetRenameProblem(name, names, book->indexOf(m_state))) throw AutomationError(*problem);
+    if (auto problem = engine::SheetRenameProblem(name, names, book->indexOf(m_state)))
+        throw AutomationError(*problem);
     m_state->data.name = name;
 }
 
@@ -166,7 +170,8 @@ std::shared_ptr<automation::Sheet> MemorySheetHandle::Copy(automation::After aft
     std::vector<std::string> names;
     for (const auto& s : target->sheets) names.push_back(s->data.name);
     std::string name = copy->data.name;
-    for (int n = 2; engine::SheetRenameProblem(name, names, -1); ++n) name = copy->data.name + " (" + std::to_string(n) + ")";
+    for (int n = 2; engine::SheetRenameProblem(name, names, -1); ++n)
+        name = copy->data.name + " (" + std::to_string(n) + ")";
     copy->data.name = name;
     target->sheets.insert(target->sheets.begin() + target->indexOf(anchor->state()) + 1, copy);
     return std::make_shared<MemorySheetHandle>(target, copy);
@@ -176,7 +181,8 @@ void MemorySheetHandle::MoveTo(automation::Sheet& other, int offset) {
     auto book = Book();
     book->store->Check("Move", m_state->data.name);
     auto* anchor = dynamic_cast<MemorySheetHandle*>(&other);
-    if (!anchor || anchor->Book() != book) throw AutomationError("A sheet can only move within its workbook.");
+    if (!anchor || anchor->Book() != book)
+        throw AutomationError("A sheet can only move within its workbook.");
     auto& sheets = book->sheets;
     sheets.erase(sheets.begin() + book->indexOf(m_state));
     sheets.insert(sheets.begin() + book->indexOf(anchor->state()) + offset, m_state);
@@ -185,9 +191,10 @@ void MemorySheetHandle::MoveTo(automation::Sheet& other, int offset) {
 void MemorySheetHandle::Delete() {
     auto book = Book();
     book->store->Check("Delete", m_state->data.name);
-    const int visible = static_cast<int>(std::count_if(book->sheets.begin(), book->sheets.end(), [](const auto& s) {
-        return s->data.visibility == automation::SheetVisibility::Visible;
-    }));
+    const int visible =
+        static_cast<int>(std::count_if(book->sheets.begin(), book->sheets.end(), [](const auto& s) {
+            return s->data.visibility == automation::SheetVisibility::Visible;
+        }));
     if (visible == 1 && m_state->data.visibility == automation::SheetVisibility::Visible) {
         throw AutomationError("A workbook must keep at least one visible sheet.");
     }
@@ -195,7 +202,7 @@ void MemorySheetHandle::Delete() {
 }
 
 class MemoryBackend : public automation::Backend {
-public:
+  public:
     MemoryBackend(std::shared_ptr<MemoryStore> store, std::vector<automation::FileFormat> formats)
         : m_store(std::move(store)), m_formats(std::move(formats)) {}
     std::string name() const override { return "the memory backend"; }
@@ -204,9 +211,11 @@ public:
         return std::find(m_formats.begin(), m_formats.end(), format) != m_formats.end();
     }
     bool isAvailable(std::string*) const override { return true; }
-    std::unique_ptr<automation::BackendSession> Start() override { return std::make_unique<MemorySession>(m_store); }
+    std::unique_ptr<automation::BackendSession> Start() override {
+        return std::make_unique<MemorySession>(m_store);
+    }
 
-private:
+  private:
     std::shared_ptr<MemoryStore> m_store;
     std::vector<automation::FileFormat> m_formats;
 };

@@ -1,6 +1,6 @@
-// An in-memory backend for tests that need a failure at a chosen object-model call. Its "files" are entries of a
-// store keyed by path; a workbook is read from the store when opened and written back when saved. Happy paths
-// are tested on real workbook files through the real backends; this double is for failure injection.
+// An in-memory backend for tests that need a failure at a chosen object-model call. Its "files" are entries
+// of a store keyed by path; a workbook is read from the store when opened and written back when saved. Happy
+// paths are tested on real workbook files through the real backends; this double is for failure injection.
 #pragma once
 
 #include <map>
@@ -14,7 +14,8 @@ namespace orv::testing {
 
 struct MemorySheet {
     MemorySheet(std::string name, automation::SheetKind kind = automation::SheetKind::Worksheet,
-                automation::SheetVisibility visibility = automation::SheetVisibility::Visible, std::string content = {})
+                automation::SheetVisibility visibility = automation::SheetVisibility::Visible,
+                std::string content = {})
         : name(std::move(name)), kind(kind), visibility(visibility), content(std::move(content)) {}
     std::string name;
     automation::SheetKind kind = automation::SheetKind::Worksheet;
@@ -23,10 +24,10 @@ struct MemorySheet {
 };
 
 class MemoryStore {
-public:
+  public:
     std::map<std::string, std::vector<MemorySheet>> files;
-    // Operation name ("Open", "Save", "Close", "Quit", "setName", "Copy", "Move", "Delete") -> the call, counting
-    // from 1, that fails. An entry of 0 makes every call of that operation fail.
+    // Operation name ("Open", "Save", "Close", "Quit", "setName", "Copy", "Move", "Delete") -> the call,
+    // counting from 1, that fails. An entry of 0 makes every call of that operation fail.
     std::map<std::string, int> failOn;
     // Every call, in order, as "Operation" or "Operation:detail".
     std::vector<std::string> calls;
@@ -46,7 +47,7 @@ public:
     // The sheet names of a stored file, in order.
     std::vector<std::string> names(const std::string& path) const;
 
-private:
+  private:
     std::map<std::string, int> m_counts;
 };
 

@@ -9,7 +9,7 @@
 namespace orv::testing {
 
 class OperationsFixture : public WindowFixture {
-protected:
+  protected:
     // Real files: copies each workbook into the work folder and lists it into its panel.
     void LoadReal(const std::string& workbook1, const std::string& workbook2 = {});
 

@@ -1,5 +1,5 @@
-// The test entry point for tests that need widgets: one application object for the whole run, on the offscreen
-// platform unless the environment names another.
+// The test entry point for tests that need widgets: one application object for the whole run, on the
+// offscreen platform unless the environment names another.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -21,8 +21,9 @@ struct ShownBox {
 };
 
 class ScriptedDialogs : public errors::Dialogs {
-public:
-    // Answers for the next Yes/No boxes (default No), input boxes (default "") and open-file dialogs (default "").
+  public:
+    // Answers for the next Yes/No boxes (default No), input boxes (default "") and open-file dialogs (default
+    // "").
     std::deque<errors::Answer> yesNoAnswers;
     std::deque<std::string> inputAnswers;
     std::deque<std::string> fileAnswers;
@@ -40,13 +41,19 @@ public:
 
     std::string inputBox(const std::string& prompt, const std::string& title,
                          const std::string& defaultText) override {
-        shown.push_back({ShownBox::Kind::Input, prompt, title, errors::Buttons::Ok, errors::Icon::None, defaultText, {}});
+        shown.push_back(
+            {ShownBox::Kind::Input, prompt, title, errors::Buttons::Ok, errors::Icon::None, defaultText, {}});
         return Take(inputAnswers);
     }
 
     std::string openFile(const errors::OpenFileRequest& request) override {
-        shown.push_back({ShownBox::Kind::OpenFile, request.title, request.title, errors::Buttons::Ok,
-                         errors::Icon::None, {}, request});
+        shown.push_back({ShownBox::Kind::OpenFile,
+                         request.title,
+                         request.title,
+                         errors::Buttons::Ok,
+                         errors::Icon::None,
+                         {},
+                         request});
         return Take(fileAnswers);
     }
 
@@ -62,7 +69,7 @@ public:
     // The step numbers named by the error reports shown, in order.
     std::vector<int> reportedSteps() const;
 
-private:
+  private:
     static std::string Take(std::deque<std::string>& queue) {
         if (queue.empty()) return {};
         std::string answer = queue.front();

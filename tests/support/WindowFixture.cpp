@@ -7,9 +7,9 @@ namespace orv::testing {
 
 void WindowFixture::Start(std::shared_ptr<const automation::BackendRegistry> backends, bool load) {
     if (!backends) backends = automation::DefaultBackends();
-    form = std::make_unique<app::Form1>(app::Form1Services{dialogs, backends, processes, programFolder(),
-                                                           [this] { return fraction; },
-                                                           [this](const std::string& url) { openedUrls.push_back(url); }});
+    form = std::make_unique<app::Form1>(
+        app::Form1Services{dialogs, backends, processes, programFolder(), [this] { return fraction; },
+                           [this](const std::string& url) { openedUrls.push_back(url); }});
     if (load) loaded = form->Form_Load();
 }
 

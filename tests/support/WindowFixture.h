@@ -17,25 +17,30 @@
 namespace orv::testing {
 
 class FakeProcessTable : public automation::ProcessTable {
-public:
+  public:
     bool userOfficeRunning = false;
     std::vector<automation::ProcessInfo> List() const override {
         if (!userOfficeRunning) return {};
-        return {automation::ProcessInfo{4242, 1000, "soffice.bin", "/usr/lib/libreoffice/program/soffice.bin",
+        return {automation::ProcessInfo{4242,
+                                        1000,
+                                        "soffice.bin",
+                                        "/usr/lib/libreoffice/program/soffice.bin",
                                         {"/usr/lib/libreoffice/program/soffice.bin", "--calc"}}};
     }
     unsigned currentUser() const override { return 1000; }
 };
 
 class WindowFixture : public ::testing::Test {
-protected:
+  protected:
     // Creates the window with the given backends (the real ones by default) and runs its start-up.
     void Start(std::shared_ptr<const automation::BackendRegistry> backends = nullptr, bool load = true);
 
     // Copies a workbook from the test data into the work folder and returns its path there.
     std::string Workbook(const std::string& source, const std::string& as = {});
 
-    std::filesystem::path programFolder() const { return std::filesystem::path(m_program.path().toStdString()); }
+    std::filesystem::path programFolder() const {
+        return std::filesystem::path(m_program.path().toStdString());
+    }
     std::filesystem::path workFolder() const { return std::filesystem::path(m_work.path().toStdString()); }
 
     QStringList list1() const { return form->panel1()->sheetList()->texts(); }
@@ -48,7 +53,7 @@ protected:
     std::unique_ptr<app::Form1> form;
     bool loaded = false;
 
-private:
+  private:
     QTemporaryDir m_program;
     QTemporaryDir m_work;
 };
