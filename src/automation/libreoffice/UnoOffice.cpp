@@ -42,6 +42,7 @@
 #include "automation/ObjectModel.h"
 #include "automation/libreoffice/Office.h"
 #include "automation/libreoffice/OfficeProcess.h"
+#include "automation/libreoffice/OfficeWatchdog.h"
 #include "automation/libreoffice/SheetListing.h"
 #include "automation/libreoffice/UnoCopyChecks.h"
 #include "automation/libreoffice/UnoInteraction.h"
@@ -57,6 +58,8 @@ namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(60);
 constexpr auto kQuitTimeout = std::chrono::seconds(15);
+// No single call into the office (a load or save of a very large workbook included) should take longer.
+constexpr auto kCallLimit = std::chrono::seconds(600);
 
 using uno_checks::FromUtf8;
 using uno_checks::ToUtf8;
@@ -144,6 +147,7 @@ class UnoOffice : public Office {
         auto local = LocalContext();
         EndOrphanedOffices();
         m_process = OfficeProcess::Launch(ORVANDEL_SOFFICE);
+        m_watchdog = std::make_unique<OfficeWatchdog>(m_process->pid());
         try {
             Connect(local);
         } catch (...) {
@@ -156,8 +160,17 @@ class UnoOffice : public Office {
     std::unique_ptr<OfficeDocument> Load(const std::string& path, bool readOnly) override;
     void Quit() noexcept override;
 
+    // Guards one call into the office against a hang.
+    OfficeWatchdog::Guard Guard() { return OfficeWatchdog::Guard(*m_watchdog, kCallLimit); }
+
     // The description of a failed call: "LibreOffice stopped" when it did, else what it reported.
     std::string Describe(const std::string& what, const std::string& typeName) {
+        if (m_watchdog && m_watchdog->fired()) {
+            return "LibreOffice did not finish its work within " + std::to_string(kCallLimit.count() / 60) +
+                   " minutes when it was to " + what +
+                   ", and was stopped. Try again with the workbook closed in "
+                   "other programs; if it keeps happening, open the workbook in LibreOffice to check it.";
+        }
         if (!m_process || !m_process->Running()) {
             return "LibreOffice stopped unexpectedly while it was to " + what +
                    ". Try again; if it keeps "
@@ -171,6 +184,7 @@ class UnoOffice : public Office {
     void Connect(const uno::Reference<uno::XComponentContext>& local);
 
     std::unique_ptr<OfficeProcess> m_process;
+    std::unique_ptr<OfficeWatchdog> m_watchdog;
     uno::Reference<frame::XDesktop2> m_desktop;
 };
 
@@ -228,6 +242,7 @@ std::unique_ptr<OfficeDocument> UnoOffice::Load(const std::string& path, bool re
     uno::Reference<lang::XComponent> component;
     std::string detail;
     try {
+        const auto guard = Guard();
         component = m_desktop->loadComponentFromURL(url, "_blank", 0, properties);
     } catch (const uno::Exception&) {
         detail = CaughtTypeName();
@@ -252,6 +267,7 @@ std::unique_ptr<OfficeDocument> UnoOffice::Load(const std::string& path, bool re
 void UnoOffice::Quit() noexcept {
     if (!m_process) return;
     try {
+        const OfficeWatchdog::Guard guard(*m_watchdog, kQuitTimeout);
         if (m_desktop.is() && m_process->Running()) m_desktop->terminate();
     } catch (const lang::DisposedException&) {
         // The bridge goes away while the office ends: that is success.
@@ -259,6 +275,8 @@ void UnoOffice::Quit() noexcept {
     }
     m_desktop.clear();
     if (!m_process->WaitForExit(kQuitTimeout)) m_process->Kill();
+    // The watchdog must not outlive the process whose group id it would signal.
+    m_watchdog.reset();
     m_process.reset();
 }
 
@@ -267,6 +285,7 @@ auto UnoDocument::Call(const std::string& what, F&& call) -> decltype(call()) {
     if (!m_document.is())
         throw AutomationError("\"" + FileName(m_path) + "\" is no longer open in LibreOffice.");
     try {
+        const auto guard = m_office.Guard();
         return call();
     } catch (const AutomationError&) {
         throw;
