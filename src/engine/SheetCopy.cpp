@@ -19,6 +19,7 @@
 #include "engine/SharedStrings.h"
 #include "engine/SheetCopySupport.h"
 #include "engine/SheetNames.h"
+#include "engine/StructuredRefs.h"
 #include "engine/Styles.h"
 #include "engine/Workbook.h"
 #include "engine/WorkbookPart.h"
@@ -121,6 +122,14 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
             localNames.push_back(n);
         }
     }
+    // Tables on other sheets stay behind: references to them become the plain ranges they cover, so that they
+    // read the source's cells and never bind to a table of the same name in the target.
+    std::map<std::string, TableArea> foreignTables;
+    if (!sameBook) {
+        for (auto& [key, area] : WorkbookTables(src, srcWorkbook)) {
+            if (!SheetNamesEqual(area.sheet, sheet.name)) foreignTables.emplace(key, area);
+        }
+    }
     auto formulas = FormulasOf(src, srcFormulaParts);
     std::set<std::string> localKeys;
     for (auto n : localNames) {
@@ -144,6 +153,8 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
             }
         }
     }
+
+    for (auto& f : formulas) f = StructuredToA1(f, foreignTables);
 
     // The cells of other source sheets that the copy's formulas use, cached in an external link.
     std::map<int, std::vector<CachedCell>> cells;
@@ -270,7 +281,8 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
                                source.SheetNames(), cells);
     auto rewrite = [&](std::string_view f) {
         std::string out = sameBook ? formula::RenameSheet(f, sheet.name, name)
-                                   : formula::ExternalizeSheetReferences(f, sheet.name, name, book);
+                                   : formula::ExternalizeSheetReferences(StructuredToA1(f, foreignTables),
+                                                                         sheet.name, name, book);
         for (const auto& [old, fresh] : tableRenames)
             out = formula::RenameTableInStructuredReferences(out, old, fresh);
         return out;

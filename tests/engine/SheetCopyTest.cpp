@@ -50,10 +50,13 @@ TEST_F(SheetCopy, ReferencesToOtherSourceSheetsBecomeExternalWithCachedValues) {
               std::string::npos);  // validation list too
     EXPECT_NE(sheet.find("INDIRECT(\"Other!A1\")"), std::string::npos);
     EXPECT_NE(sheet.find("location=\"Other!A1\""), std::string::npos);  // a hyperlink cannot name [1]
+    // dst has a Tbl1 of its own: the copy reads the source table's cells instead.
+    EXPECT_NE(sheet.find("<f>SUM([1]Other!$C$2:$C$3)</f>"), std::string::npos) << sheet;
     EXPECT_EQ(sheet.find("tabSelected"), std::string::npos);
     const auto link = Part("xl/externalLinks/externalLink1.xml");
     EXPECT_NE(link.find("<sheetName val=\"Other\"/>"), std::string::npos);
     EXPECT_NE(link.find("<cell r=\"A2\"><v>20</v></cell>"), std::string::npos) << link;
+    EXPECT_NE(link.find("<cell r=\"C3\"><v>6</v></cell>"), std::string::npos) << link;
     EXPECT_NE(Part("xl/externalLinks/_rels/externalLink1.xml.rels")
                   .find("Target=\"src.xlsx\" TargetMode=\"External\""),
               std::string::npos);
