@@ -12,6 +12,7 @@
 #include <map>
 
 #include "OfficeTestSupport.h"
+#include "automation/Application.h"
 #include "automation/libreoffice/CompoundFile.h"
 #include "automation/libreoffice/LibreOfficeBackend.h"
 #include "automation/libreoffice/OfficeProcess.h"
@@ -153,6 +154,38 @@ TEST_F(LibreOfficeSession, CopyBetweenXlsWorkbooksLandsAfterTheGivenSheetAndIsSa
     EXPECT_EQ(SheetNamed(back, "Alpha").formulas[1], "of:=[.A1]*2");
     EXPECT_EQ(SheetNamed(back, "Gamma").values, (Strings{"g"}));
     EXPECT_EQ(fs::last_write_time(source), sourceBefore) << "a copy must not save its source";
+}
+
+TEST_F(LibreOfficeSession, TheListingAndCopyCyclesRunThroughTheApplicationInstance) {
+    auto registry = std::make_shared<automation::BackendRegistry>();
+    registry->Add(MakeLibreOfficeBackend());
+    const auto source = Generated("source", "xls");
+    const auto target = Generated("target", "xls");
+
+    // The listing cycle: open, Worksheets.count and names, Quit, without starting LibreOffice.
+    auto lister = automation::OpenWorkbookInstance(registry, target.string());
+    auto listed = lister->Workbooks()(lister->Workbooks().count());
+    Strings names;
+    for (int i = 1; i <= listed->Worksheets().count(); ++i) names.push_back(listed->Worksheets()(i)->name());
+    EXPECT_EQ(names, (Strings{"One", "Two", "Three"}));
+    EXPECT_TRUE(OurOfficeProcesses().empty());
+    lister->Quit();
+
+    // The copy cycle of a transfer: both workbooks in one instance, copy after the selected sheet, save,
+    // quit.
+    auto app = automation::OpenWorkbookInstance(registry, source.string());
+    auto from = app->Workbooks()(app->Workbooks().count());
+    auto to = app->Workbooks().Open(target.string());
+    app->setDisplayAlerts(false);
+    from->Sheets()(4)->Copy(After{*to->Sheets()(2)});
+    to->Save();
+    app->Quit();
+    EXPECT_TRUE(OurOfficeProcesses().empty());
+    const auto back = ListSheets(target.string(), automation::FileFormat::Xls);
+    ASSERT_TRUE(back.has_value());
+    names.clear();
+    for (const auto& sheet : *back) names.push_back(sheet.name);
+    EXPECT_EQ(names, (Strings{"One", "Two", "Gamma", "Three"}));
 }
 
 TEST_F(LibreOfficeSession, CopyIntoXlsKeepsTheValuesOfFormulasThatReferToTheSource) {
