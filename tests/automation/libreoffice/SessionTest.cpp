@@ -305,12 +305,15 @@ TEST_P(Rearranging, RenameMoveDeleteAndReorderSurviveReopening) {
         EXPECT_EQ(book->Sheets()(3)->name(), "One");
         two->Delete();
         EXPECT_NE(FailureOf([&] { two->name(); }).find("it was deleted"), std::string::npos);
+        // A copy within the workbook takes a free name.
+        EXPECT_EQ(one->Copy(After{*three})->name(), "One (2)");
         book->Save();
         session->Quit();
     }
     const auto back = Reread(path);
-    EXPECT_EQ(NamesOf(back), (Strings{"Three", "One"}));
+    EXPECT_EQ(NamesOf(back), (Strings{"Three", "One (2)", "One"}));
     EXPECT_EQ(SheetNamed(back, "One").values, (Strings{"1"}));
+    EXPECT_EQ(SheetNamed(back, "One (2)").values, (Strings{"1"}));
     EXPECT_EQ(SheetNamed(back, "Three").values, (Strings{"3"}));
 }
 
