@@ -110,9 +110,88 @@ std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheet
     return out;
 }
 
+namespace {
+
+// Adds to an existing link to the same workbook the cached cells it lacks; false when its sheets differ.
+bool MergeIntoLink(Package& target, const std::string& part, const std::vector<std::string>& sheetNames,
+                   const std::map<int, std::vector<CachedCell>>& cells) {
+    auto root = Root(target.Xml(part));
+    auto book = Child(root, "externalBook");
+    std::vector<std::string> names;
+    for (auto n : Children(Child(book, "sheetNames"), "sheetName"))
+        names.emplace_back(n.attribute("val").value());
+    if (names != sheetNames) return false;
+    const std::string prefix = PrefixOf(root);
+    auto dataSet = Child(book, "sheetDataSet");
+    if (!dataSet) dataSet = book.append_child((prefix + "sheetDataSet").c_str());
+    for (const auto& [sheet, list] : cells) {
+        pugi::xml_node data;
+        for (auto d : Children(dataSet, "sheetData")) {
+            if (d.attribute("sheetId").as_int() == sheet) data = d;
+        }
+        if (!data) {
+            data = dataSet.append_child((prefix + "sheetData").c_str());
+            data.append_attribute("sheetId") = sheet;
+        }
+        for (const auto& cell : list) {
+            pugi::xml_node row, before;
+            for (auto r : Children(data, "row")) {
+                if (r.attribute("r").as_int() == cell.row) row = r;
+                if (!before && r.attribute("r").as_int() > cell.row) before = r;
+            }
+            if (!row) {
+                const std::string name = prefix + "row";
+                row =
+                    before ? data.insert_child_before(name.c_str(), before) : data.append_child(name.c_str());
+                row.append_attribute("r") = cell.row;
+            }
+            bool present = false;
+            pugi::xml_node after;
+            for (auto c : Children(row, "cell")) {
+                int r = 0, col = 0;
+                ParseCell(c.attribute("r").value(), r, col);
+                present = present || col == cell.column;
+                if (col < cell.column) after = c;
+            }
+            if (present) continue;
+            const std::string name = prefix + "cell";
+            auto c = after ? row.insert_child_after(name.c_str(), after) : row.prepend_child(name.c_str());
+            c.append_attribute("r") = (ColumnName(cell.column) + std::to_string(cell.row)).c_str();
+            if (cell.type != "n") c.append_attribute("t") = cell.type.c_str();
+            c.append_child((prefix + "v").c_str()).text() = cell.value.c_str();
+        }
+    }
+    target.MarkChanged(part);
+    return true;
+}
+
+// The number of an existing link of the workbook to `linkTarget` into which the cells were merged, or 0.
+int ReuseLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
+              const std::vector<std::string>& sheetNames,
+              const std::map<int, std::vector<CachedCell>>& cells) {
+    Relationships rels(target, workbookPart);
+    int number = 0;
+    for (auto ref :
+         Children(Child(Root(target.Xml(workbookPart)), "externalReferences"), "externalReference")) {
+        ++number;
+        auto rel = rels.ById(RelAttribute(ref, "id").value());
+        if (!rel || !target.Has(rel->targetPart)) continue;
+        auto path = Relationships(target, rel->targetPart).FirstOfKind("externalLinkPath");
+        if (path && path->target == linkTarget &&
+            MergeIntoLink(target, *target.Spelling(rel->targetPart), sheetNames, cells)) {
+            return number;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
 int AddExternalLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
                     const std::vector<std::string>& sheetNames,
                     const std::map<int, std::vector<CachedCell>>& cells) {
+    // One link per workbook, as the application keeps them.
+    if (const int reused = ReuseLink(target, workbookPart, linkTarget, sheetNames, cells)) return reused;
     std::string part;
     for (int n = 1;; ++n) {
         part = "xl/externalLinks/externalLink" + std::to_string(n) + ".xml";

@@ -97,8 +97,9 @@ TEST_F(SheetCopy, UnderANewNameSelfReferencesFollowAndCopyingTwiceAddsNoStyles) 
     EXPECT_EQ(Part("xl/styles.xml"), stylesOnce);
     ExpectSound();
     EXPECT_NE(Part("xl/workbook.xml").find(">'Data Copy (2)'!$A$1:$B$3<"), std::string::npos);
-    // One external link per copy, each naming the source.
-    EXPECT_NE(Part("xl/worksheets/sheet5.xml").find("[2]Other!A1*2"), std::string::npos);
+    // Both copies share one external link to the source.
+    EXPECT_NE(Part("xl/worksheets/sheet5.xml").find("[1]Other!A1*2"), std::string::npos);
+    EXPECT_EQ(ReadStored(dstPath).entries.count("xl/externalLinks/externalLink2.xml"), 0u);
 }
 
 TEST_F(SheetCopy, InsideOneWorkbookTheCopyKeepsReferencesToItsSiblings) {
