@@ -31,7 +31,8 @@ struct Run {
 // the target first; when the target cannot be saved the source keeps its sheet on disk.
 void DeleteAndSave(Run& r, const NameChoice& name, int alertsStep) {
     r.p.Step(alertsStep, [&] { Need(r.application).setDisplayAlerts(false); });
-    if (!r.copy.sheet) return;  // no copy in the target: the source sheet stays
+    // No copy in the target, or one that did not arrive whole: the source sheet stays.
+    if (!r.copy.sheet || r.copy.reportedProblem) return;
     const bool deleted = r.p.Step(alertsStep + 2, [&] {
         auto& book = Need(r.sourceBook);
         auto sheet = name.renamed ? SheetOfEntry(book, r.source.list().selectedPosition())

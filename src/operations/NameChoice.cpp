@@ -29,10 +29,30 @@ CopyResult CopyUnderName(errors::GuardedProcedure& p, const NameChoice& name, Pa
                          const std::shared_ptr<automation::Workbook>& sourceBook,
                          const std::shared_ptr<automation::Workbook>& targetBook, const CopySteps& steps) {
     CopyResult result;
+    int anchorIndex = 0;
+    int sheetsBefore = -1;
     auto copyAfterAnchor = [&] {
-        auto anchor = SheetOfEntry(Need(targetBook), target.list().selectedPosition());
+        auto& book = Need(targetBook);
+        anchorIndex = book.SheetsIndexOfWorksheet(target.list().selectedPosition());
+        auto anchor = book.Sheets()(anchorIndex);
+        sheetsBefore = book.Sheets().count();
         result.sheet = Need(sourceBook).Sheets()(name.sheetName)->Copy(automation::After{*anchor});
         result.name = result.sheet->name();
+    };
+    auto copy = [&](int step) {
+        if (p.Step(step, copyAfterAnchor)) return;
+        result = {};
+        // A backend may report a problem with a copy it did make (formulas it had to keep as values): the copy
+        // stands in the target, so its list must show it, but a move must not take the source sheet away.
+        try {
+            if (sheetsBefore >= 0 && targetBook->Sheets().count() == sheetsBefore + 1) {
+                result.sheet = targetBook->Sheets()(anchorIndex + 1);
+                result.name = result.sheet->name();
+                result.reportedProblem = true;
+            }
+        } catch (const std::exception&) {
+            result = {};
+        }
     };
     if (name.renamed) {
         const bool renamed = p.Step(steps.rename, [&] {
@@ -40,12 +60,12 @@ CopyResult CopyUnderName(errors::GuardedProcedure& p, const NameChoice& name, Pa
         });
         // After a refused rename, the name may belong to another sheet of the source: copy nothing.
         if (renamed) {
-            if (!p.Step(steps.copyRenamed, copyAfterAnchor)) result = {};
+            copy(steps.copyRenamed);
             p.Step(steps.renameBack,
                    [&] { Need(sourceBook).Sheets()(name.sheetName)->setName(name.entryText); });
         }
-    } else if (!p.Step(steps.copyPlain, copyAfterAnchor)) {
-        result = {};
+    } else {
+        copy(steps.copyPlain);
     }
     return result;
 }

@@ -32,10 +32,12 @@ struct CopySteps {
 struct CopyResult {
     std::shared_ptr<automation::Sheet> sheet;  // the copy; empty when the copy was not made
     std::string name;                          // the name the copy really has
+    bool reportedProblem = false;              // the copy was made, but with a problem the report named
 };
 
 // Copies the source entry's sheet to directly after the target entry's sheet. A failed rename copies nothing;
-// a failed copy leaves the result empty, so that no later step acts as if the copy existed.
+// a failed copy leaves the result empty, so that no later step acts as if the copy existed; a copy made with a
+// reported problem is returned with reportedProblem set.
 CopyResult CopyUnderName(errors::GuardedProcedure& p, const NameChoice& name, Panel& source, Panel& target,
                          const std::shared_ptr<automation::Workbook>& sourceBook,
                          const std::shared_ptr<automation::Workbook>& targetBook, const CopySteps& steps);

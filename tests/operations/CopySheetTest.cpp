@@ -135,6 +135,15 @@ TEST_F(CopySheetTest, AFailedCopyAddsNoEntry) {
     EXPECT_EQ(form->pointer(), app::Form1::Pointer::Default);
 }
 
+TEST_F(CopySheetTest, ACopyMadeWithAReportedProblemIsListed) {
+    LoadMemory({{"Data"}}, {{"One"}, {"Two"}});
+    store->copyNotice = "3 formulas were kept as values.";
+    form->PushButton1_Click();
+    EXPECT_EQ(dialogs.reportedSteps(), std::vector<int>{134});
+    EXPECT_EQ(Stored(2), (Strings{"One", "Data", "Two"}));
+    EXPECT_EQ(list2(), (QStringList{"One", "Data", "Two"}));
+}
+
 TEST_F(CopySheetTest, AnUnsavedTargetDropsTheNewEntryAgain) {
     LoadMemory({{"Data"}}, {{"One"}});
     store->failOn["Save"] = 0;

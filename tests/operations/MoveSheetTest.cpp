@@ -89,6 +89,18 @@ TEST_F(MoveSheetTest, ARenamedMoveArrivesUnderTheNewName) {
     EXPECT_EQ(list2(), (QStringList{"Data", "Data from one"}));
 }
 
+TEST_F(MoveSheetTest, ACopyMadeWithAReportedProblemLeavesTheSourceSheetInPlace) {
+    LoadMemory({{"Alpha"}, {"Data"}}, {{"One"}});
+    store->copyNotice = "3 formulas were kept as values.";
+    form->panel1()->list().select(2);
+    form->PushButton2_Click();
+    EXPECT_EQ(dialogs.reportedSteps(), std::vector<int>{142});
+    EXPECT_EQ(Stored(1), (Strings{"Alpha", "Data"}));
+    EXPECT_EQ(Stored(2), (Strings{"One", "Data"}));
+    EXPECT_EQ(list1(), (QStringList{"Alpha", "Data"}));
+    EXPECT_EQ(list2(), (QStringList{"One", "Data"}));
+}
+
 // A failure at any object-model call never loses the sheet, and both lists keep mirroring their files.
 TEST_F(MoveSheetTest, AFailureAtAnyCallLosesNothing) {
     const std::vector<std::pair<std::string, int>> failures{{"Open", 1},   {"Open", 2}, {"Copy", 1},

@@ -174,6 +174,7 @@ std::shared_ptr<automation::Sheet> MemorySheetHandle::Copy(automation::After aft
         name = copy->data.name + " (" + std::to_string(n) + ")";
     copy->data.name = name;
     target->sheets.insert(target->sheets.begin() + target->indexOf(anchor->state()) + 1, copy);
+    if (!book->store->copyNotice.empty()) throw AutomationError(book->store->copyNotice);
     return std::make_shared<MemorySheetHandle>(target, copy);
 }
 

@@ -31,6 +31,9 @@ class MemoryStore {
     std::map<std::string, int> failOn;
     // Every call, in order, as "Operation" or "Operation:detail".
     std::vector<std::string> calls;
+    // When set, Copy makes the copy and then fails with this text, as a backend does that reports a problem with
+    // a copy it made.
+    std::string copyNotice;
     int sessionsStarted = 0;
     int sessionsEnded = 0;
 
