@@ -232,6 +232,8 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         }
     }
     for (auto view : Descendants(ws, "sheetView")) view.remove_attribute("tabSelected");
+    // The code name ties a sheet to its VBA module; the application gives a copy a code name of its own.
+    if (auto properties = Child(ws, "sheetPr")) properties.remove_attribute("codeName");
     dst.MarkChanged(newPart);
 
     // 4. Tables: names unique among the target's tables and defined names, ids unique.

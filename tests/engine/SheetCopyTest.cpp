@@ -228,6 +228,18 @@ TEST_F(SheetCopy, APivotTableBringsItsCacheUnderANewIdReadingTheSourceFile) {
     EXPECT_TRUE(ReadStored(dstPath).entries.count("xl/pivotCache/pivotCacheRecords1.xml"));
 }
 
+TEST_F(SheetCopy, TheCopyLeavesTheCodeNameOfItsVbaModuleBehind) {
+    auto source = WorkbookDocument::Open(Fixture("sheet-types-macro-dialog-chart.xlsm"));
+    ASSERT_NE(PartText(Fixture("sheet-types-macro-dialog-chart.xlsm"), "xl/worksheets/sheet1.xml")
+                  .find("codeName="),
+              std::string::npos);
+    auto target = WorkbookDocument::Open(dstPath);
+    CopySheet(*source, 0, *target, 0);
+    target->Save();
+    ExpectSound();
+    EXPECT_EQ(Part("xl/worksheets/sheet4.xml").find("codeName="), std::string::npos);
+}
+
 TEST(FreeSheetName, NumbersClashesAndStaysWithin31Characters) {
     EXPECT_EQ(FreeSheetName("Data", {"Other"}), "Data");
     EXPECT_EQ(FreeSheetName("data", {"Data"}), "data (2)");
