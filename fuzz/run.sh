@@ -88,7 +88,7 @@ for target in "${selected[@]}"; do
   [[ $target == fuzz_package || $target == fuzz_legacy_listing ]] && max_len=1048576
   echo "== $target: $seconds s, $(ls "$build/seeds/$target" | wc -l) seeds, $(ls "$corpus" | wc -l) in corpus"
   start=$(date +%s)
-  if ! "$build/bin/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -max_len="$max_len" \
+  if ! /usr/bin/time -f '%U %S' -o "$build/$target.cpu" "$build/bin/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -max_len="$max_len" \
       -jobs="$jobs" -workers="$jobs" -print_final_stats=1 -artifact_prefix="$artifacts" \
       "$corpus" "$build/seeds/$target" >"$build/$target.log" 2>&1; then
     status=1
@@ -96,6 +96,7 @@ for target in "${selected[@]}"; do
     grep -E 'ERROR|SUMMARY|Test unit written|broken promise|saved workbook' "$build/$target.log" | head -20 || true
   fi
   grep -E '^stat::number_of_executed_units|^Done' "$build/$target.log" | tail -2 || true
-  echo "   $(( $(date +%s) - start )) s wall"
+  cpu=$(awk '{ printf "%.1f", ($1 + $2) / 60 }' "$build/$target.cpu" 2>/dev/null || echo '?')
+  echo "   $(( $(date +%s) - start )) s wall, $cpu CPU-minutes"
 done
 exit $status
