@@ -102,6 +102,12 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     const std::string srcStyles = StylesPart(src, srcWorkbook);
     const std::string dstStyles = StylesPart(dst, dstWorkbook);
     const std::string srcStrings = SharedStringsPart(src, srcWorkbook);
+    if (!sameBook && !srcStyles.empty() && dstStyles.empty()) {
+        throw EngineError(
+            "Sheet \"" + sheet.name + "\" cannot be copied: \"" + target.displayName() +
+            "\" has no cell formats part to merge its formats into. Open and save it in the spreadsheet "
+            "application first.");
+    }
     if (!srcStyles.empty()) src.Xml(srcStyles);
     if (!dstStyles.empty()) dst.Xml(dstStyles);
     if (!srcStrings.empty()) src.Xml(srcStrings);
