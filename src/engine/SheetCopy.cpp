@@ -3,7 +3,6 @@
 #include "engine/SheetCopy.h"
 
 #include <algorithm>
-#include <deque>
 #include <filesystem>
 #include <map>
 #include <set>
