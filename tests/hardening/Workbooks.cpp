@@ -1,6 +1,7 @@
 // The generated workbooks: a good one to damage, a large one to save, and the hostile corpus.
 #include "Workbooks.h"
 
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -150,10 +151,10 @@ std::string ZipParts(const Parts& parts) { return BuildZip(Entries(parts)); }
 std::string GoodWorkbook() { return ZipParts(GoodParts()); }
 
 std::string LargeWorkbook(int megabytes) {
-    // Numbers that differ row by row deflate to about a fifth; aim at the size asked for on disk.
+    // A sheet of numbers that differ row by row, and a picture's worth of bytes that do not compress: the
+    // file is about `megabytes` MB, and a save writes all of it.
     std::ostringstream rows;
-    const int rowCount = megabytes * 4000;
-    for (int r = 1; r <= rowCount; ++r) {
+    for (int r = 1; r <= 2000; ++r) {
         rows << "<row r=\"" << r << "\">";
         for (int c = 0; c < 8; ++c) {
             rows << "<c r=\"" << static_cast<char>('A' + c) << r << "\"><v>" << (r * 7919 + c * 104729) % 1000003
@@ -161,9 +162,17 @@ std::string LargeWorkbook(int megabytes) {
         }
         rows << "</row>";
     }
-    auto parts = GoodParts();
-    parts = WithPart(parts, "xl/worksheets/sheet2.xml", Worksheet(rows.str()));
-    return ZipParts(parts);
+    std::string media(static_cast<std::size_t>(megabytes) << 20, '\0');
+    std::uint64_t x = 88172645463325252ull;
+    for (auto& byte : media) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        byte = static_cast<char>(x);
+    }
+    auto entries = Entries(WithPart(GoodParts(), "xl/worksheets/sheet2.xml", Worksheet(rows.str())));
+    entries.emplace_back("xl/media/image1.bin", std::move(media), false);
+    return BuildZip(entries);
 }
 
 std::vector<HostileFile> HostileFiles(const std::string& fixtures) {
