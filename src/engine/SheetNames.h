@@ -13,6 +13,9 @@ namespace orv::engine {
 // The longest sheet name, in characters (not bytes).
 inline constexpr std::size_t kMaxSheetNameLength = 31;
 
+// Appends the UTF-8 form of one Unicode code point.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // The number of characters (Unicode code points) of a UTF-8 text.
 std::size_t CharacterCount(std::string_view utf8);
 
