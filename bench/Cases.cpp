@@ -37,7 +37,8 @@ struct Case {
     std::function<double(const Paths&)> reference;
     std::string target;
     std::function<std::string(const ResultRow&)> verdict;
-    std::function<void(const Paths&)> check;  // throws when the engine's result is not what the operation means
+    std::function<void(const Paths&)>
+        check;  // throws when the engine's result is not what the operation means
 };
 
 std::shared_ptr<const automation::BackendRegistry> EngineRegistry() {
@@ -72,7 +73,8 @@ std::function<std::string(const ResultRow&)> RatioVerdict(double maxRatio, doubl
     return [=](const ResultRow& row) {
         auto missed = VersusOffice(row, officeFactor);
         if (row.engineMs > maxRatio * row.referenceMs) {
-            missed.push_back(Format(row.engineMs / row.referenceMs) + "x the reference (target " + Format(maxRatio) + "x)");
+            missed.push_back(Format(row.engineMs / row.referenceMs) + "x the reference (target " +
+                             Format(maxRatio) + "x)");
         }
         return Join(missed) + (row.libreOfficeMs ? "" : " (LibreOffice not measured)");
     };
@@ -99,14 +101,19 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
 std::vector<Case> Cases(const std::string& pristine, const std::string& lastSheet, double dataPartMb) {
     const std::string dataPart = "xl/worksheets/sheet2.xml";
     const auto dataParts = PartsContaining(pristine, "Data!");
-    const std::string zlibLabel = "zlib inflate + deflate of the " + std::to_string(dataParts.size()) + " parts naming it";
+    const std::string zlibLabel =
+        "zlib inflate + deflate of the " + std::to_string(dataParts.size()) + " parts naming it";
     const double largest = dataPartMb;
     std::vector<Case> cases;
-    cases.push_back({"list", "list (LibreOffice backend reads the file itself)",
-                     [](const Registry& r, const Paths& p) { ListSheets(r, p.source); }, nullptr,
-                     "zip directory + workbook part", [](const Paths& p) { return ListReferenceMs(p.source); },
-                     "< 10 ms", [](const ResultRow& row) { return Join(row.engineMs < 10 ? std::vector<std::string>{} : std::vector<std::string>{Format(row.engineMs) + " ms"}); },
-                     [](const Paths& p) { Expect(NamesOf(p.source).size() > 3, "too few sheets listed"); }});
+    cases.push_back(
+        {"list", "list (LibreOffice backend reads the file itself)",
+         [](const Registry& r, const Paths& p) { ListSheets(r, p.source); }, nullptr,
+         "zip directory + workbook part", [](const Paths& p) { return ListReferenceMs(p.source); }, "< 10 ms",
+         [](const ResultRow& row) {
+             return Join(row.engineMs < 10 ? std::vector<std::string>{}
+                                           : std::vector<std::string>{Format(row.engineMs) + " ms"});
+         },
+         [](const Paths& p) { Expect(NamesOf(p.source).size() > 3, "too few sheets listed"); }});
     cases.push_back({"list-load", "list vs LibreOffice loading the workbook",
                      [](const Registry& r, const Paths& p) { ListSheets(r, p.source); },
                      [](const Registry& r, const Paths& p) {
@@ -117,7 +124,8 @@ std::vector<Case> Cases(const std::string& pristine, const std::string& lastShee
                          auto session = libreoffice::MakeLibreOfficeBackend({true})->Start();
                          auto workbook = session->Open(p.source);
                          auto* office = dynamic_cast<libreoffice::LoWorkbook*>(workbook.get());
-                         if (!office) throw std::runtime_error("the LibreOffice session returned another workbook");
+                         if (!office)
+                             throw std::runtime_error("the LibreOffice session returned another workbook");
                          office->Load();
                          session->Quit();
 #else
@@ -125,7 +133,8 @@ std::vector<Case> Cases(const std::string& pristine, const std::string& lastShee
                          (void)p;
 #endif
                      },
-                     "zip directory + workbook part", [](const Paths& p) { return ListReferenceMs(p.source); },
+                     "zip directory + workbook part",
+                     [](const Paths& p) { return ListReferenceMs(p.source); },
                      "< 10 ms and >= 100x LibreOffice",
                      [](const ResultRow& row) {
                          auto missed = VersusOffice(row, 100);
@@ -133,53 +142,67 @@ std::vector<Case> Cases(const std::string& pristine, const std::string& lastShee
                          return Join(missed) + (row.libreOfficeMs ? "" : " (LibreOffice not measured)");
                      },
                      nullptr});
-    cases.push_back({"rename-ref", "rename \"Data\" (every sheet refers to it)",
-                     [](const Registry& r, const Paths& p) { RenameSheet(r, p.source, "Data", "Figures"); }, nullptr,
-                     zlibLabel, [=](const Paths& p) { return InflateDeflateMs(p.source, dataParts); },
-                     ">= 10x LibreOffice; ratio to zlib reported", RatioVerdict(1e9, 10),
-                     [](const Paths& p) { Expect(Contains(NamesOf(p.source), "Figures"), "no sheet \"Figures\""); }});
-    cases.push_back({"rename-free", "rename \"Notes\" (no formula refers to it)",
-                     [](const Registry& r, const Paths& p) { RenameSheet(r, p.source, "Notes", "Remarks"); }, nullptr,
-                     "unzip -p + cp", [](const Paths& p) { return UnzipMs(p.source) + CpMs(p.source); },
-                     "<= 1.5x ref, >= 10x LibreOffice", RatioVerdict(1.5, 10),
-                     [](const Paths& p) { Expect(Contains(NamesOf(p.source), "Remarks"), "no sheet \"Remarks\""); }});
-    cases.push_back({"move-up", "move the last sheet up one place",
-                     [=](const Registry& r, const Paths& p) { MoveSheetUp(r, p.source, lastSheet); }, nullptr, "cp",
-                     [](const Paths& p) { return CpMs(p.source); }, "<= 3x cp, >= 10x LibreOffice", RatioVerdict(3, 10),
-                     [=](const Paths& p) {
-                         const auto names = NamesOf(p.source);
-                         Expect(names.size() > 2 && names[names.size() - 2] == lastSheet, "the sheet did not move up");
-                     }});
-    cases.push_back({"delete-free", "delete \"Notes\" (no formula refers to it)",
-                     [](const Registry& r, const Paths& p) { DeleteSheet(r, p.source, "Notes"); }, nullptr,
-                     "unzip -p + cp", [](const Paths& p) { return UnzipMs(p.source) + CpMs(p.source); },
-                     "<= 1.5x ref, >= 10x LibreOffice", RatioVerdict(1.5, 10),
-                     [](const Paths& p) { Expect(!Contains(NamesOf(p.source), "Notes"), "\"Notes\" is still there"); }});
-    cases.push_back({"delete-ref", "delete \"Data\" (every sheet refers to it)",
-                     [](const Registry& r, const Paths& p) { DeleteSheet(r, p.source, "Data"); }, nullptr, zlibLabel,
-                     [=](const Paths& p) { return InflateDeflateMs(p.source, dataParts); },
-                     ">= 10x LibreOffice; ratio to zlib reported", RatioVerdict(1e9, 10),
-                     [](const Paths& p) { Expect(!Contains(NamesOf(p.source), "Data"), "\"Data\" is still there"); }});
-    cases.push_back({"copy", "copy \"Data\" into another workbook (1 MB)",
-                     [](const Registry& r, const Paths& p) { TransferSheet(r, p.source, "Data", p.target, false); },
-                     nullptr, "cp target + inflate the sheet",
-                     [=](const Paths& p) { return CpMs(p.target) + InflateMs(p.source, dataPart); },
-                     "<= 3x ref, RSS <= 1.5x part + 50 MB (" + Format(1.5 * largest + 50) + "), >= 10x LibreOffice",
-                     [=](const ResultRow& row) {
-                         const std::string ratio = RatioVerdict(3, 10)(row);
-                         if (row.peakRssMb <= 1.5 * largest + 50) return ratio;
-                         const std::string memory = "peak RSS " + Format(row.peakRssMb) + " MB";
-                         return ratio.rfind("met", 0) == 0 ? "MISSED: " + memory + ratio.substr(3) : ratio + "; " + memory;
-                     },
-                     [](const Paths& p) { Expect(Contains(NamesOf(p.target), "Data (2)"), "no \"Data (2)\" in the target"); }});
-    cases.push_back({"move-between", "move \"Calc 1\" into another workbook (1 MB)",
-                     [](const Registry& r, const Paths& p) { TransferSheet(r, p.source, "Calc 1", p.target, true); },
-                     nullptr, "cp source + cp target",
-                     [](const Paths& p) { return CpMs(p.source) + CpMs(p.target); }, ">= 10x LibreOffice",
-                     RatioVerdict(1e9, 10), [](const Paths& p) {
-                         Expect(!Contains(NamesOf(p.source), "Calc 1"), "\"Calc 1\" is still in the source");
-                         Expect(Contains(NamesOf(p.target), "Calc 1 (2)"), "no \"Calc 1 (2)\" in the target");
-                     }});
+    cases.push_back(
+        {"rename-ref", "rename \"Data\" (every sheet refers to it)",
+         [](const Registry& r, const Paths& p) { RenameSheet(r, p.source, "Data", "Figures"); }, nullptr,
+         zlibLabel, [=](const Paths& p) { return InflateDeflateMs(p.source, dataParts); },
+         ">= 10x LibreOffice; ratio to zlib reported", RatioVerdict(1e9, 10),
+         [](const Paths& p) { Expect(Contains(NamesOf(p.source), "Figures"), "no sheet \"Figures\""); }});
+    cases.push_back(
+        {"rename-free", "rename \"Notes\" (no formula refers to it)",
+         [](const Registry& r, const Paths& p) { RenameSheet(r, p.source, "Notes", "Remarks"); }, nullptr,
+         "unzip -p + cp", [](const Paths& p) { return UnzipMs(p.source) + CpMs(p.source); },
+         "<= 1.5x ref, >= 10x LibreOffice", RatioVerdict(1.5, 10),
+         [](const Paths& p) { Expect(Contains(NamesOf(p.source), "Remarks"), "no sheet \"Remarks\""); }});
+    cases.push_back(
+        {"move-up", "move the last sheet up one place",
+         [=](const Registry& r, const Paths& p) { MoveSheetUp(r, p.source, lastSheet); }, nullptr, "cp",
+         [](const Paths& p) { return CpMs(p.source); }, "<= 3x cp, >= 10x LibreOffice", RatioVerdict(3, 10),
+         [=](const Paths& p) {
+             const auto names = NamesOf(p.source);
+             Expect(names.size() > 2 && names[names.size() - 2] == lastSheet, "the sheet did not move up");
+         }});
+    cases.push_back({"move-up-durable", "move the last sheet up one place (vs a durable copy)",
+                     [=](const Registry& r, const Paths& p) { MoveSheetUp(r, p.source, lastSheet); }, nullptr,
+                     "cp + sync of the copy", [](const Paths& p) { return CpSyncMs(p.source); },
+                     "(information)", [](const ResultRow&) { return std::string("-"); }, nullptr});
+    cases.push_back(
+        {"delete-free", "delete \"Notes\" (no formula refers to it)",
+         [](const Registry& r, const Paths& p) { DeleteSheet(r, p.source, "Notes"); }, nullptr,
+         "unzip -p + cp", [](const Paths& p) { return UnzipMs(p.source) + CpMs(p.source); },
+         "<= 1.5x ref, >= 10x LibreOffice", RatioVerdict(1.5, 10),
+         [](const Paths& p) { Expect(!Contains(NamesOf(p.source), "Notes"), "\"Notes\" is still there"); }});
+    cases.push_back(
+        {"delete-ref", "delete \"Data\" (every sheet refers to it)",
+         [](const Registry& r, const Paths& p) { DeleteSheet(r, p.source, "Data"); }, nullptr, zlibLabel,
+         [=](const Paths& p) { return InflateDeflateMs(p.source, dataParts); },
+         ">= 10x LibreOffice; ratio to zlib reported", RatioVerdict(1e9, 10),
+         [](const Paths& p) { Expect(!Contains(NamesOf(p.source), "Data"), "\"Data\" is still there"); }});
+    cases.push_back(
+        {"copy", "copy \"Data\" into another workbook (1 MB)",
+         [](const Registry& r, const Paths& p) { TransferSheet(r, p.source, "Data", p.target, false); },
+         nullptr, "cp target + inflate the sheet",
+         [=](const Paths& p) { return CpMs(p.target) + InflateMs(p.source, dataPart); },
+         "<= 3x ref, RSS <= 1.5x part + 50 MB (" + Format(1.5 * largest + 50) + "), >= 10x LibreOffice",
+         [=](const ResultRow& row) {
+             const std::string ratio = RatioVerdict(3, 10)(row);
+             if (row.peakRssMb <= 1.5 * largest + 50) return ratio;
+             const std::string memory = "peak RSS " + Format(row.peakRssMb) + " MB";
+             return ratio.rfind("met", 0) == 0 ? "MISSED: " + memory + ratio.substr(3)
+                                               : ratio + "; " + memory;
+         },
+         [](const Paths& p) {
+             Expect(Contains(NamesOf(p.target), "Data (2)"), "no \"Data (2)\" in the target");
+         }});
+    cases.push_back(
+        {"move-between", "move \"Calc 1\" into another workbook (1 MB)",
+         [](const Registry& r, const Paths& p) { TransferSheet(r, p.source, "Calc 1", p.target, true); },
+         nullptr, "cp source + cp target", [](const Paths& p) { return CpMs(p.source) + CpMs(p.target); },
+         ">= 10x LibreOffice", RatioVerdict(1e9, 10),
+         [](const Paths& p) {
+             Expect(!Contains(NamesOf(p.source), "Calc 1"), "\"Calc 1\" is still in the source");
+             Expect(Contains(NamesOf(p.target), "Calc 1 (2)"), "no \"Calc 1 (2)\" in the target");
+         }});
     return cases;
 }
 
@@ -213,17 +236,19 @@ std::vector<ResultRow> RunSize(Options& options, int megabytes) {
         GenerateWorkbook(pristineTarget, target);
     }
     const double dataMb = EntrySizeMb(pristine, "xl/worksheets/sheet2.xml");
-    const std::string label = Format(static_cast<double>(fs::file_size(pristine)) / (1024.0 * 1024.0)) + " MB";
+    const std::string label =
+        Format(static_cast<double>(fs::file_size(pristine)) / (1024.0 * 1024.0)) + " MB";
     char lastSheet[16];
     std::snprintf(lastSheet, sizeof lastSheet, "S%03d", shape.smallSheets);
-    options.fileNotes.push_back("- " + label + " workbook: " + std::to_string(3 + shape.calcSheets + shape.smallSheets) +
-                                " sheets; \"Data\" " + std::to_string(shape.dataRows) + " rows (" + Format(dataMb) +
-                                " MB inflated); " + std::to_string(shape.calcSheets) + " \"Calc\" sheets of " +
-                                std::to_string(shape.calcRows) + " formula rows; " + std::to_string(shape.sharedStrings) +
-                                " shared strings; a " + std::to_string(shape.imageKilobytes) + " KB picture.");
+    options.fileNotes.push_back(
+        "- " + label + " workbook: " + std::to_string(3 + shape.calcSheets + shape.smallSheets) +
+        " sheets; \"Data\" " + std::to_string(shape.dataRows) + " rows (" + Format(dataMb) +
+        " MB inflated); " + std::to_string(shape.calcSheets) + " \"Calc\" sheets of " +
+        std::to_string(shape.calcRows) + " formula rows; " + std::to_string(shape.sharedStrings) +
+        " shared strings; a " + std::to_string(shape.imageKilobytes) + " KB picture.");
 
     const Paths work{(folder / "work-source.xlsx").string(), (folder / "work-target.xlsx").string()};
-    const int reps = megabytes > 10 ? std::min(options.reps, 5) : options.reps;
+    const int reps = megabytes > 10 ? std::min(options.reps, 3) : options.reps;
     const bool office = options.libreOffice && megabytes <= options.loMaxMb;
     const auto engineRegistry = EngineRegistry();
     std::vector<ResultRow> rows;
@@ -234,7 +259,7 @@ std::vector<ResultRow> RunSize(Options& options, int megabytes) {
         row.size = label;
         row.reference = c.referenceLabel;
         row.target = c.target;
-        std::vector<double> engine, reference;
+        std::vector<double> engine, cpu, reference;
         std::string failure;
         for (int rep = 0; rep < reps && failure.empty(); ++rep) {
             Fresh(pristine, work.source);
@@ -249,13 +274,15 @@ std::vector<ResultRow> RunSize(Options& options, int megabytes) {
             }
             if (!run.error.empty()) throw std::runtime_error(c.key + " failed on the engine: " + run.error);
             engine.push_back(run.ms);
+            cpu.push_back(run.cpuMs);
             row.peakRssMb = std::max(row.peakRssMb, options.baseRssMb + run.peakGrowthMb);
             if (rep == 0 && c.check) c.check(work);
         }
         row.engineMs = Median(engine);
+        row.engineCpuMs = Median(cpu);
         row.referenceMs = Median(reference);
-        std::cerr << megabytes << " MB " << c.key << ": engine " << (row.timedOut ? "> " : "") << Format(row.engineMs)
-                  << " ms, reference " << Format(row.referenceMs) << " ms\n";
+        std::cerr << megabytes << " MB " << c.key << ": engine " << (row.timedOut ? "> " : "")
+                  << Format(row.engineMs) << " ms, reference " << Format(row.referenceMs) << " ms\n";
 #ifdef ORVANDEL_BENCH_WITH_LIBREOFFICE
         if (office && row.timedOut) {
             row.libreOfficeNote = "not run (the engine was stopped)";
@@ -270,7 +297,8 @@ std::vector<ResultRow> RunSize(Options& options, int megabytes) {
                     times.push_back(TimeMs([&] { run(officeRegistry, work); }));
                 }
                 row.libreOfficeMs = Median(times);
-                std::cerr << megabytes << " MB " << c.key << ": LibreOffice " << Format(*row.libreOfficeMs) << " ms\n";
+                std::cerr << megabytes << " MB " << c.key << ": LibreOffice " << Format(*row.libreOfficeMs)
+                          << " ms\n";
             } catch (const std::exception& e) {
                 row.libreOfficeNote = std::string("failed: ") + e.what();
                 std::cerr << megabytes << " MB " << c.key << ": LibreOffice failed: " << e.what() << "\n";
@@ -278,8 +306,9 @@ std::vector<ResultRow> RunSize(Options& options, int megabytes) {
         }
 #endif
         if (!office) {
-            row.libreOfficeNote = options.libreOffice ? "skipped above " + std::to_string(options.loMaxMb) + " MB"
-                                                      : "skipped: " + options.libreOfficeMissing;
+            row.libreOfficeNote = options.libreOffice
+                                      ? "skipped above " + std::to_string(options.loMaxMb) + " MB"
+                                      : "skipped: " + options.libreOfficeMissing;
         }
         row.verdict = row.timedOut ? "MISSED: " + failure : c.verdict(row);
         rows.push_back(row);

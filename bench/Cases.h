@@ -13,12 +13,12 @@ struct Options {
     int reps = 7;
     int loReps = 3;
     int loMaxMb = 10;
-    int timeoutSeconds = 300;  // an engine run taking longer is stopped and reported
+    int timeoutSeconds = 120;  // an engine run taking longer is stopped and reported
     bool libreOffice = true;
-    std::string libreOfficeMissing;  // why the LibreOffice column is skipped
-    std::string only;                // run only operations whose key contains this
-    std::string folder;              // where workbooks are generated
-    double baseRssMb = 0;  // the resident set of the program before it did anything
+    std::string libreOfficeMissing;      // why the LibreOffice column is skipped
+    std::string only;                    // run only operations whose key contains this
+    std::string folder;                  // where workbooks are generated
+    double baseRssMb = 0;                // the resident set of the program before it did anything
     std::vector<std::string> fileNotes;  // lines describing the generated files, for the report
 };
 

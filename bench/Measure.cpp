@@ -55,6 +55,15 @@ double StatusMb(const char* key) {
 
 }  // namespace
 
+double CpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
 double RssMb() { return std::max(0.0, StatusMb("VmRSS:")); }
 
 double PeakRssMb() {
@@ -75,8 +84,10 @@ ChildRun RunInChild(const std::function<void()>& f, int timeoutSeconds) {
         ResetPeakRss();
         const double before = RssMb();
         try {
+            const double cpuBefore = CpuMs();
             const double ms = TimeMs(f);
-            message = "ok " + std::to_string(ms) + " " + std::to_string(PeakRssMb() - before);
+            message = "ok " + std::to_string(ms) + " " + std::to_string(PeakRssMb() - before) + " " +
+                      std::to_string(CpuMs() - cpuBefore);
         } catch (const std::exception& e) {
             message = std::string("error ") + e.what();
         }
@@ -88,7 +99,8 @@ ChildRun RunInChild(const std::function<void()>& f, int timeoutSeconds) {
     std::string message;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             kill(pid, SIGKILL);
             run.timedOut = true;
@@ -108,7 +120,8 @@ ChildRun RunInChild(const std::function<void()>& f, int timeoutSeconds) {
     if (message.rfind("ok ", 0) == 0) {
         char* end = nullptr;
         run.ms = std::strtod(message.c_str() + 3, &end);
-        run.peakGrowthMb = std::strtod(end, nullptr);
+        run.peakGrowthMb = std::strtod(end, &end);
+        run.cpuMs = std::strtod(end, nullptr);
     } else if (message.rfind("error ", 0) == 0) {
         run.error = message.substr(6);
     } else {
@@ -135,7 +148,8 @@ double RunCommandMs(const std::vector<std::string>& argv, bool quiet) {
         waitpid(pid, &status, 0);
     });
     posix_spawn_file_actions_destroy(&actions);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(argv[0] + " failed on " + argv.back());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(argv[0] + " failed on " + argv.back());
     return ms;
 }
 

@@ -20,15 +20,19 @@ bool ResetPeakRss();
 // The peak resident set size of this process in MB (VmHWM of /proc/self/status, else getrusage).
 double PeakRssMb();
 
+// User + system CPU milliseconds this process has used so far.
+double CpuMs();
+
 // The current resident set size of this process in MB (VmRSS).
 double RssMb();
 
 // One run of an operation in a child process.
 struct ChildRun {
-    double ms = 0;          // wall-clock time of the operation itself
+    double ms = 0;            // wall-clock time of the operation itself
+    double cpuMs = 0;         // user + system CPU time the operation took (insensitive to other load)
     double peakGrowthMb = 0;  // peak resident set during the operation minus the resident set before it
     bool timedOut = false;
-    std::string error;      // what the operation threw, if it did
+    std::string error;  // what the operation threw, if it did
 };
 
 // Runs `f` in a forked child (so that a runaway operation can be stopped and its memory measured alone) and

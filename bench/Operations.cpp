@@ -28,7 +28,8 @@ int ListSheets(const Registry& registry, const std::string& file) {
         for (int i = 1; i <= count; ++i) {
             auto sheet = workbook.Sheets()(i);
             // What the sheet list shows for each entry.
-            if (!sheet->name().empty() && automation::ToString(sheet->kind()) && automation::ToString(sheet->visibility())) {
+            if (!sheet->name().empty() && automation::ToString(sheet->kind()) &&
+                automation::ToString(sheet->visibility())) {
                 ++listed;
             }
         }

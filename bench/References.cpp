@@ -14,7 +14,7 @@ namespace orv::bench {
 namespace {
 
 class Reader {
-public:
+  public:
     explicit Reader(const std::string& file) {
         int error = 0;
         m_zip = zip_open(file.c_str(), ZIP_RDONLY, &error);
@@ -32,13 +32,15 @@ public:
         std::string bytes(static_cast<std::size_t>(st.size), '\0');
         const zip_int64_t n = zip_fread(f, bytes.data(), st.size);
         zip_fclose(f);
-        if (n < 0 || static_cast<zip_uint64_t>(n) != st.size) throw std::runtime_error("Short read of " + name);
+        if (n < 0 || static_cast<zip_uint64_t>(n) != st.size)
+            throw std::runtime_error("Short read of " + name);
         return bytes;
     }
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
         const zip_int64_t count = zip_get_num_entries(m_zip, 0);
-        for (zip_int64_t i = 0; i < count; ++i) names.emplace_back(zip_get_name(m_zip, static_cast<zip_uint64_t>(i), 0));
+        for (zip_int64_t i = 0; i < count; ++i)
+            names.emplace_back(zip_get_name(m_zip, static_cast<zip_uint64_t>(i), 0));
         return names;
     }
     double Size(const std::string& name) const {
@@ -46,7 +48,7 @@ public:
         return zip_stat(m_zip, name.c_str(), 0, &st) == 0 ? static_cast<double>(st.size) : 0;
     }
 
-private:
+  private:
     zip_t* m_zip = nullptr;
 };
 
@@ -55,6 +57,13 @@ private:
 double CpMs(const std::string& file) {
     const std::string copy = file + ".cp";
     const double ms = RunCommandMs({"cp", file, copy});
+    std::remove(copy.c_str());
+    return ms;
+}
+
+double CpSyncMs(const std::string& file) {
+    const std::string copy = file + ".cp";
+    const double ms = RunCommandMs({"cp", file, copy}) + RunCommandMs({"sync", copy});
     std::remove(copy.c_str());
     return ms;
 }
@@ -82,8 +91,9 @@ double InflateDeflateMs(const std::string& file, const std::vector<std::string>&
             const std::string bytes = zip.Read(part);
             uLongf size = compressBound(static_cast<uLong>(bytes.size()));
             std::string packed(size, '\0');
-            if (compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(bytes.data()),
-                          static_cast<uLong>(bytes.size()), Z_DEFAULT_COMPRESSION) != Z_OK) {
+            if (compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
+                          reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uLong>(bytes.size()),
+                          Z_DEFAULT_COMPRESSION) != Z_OK) {
                 throw std::runtime_error("zlib failed on " + part);
             }
         }

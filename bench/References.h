@@ -1,5 +1,5 @@
-// The physical references the engine is measured against: what copying, inflating and re-deflating the bytes of
-// a workbook costs on this machine, without any understanding of them.
+// The physical references the engine is measured against: what copying, inflating and re-deflating the bytes
+// of a workbook costs on this machine, without any understanding of them.
 #pragma once
 
 #include <string>
@@ -9,6 +9,8 @@ namespace orv::bench {
 
 // `cp FILE COPY` as a command (the copy is removed afterwards, untimed); milliseconds.
 double CpMs(const std::string& file);
+// `cp FILE COPY` and `sync COPY` (the engine saves durably, with fsync; cp does not); milliseconds.
+double CpSyncMs(const std::string& file);
 // `unzip -p FILE > /dev/null`: inflating every entry once; milliseconds.
 double UnzipMs(const std::string& file);
 // Opening the zip directory and inflating the workbook part with libzip: the least a listing must read.

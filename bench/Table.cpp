@@ -18,19 +18,22 @@ std::string Format(double value) {
 }
 
 void PrintTable(std::ostream& out, const std::vector<ResultRow>& rows) {
-    out << "| Operation | Size | Engine ms | Reference | Ref ms | Engine / ref | LibreOffice ms | LibreOffice / engine "
+    out << "| Operation | Size | Engine ms | Engine CPU ms | Reference | Ref ms | Engine / ref | LibreOffice "
+           "ms | LibreOffice / engine "
            "| Engine peak RSS MB | Target | Verdict |\n"
-        << "|---|---|--:|---|--:|--:|--:|--:|--:|---|---|\n";
+        << "|---|---|--:|--:|---|--:|--:|--:|--:|--:|---|---|\n";
     for (const auto& row : rows) {
-        out << "| " << row.operation << " | " << row.size << " | " << (row.timedOut ? "> " : "") << Format(row.engineMs) << " | " << row.reference
-            << " | " << Format(row.referenceMs) << " | "
+        out << "| " << row.operation << " | " << row.size << " | " << (row.timedOut ? "> " : "")
+            << Format(row.engineMs) << " | " << (row.timedOut ? "-" : Format(row.engineCpuMs)) << " | "
+            << row.reference << " | " << Format(row.referenceMs) << " | "
             << (row.referenceMs > 0 ? Format(row.engineMs / row.referenceMs) + "x" : "-") << " | ";
         if (row.libreOfficeMs) {
             out << Format(*row.libreOfficeMs) << " | " << Format(*row.libreOfficeMs / row.engineMs) << "x";
         } else {
             out << row.libreOfficeNote << " | -";
         }
-        out << " | " << (row.timedOut ? "-" : Format(row.peakRssMb)) << " | " << row.target << " | " << row.verdict << " |\n";
+        out << " | " << (row.timedOut ? "-" : Format(row.peakRssMb)) << " | " << row.target << " | "
+            << row.verdict << " |\n";
     }
 }
 

@@ -12,13 +12,14 @@ struct ResultRow {
     std::string operation;
     std::string size;
     double engineMs = 0;
-    bool timedOut = false;  // engineMs is then the limit at which the run was stopped
-    std::string reference;  // what the physical reference is
+    double engineCpuMs = 0;  // median CPU time of the engine runs
+    bool timedOut = false;   // engineMs is then the limit at which the run was stopped
+    std::string reference;   // what the physical reference is
     double referenceMs = 0;
     std::optional<double> libreOfficeMs;  // nullopt: not measured (the note says why)
     std::string libreOfficeNote;
     double peakRssMb = 0;
-    std::string target;  // the target in words
+    std::string target;   // the target in words
     std::string verdict;  // "met", "MISSED (...)", or "-" when the row has no target
 };
 

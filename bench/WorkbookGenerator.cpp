@@ -23,7 +23,7 @@ constexpr const char* kPkgRel = "http://schemas.openxmlformats.org/package/2006/
 
 // A small fast generator: the workbooks only need to look like data, the same for a seed.
 class Random {
-public:
+  public:
     explicit Random(std::uint32_t seed) : m_state(seed * 2654435761u + 1) {}
     std::uint32_t Next() {
         m_state ^= m_state << 13;
@@ -34,7 +34,7 @@ public:
     // A value with two decimals below `limit`.
     double Amount(std::uint32_t limit) { return static_cast<double>(Next() % (limit * 100)) / 100.0; }
 
-private:
+  private:
     std::uint32_t m_state;
 };
 
@@ -52,7 +52,8 @@ void Append(std::string& out, long value) {
 
 std::string Column(int index) {
     std::string name;
-    for (int i = index + 1; i > 0; i = (i - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (i - 1) % 26));
+    for (int i = index + 1; i > 0; i = (i - 1) / 26)
+        name.insert(name.begin(), static_cast<char>('A' + (i - 1) % 26));
     return name;
 }
 
@@ -119,7 +120,8 @@ std::string DataSheet(const WorkbookShape& shape, Random& random) {
             if (col == 2) c = value;
             NumberCell(out, col, row, 1 + col % 3, value);
         }
-        FormulaCell(out, 7, row, "B" + std::to_string(row) + "*C" + std::to_string(row), std::round(b * c * 100) / 100);
+        FormulaCell(out, 7, row, "B" + std::to_string(row) + "*C" + std::to_string(row),
+                    std::round(b * c * 100) / 100);
         out += "</row>";
     }
     out += "</sheetData></worksheet>";
@@ -153,7 +155,8 @@ std::string NotesSheet(const WorkbookShape& shape, Random& random) {
         Append(out, static_cast<long>(random.Next() % static_cast<std::uint32_t>(shape.sharedStrings)));
         out += "</v></c>";
         for (int col = 1; col <= 3; ++col) NumberCell(out, col, row, 3, random.Amount(500));
-        FormulaCell(out, 4, row, "SUM(B" + std::to_string(row) + ":D" + std::to_string(row) + ")", random.Amount(1500));
+        FormulaCell(out, 4, row, "SUM(B" + std::to_string(row) + ":D" + std::to_string(row) + ")",
+                    random.Amount(1500));
         out += "</row>";
     }
     out += "</sheetData></worksheet>";
@@ -184,8 +187,8 @@ std::string SummarySheet(const WorkbookShape& shape) {
 std::string SharedStrings(const WorkbookShape& shape) {
     static const char* const regions[] = {"North", "South", "East", "West", "Central"};
     std::string out = std::string(kDecl) + "<sst xmlns=\"" + kMain + "\" count=\"" +
-                      std::to_string(shape.sharedStrings) + "\" uniqueCount=\"" + std::to_string(shape.sharedStrings) +
-                      "\">";
+                      std::to_string(shape.sharedStrings) + "\" uniqueCount=\"" +
+                      std::to_string(shape.sharedStrings) + "\">";
     for (int i = 0; i < shape.sharedStrings; ++i) {
         out += "<si><t>Item " + std::to_string(100000 + i) + " region " + regions[i % 5] + "</t></si>";
     }
@@ -194,18 +197,22 @@ std::string SharedStrings(const WorkbookShape& shape) {
 
 std::string Styles() {
     return std::string(kDecl) + "<styleSheet xmlns=\"" + kMain +
-           "\"><numFmts count=\"1\"><numFmt numFmtId=\"164\" formatCode=\"#,##0.00;[Red]-#,##0.00\"/></numFmts>"
+           "\"><numFmts count=\"1\"><numFmt numFmtId=\"164\" "
+           "formatCode=\"#,##0.00;[Red]-#,##0.00\"/></numFmts>"
            "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font>"
            "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
            "<fills count=\"3\"><fill><patternFill patternType=\"none\"/></fill>"
            "<fill><patternFill patternType=\"gray125\"/></fill>"
            "<fill><patternFill patternType=\"solid\"><fgColor rgb=\"FFFFFF99\"/></patternFill></fill></fills>"
            "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
-           "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
+           "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
+           "borderId=\"0\"/></cellStyleXfs>"
            "<cellXfs count=\"4\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
-           "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+           "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+           "applyNumberFormat=\"1\"/>"
            "<xf numFmtId=\"4\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>"
-           "<xf numFmtId=\"2\" fontId=\"0\" fillId=\"2\" borderId=\"0\" xfId=\"0\" applyFill=\"1\"/></cellXfs>"
+           "<xf numFmtId=\"2\" fontId=\"0\" fillId=\"2\" borderId=\"0\" xfId=\"0\" "
+           "applyFill=\"1\"/></cellXfs>"
            "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
            "</styleSheet>";
 }
@@ -223,7 +230,8 @@ void PngChunk(std::string& out, const char* type, const std::string& data) {
 // A valid RGB PNG of noise, about `kilobytes` KB (noise does not compress).
 std::string Png(int kilobytes, Random& random) {
     const std::uint32_t width = 256;
-    const std::uint32_t height = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kilobytes) * 1024 / (width * 3));
+    const std::uint32_t height =
+        std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kilobytes) * 1024 / (width * 3));
     std::string raw;
     for (std::uint32_t y = 0; y < height; ++y) {
         raw += '\0';  // filter: none
@@ -266,14 +274,14 @@ std::string Relationships(const std::vector<std::pair<std::string, std::string>>
     std::string out = std::string(kDecl) + "<Relationships xmlns=\"" + kPkgRel + "\">";
     int id = 1;
     for (const auto& [type, target] : typeAndTarget) {
-        out += "<Relationship Id=\"rId" + std::to_string(id++) + "\" Type=\"" + kRel + "/" + type + "\" Target=\"" +
-               target + "\"/>";
+        out += "<Relationship Id=\"rId" + std::to_string(id++) + "\" Type=\"" + kRel + "/" + type +
+               "\" Target=\"" + target + "\"/>";
     }
     return out + "</Relationships>";
 }
 
 class Archive {
-public:
+  public:
     explicit Archive(const std::string& path) {
         int error = 0;
         m_zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -291,16 +299,17 @@ public:
             if (source) zip_source_free(source);
             throw std::runtime_error("Cannot add " + name + ": " + zip_strerror(m_zip));
         }
-        zip_set_file_compression(m_zip, static_cast<zip_uint64_t>(index), store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
-                                 store ? 0 : 6);
+        zip_set_file_compression(m_zip, static_cast<zip_uint64_t>(index),
+                                 store ? ZIP_CM_STORE : ZIP_CM_DEFLATE, store ? 0 : 6);
     }
     void Close() {
-        if (zip_close(m_zip) != 0) throw std::runtime_error(std::string("Cannot write: ") + zip_strerror(m_zip));
+        if (zip_close(m_zip) != 0)
+            throw std::runtime_error(std::string("Cannot write: ") + zip_strerror(m_zip));
         m_zip = nullptr;
         m_keep.clear();
     }
 
-private:
+  private:
     zip_t* m_zip = nullptr;
     std::vector<std::unique_ptr<std::string>> m_keep;
 };
@@ -334,38 +343,45 @@ void GenerateWorkbook(const std::string& path, const WorkbookShape& shape) {
     }
 
     Archive zip(path);
-    std::string types = std::string(kDecl) +
-                        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-                        "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-                        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-                        "<Default Extension=\"png\" ContentType=\"image/png\"/>"
-                        "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-"
-                        "officedocument.spreadsheetml.sheet.main+xml\"/>"
-                        "<Override PartName=\"/xl/styles.xml\" ContentType=\"application/vnd.openxmlformats-"
-                        "officedocument.spreadsheetml.styles+xml\"/>"
-                        "<Override PartName=\"/xl/sharedStrings.xml\" ContentType=\"application/vnd.openxmlformats-"
-                        "officedocument.spreadsheetml.sharedStrings+xml\"/>"
-                        "<Override PartName=\"/xl/drawings/drawing1.xml\" ContentType=\"application/vnd."
-                        "openxmlformats-officedocument.drawing+xml\"/>"
-                        "<Override PartName=\"/docProps/app.xml\" ContentType=\"application/vnd.openxmlformats-"
-                        "officedocument.extended-properties+xml\"/>"
-                        "";
+    std::string types =
+        std::string(kDecl) +
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"rels\" "
+        "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+        "<Default Extension=\"png\" ContentType=\"image/png\"/>"
+        "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-"
+        "officedocument.spreadsheetml.sheet.main+xml\"/>"
+        "<Override PartName=\"/xl/styles.xml\" ContentType=\"application/vnd.openxmlformats-"
+        "officedocument.spreadsheetml.styles+xml\"/>"
+        "<Override PartName=\"/xl/sharedStrings.xml\" ContentType=\"application/vnd.openxmlformats-"
+        "officedocument.spreadsheetml.sharedStrings+xml\"/>"
+        "<Override PartName=\"/xl/drawings/drawing1.xml\" ContentType=\"application/vnd."
+        "openxmlformats-officedocument.drawing+xml\"/>"
+        "<Override PartName=\"/docProps/app.xml\" ContentType=\"application/vnd.openxmlformats-"
+        "officedocument.extended-properties+xml\"/>"
+        "";
     for (std::size_t i = 0; i < names.size(); ++i) {
-        types += "<Override PartName=\"/xl/worksheets/sheet" + std::to_string(i + 1) +
-                 ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+        types +=
+            "<Override PartName=\"/xl/worksheets/sheet" + std::to_string(i + 1) +
+            ".xml\" "
+            "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
     }
     zip.Add("[Content_Types].xml", types + "</Types>");
     zip.Add("_rels/.rels", Relationships({{"officeDocument", "xl/workbook.xml"},
                                           {"extended-properties", "docProps/app.xml"}}));
 
-    std::string app = std::string(kDecl) +
-                      "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
-                      "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\">"
-                      "<Application>Benchmark generator</Application><HeadingPairs><vt:vector size=\"2\" "
-                      "baseType=\"variant\"><vt:variant><vt:lpstr>Worksheets</vt:lpstr></vt:variant><vt:variant>"
-                      "<vt:i4>" +
-                      std::to_string(names.size()) + "</vt:i4></vt:variant></vt:vector></HeadingPairs><TitlesOfParts>"
-                      "<vt:vector size=\"" + std::to_string(names.size()) + "\" baseType=\"lpstr\">";
+    std::string app =
+        std::string(kDecl) +
+        "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
+        "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\">"
+        "<Application>Benchmark generator</Application><HeadingPairs><vt:vector size=\"2\" "
+        "baseType=\"variant\"><vt:variant><vt:lpstr>Worksheets</vt:lpstr></vt:variant><vt:variant>"
+        "<vt:i4>" +
+        std::to_string(names.size()) +
+        "</vt:i4></vt:variant></vt:vector></HeadingPairs><TitlesOfParts>"
+        "<vt:vector size=\"" +
+        std::to_string(names.size()) + "\" baseType=\"lpstr\">";
     for (const auto& name : names) app += "<vt:lpstr>" + name + "</vt:lpstr>";
     zip.Add("docProps/app.xml", app + "</vt:vector></TitlesOfParts></Properties>");
 
@@ -377,7 +393,8 @@ void GenerateWorkbook(const std::string& path, const WorkbookShape& shape) {
         workbook += "<sheet name=\"" + names[i] + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
         workbookRels.emplace_back("worksheet", "worksheets/sheet" + n + ".xml");
     }
-    workbook += "</sheets><definedNames><definedName name=\"Amounts\">Data!$B$1:$B$" + std::to_string(shape.dataRows) +
+    workbook += "</sheets><definedNames><definedName name=\"Amounts\">Data!$B$1:$B$" +
+                std::to_string(shape.dataRows) +
                 "</definedName><definedName name=\"FirstCalc\">'Calc 1'!$A$1</definedName></definedNames>"
                 "<calcPr calcId=\"191029\"/></workbook>";
     workbookRels.emplace_back("styles", "styles.xml");
@@ -392,7 +409,8 @@ void GenerateWorkbook(const std::string& path, const WorkbookShape& shape) {
         const std::string& name = names[i];
         if (name == "Summary") {
             zip.Add(part, SummarySheet(shape));
-            zip.Add("xl/worksheets/_rels/sheet1.xml.rels", Relationships({{"drawing", "../drawings/drawing1.xml"}}));
+            zip.Add("xl/worksheets/_rels/sheet1.xml.rels",
+                    Relationships({{"drawing", "../drawings/drawing1.xml"}}));
         } else if (name == "Data") {
             zip.Add(part, DataSheet(shape, random));
         } else if (name.rfind("Calc ", 0) == 0) {

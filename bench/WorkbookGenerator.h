@@ -9,11 +9,11 @@ namespace orv::bench {
 
 // The shape of one generated workbook.
 struct WorkbookShape {
-    int dataRows = 1000;     // rows of "Data": a shared string, six styled numbers and a formula per row
-    int calcSheets = 2;      // "Calc 1".."Calc N": formulas on Data and on the previous Calc sheet
-    int calcRows = 500;      // rows of each Calc sheet
-    int notesRows = 200;     // rows of "Notes", a sheet no formula refers to
-    int smallSheets = 20;    // "S001".."S0NN": a few formulas on Data each
+    int dataRows = 1000;      // rows of "Data": a shared string, six styled numbers and a formula per row
+    int calcSheets = 2;       // "Calc 1".."Calc N": formulas on Data and on the previous Calc sheet
+    int calcRows = 500;       // rows of each Calc sheet
+    int notesRows = 200;      // rows of "Notes", a sheet no formula refers to
+    int smallSheets = 20;     // "S001".."S0NN": a few formulas on Data each
     int sharedStrings = 500;  // distinct shared strings
     int imageKilobytes = 64;  // the picture on "Summary"
     std::uint32_t seed = 1;

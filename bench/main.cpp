@@ -19,12 +19,13 @@ namespace {
 constexpr const char* kUsage =
     "Usage: orvandel-bench [options]\n"
     "  --sizes 1,10,100     workbook sizes in MB (default 1,10,100)\n"
-    "  --reps N             engine repetitions per operation (default 7; at most 5 above 10 MB)\n"
+    "  --reps N             engine repetitions per operation (default 7; at most 3 above 10 MB)\n"
     "  --lo-reps N          LibreOffice repetitions per operation (default 3)\n"
     "  --lo-max-mb N        skip LibreOffice above this size (default 10)\n"
     "  --no-libreoffice     skip the LibreOffice column\n"
-    "  --timeout S          stop an engine run after S seconds and report it (default 300)\n"
-    "  --only OPERATION     run only the operations whose key contains this text (list, rename-ref, rename-free,\n"
+    "  --timeout S          stop an engine run after S seconds and report it (default 120)\n"
+    "  --only OPERATION     run only the operations whose key contains this text (list, rename-ref, "
+    "rename-free,\n"
     "                       move-up, delete-free, delete-ref, copy, move-between)\n"
     "  --dir DIR            generate into DIR (kept) instead of a removed temporary folder\n"
     "Prints one Markdown table of medians to standard output and progress to standard error.\n";
@@ -77,14 +78,16 @@ int main(int argc, char** argv) {
         } else if (arg == "--dir") {
             dir = value();
         } else {
-            std::cerr << (arg == "--help" || arg == "-h" ? "" : "orvandel-bench: unknown option " + arg + "\n")
+            std::cerr << (arg == "--help" || arg == "-h" ? ""
+                                                         : "orvandel-bench: unknown option " + arg + "\n")
                       << kUsage;
             return arg == "--help" || arg == "-h" ? 0 : 2;
         }
     }
     for (const char* program : {"cp", "unzip"}) {
         if (!HaveProgram(program)) {
-            std::cerr << "orvandel-bench: the reference needs '" << program << "' in PATH; install it and run again.\n";
+            std::cerr << "orvandel-bench: the reference needs '" << program
+                      << "' in PATH; install it and run again.\n";
             return 1;
         }
     }
@@ -111,7 +114,8 @@ int main(int argc, char** argv) {
             auto more = RunSize(options, megabytes);
             rows.insert(rows.end(), more.begin(), more.end());
         }
-        std::cout << "Load average (1, 5, 15 min) at start: " << startLoad << "; at end: " << LoadAverage() << "\n\n";
+        std::cout << "Load average (1, 5, 15 min) at start: " << startLoad << "; at end: " << LoadAverage()
+                  << "\n\n";
         for (const auto& line : options.fileNotes) std::cout << line << "\n";
         std::cout << "\n";
         PrintTable(std::cout, rows);
