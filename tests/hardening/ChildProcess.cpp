@@ -30,7 +30,7 @@ constexpr bool kAddressSanitizer = false;
 
 void ApplyLimits(const ChildLimits& limits) {
     // AddressSanitizer reserves terabytes of address space for its shadow: an address-space limit would only
-    // break it; its own allocator limit bounds memory instead (ASAN_OPTIONS in the test's environment).
+    // break it; RunProgram gives it an RSS limit instead.
     if (limits.memoryMegabytes > 0 && !kAddressSanitizer) {
         const rlim_t bytes = static_cast<rlim_t>(limits.memoryMegabytes) << 20;
         const rlimit l{bytes, bytes};
@@ -108,6 +108,13 @@ std::string ChildResult::Describe() const {
 ChildResult RunProgram(const std::vector<std::string>& argv, const ChildLimits& limits) {
     return Run(
         [&] {
+            // Under AddressSanitizer its allocator bounds the program's memory instead of an rlimit.
+            if (kAddressSanitizer && limits.memoryMegabytes > 0) {
+                const char* old = std::getenv("ASAN_OPTIONS");
+                const std::string options = std::string(old ? old : "") + (old && *old ? ":" : "") +
+                                            "hard_rss_limit_mb=" + std::to_string(limits.memoryMegabytes);
+                setenv("ASAN_OPTIONS", options.c_str(), 1);
+            }
             std::vector<char*> args;
             for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
             args.push_back(nullptr);

@@ -2,6 +2,7 @@
 #include "Workbooks.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -522,6 +523,62 @@ std::vector<HostileFile> HostileFiles(const std::string& fixtures) {
                      RawEntry{"META-INF/manifest.xml", "<manifest/>"}}));
     REFUSE("xlsb_renamed",
            withPart("_rels/.rels", Rels(Rel("rId1", "officeDocument", "xl/workbook.bin"))) );
+    // Legacy and OpenDocument files that are damaged: refused by their listing, before any office starts.
+    const auto legacy = [&](const std::string& label, std::function<std::string(std::string)> damage) {
+        const std::string path = fixtures + "/biff5-visibility.xls";
+        files.push_back({label, [path, damage] { return damage(Slurp(path)); }, true, ".xls"});
+    };
+    const auto put32 = [](std::string& s, std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) s[at + static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xff);
+    };
+    const auto get32 = [](const std::string& s, std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    legacy("xls_text", [](std::string) { return std::string("not a workbook at all\n"); });
+    for (const std::size_t cut : {8u, 511u, 512u, 1536u, 4096u}) {
+        legacy("xls_truncated_at_" + std::to_string(cut), [cut](std::string s) { return s.substr(0, cut); });
+    }
+    legacy("xls_truncated_half", [](std::string s) { return s.substr(0, s.size() / 2); });
+    legacy("xls_sector_shift_30", [](std::string s) { s[0x1e] = 30; return s; });
+    legacy("xls_sector_shift_0", [](std::string s) { s[0x1e] = 0; return s; });
+    legacy("xls_fat_count_huge", [put32](std::string s) { put32(s, 0x2c, 0x7fffffffu); return s; });
+    legacy("xls_directory_beyond_file", [put32](std::string s) { put32(s, 0x30, 0x00ffffffu); return s; });
+    legacy("xls_directory_end_of_chain", [put32](std::string s) { put32(s, 0x30, 0xfffffffeu); return s; });
+    legacy("xls_difat_loop", [put32](std::string s) {
+        put32(s, 0x2c, 200);  // more allocation sectors than the header holds: the rest come from the DIFAT
+        put32(s, 0x44, 0);
+        put32(s, 0x48, 0xffffu);
+        return s;
+    });
+    legacy("xls_directory_chain_loops", [put32, get32](std::string s) {
+        const std::uint32_t fat = get32(s, 0x4c);
+        const std::uint32_t directory = get32(s, 0x30);
+        put32(s, (fat + 1) * 512u + 4u * directory, directory);
+        return s;
+    });
+    legacy("xls_directory_zeroed", [get32](std::string s) {
+        const std::uint32_t directory = get32(s, 0x30);
+        std::fill_n(s.begin() + static_cast<long>((directory + 1) * 512u), 512, '\0');
+        return s;
+    });
+    files.push_back({"ods_truncated",
+                     [] {
+                         const std::string ods = BuildZip({RawEntry{"mimetype", "application/vnd.oasis.opendocument.spreadsheet", false},
+                                                           RawEntry{"content.xml", "<office:document-content/>"}});
+                         return ods.substr(0, ods.size() - 30);
+                     },
+                     true, ".ods"});
+    files.push_back({"ods_without_content",
+                     [] { return BuildZip({RawEntry{"mimetype", "application/vnd.oasis.opendocument.spreadsheet", false}}); },
+                     true, ".ods"});
+    files.push_back({"ods_content_not_xml",
+                     [] {
+                         return BuildZip({RawEntry{"mimetype", "application/vnd.oasis.opendocument.spreadsheet", false},
+                                          RawEntry{"content.xml", "<office:document-content"}});
+                     },
+                     true, ".ods"});
     files.push_back({"xlsm_with_truncation", [whole] { return whole.substr(0, whole.size() / 2); }, true, ".xlsm"});
 #undef REFUSE
 #undef TOLERATE
