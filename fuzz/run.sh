@@ -88,15 +88,18 @@ for target in "${selected[@]}"; do
   [[ $target == fuzz_package || $target == fuzz_legacy_listing ]] && max_len=1048576
   echo "== $target: $seconds s, $(ls "$build/seeds/$target" | wc -l) seeds, $(ls "$corpus" | wc -l) in corpus"
   start=$(date +%s)
-  if ! /usr/bin/time -f '%U %S' -o "$build/$target.cpu" "$build/bin/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -max_len="$max_len" \
-      -jobs="$jobs" -workers="$jobs" -print_final_stats=1 -artifact_prefix="$artifacts" \
-      "$corpus" "$build/seeds/$target" >"$build/$target.log" 2>&1; then
+  parallel=()
+  [[ $jobs -gt 1 ]] && parallel=(-jobs="$jobs" -workers="$jobs")
+  # From the build folder, where libFuzzer's parallel jobs leave their logs.
+  if ! (cd "$build" && /usr/bin/time -f '%U %S' -o "$build/$target.cpu" "$build/bin/$target" \
+      -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -max_len="$max_len" "${parallel[@]}" \
+      -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "$build/seeds/$target" >"$build/$target.log" 2>&1); then
     status=1
     echo "!! $target found a fault; see $build/$target.log and $artifacts"
     grep -E 'ERROR|SUMMARY|Test unit written|broken promise|saved workbook' "$build/$target.log" | head -20 || true
   fi
   grep -E '^stat::number_of_executed_units|^Done' "$build/$target.log" | tail -2 || true
-  cpu=$(awk '{ printf "%.1f", ($1 + $2) / 60 }' "$build/$target.cpu" 2>/dev/null || echo '?')
+  cpu=$(tail -n 1 "$build/$target.cpu" | awk '{ printf "%.1f", ($1 + $2) / 60 }')
   echo "   $(( $(date +%s) - start )) s wall, $cpu CPU-minutes"
 done
 exit $status
