@@ -45,18 +45,43 @@ bool IsFormulaPart(const std::string& type) {
 }
 
 // The longest run of the name that XML stores without escaping, folded; a part that lacks it cannot refer to
-// the sheet.
-std::string Fragment(const std::string& name) {
+// the sheet. When the run ends the name, a reference shows it followed by what closes a sheet prefix.
+struct NameFragment {
+    std::string folded;
+    bool endsName = false;
+};
+
+NameFragment Fragment(const std::string& name) {
     std::string best, run;
-    for (char c : name + "&") {
+    bool bestEnds = false;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        const char c = i < name.size() ? name[i] : '&';
         if (c == '&' || c == '<' || c == '>' || c == '\'' || c == '"') {
-            if (run.size() > best.size()) best = run;
+            if (run.size() > best.size()) {
+                best = run;
+                bestEnds = i == name.size();
+            }
             run.clear();
         } else {
             run += c;
         }
     }
-    return FoldCase(best);
+    return {FoldCase(best), bestEnds};
+}
+
+// A formula names a sheet as Name!, 'Name'!, Name:Other! or First:Name!, and a pivot source as sheet="Name"
+// (an apostrophe may stand escaped as &apos;). Anything else after the name is another word that contains it,
+// such as the sheetData of every worksheet part for a sheet named Data.
+bool CouldReferTo(std::string_view folded, const NameFragment& fragment) {
+    for (auto at = folded.find(fragment.folded); at != std::string_view::npos;
+         at = folded.find(fragment.folded, at + 1)) {
+        if (!fragment.endsName) return true;
+        const std::size_t next = at + fragment.folded.size();
+        if (next >= folded.size()) return true;
+        const char c = folded[next];
+        if (c == '!' || c == '\'' || c == ':' || c == '"' || c == '&') return true;
+    }
+    return false;
 }
 
 struct Walker : pugi::xml_tree_walker {
@@ -130,11 +155,11 @@ bool IsFormulaPartType(const std::string& contentType) { return IsFormulaPart(co
 std::vector<std::string> PartsMentioning(Package& package, const std::string& workbookPart,
                                          const std::string& sheetName) {
     ContentTypes types(package);
-    const std::string fragment = Fragment(sheetName);
+    const NameFragment fragment = Fragment(sheetName);
     std::vector<std::string> parts;
     for (const auto& part : package.PartNames()) {
         if (PartKey(part) != PartKey(workbookPart) && !IsFormulaPart(types.TypeOf(part))) continue;
-        if (!fragment.empty() && FoldCase(package.Read(part)).find(fragment) == std::string::npos) continue;
+        if (!fragment.folded.empty() && !CouldReferTo(FoldCase(package.Read(part)), fragment)) continue;
         package.Xml(part);
         parts.push_back(part);
     }

@@ -82,6 +82,20 @@ TEST_F(RichWorkbook, RenameRewritesEveryReferenceAndQuotesTheNewName) {
     EXPECT_EQ(Part("xl/worksheets/sheet2.xml"), before.entries.at("xl/worksheets/sheet2.xml").bytes);
 }
 
+// A sheet named Data shares its name with the sheetData element of every worksheet part: the quick scan must
+// still find the forms that name it, 3D ranges among them.
+TEST_F(RichWorkbook, RenameOfASheetNamedLikeMarkupFindsEveryReference) {
+    auto doc = WorkbookDocument::Open(path);
+    doc->Rename(0, "Facts");
+    doc->Save();
+    ExpectSound();
+    EXPECT_TRUE(Contains("xl/worksheets/sheet3.xml", "<f>SUM(Facts:Other!A1)</f>"));
+    EXPECT_TRUE(Contains("xl/workbook.xml", "localSheetId=\"0\">Facts!$A$1:$B$3</definedName>"));
+    EXPECT_TRUE(Contains("xl/workbook.xml", "<definedName name=\"Span\">Facts:Other!$A$1</definedName>"));
+    EXPECT_TRUE(Contains("docProps/app.xml", "<vt:lpstr>Facts!Print_Area</vt:lpstr>"));
+    EXPECT_FALSE(Contains("xl/worksheets/sheet3.xml", "Data:"));
+}
+
 TEST_F(RichWorkbook, RenameKeepsTheDeclarationLineBreak) {
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(0, "Inputs");
