@@ -5,6 +5,7 @@
 #include <cctype>
 #include <climits>
 #include <set>
+#include <unordered_map>
 
 #include "engine/ContentTypes.h"
 #include "engine/Package.h"
@@ -78,16 +79,35 @@ std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheet
     }
     std::vector<CachedCell> out;
     if (areas.empty()) return out;
+    // A sheet can hold hundreds of thousands of cells and its formulas tens of thousands of areas: file the short
+    // areas under each row they cover and test a cell against its row's areas and the few tall ones only.
+    constexpr int kShortArea = 64;
+    std::unordered_map<int, std::vector<const Area*>> byRow;
+    std::vector<const Area*> tall;
+    for (const auto& a : areas) {
+        if (static_cast<long long>(a.row2) - a.row1 < kShortArea) {
+            for (int row = a.row1; row <= a.row2; ++row) byRow[row].push_back(&a);
+        } else {
+            tall.push_back(&a);
+        }
+    }
+    auto covers = [](const Area* a, int row, int column) {
+        return row >= a->row1 && row <= a->row2 && column >= a->col1 && column <= a->col2;
+    };
     std::vector<pugi::xml_node> strings;
     if (!sharedStrings.empty()) strings = Children(Root(package.Xml(sharedStrings)), "si");
     for (auto row : Children(Child(Root(package.Xml(sheetPart)), "sheetData"), "row")) {
         for (auto c : Children(row, "c")) {
             CachedCell cell;
             ParseCell(c.attribute("r").value(), cell.row, cell.column);
-            const bool inside = std::any_of(areas.begin(), areas.end(), [&](const Area& a) {
-                return cell.row >= a.row1 && cell.row <= a.row2 && cell.column >= a.col1 &&
-                       cell.column <= a.col2;
-            });
+            bool inside = std::any_of(tall.begin(), tall.end(),
+                                      [&](const Area* a) { return covers(a, cell.row, cell.column); });
+            if (!inside) {
+                const auto row = byRow.find(cell.row);
+                inside = row != byRow.end() && std::any_of(row->second.begin(), row->second.end(), [&](const Area* a) {
+                             return covers(a, cell.row, cell.column);
+                         });
+            }
             if (!inside) continue;
             const std::string_view t = c.attribute("t").value();
             const auto v = Child(c, "v");
