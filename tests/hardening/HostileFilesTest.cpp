@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -139,6 +140,9 @@ TEST(HostileCorpus, HoldsMoreThanAHundredDistinctFiles) {
         EXPECT_TRUE(fresh) << file.label << " is the same file as " << it->second;
     }
     EXPECT_GE(Corpus().size(), 100u);
+    std::printf("hostile files: %zu (%zu must be refused)\n", Corpus().size(),
+                static_cast<std::size_t>(std::count_if(Corpus().begin(), Corpus().end(),
+                                                       [](const HostileFile& f) { return f.mustRefuse; })));
 }
 
 // With ORVANDEL_HARDENING_DUMP set to a folder, writes the corpus there, to reproduce a finding by hand or
