@@ -20,6 +20,30 @@ bool ContainsDtd(const std::string& bytes) {
            head.find("<!doctype") != std::string_view::npos;
 }
 
+// Deeper than any workbook nests its elements; the engine's tree walks recurse, so deeper parts are refused.
+constexpr int kMaxDepth = 1000;
+
+// True when an element of the document lies more than `limit` levels deep (walked without recursion).
+bool TooDeep(const pugi::xml_node& root, int limit) {
+    pugi::xml_node node = root.first_child();
+    int depth = 1;
+    while (node) {
+        if (depth > limit) return true;
+        if (node.first_child()) {
+            node = node.first_child();
+            ++depth;
+            continue;
+        }
+        while (!node.next_sibling()) {
+            node = node.parent();
+            --depth;
+            if (!node || node == root) return false;
+        }
+        node = node.next_sibling();
+    }
+    return false;
+}
+
 std::string_view AfterColon(const char* name) {
     std::string_view s(name);
     const auto colon = s.find(':');
@@ -68,6 +92,12 @@ void ParseXml(pugi::xml_document& doc, const std::string& bytes, const std::stri
         throw EngineError("The part \"" + partName + "\" of \"" + fileName + "\" is not well-formed XML (" +
                           result.description() + " at byte " + std::to_string(result.offset) +
                           "). Open the file in the spreadsheet application to repair it.");
+    }
+    if (TooDeep(doc, kMaxDepth)) {
+        doc.reset();
+        throw EngineError("The part \"" + partName + "\" of \"" + fileName + "\" nests its XML elements more than " +
+                          std::to_string(kMaxDepth) +
+                          " levels deep, which workbooks never do; the file is refused for safety.");
     }
 }
 
