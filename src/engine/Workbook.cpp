@@ -7,6 +7,7 @@
 #include "engine/AppProperties.h"
 #include "engine/ContentTypes.h"
 #include "engine/EngineError.h"
+#include "engine/PartNames.h"
 #include "engine/Relationships.h"
 #include "engine/WorkbookPart.h"
 #include "engine/Xml.h"
@@ -121,6 +122,22 @@ void WorkbookDocument::Load() {
                                   ") is missing. Open the file in the spreadsheet application to repair it.");
             }
             info.part = *pkg.Spelling(info.part);
+            // A sheet part that is not a sheet's own (the workbook, a relationships part, another sheet's part)
+            // would be removed with the sheet and take the rest of the workbook with it.
+            const std::string key = PartKey(info.part);
+            if (key == PartKey(m_workbookPart) || key.ends_with(".rels") || key == PartKey(kContentTypesPart)) {
+                throw EngineError("\"" + file + "\" is damaged: sheet \"" + info.name + "\" points to the part \"" +
+                                  info.part +
+                                  "\", which is not a sheet. Open the file in the spreadsheet application to "
+                                  "repair it.");
+            }
+            for (const auto& other : m_sheets) {
+                if (!other.part.empty() && PartKey(other.part) == key) {
+                    throw EngineError("\"" + file + "\" is damaged: sheets \"" + other.name + "\" and \"" + info.name +
+                                      "\" point to the same part (" + info.part +
+                                      "). Open the file in the spreadsheet application to repair it.");
+                }
+            }
         }
         m_sheets.push_back(std::move(info));
     }

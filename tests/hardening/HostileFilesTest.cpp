@@ -81,10 +81,6 @@ class HostileFileTest : public ::testing::TestWithParam<HostileFile> {};
 
 TEST_P(HostileFileTest, EveryCommandFailsClearlyOrWritesAWorkbookThatOpens) {
     const HostileFile& file = GetParam();
-    // Faults found by this corpus whose fixes in the engine are pending; each is removed with its fix.
-    static const std::set<std::string> kPending{"deep_shared_strings", "sheet_rel_to_rels_part",
-                                                "twenty_thousand_sheet_entries", "two_sheets_one_part"};
-    if (kPending.count(file.label)) GTEST_SKIP() << "known fault, fix pending in the engine";
     const std::string bytes = file.make();
     TempDir dir;
     const std::string hostile = dir.File("hostile" + file.extension);
