@@ -1,6 +1,8 @@
 // The package: parts on demand, changes in memory, raw-copy save.
 #include "engine/Package.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "engine/AtomicFile.h"
@@ -15,7 +17,13 @@ std::unique_ptr<Package> Package::Open(const std::string& path, InflateLimits li
     const std::string displayName = std::filesystem::path(path).filename().string();
     CheckLooksLikePackage(path, displayName);
     auto zip = std::make_unique<ZipReader>(path, displayName, limits);
-    return std::unique_ptr<Package>(new Package(path, std::move(zip)));
+    std::unique_ptr<Package> package(new Package(path, std::move(zip)));
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        package->m_device = st.st_dev;
+        package->m_inode = st.st_ino;
+    }
+    return package;
 }
 
 Package::Package(std::string path, std::unique_ptr<ZipReader> zip)
@@ -134,9 +142,28 @@ void Package::Save(const std::string& path) {
         }
         entries.push_back(std::move(out));
     }
+    const bool own = path == m_path;
+    const std::string failed = "\"" + m_displayName + "\" could not be saved: ";
+    struct stat st {};
+    if (own && ::stat(path.c_str(), &st) != 0) {
+        throw EngineError(failed + "the file was deleted or moved since it was opened. Nothing was written; open "
+                                   "it again where it is now.");
+    }
+    if (own && S_ISDIR(st.st_mode)) {
+        throw EngineError(failed + "a folder now stands where the file was. Nothing was written.");
+    }
+    if (own && (static_cast<std::uint64_t>(st.st_dev) != m_device || static_cast<std::uint64_t>(st.st_ino) != m_inode)) {
+        throw EngineError(failed + "another program replaced the file since it was opened, and saving would undo "
+                                   "its changes. Nothing was written; open the file again, then repeat the "
+                                   "operation.");
+    }
     const std::string bytes = WriteZip(*m_zip, entries);
     ReplaceFileAtomically(path, bytes, std::filesystem::path(path).filename().string());
     m_changed = false;
+    if (own && ::stat(path.c_str(), &st) == 0) {
+        m_device = st.st_dev;
+        m_inode = st.st_ino;
+    }
 }
 
 }  // namespace orv::engine

@@ -2,6 +2,7 @@
 // package in which every untouched entry keeps its compressed bytes.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -45,7 +46,8 @@ class Package {
     bool Untouched(const std::string& part) const;
 
     // Writes the package to `path` (atomically, see AtomicFile.h); throws EngineError and leaves the file as
-    // it was on any failure.
+    // it was on any failure, and when `path` is the package's own file but that file was deleted, moved or
+    // replaced since it was opened.
     void Save(const std::string& path);
 
     // Bytes of the file read so far: the zip directory and every part read.
@@ -72,6 +74,10 @@ class Package {
     std::vector<std::unique_ptr<Part>> m_parts;
     std::map<std::string, Part*> m_byKey;
     bool m_changed = false;
+    // The file at m_path when it was opened (or last saved), so that a save never overwrites a file that
+    // someone else wrote, moved or deleted meanwhile.
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
 };
 
 }  // namespace orv::engine

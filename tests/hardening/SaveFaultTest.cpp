@@ -189,7 +189,7 @@ TEST_F(SaveFaultTest, AFileReplacedByAFolderAfterOpeningIsNotSaved) {
 
 // A workbook deleted (or moved away) by someone else while it was open is not brought back by a save: the user
 // deleted it, or it now lives elsewhere.
-TEST_F(SaveFaultTest, DISABLED_AFileDeletedAfterOpeningIsNotRecreated) {
+TEST_F(SaveFaultTest, AFileDeletedAfterOpeningIsNotRecreated) {
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(0, "Renamed");
     fs::rename(path, dir.File("moved.xlsx"));
@@ -204,7 +204,7 @@ TEST_F(SaveFaultTest, DISABLED_AFileDeletedAfterOpeningIsNotRecreated) {
 }
 
 // Another program wrote a new file at the path while the workbook was open: saving would throw its work away.
-TEST_F(SaveFaultTest, DISABLED_AFileReplacedByAnotherAfterOpeningIsNotOverwritten) {
+TEST_F(SaveFaultTest, AFileReplacedByAnotherAfterOpeningIsNotOverwritten) {
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(0, "Renamed");
     const std::string theirs = GoodWorkbook();
