@@ -10,6 +10,7 @@ packages=(
   libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common
   zip unzip
   dpkg-dev file
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test twice: a normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer
-# build. GUI tests run headless.
+# build, with each fuzz target run briefly on its seeds in between. GUI tests run headless.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -11,6 +11,9 @@ export QT_QPA_PLATFORM=offscreen
 echo "== normal build"
 bash scripts/build.sh build
 (cd build && ctest --output-on-failure -j2)
+
+echo "== fuzz targets, 60 s each on their seeds"
+bash fuzz/run.sh all 60
 
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 bash scripts/build.sh build-asan -DORVANDEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

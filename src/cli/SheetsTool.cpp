@@ -95,8 +95,17 @@ void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry
         if (renamed) sheet->setName(original);
         target->Save();
         if (move) {
-            sheet->Delete();
-            source->Save();
+            // The copy is saved in DST by now: a failure from here on must say so, or the user takes the sheet
+            // for lost or tries the move again and gets a second copy.
+            try {
+                sheet->Delete();
+                source->Save();
+            } catch (const std::exception& e) {
+                throw AutomationError(std::string(e.what()) + " The copy was saved in \"" +
+                                      std::filesystem::path(args[3]).filename().string() + "\"; \"" +
+                                      std::filesystem::path(args[1]).filename().string() +
+                                      "\" still holds the sheet.");
+            }
         }
     } catch (...) {
         application->Quit();

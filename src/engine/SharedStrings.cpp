@@ -17,7 +17,7 @@ constexpr const char* kSharedStringsType =
 
 StringMerger::StringMerger(Package& source, const std::string& sourcePart, Package& target,
                            const std::string& targetWorkbook)
-    : m_source(source), m_sourcePart(sourcePart), m_target(target), m_targetWorkbook(targetWorkbook) {
+    : m_sourcePart(sourcePart), m_target(target), m_targetWorkbook(targetWorkbook) {
     auto sst = Root(source.Xml(sourcePart));
     m_srcPrefix = PrefixOf(sst);
     for (auto si : Children(sst, "si")) m_sourceItems.push_back(si);

@@ -25,7 +25,6 @@ class StringMerger {
   private:
     void EnsureTarget();
 
-    Package& m_source;
     std::string m_sourcePart;
     Package& m_target;
     std::string m_targetWorkbook;

@@ -118,6 +118,21 @@ TEST(SheetsTool, AMoveWhoseTargetCannotBeSavedKeepsTheSourceSheet) {
               "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
 }
 
+TEST(SheetsTool, AMoveThatCannotLeaveItsSourceSaysTheCopyWasSaved) {
+    TempDir dir;
+    const auto src = CopyTo(Fixture("hidden-veryhidden-chartsheet.xlsx"), dir, "src.xlsx");
+    const auto dst = dir.File("dst.xlsx");
+    WritePackage(dst, RichWorkbookParts());
+    ASSERT_EQ(Tool({"delete", src, "Chart"}).code, 0);  // Visible is now the only visible sheet
+    const auto r = Tool({"move", src, "Visible", dst, "after", "Last"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("The copy was saved in \"dst.xlsx\"; \"src.xlsx\" still holds the sheet."),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(Tool({"list", src}).out.find("\tVisible\n"), std::string::npos);
+    EXPECT_NE(Tool({"list", dst}).out.find("\tVisible\n"), std::string::npos);
+}
+
 TEST(SheetsTool, UsageMistakesExitTwoAndHelpExitsZero) {
     EXPECT_EQ(Tool({}).code, 2);
     EXPECT_EQ(Tool({"frobnicate", "x.xlsx"}).code, 2);
