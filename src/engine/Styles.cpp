@@ -120,11 +120,7 @@ int StyleMerger::MapStyleXf(int xfId) {
     const auto node = Nth(Child(m_src, "cellStyleXfs"), "xf", xfId);
     if (!node) return m_styleXfs[xfId] = 0;
     pugi::xml_document scratch;
-    auto copy = ImportNode(scratch, node, m_srcPrefix, m_dstPrefix);
-    if (auto a = copy.attribute("fontId")) a = MapChild("fonts", "font", a.as_int(), m_fonts);
-    if (auto a = copy.attribute("fillId")) a = MapChild("fills", "fill", a.as_int(), m_fills);
-    if (auto a = copy.attribute("borderId")) a = MapChild("borders", "border", a.as_int(), m_borders);
-    if (auto a = copy.attribute("numFmtId")) a = MapNumFmt(a.as_int());
+    auto copy = ImportXf(scratch, node);
     auto xfs = Container(m_dst, "cellStyleXfs", true);
     xfs.append_copy(copy);
     SetCount(xfs);
@@ -139,16 +135,21 @@ int StyleMerger::MapStyleXf(int xfId) {
     return m_styleXfs[xfId] = index;
 }
 
+pugi::xml_node StyleMerger::ImportXf(pugi::xml_document& scratch, pugi::xml_node xf) {
+    auto copy = ImportNode(scratch, xf, m_srcPrefix, m_dstPrefix);
+    if (auto a = copy.attribute("fontId")) a = MapChild("fonts", "font", a.as_int(), m_fonts);
+    if (auto a = copy.attribute("fillId")) a = MapChild("fills", "fill", a.as_int(), m_fills);
+    if (auto a = copy.attribute("borderId")) a = MapChild("borders", "border", a.as_int(), m_borders);
+    if (auto a = copy.attribute("numFmtId")) a = MapNumFmt(a.as_int());
+    return copy;
+}
+
 int StyleMerger::MapXf(int xf) {
     if (auto it = m_xfs.find(xf); it != m_xfs.end()) return it->second;
     const auto node = Nth(Child(m_src, "cellXfs"), "xf", xf);
     if (!node) return m_xfs[xf] = 0;
     pugi::xml_document scratch;
-    auto copy = ImportNode(scratch, node, m_srcPrefix, m_dstPrefix);
-    if (auto a = copy.attribute("fontId")) a = MapChild("fonts", "font", a.as_int(), m_fonts);
-    if (auto a = copy.attribute("fillId")) a = MapChild("fills", "fill", a.as_int(), m_fills);
-    if (auto a = copy.attribute("borderId")) a = MapChild("borders", "border", a.as_int(), m_borders);
-    if (auto a = copy.attribute("numFmtId")) a = MapNumFmt(a.as_int());
+    auto copy = ImportXf(scratch, node);
     if (auto a = copy.attribute("xfId")) a = MapStyleXf(a.as_int());
     return m_xfs[xf] = FindOrAppend("cellXfs", "xf", copy);
 }

@@ -25,6 +25,8 @@ class StyleMerger {
     int MapChild(const char* container, const char* item, int index, std::map<int, int>& cache);
     int MapNumFmt(int id);
     int MapStyleXf(int xfId);
+    // A copy of a source xf in `scratch`, its font, fill, border and number format mapped into the target.
+    pugi::xml_node ImportXf(pugi::xml_document& scratch, pugi::xml_node xf);
     int FindOrAppend(const char* container, const char* item, pugi::xml_node copy);
     pugi::xml_node Container(pugi::xml_node root, const char* name, bool create);
 

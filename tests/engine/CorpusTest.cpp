@@ -125,13 +125,8 @@ TEST_P(CorpusTest, EveryOperationLeavesASoundPackage) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, CorpusTest, ::testing::ValuesIn(OpenableFixtures()), [](const auto& info) {
-    std::string name = info.param;
-    for (auto& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    }
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Fixtures, CorpusTest, ::testing::ValuesIn(OpenableFixtures()),
+                         [](const auto& info) { return FixtureTestName(info.param); });
 
 }  // namespace
 }  // namespace orv::engine::test

@@ -1,6 +1,8 @@
 // Test helpers: folders, fixtures, zip writing and reading, and the generated rich workbook.
 #include "TestSupport.h"
 
+#include <cctype>
+
 #include <zip.h>
 
 #include <algorithm>
@@ -117,6 +119,13 @@ std::vector<std::string> Problems(const std::string& path) {
 std::vector<std::string> Orphans(const std::string& path) {
     auto package = Package::Open(path);
     return UnreachableParts(*package);
+}
+
+std::string FixtureTestName(std::string path) {
+    for (auto& c : path) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return path;
 }
 
 }  // namespace orv::engine::test

@@ -29,6 +29,8 @@ class TempDir {
 std::string Fixture(const std::string& name);
 // Every fixture workbook of an OOXML format (.xlsx, .xlsm, .xltx) that opens and whose parts can all be read.
 std::vector<std::string> OpenableFixtures();
+// A test name made from a fixture's path: every character but letters and digits becomes '_'.
+std::string FixtureTestName(std::string path);
 
 // Copies `from` to a new file `name` in `dir` and returns its path.
 std::string CopyTo(const std::string& from, const TempDir& dir, const std::string& name);
