@@ -19,8 +19,20 @@ std::string Reason() { return std::strerror(errno); }
 
 }  // namespace
 
-void ReplaceFileAtomically(const std::string& path, const std::string& bytes,
-                           const std::string& displayName) {
+int WriteAll(int fd, const char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName) {
     namespace fs = std::filesystem;
     std::error_code ec;
     // A symbolic link stays a link: the file it points to is the one replaced.
@@ -57,14 +69,17 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes,
         ::unlink(temp.c_str());
         throw EngineError(failed + step + " (" + reason + "). The original file is unchanged.");
     };
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            abandon("writing the new file failed");
-        }
-        done += static_cast<std::size_t>(n);
+    int writeError = 0;
+    try {
+        writeError = write(fd);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        throw;
+    }
+    if (writeError != 0) {
+        errno = writeError;
+        abandon("writing the new file failed");
     }
     if (::fchmod(fd, mode) != 0) abandon("setting the file's permissions failed");
     if (::fsync(fd) != 0) abandon("flushing the new file to disk failed");

@@ -1,14 +1,24 @@
 // Replacing a file whole or not at all.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace orv::engine {
 
-// Writes `bytes` to a temporary file beside `path`, flushes it to disk, gives it the permissions of the file
-// it replaces and renames it over `path` (over the file a symbolic link points to, keeping the link). Throws
-// EngineError naming `displayName` when the file or its folder is read-only or any step fails; the original
-// is then untouched and the temporary file removed.
-void ReplaceFileAtomically(const std::string& path, const std::string& bytes, const std::string& displayName);
+// Writes the new content of a file to an open descriptor; returns 0, or the errno of the write that failed.
+// May throw EngineError for failures of its own.
+using FileWriter = std::function<int(int fd)>;
+
+// Has `write` write the new content into a temporary file beside `path`, flushes it to disk, gives it the
+// permissions of the file it replaces and renames it over `path` (over the file a symbolic link points to,
+// keeping the link). Throws EngineError naming `displayName` when the file or its folder is read-only or any
+// step fails; the original is then untouched and the temporary file removed.
+void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName);
+
+// Writes all `size` bytes at the descriptor's offset, retrying interrupted and partial writes; returns 0 or the
+// errno of the failure.
+int WriteAll(int fd, const char* data, std::size_t size);
 
 }  // namespace orv::engine

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <deque>
 #include <filesystem>
 
 #include "engine/AtomicFile.h"
@@ -129,12 +130,13 @@ bool Package::Untouched(const std::string& part) const {
 
 void Package::Save(const std::string& path) {
     std::vector<ZipOutEntry> entries;
+    std::deque<std::string> serialized;
     for (const auto& p : m_parts) {
         if (p->removed) continue;
         ZipOutEntry out;
         out.name = p->name;
         if (p->docChanged) {
-            out.bytes = SerializeXml(*p->doc, p->afterDeclaration);
+            out.bytes = serialized.emplace_back(SerializeXml(*p->doc, p->afterDeclaration));
         } else if (p->bytes) {
             out.bytes = *p->bytes;
         } else {
@@ -157,8 +159,8 @@ void Package::Save(const std::string& path) {
                                    "its changes. Nothing was written; open the file again, then repeat the "
                                    "operation.");
     }
-    const std::string bytes = WriteZip(*m_zip, entries);
-    ReplaceFileAtomically(path, bytes, std::filesystem::path(path).filename().string());
+    ReplaceFileAtomically(
+        path, [&](int fd) { return WriteZip(*m_zip, entries, fd); }, std::filesystem::path(path).filename().string());
     m_changed = false;
     if (own && ::stat(path.c_str(), &st) == 0) {
         m_device = st.st_dev;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <set>
 
+#include "engine/AtomicFile.h"
 #include "engine/EngineError.h"
 
 namespace orv::engine {
@@ -192,22 +193,119 @@ std::string ZipReader::Read(const ZipEntry& entry) const {
     return bytes;
 }
 
-std::string WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& entries) {
+namespace {
+
+// A libzip source that writes the new archive straight into an open descriptor (the temporary file of an atomic
+// save), so that a package is never built whole in memory. To libzip it is an empty archive opened to be
+// truncated; the local headers it patches after each entry's data are rewritten in place. Writes are gathered
+// into large pieces: libzip hands over a few kilobytes at a time.
+struct DescriptorSink {
+    static constexpr std::size_t kPiece = 1 << 20;
+    int fd = -1;
+    std::uint64_t offset = 0;  // the write position
+    std::uint64_t length = 0;  // how far the file was written
+    std::string pending;       // bytes for pendingAt.. not yet written
+    std::uint64_t pendingAt = 0;
+    int writeErrno = 0;
+    zip_error_t error{};
+
+    bool Flush() {
+        if (pending.empty()) return true;
+        if (lseek(fd, static_cast<off_t>(pendingAt), SEEK_SET) < 0) {
+            writeErrno = errno;
+        } else {
+            writeErrno = WriteAll(fd, pending.data(), pending.size());
+        }
+        pending.clear();
+        if (writeErrno == 0) return true;
+        zip_error_set(&error, ZIP_ER_WRITE, writeErrno);
+        return false;
+    }
+
+    static zip_int64_t Callback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+        auto* self = static_cast<DescriptorSink*>(user);
+        switch (cmd) {
+            case ZIP_SOURCE_OPEN:
+            case ZIP_SOURCE_CLOSE:
+            case ZIP_SOURCE_FREE:
+            case ZIP_SOURCE_ROLLBACK_WRITE:  // the caller removes the temporary file
+            case ZIP_SOURCE_REMOVE:
+                return 0;
+            case ZIP_SOURCE_COMMIT_WRITE:  // the caller flushes to disk and renames
+                return self->Flush() ? 0 : -1;
+            case ZIP_SOURCE_READ:
+                return 0;  // nothing of the old content is ever read back
+            case ZIP_SOURCE_STAT: {
+                auto* st = static_cast<zip_stat_t*>(data);
+                zip_stat_init(st);
+                st->size = 0;
+                st->valid |= ZIP_STAT_SIZE;
+                return sizeof(zip_stat_t);
+            }
+            case ZIP_SOURCE_BEGIN_WRITE:
+                self->offset = self->length = 0;
+                self->pending.clear();
+                self->pendingAt = 0;
+                return 0;
+            case ZIP_SOURCE_WRITE: {
+                if (self->offset != self->pendingAt + self->pending.size() || self->pending.size() >= kPiece) {
+                    if (!self->Flush()) return -1;
+                    self->pendingAt = self->offset;
+                }
+                self->pending.append(static_cast<const char*>(data), len);
+                self->offset += len;
+                self->length = std::max(self->length, self->offset);
+                return static_cast<zip_int64_t>(len);
+            }
+            case ZIP_SOURCE_SEEK_WRITE: {
+                const zip_int64_t to =
+                    zip_source_seek_compute_offset(self->offset, self->length, data, len, &self->error);
+                if (to < 0) return -1;
+                self->offset = static_cast<std::uint64_t>(to);
+                return 0;
+            }
+            case ZIP_SOURCE_TELL_WRITE:
+                return static_cast<zip_int64_t>(self->offset);
+            case ZIP_SOURCE_ERROR:
+                return zip_error_to_data(&self->error, data, len);
+            case ZIP_SOURCE_SUPPORTS:
+                return zip_source_make_command_bitmap(
+                    ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
+                    ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS, ZIP_SOURCE_BEGIN_WRITE,
+                    ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE,
+                    ZIP_SOURCE_TELL_WRITE, ZIP_SOURCE_REMOVE, -1);
+            case ZIP_SOURCE_SEEK:
+            case ZIP_SOURCE_TELL:
+                return 0;
+            default:
+                zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
+                return -1;
+        }
+    }
+};
+
+}  // namespace
+
+int WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& entries, int fd) {
+    DescriptorSink sink;
+    sink.fd = fd;
+    zip_error_init(&sink.error);
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
-    zip_t* out = buffer ? zip_open_from_source(buffer, ZIP_TRUNCATE, &error) : nullptr;
+    zip_source_t* target = zip_source_function_create(&DescriptorSink::Callback, &sink, &error);
+    zip_t* out = target ? zip_open_from_source(target, ZIP_TRUNCATE, &error) : nullptr;
     if (!out) {
-        if (buffer) zip_source_free(buffer);
+        const std::string reason = zip_error_strerror(&error);
+        if (target) zip_source_free(target);
         zip_error_fini(&error);
-        throw EngineError("The new workbook package could not be built in memory.");
+        zip_error_fini(&sink.error);
+        throw EngineError("The new workbook package could not be started (" + reason + "); nothing was saved.");
     }
     zip_error_fini(&error);
-    zip_source_keep(buffer);
     auto fail = [&](const std::string& what) {
         const std::string reason = zip_strerror(out);
         zip_discard(out);
-        zip_source_free(buffer);
+        zip_error_fini(&sink.error);
         throw EngineError("The workbook could not be written (" + what + ": " + reason +
                           "); nothing was saved.");
     };
@@ -229,19 +327,17 @@ std::string WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& en
         const zip_uint32_t level = method == ZIP_CM_DEFLATE ? 6 : 0;
         if (zip_set_file_compression(out, i, method, level) != 0) fail(entry.name);
     }
-    if (zip_close(out) != 0) fail("closing");
-
-    std::string bytes;
-    zip_stat_t st;
-    if (zip_source_stat(buffer, &st) == 0 && zip_source_open(buffer) == 0) {
-        bytes.resize(static_cast<std::size_t>(st.size));
-        const zip_int64_t n = zip_source_read(buffer, bytes.data(), st.size);
-        zip_source_close(buffer);
-        if (n < 0 || static_cast<zip_uint64_t>(n) != st.size) bytes.clear();
+    if (zip_close(out) != 0) {
+        if (sink.writeErrno != 0) {
+            const int written = sink.writeErrno;
+            zip_discard(out);
+            zip_error_fini(&sink.error);
+            return written;
+        }
+        fail("closing");
     }
-    zip_source_free(buffer);
-    if (bytes.empty()) throw EngineError("The new workbook package could not be read back from memory.");
-    return bytes;
+    zip_error_fini(&sink.error);
+    return 0;
 }
 
 }  // namespace orv::engine

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct zip;
@@ -62,10 +63,11 @@ class ZipReader {
 struct ZipOutEntry {
     std::string name;
     const ZipEntry* rawFrom = nullptr;  // copy these compressed bytes as they are
-    std::string bytes;                  // otherwise deflate these
+    std::string_view bytes;             // otherwise deflate these (owned by the caller)
 };
 
-// Builds the archive in memory in the given entry order and returns its bytes; throws EngineError on failure.
-std::string WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& entries);
+// Writes the archive, entries in the given order, into the open descriptor `fd` from its start. Returns 0, or
+// the errno of a write that failed; throws EngineError for any other failure.
+int WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& entries, int fd);
 
 }  // namespace orv::engine
