@@ -66,6 +66,7 @@ std::string Package::Read(const std::string& part) const {
     if (!p) throw EngineError(MissingPart(part));
     if (p->docChanged) return SerializeXml(*p->doc, p->afterDeclaration);
     if (p->bytes) return *p->bytes;
+    if (p->deflated) return Inflate(*p->deflated);
     return m_zip->Read(*p->entry);
 }
 
@@ -74,7 +75,7 @@ pugi::xml_document& Package::Xml(const std::string& part) {
     if (!p) throw EngineError(MissingPart(part));
     if (!p->doc) {
         auto doc = std::make_unique<pugi::xml_document>();
-        const std::string bytes = p->bytes ? *p->bytes : m_zip->Read(*p->entry);
+        const std::string bytes = p->bytes ? *p->bytes : Read(part);
         ParseXml(*doc, bytes, p->name, m_displayName);
         p->afterDeclaration = WhitespaceAfterDeclaration(bytes);
         p->doc = std::move(doc);
@@ -99,6 +100,17 @@ void Package::Write(const std::string& part, std::string bytes) {
         m_parts.push_back(std::move(fresh));
     }
     p->bytes = std::move(bytes);
+    p->deflated.reset();
+    p->doc.reset();
+    p->docChanged = false;
+    m_changed = true;
+}
+
+void Package::WriteDeflated(const std::string& part, DeflatedPart deflated) {
+    Part* p = Find(part);
+    if (!p) throw EngineError(MissingPart(part));
+    p->deflated = std::move(deflated);
+    p->bytes.reset();
     p->doc.reset();
     p->docChanged = false;
     m_changed = true;
@@ -110,6 +122,7 @@ void Package::Remove(const std::string& part) {
     p->removed = true;
     p->doc.reset();
     p->bytes.reset();
+    p->deflated.reset();
     m_changed = true;
 }
 
@@ -125,7 +138,7 @@ bool Package::changed() const { return m_changed; }
 
 bool Package::Untouched(const std::string& part) const {
     const Part* p = Find(part);
-    return p && p->entry && !p->bytes && !p->docChanged;
+    return p && p->entry && !p->bytes && !p->deflated && !p->docChanged;
 }
 
 void Package::Save(const std::string& path) {
@@ -139,6 +152,8 @@ void Package::Save(const std::string& path) {
             out.bytes = serialized.emplace_back(SerializeXml(*p->doc, p->afterDeclaration));
         } else if (p->bytes) {
             out.bytes = *p->bytes;
+        } else if (p->deflated) {
+            out.deflated = &*p->deflated;
         } else {
             out.rawFrom = p->entry;
         }

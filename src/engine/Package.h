@@ -34,6 +34,8 @@ class Package {
     void MarkChanged(const std::string& part);
     // Replaces or adds a part with these bytes (a new part goes at the end of the package).
     void Write(const std::string& part, std::string bytes);
+    // Replaces a part with bytes compressed ahead (see Deflate), which the save stores as they are.
+    void WriteDeflated(const std::string& part, DeflatedPart deflated);
     // Removes a part. Its relationships part and content type override are the caller's business.
     void Remove(const std::string& part);
     // The current part names, in package order.
@@ -58,6 +60,7 @@ class Package {
         std::string name;
         const ZipEntry* entry = nullptr;
         std::optional<std::string> bytes;
+        std::optional<DeflatedPart> deflated;
         std::unique_ptr<pugi::xml_document> doc;
         std::string afterDeclaration;
         bool docChanged = false;

@@ -1,7 +1,9 @@
 // Walks the formula-bearing parts of a package and rewrites formulas in place.
 #include "engine/References.h"
 
+#include <algorithm>
 #include <array>
+#include <future>
 
 #include "engine/ContentTypes.h"
 #include "engine/Package.h"
@@ -152,18 +154,50 @@ std::string TableReferencesToErrors(std::string_view formula, const std::set<std
 
 bool IsFormulaPartType(const std::string& contentType) { return IsFormulaPart(contentType); }
 
-std::vector<std::string> PartsMentioning(Package& package, const std::string& workbookPart,
-                                         const std::string& sheetName) {
+std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::string& workbookPart,
+                                                 const std::string& sheetName, const std::set<std::string>& tables,
+                                                 const ReferenceEdit& edit) {
     ContentTypes types(package);
     const NameFragment fragment = Fragment(sheetName);
-    std::vector<std::string> parts;
+    // A table is named by its bare name or before a bracket, never in a form the sheet test would recognise.
+    std::vector<NameFragment> tableFragments;
+    for (const auto& table : tables) tableFragments.push_back({Fragment(table).folded, false});
+    auto mayNameOne = [&](const std::string& bytes) {
+        const std::string folded = FoldCase(bytes);
+        if (fragment.folded.empty() || CouldReferTo(folded, fragment)) return true;
+        return std::any_of(tableFragments.begin(), tableFragments.end(), [&](const NameFragment& f) {
+            return f.folded.empty() || CouldReferTo(folded, f);
+        });
+    };
+    std::vector<RewrittenPart> rewritten;
+    // Each part is compressed on a second thread while the next one is read and rewritten.
+    std::future<DeflatedPart> compressing;
+    auto finish = [&] {
+        if (compressing.valid()) rewritten.back().bytes = compressing.get();
+    };
     for (const auto& part : package.PartNames()) {
-        if (PartKey(part) != PartKey(workbookPart) && !IsFormulaPart(types.TypeOf(part))) continue;
-        if (!fragment.folded.empty() && !CouldReferTo(FoldCase(package.Read(part)), fragment)) continue;
-        package.Xml(part);
-        parts.push_back(part);
+        if (PartKey(part) == PartKey(workbookPart) || !IsFormulaPart(types.TypeOf(part))) continue;
+        const std::string bytes = package.Read(part);
+        if (!mayNameOne(bytes)) continue;
+        pugi::xml_document doc;
+        ParseXml(doc, bytes, part, package.displayName());
+        Walker walker;
+        walker.edit = &edit;
+        doc.traverse(walker);
+        if (!walker.changed) continue;
+        std::string text = SerializeXml(doc, WhitespaceAfterDeclaration(bytes));
+        finish();
+        rewritten.push_back({part, {}});
+        compressing = std::async(std::launch::async, [text = std::move(text)] { return Deflate(text); });
     }
-    return parts;
+    finish();
+    return rewritten;
+}
+
+void CommitRewrites(Package& package, std::vector<RewrittenPart> parts) {
+    for (auto& part : parts) {
+        if (package.Has(part.name)) package.WriteDeflated(part.name, std::move(part.bytes));
+    }
 }
 
 int RewriteReferences(Package& package, const std::vector<std::string>& parts, const ReferenceEdit& edit) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/Zip.h"
+
 namespace orv::engine {
 
 class Package;
@@ -23,11 +25,22 @@ struct ReferenceEdit {
     std::function<std::optional<std::string>(std::string_view sheetName)> sheetAttribute;
 };
 
-// The formula-bearing parts of the package (the workbook part included) that mention `sheetName`, read and
-// parsed so that a later RewriteReferences cannot fail. Throws EngineError when one of them is damaged;
-// nothing is changed then.
-std::vector<std::string> PartsMentioning(Package& package, const std::string& workbookPart,
-                                         const std::string& sheetName);
+// A part rewritten ahead of its commit, kept compressed.
+struct RewrittenPart {
+    std::string name;
+    DeflatedPart bytes;
+};
+
+// Applies `edit` to every formula-bearing part other than the workbook part that may name the sheet
+// `sheetName` or one of `tables` (table names, folded). The parts are parsed, rewritten, serialised and
+// compressed one at a time, so that a workbook full of references never needs more than one part's tree in
+// memory; the package itself is not changed (see CommitRewrites). Throws EngineError when one of them is
+// damaged.
+std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::string& workbookPart,
+                                                 const std::string& sheetName, const std::set<std::string>& tables,
+                                                 const ReferenceEdit& edit);
+// Stores the parts rewritten ahead that the package still holds. Never fails.
+void CommitRewrites(Package& package, std::vector<RewrittenPart> parts);
 
 // `formula` with every reference to one of `tables` (folded names; structured references and bare table
 // names, not external ones) replaced by #REF!, as after the tables' sheet was deleted. Never fails.
@@ -36,8 +49,8 @@ std::string TableReferencesToErrors(std::string_view formula, const std::set<std
 // True for the content types of parts in which formulas naming sheets may appear.
 bool IsFormulaPartType(const std::string& contentType);
 
-// Applies `edit` to every formula of `parts` (from PartsMentioning; parts removed since are skipped); returns
-// the number of parts changed. Never fails.
+// Applies `edit` to every formula of `parts` (parts removed since are skipped) in their parsed trees; returns
+// the number of parts changed. Throws EngineError only when one of them cannot be read.
 int RewriteReferences(Package& package, const std::vector<std::string>& parts, const ReferenceEdit& edit);
 
 }  // namespace orv::engine

@@ -93,7 +93,16 @@ std::size_t CharacterCount(std::string_view utf8) {
 std::string FoldCase(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) Encode(Upper(Decode(utf8, i)), out);
+    for (std::size_t i = 0; i < utf8.size();) {
+        // Whole parts are folded to be searched: ASCII takes the short way.
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+            ++i;
+            continue;
+        }
+        Encode(Upper(Decode(utf8, i)), out);
+    }
     return out;
 }
 

@@ -25,16 +25,16 @@ void WorkbookDocument::Rename(int index, const std::string& newName) {
         throw EngineError("Sheet \"" + oldName + "\" cannot be renamed to \"" + newName + "\": " + *problem);
     }
     CheckStructureUnlocked("rename");
-    // Everything that can fail (reading damaged parts) happens before the first change.
-    const auto parts = PartsMentioning(*m_package, m_workbookPart, oldName);
-
     ReferenceEdit edit;
     edit.formula = [&](std::string_view f) { return formula::RenameSheet(f, oldName, newName); };
     edit.sheetAttribute = [&](std::string_view sheet) -> std::optional<std::string> {
         if (SheetNamesEqual(sheet, oldName)) return newName;
         return std::nullopt;
     };
-    RewriteReferences(*m_package, parts, edit);
+    // Everything that can fail (reading damaged parts) happens before the first change.
+    auto rewritten = StageReferenceRewrite(*m_package, m_workbookPart, oldName, {}, edit);
+    CommitRewrites(*m_package, std::move(rewritten));
+    RewriteReferences(*m_package, {m_workbookPart}, edit);
 
     auto& workbook = m_package->Xml(m_workbookPart);
     SheetElements(workbook)[static_cast<std::size_t>(index)].attribute("name") = newName.c_str();
@@ -60,18 +60,18 @@ void WorkbookDocument::Delete(int index) {
     const auto reachableBefore = ReachableParts(*m_package);
     // Its tables go with it: structured references to them become #REF! as well.
     std::set<std::string> tables;
-    auto parts = PartsMentioning(*m_package, m_workbookPart, gone.name);
     if (!gone.part.empty()) {
         for (const auto& rel : Relationships(*m_package, gone.part).All()) {
             if (rel.external || !RelTypeIs(rel.type, "table") || !m_package->Has(rel.targetPart)) continue;
             const std::string table = Root(m_package->Xml(rel.targetPart)).attribute("displayName").value();
-            if (table.empty()) continue;
-            tables.insert(FoldCase(table));
-            for (const auto& part : PartsMentioning(*m_package, m_workbookPart, table)) {
-                if (std::find(parts.begin(), parts.end(), part) == parts.end()) parts.push_back(part);
-            }
+            if (!table.empty()) tables.insert(FoldCase(table));
         }
     }
+    ReferenceEdit edit;
+    edit.formula = [&](std::string_view f) {
+        return TableReferencesToErrors(formula::DeleteSheet(f, gone.name, orderBefore), tables);
+    };
+    auto rewritten = StageReferenceRewrite(*m_package, m_workbookPart, gone.name, tables, edit);
 
     // Detach the sheet, then drop the parts nobody refers to any more (its drawings, comments, tables...).
     auto& workbook = m_package->Xml(m_workbookPart);
@@ -94,11 +94,9 @@ void WorkbookDocument::Delete(int index) {
         workbook, [&](int old) { return old > index ? old - 1 : old; }, visible);
     m_package->MarkChanged(m_workbookPart);
 
-    ReferenceEdit edit;
-    edit.formula = [&](std::string_view f) {
-        return TableReferencesToErrors(formula::DeleteSheet(f, gone.name, orderBefore), tables);
-    };
-    RewriteReferences(*m_package, parts, edit);
+    // The parts that went with the sheet are skipped.
+    CommitRewrites(*m_package, std::move(rewritten));
+    RewriteReferences(*m_package, {m_workbookPart}, edit);
     AppDeleteSheet(*m_package, gone.name);
 }
 

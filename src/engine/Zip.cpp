@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -193,7 +194,107 @@ std::string ZipReader::Read(const ZipEntry& entry) const {
     return bytes;
 }
 
+// Level 6: libzip's default of 9 is several times slower for a few per cent; the level applies to Deflate and
+// to the parts libzip deflates itself.
+constexpr int kDeflateLevel = 6;
+
+DeflatedPart Deflate(std::string_view bytes) {
+    z_stream z{};
+    // Raw deflate (negative window bits): the zip entry carries the stream without zlib's header.
+    if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        throw EngineError("A part could not be compressed (zlib could not start). Try again.");
+    }
+    DeflatedPart out;
+    out.size = bytes.size();
+    out.crc = static_cast<std::uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+    out.data.resize(deflateBound(&z, static_cast<uLong>(bytes.size())));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z.avail_in = static_cast<uInt>(bytes.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data.data());
+    z.avail_out = static_cast<uInt>(out.data.size());
+    const int rc = deflate(&z, Z_FINISH);
+    out.data.resize(z.total_out);
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END) throw EngineError("A part could not be compressed (zlib error " + std::to_string(rc) + ").");
+    out.data.shrink_to_fit();
+    return out;
+}
+
+std::string Inflate(const DeflatedPart& part) {
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw EngineError("A part could not be read back (zlib could not start).");
+    std::string bytes(part.size, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(part.data.data()));
+    z.avail_in = static_cast<uInt>(part.data.size());
+    z.next_out = reinterpret_cast<Bytef*>(bytes.data());
+    z.avail_out = static_cast<uInt>(bytes.size());
+    const int rc = inflate(&z, Z_FINISH);
+    const bool whole = rc == Z_STREAM_END && z.total_out == part.size;
+    inflateEnd(&z);
+    if (!whole || crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()) != part.crc) {
+        throw EngineError("A rewritten part could not be read back from memory.");
+    }
+    return bytes;
+}
+
 namespace {
+
+// A libzip source over a part deflated ahead: libzip stores its bytes as they are, as for a raw copy.
+struct DeflatedSource {
+    const DeflatedPart* part = nullptr;
+    std::uint64_t offset = 0;
+    zip_error_t error{};
+
+    static zip_int64_t Callback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+        auto* self = static_cast<DeflatedSource*>(user);
+        switch (cmd) {
+            case ZIP_SOURCE_OPEN:
+                self->offset = 0;
+                return 0;
+            case ZIP_SOURCE_READ: {
+                const std::uint64_t n = std::min<std::uint64_t>(len, self->part->data.size() - self->offset);
+                std::memcpy(data, self->part->data.data() + self->offset, n);
+                self->offset += n;
+                return static_cast<zip_int64_t>(n);
+            }
+            case ZIP_SOURCE_CLOSE:
+                return 0;
+            case ZIP_SOURCE_STAT: {
+                auto* st = static_cast<zip_stat_t*>(data);
+                zip_stat_init(st);
+                st->size = self->part->size;
+                st->comp_size = self->part->data.size();
+                st->crc = self->part->crc;
+                st->comp_method = ZIP_CM_DEFLATE;
+                st->encryption_method = ZIP_EM_NONE;
+                st->valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD |
+                             ZIP_STAT_ENCRYPTION_METHOD;
+                return sizeof(zip_stat_t);
+            }
+            case ZIP_SOURCE_ERROR:
+                return zip_error_to_data(&self->error, data, len);
+            case ZIP_SOURCE_FREE:
+                zip_error_fini(&self->error);
+                delete self;
+                return 0;
+            case ZIP_SOURCE_SUPPORTS:
+                return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                                      ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+            default:
+                zip_error_set(&self->error, ZIP_ER_OPNOTSUPP, 0);
+                return -1;
+        }
+    }
+
+    static zip_source_t* Create(zip_t* archive, const DeflatedPart& part) {
+        auto* self = new DeflatedSource;
+        self->part = &part;
+        zip_error_init(&self->error);
+        zip_source_t* source = zip_source_function(archive, &Callback, self);
+        if (!source) delete self;
+        return source;
+    }
+};
 
 // A libzip source that writes the new archive straight into an open descriptor (the temporary file of an atomic
 // save), so that a package is never built whole in memory. To libzip it is an empty archive opened to be
@@ -311,9 +412,9 @@ int WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& entries, i
     };
     for (const auto& entry : entries) {
         zip_source_t* data =
-            entry.rawFrom
-                ? zip_source_zip(out, source.handle(), entry.rawFrom->index, ZIP_FL_COMPRESSED, 0, -1)
-                : zip_source_buffer(out, entry.bytes.data(), entry.bytes.size(), 0);
+            entry.rawFrom ? zip_source_zip(out, source.handle(), entry.rawFrom->index, ZIP_FL_COMPRESSED, 0, -1)
+            : entry.deflated ? DeflatedSource::Create(out, *entry.deflated)
+                             : zip_source_buffer(out, entry.bytes.data(), entry.bytes.size(), 0);
         if (!data) fail(entry.name);
         const zip_int64_t index = zip_file_add(out, entry.name.c_str(), data, ZIP_FL_ENC_UTF_8);
         if (index < 0) {
@@ -322,9 +423,9 @@ int WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& entries, i
         }
         const auto i = static_cast<zip_uint64_t>(index);
         const zip_int32_t method = entry.rawFrom ? entry.rawFrom->method : ZIP_CM_DEFLATE;
-        // Rewritten parts take deflate's balanced level 6: libzip's default is 9, several times slower for a few
-        // per cent; raw copies are not compressed again at all.
-        const zip_uint32_t level = method == ZIP_CM_DEFLATE ? 6 : 0;
+        // Raw copies and parts deflated ahead are not compressed again.
+        const bool compressed = entry.rawFrom || entry.deflated;
+        const zip_uint32_t level = compressed ? 0 : kDeflateLevel;
         if (zip_set_file_compression(out, i, method, level) != 0) fail(entry.name);
     }
     if (zip_close(out) != 0) {

@@ -59,11 +59,25 @@ class ZipReader {
     std::vector<ZipEntry> m_entries;
 };
 
-// One entry of a zip archive being written: either raw-copied from a reader or new bytes to deflate.
+// A part's bytes deflated ahead of writing, with what the zip directory says of them.
+struct DeflatedPart {
+    std::string data;  // raw deflate stream
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;  // inflated
+};
+
+// Deflates `bytes` at the level rewritten parts take; throws EngineError when zlib fails.
+DeflatedPart Deflate(std::string_view bytes);
+// The bytes of a part deflated by Deflate; throws EngineError when they do not inflate to its size and CRC.
+std::string Inflate(const DeflatedPart& part);
+
+// One entry of a zip archive being written: raw-copied from a reader, written as deflated ahead, or new bytes
+// to deflate.
 struct ZipOutEntry {
     std::string name;
-    const ZipEntry* rawFrom = nullptr;  // copy these compressed bytes as they are
-    std::string_view bytes;             // otherwise deflate these (owned by the caller)
+    const ZipEntry* rawFrom = nullptr;       // copy these compressed bytes as they are
+    const DeflatedPart* deflated = nullptr;  // or store these compressed bytes (owned by the caller)
+    std::string_view bytes;                  // otherwise deflate these (owned by the caller)
 };
 
 // Writes the archive, entries in the given order, into the open descriptor `fd` from its start. Returns 0, or

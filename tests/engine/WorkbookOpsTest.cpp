@@ -201,6 +201,24 @@ TEST_F(RichWorkbook, DeleteTurnsReferencesIntoRefErrorsAndShrinks3DRanges) {
     EXPECT_NE(app.find("<vt:lpstr>OtherValues</vt:lpstr>"), std::string::npos);
 }
 
+// A part that names only the deleted sheet's table, never the sheet, loses the reference all the same.
+TEST_F(RichWorkbook, DeleteReachesAPartThatNamesOnlyTheSheetsTable) {
+    auto parts = RichWorkbookParts();
+    for (auto& [name, text] : parts) {
+        if (name != "xl/worksheets/sheet3.xml") continue;
+        text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<worksheet "
+               "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"1\"><c r=\"A1\">"
+               "<f>SUM(tbl1[Amt])+Last!B2</f><v>11</v></c></row></sheetData></worksheet>";
+    }
+    WritePackage(path, parts);
+    auto doc = WorkbookDocument::Open(path);
+    doc->Delete(1);
+    doc->Save();
+    ExpectSound();
+    const auto sheet3 = Part("xl/worksheets/sheet3.xml");
+    EXPECT_NE(sheet3.find("<f>SUM(#REF!)+Last!B2</f>"), std::string::npos) << sheet3;
+}
+
 TEST_F(RichWorkbook, DeleteRemovesThePartsOnlyTheSheetUsedAndKeepsSharedOnes) {
     auto doc = WorkbookDocument::Open(path);
     doc->Delete(1);
