@@ -58,7 +58,8 @@ std::string PartCopier::Copy(const std::string& sourcePart) {
             if (PartKey(from) == key) return to;
         }
         const std::string type = sourceTypes.TypeOf(part);
-        const std::string bytes = m_source.Read(part);
+        const bool deferred = !m_deferred.empty() && key == PartKey(m_deferred);
+        const std::string bytes = deferred ? std::string() : m_source.Read(part);
         if (IsMedia(type)) {
             if (auto same = SameMedia(part, bytes)) return m_copied[part] = *same;
         }

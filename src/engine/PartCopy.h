@@ -29,6 +29,9 @@ class PartCopier {
     // a source part cannot be read.
     std::string Copy(const std::string& sourcePart);
 
+    // The copy of `sourcePart` is written empty: the caller writes its content (a part too large to read twice).
+    void Defer(const std::string& sourcePart) { m_deferred = sourcePart; }
+
     // Source part -> destination part of everything copied (or reused) so far.
     const std::map<std::string, std::string>& copied() const { return m_copied; }
     // The destination parts that were newly written, in copy order.
@@ -41,6 +44,7 @@ class PartCopier {
     Package& m_source;
     Package& m_target;
     Redirect m_redirect;
+    std::string m_deferred;
     std::map<std::string, std::string> m_copied;
     std::vector<std::string> m_written;
 };

@@ -200,6 +200,13 @@ void CommitRewrites(Package& package, std::vector<RewrittenPart> parts) {
     }
 }
 
+bool RewriteFormulas(pugi::xml_node root, const ReferenceEdit& edit) {
+    Walker walker;
+    walker.edit = &edit;
+    root.traverse(walker);
+    return walker.changed;
+}
+
 int RewriteReferences(Package& package, const std::vector<std::string>& parts, const ReferenceEdit& edit) {
     int changed = 0;
     for (const auto& part : parts) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <pugixml.hpp>
 #include <optional>
 #include <set>
 #include <string>
@@ -48,6 +49,9 @@ std::string TableReferencesToErrors(std::string_view formula, const std::set<std
 
 // True for the content types of parts in which formulas naming sheets may appear.
 bool IsFormulaPartType(const std::string& contentType);
+
+// Applies `edit` to every formula under `root`; true when one changed.
+bool RewriteFormulas(pugi::xml_node root, const ReferenceEdit& edit);
 
 // Applies `edit` to every formula of `parts` (parts removed since are skipped) in their parsed trees; returns
 // the number of parts changed. Throws EngineError only when one of them cannot be read.

@@ -14,10 +14,10 @@
 #include "engine/PartNames.h"
 #include "engine/References.h"
 #include "engine/Relationships.h"
-#include "engine/SharedFormulas.h"
 #include "engine/SharedStrings.h"
 #include "engine/SheetCopySupport.h"
 #include "engine/SheetNames.h"
+#include "engine/SheetStream.h"
 #include "engine/StructuredRefs.h"
 #include "engine/Styles.h"
 #include "engine/Workbook.h"
@@ -30,6 +30,60 @@ namespace orv::engine {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The copied sheet's own part, which can be nearly the whole workbook: its rows are checked and rewritten as a
+// stream of text, everything around them is a small tree.
+struct StreamedSheet {
+    std::string text;  // the part, UTF-8
+    WorksheetPieces pieces;
+    bool split = false;
+    pugi::xml_document skeleton;  // the part without its rows (the whole part when it has no sheetData)
+    SheetDataScan scan;
+
+    // Reads and checks the part, adding its formulas to `formulas`; throws EngineError when it is damaged.
+    void Load(Package& package, const std::string& part, std::vector<std::string>& formulas) {
+        text = package.Read(part);
+        const bool utf16 = text.size() >= 2 && ((text[0] == '\xFE' && text[1] == '\xFF') ||
+                                                (text[0] == '\xFF' && text[1] == '\xFE') || text[0] == '\0' ||
+                                                text[1] == '\0');
+        if (utf16) {
+            pugi::xml_document doc;
+            ParseXml(doc, text, part, package.displayName());
+            text = SerializeXml(doc, WhitespaceAfterDeclaration(text));
+        }
+        split = SplitWorksheet(text, pieces);
+        ParseXml(skeleton, split ? pieces.Skeleton() : text, part, package.displayName());
+        if (split) {
+            scan = ScanSheetData(
+                pieces.body, [&](std::string_view f) { formulas.emplace_back(f); }, part, package.displayName());
+        }
+        ReferenceEdit probe;
+        probe.formula = [&](std::string_view f) {
+            formulas.emplace_back(f);
+            return std::string(f);
+        };
+        RewriteFormulas(skeleton, probe);
+    }
+
+    // The rewritten part, the rows streamed through `cells`.
+    DeflatedPart Write(const CellRewrite& cells) const {
+        DeflateStream out(DeflateLevelFor(text.size()));
+        const std::string around = SerializeXml(skeleton, WhitespaceAfterDeclaration(text));
+        const std::string placeholder = "<" + pieces.qualifiedName + "/>";
+        if (!split) {
+            out.Add(around);
+            return out.Finish();
+        }
+        const auto at = around.find(placeholder);
+        if (at == std::string::npos) throw EngineError("The copied sheet's cells could not be put back in place.");
+        out.Add(std::string_view(around).substr(0, at));
+        out.Add(pieces.startTag);
+        RewriteSheetData(pieces.body, scan, cells, [&](std::string_view piece) { out.Add(piece); });
+        out.Add(pieces.endTag);
+        out.Add(std::string_view(around).substr(at + placeholder.size()));
+        return out.Finish();
+    }
+};
 
 }  // namespace
 
@@ -91,6 +145,7 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
                                   "the spreadsheet application.");
             }
         }
+        if (PartKey(part) == PartKey(sheet.part)) continue;  // streamed, below
         if (type.ends_with("+xml") || Extension(part) == "xml")
             src.Xml(part);
         else
@@ -113,9 +168,13 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     auto srcBook = Root(src.Xml(srcWorkbook));
     auto dstBook = Root(dst.Xml(dstWorkbook));
 
+    std::vector<std::string> formulas;
+    StreamedSheet sheetPart;
+    sheetPart.Load(src, sheet.part, formulas);
     std::vector<std::string> srcFormulaParts;
     for (const auto& part : carried) {
-        if (IsFormulaPartType(srcTypes.TypeOf(part))) srcFormulaParts.push_back(part);
+        if (PartKey(part) != PartKey(sheet.part) && IsFormulaPartType(srcTypes.TypeOf(part)))
+            srcFormulaParts.push_back(part);
     }
     // Names the copy carries: its sheet-scoped names, and the workbook-scoped names its formulas use.
     std::vector<pugi::xml_node> localNames;
@@ -135,7 +194,7 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
             if (!SheetNamesEqual(area.sheet, sheet.name)) foreignTables.emplace(key, area);
         }
     }
-    auto formulas = FormulasOf(src, srcFormulaParts);
+    for (auto& f : FormulasOf(src, srcFormulaParts)) formulas.push_back(std::move(f));
     std::set<std::string> localKeys;
     for (auto n : localNames) {
         localKeys.insert(FoldCase(n.attribute("name").value()));
@@ -201,11 +260,12 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
                           if (sameBook && RelTypeIs(rel.type, "pivotCacheDefinition")) return rel.targetPart;
                           return std::nullopt;
                       });
+    copier.Defer(sheet.part);
     const std::string newPart = copier.Copy(sheet.part);
     ContentTypes dstTypes(dst);
     std::vector<std::string> formulaParts;
     for (const auto& part : copier.written()) {
-        if (IsFormulaPartType(dstTypes.TypeOf(part))) formulaParts.push_back(part);
+        if (part != newPart && IsFormulaPartType(dstTypes.TypeOf(part))) formulaParts.push_back(part);
     }
 
     // 3. Cell formats and shared strings, re-indexed into the target's tables.
@@ -213,33 +273,19 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     if (!sameBook && !srcStyles.empty() && !dstStyles.empty()) styles.emplace(src, srcStyles, dst, dstStyles);
     std::optional<StringMerger> strings;
     if (!sameBook && !srcStrings.empty()) strings.emplace(src, srcStrings, dst, dstWorkbook);
-    auto& sheetDoc = dst.Xml(newPart);
-    auto ws = Root(sheetDoc);
-    if (styles || strings) {
-        for (auto row : Children(Child(ws, "sheetData"), "row")) {
-            if (styles) {
-                if (auto s = row.attribute("s")) s = styles->MapXf(s.as_int());
-            }
-            for (auto c : Children(row, "c")) {
-                if (auto s = c.attribute("s"); s && styles) s = styles->MapXf(s.as_int());
-                if (strings && std::string_view(c.attribute("t").value()) == "s") {
-                    if (auto v = Child(c, "v")) v.text() = strings->Map(v.text().as_int());
-                }
-            }
+    // The rows are mapped when the part is written (step 5); the columns and rules here.
+    auto ws = Root(sheetPart.skeleton);
+    if (styles) {
+        for (auto col : Children(Child(ws, "cols"), "col")) {
+            if (auto s = col.attribute("style")) s = styles->MapXf(s.as_int());
         }
-        if (styles) {
-            for (auto col : Children(Child(ws, "cols"), "col")) {
-                if (auto s = col.attribute("style")) s = styles->MapXf(s.as_int());
-            }
-            for (auto rule : Descendants(ws, "cfRule")) {
-                if (auto d = rule.attribute("dxfId")) d = styles->MapDxf(d.as_int());
-            }
+        for (auto rule : Descendants(ws, "cfRule")) {
+            if (auto d = rule.attribute("dxfId")) d = styles->MapDxf(d.as_int());
         }
     }
     for (auto view : Descendants(ws, "sheetView")) view.remove_attribute("tabSelected");
     // The code name ties a sheet to its VBA module; the application gives a copy a code name of its own.
     if (auto properties = Child(ws, "sheetPr")) properties.remove_attribute("codeName");
-    dst.MarkChanged(newPart);
 
     // 4. Tables: names unique among the target's tables and defined names, ids unique.
     std::set<std::string> takenNames;
@@ -303,15 +349,16 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         return std::nullopt;
     };
     RewriteReferences(dst, formulaParts, edit);
+    RewriteFormulas(sheetPart.skeleton, edit);
+    CellRewrite rows;
+    if (styles) rows.style = [&](int xf) { return styles->MapXf(xf); };
+    if (strings) rows.sharedString = [&](int index) { return strings->Map(index); };
+    rows.formula = rewrite;
     // Other applications misread external references inside shared formulas; such groups become plain
     // formulas.
-    if (book > 0) {
-        const std::string prefix = "[" + std::to_string(book) + "]";
-        if (UnshareFormulas(Root(dst.Xml(newPart)),
-                            [&](std::string_view f) { return f.find(prefix) != std::string_view::npos; })) {
-            dst.MarkChanged(newPart);
-        }
-    }
+    const std::string prefix = "[" + std::to_string(book) + "]";
+    if (book > 0) rows.unshare = [&](std::string_view f) { return f.find(prefix) != std::string_view::npos; };
+    dst.WriteDeflated(newPart, sheetPart.Write(rows));
 
     // 6. Pivot caches copied with their table are registered in the target workbook under new ids.
     if (!sameBook) {

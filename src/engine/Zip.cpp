@@ -10,7 +10,12 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "engine/AtomicFile.h"
 #include "engine/EngineError.h"
@@ -194,14 +199,10 @@ std::string ZipReader::Read(const ZipEntry& entry) const {
     return bytes;
 }
 
-// Level 6: libzip's default of 9 is several times slower for a few per cent; the level applies to Deflate and
-// to the parts libzip deflates itself.
-constexpr int kDeflateLevel = 6;
-
 DeflatedPart Deflate(std::string_view bytes) {
     z_stream z{};
     // Raw deflate (negative window bits): the zip entry carries the stream without zlib's header.
-    if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&z, DeflateLevelFor(bytes.size()), Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw EngineError("A part could not be compressed (zlib could not start). Try again.");
     }
     DeflatedPart out;
@@ -218,6 +219,116 @@ DeflatedPart Deflate(std::string_view bytes) {
     if (rc != Z_STREAM_END) throw EngineError("A part could not be compressed (zlib error " + std::to_string(rc) + ").");
     out.data.shrink_to_fit();
     return out;
+}
+
+// The stream deflates on a thread of its own, so that producing the part and compressing it overlap; a few
+// pieces in flight at most keep the memory bounded.
+struct DeflateStream::State {
+    static constexpr std::size_t kPiece = 1 << 20;
+    static constexpr std::size_t kInFlight = 3;
+
+    z_stream z{};
+    bool started = false;
+    DeflatedPart out;
+    std::string pending;
+
+    std::thread worker;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::string> queue;
+    bool closing = false;
+    std::exception_ptr failure;
+
+    void Run(std::string_view bytes, int flush) {
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+        z.avail_in = static_cast<uInt>(bytes.size());
+        int rc = Z_OK;
+        do {
+            if (out.data.size() - z.total_out < 65536)
+                out.data.resize(out.data.size() + std::max<std::size_t>(1 << 20, out.data.size() / 8));
+            z.next_out = reinterpret_cast<Bytef*>(out.data.data() + z.total_out);
+            z.avail_out = static_cast<uInt>(out.data.size() - z.total_out);
+            rc = deflate(&z, flush);
+            if (rc == Z_STREAM_ERROR) throw EngineError("A part could not be compressed (zlib error).");
+        } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+    }
+
+    void Work() {
+        for (;;) {
+            std::string piece;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return closing || !queue.empty(); });
+                if (queue.empty()) return;
+                piece = std::move(queue.front());
+                queue.pop_front();
+            }
+            changed.notify_all();
+            try {
+                out.crc = static_cast<std::uint32_t>(
+                    crc32_z(out.crc, reinterpret_cast<const Bytef*>(piece.data()), piece.size()));
+                out.size += piece.size();
+                Run(piece, Z_NO_FLUSH);
+            } catch (...) {
+                {
+                    std::lock_guard lock(mutex);
+                    failure = std::current_exception();
+                    queue.clear();
+                }
+                changed.notify_all();
+                return;
+            }
+        }
+    }
+
+    void Hand(std::string piece) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return queue.size() < kInFlight || failure; });
+        if (failure) std::rethrow_exception(failure);
+        queue.push_back(std::move(piece));
+        changed.notify_all();
+    }
+
+    void Stop() {
+        {
+            std::lock_guard lock(mutex);
+            closing = true;
+        }
+        changed.notify_all();
+        if (worker.joinable()) worker.join();
+    }
+};
+
+DeflateStream::DeflateStream(int level) : m_state(std::make_unique<State>()) {
+    if (deflateInit2(&m_state->z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        throw EngineError("A part could not be compressed (zlib could not start). Try again.");
+    }
+    m_state->started = true;
+    m_state->worker = std::thread([state = m_state.get()] { state->Work(); });
+}
+
+DeflateStream::~DeflateStream() {
+    m_state->Stop();
+    if (m_state->started) deflateEnd(&m_state->z);
+}
+
+void DeflateStream::Add(std::string_view bytes) {
+    m_state->pending.append(bytes);
+    if (m_state->pending.size() >= State::kPiece) {
+        m_state->Hand(std::move(m_state->pending));
+        m_state->pending = std::string();
+        m_state->pending.reserve(State::kPiece + 65536);
+    }
+}
+
+DeflatedPart DeflateStream::Finish() {
+    if (!m_state->pending.empty()) m_state->Hand(std::move(m_state->pending));
+    m_state->Stop();
+    if (m_state->failure) std::rethrow_exception(m_state->failure);
+    m_state->Run({}, Z_FINISH);
+    // Not shrunk to fit: that would hold the compressed part twice for a moment.
+    m_state->out.data.resize(m_state->z.total_out);
+    return std::move(m_state->out);
 }
 
 std::string Inflate(const DeflatedPart& part) {
@@ -425,7 +536,7 @@ int WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& entries, i
         const zip_int32_t method = entry.rawFrom ? entry.rawFrom->method : ZIP_CM_DEFLATE;
         // Raw copies and parts deflated ahead are not compressed again.
         const bool compressed = entry.rawFrom || entry.deflated;
-        const zip_uint32_t level = compressed ? 0 : kDeflateLevel;
+        const zip_uint32_t level = compressed ? 0 : static_cast<zip_uint32_t>(DeflateLevelFor(entry.bytes.size()));
         if (zip_set_file_compression(out, i, method, level) != 0) fail(entry.name);
     }
     if (zip_close(out) != 0) {

@@ -1,0 +1,548 @@
+// The rows of a worksheet as a stream of tags and text: one walker checks them, collects their formulas and,
+// on its second pass, writes them back with styles, shared strings and formulas rewritten.
+#include "engine/SheetStream.h"
+
+#include <cstring>
+#include <vector>
+
+#include "engine/EngineError.h"
+#include "engine/SharedFormulas.h"
+#include "engine/SheetNames.h"
+
+namespace orv::engine {
+
+namespace {
+
+// As deep as the tree parser allows; rows nest three levels, so anything near it is hostile.
+constexpr std::size_t kMaxDepth = 1000;
+
+struct MalformedRows {
+    std::string what;
+    std::size_t offset;
+};
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Local(std::string_view qualified) {
+    const auto colon = qualified.find(':');
+    return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+}
+
+enum class TokenKind { Start, Empty, End, Text, Other };
+
+struct Token {
+    TokenKind kind = TokenKind::Other;
+    std::size_t begin = 0, end = 0;
+    std::string_view name;   // start, empty and end tags
+    std::string_view attrs;  // start and empty tags: between the name and > or />
+    std::string_view text;   // text and CDATA content, raw
+    bool cdata = false;
+};
+
+class Scanner {
+  public:
+    explicit Scanner(std::string_view s) : m_s(s) {}
+
+    bool Next(Token& t) {
+        if (m_pos >= m_s.size()) return false;
+        t = Token{};
+        t.begin = m_pos;
+        if (m_s[m_pos] != '<') {
+            const auto lt = m_s.find('<', m_pos);
+            m_pos = lt == std::string_view::npos ? m_s.size() : lt;
+            t.kind = TokenKind::Text;
+            t.text = m_s.substr(t.begin, m_pos - t.begin);
+        } else if (Starts("<!--")) {
+            Skip("-->", "an unterminated comment");
+        } else if (Starts("<![CDATA[")) {
+            const std::size_t start = m_pos + 9;
+            Skip("]]>", "an unterminated CDATA section");
+            t.kind = TokenKind::Text;
+            t.cdata = true;
+            t.text = m_s.substr(start, m_pos - 3 - start);
+        } else if (Starts("<?")) {
+            Skip("?>", "an unterminated processing instruction");
+        } else if (Starts("<!")) {
+            throw MalformedRows{"a declaration inside the rows", m_pos};
+        } else if (Starts("</")) {
+            const auto gt = m_s.find('>', m_pos);
+            if (gt == std::string_view::npos) throw MalformedRows{"an unterminated end tag", m_pos};
+            std::string_view name = m_s.substr(m_pos + 2, gt - m_pos - 2);
+            while (!name.empty() && IsSpace(name.back())) name.remove_suffix(1);
+            if (name.empty()) throw MalformedRows{"an end tag without a name", m_pos};
+            t.kind = TokenKind::End;
+            t.name = name;
+            m_pos = gt + 1;
+        } else {
+            StartTag(t);
+        }
+        t.end = m_pos;
+        return true;
+    }
+
+  private:
+    bool Starts(const char* prefix) const { return m_s.compare(m_pos, std::strlen(prefix), prefix) == 0; }
+
+    void Skip(const char* terminator, const char* what) {
+        const auto at = m_s.find(terminator, m_pos + 2);
+        if (at == std::string_view::npos) throw MalformedRows{what, m_pos};
+        m_pos = at + std::strlen(terminator);
+    }
+
+    void StartTag(Token& t) {
+        std::size_t i = m_pos + 1;
+        while (i < m_s.size() && !IsSpace(m_s[i]) && m_s[i] != '>' && m_s[i] != '/' && m_s[i] != '<') ++i;
+        t.name = m_s.substr(m_pos + 1, i - m_pos - 1);
+        if (t.name.empty()) throw MalformedRows{"a tag without a name", m_pos};
+        const std::size_t attrs = i;
+        // Jump from quote to quote: a '>' inside a value does not end the tag, a '<' anywhere is an error.
+        for (;;) {
+            const std::size_t gt = m_s.find('>', i);
+            if (gt == std::string_view::npos) throw MalformedRows{"an unterminated tag", m_pos};
+            const std::string_view span = m_s.substr(i, gt - i);
+            const std::size_t quote = span.find_first_of("\"'");
+            const std::size_t lt = span.find('<');
+            if (lt != std::string_view::npos && (quote == std::string_view::npos || lt < quote))
+                throw MalformedRows{"an unterminated tag", m_pos};
+            if (quote == std::string_view::npos) {
+                i = gt;
+                break;
+            }
+            const std::size_t close = m_s.find(span[quote], i + quote + 1);
+            if (close == std::string_view::npos)
+                throw MalformedRows{"an unterminated attribute value", i + quote};
+            if (m_s.substr(i + quote + 1, close - i - quote - 1).find('<') != std::string_view::npos)
+                throw MalformedRows{"a '<' inside an attribute value", i + quote};
+            i = close + 1;
+        }
+        const bool empty = i > attrs && m_s[i - 1] == '/';
+        t.kind = empty ? TokenKind::Empty : TokenKind::Start;
+        t.attrs = m_s.substr(attrs, (empty ? i - 1 : i) - attrs);
+        m_pos = i + 1;
+    }
+
+    std::string_view m_s;
+    std::size_t m_pos = 0;
+};
+
+struct Attribute {
+    std::string_view name;
+    std::string_view value;          // raw, between the quotes
+    std::size_t begin = 0, end = 0;  // the whole name="value" within the attribute text
+};
+
+// The attributes of a tag; throws MalformedRows (at `offset` + position) when they are not name="value"
+// pairs.
+void ParseAttributes(std::string_view text, std::size_t offset, std::vector<Attribute>& out) {
+    out.clear();
+    std::size_t i = 0;
+    while (true) {
+        while (i < text.size() && IsSpace(text[i])) ++i;
+        if (i >= text.size()) return;
+        Attribute a;
+        a.begin = i;
+        while (i < text.size() && !IsSpace(text[i]) && text[i] != '=') ++i;
+        a.name = text.substr(a.begin, i - a.begin);
+        while (i < text.size() && IsSpace(text[i])) ++i;
+        if (a.name.empty() || i >= text.size() || text[i] != '=')
+            throw MalformedRows{"an attribute without a value", offset + a.begin};
+        ++i;
+        while (i < text.size() && IsSpace(text[i])) ++i;
+        if (i >= text.size() || (text[i] != '"' && text[i] != '\''))
+            throw MalformedRows{"an attribute value without quotes", offset + a.begin};
+        const char quote = text[i];
+        const auto close = text.find(quote, i + 1);
+        if (close == std::string_view::npos)
+            throw MalformedRows{"an unterminated attribute value", offset + i};
+        a.value = text.substr(i + 1, close - i - 1);
+        i = close + 1;
+        a.end = i;
+        out.push_back(a);
+    }
+}
+
+std::string_view Find(const std::vector<Attribute>& attrs, std::string_view name) {
+    for (const auto& a : attrs) {
+        if (a.name == name) return a.value;
+    }
+    return {};
+}
+
+bool Has(const std::vector<Attribute>& attrs, std::string_view name) {
+    for (const auto& a : attrs) {
+        if (a.name == name) return true;
+    }
+    return false;
+}
+
+// Character data as a parser reports it: the five entities and character references resolved, line ends
+// normalised. Unknown entities stay as written, as the tree parser leaves them.
+void AppendDecoded(std::string& out, std::string_view raw, bool cdata) {
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c == '\r') {
+            out += '\n';
+            if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+            continue;
+        }
+        if (c != '&' || cdata) {
+            out += c;
+            continue;
+        }
+        const auto semi = raw.find(';', i);
+        const std::string_view entity =
+            semi == std::string_view::npos ? std::string_view{} : raw.substr(i + 1, semi - i - 1);
+        char32_t code = 0;
+        bool known = true;
+        if (entity == "amp")
+            code = '&';
+        else if (entity == "lt")
+            code = '<';
+        else if (entity == "gt")
+            code = '>';
+        else if (entity == "quot")
+            code = '"';
+        else if (entity == "apos")
+            code = '\'';
+        else if (entity.size() > 1 && entity[0] == '#') {
+            const bool hex = entity[1] == 'x' || entity[1] == 'X';
+            const std::string_view digits = entity.substr(hex ? 2 : 1);
+            known = !digits.empty() && digits.size() <= 8;
+            for (char d : digits) {
+                int v = -1;
+                if (d >= '0' && d <= '9')
+                    v = d - '0';
+                else if (hex && d >= 'a' && d <= 'f')
+                    v = d - 'a' + 10;
+                else if (hex && d >= 'A' && d <= 'F')
+                    v = d - 'A' + 10;
+                if (v < 0)
+                    known = false;
+                else
+                    code = code * (hex ? 16 : 10) + static_cast<char32_t>(v);
+            }
+            if (code > 0x10FFFF) known = false;
+        } else {
+            known = false;
+        }
+        if (!known) {
+            out += c;
+            continue;
+        }
+        AppendUtf8(out, code);
+        i = semi;
+    }
+}
+
+std::string Escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+void ParseCell(std::string_view ref, int& row, int& column) {
+    row = column = 0;
+    for (char c : ref) {
+        if (c >= 'A' && c <= 'Z')
+            column = column * 26 + (c - 'A' + 1);
+        else if (c >= 'a' && c <= 'z')
+            column = column * 26 + (c - 'a' + 1);
+        else if (c >= '0' && c <= '9')
+            row = row * 10 + (c - '0');
+        if (row > 100000000 || column > 100000000) return;
+    }
+}
+
+// One pass over the rows: checks them and collects formulas (scanning), or writes them rewritten.
+class RowWalker {
+  public:
+    RowWalker(std::string_view body, const CellRewrite* rewrite,
+              const std::function<void(std::string_view)>* out)
+        : m_body(body), m_scanner(body), m_rewrite(rewrite), m_out(out) {}
+
+    void Scan(const std::function<void(std::string_view)>& formula, SheetDataScan& scan) {
+        m_formula = &formula;
+        m_scan = &scan;
+        Walk();
+    }
+
+    void Write(const SheetDataScan& scan) {
+        for (const auto& [si, master] : scan.masters) {
+            Master m{master.row, master.column,
+                     m_rewrite->formula ? m_rewrite->formula(master.formula) : master.formula, false};
+            m.unshare = m_rewrite->unshare && m_rewrite->unshare(m.rewritten);
+            m_masters.emplace(si, std::move(m));
+        }
+        Walk();
+        Emit(m_body.size());
+    }
+
+  private:
+    struct Master {
+        int row = 0, column = 0;
+        std::string rewritten;
+        bool unshare = false;
+    };
+
+    void Walk() {
+        Token t;
+        while (m_scanner.Next(t)) {
+            if (t.kind == TokenKind::End) {
+                if (m_stack.empty() || m_stack.back() != t.name)
+                    throw MalformedRows{"an end tag that does not match its start tag", t.begin};
+                m_stack.pop_back();
+                continue;
+            }
+            if (t.kind != TokenKind::Start && t.kind != TokenKind::Empty) continue;
+            const std::string_view local = Local(t.name);
+            const std::size_t depth = m_stack.size();
+            const std::string_view parent = depth ? Local(m_stack.back()) : std::string_view{};
+            // The scan checks every tag's attributes; the rewrite reads only those it may change.
+            if (!m_out || local == "row" || local == "c" || local == "f")
+                ParseAttributes(t.attrs, t.begin + 1 + t.name.size(), m_attrs);
+            if (depth == 0 && local == "row") {
+                RestyleTag(t);
+            } else if (depth == 1 && local == "c" && parent == "row") {
+                m_cellType = Find(m_attrs, "t");
+                ParseCell(Find(m_attrs, "r"), m_row, m_column);
+                RestyleTag(t);
+            } else if (depth == 2 && parent == "c" && local == "f") {
+                Formula(t);
+                continue;
+            } else if (depth == 2 && parent == "c" && local == "v" && m_cellType == "s") {
+                SharedStringValue(t);
+                continue;
+            }
+            if (t.kind == TokenKind::Start) {
+                if (m_stack.size() >= kMaxDepth) throw MalformedRows{"elements nested too deep", t.begin};
+                m_stack.push_back(t.name);
+            }
+        }
+        if (!m_stack.empty()) throw MalformedRows{"an element that is never closed", m_body.size()};
+    }
+
+    // The decoded text of the element `start` opened, up to its end tag, which is consumed; `end` is where
+    // that tag ends.
+    std::string ElementText(const Token& start, std::size_t& end) {
+        std::string text;
+        end = start.end;
+        if (start.kind == TokenKind::Empty) return text;
+        Token t;
+        int depth = 0;
+        while (m_scanner.Next(t)) {
+            if (t.kind == TokenKind::Text) {
+                AppendDecoded(text, t.text, t.cdata);
+            } else if (t.kind == TokenKind::Start) {
+                if (++depth >= static_cast<int>(kMaxDepth))
+                    throw MalformedRows{"elements nested too deep", t.begin};
+            } else if (t.kind == TokenKind::End) {
+                if (depth-- == 0) {
+                    if (t.name != start.name)
+                        throw MalformedRows{"an end tag that does not match its start tag", t.begin};
+                    end = t.end;
+                    return text;
+                }
+            }
+        }
+        throw MalformedRows{"an element that is never closed", start.begin};
+    }
+
+    void Emit(std::size_t upTo) {
+        if (upTo > m_copied) (*m_out)(m_body.substr(m_copied, upTo - m_copied));
+        m_copied = upTo;
+    }
+    void Replace(std::size_t begin, std::size_t end, std::string_view with) {
+        Emit(begin);
+        (*m_out)(with);
+        m_copied = end;
+    }
+
+    // A start tag with its s attribute mapped.
+    void RestyleTag(const Token& t) {
+        if (!m_out || !m_rewrite->style) return;
+        const std::size_t base = t.begin + 1 + t.name.size();
+        for (const auto& a : m_attrs) {
+            if (a.name != "s") continue;
+            const std::string mapped =
+                std::to_string(m_rewrite->style(std::atoi(std::string(a.value).c_str())));
+            if (mapped == a.value) return;
+            const std::size_t valueBegin = base + a.end - 1 - a.value.size();
+            Replace(valueBegin, valueBegin + a.value.size(), mapped);
+            return;
+        }
+    }
+
+    void SharedStringValue(const Token& t) {
+        std::size_t end = 0;
+        const std::string text = ElementText(t, end);
+        if (!m_out || !m_rewrite->sharedString || text.empty()) return;
+        const std::string mapped = std::to_string(m_rewrite->sharedString(std::atoi(text.c_str())));
+        const std::string_view tag = m_body.substr(t.begin, t.end - t.begin);
+        Replace(t.begin, end, std::string(tag) + mapped + "</" + std::string(t.name) + ">");
+    }
+
+    void Formula(const Token& t) {
+        std::size_t end = 0;
+        const std::string text = ElementText(t, end);
+        const bool shared = Find(m_attrs, "t") == "shared";
+        const std::string si(Find(m_attrs, "si"));
+        if (!m_out) {
+            if (!text.empty()) (*m_formula)(text);
+            if (shared && Has(m_attrs, "ref") && !text.empty())
+                m_scan->masters[si] = SharedMaster{m_row, m_column, text};
+            return;
+        }
+        const auto master = shared ? m_masters.find(si) : m_masters.end();
+        if (master != m_masters.end() && master->second.unshare) {
+            // The group is written out: this cell gets its own formula and leaves the group.
+            std::string formula;
+            if (text.empty()) {
+                formula = ShiftFormula(master->second.rewritten, m_row - master->second.row,
+                                       m_column - master->second.column);
+            } else {
+                formula = Has(m_attrs, "ref") ? master->second.rewritten : Rewritten(text);
+            }
+            const std::string_view attrText = t.attrs;
+            std::string tag = "<" + std::string(t.name);
+            for (const auto& a : m_attrs) {
+                if (a.name == "t" || a.name == "ref" || a.name == "si") continue;
+                tag += ' ';
+                tag += attrText.substr(a.begin, a.end - a.begin);
+            }
+            Replace(t.begin, end, tag + ">" + Escaped(formula) + "</" + std::string(t.name) + ">");
+            return;
+        }
+        if (text.empty() || !m_rewrite->formula) return;
+        const std::string formula = Rewritten(text);
+        if (formula == text) return;
+        const std::string_view tag = m_body.substr(t.begin, t.end - t.begin);
+        Replace(t.begin, end, std::string(tag) + Escaped(formula) + "</" + std::string(t.name) + ">");
+    }
+
+    std::string Rewritten(const std::string& text) const {
+        return m_rewrite->formula ? m_rewrite->formula(text) : text;
+    }
+
+    std::string_view m_body;
+    Scanner m_scanner;
+    const CellRewrite* m_rewrite = nullptr;
+    const std::function<void(std::string_view)>* m_out = nullptr;
+    const std::function<void(std::string_view)>* m_formula = nullptr;
+    SheetDataScan* m_scan = nullptr;
+    std::map<std::string, Master> m_masters;
+    std::vector<std::string_view> m_stack;
+    std::vector<Attribute> m_attrs;
+    std::string_view m_cellType;
+    int m_row = 0, m_column = 0;
+    std::size_t m_copied = 0;
+};
+
+// The offset of the next tag named `local` (any prefix) at or after `from`, outside comments, CDATA and
+// processing instructions; npos when there is none. `end` selects end tags.
+std::size_t FindTag(std::string_view xml, std::size_t from, std::string_view local, bool end) {
+    for (std::size_t i = xml.find('<', from); i != std::string_view::npos; i = xml.find('<', i + 1)) {
+        if (xml.compare(i, 4, "<!--") == 0) {
+            i = xml.find("-->", i + 4);
+        } else if (xml.compare(i, 9, "<![CDATA[") == 0) {
+            i = xml.find("]]>", i + 9);
+        } else if (xml.compare(i, 2, "<?") == 0) {
+            i = xml.find("?>", i + 2);
+        } else {
+            std::size_t n = i + 1;
+            if (end != (n < xml.size() && xml[n] == '/')) continue;
+            if (end) ++n;
+            std::size_t stop = n;
+            while (stop < xml.size() && !IsSpace(xml[stop]) && xml[stop] != '>' && xml[stop] != '/') ++stop;
+            if (Local(xml.substr(n, stop - n)) == local) return i;
+            continue;
+        }
+        if (i == std::string_view::npos) return i;
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string WorksheetPieces::Skeleton() const {
+    return std::string(head) + "<" + qualifiedName + "/>" + std::string(tail);
+}
+
+bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces) {
+    const std::size_t start = FindTag(xml, 0, "sheetData", false);
+    if (start == std::string_view::npos) return false;
+    // The start tag ends at the first '>' outside quotes.
+    std::size_t i = start + 1;
+    char quote = 0;
+    for (; i < xml.size(); ++i) {
+        if (quote) {
+            if (xml[i] == quote) quote = 0;
+        } else if (xml[i] == '"' || xml[i] == '\'') {
+            quote = xml[i];
+        } else if (xml[i] == '>') {
+            break;
+        }
+    }
+    if (i >= xml.size()) return false;
+    const std::size_t startEnd = i + 1;
+    std::size_t nameEnd = start + 1;
+    while (nameEnd < xml.size() && !IsSpace(xml[nameEnd]) && xml[nameEnd] != '>' && xml[nameEnd] != '/')
+        ++nameEnd;
+    pieces.qualifiedName = std::string(xml.substr(start + 1, nameEnd - start - 1));
+    pieces.head = xml.substr(0, start);
+    pieces.startTag = xml.substr(start, startEnd - start);
+    if (xml[i - 1] == '/') {
+        pieces.body = pieces.endTag = {};
+        pieces.tail = xml.substr(startEnd);
+        return true;
+    }
+    const std::size_t close = FindTag(xml, startEnd, "sheetData", true);
+    if (close == std::string_view::npos) return false;
+    const auto closeEnd = xml.find('>', close);
+    if (closeEnd == std::string_view::npos) return false;
+    pieces.body = xml.substr(startEnd, close - startEnd);
+    pieces.endTag = xml.substr(close, closeEnd + 1 - close);
+    pieces.tail = xml.substr(closeEnd + 1);
+    return true;
+}
+
+SheetDataScan ScanSheetData(std::string_view body, const std::function<void(std::string_view)>& formula,
+                            const std::string& partName, const std::string& fileName) {
+    SheetDataScan scan;
+    try {
+        RowWalker(body, nullptr, nullptr).Scan(formula, scan);
+    } catch (const MalformedRows& e) {
+        throw EngineError("The part \"" + partName + "\" of \"" + fileName + "\" is not well-formed XML (" +
+                          e.what + " in its rows, at byte " + std::to_string(e.offset) +
+                          " of them). Open the file in the spreadsheet application to repair it.");
+    }
+    return scan;
+}
+
+void RewriteSheetData(std::string_view body, const SheetDataScan& scan, const CellRewrite& rewrite,
+                      const std::function<void(std::string_view)>& out) {
+    try {
+        RowWalker(body, &rewrite, &out).Write(scan);
+    } catch (const MalformedRows& e) {
+        throw EngineError("The rows of a copied sheet could not be rewritten (" + e.what + ").");
+    }
+}
+
+}  // namespace orv::engine

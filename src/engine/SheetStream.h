@@ -1,0 +1,59 @@
+// A worksheet part's cells rewritten as a stream of text, without building its tree: a large sheet is copied
+// with the memory of its text, and every byte the copy does not need to change is written as it stood.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace orv::engine {
+
+// A worksheet part cut around its <sheetData>: everything else is small and handled as a tree; the cells are
+// streamed.
+struct WorksheetPieces {
+    std::string_view head;      // up to <sheetData
+    std::string_view startTag;  // <sheetData ...> (or <sheetData/> when it holds no rows)
+    std::string_view body;      // the rows
+    std::string_view endTag;    // </sheetData> ("" when self-closing)
+    std::string_view tail;      // after </sheetData>
+    std::string qualifiedName;  // "sheetData" with the part's prefix, if any
+
+    // The part with the rows left out, `<sheetData/>` standing for them.
+    std::string Skeleton() const;
+};
+
+// Cuts `xml` (UTF-8) around its sheetData element; false when the part has none outside comments.
+bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces);
+
+// A shared formula group's master, as the rows of a sheet hold it.
+struct SharedMaster {
+    int row = 0;
+    int column = 0;
+    std::string formula;  // decoded
+};
+
+// What a first pass over the rows learned.
+struct SheetDataScan {
+    std::map<std::string, SharedMaster> masters;  // by si
+};
+
+// Checks that `body` (the rows) is well-formed XML and calls `formula` with the decoded text of every cell
+// formula. Throws EngineError naming `partName` and `fileName` when it is not.
+SheetDataScan ScanSheetData(std::string_view body, const std::function<void(std::string_view)>& formula,
+                            const std::string& partName, const std::string& fileName);
+
+// How the copy changes its cells; an unset function leaves that kind of value alone.
+struct CellRewrite {
+    std::function<int(int)> style;                                  // s of <row> and <c>
+    std::function<int(int)> sharedString;                           // the <v> of t="s" cells
+    std::function<std::string(std::string_view)> formula;           // the text of <f>
+    std::function<bool(std::string_view rewrittenMaster)> unshare;  // write this shared group cell by cell
+};
+
+// Writes `body` (scanned by ScanSheetData) to `out` with `rewrite` applied, in pieces; never fails on a body
+// that scanned.
+void RewriteSheetData(std::string_view body, const SheetDataScan& scan, const CellRewrite& rewrite,
+                      const std::function<void(std::string_view)>& out);
+
+}  // namespace orv::engine

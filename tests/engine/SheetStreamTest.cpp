@@ -1,0 +1,152 @@
+// The rows of a copied sheet as a stream: cutting the part, checking the rows, and rewriting them with every
+// byte the copy does not change kept as it was.
+#include <gtest/gtest.h>
+
+#include "engine/EngineError.h"
+#include "engine/SheetStream.h"
+#include "engine/Zip.h"
+
+namespace orv::engine::test {
+namespace {
+
+struct Scanned {
+    SheetDataScan scan;
+    std::vector<std::string> formulas;
+};
+
+Scanned Scan(std::string_view body) {
+    Scanned s;
+    s.scan = ScanSheetData(
+        body, [&](std::string_view f) { s.formulas.emplace_back(f); }, "xl/worksheets/sheet1.xml",
+        "book.xlsx");
+    return s;
+}
+
+std::string Rewrite(std::string_view body, const CellRewrite& rewrite) {
+    const auto scanned = Scan(body);
+    std::string out;
+    RewriteSheetData(body, scanned.scan, rewrite, [&](std::string_view piece) { out += piece; });
+    return out;
+}
+
+TEST(SplitWorksheet, CutsAroundTheRowsWhateverThePrefix) {
+    const std::string xml =
+        "<?xml version=\"1.0\"?>\n<x:worksheet xmlns:x=\"m\"><!-- <x:sheetData> in a comment -->"
+        "<x:dimension ref=\"A1\"/><x:sheetData a='>'><x:row r=\"1\"/></x:sheetData "
+        "><x:pageMargins/></x:worksheet>";
+    WorksheetPieces pieces;
+    ASSERT_TRUE(SplitWorksheet(xml, pieces));
+    EXPECT_EQ(pieces.qualifiedName, "x:sheetData");
+    EXPECT_EQ(pieces.startTag, "<x:sheetData a='>'>");
+    EXPECT_EQ(pieces.body, "<x:row r=\"1\"/>");
+    EXPECT_EQ(pieces.endTag, "</x:sheetData >");
+    EXPECT_EQ(pieces.tail, "<x:pageMargins/></x:worksheet>");
+    EXPECT_EQ(pieces.Skeleton(),
+              "<?xml version=\"1.0\"?>\n<x:worksheet xmlns:x=\"m\"><!-- <x:sheetData> in a comment -->"
+              "<x:dimension ref=\"A1\"/><x:sheetData/><x:pageMargins/></x:worksheet>");
+
+    ASSERT_TRUE(SplitWorksheet("<worksheet><sheetData/><cols/></worksheet>", pieces));
+    EXPECT_EQ(pieces.startTag, "<sheetData/>");
+    EXPECT_EQ(pieces.body, "");
+    EXPECT_EQ(pieces.endTag, "");
+    EXPECT_EQ(pieces.tail, "<cols/></worksheet>");
+
+    EXPECT_FALSE(SplitWorksheet("<worksheet><sheetDataX/></worksheet>", pieces));
+    EXPECT_FALSE(SplitWorksheet("<worksheet><sheetData><row/></worksheet>", pieces)) << "never closed";
+}
+
+TEST(ScanSheetData, CollectsFormulasAsAParserReadsThem) {
+    const auto s = Scan(
+        "<row r=\"2\"><c r=\"B2\"><f>IF(A1&lt;&gt;\"&amp;\",1,2)</f><v>1</v></c>"
+        "<c r=\"C2\"><f t=\"shared\" ref=\"C2:C9\" si=\"4\">Data!A1&#43;1</f></c>"
+        "<c r=\"D2\"><f t=\"shared\" si=\"4\"/></c><c r=\"E2\"><f><![CDATA[A1&B1]]></f></c>"
+        "<c r=\"F2\"><f>\"a\r\nb\"&unknown;</f></c></row>");
+    EXPECT_EQ(s.formulas,
+              (std::vector<std::string>{"IF(A1<>\"&\",1,2)", "Data!A1+1", "A1&B1", "\"a\nb\"&unknown;"}));
+    ASSERT_EQ(s.scan.masters.count("4"), 1u);
+    EXPECT_EQ(s.scan.masters.at("4").row, 2);
+    EXPECT_EQ(s.scan.masters.at("4").column, 3);
+    EXPECT_EQ(s.scan.masters.at("4").formula, "Data!A1+1");
+}
+
+TEST(ScanSheetData, RefusesRowsThatAreNotWellFormed) {
+    for (const char* body : {"<row><c r=\"A1\"><v>1</v></row>", "<row><c r=A1/></row>",
+                             "<row><c r=\"A<1\"/></row>", "<row><!-- open", "<row></c>", "<row>",
+                             "<row a=\"1\" b></row>", "<><row/>", "<row r=\"1\"", "<!DOCTYPE x><row/>"}) {
+        try {
+            Scan(body);
+            ADD_FAILURE() << "accepted " << body;
+        } catch (const EngineError& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find("\"xl/worksheets/sheet1.xml\" of \"book.xlsx\" is not well-formed"),
+                      std::string::npos)
+                << what;
+        }
+    }
+}
+
+TEST(RewriteSheetData, MapsStylesStringsAndFormulasAndKeepsEverythingElse) {
+    CellRewrite rewrite;
+    rewrite.style = [](int xf) { return xf + 10; };
+    rewrite.sharedString = [](int index) { return index * 100; };
+    rewrite.formula = [](std::string_view f) {
+        std::string out(f);
+        if (auto at = out.find("Data!"); at != std::string::npos) out.replace(at, 5, "'Q&A'!");
+        return out;
+    };
+    const std::string body =
+        "<x:row r='1' s=\"2\" customFormat=\"1\" spans=\"1:3\">"
+        "<x:c r=\"A1\" s='3' t=\"s\"><x:v>7</x:v></x:c>"
+        "<x:c r=\"B1\"  t=\"n\" ><x:v>7</x:v></x:c>"
+        "<x:c r=\"C1\" t=\"str\"><x:f>Data!A1&amp;\"x\"</x:f><x:v>1x</x:v></x:c>"
+        "<x:c r=\"D1\" t=\"inlineStr\"><x:is><x:t s=\"1\">kept</x:t></x:is></x:c>"
+        "<x:c r=\"E1\"><x:f>SUM(B1:B2)</x:f><x:v/></x:c></x:row>";
+    EXPECT_EQ(Rewrite(body, rewrite),
+              "<x:row r='1' s=\"12\" customFormat=\"1\" spans=\"1:3\">"
+              "<x:c r=\"A1\" s='13' t=\"s\"><x:v>700</x:v></x:c>"
+              "<x:c r=\"B1\"  t=\"n\" ><x:v>7</x:v></x:c>"
+              "<x:c r=\"C1\" t=\"str\"><x:f>'Q&amp;A'!A1&amp;\"x\"</x:f><x:v>1x</x:v></x:c>"
+              "<x:c r=\"D1\" t=\"inlineStr\"><x:is><x:t s=\"1\">kept</x:t></x:is></x:c>"
+              "<x:c r=\"E1\"><x:f>SUM(B1:B2)</x:f><x:v/></x:c></x:row>");
+    // Nothing asked, nothing changed: the bytes come back as they were.
+    EXPECT_EQ(Rewrite(body, CellRewrite{}), body);
+}
+
+TEST(RewriteSheetData, WritesOutTheSharedGroupsItIsAskedToCellByCell) {
+    CellRewrite rewrite;
+    rewrite.formula = [](std::string_view f) {
+        std::string out(f);
+        if (auto at = out.find("Data!"); at != std::string::npos) out.replace(at, 5, "[1]Data!");
+        return out;
+    };
+    rewrite.unshare = [](std::string_view master) { return master.find("[1]") != std::string_view::npos; };
+    const std::string body =
+        "<row r=\"2\"><c r=\"B2\"><f t=\"shared\" ref=\"B2:C3\" si=\"0\" "
+        "aca=\"1\">Data!A1*$B$1</f><v>1</v></c>"
+        "<c r=\"C2\"><f t=\"shared\" si=\"0\"/><v>2</v></c>"
+        "<c r=\"D2\"><f t=\"shared\" ref=\"D2:D3\" si=\"1\">A1+1</f><v>3</v></c></row>"
+        "<row r=\"3\"><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>3</v></c>"
+        "<c r=\"D3\"><f t=\"shared\" si=\"1\"/><v>4</v></c></row>";
+    EXPECT_EQ(Rewrite(body, rewrite),
+              "<row r=\"2\"><c r=\"B2\"><f aca=\"1\">[1]Data!A1*$B$1</f><v>1</v></c>"
+              "<c r=\"C2\"><f>[1]Data!B1*$B$1</f><v>2</v></c>"
+              "<c r=\"D2\"><f t=\"shared\" ref=\"D2:D3\" si=\"1\">A1+1</f><v>3</v></c></row>"
+              "<row r=\"3\"><c r=\"B3\"><f>[1]Data!A2*$B$1</f><v>3</v></c>"
+              "<c r=\"D3\"><f t=\"shared\" si=\"1\"/><v>4</v></c></row>");
+}
+
+TEST(DeflateStream, PiecesDeflateToThePartTheyMakeUp) {
+    std::string part;
+    for (int i = 0; i < 200000; ++i)
+        part += "<c r=\"A" + std::to_string(i) + "\"><v>" + std::to_string(i * 7) + "</v></c>";
+    DeflateStream stream;
+    for (std::size_t at = 0; at < part.size(); at += 777) stream.Add(std::string_view(part).substr(at, 777));
+    const DeflatedPart deflated = stream.Finish();
+    EXPECT_EQ(deflated.size, part.size());
+    EXPECT_LT(deflated.data.size(), part.size() / 3);
+    EXPECT_EQ(Inflate(deflated), part);
+    EXPECT_EQ(Inflate(Deflate(part)), part);
+}
+
+}  // namespace
+}  // namespace orv::engine::test
