@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <deque>
 #include <future>
 
 #include "engine/ContentTypes.h"
@@ -86,6 +88,35 @@ bool CouldReferTo(std::string_view folded, const NameFragment& fragment) {
     return false;
 }
 
+bool IsAscii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// CouldReferTo on a part as it is stored. An ASCII name is looked for ignoring ASCII case, without folding the
+// whole part, unless the part holds one of the two letters outside ASCII that fold into it (dotless i and long
+// s).
+bool MayReferTo(std::string_view part, const NameFragment& fragment) {
+    if (!IsAscii(fragment.folded) || part.find("\xC4\xB1") != std::string_view::npos ||
+        part.find("\xC5\xBF") != std::string_view::npos) {
+        return CouldReferTo(FoldCase(part), fragment);
+    }
+    const std::string_view wanted = fragment.folded;
+    const std::boyer_moore_horspool_searcher searcher(
+        wanted.begin(), wanted.end(), [](char c) { return std::hash<char>()(AsciiUpper(c)); },
+        [](char a, char b) { return AsciiUpper(a) == AsciiUpper(b); });
+    for (auto it = std::search(part.begin(), part.end(), searcher); it != part.end();
+         it = std::search(it + 1, part.end(), searcher)) {
+        if (!fragment.endsName) return true;
+        const auto next = it + static_cast<std::ptrdiff_t>(wanted.size());
+        if (next == part.end()) return true;
+        const char c = *next;
+        if (c == '!' || c == '\'' || c == ':' || c == '"' || c == '&') return true;
+    }
+    return false;
+}
+
 struct Walker : pugi::xml_tree_walker {
     const ReferenceEdit* edit = nullptr;
     bool changed = false;
@@ -156,41 +187,49 @@ bool IsFormulaPartType(const std::string& contentType) { return IsFormulaPart(co
 
 std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::string& workbookPart,
                                                  const std::string& sheetName, const std::set<std::string>& tables,
-                                                 const ReferenceEdit& edit) {
+                                                 const ReferenceEdit& edit, const std::string& skipPart) {
     ContentTypes types(package);
     const NameFragment fragment = Fragment(sheetName);
     // A table is named by its bare name or before a bracket, never in a form the sheet test would recognise.
     std::vector<NameFragment> tableFragments;
     for (const auto& table : tables) tableFragments.push_back({Fragment(table).folded, false});
     auto mayNameOne = [&](const std::string& bytes) {
-        const std::string folded = FoldCase(bytes);
-        if (fragment.folded.empty() || CouldReferTo(folded, fragment)) return true;
+        if (fragment.folded.empty() || MayReferTo(bytes, fragment)) return true;
         return std::any_of(tableFragments.begin(), tableFragments.end(), [&](const NameFragment& f) {
-            return f.folded.empty() || CouldReferTo(folded, f);
+            return f.folded.empty() || MayReferTo(bytes, f);
         });
     };
-    std::vector<RewrittenPart> rewritten;
-    // Each part is compressed on a second thread while the next one is read and rewritten.
-    std::future<DeflatedPart> compressing;
-    auto finish = [&] {
-        if (compressing.valid()) rewritten.back().bytes = compressing.get();
-    };
-    for (const auto& part : package.PartNames()) {
-        if (PartKey(part) == PartKey(workbookPart) || !IsFormulaPart(types.TypeOf(part))) continue;
-        const std::string bytes = package.Read(part);
-        if (!mayNameOne(bytes)) continue;
+    // The package is read on this thread (the zip reader is not shared between threads); each part that may
+    // name the sheet is parsed, rewritten and compressed on a thread of its own, two at a time.
+    constexpr std::size_t kInFlight = 2;
+    const std::string fileName = package.displayName();
+    auto rewrite = [&edit, &fileName](std::string part, std::string bytes) -> std::optional<RewrittenPart> {
         pugi::xml_document doc;
-        ParseXml(doc, bytes, part, package.displayName());
+        ParseXml(doc, bytes, part, fileName);
         Walker walker;
         walker.edit = &edit;
         doc.traverse(walker);
-        if (!walker.changed) continue;
+        if (!walker.changed) return std::nullopt;
         std::string text = SerializeXml(doc, WhitespaceAfterDeclaration(bytes));
-        finish();
-        rewritten.push_back({part, {}});
-        compressing = std::async(std::launch::async, [text = std::move(text)] { return Deflate(text); });
+        doc.reset();
+        return RewrittenPart{std::move(part), Deflate(text)};
+    };
+    std::vector<RewrittenPart> rewritten;
+    std::deque<std::future<std::optional<RewrittenPart>>> running;
+    auto collect = [&] {
+        if (auto done = running.front().get()) rewritten.push_back(std::move(*done));
+        running.pop_front();
+    };
+    for (const auto& part : package.PartNames()) {
+        if (PartKey(part) == PartKey(workbookPart) || PartKey(part) == PartKey(skipPart) ||
+            !IsFormulaPart(types.TypeOf(part)))
+            continue;
+        std::string bytes = package.Read(part);
+        if (!mayNameOne(bytes)) continue;
+        if (running.size() >= kInFlight) collect();
+        running.push_back(std::async(std::launch::async, rewrite, part, std::move(bytes)));
     }
-    finish();
+    while (!running.empty()) collect();
     return rewritten;
 }
 

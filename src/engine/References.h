@@ -32,14 +32,14 @@ struct RewrittenPart {
     DeflatedPart bytes;
 };
 
-// Applies `edit` to every formula-bearing part other than the workbook part that may name the sheet
-// `sheetName` or one of `tables` (table names, folded). The parts are parsed, rewritten, serialised and
-// compressed one at a time, so that a workbook full of references never needs more than one part's tree in
-// memory; the package itself is not changed (see CommitRewrites). Throws EngineError when one of them is
-// damaged.
+// Applies `edit` to every formula-bearing part other than the workbook part (and `skipPart`, a part about to
+// go) that may name the sheet `sheetName` or one of `tables` (table names, folded). The parts are parsed,
+// rewritten, serialised and compressed a few at a time, so that a workbook full of references never needs
+// every part's tree in memory at once; the package itself is not changed (see CommitRewrites). Throws
+// EngineError when one of them is damaged.
 std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::string& workbookPart,
                                                  const std::string& sheetName, const std::set<std::string>& tables,
-                                                 const ReferenceEdit& edit);
+                                                 const ReferenceEdit& edit, const std::string& skipPart = "");
 // Stores the parts rewritten ahead that the package still holds. Never fails.
 void CommitRewrites(Package& package, std::vector<RewrittenPart> parts);
 

@@ -71,7 +71,7 @@ void WorkbookDocument::Delete(int index) {
     edit.formula = [&](std::string_view f) {
         return TableReferencesToErrors(formula::DeleteSheet(f, gone.name, orderBefore), tables);
     };
-    auto rewritten = StageReferenceRewrite(*m_package, m_workbookPart, gone.name, tables, edit);
+    auto rewritten = StageReferenceRewrite(*m_package, m_workbookPart, gone.name, tables, edit, gone.part);
 
     // Detach the sheet, then drop the parts nobody refers to any more (its drawings, comments, tables...).
     auto& workbook = m_package->Xml(m_workbookPart);

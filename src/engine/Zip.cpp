@@ -202,7 +202,7 @@ std::string ZipReader::Read(const ZipEntry& entry) const {
 DeflatedPart Deflate(std::string_view bytes) {
     z_stream z{};
     // Raw deflate (negative window bits): the zip entry carries the stream without zlib's header.
-    if (deflateInit2(&z, DeflateLevelFor(bytes.size()), Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw EngineError("A part could not be compressed (zlib could not start). Try again.");
     }
     DeflatedPart out;
@@ -536,7 +536,7 @@ int WriteZip(const ZipReader& source, const std::vector<ZipOutEntry>& entries, i
         const zip_int32_t method = entry.rawFrom ? entry.rawFrom->method : ZIP_CM_DEFLATE;
         // Raw copies and parts deflated ahead are not compressed again.
         const bool compressed = entry.rawFrom || entry.deflated;
-        const zip_uint32_t level = compressed ? 0 : static_cast<zip_uint32_t>(DeflateLevelFor(entry.bytes.size()));
+        const zip_uint32_t level = compressed ? 0 : zip_uint32_t{kDeflateLevel};
         if (zip_set_file_compression(out, i, method, level) != 0) fail(entry.name);
     }
     if (zip_close(out) != 0) {

@@ -201,6 +201,23 @@ TEST_F(RichWorkbook, DeleteTurnsReferencesIntoRefErrorsAndShrinks3DRanges) {
     EXPECT_NE(app.find("<vt:lpstr>OtherValues</vt:lpstr>"), std::string::npos);
 }
 
+// The quick scan that picks the parts to rewrite ignores case as references do.
+TEST_F(RichWorkbook, RenameFindsReferencesWrittenInAnotherCase) {
+    auto parts = RichWorkbookParts();
+    for (auto& [name, text] : parts) {
+        if (name != "xl/worksheets/sheet3.xml") continue;
+        text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<worksheet "
+               "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"1\">"
+               "<c r=\"A1\"><f>oTHER!A1+'OTHER'!B1</f><v>11</v></c></row></sheetData></worksheet>";
+    }
+    WritePackage(path, parts);
+    auto doc = WorkbookDocument::Open(path);
+    doc->Rename(1, "Facts");
+    doc->Save();
+    ExpectSound();
+    EXPECT_TRUE(Contains("xl/worksheets/sheet3.xml", "<f>Facts!A1+Facts!B1</f>")) << Part("xl/worksheets/sheet3.xml");
+}
+
 // A part that names only the deleted sheet's table, never the sheet, loses the reference all the same.
 TEST_F(RichWorkbook, DeleteReachesAPartThatNamesOnlyTheSheetsTable) {
     auto parts = RichWorkbookParts();
