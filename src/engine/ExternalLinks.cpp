@@ -10,6 +10,7 @@
 #include "engine/ContentTypes.h"
 #include "engine/Package.h"
 #include "engine/Relationships.h"
+#include "engine/SheetStream.h"
 #include "engine/Xml.h"
 
 namespace orv::engine {
@@ -96,37 +97,38 @@ std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheet
     };
     std::vector<pugi::xml_node> strings;
     if (!sharedStrings.empty()) strings = Children(Root(package.Xml(sharedStrings)), "si");
-    for (auto row : Children(Child(Root(package.Xml(sheetPart)), "sheetData"), "row")) {
-        for (auto c : Children(row, "c")) {
-            CachedCell cell;
-            ParseCell(c.attribute("r").value(), cell.row, cell.column);
-            bool inside = std::any_of(tall.begin(), tall.end(),
-                                      [&](const Area* a) { return covers(a, cell.row, cell.column); });
-            if (!inside) {
-                const auto row = byRow.find(cell.row);
-                inside = row != byRow.end() && std::any_of(row->second.begin(), row->second.end(), [&](const Area* a) {
-                             return covers(a, cell.row, cell.column);
-                         });
-            }
-            if (!inside) continue;
-            const std::string_view t = c.attribute("t").value();
-            const auto v = Child(c, "v");
-            if (t == "s") {
-                const auto i = static_cast<std::size_t>(v.text().as_int());
-                cell.type = "str";
-                cell.value = i < strings.size() ? Text(strings[i]) : "";
-            } else if (t == "inlineStr") {
-                cell.type = "str";
-                cell.value = Text(Child(c, "is"));
-            } else if (!v) {
-                continue;
-            } else {
-                cell.type = t == "str" || t == "b" || t == "e" ? std::string(t) : "n";
-                cell.value = v.text().get();
-            }
-            out.push_back(std::move(cell));
+    // The sheet may be the largest part of the workbook: its rows are read as a stream, never as a tree.
+    const std::string text = ReadAsUtf8(package, sheetPart);
+    WorksheetPieces pieces;
+    if (!SplitWorksheet(text, pieces)) return out;
+    auto visit = [&](const CellValue& c) {
+        const bool inside =
+            std::any_of(tall.begin(), tall.end(), [&](const Area* a) { return covers(a, c.row, c.column); }) ||
+            [&] {
+                const auto row = byRow.find(c.row);
+                return row != byRow.end() && std::any_of(row->second.begin(), row->second.end(),
+                                                         [&](const Area* a) { return covers(a, c.row, c.column); });
+            }();
+        if (!inside) return;
+        CachedCell cell;
+        cell.row = c.row;
+        cell.column = c.column;
+        if (c.type == "s") {
+            const auto i = static_cast<std::size_t>(std::atoi(c.value.c_str()));
+            cell.type = "str";
+            cell.value = i < strings.size() ? Text(strings[i]) : "";
+        } else if (c.type == "inlineStr") {
+            cell.type = "str";
+            cell.value = c.value;
+        } else if (!c.hasValue) {
+            return;
+        } else {
+            cell.type = c.type == "str" || c.type == "b" || c.type == "e" ? std::string(c.type) : "n";
+            cell.value = c.value;
         }
-    }
+        out.push_back(std::move(cell));
+    };
+    ForEachCell(pieces.body, visit, sheetPart, package.displayName());
     return out;
 }
 

@@ -42,15 +42,7 @@ struct StreamedSheet {
 
     // Reads and checks the part, adding its formulas to `formulas`; throws EngineError when it is damaged.
     void Load(Package& package, const std::string& part, std::vector<std::string>& formulas) {
-        text = package.Read(part);
-        const bool utf16 = text.size() >= 2 && ((text[0] == '\xFE' && text[1] == '\xFF') ||
-                                                (text[0] == '\xFF' && text[1] == '\xFE') || text[0] == '\0' ||
-                                                text[1] == '\0');
-        if (utf16) {
-            pugi::xml_document doc;
-            ParseXml(doc, text, part, package.displayName());
-            text = SerializeXml(doc, WhitespaceAfterDeclaration(text));
-        }
+        text = ReadAsUtf8(package, part);
         split = SplitWorksheet(text, pieces);
         ParseXml(skeleton, split ? pieces.Skeleton() : text, part, package.displayName());
         if (split) {

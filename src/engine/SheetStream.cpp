@@ -2,12 +2,15 @@
 // on its second pass, writes them back with styles, shared strings and formulas rewritten.
 #include "engine/SheetStream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "engine/EngineError.h"
+#include "engine/Package.h"
 #include "engine/SharedFormulas.h"
 #include "engine/SheetNames.h"
+#include "engine/Xml.h"
 
 namespace orv::engine {
 
@@ -521,6 +524,79 @@ bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces) {
     pieces.endTag = xml.substr(close, closeEnd + 1 - close);
     pieces.tail = xml.substr(closeEnd + 1);
     return true;
+}
+
+std::string ReadAsUtf8(Package& package, const std::string& part) {
+    std::string text = package.Read(part);
+    const bool utf16 =
+        text.size() >= 2 && ((text[0] == '\xFE' && text[1] == '\xFF') ||
+                             (text[0] == '\xFF' && text[1] == '\xFE') || text[0] == '\0' || text[1] == '\0');
+    if (!utf16) return text;
+    pugi::xml_document doc;
+    ParseXml(doc, text, part, package.displayName());
+    return SerializeXml(doc, WhitespaceAfterDeclaration(text));
+}
+
+void ForEachCell(std::string_view body, const std::function<void(const CellValue&)>& cell,
+                 const std::string& partName, const std::string& fileName) {
+    try {
+        Scanner scanner(body);
+        Token t;
+        std::vector<std::string_view> stack;  // local names
+        std::vector<std::string_view> names;  // qualified names, for matching end tags
+        std::vector<Attribute> attrs;
+        CellValue current;
+        // Inline strings show the text of their runs, not of their phonetic guides.
+        auto inShownText = [&] {
+            if (stack.size() < 4 || stack[2] != "is" || stack.back() != "t") return false;
+            return std::find(stack.begin(), stack.end(), "rPh") == stack.end();
+        };
+        while (scanner.Next(t)) {
+            switch (t.kind) {
+                case TokenKind::Text:
+                    if (stack.size() == 3 && stack[1] == "c" && stack[2] == "v") {
+                        AppendDecoded(current.value, t.text, t.cdata);
+                    } else if (inShownText()) {
+                        AppendDecoded(current.value, t.text, t.cdata);
+                    }
+                    break;
+                case TokenKind::End:
+                    if (names.empty() || names.back() != t.name)
+                        throw MalformedRows{"an end tag that does not match its start tag", t.begin};
+                    names.pop_back();
+                    stack.pop_back();
+                    if (stack.size() == 1 && Local(t.name) == "c") cell(current);
+                    break;
+                case TokenKind::Start:
+                case TokenKind::Empty: {
+                    const std::string_view local = Local(t.name);
+                    ParseAttributes(t.attrs, t.begin + 1 + t.name.size(), attrs);
+                    if (stack.size() == 1 && local == "c" && stack[0] == "row") {
+                        current = CellValue{};
+                        current.type = Find(attrs, "t");
+                        ParseCell(Find(attrs, "r"), current.row, current.column);
+                        if (t.kind == TokenKind::Empty) cell(current);
+                    } else if (stack.size() == 2 && local == "v" && stack[1] == "c") {
+                        current.hasValue = true;
+                    }
+                    if (t.kind == TokenKind::Start) {
+                        if (stack.size() >= kMaxDepth)
+                            throw MalformedRows{"elements nested too deep", t.begin};
+                        stack.push_back(local);
+                        names.push_back(t.name);
+                    }
+                    break;
+                }
+                case TokenKind::Other:
+                    break;
+            }
+        }
+        if (!stack.empty()) throw MalformedRows{"an element that is never closed", body.size()};
+    } catch (const MalformedRows& e) {
+        throw EngineError("The part \"" + partName + "\" of \"" + fileName + "\" is not well-formed XML (" +
+                          e.what + " in its rows, at byte " + std::to_string(e.offset) +
+                          " of them). Open the file in the spreadsheet application to repair it.");
+    }
 }
 
 SheetDataScan ScanSheetData(std::string_view body, const std::function<void(std::string_view)>& formula,

@@ -26,6 +26,25 @@ struct WorksheetPieces {
 // Cuts `xml` (UTF-8) around its sheetData element; false when the part has none outside comments.
 bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces);
 
+class Package;
+
+// The part's text in UTF-8, whatever encoding it is stored in. Throws EngineError when it cannot be read.
+std::string ReadAsUtf8(Package& package, const std::string& part);
+
+// A cell of the rows, as ForEachCell reports it.
+struct CellValue {
+    int row = 0;
+    int column = 0;
+    std::string_view type;  // its t attribute ("" for a number)
+    bool hasValue = false;  // it has a <v>
+    std::string value;      // the <v> decoded, or the text an inline string shows
+};
+
+// Calls `cell` with every cell of `body` (the rows). Throws EngineError naming `partName` and `fileName` when
+// the rows are not well-formed.
+void ForEachCell(std::string_view body, const std::function<void(const CellValue&)>& cell,
+                 const std::string& partName, const std::string& fileName);
+
 // A shared formula group's master, as the rows of a sheet hold it.
 struct SharedMaster {
     int row = 0;

@@ -135,6 +135,27 @@ TEST(RewriteSheetData, WritesOutTheSharedGroupsItIsAskedToCellByCell) {
               "<c r=\"D3\"><f t=\"shared\" si=\"1\"/><v>4</v></c></row>");
 }
 
+TEST(ForEachCell, ReportsEachCellWithTheValueItShows) {
+    std::vector<std::string> seen;
+    ForEachCell(
+        "<x:row r=\"1\"><x:c r=\"A1\" t=\"s\"><x:v>3</x:v></x:c><x:c "
+        "r=\"$B$1\"><x:f>A1</x:f><x:v>1.5</x:v></x:c>"
+        "<x:c r=\"C1\" t=\"inlineStr\"><x:is><x:r><x:t>Ka</x:t></x:r><x:r><x:t xml:space=\"preserve\"> &amp; "
+        "ji"
+        "</x:t></x:r><x:rPh sb=\"0\" eb=\"1\"><x:t>kana</x:t></x:rPh></x:is></x:c><x:c r=\"D1\" s=\"2\"/>"
+        "<x:c r=\"E1\" t=\"e\"><x:v/></x:c></x:row>",
+        [&](const CellValue& c) {
+            seen.push_back(std::to_string(c.row) + "," + std::to_string(c.column) + " " +
+                           std::string(c.type) + " " + (c.hasValue ? "v" : "-") + " " + c.value);
+        },
+        "xl/worksheets/sheet2.xml", "book.xlsx");
+    EXPECT_EQ(seen, (std::vector<std::string>{"1,1 s v 3", "1,2  v 1.5", "1,3 inlineStr - Ka & ji", "1,4  - ",
+                                              "1,5 e v "}));
+    EXPECT_THROW(ForEachCell(
+                     "<row><c><v>1</c></row>", [](const CellValue&) {}, "p", "f"),
+                 EngineError);
+}
+
 TEST(DeflateStream, PiecesDeflateToThePartTheyMakeUp) {
     std::string part;
     for (int i = 0; i < 200000; ++i)
