@@ -1,11 +1,8 @@
-// Shifting references through the formula tokenizer and expanding shared formulas.
+// Shifting references through the formula tokenizer.
 #include "engine/SharedFormulas.h"
 
 #include <cctype>
-#include <map>
-#include <vector>
 
-#include "engine/Xml.h"
 #include "engine/formula/Formula.h"
 
 namespace orv::engine {
@@ -53,15 +50,6 @@ bool ShiftPart(std::string_view part, int rows, int columns, std::string& out) {
     return true;
 }
 
-void ParseRef(std::string_view ref, int& row, int& col) {
-    row = col = 0;
-    for (char c : ref) {
-        if (std::isalpha(static_cast<unsigned char>(c)))
-            col = col * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
-        if (std::isdigit(static_cast<unsigned char>(c))) row = row * 10 + (c - '0');
-    }
-}
-
 }  // namespace
 
 std::string ShiftFormula(std::string_view formula, int rows, int columns) {
@@ -87,41 +75,6 @@ std::string ShiftFormula(std::string_view formula, int rows, int columns) {
         out += ok ? moved : std::string(token.Prefix()) + "#REF!";
     }
     return out;
-}
-
-int UnshareFormulas(pugi::xml_node worksheet, const std::function<bool(std::string_view master)>& unshare) {
-    struct Master {
-        int row = 0, col = 0;
-        std::string text;
-    };
-    std::map<std::string, Master> masters;
-    std::vector<std::pair<pugi::xml_node, pugi::xml_node>> members;  // cell, formula
-    for (auto row : Children(Child(worksheet, "sheetData"), "row")) {
-        for (auto c : Children(row, "c")) {
-            auto f = Child(c, "f");
-            if (!f || std::string_view(f.attribute("t").value()) != "shared") continue;
-            const std::string si = f.attribute("si").value();
-            if (f.attribute("ref") && *f.text().get()) {
-                Master m;
-                ParseRef(c.attribute("r").value(), m.row, m.col);
-                m.text = f.text().get();
-                if (unshare(m.text)) masters[si] = m;
-            }
-            members.emplace_back(c, f);
-        }
-    }
-    for (auto& [c, f] : members) {
-        auto it = masters.find(f.attribute("si").value());
-        if (it == masters.end()) continue;
-        int row, col;
-        ParseRef(c.attribute("r").value(), row, col);
-        if (!*f.text().get())
-            f.text() = ShiftFormula(it->second.text, row - it->second.row, col - it->second.col).c_str();
-        f.remove_attribute("t");
-        f.remove_attribute("ref");
-        f.remove_attribute("si");
-    }
-    return static_cast<int>(masters.size());
 }
 
 }  // namespace orv::engine
