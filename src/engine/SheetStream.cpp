@@ -98,26 +98,19 @@ class Scanner {
         t.name = m_s.substr(m_pos + 1, i - m_pos - 1);
         if (t.name.empty()) throw MalformedRows{"a tag without a name", m_pos};
         const std::size_t attrs = i;
-        // Jump from quote to quote: a '>' inside a value does not end the tag, a '<' anywhere is an error.
-        for (;;) {
-            const std::size_t gt = m_s.find('>', i);
-            if (gt == std::string_view::npos) throw MalformedRows{"an unterminated tag", m_pos};
-            const std::string_view span = m_s.substr(i, gt - i);
-            const std::size_t quote = span.find_first_of("\"'");
-            const std::size_t lt = span.find('<');
-            if (lt != std::string_view::npos && (quote == std::string_view::npos || lt < quote))
-                throw MalformedRows{"an unterminated tag", m_pos};
-            if (quote == std::string_view::npos) {
-                i = gt;
-                break;
-            }
-            const std::size_t close = m_s.find(span[quote], i + quote + 1);
-            if (close == std::string_view::npos)
-                throw MalformedRows{"an unterminated attribute value", i + quote};
-            if (m_s.substr(i + quote + 1, close - i - quote - 1).find('<') != std::string_view::npos)
-                throw MalformedRows{"a '<' inside an attribute value", i + quote};
-            i = close + 1;
+        // Values are jumped over whole: a '>' inside one does not end the tag; a '<' anywhere is an error.
+        for (; i < m_s.size(); ++i) {
+            const char c = m_s[i];
+            if (c == '>') break;
+            if (c == '<') throw MalformedRows{"an unterminated tag", m_pos};
+            if (c != '"' && c != '\'') continue;
+            const std::size_t close = m_s.find(c, i + 1);
+            if (close == std::string_view::npos) throw MalformedRows{"an unterminated attribute value", i};
+            if (std::memchr(m_s.data() + i + 1, '<', close - i - 1))
+                throw MalformedRows{"a '<' inside an attribute value", i};
+            i = close;
         }
+        if (i >= m_s.size()) throw MalformedRows{"an unterminated tag", m_pos};
         const bool empty = i > attrs && m_s[i - 1] == '/';
         t.kind = empty ? TokenKind::Empty : TokenKind::Start;
         t.attrs = m_s.substr(attrs, (empty ? i - 1 : i) - attrs);
