@@ -7,6 +7,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "engine/CellReference.h"
 #include "engine/ContentTypes.h"
 #include "engine/Package.h"
 #include "engine/Relationships.h"
@@ -21,28 +22,16 @@ struct Area {
     int row1 = 1, col1 = 1, row2 = INT_MAX, col2 = INT_MAX;
 };
 
-// "$B$3" -> row 3, column 2; a missing part stays 0.
-void ParseCell(std::string_view text, int& row, int& col) {
-    row = col = 0;
-    for (char c : text) {
-        if (c == '$') continue;
-        if (std::isalpha(static_cast<unsigned char>(c))) {
-            col = col * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
-        } else if (std::isdigit(static_cast<unsigned char>(c))) {
-            row = row * 10 + (c - '0');
-        }
-    }
-}
 
 bool ParseArea(const std::string& range, Area& area) {
     const auto colon = range.find(':');
     int r1, c1, r2, c2;
-    ParseCell(range.substr(0, colon), r1, c1);
+    ParseCellReference(range.substr(0, colon), r1, c1);
     if (colon == std::string::npos) {
         r2 = r1;
         c2 = c1;
     } else {
-        ParseCell(range.substr(colon + 1), r2, c2);
+        ParseCellReference(range.substr(colon + 1), r2, c2);
     }
     if (r1 == 0 && c1 == 0) return false;
     area.row1 = r1 ? std::min(r1, r2 ? r2 : r1) : 1;
@@ -171,7 +160,7 @@ bool MergeIntoLink(Package& target, const std::string& part, const std::vector<s
             pugi::xml_node after;
             for (auto c : Children(row, "cell")) {
                 int r = 0, col = 0;
-                ParseCell(c.attribute("r").value(), r, col);
+                ParseCellReference(c.attribute("r").value(), r, col);
                 present = present || col == cell.column;
                 if (col < cell.column) after = c;
             }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/CellReference.h"
 #include "engine/EngineError.h"
 #include "engine/Package.h"
 #include "engine/SharedFormulas.h"
@@ -254,18 +255,6 @@ std::string Escaped(std::string_view text) {
     return out;
 }
 
-void ParseCell(std::string_view ref, int& row, int& column) {
-    row = column = 0;
-    for (char c : ref) {
-        if (c >= 'A' && c <= 'Z')
-            column = column * 26 + (c - 'A' + 1);
-        else if (c >= 'a' && c <= 'z')
-            column = column * 26 + (c - 'a' + 1);
-        else if (c >= '0' && c <= '9')
-            row = row * 10 + (c - '0');
-        if (row > 100000000 || column > 100000000) return;
-    }
-}
 
 // One pass over the rows: checks them and collects formulas (scanning), or writes them rewritten.
 class RowWalker {
@@ -318,7 +307,7 @@ class RowWalker {
                 RestyleTag(t);
             } else if (depth == 1 && local == "c" && parent == "row") {
                 m_cellType = Find(m_attrs, "t");
-                ParseCell(Find(m_attrs, "r"), m_row, m_column);
+                ParseCellReference(Find(m_attrs, "r"), m_row, m_column);
                 RestyleTag(t);
             } else if (depth == 2 && parent == "c" && local == "f") {
                 Formula(t);
@@ -567,7 +556,7 @@ void ForEachCell(std::string_view body, const std::function<void(const CellValue
                     if (stack.size() == 1 && local == "c" && stack[0] == "row") {
                         current = CellValue{};
                         current.type = Find(attrs, "t");
-                        ParseCell(Find(attrs, "r"), current.row, current.column);
+                        ParseCellReference(Find(attrs, "r"), current.row, current.column);
                         if (t.kind == TokenKind::Empty) cell(current);
                     } else if (stack.size() == 2 && local == "v" && stack[1] == "c") {
                         current.hasValue = true;

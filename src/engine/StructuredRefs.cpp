@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "engine/CellReference.h"
 #include "engine/EngineError.h"
 #include "engine/Package.h"
 #include "engine/Relationships.h"
@@ -15,14 +16,6 @@ namespace orv::engine {
 
 namespace {
 
-void ParseCell(std::string_view text, int& row, int& col) {
-    row = col = 0;
-    for (char c : text) {
-        if (std::isalpha(static_cast<unsigned char>(c)))
-            col = col * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
-        if (std::isdigit(static_cast<unsigned char>(c))) row = row * 10 + (c - '0');
-    }
-}
 
 std::string ColumnName(int col) {
     std::string name;
@@ -92,8 +85,8 @@ std::map<std::string, TableArea> WorkbookTables(Package& package, const std::str
             area.sheet = sheet.attribute("name").value();
             const std::string_view ref = root.attribute("ref").value();
             const auto colon = ref.find(':');
-            ParseCell(ref.substr(0, colon), area.firstRow, area.firstColumn);
-            ParseCell(colon == std::string_view::npos ? ref : ref.substr(colon + 1), area.lastRow,
+            ParseCellReference(ref.substr(0, colon), area.firstRow, area.firstColumn);
+            ParseCellReference(colon == std::string_view::npos ? ref : ref.substr(colon + 1), area.lastRow,
                       area.lastColumn);
             if (auto h = root.attribute("headerRowCount")) area.headerRows = h.as_int();
             if (auto s = root.attribute("totalsRowCount")) area.totalsRows = s.as_int();

@@ -154,6 +154,17 @@ TEST(ForEachCell, ReportsEachCellWithTheValueItShows) {
     EXPECT_THROW(ForEachCell(
                      "<row><c><v>1</c></row>", [](const CellValue&) {}, "p", "f"),
                  EngineError);
+    // A reference far off the sheet (found by fuzzing: its column overflowed) reads as beyond the sheet.
+    int cells = 0;
+    ForEachCell(
+        "<row><c r=\"" + std::string(120, 'g') + "B15\"><v>1</v></c></row>",
+        [&](const CellValue& c) {
+            ++cells;
+            EXPECT_GT(c.column, 16384);
+            EXPECT_EQ(c.row, 15);
+        },
+        "p", "f");
+    EXPECT_EQ(cells, 1);
 }
 
 TEST(DeflateStream, PiecesDeflateToThePartTheyMakeUp) {

@@ -495,6 +495,8 @@ std::vector<HostileFile> HostileFiles(const std::string& fixtures) {
     TOLERATE("dimension_beyond_grid",
              withPart("xl/worksheets/sheet1.xml", Worksheet(kDataRows, "<dimension ref=\"A1:ZZZZZZ99999999999\"/>")));
     cell("row_number_huge", "<c r=\"ZZZZZZZZ4294967296\"><v>1</v></c>");
+    // Found by fuzzing: a column of many letters overflowed while the copied rows were streamed.
+    cell("column_letters_many", "<c r=\"" + std::string(120, 'g') + "B15\" s=\"1\"><v>1</v></c>");
     TOLERATE("row_attribute_huge",
              withPart("xl/worksheets/sheet1.xml", Worksheet("<row r=\"4294967297\"><c><v>1</v></c></row>")));
     TOLERATE("merge_whole_grid",
