@@ -75,7 +75,7 @@ pugi::xml_document& Package::Xml(const std::string& part) {
     if (!p) throw EngineError(MissingPart(part));
     if (!p->doc) {
         auto doc = std::make_unique<pugi::xml_document>();
-        const std::string bytes = p->bytes ? *p->bytes : Read(part);
+        const std::string bytes = Read(part);
         ParseXml(*doc, bytes, p->name, m_displayName);
         p->afterDeclaration = WhitespaceAfterDeclaration(bytes);
         p->doc = std::move(doc);

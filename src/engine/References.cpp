@@ -206,10 +206,7 @@ std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::st
     auto rewrite = [&edit, &fileName](std::string part, std::string bytes) -> std::optional<RewrittenPart> {
         pugi::xml_document doc;
         ParseXml(doc, bytes, part, fileName);
-        Walker walker;
-        walker.edit = &edit;
-        doc.traverse(walker);
-        if (!walker.changed) return std::nullopt;
+        if (!RewriteFormulas(doc, edit)) return std::nullopt;
         std::string text = SerializeXml(doc, WhitespaceAfterDeclaration(bytes));
         doc.reset();
         return RewrittenPart{std::move(part), Deflate(text)};
@@ -250,11 +247,7 @@ int RewriteReferences(Package& package, const std::vector<std::string>& parts, c
     int changed = 0;
     for (const auto& part : parts) {
         if (!package.Has(part)) continue;
-        auto& doc = package.Xml(part);
-        Walker walker;
-        walker.edit = &edit;
-        doc.traverse(walker);
-        if (walker.changed) {
+        if (RewriteFormulas(package.Xml(part), edit)) {
             package.MarkChanged(part);
             ++changed;
         }

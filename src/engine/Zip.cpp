@@ -199,26 +199,66 @@ std::string ZipReader::Read(const ZipEntry& entry) const {
     return bytes;
 }
 
-DeflatedPart Deflate(std::string_view bytes) {
-    z_stream z{};
-    // Raw deflate (negative window bits): the zip entry carries the stream without zlib's header.
-    if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        throw EngineError("A part could not be compressed (zlib could not start). Try again.");
+namespace {
+
+// One raw deflate stream (negative window bits: the zip entry carries it without zlib's header) and the part it
+// makes, fed in pieces.
+class Deflater {
+  public:
+    explicit Deflater(int level) {
+        if (deflateInit2(&m_z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+            throw EngineError("A part could not be compressed (zlib could not start). Try again.");
+        }
     }
-    DeflatedPart out;
-    out.size = bytes.size();
-    out.crc = static_cast<std::uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
-    out.data.resize(deflateBound(&z, static_cast<uLong>(bytes.size())));
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data.data());
-    z.avail_out = static_cast<uInt>(out.data.size());
-    const int rc = deflate(&z, Z_FINISH);
-    out.data.resize(z.total_out);
-    deflateEnd(&z);
-    if (rc != Z_STREAM_END) throw EngineError("A part could not be compressed (zlib error " + std::to_string(rc) + ").");
-    out.data.shrink_to_fit();
-    return out;
+    ~Deflater() { deflateEnd(&m_z); }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+
+    // Room for the whole of a part of `size` bytes at once.
+    void Reserve(std::size_t size) { m_out.data.resize(deflateBound(&m_z, static_cast<uLong>(size))); }
+
+    void Add(std::string_view bytes) {
+        m_out.crc = static_cast<std::uint32_t>(
+            crc32_z(m_out.crc, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+        m_out.size += bytes.size();
+        Run(bytes, Z_NO_FLUSH);
+    }
+
+    // The part; `shrink` gives back the spare room (worth it for the many small parts kept until a commit, not
+    // for one large one, which it would hold twice for a moment).
+    DeflatedPart Finish(bool shrink) {
+        Run({}, Z_FINISH);
+        m_out.data.resize(m_z.total_out);
+        if (shrink) m_out.data.shrink_to_fit();
+        return std::move(m_out);
+    }
+
+  private:
+    void Run(std::string_view bytes, int flush) {
+        m_z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+        m_z.avail_in = static_cast<uInt>(bytes.size());
+        int rc = Z_OK;
+        do {
+            if (m_out.data.size() - m_z.total_out < 65536)
+                m_out.data.resize(m_out.data.size() + std::max<std::size_t>(1 << 20, m_out.data.size() / 8));
+            m_z.next_out = reinterpret_cast<Bytef*>(m_out.data.data() + m_z.total_out);
+            m_z.avail_out = static_cast<uInt>(m_out.data.size() - m_z.total_out);
+            rc = deflate(&m_z, flush);
+            if (rc == Z_STREAM_ERROR) throw EngineError("A part could not be compressed (zlib error).");
+        } while (m_z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+    }
+
+    z_stream m_z{};
+    DeflatedPart m_out;
+};
+
+}  // namespace
+
+DeflatedPart Deflate(std::string_view bytes) {
+    Deflater deflater(kDeflateLevel);
+    deflater.Reserve(bytes.size());
+    deflater.Add(bytes);
+    return deflater.Finish(true);
 }
 
 // The stream deflates on a thread of its own, so that producing the part and compressing it overlap; a few
@@ -227,9 +267,9 @@ struct DeflateStream::State {
     static constexpr std::size_t kPiece = 1 << 20;
     static constexpr std::size_t kInFlight = 3;
 
-    z_stream z{};
-    bool started = false;
-    DeflatedPart out;
+    explicit State(int level) : deflater(level) {}
+
+    Deflater deflater;
     std::string pending;
 
     std::thread worker;
@@ -238,20 +278,6 @@ struct DeflateStream::State {
     std::deque<std::string> queue;
     bool closing = false;
     std::exception_ptr failure;
-
-    void Run(std::string_view bytes, int flush) {
-        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-        z.avail_in = static_cast<uInt>(bytes.size());
-        int rc = Z_OK;
-        do {
-            if (out.data.size() - z.total_out < 65536)
-                out.data.resize(out.data.size() + std::max<std::size_t>(1 << 20, out.data.size() / 8));
-            z.next_out = reinterpret_cast<Bytef*>(out.data.data() + z.total_out);
-            z.avail_out = static_cast<uInt>(out.data.size() - z.total_out);
-            rc = deflate(&z, flush);
-            if (rc == Z_STREAM_ERROR) throw EngineError("A part could not be compressed (zlib error).");
-        } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
-    }
 
     void Work() {
         for (;;) {
@@ -265,10 +291,7 @@ struct DeflateStream::State {
             }
             changed.notify_all();
             try {
-                out.crc = static_cast<std::uint32_t>(
-                    crc32_z(out.crc, reinterpret_cast<const Bytef*>(piece.data()), piece.size()));
-                out.size += piece.size();
-                Run(piece, Z_NO_FLUSH);
+                deflater.Add(piece);
             } catch (...) {
                 {
                     std::lock_guard lock(mutex);
@@ -299,18 +322,11 @@ struct DeflateStream::State {
     }
 };
 
-DeflateStream::DeflateStream(int level) : m_state(std::make_unique<State>()) {
-    if (deflateInit2(&m_state->z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        throw EngineError("A part could not be compressed (zlib could not start). Try again.");
-    }
-    m_state->started = true;
+DeflateStream::DeflateStream(int level) : m_state(std::make_unique<State>(level)) {
     m_state->worker = std::thread([state = m_state.get()] { state->Work(); });
 }
 
-DeflateStream::~DeflateStream() {
-    m_state->Stop();
-    if (m_state->started) deflateEnd(&m_state->z);
-}
+DeflateStream::~DeflateStream() { m_state->Stop(); }
 
 void DeflateStream::Add(std::string_view bytes) {
     m_state->pending.append(bytes);
@@ -325,10 +341,7 @@ DeflatedPart DeflateStream::Finish() {
     if (!m_state->pending.empty()) m_state->Hand(std::move(m_state->pending));
     m_state->Stop();
     if (m_state->failure) std::rethrow_exception(m_state->failure);
-    m_state->Run({}, Z_FINISH);
-    // Not shrunk to fit: that would hold the compressed part twice for a moment.
-    m_state->out.data.resize(m_state->z.total_out);
-    return std::move(m_state->out);
+    return m_state->deflater.Finish(false);
 }
 
 std::string Inflate(const DeflatedPart& part) {

@@ -18,6 +18,17 @@ class RichWorkbook : public ::testing::Test {
     }
     std::string Part(const std::string& name) { return PartText(path, name); }
     bool Has(const std::string& name) { return ReadStored(path).entries.count(name) > 0; }
+    // Rewrites the workbook with a Last sheet whose only row is `row`.
+    void WriteWithLastRow(const std::string& row) {
+        auto parts = RichWorkbookParts();
+        for (auto& [name, text] : parts) {
+            if (name != "xl/worksheets/sheet3.xml") continue;
+            text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<worksheet "
+                   "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" +
+                   row + "</sheetData></worksheet>";
+        }
+        WritePackage(path, parts);
+    }
     bool Contains(const std::string& part, const std::string& text) {
         return Part(part).find(text) != std::string::npos;
     }
@@ -203,14 +214,7 @@ TEST_F(RichWorkbook, DeleteTurnsReferencesIntoRefErrorsAndShrinks3DRanges) {
 
 // The quick scan that picks the parts to rewrite ignores case as references do.
 TEST_F(RichWorkbook, RenameFindsReferencesWrittenInAnotherCase) {
-    auto parts = RichWorkbookParts();
-    for (auto& [name, text] : parts) {
-        if (name != "xl/worksheets/sheet3.xml") continue;
-        text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<worksheet "
-               "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"1\">"
-               "<c r=\"A1\"><f>oTHER!A1+'OTHER'!B1</f><v>11</v></c></row></sheetData></worksheet>";
-    }
-    WritePackage(path, parts);
+    WriteWithLastRow("<row r=\"1\"><c r=\"A1\"><f>oTHER!A1+'OTHER'!B1</f><v>11</v></c></row>");
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(1, "Facts");
     doc->Save();
@@ -220,14 +224,7 @@ TEST_F(RichWorkbook, RenameFindsReferencesWrittenInAnotherCase) {
 
 // A part that names only the deleted sheet's table, never the sheet, loses the reference all the same.
 TEST_F(RichWorkbook, DeleteReachesAPartThatNamesOnlyTheSheetsTable) {
-    auto parts = RichWorkbookParts();
-    for (auto& [name, text] : parts) {
-        if (name != "xl/worksheets/sheet3.xml") continue;
-        text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<worksheet "
-               "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"1\"><c r=\"A1\">"
-               "<f>SUM(tbl1[Amt])+Last!B2</f><v>11</v></c></row></sheetData></worksheet>";
-    }
-    WritePackage(path, parts);
+    WriteWithLastRow("<row r=\"1\"><c r=\"A1\"><f>SUM(tbl1[Amt])+Last!B2</f><v>11</v></c></row>");
     auto doc = WorkbookDocument::Open(path);
     doc->Delete(1);
     doc->Save();
