@@ -67,6 +67,20 @@ void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& regi
     application->Quit();
 }
 
+// A move that its source could not give up is refused before the target is written.
+void RefuseLastVisible(automation::Workbook& source, automation::Sheet& sheet, const std::string& path) {
+    for (int i = 1; i <= source.sheetCount(); ++i) {
+        auto other = source.sheetAt(i);
+        if (other->name() != sheet.name() && other->visibility() == automation::SheetVisibility::Visible &&
+            other->kind() != automation::SheetKind::Macrosheet)
+            return;
+    }
+    throw AutomationError("Sheet \"" + sheet.name() + "\" cannot be moved: \"" +
+                          std::filesystem::path(path).filename().string() +
+                          "\" must keep at least one visible sheet. Insert or unhide another sheet first; "
+                          "nothing was changed.");
+}
+
 // Copies (and for a move, then deletes) SHEET of SRC to after OTHER of DST in one instance, the way the copy
 // and move procedures do: a new name is given by renaming the source sheet for the moment of the copy.
 void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
@@ -83,6 +97,7 @@ void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry
         auto sheet = FindSheet(*source, args[2]);
         auto after = FindSheet(*target, args[5]);
         const std::string original = sheet->name();
+        if (move) RefuseLastVisible(*source, *sheet, args[1]);
         const bool renamed = args.size() == 8 && args[7] != original;
         if (renamed) sheet->setName(args[7]);
         std::shared_ptr<automation::Sheet> copy;

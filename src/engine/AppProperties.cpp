@@ -147,7 +147,7 @@ void AppInsertSheet(Package& package, const std::string& name, const std::vector
         const bool match = std::any_of(sameKind.begin(), sameKind.end(),
                                        [&](const std::string& s) { return IsSheetGroup(g, s); });
         if (!match || g.titles.empty()) continue;
-        auto made = t->titleVector.insert_child_after(g.titles.back().name(), g.titles.back());
+        auto made = InsertElementAfter(t->titleVector, g.titles.back(), NamespaceOf(g.titles.back()), "lpstr");
         made.text() = name.c_str();
         g.titles.push_back(made);
         Finish(package, *t);

@@ -37,7 +37,7 @@ void ContentTypes::SetOverride(const std::string& part, const std::string& type)
     auto types = Root(m_package.Xml(kContentTypesPart));
     auto o = FindOverride(types, part);
     if (!o) {
-        o = types.append_child(SameNamespaceName(types, "Override").c_str());
+        o = AppendElement(types, NamespaceOf(types), "Override");
         o.append_attribute("PartName") = ("/" + (part.front() == '/' ? part.substr(1) : part)).c_str();
         o.append_attribute("ContentType");
     }
@@ -63,11 +63,25 @@ bool ContentTypes::HasDefault(const std::string& extension) {
 void ContentTypes::AddDefault(const std::string& extension, const std::string& type) {
     auto types = Root(m_package.Xml(kContentTypesPart));
     auto first = Child(types, "Override");
-    auto d = first ? types.insert_child_before(SameNamespaceName(types, "Default").c_str(), first)
-                   : types.append_child(SameNamespaceName(types, "Default").c_str());
+    auto d = InsertElementBefore(types, first, NamespaceOf(types), "Default");
     d.append_attribute("Extension") = extension.c_str();
     d.append_attribute("ContentType") = type.c_str();
     m_package.MarkChanged(kContentTypesPart);
+}
+
+void ContentTypes::Reconcile() {
+    if (!m_package.Has(kContentTypesPart)) return;
+    auto types = Root(m_package.Xml(kContentTypesPart));
+    for (auto o : Children(types, "Override")) {
+        if (m_package.Removed(o.attribute("PartName").value())) {
+            types.remove_child(o);
+            m_package.MarkChanged(kContentTypesPart);
+        }
+    }
+    for (const auto& part : m_package.PartNames()) {
+        if (Extension(part) != "rels" || !TypeOf(part).empty()) continue;
+        SetOverride(part, "application/vnd.openxmlformats-package.relationships+xml");
+    }
 }
 
 bool ContentTypeIs(const std::string& type, const char* suffix) { return type.ends_with(suffix); }

@@ -24,6 +24,9 @@ class ContentTypes {
     // True when a default exists for the extension.
     bool HasDefault(const std::string& extension);
     void AddDefault(const std::string& extension, const std::string& type);
+    // Makes the types exact before a save: drops the overrides of parts removed since opening, and types the
+    // relationship parts that have no type (as an override where the package types its parts that way).
+    void Reconcile();
 
   private:
     Package& m_package;

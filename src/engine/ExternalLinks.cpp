@@ -132,16 +132,16 @@ bool MergeIntoLink(Package& target, const std::string& part, const std::vector<s
     for (auto n : Children(Child(book, "sheetNames"), "sheetName"))
         names.emplace_back(n.attribute("val").value());
     if (names != sheetNames) return false;
-    const std::string prefix = PrefixOf(root);
+    const std::string ns(NamespaceOf(root));
     auto dataSet = Child(book, "sheetDataSet");
-    if (!dataSet) dataSet = book.append_child((prefix + "sheetDataSet").c_str());
+    if (!dataSet) dataSet = AppendElement(book, ns, "sheetDataSet");
     for (const auto& [sheet, list] : cells) {
         pugi::xml_node data;
         for (auto d : Children(dataSet, "sheetData")) {
             if (d.attribute("sheetId").as_int() == sheet) data = d;
         }
         if (!data) {
-            data = dataSet.append_child((prefix + "sheetData").c_str());
+            data = AppendElement(dataSet, ns, "sheetData");
             data.append_attribute("sheetId") = sheet;
         }
         for (const auto& cell : list) {
@@ -151,9 +151,7 @@ bool MergeIntoLink(Package& target, const std::string& part, const std::vector<s
                 if (!before && r.attribute("r").as_int() > cell.row) before = r;
             }
             if (!row) {
-                const std::string name = prefix + "row";
-                row =
-                    before ? data.insert_child_before(name.c_str(), before) : data.append_child(name.c_str());
+                row = InsertElementBefore(data, before, ns, "row");
                 row.append_attribute("r") = cell.row;
             }
             bool present = false;
@@ -165,11 +163,10 @@ bool MergeIntoLink(Package& target, const std::string& part, const std::vector<s
                 if (col < cell.column) after = c;
             }
             if (present) continue;
-            const std::string name = prefix + "cell";
-            auto c = after ? row.insert_child_after(name.c_str(), after) : row.prepend_child(name.c_str());
+            auto c = InsertElementAfter(row, after, ns, "cell");
             c.append_attribute("r") = (ColumnName(cell.column) + std::to_string(cell.row)).c_str();
             if (cell.type != "n") c.append_attribute("t") = cell.type.c_str();
-            c.append_child((prefix + "v").c_str()).text() = cell.value.c_str();
+            AppendElement(c, ns, "v").text() = cell.value.c_str();
         }
     }
     target.MarkChanged(part);
@@ -208,10 +205,13 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
         part = "xl/externalLinks/externalLink" + std::to_string(n) + ".xml";
         if (!target.Has(part)) break;
     }
+    // The new part is written in the workbook's conformance class (strict or transitional).
+    const auto wbRoot = Root(target.Xml(workbookPart));
+    const std::string relsNamespace = RelationshipsNamespace(wbRoot);
     pugi::xml_document doc;
     auto link = doc.append_child("externalLink");
-    link.append_attribute("xmlns") = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-    link.append_attribute("xmlns:r") = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    link.append_attribute("xmlns") = std::string(NamespaceOf(wbRoot)).c_str();
+    link.append_attribute("xmlns:r") = relsNamespace.c_str();
     auto book = link.append_child("externalBook");
     book.append_attribute("r:id") = "rId1";
     auto names = book.append_child("sheetNames");
@@ -246,8 +246,7 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
     root.append_attribute("xmlns") = "http://schemas.openxmlformats.org/package/2006/relationships";
     auto rel = root.append_child("Relationship");
     rel.append_attribute("Id") = "rId1";
-    rel.append_attribute("Type") =
-        "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath";
+    rel.append_attribute("Type") = (relsNamespace + "/externalLinkPath").c_str();
     rel.append_attribute("Target") = linkTarget.c_str();
     rel.append_attribute("TargetMode") = "External";
     target.Write("xl/externalLinks/_rels/" + part.substr(part.rfind('/') + 1) + ".rels",
@@ -263,7 +262,6 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
 
     auto& workbook = target.Xml(workbookPart);
     auto wb = Root(workbook);
-    const std::string prefix = PrefixOf(wb);
     auto refs = Child(wb, "externalReferences");
     if (!refs) {
         pugi::xml_node before;
@@ -272,17 +270,10 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
               "smartTagTypes", "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"}) {
             if ((before = Child(wb, next))) break;
         }
-        const std::string name = prefix + "externalReferences";
-        refs = before ? wb.insert_child_before(name.c_str(), before) : wb.append_child(name.c_str());
+        refs = InsertElementBefore(wb, before, NamespaceOf(wb), "externalReferences");
     }
-    // The relationships prefix the workbook already uses for its sheets.
-    std::string relPrefix = "r";
-    if (auto sheet = Child(Child(wb, "sheets"), "sheet")) {
-        if (auto a = RelAttribute(sheet, "id"))
-            relPrefix = std::string(a.name()).substr(0, std::string(a.name()).find(':'));
-    }
-    auto ref = refs.append_child((prefix + "externalReference").c_str());
-    ref.append_attribute((relPrefix + ":id").c_str()) = id.c_str();
+    auto ref = AppendElement(refs, NamespaceOf(refs), "externalReference");
+    SetAttribute(ref, RelationshipsNamespace(ref), "id", "r", id.c_str());
     target.MarkChanged(workbookPart);
     return static_cast<int>(Children(refs, "externalReference").size());
 }

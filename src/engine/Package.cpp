@@ -55,6 +55,11 @@ std::string Package::MissingPart(const std::string& part) const {
 
 bool Package::Has(const std::string& part) const { return Find(part) != nullptr; }
 
+bool Package::Removed(const std::string& part) const {
+    auto it = m_byKey.find(PartKey(part));
+    return it != m_byKey.end() && it->second->removed;
+}
+
 std::optional<std::string> Package::Spelling(const std::string& part) const {
     const Part* p = Find(part);
     if (!p) return std::nullopt;

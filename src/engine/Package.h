@@ -38,6 +38,8 @@ class Package {
     void WriteDeflated(const std::string& part, DeflatedPart deflated);
     // Removes a part. Its relationships part and content type override are the caller's business.
     void Remove(const std::string& part);
+    // True when the package had the part and it was removed since.
+    bool Removed(const std::string& part) const;
     // The current part names, in package order.
     std::vector<std::string> PartNames() const;
     // The part's name as spelled in the package, for a name in any case; nullopt when missing.

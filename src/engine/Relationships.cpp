@@ -80,7 +80,7 @@ std::string Relationships::AddRaw(const std::string& type, const std::string& ta
     int n = 1;
     while (used.count("rId" + std::to_string(n))) ++n;
     const std::string id = "rId" + std::to_string(n);
-    auto r = root.append_child(SameNamespaceName(root, "Relationship").c_str());
+    auto r = AppendElement(root, NamespaceOf(root), "Relationship");
     r.append_attribute("Id") = id.c_str();
     r.append_attribute("Type") = type.c_str();
     r.append_attribute("Target") = target.c_str();

@@ -19,7 +19,6 @@ StringMerger::StringMerger(Package& source, const std::string& sourcePart, Packa
                            const std::string& targetWorkbook)
     : m_sourcePart(sourcePart), m_target(target), m_targetWorkbook(targetWorkbook) {
     auto sst = Root(source.Xml(sourcePart));
-    m_srcPrefix = PrefixOf(sst);
     for (auto si : Children(sst, "si")) m_sourceItems.push_back(si);
 }
 
@@ -48,7 +47,6 @@ void StringMerger::EnsureTarget() {
         ContentTypes(m_target).SetOverride(m_targetPart, kSharedStringsType);
     }
     auto sst = Root(m_target.Xml(m_targetPart));
-    m_dstPrefix = PrefixOf(sst);
     int index = 0;
     for (auto si : Children(sst, "si")) m_existing.emplace(CanonicalXml(si), index++);
 }
@@ -61,7 +59,7 @@ int StringMerger::Map(int index) {
     const std::string key = CanonicalXml(source);
     if (auto it = m_existing.find(key); it != m_existing.end()) return m_done[index] = it->second;
     auto sst = Root(m_target.Xml(m_targetPart));
-    ImportNode(sst, source, m_srcPrefix, m_dstPrefix);
+    ImportNode(sst, source);
     const int added = static_cast<int>(m_existing.size());
     m_existing.emplace(key, added);
     sst.attribute("uniqueCount") = added + 1;

@@ -29,7 +29,6 @@ class StringMerger {
     Package& m_target;
     std::string m_targetWorkbook;
     std::string m_targetPart;
-    std::string m_srcPrefix, m_dstPrefix;
     std::vector<pugi::xml_node> m_sourceItems;
     std::map<int, int> m_done;
     std::unordered_map<std::string, int> m_existing;

@@ -77,6 +77,21 @@ struct StreamedSheet {
     }
 };
 
+// Refuses a sheet whose cells name shared strings its workbook does not hold: mapped, they would read another
+// string of the target's table, or one past its end.
+void CheckSharedStrings(Package& src, const std::string& stringsPart, const std::string& sheetName,
+                        const SheetDataScan& scan) {
+    if (scan.highestSharedString < 0) return;
+    const long long count =
+        stringsPart.empty() ? 0 : static_cast<long long>(Children(Root(src.Xml(stringsPart)), "si").size());
+    if (scan.highestSharedString < count) return;
+    throw EngineError("Sheet \"" + sheetName + "\" cannot be copied: a cell in row " +
+                      std::to_string(scan.sharedStringRow) + " names a shared string that \"" +
+                      src.displayName() + "\" does not hold (its table has " + std::to_string(count) +
+                      " strings). Open and save the workbook in the spreadsheet application to repair it, then "
+                      "try again.");
+}
+
 }  // namespace
 
 std::string FreeSheetName(const std::string& name, const std::vector<std::string>& names) {
@@ -163,6 +178,7 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     std::vector<std::string> formulas;
     StreamedSheet sheetPart;
     sheetPart.Load(src, sheet.part, formulas);
+    if (!sameBook) CheckSharedStrings(src, srcStrings, sheet.name, sheetPart.scan);
     std::vector<std::string> srcFormulaParts;
     for (const auto& part : carried) {
         if (PartKey(part) != PartKey(sheet.part) && IsFormulaPartType(srcTypes.TypeOf(part)))

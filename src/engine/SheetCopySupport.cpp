@@ -66,17 +66,14 @@ pugi::xml_node DefinedNamesOf(pugi::xml_node workbook, bool create) {
           "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"}) {
         if ((before = Child(workbook, next))) break;
     }
-    const std::string name = PrefixOf(workbook) + "definedNames";
-    return before ? workbook.insert_child_before(name.c_str(), before) : workbook.append_child(name.c_str());
+    return InsertElementBefore(workbook, before, NamespaceOf(workbook), "definedNames");
 }
 
 void AddDefinedName(pugi::xml_node workbook, const pugi::xml_node& like, const std::string& text,
                     int localSheetId) {
     auto names = DefinedNamesOf(workbook, true);
-    auto made = names.append_child((PrefixOf(workbook) + "definedName").c_str());
-    for (auto a = like.first_attribute(); a; a = a.next_attribute()) {
-        if (std::string_view(a.name()) != "localSheetId") made.append_attribute(a.name()) = a.value();
-    }
+    auto made = ImportNode(names, like);
+    made.remove_attribute("localSheetId");
     if (localSheetId >= 0) made.append_attribute("localSheetId") = localSheetId;
     made.text() = text.c_str();
 }
@@ -116,20 +113,7 @@ void PointCacheAtItsSource(Package& dst, const std::string& cache, const std::st
                 .AddExternal(
                     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLinkPath",
                     sourceFile);
-        std::string prefix;
-        for (auto a = root.first_attribute(); a; a = a.next_attribute()) {
-            const std::string_view n(a.name());
-            if (n.starts_with("xmlns:") && std::string_view(a.value()).ends_with("relationships") &&
-                std::string_view(a.value()).find("package") == std::string_view::npos) {
-                prefix = std::string(n.substr(6));
-            }
-        }
-        if (prefix.empty()) {
-            prefix = "r";
-            root.append_attribute("xmlns:r") =
-                "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-        }
-        source.append_attribute((prefix + ":id").c_str()) = id.c_str();
+        SetAttribute(source, RelationshipsNamespace(source), "id", "r", id.c_str());
     }
     dst.MarkChanged(cache);
 }
@@ -156,7 +140,7 @@ void CarryPersons(Package& src, const std::string& srcWorkbook, Package& dst, co
     auto theirs = Root(src.Xml(from->targetPart));
     for (auto p : Children(theirs, "person")) {
         if (ids.insert(p.attribute("id").value()).second)
-            ImportNode(mine, p, PrefixOf(theirs), PrefixOf(mine));
+            ImportNode(mine, p);
     }
     dst.MarkChanged(to->targetPart);
 }
@@ -184,21 +168,15 @@ void RegisterPivotCaches(Package& src, const std::string& srcWorkbook, Package& 
                                      "webPublishObjects", "extLst"}) {
                 if ((before = Child(dstBook, next))) break;
             }
-            const std::string element = PrefixOf(dstBook) + "pivotCaches";
-            caches = before ? dstBook.insert_child_before(element.c_str(), before)
-                            : dstBook.append_child(element.c_str());
+            caches = InsertElementBefore(dstBook, before, NamespaceOf(dstBook), "pivotCaches");
         }
         unsigned cacheId = 0;
         for (auto c : Children(caches, "pivotCache"))
             cacheId = std::max(cacheId, c.attribute("cacheId").as_uint());
         ++cacheId;
-        auto made = caches.append_child((PrefixOf(dstBook) + "pivotCache").c_str());
+        auto made = AppendElement(caches, NamespaceOf(caches), "pivotCache");
         made.append_attribute("cacheId") = cacheId;
-        std::string relName = "r:id";
-        if (auto s = Child(Child(dstBook, "sheets"), "sheet")) {
-            if (auto a = RelAttribute(s, "id")) relName = a.name();
-        }
-        made.append_attribute(relName.c_str()) = id.c_str();
+        SetAttribute(made, RelationshipsNamespace(made), "id", "r", id.c_str());
         // The pivot tables that use this cache name it by its new id.
         for (const auto& part : copier.written()) {
             if (!ContentTypeIs(dstTypes.TypeOf(part), "pivotTable+xml")) continue;

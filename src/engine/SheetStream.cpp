@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "engine/CellReference.h"
@@ -378,10 +379,29 @@ class RowWalker {
     void SharedStringValue(const Token& t) {
         std::size_t end = 0;
         const std::string text = ElementText(t, end);
-        if (!m_out || !m_rewrite->sharedString || text.empty()) return;
+        if (!m_out) {
+            NoteSharedString(text);
+            return;
+        }
+        if (!m_rewrite->sharedString || text.empty()) return;
         const std::string mapped = std::to_string(m_rewrite->sharedString(std::atoi(text.c_str())));
         const std::string_view tag = m_body.substr(t.begin, t.end - t.begin);
         Replace(t.begin, end, std::string(tag) + mapped + "</" + std::string(t.name) + ">");
+    }
+
+    void NoteSharedString(std::string_view text) {
+        long long index = 0;
+        const bool number = !text.empty() && text.size() <= 12 &&
+                            text.find_first_not_of("0123456789") == std::string_view::npos;
+        if (number) {
+            for (char c : text) index = index * 10 + (c - '0');
+        } else {
+            index = std::numeric_limits<long long>::max();
+        }
+        if (index <= m_scan->highestSharedString) return;
+        m_scan->highestSharedString = index;
+        m_scan->sharedStringRow = m_row;
+        m_scan->sharedStringColumn = m_column;
     }
 
     void Formula(const Token& t) {

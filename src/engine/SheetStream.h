@@ -55,6 +55,10 @@ struct SharedMaster {
 // What a first pass over the rows learned.
 struct SheetDataScan {
     std::map<std::string, SharedMaster> masters;  // by si
+    // The highest shared-string index a cell names (-1 for none), and the first cell that names it; a value
+    // that is not an index counts as past every table.
+    long long highestSharedString = -1;
+    int sharedStringRow = 0, sharedStringColumn = 0;
 };
 
 // Checks that `body` (the rows) is well-formed XML and calls `formula` with the decoded text of every cell

@@ -26,7 +26,7 @@ class StyleMerger {
     int MapNumFmt(int id);
     int MapStyleXf(int xfId);
     // A copy of a source xf in `scratch`, its font, fill, border and number format mapped into the target.
-    pugi::xml_node ImportXf(pugi::xml_document& scratch, pugi::xml_node xf);
+    pugi::xml_node ImportXf(pugi::xml_document& scratch, const pugi::xml_node& context, pugi::xml_node xf);
     int FindOrAppend(const char* container, const char* item, pugi::xml_node copy);
     pugi::xml_node Container(pugi::xml_node root, const char* name, bool create);
 
@@ -34,8 +34,6 @@ class StyleMerger {
     std::string m_targetPart;
     pugi::xml_node m_src;
     pugi::xml_node m_dst;
-    std::string m_srcPrefix;
-    std::string m_dstPrefix;
     std::map<int, int> m_xfs, m_fonts, m_fills, m_borders, m_numFmts, m_styleXfs, m_dxfs;
 };
 

@@ -16,6 +16,9 @@ namespace orv::engine {
 
 namespace {
 
+constexpr std::string_view kTransitionalMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr std::string_view kStrictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+
 SheetKind KindOf(const std::string& relType) {
     if (RelTypeIs(relType, "chartsheet")) return SheetKind::Chartsheet;
     if (RelTypeIs(relType, "dialogsheet")) return SheetKind::Dialogsheet;
@@ -98,12 +101,23 @@ void WorkbookDocument::Load() {
     if (LocalName(Root(workbook)) != "workbook") {
         throw EngineError("\"" + file + "\" is damaged: its workbook part holds no workbook.");
     }
+    // Pre-release files use other namespaces for the same names; read as a workbook of the standard, their
+    // parts would be misunderstood.
+    if (const auto ns = NamespaceOf(Root(workbook)); ns != kTransitionalMain && ns != kStrictMain) {
+        throw EngineError("\"" + file + "\" is not a workbook of the Office Open XML standard: its workbook part is in the namespace \"" +
+                          std::string(ns) +
+                          "\" (a pre-release or foreign format), which this program cannot change. Open it in the "
+                          "spreadsheet application and save it as .xlsx.");
+    }
     Relationships rels(pkg, m_workbookPart);
     const auto all = rels.All();
     for (auto sheet : SheetElements(workbook)) {
         SheetInfo info;
         info.name = sheet.attribute("name").value();
         info.state = StateOf(sheet.attribute("state").value());
+        // An entry without a relationship has no part: the application writes such placeholders for the
+        // modules of a VBA project, which are not worksheets.
+        info.kind = SheetKind::Macrosheet;
         if (auto id = RelAttribute(sheet, "id"); id && *id.value()) {
             info.relId = id.value();
             auto rel = std::find_if(all.begin(), all.end(),
@@ -217,13 +231,16 @@ int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const
     unsigned highest = 0;
     for (auto e : elements) highest = std::max(highest, e.attribute("sheetId").as_uint());
     const auto anchor = elements[static_cast<std::size_t>(afterIndex)];
-    auto sheet = anchor.parent().insert_child_after(anchor.name(), anchor);
+    auto sheet = InsertElementAfter(anchor.parent(), anchor, NamespaceOf(anchor), "sheet");
     sheet.append_attribute("name") = name.c_str();
     sheet.append_attribute("sheetId") = highest + 1;
     if (state != SheetState::Visible) sheet.append_attribute("state") = StateName(state);
-    std::string idName = "r:id";
-    if (auto a = RelAttribute(anchor, "id")) idName = a.name();
-    sheet.append_attribute(idName.c_str()) = id.c_str();
+    std::string relsNamespace = RelationshipsNamespace(sheet);
+    if (auto a = RelAttribute(anchor, "id")) {
+        const std::string_view qualified(a.name());
+        relsNamespace = NamespaceUri(anchor, qualified.substr(0, qualified.find(':')));
+    }
+    SetAttribute(sheet, relsNamespace, "id", "r", id.c_str());
 
     SheetInfo info;
     info.name = name;
@@ -248,6 +265,9 @@ int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const
 
 void WorkbookDocument::Save() { SaveTo(path()); }
 
-void WorkbookDocument::SaveTo(const std::string& path) { m_package->Save(path); }
+void WorkbookDocument::SaveTo(const std::string& path) {
+    if (m_package->changed()) ContentTypes(*m_package).Reconcile();
+    m_package->Save(path);
+}
 
 }  // namespace orv::engine

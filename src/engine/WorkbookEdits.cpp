@@ -47,7 +47,8 @@ void WorkbookDocument::Delete(int index) {
     CheckIndex(index);
     const SheetInfo gone = m_sheets[static_cast<std::size_t>(index)];
     const bool otherVisible = std::any_of(m_sheets.begin(), m_sheets.end(), [&](const SheetInfo& s) {
-        return &s != &m_sheets[static_cast<std::size_t>(index)] && s.state == SheetState::Visible;
+        return &s != &m_sheets[static_cast<std::size_t>(index)] && s.state == SheetState::Visible &&
+               !s.part.empty();
     });
     if (!otherVisible) {
         throw EngineError("Sheet \"" + gone.name +

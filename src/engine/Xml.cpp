@@ -2,6 +2,7 @@
 #include "engine/Xml.h"
 
 #include <functional>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -55,13 +56,152 @@ bool IsRelationshipsNamespace(std::string_view uri) {
            uri.ends_with("/officeDocument/relationships");
 }
 
-// The namespace URI bound to `prefix` at `node`, searching outwards.
-std::string_view NamespaceOf(pugi::xml_node node, std::string_view prefix) {
-    const std::string attr = prefix.empty() ? "xmlns" : "xmlns:" + std::string(prefix);
-    for (; node; node = node.parent()) {
-        if (auto a = node.attribute(attr.c_str())) return a.value();
+constexpr std::string_view kMarkupCompatibility = "http://schemas.openxmlformats.org/markup-compatibility/2006";
+
+bool IsElement(const pugi::xml_node& node) { return node && node.type() == pugi::node_element; }
+
+// The root element of the document `node` belongs to, or an empty node.
+pugi::xml_node DocumentElement(const pugi::xml_node& node) {
+    for (auto c = node.root().first_child(); c; c = c.next_sibling()) {
+        if (IsElement(c)) return c;
     }
     return {};
+}
+
+// Calls `visit` on `node` and each element around it, then on `context` and each element around that (the
+// place in another document where a copy made under `node` is going), until `visit` returns true.
+template <class Visit>
+void ForEachScope(pugi::xml_node node, pugi::xml_node context, Visit visit) {
+    for (; IsElement(node); node = node.parent()) {
+        if (visit(node)) return;
+    }
+    for (node = context; IsElement(node); node = node.parent()) {
+        if (visit(node)) return;
+    }
+}
+
+std::string_view UriIn(pugi::xml_node node, const pugi::xml_node& context, std::string_view prefix) {
+    if (prefix == "xml") return "http://www.w3.org/XML/1998/namespace";
+    const std::string attr = prefix.empty() ? "xmlns" : "xmlns:" + std::string(prefix);
+    std::string_view uri;
+    ForEachScope(node, context, [&](const pugi::xml_node& n) {
+        auto a = n.attribute(attr.c_str());
+        if (a) uri = a.value();
+        return static_cast<bool>(a);
+    });
+    return uri;
+}
+
+// The prefix in effect at `node` (and beyond it, `context`) that is bound to `uri`; the default namespace
+// ("") only for elements. Inner declarations hide outer ones of the same prefix.
+std::optional<std::string> BoundPrefix(pugi::xml_node node, const pugi::xml_node& context, std::string_view uri,
+                                       bool forAttribute) {
+    std::set<std::string, std::less<>> seen;
+    std::optional<std::string> found;
+    ForEachScope(node, context, [&](const pugi::xml_node& n) {
+        for (auto a = n.first_attribute(); a; a = a.next_attribute()) {
+            const std::string_view name(a.name());
+            std::string prefix;
+            if (name == "xmlns") {
+                prefix = "";
+            } else if (name.starts_with("xmlns:")) {
+                prefix = std::string(name.substr(6));
+            } else {
+                continue;
+            }
+            if (!seen.insert(prefix).second || uri != a.value()) continue;
+            if (prefix.empty() && forAttribute) continue;
+            found = prefix;
+            return true;
+        }
+        return false;
+    });
+    return found;
+}
+
+// `preferred`, or `preferred` with a number, whichever is not yet bound at `node`.
+std::string FreePrefix(pugi::xml_node node, const pugi::xml_node& context, std::string_view preferred) {
+    const std::string base = preferred.empty() || preferred == "xml" || preferred.starts_with("xmlns")
+                                 ? std::string("ns")
+                                 : std::string(preferred);
+    std::string candidate = base;
+    for (int n = 1; !UriIn(node, context, candidate).empty(); ++n) candidate = base + std::to_string(n);
+    return candidate;
+}
+
+std::string Qualified(std::string_view prefix, std::string_view localName) {
+    return prefix.empty() ? std::string(localName) : std::string(prefix) + ":" + std::string(localName);
+}
+
+std::string_view PrefixPart(std::string_view name) {
+    const auto colon = name.find(':');
+    return colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
+}
+
+// Names `made` (an element without a name, already in its place) as `localName` of namespace `uri`.
+void NameElement(pugi::xml_node made, const pugi::xml_node& context, std::string_view uri,
+                 std::string_view localName, std::string_view preferredPrefix) {
+    if (uri.empty()) {
+        made.set_name(std::string(localName).c_str());
+        if (!UriIn(made, context, "").empty()) made.append_attribute("xmlns") = "";
+        return;
+    }
+    if (auto prefix = BoundPrefix(made, context, uri, false)) {
+        made.set_name(Qualified(*prefix, localName).c_str());
+        return;
+    }
+    const std::string prefix = preferredPrefix.empty() ? std::string() : FreePrefix(made, context, preferredPrefix);
+    made.set_name(Qualified(prefix, localName).c_str());
+    made.append_attribute(prefix.empty() ? "xmlns" : ("xmlns:" + prefix).c_str()) = std::string(uri).c_str();
+}
+
+// The attribute name for `localName` of namespace `uri` on `element`, declaring a prefix there when none is
+// bound.
+std::string AttributeName(pugi::xml_node element, const pugi::xml_node& context, std::string_view uri,
+                          std::string_view localName, std::string_view preferredPrefix) {
+    if (uri.empty()) return std::string(localName);
+    if (uri == "http://www.w3.org/XML/1998/namespace") return Qualified("xml", localName);
+    if (auto prefix = BoundPrefix(element, context, uri, true)) return Qualified(*prefix, localName);
+    const std::string prefix = FreePrefix(element, context, preferredPrefix);
+    element.append_attribute(("xmlns:" + prefix).c_str()) = std::string(uri).c_str();
+    return Qualified(prefix, localName);
+}
+
+// True when an mc:Ignorable in effect at `node` names `uri`.
+bool IgnorableAt(pugi::xml_node node, std::string_view uri) {
+    for (; IsElement(node); node = node.parent()) {
+        for (auto a = node.first_attribute(); a; a = a.next_attribute()) {
+            const std::string_view name(a.name());
+            if (name.starts_with("xmlns") || AfterColon(a.name()) != "Ignorable" ||
+                UriIn(node, {}, PrefixPart(name)) != kMarkupCompatibility)
+                continue;
+            std::string_view list(a.value());
+            while (!list.empty()) {
+                const auto space = list.find_first_of(" \t\r\n");
+                const auto prefix = list.substr(0, space);
+                if (!prefix.empty() && UriIn(node, {}, prefix) == uri) return true;
+                list = space == std::string_view::npos ? std::string_view() : list.substr(space + 1);
+            }
+        }
+    }
+    return false;
+}
+
+// Declares `uri` ignorable on the root element `root` (binding a prefix for it there).
+void MakeIgnorable(pugi::xml_node root, std::string_view uri, std::string_view preferredPrefix) {
+    if (IgnorableAt(root, uri)) return;
+    std::string prefix;
+    if (auto bound = BoundPrefix(root, {}, uri, true)) {
+        prefix = *bound;
+    } else {
+        prefix = FreePrefix(root, {}, preferredPrefix);
+        root.append_attribute(("xmlns:" + prefix).c_str()) = std::string(uri).c_str();
+    }
+    const std::string name = AttributeName(root, {}, kMarkupCompatibility, "Ignorable", "mc");
+    auto list = root.attribute(name.c_str());
+    if (!list) list = root.append_attribute(name.c_str());
+    const std::string value = list.value();
+    list = (value.empty() ? prefix : value + " " + prefix).c_str();
 }
 
 void CollectRelAttributes(const pugi::xml_node& node, std::vector<pugi::xml_attribute>& out) {
@@ -69,7 +209,7 @@ void CollectRelAttributes(const pugi::xml_node& node, std::vector<pugi::xml_attr
         std::string_view name(a.name());
         const auto colon = name.find(':');
         if (colon == std::string_view::npos || name.starts_with("xmlns")) continue;
-        if (IsRelationshipsNamespace(NamespaceOf(node, name.substr(0, colon)))) out.push_back(a);
+        if (IsRelationshipsNamespace(NamespaceUri(node, name.substr(0, colon)))) out.push_back(a);
     }
     for (auto c = node.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element) CollectRelAttributes(c, out);
@@ -166,7 +306,7 @@ pugi::xml_attribute RelAttribute(const pugi::xml_node& node, std::string_view lo
         if (colon == std::string_view::npos || name.substr(colon + 1) != localName ||
             name.starts_with("xmlns"))
             continue;
-        if (IsRelationshipsNamespace(NamespaceOf(node, name.substr(0, colon)))) return a;
+        if (IsRelationshipsNamespace(NamespaceUri(node, name.substr(0, colon)))) return a;
     }
     return {};
 }
@@ -175,13 +315,6 @@ std::vector<pugi::xml_attribute> RelAttributes(const pugi::xml_node& root) {
     std::vector<pugi::xml_attribute> out;
     CollectRelAttributes(root, out);
     return out;
-}
-
-std::string SameNamespaceName(const pugi::xml_node& sibling, std::string_view localName) {
-    std::string_view name(sibling.name());
-    const auto colon = name.find(':');
-    if (colon == std::string_view::npos) return std::string(localName);
-    return std::string(name.substr(0, colon + 1)) + std::string(localName);
 }
 
 std::string PrefixOf(const pugi::xml_node& node) {
@@ -204,45 +337,109 @@ std::string CanonicalXml(const pugi::xml_node& node) {
     return out + "</>";
 }
 
-// Copies `from` under `parent`, renaming elements of the source's main prefix to the target's, and declaring
-// the other prefixes the subtree uses so that it stays well-formed in its new document.
-pugi::xml_node ImportNode(pugi::xml_node parent, const pugi::xml_node& from, const std::string& srcPrefix,
-                          const std::string& dstPrefix) {
-    std::set<std::string> prefixes;
-    std::function<pugi::xml_node(pugi::xml_node, const pugi::xml_node&)> copy = [&](pugi::xml_node p,
-                                                                                    const pugi::xml_node& n) {
-        if (n.type() != pugi::node_element) return p.append_copy(n);
-        std::string name = n.name();
-        const std::string prefix = PrefixOf(n);
-        if (prefix == srcPrefix) {
-            name = dstPrefix + std::string(LocalName(n));
-        } else if (!prefix.empty()) {
-            prefixes.insert(prefix.substr(0, prefix.size() - 1));
-        }
-        auto made = p.append_child(name.c_str());
-        for (auto a = n.first_attribute(); a; a = a.next_attribute()) {
-            std::string_view an(a.name());
-            const auto colon = an.find(':');
-            if (colon != std::string_view::npos && !an.starts_with("xmlns") && an.substr(0, colon) != "xml") {
-                prefixes.insert(std::string(an.substr(0, colon)));
-            }
-            made.append_copy(a);
-        }
-        for (auto c = n.first_child(); c; c = c.next_sibling()) copy(made, c);
-        return made;
-    };
-    auto made = copy(parent, from);
-    for (const auto& prefix : prefixes) {
-        const std::string attr = "xmlns:" + prefix;
-        if (made.attribute(attr.c_str())) continue;
-        for (auto n = from; n; n = n.parent()) {
-            if (auto decl = n.attribute(attr.c_str())) {
-                made.append_attribute(attr.c_str()) = decl.value();
-                break;
-            }
-        }
-    }
+std::string_view NamespaceUri(pugi::xml_node node, std::string_view prefix) { return UriIn(node, {}, prefix); }
+
+std::string_view NamespaceOf(const pugi::xml_node& element) {
+    return UriIn(element, {}, PrefixPart(element.name()));
+}
+
+pugi::xml_node AppendElement(pugi::xml_node parent, std::string_view uri, std::string_view localName,
+                             std::string_view preferredPrefix) {
+    auto made = parent.append_child(pugi::node_element);
+    NameElement(made, {}, uri, localName, preferredPrefix);
     return made;
+}
+
+pugi::xml_node InsertElementBefore(pugi::xml_node parent, const pugi::xml_node& before, std::string_view uri,
+                                   std::string_view localName, std::string_view preferredPrefix) {
+    if (!before) return AppendElement(parent, uri, localName, preferredPrefix);
+    auto made = parent.insert_child_before(pugi::node_element, before);
+    NameElement(made, {}, uri, localName, preferredPrefix);
+    return made;
+}
+
+pugi::xml_node InsertElementAfter(pugi::xml_node parent, const pugi::xml_node& after, std::string_view uri,
+                                  std::string_view localName, std::string_view preferredPrefix) {
+    auto made = after ? parent.insert_child_after(pugi::node_element, after)
+                      : parent.prepend_child(pugi::node_element);
+    NameElement(made, {}, uri, localName, preferredPrefix);
+    return made;
+}
+
+pugi::xml_attribute SetAttribute(pugi::xml_node element, std::string_view uri, std::string_view localName,
+                                 std::string_view preferredPrefix, const char* value) {
+    const std::string name = AttributeName(element, {}, uri, localName, preferredPrefix);
+    auto a = element.attribute(name.c_str());
+    if (!a) a = element.append_attribute(name.c_str());
+    a = value;
+    return a;
+}
+
+std::string RelationshipsNamespace(const pugi::xml_node& node) {
+    const auto root = DocumentElement(node);
+    if (NamespaceOf(root).starts_with("http://purl.oclc.org/ooxml/"))
+        return "http://purl.oclc.org/ooxml/officeDocument/relationships";
+    return "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+}
+
+namespace {
+
+struct Importer {
+    pugi::xml_node context;     // where a copy made in a scratch document will go; empty otherwise
+    pugi::xml_node targetRoot;  // the target document's root element
+    std::string_view srcMain;
+    std::string_view dstMain;
+
+    std::string_view Mapped(std::string_view uri) const { return uri == srcMain ? dstMain : uri; }
+
+    pugi::xml_node Copy(pugi::xml_node parent, const pugi::xml_node& from) {
+        if (from.type() != pugi::node_element) return parent.append_copy(from);
+        auto made = parent.append_child(pugi::node_element);
+        const auto prefix = PrefixPart(from.name());
+        const auto uri = NamespaceOf(from);
+        NameElement(made, context, Mapped(uri), LocalName(from), prefix);
+        Carry(from, uri, prefix);
+        for (auto a = from.first_attribute(); a; a = a.next_attribute()) {
+            const std::string_view name(a.name());
+            if (name == "xmlns" || name.starts_with("xmlns:")) continue;
+            const auto attrPrefix = PrefixPart(name);
+            if (attrPrefix.empty()) {
+                made.append_attribute(a.name()) = a.value();
+                continue;
+            }
+            const auto attrUri = NamespaceUri(from, attrPrefix);
+            // The list names prefixes of the source; the namespaces it covers are declared below instead.
+            if (attrUri == kMarkupCompatibility && AfterColon(a.name()) == "Ignorable") continue;
+            made.append_attribute(
+                    AttributeName(made, context, Mapped(attrUri), AfterColon(a.name()), attrPrefix).c_str()) =
+                a.value();
+            Carry(from, attrUri, attrPrefix);
+        }
+        for (auto c = from.first_child(); c; c = c.next_sibling()) Copy(made, c);
+        return made;
+    }
+
+    // A namespace the source lets consumers ignore stays ignorable in the target.
+    void Carry(const pugi::xml_node& from, std::string_view uri, std::string_view prefix) const {
+        if (!targetRoot || uri.empty() || uri == srcMain || !IgnorableAt(from, uri)) return;
+        MakeIgnorable(targetRoot, uri, prefix);
+    }
+};
+
+}  // namespace
+
+pugi::xml_node ImportNode(pugi::xml_node parent, const pugi::xml_node& from) {
+    return ImportNodeFor(parent, {}, from);
+}
+
+pugi::xml_node ImportNodeFor(pugi::xml_node scratch, const pugi::xml_node& context, const pugi::xml_node& from) {
+    Importer importer;
+    importer.context = context;
+    importer.targetRoot = DocumentElement(context ? context : scratch);
+    if (context && !IsElement(importer.targetRoot)) importer.targetRoot = {};
+    importer.srcMain = NamespaceOf(DocumentElement(from));
+    importer.dstMain = importer.targetRoot ? NamespaceOf(importer.targetRoot) : importer.srcMain;
+    return importer.Copy(scratch, from);
 }
 
 }  // namespace orv::engine

@@ -41,18 +41,44 @@ pugi::xml_attribute RelAttribute(const pugi::xml_node& node, std::string_view lo
 // Every relationship-id attribute anywhere under `root` (r:id, r:embed, r:link, r:pict...).
 std::vector<pugi::xml_attribute> RelAttributes(const pugi::xml_node& root);
 
-// The same element name as `sibling` uses, with `localName` instead (keeps its prefix).
-std::string SameNamespaceName(const pugi::xml_node& sibling, std::string_view localName);
-
 // The element's namespace prefix with its colon ("x:"), or "".
 std::string PrefixOf(const pugi::xml_node& node);
+
+// The namespace URI `prefix` ("" for the default namespace) is bound to at `node`, searching outwards; "" when
+// it is unbound.
+std::string_view NamespaceUri(pugi::xml_node node, std::string_view prefix);
+// The namespace of an element, as its prefix is bound where it stands.
+std::string_view NamespaceOf(const pugi::xml_node& element);
+
+// Parts may bind their namespaces anywhere (on the root, on each element, under any prefix), so an element or
+// attribute the engine adds is named through these: a prefix bound to `uri` where the node stands is used, or
+// else the namespace is declared on the new node itself. `preferredPrefix` names a declaration made that way.
+pugi::xml_node AppendElement(pugi::xml_node parent, std::string_view uri, std::string_view localName,
+                             std::string_view preferredPrefix = "");
+pugi::xml_node InsertElementBefore(pugi::xml_node parent, const pugi::xml_node& before, std::string_view uri,
+                                   std::string_view localName, std::string_view preferredPrefix = "");
+pugi::xml_node InsertElementAfter(pugi::xml_node parent, const pugi::xml_node& after, std::string_view uri,
+                                  std::string_view localName, std::string_view preferredPrefix = "");
+// Sets (adding when missing) the attribute `localName` of namespace `uri` on `element`; an attribute needs a
+// prefix even where `uri` is the default namespace.
+pugi::xml_attribute SetAttribute(pugi::xml_node element, std::string_view uri, std::string_view localName,
+                                 std::string_view preferredPrefix, const char* value);
+
+// The relationships namespace of the conformance class `node`'s document is written in (strict or
+// transitional).
+std::string RelationshipsNamespace(const pugi::xml_node& node);
 
 // The node without prefixes and namespace declarations, for comparing nodes by value across documents.
 std::string CanonicalXml(const pugi::xml_node& node);
 
-// Copies `from` under `parent`, renaming elements with prefix `srcPrefix` to `dstPrefix` and declaring the
-// other prefixes the subtree uses, so that it stays well-formed in its new document. Returns the copy.
-pugi::xml_node ImportNode(pugi::xml_node parent, const pugi::xml_node& from, const std::string& srcPrefix,
-                          const std::string& dstPrefix);
+// Copies `from` under `parent` in another document. Every element and attribute keeps its namespace, named
+// with the prefixes bound in the target or declared on the copy; the source document's main namespace becomes
+// the target document's (a strict part's content copied into a transitional workbook, and back). Attributes
+// and elements of a namespace the source declared ignorable are declared ignorable in the target too. Returns
+// the copy.
+pugi::xml_node ImportNode(pugi::xml_node parent, const pugi::xml_node& from);
+// The same, into `scratch` (a document of its own) for a copy that will be placed under `context` later:
+// prefixes are chosen as they will be bound there.
+pugi::xml_node ImportNodeFor(pugi::xml_node scratch, const pugi::xml_node& context, const pugi::xml_node& from);
 
 }  // namespace orv::engine
