@@ -1,0 +1,185 @@
+"""Writes the small hand-made workbooks that carry what some writers put in files and the engine once got wrong.
+
+Usage: python3 regressions.py OUTPUT_DIR   (standard library only; the files come out the same on every run)
+"""
+import sys
+import zipfile
+from xml.sax.saxutils import escape
+
+MAIN = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
+BETA = "http://schemas.microsoft.com/office/excel/2006/2"  # Office 2007 beta 1 technical refresh
+REL = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
+PR = "http://schemas.openxmlformats.org/package/2006/relationships"
+MC = "http://schemas.openxmlformats.org/markup-compatibility/2006"
+X14AC = "http://schemas.microsoft.com/office/spreadsheetml/2009/9/ac"
+XR = "http://schemas.microsoft.com/office/spreadsheetml/2014/revision"
+SML = "application/vnd.openxmlformats-officedocument.spreadsheetml."
+OFFICE_REL = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+
+PLAIN_STYLES = f"""<styleSheet xmlns="{MAIN}">
+<numFmts count="1"><numFmt numFmtId="164" formatCode="#,##0.00&quot; kr&quot;"/></numFmts>
+<fonts count="2"><font><sz val="11"/><name val="Calibri"/></font><font><b/><sz val="11"/><name val="Calibri"/></font></fonts>
+<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>
+<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>
+<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>
+<cellXfs count="3"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/><xf numFmtId="0" fontId="1" fillId="0" borderId="0" xfId="0" applyFont="1"/><xf numFmtId="164" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/></cellXfs>
+<cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles>
+</styleSheet>"""
+
+
+def cell(ref, value, style=0):
+    """A cell: str -> shared string index given as ("s", i), int/float -> number, ("f", text, cached) -> formula."""
+    s = f' s="{style}"' if style else ""
+    if isinstance(value, tuple) and value[0] == "s":
+        return f'<c r="{ref}"{s} t="s"><v>{value[1]}</v></c>'
+    if isinstance(value, tuple) and value[0] == "f":
+        return f'<c r="{ref}"{s}><f>{escape(value[1])}</f><v>{value[2]}</v></c>'
+    return f'<c r="{ref}"{s}><v>{value}</v></c>'
+
+
+def worksheet(rows, ns=MAIN):
+    body = "".join(f'<row r="{r}">' + "".join(cell(*c) for c in cells) + "</row>" for r, cells in rows)
+    return f'<worksheet xmlns="{ns}"><sheetData>{body}</sheetData></worksheet>'
+
+
+def shared_strings(texts, ns=MAIN, count=None):
+    items = "".join(f"<si><t>{escape(t)}</t></si>" for t in texts)
+    n = len(texts) if count is None else count
+    return f'<sst xmlns="{ns}" count="{n}" uniqueCount="{n}">{items}</sst>'
+
+
+def package(path, sheets, styles, strings=None, ns=MAIN, workbook_extra="", names=""):
+    """sheets: [(name, worksheet xml or None for an entry without a part)]."""
+    parts, overrides, rels, entries = {}, [], [], []
+    for i, (name, xml) in enumerate(sheets, start=1):
+        if xml is None:
+            entries.append(f'<sheet name="{name}" sheetId="{i}" r:id=""/>')
+            continue
+        parts[f"xl/worksheets/sheet{i}.xml"] = xml
+        overrides.append((f"/xl/worksheets/sheet{i}.xml", SML + "worksheet+xml"))
+        rels.append((f"rId{i}", "worksheet", f"worksheets/sheet{i}.xml"))
+        entries.append(f'<sheet name="{name}" sheetId="{i}" r:id="rId{i}"/>')
+    parts["xl/styles.xml"] = styles
+    overrides.append(("/xl/styles.xml", SML + "styles+xml"))
+    rels.append(("rIdStyles", "styles", "styles.xml"))
+    if strings is not None:
+        parts["xl/sharedStrings.xml"] = strings
+        overrides.append(("/xl/sharedStrings.xml", SML + "sharedStrings+xml"))
+        rels.append(("rIdStrings", "sharedStrings", "sharedStrings.xml"))
+    defined = f"<definedNames>{names}</definedNames>" if names else ""
+    parts["xl/workbook.xml"] = (f'<workbook xmlns="{ns}" xmlns:r="{REL}">{workbook_extra}'
+                                f'<sheets>{"".join(entries)}</sheets>{defined}</workbook>')
+    overrides.insert(0, ("/xl/workbook.xml", SML + "sheet.main+xml"))
+    parts["xl/_rels/workbook.xml.rels"] = relationships(rels)
+    parts["_rels/.rels"] = relationships([("rId1", "officeDocument", "xl/workbook.xml")])
+    types = ('<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+             '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+             '<Default Extension="xml" ContentType="application/xml"/>'
+             + "".join(f'<Override PartName="{p}" ContentType="{t}"/>' for p, t in overrides) + "</Types>")
+    order = ["[Content_Types].xml", "_rels/.rels", "xl/workbook.xml", "xl/_rels/workbook.xml.rels"]
+    order += [p for p in parts if p not in order]
+    parts["[Content_Types].xml"] = types
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name in order:
+            info = zipfile.ZipInfo(name, date_time=(2024, 1, 1, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            z.writestr(info, '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n' + parts[name])
+
+
+def relationships(rels):
+    body = "".join(f'<Relationship Id="{i}" Type="{OFFICE_REL}{t}" Target="{target}"/>' for i, t, target in rels)
+    return f'<Relationships xmlns="{PR}">{body}</Relationships>'
+
+
+def summary_sheet(first_string, style):
+    """A second sheet whose formula reads the first one."""
+    return worksheet([(1, [("A1", ("s", first_string)), ("B1", ("f", "Data!B2*2", 2469), style)])])
+
+
+def numfmt_below_164(out):
+    # SheetJS numbers its own formats from 60 up, in the range the built-in formats use; 61 here differs from
+    # SheetJS's 61 so that a copy taking the id for a built-in one shows.
+    styles = f"""<styleSheet xmlns="{MAIN}">
+<numFmts count="3"><numFmt numFmtId="60" formatCode="#,##0.00&quot; kr&quot;"/><numFmt numFmtId="61" formatCode="0.000&quot; t&quot;"/><numFmt numFmtId="62" formatCode="d mmmm yyyy"/></numFmts>
+<fonts count="1"><font><sz val="11"/><name val="Calibri"/></font></fonts>
+<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>
+<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>
+<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>
+<cellXfs count="4"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/><xf numFmtId="60" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/><xf numFmtId="61" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/><xf numFmtId="62" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/></cellXfs>
+<cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles>
+</styleSheet>"""
+    data = worksheet([(1, [("A1", ("s", 0)), ("B1", ("s", 1))]),
+                      (2, [("A2", ("s", 2)), ("B2", 1234.5, 1), ("C2", 2.5, 2), ("D2", 45322, 3)])])
+    summary = worksheet([(1, [("A1", ("s", 3)), ("B1", ("f", "Data!B2*2", 2469), 1)])])
+    package(f"{out}/regress-numfmt-below-164.xlsx", [("Data", data), ("Summary", summary)], styles,
+            shared_strings(["Item", "Amount", "Apples", "Twice"]))
+
+
+def styles_alternate_content(out):
+    # The second font sits inside mc:AlternateContent; the fonts after it keep their places in the count.
+    styles = f"""<styleSheet xmlns="{MAIN}" xmlns:mc="{MC}" mc:Ignorable="x14ac" xmlns:x14ac="{X14AC}">
+<fonts count="4" x14ac:knownFonts="1"><font><sz val="11"/><name val="Calibri"/></font><mc:AlternateContent><mc:Choice Requires="x14ac"><font><b/><sz val="11"/><name val="Calibri"/></font></mc:Choice><mc:Fallback><font><b/><sz val="11"/><name val="Calibri"/></font></mc:Fallback></mc:AlternateContent><font><i/><sz val="11"/><name val="Calibri"/></font><font><b/><u/><sz val="11"/><color rgb="FFC00000"/><name val="Calibri"/></font></fonts>
+<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>
+<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>
+<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>
+<cellXfs count="4"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/><xf numFmtId="0" fontId="1" fillId="0" borderId="0" xfId="0" applyFont="1"/><xf numFmtId="0" fontId="2" fillId="0" borderId="0" xfId="0" applyFont="1"/><xf numFmtId="4" fontId="3" fillId="0" borderId="0" xfId="0" applyFont="1" applyNumberFormat="1"/></cellXfs>
+<cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles>
+</styleSheet>"""
+    data = worksheet([(1, [("A1", ("s", 0), 1), ("B1", ("s", 1), 1)]),
+                      (2, [("A2", ("s", 2), 2), ("B2", 1234.5, 3)]),
+                      (3, [("A3", ("s", 3), 3), ("B3", 99.95, 3)])])
+    package(f"{out}/regress-styles-alternate-content.xlsx", [("Data", data), ("Summary", summary_sheet(4, 3))],
+            styles, shared_strings(["Item", "Amount", "Apples", "Pears", "Twice"]))
+
+
+def cellstyle_xr_uid(out):
+    # A named cell style as recent writers save it: with a revision id from a namespace declared ignorable.
+    styles = f"""<styleSheet xmlns="{MAIN}" xmlns:mc="{MC}" mc:Ignorable="x14ac xr" xmlns:x14ac="{X14AC}" xmlns:xr="{XR}">
+<fonts count="2" x14ac:knownFonts="1"><font><sz val="11"/><name val="Calibri"/></font><font><b/><sz val="13"/><color rgb="FF1F3864"/><name val="Calibri"/></font></fonts>
+<fills count="3"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill><fill><patternFill patternType="solid"><fgColor rgb="FFDDEBF7"/><bgColor indexed="64"/></patternFill></fill></fills>
+<borders count="2"><border><left/><right/><top/><bottom/><diagonal/></border><border><left/><right/><top/><bottom style="medium"><color rgb="FF4472C4"/></bottom><diagonal/></border></borders>
+<cellStyleXfs count="2"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/><xf numFmtId="0" fontId="1" fillId="2" borderId="1" applyFont="1" applyFill="1" applyBorder="1"/></cellStyleXfs>
+<cellXfs count="2"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/><xf numFmtId="0" fontId="1" fillId="2" borderId="1" xfId="1" applyFont="1" applyFill="1" applyBorder="1"/></cellXfs>
+<cellStyles count="2"><cellStyle name="Orvandel Heading" xfId="1" xr:uid="{{6E1C4A21-5F0B-4C43-9D7E-2B8C1F0A9E31}}"/><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles>
+</styleSheet>"""
+    data = worksheet([(1, [("A1", ("s", 0), 1), ("B1", ("s", 1), 1)]), (2, [("A2", ("s", 2)), ("B2", 1234.5)])])
+    package(f"{out}/regress-cellstyle-xr-uid.xlsx", [("Data", data), ("Summary", summary_sheet(3, 0))], styles,
+            shared_strings(["Item", "Amount", "Apples", "Twice"]))
+
+
+def vba_module_placeholder(out):
+    # Files converted from workbooks with macro modules keep an entry for each module without a part.
+    data = worksheet([(1, [("A1", ("s", 0), 1), ("B1", 1234.5, 2)])])
+    package(f"{out}/regress-vba-module-placeholder.xlsx", [("Data", data), ("Module1", None)], PLAIN_STYLES,
+            shared_strings(["Item"]))
+
+
+def beta_namespace(out):
+    # Every SpreadsheetML part in the namespace of the 2006 beta, which the released format does not read.
+    data = worksheet([(1, [("A1", ("s", 0)), ("B1", 1234.5)]), (2, [("A2", ("s", 1))])], ns=BETA)
+    summary = worksheet([(1, [("A1", ("s", 2)), ("B1", ("f", "Data!B1*2", 2469))])], ns=BETA)
+    styles = PLAIN_STYLES.replace(MAIN, BETA)
+    package(f"{out}/regress-beta-2006-namespace.xlsx", [("Data", data), ("Summary", summary)], styles,
+            shared_strings(["Item", "Apples", "Twice"], ns=BETA), ns=BETA)
+
+
+def short_shared_strings(out):
+    # The table holds two strings; the cells use indices up to 4.
+    data = worksheet([(1, [("A1", ("s", 0), 1), ("B1", ("s", 1), 1)]),
+                      (2, [("A2", ("s", 2)), ("B2", 1234.5, 2)]),
+                      (3, [("A3", ("s", 4)), ("B3", 99.95, 2)])])
+    package(f"{out}/regress-short-shared-strings.xlsx", [("Data", data), ("Summary", summary_sheet(3, 2))],
+            PLAIN_STYLES, shared_strings(["Item", "Amount"], count=5))
+
+
+def structure_locked(out):
+    data = worksheet([(1, [("A1", ("s", 0), 1), ("B1", 1234.5, 2)])])
+    package(f"{out}/regress-structure-locked.xlsx", [("Data", data), ("Summary", summary_sheet(1, 2))],
+            PLAIN_STYLES, shared_strings(["Item", "Twice"]), workbook_extra='<workbookProtection lockStructure="1"/>')
+
+
+if __name__ == "__main__":
+    target = sys.argv[1]
+    for make in (numfmt_below_164, styles_alternate_content, cellstyle_xr_uid, vba_module_placeholder,
+                 beta_namespace, short_shared_strings, structure_locked):
+        make(target)
