@@ -305,11 +305,11 @@ class RowWalker {
             if (!m_out || local == "row" || local == "c" || local == "f")
                 ParseAttributes(t.attrs, t.begin + 1 + t.name.size(), m_attrs);
             if (depth == 0 && local == "row") {
-                RestyleTag(t);
+                RestyleTag(t, false);
             } else if (depth == 1 && local == "c" && parent == "row") {
                 m_cellType = Find(m_attrs, "t");
                 ParseCellReference(Find(m_attrs, "r"), m_row, m_column);
-                RestyleTag(t);
+                RestyleTag(t, true);
             } else if (depth == 2 && parent == "c" && local == "f") {
                 Formula(t);
                 continue;
@@ -361,10 +361,16 @@ class RowWalker {
         m_copied = end;
     }
 
-    // A start tag with its s attribute mapped.
-    void RestyleTag(const Token& t) {
+    // A start tag with its s attribute mapped. A cell without one has the first format, which may map to
+    // another: it gets the attribute, or it would take the look of the target's first format.
+    void RestyleTag(const Token& t, bool cell) {
         if (!m_out || !m_rewrite->style) return;
         const std::size_t base = t.begin + 1 + t.name.size();
+        if (cell && !Has(m_attrs, "s")) {
+            const int mapped = m_rewrite->style(0);
+            if (mapped != 0) Replace(base, base, " s=\"" + std::to_string(mapped) + "\"");
+            return;
+        }
         for (const auto& a : m_attrs) {
             if (a.name != "s") continue;
             const std::string mapped =

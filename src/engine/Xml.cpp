@@ -397,8 +397,8 @@ struct Importer {
         auto made = parent.append_child(pugi::node_element);
         const auto prefix = PrefixPart(from.name());
         const auto uri = NamespaceOf(from);
-        NameElement(made, context, Mapped(uri), LocalName(from), prefix);
         Carry(from, uri, prefix);
+        NameElement(made, context, Mapped(uri), LocalName(from), prefix);
         for (auto a = from.first_attribute(); a; a = a.next_attribute()) {
             const std::string_view name(a.name());
             if (name == "xmlns" || name.starts_with("xmlns:")) continue;
@@ -410,10 +410,10 @@ struct Importer {
             const auto attrUri = NamespaceUri(from, attrPrefix);
             // The list names prefixes of the source; the namespaces it covers are declared below instead.
             if (attrUri == kMarkupCompatibility && AfterColon(a.name()) == "Ignorable") continue;
+            Carry(from, attrUri, attrPrefix);
             made.append_attribute(
                     AttributeName(made, context, Mapped(attrUri), AfterColon(a.name()), attrPrefix).c_str()) =
                 a.value();
-            Carry(from, attrUri, attrPrefix);
         }
         for (auto c = from.first_child(); c; c = c.next_sibling()) Copy(made, c);
         return made;

@@ -104,10 +104,11 @@ TEST(RewriteSheetData, MapsStylesStringsAndFormulasAndKeepsEverythingElse) {
     EXPECT_EQ(Rewrite(body, rewrite),
               "<x:row r='1' s=\"12\" customFormat=\"1\" spans=\"1:3\">"
               "<x:c r=\"A1\" s='13' t=\"s\"><x:v>700</x:v></x:c>"
-              "<x:c r=\"B1\"  t=\"n\" ><x:v>7</x:v></x:c>"
-              "<x:c r=\"C1\" t=\"str\"><x:f>'Q&amp;A'!A1&amp;\"x\"</x:f><x:v>1x</x:v></x:c>"
-              "<x:c r=\"D1\" t=\"inlineStr\"><x:is><x:t s=\"1\">kept</x:t></x:is></x:c>"
-              "<x:c r=\"E1\"><x:f>SUM(B1:B2)</x:f><x:v/></x:c></x:row>");
+              // a cell without a format has the first one, which maps to 10
+              "<x:c s=\"10\" r=\"B1\"  t=\"n\" ><x:v>7</x:v></x:c>"
+              "<x:c s=\"10\" r=\"C1\" t=\"str\"><x:f>'Q&amp;A'!A1&amp;\"x\"</x:f><x:v>1x</x:v></x:c>"
+              "<x:c s=\"10\" r=\"D1\" t=\"inlineStr\"><x:is><x:t s=\"1\">kept</x:t></x:is></x:c>"
+              "<x:c s=\"10\" r=\"E1\"><x:f>SUM(B1:B2)</x:f><x:v/></x:c></x:row>");
     // Nothing asked, nothing changed: the bytes come back as they were.
     EXPECT_EQ(Rewrite(body, CellRewrite{}), body);
 }
