@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs one (or all) for a given time on seeds made from the
 # project's fixtures. Usage:
-#   fuzz/run.sh TARGET SECONDS     TARGET: fuzz_package, fuzz_workbook_xml, fuzz_formula, fuzz_legacy_listing
+#   fuzz/run.sh TARGET SECONDS     TARGET: fuzz_package, fuzz_workbook_xml, fuzz_formula, fuzz_legacy_listing,
+#                                  fuzz_strict_write
 #   fuzz/run.sh all SECONDS        each target in turn for SECONDS (CI: fuzz/run.sh all 60)
 # Environment: ORVANDEL_FUZZ_BUILD (build folder, default build-fuzz), ORVANDEL_FUZZ_JOBS (parallel jobs of
 # one target, default 1). The corpus a run grows stays in the build folder and is reused by the next run.
@@ -12,10 +13,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANDEL_FUZZ_BUILD:-$root/build-fuzz}
 jobs=${ORVANDEL_FUZZ_JOBS:-1}
-targets=(fuzz_package fuzz_workbook_xml fuzz_formula fuzz_legacy_listing)
+targets=(fuzz_package fuzz_workbook_xml fuzz_formula fuzz_legacy_listing fuzz_strict_write)
 
 if [[ $# -ne 2 || ! $2 =~ ^[0-9]+$ ]]; then
-  sed -n '2,9p' "$0" >&2
+  sed -n '2,10p' "$0" >&2
   exit 2
 fi
 if [[ $1 == all ]]; then
@@ -70,6 +71,21 @@ make_seeds() {
           printf '%s\0Data\0New Sheet' "$line" >"$dir/formula-$n"
         done
       ;;
+    fuzz_strict_write)
+      # The small fixtures as they are, and again with every entry stored and a first byte choosing other
+      # sheets (see the target), so that the fuzzer edits their XML itself: the target mends stored entries'
+      # checksums. The producers' fixtures vary how namespaces are bound, which is what this target checks.
+      local scratch=$build/seeds/scratch
+      for f in $(find "$root"/tests/fixtures/producers "$root"/tests/fixtures/ooxml -maxdepth 1 -type f \
+          -name '*.xl[st]?' -size -64k 2>/dev/null); do
+        cp "$f" "$dir/"
+        rm -rf "$scratch" && mkdir -p "$scratch/parts"
+        (cd "$scratch/parts" && unzip -qq "$f" 2>/dev/null && unzip -Z1 "$f" 2>/dev/null | grep -v '/$' |
+          zip -qq -0 -X -nw ../stored.zip -@ 2>/dev/null) || continue
+        { printf '+'; cat "$scratch/stored.zip"; } >"$dir/stored-$(basename "$f")"
+      done
+      rm -rf "$scratch"
+      ;;
     fuzz_legacy_listing)
       for f in $(find "${fixtures[@]}" -maxdepth 1 -type f \( -name '*.xls' -o -name 'encrypted-*' -o -name '*.ods' \)); do
         cp "$f" "$dir/"
@@ -85,7 +101,7 @@ for target in "${selected[@]}"; do
   artifacts=$build/artifacts/$target/
   mkdir -p "$corpus" "$artifacts"
   max_len=65536
-  [[ $target == fuzz_package || $target == fuzz_legacy_listing ]] && max_len=1048576
+  [[ $target == fuzz_package || $target == fuzz_legacy_listing || $target == fuzz_strict_write ]] && max_len=1048576
   echo "== $target: $seconds s, $(ls "$build/seeds/$target" | wc -l) seeds, $(ls "$corpus" | wc -l) in corpus"
   start=$(date +%s)
   parallel=()
