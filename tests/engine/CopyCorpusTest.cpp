@@ -1,9 +1,11 @@
 // Every worksheet of every real workbook in the fixtures, copied into two other workbooks: the target passes
-// the structural checker, its other parts stay byte-identical, and a second copy adds no cell formats.
+// the structural checker, breaks nothing a strict reader had accepted in it or in the source, its other parts
+// stay byte-identical, and a second copy adds no cell formats.
 #include <gtest/gtest.h>
 
 #include <set>
 
+#include "StrictCheck.h"
 #include "TestSupport.h"
 #include "engine/EngineError.h"
 #include "engine/SheetCopy.h"
@@ -35,6 +37,7 @@ TEST_P(CopyCorpus, EveryWorksheetCopiesIntoTwoWorkbooks) {
     const auto source = Fixture(GetParam());
     auto probe = WorkbookDocument::Open(source);
     const auto sheets = probe->sheets();
+    const auto strictSource = StrictlyRead(source);
     const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> targets = {
         {"rich.xlsx", [](const std::string& p) { WritePackage(p, RichWorkbookParts()); }},
         {"names.xlsx",
@@ -50,6 +53,7 @@ TEST_P(CopyCorpus, EveryWorksheetCopiesIntoTwoWorkbooks) {
             std::filesystem::permissions(path, std::filesystem::perms::owner_write,
                                          std::filesystem::perm_options::add);
             const auto before = ReadStored(path);
+            const std::vector<StrictView> strictBefore = {StrictlyRead(path), strictSource};
             auto src = WorkbookDocument::Open(probe->path());
             auto dst = WorkbookDocument::Open(path);
             try {
@@ -64,6 +68,7 @@ TEST_P(CopyCorpus, EveryWorksheetCopiesIntoTwoWorkbooks) {
             dst->Save();
             const std::string label = sheets[i].name + " into " + name;
             EXPECT_EQ(Problems(path), std::vector<std::string>{}) << label;
+            EXPECT_EQ(StrictRegressions(strictBefore, path), std::vector<std::string>{}) << label;
             EXPECT_EQ(Orphans(path), std::vector<std::string>{}) << label;
             const auto after = ReadStored(path);
             for (const auto& [part, entry] : before.entries) {
@@ -79,6 +84,8 @@ TEST_P(CopyCorpus, EveryWorksheetCopiesIntoTwoWorkbooks) {
             again->Save();
             EXPECT_EQ(CellFormatCount(path), formats) << label;
             EXPECT_EQ(Problems(path), std::vector<std::string>{}) << label << " (second copy)";
+            EXPECT_EQ(StrictRegressions(strictBefore, path), std::vector<std::string>{})
+                << label << " (second copy)";
         }
     }
 }

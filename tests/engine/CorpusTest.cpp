@@ -1,10 +1,12 @@
 // Every operation on every real workbook copied into the fixtures: the result passes the structural checker,
-// adds no orphaned part, and keeps every part the operation had no reason to touch byte-identical.
+// breaks nothing a strict reader had accepted, adds no orphaned part, and keeps every part the operation had
+// no reason to touch byte-identical.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
 
+#include "StrictCheck.h"
 #include "TestSupport.h"
 #include "engine/EngineError.h"
 #include "engine/SheetNames.h"
@@ -20,6 +22,7 @@ class CorpusTest : public ::testing::TestWithParam<std::string> {
         baselineProblems = Problems(original);
         const auto orphans = Orphans(original);
         baselineOrphans.insert(orphans.begin(), orphans.end());
+        strictBaseline.push_back(StrictlyRead(original));
     }
 
     // Runs `op` on a fresh copy, saves, and checks the result; returns the copy's path.
@@ -31,6 +34,7 @@ class CorpusTest : public ::testing::TestWithParam<std::string> {
         op(*doc);
         doc->Save();
         EXPECT_EQ(Problems(path), baselineProblems) << label;
+        EXPECT_EQ(StrictRegressions(strictBaseline, path), std::vector<std::string>{}) << label;
         for (const auto& orphan : Orphans(path)) {
             EXPECT_TRUE(baselineOrphans.count(orphan)) << label << ": " << orphan << " lost its referrer";
         }
@@ -61,6 +65,7 @@ class CorpusTest : public ::testing::TestWithParam<std::string> {
     std::string original;
     std::vector<std::string> baselineProblems;
     std::set<std::string> baselineOrphans;
+    std::vector<StrictView> strictBaseline;
 };
 
 TEST_P(CorpusTest, EveryOperationLeavesASoundPackage) {

@@ -2,6 +2,7 @@
 // failures arrive as AutomationError with the engine's description.
 #include <gtest/gtest.h>
 
+#include "StrictCheck.h"
 #include "TestSupport.h"
 #include "automation/Application.h"
 #include "automation/ooxml/OoxmlBackend.h"
@@ -45,6 +46,7 @@ TEST(OoxmlBackend, HandlesFollowTheirSheetThroughMovesRenamesAndDeletes) {
     TempDir dir;
     const auto path = dir.File("rich.xlsx");
     WritePackage(path, RichWorkbookParts());
+    const std::vector<StrictView> before = {StrictlyRead(path)};
     auto app = automation::OpenWorkbookInstance(Registry(), path);
     auto book = app->Workbooks()(1);
     auto data = book->Sheets()("data");
@@ -70,6 +72,7 @@ TEST(OoxmlBackend, HandlesFollowTheirSheetThroughMovesRenamesAndDeletes) {
     app->Quit();
     EXPECT_THROW(data->name(), AutomationError);  // the workbook closed with the instance
     EXPECT_EQ(Problems(path), std::vector<std::string>{});
+    EXPECT_EQ(StrictRegressions(before, path), std::vector<std::string>{});
     auto again = automation::OpenWorkbookInstance(Registry(), path);
     auto reopened = again->Workbooks()(1);
     EXPECT_EQ(reopened->Sheets()(1)->name(), "Last");

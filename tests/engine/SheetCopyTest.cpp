@@ -4,6 +4,7 @@
 
 #include <pugixml.hpp>
 
+#include "StrictCheck.h"
 #include "TestSupport.h"
 #include "engine/EngineError.h"
 #include "engine/SheetCopy.h"
@@ -21,12 +22,20 @@ class SheetCopy : public ::testing::Test {
         WritePackage(dstPath, RichWorkbookParts());
     }
     CopiedSheet Copy(int sheet, int after, const std::string& name = "") {
+        const auto before = StrictBefore({srcPath});
         auto src = WorkbookDocument::Open(srcPath);
         auto dst = WorkbookDocument::Open(dstPath);
         auto copied = CopySheet(*src, sheet, *dst, after, name);
         dst->Save();
         EXPECT_FALSE(src->changed());
+        EXPECT_EQ(StrictRegressions(before, dstPath), std::vector<std::string>{});
         return copied;
+    }
+    // The strict reader's view of the target and of `sources`, taken before an operation to judge it by.
+    std::vector<StrictView> StrictBefore(const std::vector<std::string>& sources) {
+        std::vector<StrictView> views = {StrictlyRead(dstPath)};
+        for (const auto& source : sources) views.push_back(StrictlyRead(source));
+        return views;
     }
     std::string Part(const std::string& name) { return PartText(dstPath, name); }
     void ExpectSound() {
@@ -103,11 +112,13 @@ TEST_F(SheetCopy, UnderANewNameSelfReferencesFollowAndCopyingTwiceAddsNoStyles) 
 }
 
 TEST_F(SheetCopy, InsideOneWorkbookTheCopyKeepsReferencesToItsSiblings) {
+    const std::vector<StrictView> before = {StrictlyRead(srcPath)};
     auto doc = WorkbookDocument::Open(srcPath);
     const auto copied = CopySheet(*doc, 1, *doc, 2);
     doc->Save();
     EXPECT_EQ(copied.name, "Other (2)");
     EXPECT_EQ(Problems(srcPath), std::vector<std::string>{});
+    EXPECT_EQ(StrictRegressions(before, srcPath), std::vector<std::string>{});
     EXPECT_EQ(Orphans(srcPath), std::vector<std::string>{});
     EXPECT_NE(PartText(srcPath, "xl/workbook.xml").find("localSheetId=\"3\">'Other (2)'!$A$1:$A$3<"),
               std::string::npos);
@@ -143,11 +154,13 @@ TEST_F(SheetCopy, WorkbookNamesUsedByTheCopyAreNeverSilentlyRebound) {
 
 TEST_F(SheetCopy, StylesMergeByValueAndCellsLookAsInTheSource) {
     const auto src = Fixture("x14-conditional-formats.xlsx");
+    const auto strictBefore = StrictBefore({src});
     auto source = WorkbookDocument::Open(src);
     auto target = WorkbookDocument::Open(dstPath);
     CopySheet(*source, 0, *target, 0);
     target->Save();
     EXPECT_EQ(Problems(dstPath), std::vector<std::string>{});
+    EXPECT_EQ(StrictRegressions(strictBefore, dstPath), std::vector<std::string>{});
     // Resolve the font of every styled cell on both sides.
     auto fontOf = [](const std::string& path, const std::string& sheetPart, const std::string& stylesPart) {
         pugi::xml_document sheet, styles;
@@ -193,6 +206,8 @@ TEST_F(SheetCopy, RefusesWhatItCannotCarryAndChangesNothing) {
 }
 
 TEST_F(SheetCopy, ThreadedCommentsBringTheirPersonsAndHiddenSheetsStayHidden) {
+    const auto before = StrictBefore(
+        {Fixture("threaded-comments-arabic-rtl.xlsx"), Fixture("hidden-veryhidden-chartsheet.xlsx")});
     auto threaded = WorkbookDocument::Open(Fixture("threaded-comments-arabic-rtl.xlsx"));
     auto target = WorkbookDocument::Open(dstPath);
     CopySheet(*threaded, 1, *target, 0);
@@ -200,6 +215,7 @@ TEST_F(SheetCopy, ThreadedCommentsBringTheirPersonsAndHiddenSheetsStayHidden) {
     const auto copied = CopySheet(*hidden, 1, *target, 0);
     target->Save();
     EXPECT_EQ(Problems(dstPath), std::vector<std::string>{});
+    EXPECT_EQ(StrictRegressions(before, dstPath), std::vector<std::string>{});
     EXPECT_NE(
         Part("xl/_rels/workbook.xml.rels").find("relationships/person\" Target=\"persons/person1.xml\""),
         std::string::npos);
@@ -210,11 +226,13 @@ TEST_F(SheetCopy, ThreadedCommentsBringTheirPersonsAndHiddenSheetsStayHidden) {
 
 TEST_F(SheetCopy, APivotTableBringsItsCacheUnderANewIdReadingTheSourceFile) {
     const auto pivots = CopyTo(Fixture("many-sheets-tables-pivots.xlsx"), dir, "pivots.xlsx");
+    const auto before = StrictBefore({pivots});
     auto source = WorkbookDocument::Open(pivots);
     auto target = WorkbookDocument::Open(dstPath);
     CopySheet(*source, 11, *target, 0);  // StressedAssetsPivot
     target->Save();
     ExpectSound();
+    EXPECT_EQ(StrictRegressions(before, dstPath), std::vector<std::string>{});
     EXPECT_NE(
         Part("xl/workbook.xml").find("<pivotCache cacheId=\"1\" r:id=\"rId6\"/><pivotCache cacheId=\"2\""),
         std::string::npos);
@@ -229,6 +247,7 @@ TEST_F(SheetCopy, APivotTableBringsItsCacheUnderANewIdReadingTheSourceFile) {
 }
 
 TEST_F(SheetCopy, TheCopyLeavesTheCodeNameOfItsVbaModuleBehind) {
+    const auto before = StrictBefore({Fixture("sheet-types-macro-dialog-chart.xlsm")});
     auto source = WorkbookDocument::Open(Fixture("sheet-types-macro-dialog-chart.xlsm"));
     ASSERT_NE(PartText(Fixture("sheet-types-macro-dialog-chart.xlsm"), "xl/worksheets/sheet1.xml")
                   .find("codeName="),
@@ -237,6 +256,7 @@ TEST_F(SheetCopy, TheCopyLeavesTheCodeNameOfItsVbaModuleBehind) {
     CopySheet(*source, 0, *target, 0);
     target->Save();
     ExpectSound();
+    EXPECT_EQ(StrictRegressions(before, dstPath), std::vector<std::string>{});
     EXPECT_EQ(Part("xl/worksheets/sheet4.xml").find("codeName="), std::string::npos);
 }
 

@@ -3,6 +3,7 @@
 
 #include <sstream>
 
+#include "StrictCheck.h"
 #include "TestSupport.h"
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
@@ -43,6 +44,7 @@ TEST(SheetsTool, RenamesReordersAndDeletesByNameOrPosition) {
     TempDir dir;
     const auto path = dir.File("rich.xlsx");
     WritePackage(path, RichWorkbookParts());
+    const std::vector<StrictView> before = {StrictlyRead(path)};
     EXPECT_EQ(Tool({"rename", path, "#2", "Q1 Data"}).code, 0);
     EXPECT_EQ(Tool({"reorder", path, "last", "before", "data"}).code, 0);  // names ignore case
     EXPECT_EQ(Tool({"list", path}).out,
@@ -51,6 +53,7 @@ TEST(SheetsTool, RenamesReordersAndDeletesByNameOrPosition) {
     EXPECT_EQ(Tool({"delete", path, "Q1 Data"}).code, 0);
     EXPECT_EQ(Tool({"list", path}).out, "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tLast\n");
     EXPECT_EQ(Problems(path), std::vector<std::string>{});
+    EXPECT_EQ(StrictRegressions(before, path), std::vector<std::string>{});
 }
 
 TEST(SheetsTool, RefusalsExitOneWithTheDescription) {
@@ -83,6 +86,8 @@ TEST(SheetsTool, CopyAndMoveBetweenWorkbooks) {
     const auto dst = dir.File("dst.xlsx");
     WritePackage(src, RichWorkbookParts());
     WritePackage(dst, RichWorkbookParts());
+    const auto srcBefore = StrictlyRead(src);
+    const std::vector<StrictView> dstBefore = {StrictlyRead(dst), srcBefore};
     auto r = Tool({"copy", src, "Last", dst, "after", "#1", "as", "Summary"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Tool({"list", dst}).out,
@@ -96,6 +101,8 @@ TEST(SheetsTool, CopyAndMoveBetweenWorkbooks) {
     EXPECT_NE(Tool({"list", dst}).out.find("5\tworksheet\tvisible\tData (2)\n"), std::string::npos);
     EXPECT_EQ(Problems(src), std::vector<std::string>{});
     EXPECT_EQ(Problems(dst), std::vector<std::string>{});
+    EXPECT_EQ(StrictRegressions({srcBefore}, src), std::vector<std::string>{});
+    EXPECT_EQ(StrictRegressions(dstBefore, dst), std::vector<std::string>{});
     r = Tool({"copy", src, "Other", src, "after", "Last"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;

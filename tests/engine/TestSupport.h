@@ -63,7 +63,8 @@ Parts RichWorkbookParts();
 // Reads one inflated part of a zip.
 std::string PartText(const std::string& path, const std::string& part);
 
-// Structural problems of the package at `path` (CheckPackage), and its parts that no relationship reaches.
+// Structural problems of the package at `path` (CheckPackage) and the namespace problems of its XML parts
+// (NamespaceProblems); and its parts that no relationship reaches.
 std::vector<std::string> Problems(const std::string& path);
 std::vector<std::string> Orphans(const std::string& path);
 

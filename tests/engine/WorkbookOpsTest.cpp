@@ -2,6 +2,7 @@
 // sheet-indexed attributes follow, parts are cleaned up, and refusals are clear.
 #include <gtest/gtest.h>
 
+#include "StrictCheck.h"
 #include "TestSupport.h"
 #include "engine/EngineError.h"
 #include "engine/Workbook.h"
@@ -15,6 +16,7 @@ class RichWorkbook : public ::testing::Test {
         path = dir.File("rich.xlsx");
         WritePackage(path, RichWorkbookParts());
         before = ReadStored(path);
+        strictBefore = {StrictlyRead(path)};
     }
     std::string Part(const std::string& name) { return PartText(path, name); }
     bool Has(const std::string& name) { return ReadStored(path).entries.count(name) > 0; }
@@ -28,12 +30,14 @@ class RichWorkbook : public ::testing::Test {
                    row + "</sheetData></worksheet>";
         }
         WritePackage(path, parts);
+        strictBefore = {StrictlyRead(path)};
     }
     bool Contains(const std::string& part, const std::string& text) {
         return Part(part).find(text) != std::string::npos;
     }
     void ExpectSound() {
         EXPECT_EQ(Problems(path), std::vector<std::string>{});
+        EXPECT_EQ(StrictRegressions(strictBefore, path), std::vector<std::string>{});
         EXPECT_EQ(Orphans(path), std::vector<std::string>{});
     }
     // Parts whose text changed since SetUp.
@@ -50,6 +54,7 @@ class RichWorkbook : public ::testing::Test {
     TempDir dir;
     std::string path;
     StoredPackage before;
+    std::vector<StrictView> strictBefore;
 };
 
 TEST_F(RichWorkbook, StartsSound) { ExpectSound(); }
@@ -111,6 +116,7 @@ TEST_F(RichWorkbook, RenameKeepsTheDeclarationLineBreak) {
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(0, "Inputs");
     doc->Save();
+    ExpectSound();
     EXPECT_EQ(Part("xl/workbook.xml")
                   .rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<workbook", 0),
               0u);
@@ -130,6 +136,7 @@ TEST_F(RichWorkbook, RenameToANameLikeACellReferenceQuotesIt) {
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(1, "A1");
     doc->Save();
+    ExpectSound();
     EXPECT_TRUE(Contains("xl/worksheets/sheet1.xml", "<f>'A1'!A1*2</f>"));
 }
 
