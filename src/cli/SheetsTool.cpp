@@ -81,8 +81,9 @@ void RefuseLastVisible(automation::Workbook& source, automation::Sheet& sheet, c
                           "nothing was changed.");
 }
 
-// Copies (and for a move, then deletes) SHEET of SRC to after OTHER of DST in one instance, the way the copy
-// and move procedures do: a new name is given by renaming the source sheet for the moment of the copy.
+// Copies (and for a move, then deletes) SHEET of SRC to after OTHER of DST in one instance. A new name is given
+// to the copy in DST: the source is never changed by a copy, so a workbook whose structure is protected can
+// still give one.
 void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
               const std::vector<std::string>& args, bool move) {
     std::error_code ec;
@@ -96,18 +97,9 @@ void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry
         auto target = application->Workbooks().Open(args[3]);
         auto sheet = FindSheet(*source, args[2]);
         auto after = FindSheet(*target, args[5]);
-        const std::string original = sheet->name();
         if (move) RefuseLastVisible(*source, *sheet, args[1]);
-        const bool renamed = args.size() == 8 && args[7] != original;
-        if (renamed) sheet->setName(args[7]);
-        std::shared_ptr<automation::Sheet> copy;
-        try {
-            copy = sheet->Copy(automation::After{*after});
-        } catch (...) {
-            if (renamed) sheet->setName(original);
-            throw;
-        }
-        if (renamed) sheet->setName(original);
+        auto copy = sheet->Copy(automation::After{*after});
+        if (args.size() == 8 && args[7] != copy->name()) copy->setName(args[7]);
         target->Save();
         if (move) {
             // The copy is saved in DST by now: a failure from here on must say so, or the user takes the sheet

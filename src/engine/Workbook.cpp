@@ -156,6 +156,7 @@ void WorkbookDocument::Load() {
         m_sheets.push_back(std::move(info));
     }
     if (m_sheets.empty()) throw EngineError("\"" + file + "\" is damaged: its workbook has no sheets.");
+    m_savedNames = SheetNames();
 }
 
 void WorkbookDocument::CheckIndex(int index) const {
@@ -266,8 +267,10 @@ int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const
 void WorkbookDocument::Save() { SaveTo(path()); }
 
 void WorkbookDocument::SaveTo(const std::string& path) {
+    if (SheetNames() != m_savedNames) CheckStructureUnlocked("rename");
     if (m_package->changed()) ContentTypes(*m_package).Reconcile();
     m_package->Save(path);
+    m_savedNames = SheetNames();
 }
 
 }  // namespace orv::engine

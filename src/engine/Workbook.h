@@ -36,6 +36,7 @@ class WorkbookDocument {
     const std::vector<SheetInfo>& sheets() const { return m_sheets; }
 
     // Renames sheet `index` (0-based) and every reference to it; throws EngineError when the name is refused.
+    // In a workbook whose structure is protected, the save refuses a sheet left under another name.
     void Rename(int index, const std::string& newName);
     // Moves sheet `index` so that it ends at position `newIndex` of the collection (0-based).
     void Move(int index, int newIndex);
@@ -70,6 +71,7 @@ class WorkbookDocument {
     std::unique_ptr<Package> m_package;
     std::string m_workbookPart;
     std::vector<SheetInfo> m_sheets;
+    std::vector<std::string> m_savedNames;  // as the file holds them
 };
 
 // The name of a kind and of a state as the command-line tool prints them.

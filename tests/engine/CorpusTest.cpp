@@ -32,7 +32,13 @@ class CorpusTest : public ::testing::TestWithParam<std::string> {
         const auto path = CopyTo(original, dir, label + "-" + GetParam());
         auto doc = WorkbookDocument::Open(path);
         op(*doc);
-        doc->Save();
+        try {
+            doc->Save();
+        } catch (const EngineError& e) {
+            // Only a protected workbook structure may refuse to save a sheet under a new name; the file then
+            // stays as it was, which the checks below confirm.
+            EXPECT_NE(std::string(e.what()).find("protected"), std::string::npos) << label << ": " << e.what();
+        }
         EXPECT_EQ(Problems(path), baselineProblems) << label;
         EXPECT_EQ(StrictRegressions(strictBaseline, path), std::vector<std::string>{}) << label;
         for (const auto& orphan : Orphans(path)) {

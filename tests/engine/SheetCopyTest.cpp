@@ -161,14 +161,15 @@ TEST_F(SheetCopy, StylesMergeByValueAndCellsLookAsInTheSource) {
     target->Save();
     EXPECT_EQ(Problems(dstPath), std::vector<std::string>{});
     EXPECT_EQ(StrictRegressions(strictBefore, dstPath), std::vector<std::string>{});
-    // Resolve the font of every styled cell on both sides.
+    // Resolve the font of every cell on both sides.
     auto fontOf = [](const std::string& path, const std::string& sheetPart, const std::string& stylesPart) {
         pugi::xml_document sheet, styles;
         sheet.load_string(PartText(path, sheetPart).c_str());
         styles.load_string(PartText(path, stylesPart).c_str());
         std::vector<std::string> fonts;
         auto xfs = styles.child("styleSheet").child("cellXfs");
-        for (auto c : sheet.select_nodes("//c[@s]")) {
+        // A cell without a format has the first one.
+        for (auto c : sheet.select_nodes("//c")) {
             int i = c.node().attribute("s").as_int();
             auto xf = xfs.first_child();
             while (i-- > 0) xf = xf.next_sibling();
@@ -203,6 +204,31 @@ TEST_F(SheetCopy, RefusesWhatItCannotCarryAndChangesNothing) {
     }
     auto locked = WorkbookDocument::Open(Fixture("structure-protected.xlsx"));
     EXPECT_THROW(CopySheet(*target, 0, *locked, 0), EngineError);
+}
+
+// The copy under a new name renames the source sheet for the moment of the copy; a protected structure guards
+// what is saved, so only a name left changed is refused, and the file stays as it was.
+TEST_F(SheetCopy, AProtectedSourceLendsANameForTheCopyButKeepsItsOwn) {
+    const auto srcPath = CopyTo(Fixture("structure-protected.xlsx"), dir, "locked.xlsx");
+    const auto bytes = ReadStored(srcPath).entries;
+    auto source = WorkbookDocument::Open(srcPath);
+    auto target = WorkbookDocument::Open(dstPath);
+    source->Rename(0, "Lent");
+    EXPECT_EQ(CopySheet(*source, 0, *target, 0).name, "Lent");
+    source->Rename(0, "Sheet1");
+    target->Save();
+    EXPECT_EQ(WorkbookDocument::Open(dstPath)->sheets()[1].name, "Lent");
+    EXPECT_NO_THROW(source->Save());
+    source->Rename(0, "Kept");
+    try {
+        source->Save();
+        ADD_FAILURE() << "a rename was saved into a protected workbook";
+    } catch (const EngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("structure is protected"), std::string::npos) << e.what();
+    }
+    const auto after = ReadStored(srcPath).entries;
+    ASSERT_EQ(after.size(), bytes.size());
+    for (const auto& [name, entry] : bytes) EXPECT_EQ(after.at(name).bytes, entry.bytes) << name;
 }
 
 TEST_F(SheetCopy, ThreadedCommentsBringTheirPersonsAndHiddenSheetsStayHidden) {

@@ -125,19 +125,40 @@ TEST(SheetsTool, AMoveWhoseTargetCannotBeSavedKeepsTheSourceSheet) {
               "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tOther\n3\tworksheet\tvisible\tLast\n");
 }
 
-TEST(SheetsTool, AMoveThatCannotLeaveItsSourceSaysTheCopyWasSaved) {
+TEST(SheetsTool, AMoveThatCannotLeaveItsSourceIsRefusedBeforeAnythingIsWritten) {
     TempDir dir;
     const auto src = CopyTo(Fixture("hidden-veryhidden-chartsheet.xlsx"), dir, "src.xlsx");
     const auto dst = dir.File("dst.xlsx");
     WritePackage(dst, RichWorkbookParts());
     ASSERT_EQ(Tool({"delete", src, "Chart"}).code, 0);  // Visible is now the only visible sheet
+    const auto srcBefore = ReadStored(src).entries;
+    const auto dstBefore = ReadStored(dst).entries;
     const auto r = Tool({"move", src, "Visible", dst, "after", "Last"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("The copy was saved in \"dst.xlsx\"; \"src.xlsx\" still holds the sheet."),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("Sheet \"Visible\" cannot be moved: \"src.xlsx\" must keep at least one visible sheet."),
+        std::string::npos)
         << r.err;
-    EXPECT_NE(Tool({"list", src}).out.find("\tVisible\n"), std::string::npos);
-    EXPECT_NE(Tool({"list", dst}).out.find("\tVisible\n"), std::string::npos);
+    for (const auto& [path, before] : {std::pair{src, srcBefore}, std::pair{dst, dstBefore}}) {
+        const auto after = ReadStored(path).entries;
+        EXPECT_EQ(after.size(), before.size()) << path;
+        for (const auto& [name, entry] : before)
+            EXPECT_EQ(after.at(name).bytes, entry.bytes) << path << " " << name;
+    }
+}
+
+TEST(SheetsTool, ACopyUnderANewNameLeavesAProtectedSourceAlone) {
+    TempDir dir;
+    const auto src = CopyTo(Fixture("structure-protected.xlsx"), dir, "src.xlsx");
+    const auto dst = dir.File("dst.xlsx");
+    WritePackage(dst, RichWorkbookParts());
+    const auto srcBefore = ReadStored(src).entries;
+    const auto r = Tool({"copy", src, "Sheet1", dst, "after", "Data", "as", "Kept"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(Tool({"list", dst}).out.find("2\tworksheet\tvisible\tKept\n"), std::string::npos);
+    const auto srcAfter = ReadStored(src).entries;
+    ASSERT_EQ(srcAfter.size(), srcBefore.size());
+    for (const auto& [name, entry] : srcBefore) EXPECT_EQ(srcAfter.at(name).bytes, entry.bytes) << name;
 }
 
 TEST(SheetsTool, UsageMistakesExitTwoAndHelpExitsZero) {
