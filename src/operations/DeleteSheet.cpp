@@ -31,8 +31,10 @@ void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedur
     p.Step(112, [&] { Need(application).setDisplayAlerts(false); });
     const bool deleted =
         p.Step(114, [&] { SheetOfEntry(Need(workbook), list.selectedPosition())->Delete(); });
-    // A refused deletion leaves the sheet in the workbook, so its entry stays too.
-    if (deleted) {
+    // The list shows what the file holds: a refused deletion, or a save that failed, leaves the sheet in the
+    // file, so its entry stays too.
+    const bool saved = p.Step(124, [&] { Need(workbook).Save(); });
+    if (deleted && saved) {
         std::int32_t remembered = 0;
         p.Step(116, [&] { remembered = list.selectedPosition(); });
         p.Step(118, [&] { list.remove(list.selectedPosition()); });
@@ -43,7 +45,6 @@ void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedur
         }
         p.Step(122, [&] { list.select(remembered); });
     }
-    p.Step(124, [&] { Need(workbook).Save(); });
     p.Step(126, [&] { Need(application).Quit(); });
     p.Step(128, [&] { env.pointer.setDefault(); });
 }

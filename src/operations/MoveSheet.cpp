@@ -24,6 +24,7 @@ struct Run {
     std::shared_ptr<automation::Workbook> targetBook;
     CopyResult copy;
     bool targetSaved = false;
+    bool targetSaveFailed = false;  // reported by the source-save step: not tried again
     bool sourceSaved = false;  // the source file no longer holds the sheet
 };
 
@@ -44,6 +45,7 @@ void DeleteAndSave(Run& r, const NameChoice& name, int alertsStep) {
         try {
             Need(r.targetBook).Save();
         } catch (const std::exception& e) {
+            r.targetSaveFailed = true;
             throw automation::AutomationError(
                 std::string(e.what()) +
                 "\r\nThe sheet was therefore not removed from the source workbook's "
@@ -57,7 +59,8 @@ void DeleteAndSave(Run& r, const NameChoice& name, int alertsStep) {
 // Saves the target unless it was saved before the source already, and shows the copy in the target list once
 // the target file holds it.
 void UpdateTarget(Run& r, int insertStep) {
-    if (!r.targetSaved) r.targetSaved = r.p.Step(insertStep + 2, [&] { Need(r.targetBook).Save(); });
+    if (!r.targetSaved && !r.targetSaveFailed)
+        r.targetSaved = r.p.Step(insertStep + 2, [&] { Need(r.targetBook).Save(); });
     if (r.copy.sheet && r.targetSaved) {
         r.p.Step(insertStep,
                  [&] { r.target.list().insert(r.target.list().selectedPosition() + 1, r.copy.name); });

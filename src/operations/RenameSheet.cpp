@@ -37,15 +37,16 @@ void RenameSheet(Panel& panel, const Environment& env, std::string_view procedur
             116, [&] { return newName != ""; }, true)) {
         const bool renamed =
             p.Step(118, [&] { SheetOfEntry(Need(workbook), list.selectedPosition())->setName(newName); });
-        // A refused name leaves the sheet as it was, so its entry stays as it was too.
-        if (renamed) {
+        // The entry shows what the file holds: a refused name, or a save that failed, leaves the file's sheet
+        // under its old name, so its entry stays as it was too.
+        const bool saved = p.Step(128, [&] { Need(workbook).Save(); });
+        if (renamed && saved) {
             std::int32_t remembered = 0;
             p.Step(120, [&] { remembered = list.selectedPosition(); });
             p.Step(122, [&] { list.remove(list.selectedPosition()); });
             p.Step(124, [&] { list.insert(remembered, newName); });
             p.Step(126, [&] { list.select(remembered); });
         }
-        p.Step(128, [&] { Need(workbook).Save(); });
         p.Step(130, [&] { Need(application).Quit(); });
     }
     // On an empty answer the instance is released unsaved below, which ends it without asking anything.

@@ -32,15 +32,16 @@ void ReorderSheet(Panel& panel, Direction direction, const Environment& env, std
             SheetOfEntry(book, i)->Move(automation::After{*SheetOfEntry(book, i + 1)});
         }
     });
-    p.Step(114, [&] { Need(workbook).Save(); });
+    const bool saved = p.Step(114, [&] { Need(workbook).Save(); });
     p.Step(116, [&] { Need(workbook).Close(); });
     p.Step(118, [&] { Need(application).Quit(); });
     // 120, setting the alerts back on, is left out: an instance that has quit no longer answers.
     p.Step(122, [&] { workbook.reset(); });
     p.Step(124, [&] { application.reset(); });
 
-    // A refused move leaves the workbook's order as it was, so the list keeps it too.
-    const bool correct = moved && p.Test(
+    // The list shows what the file holds: a refused move, or a save that failed, leaves the file's order as it
+    // was, so the list keeps it too.
+    const bool correct = moved && saved && p.Test(
                                       126, [&] { return up ? position > 1 : position < list.count(); }, true);
     if (correct) {
         const int to = up ? position - 1 : position + 1;

@@ -84,5 +84,16 @@ TEST_F(DeleteSheetTest, AWorkbookThatCannotBeOpenedIsReportedStepByStep) {
     EXPECT_EQ(form->pointer(), app::Form1::Pointer::Default);
 }
 
+TEST_F(DeleteSheetTest, AFailedSaveKeepsTheEntryTheFileStillHolds) {
+    LoadMemory({{"A"}, {"B"}, {"C"}});
+    store->failOn["Save"] = 0;
+    form->panel1()->list().select(2);
+    form->PushButton7_Click();
+    EXPECT_EQ(dialogs.reportedSteps(), std::vector<int>{124});
+    EXPECT_EQ(list1(), (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(Stored(1), (Strings{"A", "B", "C"}));
+    EXPECT_EQ(store->sessionsStarted, store->sessionsEnded);
+}
+
 }  // namespace
 }  // namespace orv::testing

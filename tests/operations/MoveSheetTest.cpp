@@ -127,6 +127,13 @@ TEST_F(MoveSheetTest, AFailureAtAnyCallLosesNothing) {
             if (made >= call) {
                 EXPECT_FALSE(dialogs.reportedSteps().empty());
             }
+            if (operation == "Save" && call == 1) {
+                // The target save failed in the source-save step: one report, and it is not tried again.
+                EXPECT_EQ(dialogs.reportedSteps().size(), 1u);
+                EXPECT_EQ(std::count(store->calls.begin(), store->calls.end(),
+                                     "Save:" + (toPanel2 ? path2 : path1)),
+                          1);
+            }
             EXPECT_EQ(store->sessionsStarted, store->sessionsEnded);
             EXPECT_EQ(form->pointer(), app::Form1::Pointer::Default);
         }

@@ -65,5 +65,17 @@ TEST_F(RenameSheetTest, AnEmptyListEndsSilentlyButABadPathIsNamed) {
     EXPECT_EQ(dialogs.messages(), Strings{"Excel File #2 does not appear to be valid"});
 }
 
+TEST_F(RenameSheetTest, AProtectedWorkbookRefusesTheSaveAndTheListKeepsWhatTheFileHolds) {
+    LoadReal("ooxml/structure-protected.xlsx");
+    const std::string before = Bytes(path1);
+    form->panel1()->list().select(1);
+    dialogs.inputAnswers = {"Renamed"};
+    form->PushButton9_Click();
+    EXPECT_EQ(dialogs.reportedSteps(), std::vector<int>{128});
+    EXPECT_NE(dialogs.messages().back().find("structure is protected"), std::string::npos);
+    EXPECT_EQ(list1(), QStringList{"Sheet1"});
+    EXPECT_EQ(Bytes(path1), before);
+}
+
 }  // namespace
 }  // namespace orv::testing

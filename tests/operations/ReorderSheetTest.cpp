@@ -107,5 +107,15 @@ TEST_F(ReorderSheetTest, WithoutASelectionTheReadAndTheMoveAreReportedAndTheList
     EXPECT_EQ(list1(), (QStringList{"A", "B", "C"}));
 }
 
+TEST_F(ReorderSheetTest, AFailedSaveLeavesTheListInTheFilesOrder) {
+    LoadMemory({{"A"}, {"B"}, {"C"}});
+    store->failOn["Save"] = 0;
+    form->panel1()->list().select(2);
+    form->PushButton11_Click();
+    EXPECT_EQ(dialogs.reportedSteps(), std::vector<int>{114});
+    EXPECT_EQ(list1(), (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(Stored(1), (Strings{"A", "B", "C"}));
+}
+
 }  // namespace
 }  // namespace orv::testing
