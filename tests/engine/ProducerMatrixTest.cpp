@@ -511,6 +511,13 @@ void ExpectStrictlySound(const std::vector<std::string>& before, const std::stri
     }
     const auto regressions = StrictRegressions(before, after);
     EXPECT_TRUE(regressions.empty()) << label << ":" << Joined(regressions);
+    // The package itself: every part typed, no override left for a part that is gone (packages that type
+    // every part by override showed both), every relationship resolving.
+    std::set<std::string> known;
+    for (const auto& path : before) {
+        for (auto& problem : Problems(path)) known.insert(std::move(problem));
+    }
+    for (const auto& problem : Problems(after)) EXPECT_TRUE(known.count(problem)) << label << ": " << problem;
 }
 
 // The cells of `sheet` in `source` as they look in `copy` of `target`: every cell there, looking the same.
