@@ -2,9 +2,35 @@
 #include "app/SheetListView.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
 #include <stdexcept>
 
 namespace orv::app {
+
+namespace {
+
+// Qt scrolls a view to its current item whenever the current item changes; a change the procedures make
+// leaves the list where the user scrolled it (clicks and arrow keys still scroll, as they go through Qt).
+class KeepScroll {
+  public:
+    explicit KeepScroll(QAbstractScrollArea& view)
+        : m_view(view),
+          m_vertical(view.verticalScrollBar()->value()),
+          m_horizontal(view.horizontalScrollBar()->value()) {}
+    ~KeepScroll() {
+        m_view.verticalScrollBar()->setValue(m_vertical);
+        m_view.horizontalScrollBar()->setValue(m_horizontal);
+    }
+    KeepScroll(const KeepScroll&) = delete;
+    KeepScroll& operator=(const KeepScroll&) = delete;
+
+  private:
+    QAbstractScrollArea& m_view;
+    int m_vertical;
+    int m_horizontal;
+};
+
+}  // namespace
 
 SheetListView::SheetListView(int panelNumber, QWidget* parent)
     : QTreeWidget(parent), m_panelNumber(panelNumber) {
@@ -52,13 +78,19 @@ void SheetListView::insert(int position, const std::string& text) {
     }
     auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(text)});
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    KeepScroll keep(*this);
     insertTopLevelItem(position - 1, item);
 }
 
-void SheetListView::remove(int position) { delete takeTopLevelItem(indexOfTopLevelItem(itemAt(position))); }
+void SheetListView::remove(int position) {
+    QTreeWidgetItem* item = itemAt(position);
+    KeepScroll keep(*this);
+    delete takeTopLevelItem(indexOfTopLevelItem(item));
+}
 
 void SheetListView::select(int position) {
     QTreeWidgetItem* item = itemAt(position);
+    KeepScroll keep(*this);
     clearSelection();
     setCurrentItem(item);
     item->setSelected(true);

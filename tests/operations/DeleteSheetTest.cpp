@@ -1,6 +1,9 @@
 // "Delete" of both panels, on real workbooks and with failures injected.
 #include <gtest/gtest.h>
 
+#include <QScrollBar>
+#include <QTest>
+
 #include "OperationsFixture.h"
 #include "errors/Messages.h"
 
@@ -93,6 +96,23 @@ TEST_F(DeleteSheetTest, AFailedSaveKeepsTheEntryTheFileStillHolds) {
     EXPECT_EQ(list1(), (QStringList{"A", "B", "C"}));
     EXPECT_EQ(Stored(1), (Strings{"A", "B", "C"}));
     EXPECT_EQ(store->sessionsStarted, store->sessionsEnded);
+}
+
+// Qt scrolls a list to its current item; the procedures' corrections leave it where the user scrolled it.
+TEST_F(DeleteSheetTest, DeletingTheLastOfALongListLeavesItScrolledToTheEnd) {
+    std::vector<MemorySheet> many;
+    for (int i = 1; i <= 60; ++i) many.push_back({"Sheet" + std::to_string(i)});
+    LoadMemory(many);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    auto* list = form->panel1()->sheetList();
+    list->scrollToBottom();
+    form->panel1()->list().select(60);
+    ASSERT_GT(list->verticalScrollBar()->value(), 0);
+    form->PushButton7_Click();
+    ASSERT_EQ(list1().size(), 59);
+    EXPECT_EQ(Selected(1), 1);
+    EXPECT_EQ(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // "Rename" of both panels.
 #include <gtest/gtest.h>
 
+#include <QScrollBar>
+#include <QTest>
+
 #include "OperationsFixture.h"
 #include "errors/Messages.h"
 
@@ -75,6 +78,28 @@ TEST_F(RenameSheetTest, AProtectedWorkbookRefusesTheSaveAndTheListKeepsWhatTheFi
     EXPECT_NE(dialogs.messages().back().find("structure is protected"), std::string::npos);
     EXPECT_EQ(list1(), QStringList{"Sheet1"});
     EXPECT_EQ(Bytes(path1), before);
+}
+
+TEST_F(RenameSheetTest, RenamingAnEntryScrolledOutOfViewLeavesTheListWhereItWas) {
+    std::vector<MemorySheet> many;
+    for (int i = 1; i <= 60; ++i) many.push_back({"Sheet" + std::to_string(i)});
+    LoadMemory(many);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    auto* list = form->panel1()->sheetList();
+    form->panel1()->list().select(1);
+    list->scrollToBottom();
+    const int scrolled = list->verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+    dialogs.inputAnswers = {"First"};
+    form->PushButton9_Click();
+    EXPECT_EQ(list1().front(), "First");
+    EXPECT_EQ(list->verticalScrollBar()->value(), scrolled);
+    // Keys still move the view to the selection, as users expect.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(Selected(1), 2);
+    EXPECT_LT(list->verticalScrollBar()->value(), scrolled);
 }
 
 }  // namespace
