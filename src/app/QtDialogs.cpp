@@ -59,10 +59,16 @@ std::string QtDialogs::inputBox(const std::string& prompt, const std::string& ti
 
 std::string QtDialogs::openFile(const errors::OpenFileRequest& request) {
     // The read-only check box of the requested flags has no counterpart in Qt's dialog; it is never read
-    // anyway.
-    return QFileDialog::getOpenFileName(m_parent, Title(request.title),
-                                        QString::fromStdString(request.fileName), QtFilter(request.filter))
-        .toStdString();
+    // anyway. Any name is taken, as typed: the file a name does not yet stand for is the caller's business
+    // (Qt's own open dialog refuses such a name and never returns it).
+    QFileDialog dialog(m_parent, Title(request.title), QString::fromStdString(request.fileName),
+                       QtFilter(request.filter));
+    dialog.setObjectName("OpenFileDialog");
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? std::string() : chosen.front().toStdString();
 }
 
 }  // namespace orv::app

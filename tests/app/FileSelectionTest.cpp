@@ -1,7 +1,15 @@
 // The "..." buttons, "Load Sample/Example Data" and "Clear Files".
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
 #include "WindowFixture.h"
+#include "app/QtDialogs.h"
 #include "errors/Messages.h"
 
 namespace orv::testing {
@@ -86,6 +94,42 @@ TEST_F(FileSelectionTest, ClearFilesEmptiesBothPanelsWithoutAsking) {
     EXPECT_TRUE(list2().isEmpty());
     form->PushButton16_Click();
     EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// The real dialog, worked through its widgets: a name typed for a file that does not exist is taken as it is.
+TEST(QtOpenFileDialog, TakesATypedNameOfAFileThatDoesNotExist) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString typed = folder.filePath("not there yet.xlsx");
+    bool typedIn = false;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != "OpenFileDialog") {
+            // Anything else modal (a "file not found" warning) is the failure: close it so the test ends.
+            if (auto* other = QApplication::activeModalWidget()) other->close();
+            return;
+        }
+        auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+        if (!edit || typedIn) return;
+        typedIn = true;
+        edit->setText(typed);
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    driver.start(50);
+    // A safety net: a dialog still open after a while is cancelled, and the test fails below.
+    QTimer::singleShot(10000, [] {
+        while (auto* open = QApplication::activeModalWidget()) open->close();
+    });
+    app::QtDialogs dialogs;
+    errors::OpenFileRequest request;
+    request.fileName = folder.path().toStdString();
+    request.title = "Select Excel File";
+    request.filter = "Excel Files (*.xl*)|*.xl*|All Files (*.*)|*.*";
+    const std::string chosen = dialogs.openFile(request);
+    driver.stop();
+    EXPECT_TRUE(typedIn);
+    EXPECT_EQ(chosen, typed.toStdString());
 }
 
 }  // namespace
