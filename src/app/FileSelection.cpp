@@ -1,6 +1,10 @@
 // Choosing workbooks, loading the samples and clearing the panels, as numbered guarded steps.
 #include "app/FileSelection.h"
 
+#include <unistd.h>
+
+#include <stdexcept>
+
 #include "automation/RunningSpreadsheet.h"
 #include "errors/Dialogs.h"
 #include "errors/Guard.h"
@@ -30,11 +34,35 @@ void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env
     });
 }
 
+std::filesystem::path SamplesFolder(const std::filesystem::path& programFolder,
+                                    const std::filesystem::path& userDataFolder) {
+    namespace fs = std::filesystem;
+    const fs::path installed = programFolder / "Samples";
+    // Every operation saves through a temporary file beside the workbook: the folder itself must be writable.
+    if (userDataFolder.empty() || !fs::exists(installed) || ::access(installed.c_str(), W_OK | X_OK) == 0)
+        return installed;
+    const fs::path own = userDataFolder / "Samples";
+    try {
+        fs::create_directories(own);
+        for (const char* name : {"sample1.xls", "sample2.xls"}) {
+            if (fs::exists(own / name) || !fs::exists(installed / name)) continue;
+            fs::copy_file(installed / name, own / name);
+            fs::permissions(own / name, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+        }
+    } catch (const fs::filesystem_error& e) {
+        throw std::runtime_error("The sample workbooks could not be copied into \"" + own.string() +
+                                 "\", where they can be changed (" + e.code().message() +
+                                 "). Make that folder writable, then try again.");
+    }
+    return own;
+}
+
 void LoadSampleWorkbooks(operations::Panel& panel1, operations::Panel& panel2,
-                         const std::filesystem::path& programFolder, const operations::Environment& env) {
+                         const std::filesystem::path& programFolder, const std::filesystem::path& userDataFolder,
+                         const operations::Environment& env) {
     errors::GuardedProcedure p(env.dialogs, "PushButton15_Click");
-    p.Step(100, [&] { panel1.setPath((programFolder / "Samples" / "sample1.xls").string()); });
-    p.Step(102, [&] { panel2.setPath((programFolder / "Samples" / "sample2.xls").string()); });
+    p.Step(100, [&] { panel1.setPath((SamplesFolder(programFolder, userDataFolder) / "sample1.xls").string()); });
+    p.Step(102, [&] { panel2.setPath((SamplesFolder(programFolder, userDataFolder) / "sample2.xls").string()); });
 }
 
 void ClearFiles(operations::Panel& panel1, operations::Panel& panel2, const operations::Environment& env) {

@@ -14,9 +14,17 @@ namespace orv::app {
 void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env,
                     std::string_view procedureName);
 
-// Writes the two sample workbooks' paths into the path boxes, panel 1 first.
+// Writes the two sample workbooks' paths into the path boxes, panel 1 first, from SamplesFolder.
 void LoadSampleWorkbooks(operations::Panel& panel1, operations::Panel& panel2,
-                         const std::filesystem::path& programFolder, const operations::Environment& env);
+                         const std::filesystem::path& programFolder, const std::filesystem::path& userDataFolder,
+                         const operations::Environment& env);
+
+// The folder the samples are loaded from: Samples/ of the program folder when the user may write there (a
+// build tree), else Samples/ of `userDataFolder`, into which the two samples are copied when they are not there
+// yet (a copy the user already has, changed or not, is kept). Throws std::runtime_error saying what could not
+// be copied.
+std::filesystem::path SamplesFolder(const std::filesystem::path& programFolder,
+                                    const std::filesystem::path& userDataFolder);
 
 // Empties both path boxes and both sheet lists.
 void ClearFiles(operations::Panel& panel1, operations::Panel& panel2, const operations::Environment& env);

@@ -28,6 +28,7 @@ struct Form1Services {
     std::filesystem::path programFolder;
     std::function<double()> randomFraction;               // a value in [0, 1)
     std::function<void(const std::string& url)> openUrl;  // opens a web page without waiting for it
+    std::filesystem::path userDataFolder = {};            // the samples' home when the program folder is read-only
 };
 
 class Form1 : public QWidget, public operations::WindowPointer {

@@ -1,6 +1,7 @@
 // Starts Orvandel: creates the main window, runs its start-up while it is hidden, then shows it.
 #include <QApplication>
 #include <QDesktopServices>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include "app/Form1.h"
@@ -17,7 +18,8 @@ int main(int argc, char* argv[]) {
         dialogs, orv::automation::DefaultBackends(), processes,
         std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()),
         &orv::app::RandomFractionSeededByTime,
-        [](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }});
+        [](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); },
+        std::filesystem::path(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString())});
     dialogs.setParent(&form);
     if (!form.Form_Load()) return 0;
     form.show();

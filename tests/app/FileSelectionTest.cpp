@@ -1,7 +1,13 @@
 // The "..." buttons, "Load Sample/Example Data" and "Clear Files".
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <fstream>
+#include <functional>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -9,6 +15,7 @@
 #include <QTimer>
 
 #include "WindowFixture.h"
+#include "app/FileSelection.h"
 #include "app/QtDialogs.h"
 #include "errors/Messages.h"
 
@@ -130,6 +137,62 @@ TEST(QtOpenFileDialog, TakesATypedNameOfAFileThatDoesNotExist) {
     driver.stop();
     EXPECT_TRUE(typedIn);
     EXPECT_EQ(chosen, typed.toStdString());
+}
+
+// Runs `check` in a child process as an unprivileged user (root ignores file permissions, so a read-only folder
+// proves nothing to it); returns the child's exit status.
+int AsUnprivilegedUser(const std::function<int()>& check) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+        _exit(check());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+TEST(SamplesFolder, AnInstalledProgramsSamplesAreCopiedOnceIntoTheUsersFolder) {
+    namespace fs = std::filesystem;
+    QTemporaryDir base;
+    ASSERT_TRUE(base.isValid());
+    const fs::path root = base.path().toStdString();
+    const fs::path program = root / "program";
+    const fs::path home = root / "home";
+    fs::create_directories(program / "Samples");
+    fs::create_directories(home);
+    for (const char* name : {"sample1.xls", "sample2.xls"}) {
+        fs::copy_file(fs::path(ORVANDEL_SAMPLES_DIR) / name, program / "Samples" / name);
+        fs::permissions(program / "Samples" / name, fs::perms(0444));
+    }
+    fs::permissions(program / "Samples", fs::perms(0555));
+    fs::permissions(root, fs::perms(0755));
+    fs::permissions(program, fs::perms(0755));
+    if (getuid() == 0) {
+        ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);
+    }
+
+    const fs::path data = home / "data";
+    const int status = AsUnprivilegedUser([&] {
+        try {
+            if (app::SamplesFolder(program, data) != data / "Samples") return 1;
+            for (const char* name : {"sample1.xls", "sample2.xls"}) {
+                if (access((data / "Samples" / name).c_str(), R_OK | W_OK) != 0) return 2;
+                if (fs::file_size(data / "Samples" / name) != fs::file_size(program / "Samples" / name)) return 3;
+            }
+            std::ofstream(data / "Samples" / "sample1.xls") << "changed by the user";
+            app::SamplesFolder(program, data);  // a second load keeps the user's copy
+            if (fs::file_size(data / "Samples" / "sample1.xls") != std::string("changed by the user").size())
+                return 4;
+            return 0;
+        } catch (const std::exception&) {
+            return 5;
+        }
+    });
+    EXPECT_EQ(status, 0);
+    // From a folder the user may write (a build tree), the samples are loaded where they are.
+    fs::permissions(program / "Samples", fs::perms(0755));
+    EXPECT_EQ(app::SamplesFolder(program, data), program / "Samples");
 }
 
 }  // namespace
