@@ -2,6 +2,8 @@
 // with the office's document, and the session that starts and ends the office.
 #include "automation/libreoffice/LibreOfficeWorkbook.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "automation/libreoffice/SheetStates.h"
@@ -67,10 +69,32 @@ const ListedSheet& LoWorkbook::SheetOf(int id) const {
     return m_records[static_cast<std::size_t>(IndexOf(id))].sheet;
 }
 
+namespace {
+
+// True when the user may replace the file: write it, and create the temporary file beside it.
+bool MayReplace(const std::string& path) {
+    const auto folder = std::filesystem::absolute(path).parent_path();
+    return ::access(path.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+void LoWorkbook::ThrowIfReadOnly() {
+    Load();
+    if (m_readOnly) {
+        throw AutomationError("\"" + FileName() +
+                              "\" cannot be changed: the file or its folder is read-only. Make both writable, or "
+                              "work on a copy of the workbook, then try again.");
+    }
+}
+
 void LoWorkbook::Load() {
     ThrowIfClosed();
     if (m_document) return;
-    m_document = m_session->EnsureOffice().Load(m_path, false);
+    // A workbook the user may only read is still a source: LibreOffice refuses to open it for writing, so it
+    // is opened read-only, and only a save of it is refused.
+    m_readOnly = !MayReplace(m_path);
+    m_document = m_session->EnsureOffice().Load(m_path, m_readOnly);
     Resync();
 }
 
@@ -123,6 +147,7 @@ void LoWorkbook::RenameSheet(int id, const std::string& name) {
         throw AutomationError("The sheet \"" + m_records[static_cast<std::size_t>(index)].sheet.name +
                               "\" cannot be renamed to \"" + name + "\": " + *problem);
     }
+    ThrowIfReadOnly();
     Document().renameSheet(IndexOf(id), name);
     m_records[static_cast<std::size_t>(IndexOf(id))].sheet.name = name;
     Resync();
@@ -160,6 +185,7 @@ std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& tar
             "\": the two workbooks are open in different LibreOffice instances. Open both in the "
             "same instance.");
     }
+    target.ThrowIfReadOnly();
     const std::string sourceName = SheetOf(id).name;
     const std::string name = target.FreeCopyName(sourceName);
     int copied = 0;
@@ -237,6 +263,7 @@ void LoWorkbook::MoveSheet(int id, int otherId, bool after) {
     const int index = IndexOf(id);
     int destination = IndexOf(otherId) + (after ? 1 : 0);
     if (otherId == id) return;
+    ThrowIfReadOnly();
     Document().moveSheet(index, destination);
     Record record = m_records[static_cast<std::size_t>(index)];
     m_records.erase(m_records.begin() + index);
@@ -256,6 +283,7 @@ void LoWorkbook::DeleteSheet(int id) {
                               "\" cannot be deleted: a workbook must keep at least one "
                               "visible sheet. Add or unhide another sheet first.");
     }
+    ThrowIfReadOnly();
     Document().removeSheet(index);
     m_records.erase(m_records.begin() + index);
     Resync();
@@ -265,6 +293,7 @@ void LoWorkbook::Save() {
     ThrowIfClosed();
     // A workbook never loaded was never changed: its file already is what Save would write.
     if (!m_document) return;
+    ThrowIfReadOnly();
     m_document->store();
     if (m_format == FileFormat::Xls || automation::IsOoxml(m_format)) {
         std::vector<ListedSheet> sheets;

@@ -59,6 +59,8 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     };
 
     void ThrowIfClosed() const;
+    // Throws AutomationError when the workbook was opened read-only (the user may not replace its file).
+    void ThrowIfReadOnly();
     int IndexOf(int id) const;
     OfficeDocument& Document();
     // Matches the records to the office's sheets after a change, by name, so handles follow their sheets.
@@ -78,6 +80,7 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     int m_nextId = 1;
     std::unique_ptr<OfficeDocument> m_document;
     bool m_closed = false;
+    bool m_readOnly = false;  // opened read-only: the user may not replace its file
 };
 
 class LoSheet : public automation::Sheet {
