@@ -7,6 +7,7 @@
 #include <fstream>
 #include <pugixml.hpp>
 
+#include "SofficeOracle.h"
 #include "TestSupport.h"
 #include "engine/SheetCopy.h"
 #include "engine/Workbook.h"
@@ -43,10 +44,8 @@ std::string Column(int index) {
 
 Seen OpenInLibreOffice(const std::string& workbook, const TempDir& dir) {
     const auto out = dir.path() / "lo-out";
-    const std::string command =
-        Soffice() + " -env:UserInstallation=file://" + (dir.path() / "lo-profile").string() +
-        " --headless --convert-to fods --outdir '" + out.string() + "' '" + workbook + "' >/dev/null 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    const std::string failure = orv::testing::SofficeConvert({workbook}, "fods", out, Soffice());
+    EXPECT_EQ(failure, "");
     const auto fods = out / (fs::path(workbook).stem().string() + ".fods");
     Seen seen;
     pugi::xml_document doc;
@@ -251,6 +250,32 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, LibreOfficeCopy,
                                            std::pair{"hebrew-names-rtl.xlsx", 0},
                                            std::pair{"x14-conditional-formats.xlsx", 9},
                                            std::pair{"dv-list-other-sheet.xlsx", 0}));
+
+// The oracle itself, with a stand-in for soffice: a start that fails once (as under load) is tried again; a
+// file it never reads is reported with what soffice printed.
+TEST(SofficeOracle, RetriesAFailedStartAndDescribesARealFailure) {
+    TempDir dir;
+    const auto fake = dir.path() / "soffice";
+    std::ofstream(fake) << "#!/bin/sh\n"
+                           "count=$(cat \"$0.calls\" 2>/dev/null || echo 0); echo $((count + 1)) > \"$0.calls\"\n"
+                           "for last; do :; done\n"
+                           "case \"$last\" in *broken*) echo 'Error: source file could not be loaded'; exit 0;; esac\n"
+                           "[ \"$count\" -eq 0 ] && exit 1\n"
+                           "out=$(dirname \"$last\")/out; mkdir -p \"$out\"; : > \"$out/$(basename \"${last%.*}\").fods\"\n";
+    fs::permissions(fake, fs::perms(0755));
+    const auto good = dir.path() / "good.xlsx";
+    std::ofstream(good) << "x";
+    EXPECT_EQ(orv::testing::SofficeConvert({good}, "fods", dir.path() / "out", fake.string()), "");
+    std::ifstream calls(fake.string() + ".calls");
+    std::string count;
+    std::getline(calls, count);
+    EXPECT_EQ(count, "2");
+    const auto broken = dir.path() / "broken.xlsx";
+    std::ofstream(broken) << "x";
+    const std::string failure = orv::testing::SofficeConvert({broken}, "fods", dir.path() / "out", fake.string());
+    EXPECT_NE(failure.find("after 3 attempts"), std::string::npos) << failure;
+    EXPECT_NE(failure.find("source file could not be loaded"), std::string::npos) << failure;
+}
 
 }  // namespace
 }  // namespace orv::engine::test

@@ -1,6 +1,8 @@
 // Generates and reads back workbooks for the session tests through converting soffice runs.
 #include "OfficeTestSupport.h"
 
+#include "SofficeOracle.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <pugixml.hpp>
@@ -34,7 +36,6 @@ bool IsNumber(const std::string& text) {
     return end && *end == '\0';
 }
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 }  // namespace
 
@@ -87,33 +88,14 @@ std::string Fods(const std::vector<SheetSpec>& sheets, const WorkbookExtras& ext
     return text;
 }
 
-std::string Convert(const std::vector<fs::path>& sources, const std::string& format, const fs::path& outDir,
-                    const fs::path& profileDir) {
-    fs::create_directories(outDir);
-    std::string command =
-        Quote(ORVANDEL_TEST_SOFFICE) + " " + Quote("-env:UserInstallation=file://" + profileDir.string()) +
-        " --headless --norestore --convert-to " + format + " --outdir " + Quote(outDir.string());
-    for (const auto& source : sources) command += " " + Quote(source.string());
-    const fs::path log = outDir / ("convert-" + format + ".log");
-    command += " >" + Quote(log.string()) + " 2>&1";
-    const int rc = std::system(command.c_str());
-    for (const auto& source : sources) {
-        const fs::path made = outDir / source.filename().replace_extension(format);
-        if (!fs::exists(made)) {
-            std::ifstream in(log);
-            std::stringstream text;
-            text << in.rdbuf();
-            return "soffice (exit " + std::to_string(rc) + ") did not make " + made.string() + ": " +
-                   text.str();
-        }
-    }
-    return "";
+std::string Convert(const std::vector<fs::path>& sources, const std::string& format, const fs::path& outDir) {
+    return orv::testing::SofficeConvert(sources, format, outDir, ORVANDEL_TEST_SOFFICE);
 }
 
 std::vector<ReadSheet> ReadBack(const fs::path& workbook, const fs::path& scratch) {
     const fs::path out = scratch / ("readback-" + workbook.filename().string());
     fs::remove_all(out);
-    if (!Convert({workbook}, "fods", out, scratch / "readback-profile").empty()) return {};
+    if (!Convert({workbook}, "fods", out).empty()) return {};
     pugi::xml_document doc;
     if (!doc.load_file((out / workbook.filename().replace_extension("fods")).c_str())) return {};
     std::vector<std::string> hiddenStyles;

@@ -33,10 +33,10 @@ struct WorkbookExtras {
 // A flat OpenDocument spreadsheet with those sheets (and names and cell styles).
 std::string Fods(const std::vector<SheetSpec>& sheets, const WorkbookExtras& extras = {});
 
-// Converts `sources` to `format` ("xls", "ods", "xlsx", "fods") into `outDir` in one soffice run on a profile
-// of its own; returns an empty string on success, otherwise what went wrong.
+// Converts `sources` to `format` ("xls", "ods", "xlsx", "fods") into `outDir` (see SofficeConvert); returns an
+// empty string on success, otherwise what went wrong.
 std::string Convert(const std::vector<std::filesystem::path>& sources, const std::string& format,
-                    const std::filesystem::path& outDir, const std::filesystem::path& profileDir);
+                    const std::filesystem::path& outDir);
 
 struct ReadSheet {
     std::string name;

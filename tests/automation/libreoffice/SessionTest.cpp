@@ -75,8 +75,7 @@ class LibreOfficeSession : public ::testing::Test {
             std::ofstream(sources / "source.fods") << test::Fods(kSource);
             std::ofstream(sources / "target.fods") << test::Fods(kTarget);
             const std::string failure =
-                test::Convert({sources / "source.fods", sources / "target.fods"}, format,
-                              generated.parent_path(), TestRoot() / "convert-profile");
+                test::Convert({sources / "source.fods", sources / "target.fods"}, format, generated.parent_path());
             if (!failure.empty()) ADD_FAILURE() << failure;
         }
         const fs::path copy = m_dir / (as.empty() ? stem + "." + format : as);
@@ -253,7 +252,7 @@ TEST_P(NameAndStyleConflicts, CopiesKeepTheSourceMeaningOfNamesAndSayWhatDiffers
         << test::Fods({{"One", false, {{"1", "", "Marked"}}}},
                       {{{"Rate", "$One.$A$1"}, {"Other", "$One.$A$1"}}, {{"Marked", "#0000ff"}}});
     ASSERT_EQ(
-        test::Convert({sources / "named.fods", sources / "host.fods"}, GetParam(), m_dir, m_dir / "profile"),
+        test::Convert({sources / "named.fods", sources / "host.fods"}, GetParam(), m_dir),
         "");
     const fs::path target = m_dir / (std::string("host.") + GetParam());
     {
