@@ -28,7 +28,8 @@ constexpr const char* kUsageText =
     "DST for copy and move). A move saves DST before SRC and deletes the source sheet only once its copy is "
     "saved.\n"
     "kind: worksheet, chartsheet, dialogsheet, macrosheet; state: visible, hidden, veryHidden.\n"
-    "Exit status: 0 done, 1 refused or failed (the reason is printed), 2 wrong arguments.\n";
+    "Exit status: 0 done, 1 refused or failed (the reason is printed), 2 wrong arguments, 3 done but not\n"
+    "faithfully: the copy was saved and differs from its source as printed (a moved sheet stays in SRC).\n";
 
 struct UsageError {
     std::string message;
@@ -81,11 +82,20 @@ void RefuseLastVisible(automation::Workbook& source, automation::Sheet& sheet, c
                           "nothing was changed.");
 }
 
+// The position of `sheet` in its workbook, or 0.
+int PositionOf(automation::Workbook& workbook, automation::Sheet& sheet) {
+    for (int i = 1; i <= workbook.sheetCount(); ++i) {
+        if (workbook.sheetAt(i)->name() == sheet.name()) return i;
+    }
+    return 0;
+}
+
 // Copies (and for a move, then deletes) SHEET of SRC to after OTHER of DST in one instance. A new name is given
 // to the copy in DST: the source is never changed by a copy, so a workbook whose structure is protected can
-// still give one.
-void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
-              const std::vector<std::string>& args, bool move) {
+// still give one. A copy the backend made but reported as not faithful is saved, as the window saves it, and
+// a move then leaves the sheet in SRC. Returns kDone or kDoneUnfaithfully (the differences on `err`).
+int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
+             const std::vector<std::string>& args, bool move, std::ostream& err) {
     std::error_code ec;
     if (std::filesystem::equivalent(args[1], args[3], ec)) {
         throw AutomationError(
@@ -98,9 +108,30 @@ void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry
         auto sheet = FindSheet(*source, args[2]);
         auto after = FindSheet(*target, args[5]);
         if (move) RefuseLastVisible(*source, *sheet, args[1]);
-        auto copy = sheet->Copy(automation::After{*after});
+        const int sheetsBefore = target->sheetCount();
+        const int afterPosition = PositionOf(*target, *after);
+        std::shared_ptr<automation::Sheet> copy;
+        std::string differences;
+        try {
+            copy = sheet->Copy(automation::After{*after});
+        } catch (const std::exception& e) {
+            // A copy that stands in the target came with a report of what it could not keep.
+            if (target->sheetCount() != sheetsBefore + 1 || afterPosition == 0) throw;
+            copy = target->sheetAt(afterPosition + 1);
+            differences = e.what();
+        }
         if (args.size() == 8 && args[7] != copy->name()) copy->setName(args[7]);
         target->Save();
+        if (!differences.empty()) {
+            err << "orvandel-sheets: " << differences << " The copy \"" << copy->name() << "\" was saved in \""
+                << std::filesystem::path(args[3]).filename().string() << "\""
+                << (move ? "; the sheet stays in \"" + std::filesystem::path(args[1]).filename().string() +
+                               "\", which was not changed."
+                         : ".")
+                << "\n";
+            application->Quit();
+            return kDoneUnfaithfully;
+        }
         if (move) {
             // The copy is saved in DST by now: a failure from here on must say so, or the user takes the sheet
             // for lost or tries the move again and gets a second copy.
@@ -119,9 +150,10 @@ void Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry
         throw;
     }
     application->Quit();
+    return kDone;
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out,
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         const std::shared_ptr<const automation::BackendRegistry>& registry) {
     const std::string& command = args[0];
     if (command == "list") {
@@ -177,8 +209,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out,
             throw UsageError{"'" + command +
                              "' wants the words 'after' and 'as' where the usage shows them."};
         }
-        Transfer(registry, args, command == "move");
-        return kDone;
+        return Transfer(registry, args, command == "move", err);
     }
     throw UsageError{"Unknown command '" + command + "'."};
 }
@@ -199,7 +230,7 @@ int RunSheetsTool(const std::vector<std::string>& args, std::ostream& out, std::
         return kUsage;
     }
     try {
-        return Run(args, out, registry);
+        return Run(args, out, err, registry);
     } catch (const UsageError& e) {
         err << "orvandel-sheets: " << e.message << "\n" << kUsageText;
         return kUsage;

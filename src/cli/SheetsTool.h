@@ -11,11 +11,11 @@
 
 namespace orv::cli {
 
-enum ExitCode { kDone = 0, kFailed = 1, kUsage = 2 };
+enum ExitCode { kDone = 0, kFailed = 1, kUsage = 2, kDoneUnfaithfully = 3 };
 
 // Runs one command (`args` without the program name), writing results to `out` and messages to `err`. Returns
-// kDone, kFailed (the failure's description on `err`) or kUsage (wrong arguments, usage on `err`). Never
-// throws.
+// kDone, kFailed (the failure's description on `err`), kUsage (wrong arguments, usage on `err`) or
+// kDoneUnfaithfully (a copy was saved but differs from its source, as `err` says). Never throws.
 int RunSheetsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                   std::shared_ptr<const automation::BackendRegistry> registry);
 

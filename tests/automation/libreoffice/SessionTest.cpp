@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "OfficeTestSupport.h"
 #include "automation/Application.h"
@@ -17,6 +18,7 @@
 #include "automation/libreoffice/LibreOfficeBackend.h"
 #include "automation/libreoffice/OfficeProcess.h"
 #include "automation/libreoffice/SheetListing.h"
+#include "cli/SheetsTool.h"
 
 extern char** environ;
 
@@ -207,6 +209,30 @@ TEST_F(LibreOfficeSession, CopyIntoXlsKeepsTheValuesOfFormulasThatReferToTheSour
     const auto beta = SheetNamed(Reread(target), "Beta");
     EXPECT_EQ(beta.values, (Strings{"11"}));
     EXPECT_EQ(beta.formulas, (Strings{""}));
+}
+
+// The command-line tool does what the window does with such a copy: saves it, keeps a moved sheet in its
+// source, and says so with an exit status of its own.
+TEST_F(LibreOfficeSession, TheToolSavesACopyThatCouldNotBeFaithfulAndSaysSo) {
+    for (const std::string command : {"copy", "move"}) {
+        SCOPED_TRACE(command);
+        const auto source = Generated("source", "xls", command + "-source.xls");
+        const auto target = Generated("target", "xls", command + "-target.xls");
+        auto registry = std::make_shared<automation::BackendRegistry>();
+        registry->Add(MakeLibreOfficeBackend());
+        std::ostringstream out, err;
+        const int code =
+            cli::RunSheetsTool({command, source.string(), "Beta", target.string(), "after", "Two"}, out, err, registry);
+        EXPECT_EQ(code, cli::kDoneUnfaithfully) << err.str();
+        EXPECT_NE(err.str().find("these cells now hold their values"), std::string::npos) << err.str();
+        EXPECT_NE(err.str().find("The copy \"Beta\" was saved in \"" + command + "-target.xls\""), std::string::npos)
+            << err.str();
+        const auto beta = SheetNamed(Reread(target), "Beta");
+        EXPECT_EQ(beta.values, (Strings{"11"}));
+        std::vector<std::string> names;
+        for (const auto& sheet : Reread(source)) names.push_back(sheet.name);
+        EXPECT_NE(std::find(names.begin(), names.end(), "Beta"), names.end()) << "the source lost its sheet";
+    }
 }
 
 struct MixedCase {
