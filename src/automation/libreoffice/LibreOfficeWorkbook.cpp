@@ -247,10 +247,23 @@ std::vector<std::string> LoWorkbook::CheckCopy(OfficeDocument& source, int sourc
         const auto external = document.externalFormulas(copied);
         if (!external.empty()) {
             document.freezeExternalFormulas(copied);
+            // Links into the source name its file; any other link leads to a third workbook.
+            std::string encoded;
+            for (char c : FileName()) encoded += c == ' ' ? std::string("%20") : std::string(1, c);
+            std::size_t intoSource = 0;
+            std::string cells;
+            for (const auto& [cell, formula] : external) {
+                if (formula.find(FileName()) != std::string::npos || formula.find(encoded) != std::string::npos)
+                    ++intoSource;
+                cells += (cells.empty() ? "" : ", ") + cell;
+            }
+            const std::string what = intoSource == external.size() ? "other sheets of \"" + FileName() + "\""
+                                     : intoSource == 0 ? std::string("other workbooks")
+                                                       : "other sheets of \"" + FileName() + "\" or other workbooks";
             notices.insert(
                 notices.begin(),
-                std::to_string(external.size()) + " of its formulas referred to other sheets of \"" +
-                    FileName() + "\" (first: " + external.front().first + " " + external.front().second +
+                std::to_string(external.size()) + " of its formulas referred to " + what + " (first: " +
+                    external.front().first + " " + external.front().second + "; cells " + cells +
                     "). An Excel 97-2003 workbook saved by LibreOffice cannot keep such links, so these "
                     "cells now hold their values. Copy the sheets they refer to as well, or use .xlsx "
                     "files, to keep the formulas.");
