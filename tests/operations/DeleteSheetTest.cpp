@@ -100,11 +100,7 @@ TEST_F(DeleteSheetTest, AFailedSaveKeepsTheEntryTheFileStillHolds) {
 
 // Qt scrolls a list to its current item; the procedures' corrections leave it where the user scrolled it.
 TEST_F(DeleteSheetTest, DeletingTheLastOfALongListLeavesItScrolledToTheEnd) {
-    std::vector<MemorySheet> many;
-    for (int i = 1; i <= 60; ++i) many.push_back({"Sheet" + std::to_string(i)});
-    LoadMemory(many);
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    LoadLongListShown(60);
     auto* list = form->panel1()->sheetList();
     list->scrollToBottom();
     form->panel1()->list().select(60);

@@ -81,11 +81,7 @@ TEST_F(RenameSheetTest, AProtectedWorkbookRefusesTheSaveAndTheListKeepsWhatTheFi
 }
 
 TEST_F(RenameSheetTest, RenamingAnEntryScrolledOutOfViewLeavesTheListWhereItWas) {
-    std::vector<MemorySheet> many;
-    for (int i = 1; i <= 60; ++i) many.push_back({"Sheet" + std::to_string(i)});
-    LoadMemory(many);
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    LoadLongListShown(60);
     auto* list = form->panel1()->sheetList();
     form->panel1()->list().select(1);
     list->scrollToBottom();

@@ -1,6 +1,7 @@
 // Loads workbooks into the window under test and reads files back.
 #include "OperationsFixture.h"
 
+#include <QTest>
 #include <iterator>
 
 #include "automation/DefaultBackends.h"
@@ -16,6 +17,14 @@ void OperationsFixture::LoadReal(const std::string& workbook1, const std::string
         form->panel2()->setPath(path2);
     }
     ASSERT_TRUE(dialogs.shown.empty()) << dialogs.shown.front().text;
+}
+
+void OperationsFixture::LoadLongListShown(int count) {
+    std::vector<MemorySheet> many;
+    for (int i = 1; i <= count; ++i) many.push_back({"Sheet" + std::to_string(i)});
+    LoadMemory(many);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
 }
 
 void OperationsFixture::LoadMemory(std::vector<MemorySheet> sheets1, std::vector<MemorySheet> sheets2) {

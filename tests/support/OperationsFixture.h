@@ -15,6 +15,9 @@ class OperationsFixture : public WindowFixture {
 
     // Memory files: two dummy files on disk (so their paths exist) whose sheets live in the store.
     void LoadMemory(std::vector<MemorySheet> sheets1, std::vector<MemorySheet> sheets2 = {{"Other"}});
+    // Memory files with `count` sheets in panel 1 ("Sheet1"...), more than its list shows at once, in a shown
+    // window (Qt scrolls only a visible view).
+    void LoadLongListShown(int count);
 
     // The sheet names of a real workbook file, in workbook order, every kind of sheet.
     static std::vector<std::string> SheetsOnDisk(const std::string& path);
