@@ -506,14 +506,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string sourceRelsKey = orv::engine::PartKey(orv::engine::RelsPartOf(sourcePart));
             const std::string copyRelsKey = orv::engine::PartKey(orv::engine::RelsPartOf(copyPart));
             Before before(target.parts);
-            // The copied sheet and its relationships come from the source's; a part the source has under the
-            // same name most likely came from it (styles, shared strings, drawings numbered alike); a part new to
-            // both may have come from any of the source's.
+            // The copied sheet and its relationships come from the source's. A part the target had (styles,
+            // shared strings, the workbook) takes in the source's part of the same name; a part new to the target
+            // (drawings, charts, comments) is renumbered there and may have come from any part of the source.
             auto cameFromClean = [&](const std::string& key, bool inTarget) {
                 if (key == copyKey) return !input.Find(sourceKey) || input.Clean(sourceKey);
                 if (key == copyRelsKey) return !input.Find(sourceRelsKey) || input.Clean(sourceRelsKey);
-                if (input.Find(key)) return input.Clean(key);
-                return inTarget || input.AllClean();
+                if (!inTarget) return input.AllClean();
+                return !input.Find(key) || input.Clean(key);
             };
             CheckSaved({"copy into the target workbook", sheet, &targetPath}, before, cameFromClean);
         }
