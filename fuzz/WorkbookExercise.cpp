@@ -38,16 +38,6 @@ void CheckSaved(const WorkbookDocument& saved, const std::string& path) {
     }
 }
 
-template <typename F>
-bool Try(F&& f) {
-    try {
-        f();
-        return true;
-    } catch (const EngineError&) {
-        return false;
-    }
-}
-
 const std::string& GoodWorkbook() {
     static const std::string bytes = ZipOf({
         {"[Content_Types].xml",

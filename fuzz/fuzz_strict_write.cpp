@@ -29,10 +29,13 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "WorkbookExercise.h"
 #include "engine/EngineError.h"
 #include "engine/PartNames.h"
 #include "engine/SheetCopy.h"
 #include "engine/Workbook.h"
+
+using orv::fuzz::Try;
 
 namespace {
 
@@ -420,16 +423,6 @@ struct Choice {
     int Copy(int count) const { return static_cast<int>(byte / 9 % static_cast<unsigned>(count)); }
     int Target() const { return static_cast<int>(byte / 27 % 2); }
 };
-
-template <typename F>
-bool Try(F&& f) {
-    try {
-        f();
-        return true;
-    } catch (const EngineError&) {
-        return false;
-    }
-}
 
 std::unique_ptr<WorkbookDocument> OpenOrNull(const std::string& path) {
     std::unique_ptr<WorkbookDocument> doc;
