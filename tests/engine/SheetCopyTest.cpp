@@ -226,9 +226,7 @@ TEST_F(SheetCopy, AProtectedSourceLendsANameForTheCopyButKeepsItsOwn) {
     } catch (const EngineError& e) {
         EXPECT_NE(std::string(e.what()).find("structure is protected"), std::string::npos) << e.what();
     }
-    const auto after = ReadStored(srcPath).entries;
-    ASSERT_EQ(after.size(), bytes.size());
-    for (const auto& [name, entry] : bytes) EXPECT_EQ(after.at(name).bytes, entry.bytes) << name;
+    ExpectSameParts(bytes, srcPath);
 }
 
 TEST_F(SheetCopy, ThreadedCommentsBringTheirPersonsAndHiddenSheetsStayHidden) {

@@ -1,6 +1,8 @@
 // Test helpers: folders, fixtures, zip writing and reading, and the generated rich workbook.
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 
 #include <zip.h>
@@ -104,6 +106,19 @@ StoredPackage ReadStored(const std::string& path) {
     }
     zip_discard(zip);
     return out;
+}
+
+void ExpectSameParts(const std::map<std::string, StoredEntry>& before, const std::string& path) {
+    const auto after = ReadStored(path).entries;
+    EXPECT_EQ(after.size(), before.size()) << path;
+    for (const auto& [name, entry] : before) {
+        auto it = after.find(name);
+        if (it == after.end()) {
+            ADD_FAILURE() << path << " lost " << name;
+        } else {
+            EXPECT_EQ(it->second.bytes, entry.bytes) << path << " " << name;
+        }
+    }
 }
 
 std::string PartText(const std::string& path, const std::string& part) {

@@ -52,6 +52,9 @@ struct StoredPackage {
     std::map<std::string, StoredEntry> entries;
 };
 StoredPackage ReadStored(const std::string& path);
+// Fails the running test unless the package at `path` holds exactly the parts of `before` (ReadStored's
+// entries), byte for byte.
+void ExpectSameParts(const std::map<std::string, StoredEntry>& before, const std::string& path);
 
 // The parts of a minimal workbook with sheets Data, Other and Last and references to Other from every place
 // the engine rewrites: cells (plain, shared, array), defined names (global and sheet-scoped), a chart, data
