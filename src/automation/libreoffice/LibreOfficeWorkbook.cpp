@@ -220,6 +220,17 @@ std::vector<std::string> LoWorkbook::CheckCopy(OfficeDocument& source, int sourc
                                                const std::map<std::string, std::string>& namesBefore) {
     std::vector<std::string> notices;
     OfficeDocument& document = *target.m_document;
+    // The office turns some references it cannot carry into another document (a link the source holds to a
+    // third workbook, for one) into #REF! without a word; the copy keeps the source's values instead.
+    const auto lost = document.keepValuesOfLostReferences(source, sourceIndex, copied);
+    if (!lost.empty()) {
+        std::string cells;
+        for (const auto& entry : lost) cells += (cells.empty() ? "" : ", ") + entry.first;
+        notices.push_back(std::to_string(lost.size()) + " of its formulas lost references that LibreOffice could "
+                          "not carry into \"" + target.FileName() + "\" (first: " + lost.front().first + " " +
+                          lost.front().second + "; cells " + cells +
+                          "), so these cells now hold their values. Use .xlsx files to keep such formulas.");
+    }
     // The office gives formulas the target's meaning of a workbook-scoped name both define; the copy gets its
     // own names where the source's meaning can be kept.
     const auto names = document.mendCopiedNames(source, sourceIndex, copied, namesBefore);

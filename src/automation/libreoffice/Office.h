@@ -39,6 +39,12 @@ class OfficeDocument {
     virtual std::vector<std::string> mendCopiedNames(
         OfficeDocument& source, int sourceIndex, int index,
         const std::map<std::string, std::string>& namesBefore) = 0;
+    // After sheet `sourceIndex` of `source` was imported as sheet `index`: gives every copied formula that
+    // lost a reference on the way (#REF! where the source names a cell) the value the source cell shows;
+    // returns their addresses ("B2") with the source's formulas.
+    virtual std::vector<std::pair<std::string, std::string>> keepValuesOfLostReferences(OfficeDocument& source,
+                                                                                       int sourceIndex,
+                                                                                       int index) = 0;
     // The cell styles used on sheet `index` that this document defines differently from `source`.
     virtual std::vector<std::string> differingCellStyles(OfficeDocument& source, int index) = 0;
     // The addresses ("B2") and formulas of the cells of sheet `index` whose formulas refer to other files,

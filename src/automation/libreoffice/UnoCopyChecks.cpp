@@ -9,13 +9,18 @@
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/FormulaResult.hpp>
+#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/sheet/XCellAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
 #include <com/sun/star/sheet/XCellFormatRangesSupplier.hpp>
 #include <com/sun/star/sheet/XCellRangesQuery.hpp>
 #include <com/sun/star/sheet/XNamedRange.hpp>
 #include <com/sun/star/sheet/XNamedRanges.hpp>
 #include <com/sun/star/sheet/XSheetCellRanges.hpp>
+#include <com/sun/star/sheet/XSheetCellCursor.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
 #include <com/sun/star/table/CellAddress.hpp>
 #include <com/sun/star/table/XCell.hpp>
@@ -202,25 +207,88 @@ std::vector<std::pair<std::string, std::string>> ExternalFormulas(const Document
     return found;
 }
 
+namespace {
+
+// Gives `cell` the result `shown` holds: a number stays a number; text and error results keep what the cell
+// shows.
+void SetToResultOf(const uno::Reference<table::XCell>& cell, const uno::Reference<table::XCell>& shown) {
+    sal_Int32 result = 0;
+    uno::Reference<beans::XPropertySet>(shown, uno::UNO_QUERY_THROW)->getPropertyValue("FormulaResultType2") >>=
+        result;
+    if (result == sheet::FormulaResult::VALUE) {
+        cell->setValue(shown->getValue());
+    } else {
+        const OUString text = uno::Reference<text::XText>(shown, uno::UNO_QUERY_THROW)->getString();
+        uno::Reference<text::XText>(cell, uno::UNO_QUERY_THROW)->setString(text);
+    }
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+    return count;
+}
+
+}  // namespace
+
 int FreezeExternalFormulas(const Document& document, int index) {
     const auto external = ExternalFormulas(document, index);
     uno::Reference<table::XCellRange> range(SheetAt(document, index), uno::UNO_QUERY_THROW);
     for (const auto& [address, formula] : external) {
         uno::Reference<table::XCell> cell(
             range->getCellRangeByName(FromUtf8(address))->getCellByPosition(0, 0));
-        uno::Reference<beans::XPropertySet> properties(cell, uno::UNO_QUERY_THROW);
-        sal_Int32 result = 0;
-        properties->getPropertyValue("FormulaResultType2") >>= result;
-        if (result == sheet::FormulaResult::VALUE) {
-            cell->setValue(cell->getValue());
-        } else {
-            // Text and error results keep what the cell shows.
-            uno::Reference<text::XText> text(cell, uno::UNO_QUERY_THROW);
-            const OUString shown = text->getString();
-            text->setString(shown);
-        }
+        SetToResultOf(cell, cell);
     }
     return static_cast<int>(external.size());
+}
+
+std::vector<std::pair<std::string, std::string>> KeepValuesOfLostReferences(const Document& target, int copyIndex,
+                                                                           const Document& source,
+                                                                           int sourceIndex) {
+    // Both sheets' formulas in one call each: a sheet may hold many thousands of them.
+    const auto sourceSheet = SheetAt(source, sourceIndex);
+    uno::Reference<sheet::XUsedAreaCursor> cursor(sourceSheet->createCursor(), uno::UNO_QUERY_THROW);
+    cursor->gotoStartOfUsedArea(false);
+    cursor->gotoEndOfUsedArea(true);
+    const auto area = uno::Reference<sheet::XCellRangeAddressable>(cursor, uno::UNO_QUERY_THROW)->getRangeAddress();
+    auto formulasOf = [&](const uno::Reference<sheet::XSpreadsheet>& sheet) {
+        uno::Reference<table::XCellRange> range = sheet->getCellRangeByPosition(
+            area.StartColumn, area.StartRow, area.EndColumn, area.EndRow);
+        return uno::Reference<sheet::XCellRangeFormula>(range, uno::UNO_QUERY_THROW)->getFormulaArray();
+    };
+    const auto before = formulasOf(sourceSheet);
+    const auto after = formulasOf(SheetAt(target, copyIndex));
+    const std::string targetFile = ToUtf8(uno::Reference<frame::XModel>(target, uno::UNO_QUERY_THROW)->getURL());
+    const std::string targetName = targetFile.substr(targetFile.find_last_of('/') + 1);
+
+    std::vector<std::pair<std::string, std::string>> found;
+    for (sal_Int32 row = 0; row < before.getLength() && row < after.getLength(); ++row) {
+        for (sal_Int32 column = 0; column < before[row].getLength() && column < after[row].getLength(); ++column) {
+            const std::string original = ToUtf8(before[row][column]);
+            if (original.empty() || original.front() != '=') continue;
+            const std::string copied = ToUtf8(after[row][column]);
+            if (copied == original) continue;
+            // A #REF! the source already holds is the source's own; one more is a reference lost on the way.
+            bool lost = Occurrences(copied, "#REF!") > Occurrences(original, "#REF!");
+            // A link to another workbook stays one (unless it leads into the target itself, where it becomes a
+            // reference within the file).
+            for (auto link = std::sregex_iterator(original.begin(), original.end(), ExternalPattern());
+                 !lost && link != std::sregex_iterator(); ++link) {
+                const std::string file = link->str();
+                const bool intoTarget = !targetName.empty() && file.find(targetName) != std::string::npos;
+                lost = !intoTarget && Occurrences(copied, file) < Occurrences(original, file);
+            }
+            if (lost) found.emplace_back(CellName(area.StartColumn + column, area.StartRow + row), original);
+        }
+    }
+    uno::Reference<table::XCellRange> sourceCells(sourceSheet, uno::UNO_QUERY_THROW);
+    uno::Reference<table::XCellRange> copyCells(SheetAt(target, copyIndex), uno::UNO_QUERY_THROW);
+    for (const auto& [address, formula] : found) {
+        const auto at = FromUtf8(address);
+        SetToResultOf(copyCells->getCellRangeByName(at)->getCellByPosition(0, 0),
+                      sourceCells->getCellRangeByName(at)->getCellByPosition(0, 0));
+    }
+    return found;
 }
 
 std::vector<std::string> DifferingCellStyles(const Document& target, int copyIndex, const Document& source) {

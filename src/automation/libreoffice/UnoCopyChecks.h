@@ -38,6 +38,13 @@ std::vector<std::pair<std::string, std::string>> ExternalFormulas(const Document
 // Replaces those formulas by their current results; returns how many.
 int FreezeExternalFormulas(const Document& document, int index);
 
+// The cells (address, source formula) of the copy at `copyIndex` of sheet `sourceIndex` of `source` whose
+// formulas hold more #REF! than the source's: references the office could not carry over (links to other
+// workbooks, among others). Each such cell is given the value the source cell shows.
+std::vector<std::pair<std::string, std::string>> KeepValuesOfLostReferences(const Document& target, int copyIndex,
+                                                                           const Document& source,
+                                                                           int sourceIndex);
+
 // The cell styles used on the copy at `copyIndex` that the target defines differently from `source`.
 std::vector<std::string> DifferingCellStyles(const Document& target, int copyIndex, const Document& source);
 

@@ -118,6 +118,9 @@ class UnoDocument : public OfficeDocument {
     std::map<std::string, std::string> workbookNames() override;
     std::vector<std::string> mendCopiedNames(OfficeDocument& source, int sourceIndex, int index,
                                              const std::map<std::string, std::string>& namesBefore) override;
+    std::vector<std::pair<std::string, std::string>> keepValuesOfLostReferences(OfficeDocument& source,
+                                                                               int sourceIndex,
+                                                                               int index) override;
     std::vector<std::string> differingCellStyles(OfficeDocument& source, int index) override;
     std::vector<std::pair<std::string, std::string>> externalFormulas(int index) override;
     int freezeExternalFormulas(int index) override;
@@ -386,6 +389,15 @@ std::vector<std::string> UnoDocument::mendCopiedNames(OfficeDocument& source, in
     auto& from = dynamic_cast<UnoDocument&>(source);
     return Call("keep the names of a copied sheet in \"" + FileName(m_path) + "\"", [&] {
         return uno_checks::MendNames(m_document, index, from.m_document, sourceIndex, namesBefore).unmended;
+    });
+}
+
+std::vector<std::pair<std::string, std::string>> UnoDocument::keepValuesOfLostReferences(OfficeDocument& source,
+                                                                                        int sourceIndex,
+                                                                                        int index) {
+    auto& from = dynamic_cast<UnoDocument&>(source);
+    return Call("check the formulas of a copied sheet in \"" + FileName(m_path) + "\"", [&] {
+        return uno_checks::KeepValuesOfLostReferences(m_document, index, from.m_document, sourceIndex);
     });
 }
 

@@ -235,6 +235,39 @@ TEST_F(LibreOfficeSession, TheToolSavesACopyThatCouldNotBeFaithfulAndSaysSo) {
     }
 }
 
+// LibreOffice drops a link to a third workbook from a copied formula without a word (the formula reads #REF!
+// once saved); the copy keeps the source's values instead, and the tool names the cells.
+TEST_F(LibreOfficeSession, LinksToOtherWorkbooksThatLibreOfficeDropsKeepTheirValuesAndAreNamed) {
+    std::ofstream(m_dir / "other.fods") << test::Fods({{"H1 Gen.", false, {{"5", ""}}}});
+    ASSERT_EQ(test::Convert({m_dir / "other.fods"}, "xls", m_dir), "");
+    // Relative, as a file beside it would be linked: LibreOffice's .xls export of a long absolute link path
+    // writes an empty workbook.
+    const std::string link = "['other.xls'#$'H1 Gen.'.A1]";
+    std::ofstream(m_dir / "linked.fods") << test::Fods(
+        {{"Summary", false, {{"1", ""}}},
+         {"Data", false, {{"10", "of:=IF(" + link + "=\"\";\"\";" + link + "*2)"}, {"3", ""}}}});
+    for (const std::string format : {"xls", "ods"}) {
+        SCOPED_TRACE(format);
+        ASSERT_EQ(test::Convert({m_dir / "linked.fods"}, format, m_dir), "");
+        const fs::path source = m_dir / ("linked." + format);
+        const auto target = Generated("target", format);
+        auto registry = std::make_shared<automation::BackendRegistry>();
+        registry->Add(MakeLibreOfficeBackend());
+        std::ostringstream out, err;
+        const int code =
+            cli::RunSheetsTool({"copy", source.string(), "Data", target.string(), "after", "One"}, out, err, registry);
+        EXPECT_EQ(code, cli::kDoneUnfaithfully) << err.str();
+        EXPECT_NE(err.str().find("1 of its formulas lost references that LibreOffice could not carry into \"target." +
+                                 format + "\" (first: A1 "),
+                  std::string::npos)
+            << err.str();
+        EXPECT_NE(err.str().find("; cells A1), so these cells now hold their values."), std::string::npos) << err.str();
+        const auto copy = SheetNamed(Reread(target), "Data");
+        EXPECT_EQ(copy.values, SheetNamed(Reread(source), "Data").values);
+        EXPECT_EQ(copy.formulas, (Strings{"", ""}));
+    }
+}
+
 struct MixedCase {
     const char* from;
     const char* to;
