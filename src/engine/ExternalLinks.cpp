@@ -5,12 +5,15 @@
 #include <cctype>
 #include <climits>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 
 #include "engine/CellReference.h"
 #include "engine/ContentTypes.h"
+#include "engine/EngineError.h"
 #include "engine/Package.h"
 #include "engine/Relationships.h"
+#include "engine/Zip.h"
 #include "engine/SheetStream.h"
 #include "engine/Xml.h"
 
@@ -57,9 +60,27 @@ std::string ColumnName(int col) {
     return name;
 }
 
+// Appends `text` as XML character data, as the tree writer would escape it.
+void AppendEscaped(std::string& out, std::string_view text) {
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '&') {
+            out += "&amp;";
+        } else if (c == '<') {
+            out += "&lt;";
+        } else if (c == '>') {
+            out += "&gt;";
+        } else if (u < 0x20 && c != '\t' && c != '\n') {
+            out += "&#" + std::to_string(u) + ";";
+        } else {
+            out += c;
+        }
+    }
+}
+
 }  // namespace
 
-std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheetPart,
+CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
                                       const std::string& sharedStrings,
                                       const std::vector<std::string>& ranges) {
     std::vector<Area> areas;
@@ -67,7 +88,7 @@ std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheet
         Area a;
         if (ParseArea(r, a)) areas.push_back(a);
     }
-    std::vector<CachedCell> out;
+    CachedCells out;
     if (areas.empty()) return out;
     // A sheet can hold hundreds of thousands of cells and its formulas tens of thousands of areas: file the short
     // areas under each row they cover and test a cell against its row's areas and the few tall ones only.
@@ -86,10 +107,7 @@ std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheet
     };
     std::vector<pugi::xml_node> strings;
     if (!sharedStrings.empty()) strings = Children(Root(package.Xml(sharedStrings)), "si");
-    // The sheet may be the largest part of the workbook: its rows are read as a stream, never as a tree.
-    const std::string text = ReadAsUtf8(package, sheetPart);
-    WorksheetPieces pieces;
-    if (!SplitWorksheet(text, pieces)) return out;
+    // The sheet may be the largest part of the workbook: its rows are read in pieces, never whole.
     auto visit = [&](const CellValue& c) {
         const bool inside =
             std::any_of(tall.begin(), tall.end(), [&](const Area* a) { return covers(a, c.row, c.column); }) ||
@@ -104,20 +122,20 @@ std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheet
         cell.column = c.column;
         if (c.type == "s") {
             const auto i = static_cast<std::size_t>(std::atoi(c.value.c_str()));
-            cell.type = "str";
+            cell.type = 's';
             cell.value = i < strings.size() ? Text(strings[i]) : "";
         } else if (c.type == "inlineStr") {
-            cell.type = "str";
+            cell.type = 's';
             cell.value = c.value;
         } else if (!c.hasValue) {
             return;
         } else {
-            cell.type = c.type == "str" || c.type == "b" || c.type == "e" ? std::string(c.type) : "n";
+            cell.type = c.type == "str" ? 's' : c.type == "b" ? 'b' : c.type == "e" ? 'e' : 'n';
             cell.value = c.value;
         }
         out.push_back(std::move(cell));
     };
-    ForEachCell(pieces.body, visit, sheetPart, package.displayName());
+    ForEachCellOfPart(package, sheetPart, visit);
     return out;
 }
 
@@ -125,7 +143,7 @@ namespace {
 
 // Adds to an existing link to the same workbook the cached cells it lacks; false when its sheets differ.
 bool MergeIntoLink(Package& target, const std::string& part, const std::vector<std::string>& sheetNames,
-                   const std::map<int, std::vector<CachedCell>>& cells) {
+                   const std::map<int, CachedCells>& cells) {
     auto root = Root(target.Xml(part));
     auto book = Child(root, "externalBook");
     std::vector<std::string> names;
@@ -165,7 +183,7 @@ bool MergeIntoLink(Package& target, const std::string& part, const std::vector<s
             if (present) continue;
             auto c = InsertElementAfter(row, after, ns, "cell");
             c.append_attribute("r") = (ColumnName(cell.column) + std::to_string(cell.row)).c_str();
-            if (cell.type != "n") c.append_attribute("t") = cell.type.c_str();
+            if (cell.type != 'n') c.append_attribute("t") = cell.TypeAttribute();
             AppendElement(c, ns, "v").text() = cell.value.c_str();
         }
     }
@@ -176,7 +194,7 @@ bool MergeIntoLink(Package& target, const std::string& part, const std::vector<s
 // The number of an existing link of the workbook to `linkTarget` into which the cells were merged, or 0.
 int ReuseLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
               const std::vector<std::string>& sheetNames,
-              const std::map<int, std::vector<CachedCell>>& cells) {
+              const std::map<int, CachedCells>& cells) {
     Relationships rels(target, workbookPart);
     int number = 0;
     for (auto ref :
@@ -197,7 +215,7 @@ int ReuseLink(Package& target, const std::string& workbookPart, const std::strin
 
 int AddExternalLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
                     const std::vector<std::string>& sheetNames,
-                    const std::map<int, std::vector<CachedCell>>& cells) {
+                    const std::map<int, CachedCells>& cells) {
     // One link per workbook, as the application keeps them.
     if (const int reused = ReuseLink(target, workbookPart, linkTarget, sheetNames, cells)) return reused;
     std::string part;
@@ -217,30 +235,52 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
     auto names = book.append_child("sheetNames");
     for (const auto& name : sheetNames)
         names.append_child("sheetName").append_attribute("val") = name.c_str();
-    auto data = book.append_child("sheetDataSet");
+    // The cached cells can be a whole large sheet: written as text straight into the deflater, never as a tree
+    // nor as the whole text at once.
+    book.append_child("sheetDataSet");
+    const std::string around =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(doc);
+    doc.reset();
+    const std::string placeholder = "<sheetDataSet/>";
+    const auto at = around.find(placeholder);
+    if (at == std::string::npos) throw EngineError("The link to \"" + linkTarget + "\" could not be written.");
+    DeflateStream out;
+    out.Add(std::string_view(around).substr(0, at));
+    out.Add("<sheetDataSet>");
+    std::string piece;
+    auto flush = [&] {
+        out.Add(piece);
+        piece.clear();
+    };
     for (const auto& [sheet, list] : cells) {
-        auto sheetData = data.append_child("sheetData");
-        sheetData.append_attribute("sheetId") = sheet;
-        auto sorted = list;
-        std::sort(sorted.begin(), sorted.end(), [](const CachedCell& a, const CachedCell& b) {
-            return std::tie(a.row, a.column) < std::tie(b.row, b.column);
+        piece += "<sheetData sheetId=\"" + std::to_string(sheet) + "\">";
+        std::vector<const CachedCell*> sorted;
+        sorted.reserve(list.size());
+        for (const auto& cell : list) sorted.push_back(&cell);
+        std::sort(sorted.begin(), sorted.end(), [](const CachedCell* a, const CachedCell* b) {
+            return std::tie(a->row, a->column) < std::tie(b->row, b->column);
         });
-        pugi::xml_node row;
         int current = 0;
-        for (const auto& cell : sorted) {
-            if (cell.row != current) {
-                row = sheetData.append_child("row");
-                row.append_attribute("r") = cell.row;
-                current = cell.row;
+        for (const CachedCell* cell : sorted) {
+            if (cell->row != current) {
+                if (current != 0) piece += "</row>";
+                piece += "<row r=\"" + std::to_string(cell->row) + "\">";
+                current = cell->row;
             }
-            auto c = row.append_child("cell");
-            c.append_attribute("r") = (ColumnName(cell.column) + std::to_string(cell.row)).c_str();
-            if (cell.type != "n") c.append_attribute("t") = cell.type.c_str();
-            c.append_child("v").text() = cell.value.c_str();
+            piece += "<cell r=\"" + ColumnName(cell->column) + std::to_string(cell->row) + "\"";
+            if (cell->type != 'n') piece += std::string(" t=\"") + cell->TypeAttribute() + "\"";
+            piece += "><v>";
+            AppendEscaped(piece, cell->value);
+            piece += "</v></cell>";
+            if (piece.size() >= (1u << 20)) flush();
         }
+        if (current != 0) piece += "</row>";
+        piece += "</sheetData>";
     }
-    target.Write(part,
-                 "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(doc));
+    piece += "</sheetDataSet>";
+    flush();
+    out.Add(std::string_view(around).substr(at + placeholder.size()));
+    target.WriteDeflated(part, out.Finish());
     pugi::xml_document rels;
     auto root = rels.append_child("Relationships");
     root.append_attribute("xmlns") = "http://schemas.openxmlformats.org/package/2006/relationships";

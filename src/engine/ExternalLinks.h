@@ -2,6 +2,7 @@
 // workbook it came from ([1]Other!A1), with the cached values of every cell they use.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -10,18 +11,24 @@ namespace orv::engine {
 
 class Package;
 
-// One cached cell of an external link: its reference ("B3"), type ("n", "str", "b", "e") and value.
+// One cached cell of an external link: where it is, its type and its value. A link can cache a whole large
+// sheet, so a cell is kept small (a short value needs no allocation of its own).
 struct CachedCell {
     int row = 0;
     int column = 0;
-    std::string type;
+    char type = 'n';  // 'n' number, 's' text, 'b' boolean, 'e' error
     std::string value;
+
+    // The t attribute the link writes, "" for a number.
+    const char* TypeAttribute() const { return type == 's' ? "str" : type == 'b' ? "b" : type == 'e' ? "e" : ""; }
 };
+// Filled a cell at a time without moving what is already there (a vector would hold it twice as it grows).
+using CachedCells = std::deque<CachedCell>;
 
 // The cells of a worksheet part that lie in any of `ranges` (A1-style, "$" allowed, whole columns and rows
 // too), with their values; strings are looked up in `sharedStrings` (may be ""). Throws EngineError when a
 // part cannot be read.
-std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheetPart,
+CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
                                       const std::string& sharedStrings,
                                       const std::vector<std::string>& ranges);
 
@@ -29,6 +36,6 @@ std::vector<CachedCell> CellsInRanges(Package& package, const std::string& sheet
 // are `sheetNames`, caching `cells` per sheet index; returns its 1-based number for [n] in formulas.
 int AddExternalLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
                     const std::vector<std::string>& sheetNames,
-                    const std::map<int, std::vector<CachedCell>>& cells);
+                    const std::map<int, CachedCells>& cells);
 
 }  // namespace orv::engine

@@ -75,6 +75,16 @@ std::string Package::Read(const std::string& part) const {
     return m_zip->Read(*p->entry);
 }
 
+void Package::ReadInPieces(const std::string& part, const std::function<void(std::string_view)>& piece) const {
+    const Part* p = Find(part);
+    if (!p) throw EngineError(MissingPart(part));
+    if (p->docChanged || p->bytes || p->deflated) {
+        piece(Read(part));
+        return;
+    }
+    m_zip->ReadInPieces(*p->entry, piece);
+}
+
 pugi::xml_document& Package::Xml(const std::string& part) {
     Part* p = Find(part);
     if (!p) throw EngineError(MissingPart(part));
@@ -95,7 +105,7 @@ void Package::MarkChanged(const std::string& part) {
     m_changed = true;
 }
 
-void Package::Write(const std::string& part, std::string bytes) {
+Package::Part* Package::FindOrAdd(const std::string& part) {
     Part* p = Find(part);
     if (!p) {
         auto fresh = std::make_unique<Part>();
@@ -104,6 +114,11 @@ void Package::Write(const std::string& part, std::string bytes) {
         m_byKey[PartKey(part)] = p;  // replaces a removed part of the same name
         m_parts.push_back(std::move(fresh));
     }
+    return p;
+}
+
+void Package::Write(const std::string& part, std::string bytes) {
+    Part* p = FindOrAdd(part);
     p->bytes = std::move(bytes);
     p->deflated.reset();
     p->doc.reset();
@@ -112,8 +127,7 @@ void Package::Write(const std::string& part, std::string bytes) {
 }
 
 void Package::WriteDeflated(const std::string& part, DeflatedPart deflated) {
-    Part* p = Find(part);
-    if (!p) throw EngineError(MissingPart(part));
+    Part* p = FindOrAdd(part);
     p->deflated = std::move(deflated);
     p->bytes.reset();
     p->doc.reset();

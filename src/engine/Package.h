@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <pugixml.hpp>
@@ -28,13 +29,15 @@ class Package {
     bool Has(const std::string& part) const;
     // The part's bytes; throws EngineError when it is missing or cannot be read.
     std::string Read(const std::string& part) const;
+    // The same bytes handed to `piece` in order, a megabyte at a time where the part is still in the file.
+    void ReadInPieces(const std::string& part, const std::function<void(std::string_view)>& piece) const;
     // The part parsed as XML, cached; throws EngineError when it is missing or not acceptable XML.
     pugi::xml_document& Xml(const std::string& part);
     // Records that the document returned by Xml(part) was changed, so that it is written on save.
     void MarkChanged(const std::string& part);
     // Replaces or adds a part with these bytes (a new part goes at the end of the package).
     void Write(const std::string& part, std::string bytes);
-    // Replaces a part with bytes compressed ahead (see Deflate), which the save stores as they are.
+    // Replaces or adds a part with bytes compressed ahead (see Deflate), which the save stores as they are.
     void WriteDeflated(const std::string& part, DeflatedPart deflated);
     // Removes a part. Its relationships part and content type override are the caller's business.
     void Remove(const std::string& part);
@@ -70,6 +73,7 @@ class Package {
     };
     Package(std::string path, std::unique_ptr<ZipReader> zip);
     Part* Find(const std::string& part);
+    Part* FindOrAdd(const std::string& part);
     const Part* Find(const std::string& part) const;
     std::string MissingPart(const std::string& part) const;
 

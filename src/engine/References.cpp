@@ -5,12 +5,14 @@
 #include <array>
 #include <functional>
 #include <deque>
+#include <filesystem>
 #include <future>
 
 #include "engine/ContentTypes.h"
 #include "engine/Package.h"
 #include "engine/PartNames.h"
 #include "engine/SheetNames.h"
+#include "engine/SheetStream.h"
 #include "engine/Xml.h"
 #include "engine/formula/Formula.h"
 
@@ -160,6 +162,49 @@ struct Walker : pugi::xml_tree_walker {
     }
 };
 
+struct StreamedRewrite {
+    bool changed = false;
+    DeflatedPart bytes;
+};
+
+// A worksheet's rows rewritten as a stream of text, the rest of the part (small) as a tree: a sheet of a
+// hundred megabytes never becomes a tree, and its rewritten text goes straight into the deflater. Nullopt when
+// the part cannot be cut around its rows (or is not UTF-8); the whole tree is used then.
+std::optional<StreamedRewrite> RewriteWorksheetRows(const std::string& part, const std::string& bytes,
+                                                    const ReferenceEdit& edit, const std::string& fileName) {
+    const bool utf16 = bytes.size() >= 2 && ((bytes[0] == '\xFE' && bytes[1] == '\xFF') ||
+                                             (bytes[0] == '\xFF' && bytes[1] == '\xFE') || bytes[0] == '\0' ||
+                                             bytes[1] == '\0');
+    WorksheetPieces pieces;
+    if (utf16 || !SplitWorksheet(bytes, pieces)) return std::nullopt;
+    pugi::xml_document skeleton;
+    ParseXml(skeleton, pieces.Skeleton(), part, fileName);
+    StreamedRewrite result;
+    result.changed = RewriteFormulas(skeleton, edit);
+    // Checked whole before anything is written: a damaged row refuses the operation.
+    const SheetDataScan scan = ScanSheetData(pieces.body, [](std::string_view) {}, part, fileName);
+    CellRewrite cells;
+    cells.formula = [&](std::string_view f) {
+        std::string now = edit.formula(f);
+        if (now != f) result.changed = true;
+        return now;
+    };
+    const std::string around = SerializeXml(skeleton, WhitespaceAfterDeclaration(bytes));
+    skeleton.reset();
+    const std::string placeholder = "<" + pieces.qualifiedName + "/>";
+    const auto at = around.find(placeholder);
+    if (at == std::string::npos) return std::nullopt;
+    DeflateStream out;
+    out.Add(std::string_view(around).substr(0, at));
+    out.Add(pieces.startTag);
+    RewriteSheetData(pieces.body, scan, cells, [&](std::string_view piece) { out.Add(piece); });
+    out.Add(pieces.endTag);
+    out.Add(std::string_view(around).substr(at + placeholder.size()));
+    // The deflated text of an unchanged part is dropped by the caller; finding out costs the pass it saves.
+    result.bytes = out.Finish();
+    return result;
+}
+
 }  // namespace
 
 std::string TableReferencesToErrors(std::string_view formula, const std::set<std::string>& tables) {
@@ -185,6 +230,24 @@ std::string TableReferencesToErrors(std::string_view formula, const std::set<std
 
 bool IsFormulaPartType(const std::string& contentType) { return IsFormulaPart(contentType); }
 
+std::optional<DeflatedPart> RewriteFormulaPart(const std::string& part, std::string bytes, bool worksheet,
+                                               const ReferenceEdit& edit, const std::string& fileName) {
+    if (worksheet) {
+        if (auto streamed = RewriteWorksheetRows(part, bytes, edit, fileName)) {
+            if (!streamed->changed) return std::nullopt;
+            return std::move(streamed->bytes);
+        }
+    }
+    pugi::xml_document doc;
+    ParseXml(doc, bytes, part, fileName);
+    if (!RewriteFormulas(doc, edit)) return std::nullopt;
+    const std::string blank = WhitespaceAfterDeclaration(bytes);
+    bytes = {};
+    std::string text = SerializeXml(doc, blank);
+    doc.reset();
+    return Deflate(text);
+}
+
 std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::string& workbookPart,
                                                  const std::string& sheetName, const std::set<std::string>& tables,
                                                  const ReferenceEdit& edit, const std::string& skipPart) {
@@ -203,28 +266,33 @@ std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::st
     // name the sheet is parsed, rewritten and compressed on a thread of its own, two at a time.
     constexpr std::size_t kInFlight = 2;
     const std::string fileName = package.displayName();
-    auto rewrite = [&edit, &fileName](std::string part, std::string bytes) -> std::optional<RewrittenPart> {
-        pugi::xml_document doc;
-        ParseXml(doc, bytes, part, fileName);
-        if (!RewriteFormulas(doc, edit)) return std::nullopt;
-        std::string text = SerializeXml(doc, WhitespaceAfterDeclaration(bytes));
-        doc.reset();
-        return RewrittenPart{std::move(part), Deflate(text)};
+    auto rewrite = [&edit, &fileName](std::string part, std::string bytes,
+                                      bool worksheet) -> std::optional<RewrittenPart> {
+        auto deflated = RewriteFormulaPart(part, std::move(bytes), worksheet, edit, fileName);
+        if (!deflated) return std::nullopt;
+        return RewrittenPart{std::move(part), std::move(*deflated)};
     };
     std::vector<RewrittenPart> rewritten;
+    // What waits for the commit waits on disk: together the rewritten parts can be nearly the whole workbook.
+    const auto spool = Spool::Create(std::filesystem::path(package.path()).parent_path().string());
     std::deque<std::future<std::optional<RewrittenPart>>> running;
     auto collect = [&] {
-        if (auto done = running.front().get()) rewritten.push_back(std::move(*done));
+        if (auto done = running.front().get()) {
+            if (spool) spool->Keep(done->bytes);
+            rewritten.push_back(std::move(*done));
+        }
         running.pop_front();
     };
     for (const auto& part : package.PartNames()) {
         if (PartKey(part) == PartKey(workbookPart) || PartKey(part) == PartKey(skipPart) ||
             !IsFormulaPart(types.TypeOf(part)))
             continue;
+        // A part finishes before the next is read: never more than two parts' text at once.
+        if (running.size() >= kInFlight) collect();
         std::string bytes = package.Read(part);
         if (!mayNameOne(bytes)) continue;
-        if (running.size() >= kInFlight) collect();
-        running.push_back(std::async(std::launch::async, rewrite, part, std::move(bytes)));
+        const bool worksheet = ContentTypeIs(types.TypeOf(part), "spreadsheetml.worksheet+xml");
+        running.push_back(std::async(std::launch::async, rewrite, part, std::move(bytes), worksheet));
     }
     while (!running.empty()) collect();
     return rewritten;

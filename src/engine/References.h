@@ -50,6 +50,12 @@ std::string TableReferencesToErrors(std::string_view formula, const std::set<std
 // True for the content types of parts in which formulas naming sheets may appear.
 bool IsFormulaPartType(const std::string& contentType);
 
+// Applies `edit` to the formulas of one part, `bytes` its text; nullopt when none changed. A worksheet's rows
+// are rewritten as a stream of text (the rest of the part as a small tree), so that a large sheet is never held
+// as a tree; any other part is rewritten as a tree. Throws EngineError when the part is damaged.
+std::optional<DeflatedPart> RewriteFormulaPart(const std::string& part, std::string bytes, bool worksheet,
+                                               const ReferenceEdit& edit, const std::string& fileName);
+
 // Applies `edit` to every formula under `root`; true when one changed.
 bool RewriteFormulas(pugi::xml_node root, const ReferenceEdit& edit);
 

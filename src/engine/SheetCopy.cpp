@@ -229,7 +229,7 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     for (auto& f : formulas) f = StructuredToA1(f, foreignTables);
 
     // The cells of other source sheets that the copy's formulas use, cached in an external link.
-    std::map<int, std::vector<CachedCell>> cells;
+    std::map<int, CachedCells> cells;
     if (!sameBook) {
         const auto order = source.SheetNames();
         std::map<int, std::vector<std::string>> ranges;
@@ -258,7 +258,7 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         for (const auto& [index, list] : ranges) {
             const auto& info = source.sheets()[static_cast<std::size_t>(index)];
             cells[index] = info.part.empty() || info.kind != SheetKind::Worksheet
-                               ? std::vector<CachedCell>{}
+                               ? CachedCells{}
                                : CellsInRanges(src, info.part, srcStrings, list);
         }
     }
@@ -337,9 +337,12 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
 
     // 5. References to other sheets of the source become references to the source file.
     int book = 0;
-    if (!cells.empty())
+    if (!cells.empty()) {
         book = AddExternalLink(dst, dstWorkbook, LinkTarget(source.path(), target.path()),
                                source.SheetNames(), cells);
+        // Cached now; a whole sheet of them is not kept through the rewrite of the copy.
+        std::map<int, CachedCells>().swap(cells);
+    }
     auto rewrite = [&](std::string_view f) {
         std::string out = sameBook ? formula::RenameSheet(f, sheet.name, name)
                                    : formula::ExternalizeSheetReferences(StructuredToA1(f, foreignTables),

@@ -607,6 +607,69 @@ void ForEachCell(std::string_view body, const std::function<void(const CellValue
     }
 }
 
+void ForEachCellOfPart(Package& package, const std::string& part, const std::function<void(const CellValue&)>& cell) {
+    const std::string fileName = package.displayName();
+    auto whole = [&] {
+        const std::string text = ReadAsUtf8(package, part);
+        WorksheetPieces pieces;
+        if (SplitWorksheet(text, pieces)) ForEachCell(pieces.body, cell, part, fileName);
+    };
+    // The rows go to ForEachCell in runs cut after a row's end tag; anything unusual (another encoding, a cut
+    // that would not hold, rows reported already) sends the part down the whole-text road.
+    struct Unusual {};
+    std::string buffer;
+    std::string rowEnd;  // "</row>" with the part's prefix, once the rows began
+    bool ended = false;
+    int reported = 0;
+    auto runRows = [&](std::size_t length) {
+        ForEachCell(
+            std::string_view(buffer).substr(0, length),
+            [&](const CellValue& c) {
+                ++reported;
+                cell(c);
+            },
+            part, fileName);
+        buffer.erase(0, length);
+    };
+    try {
+        package.ReadInPieces(part, [&](std::string_view piece) {
+            if (ended) return;
+            if (rowEnd.empty() && buffer.empty() && piece.size() >= 2 &&
+                (piece[0] == '\0' || piece[1] == '\0' || piece[0] == '\xFE' || piece[0] == '\xFF'))
+                throw Unusual{};
+            buffer.append(piece);
+            if (rowEnd.empty()) {
+                const std::size_t start = FindTag(buffer, 0, "sheetData", false);
+                if (start == std::string::npos) return;
+                const std::size_t close = buffer.find('>', start);
+                if (close == std::string::npos) return;
+                if (buffer[close - 1] == '/') {
+                    ended = true;
+                    return;
+                }
+                std::string name = buffer.substr(start + 1, buffer.find_first_of(" \t\r\n>", start) - start - 1);
+                rowEnd = "</" + name.substr(0, name.size() - std::string_view("sheetData").size()) + "row>";
+                buffer.erase(0, close + 1);
+            }
+            const std::size_t last = buffer.rfind(rowEnd);
+            if (last != std::string::npos) runRows(last + rowEnd.size());
+        });
+        if (!ended) {
+            if (rowEnd.empty()) throw Unusual{};
+            const std::size_t close = FindTag(buffer, 0, "sheetData", true);
+            if (close == std::string::npos) throw Unusual{};
+            runRows(close);
+        }
+    } catch (const Unusual&) {
+        if (reported != 0) throw EngineError("The rows of \"" + part + "\" in \"" + fileName + "\" could not be read.");
+        whole();
+    } catch (const EngineError&) {
+        // A cut inside a comment or a CDATA section fails where the whole text would not.
+        if (reported != 0) throw;
+        whole();
+    }
+}
+
 SheetDataScan ScanSheetData(std::string_view body, const std::function<void(std::string_view)>& formula,
                             const std::string& partName, const std::string& fileName) {
     SheetDataScan scan;

@@ -45,6 +45,10 @@ struct CellValue {
 void ForEachCell(std::string_view body, const std::function<void(const CellValue&)>& cell,
                  const std::string& partName, const std::string& fileName);
 
+// ForEachCell over the rows of worksheet `part` read from the package in pieces, whole rows at a time, so that a
+// large sheet is never held whole. Throws EngineError as ForEachCell does.
+void ForEachCellOfPart(Package& package, const std::string& part, const std::function<void(const CellValue&)>& cell);
+
 // A shared formula group's master, as the rows of a sheet hold it.
 struct SharedMaster {
     int row = 0;

@@ -159,6 +159,13 @@ const ZipEntry* ZipReader::Find(const std::string& name) const {
 std::uint64_t ZipReader::bytesRead() const { return m_counter->bytesRead; }
 
 std::string ZipReader::Read(const ZipEntry& entry) const {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(std::min(entry.size, m_limits.maxEntryBytes)));
+    ReadInPieces(entry, [&](std::string_view piece) { bytes.append(piece); });
+    return bytes;
+}
+
+void ZipReader::ReadInPieces(const ZipEntry& entry, const std::function<void(std::string_view)>& piece) const {
     const std::string what = "The part \"" + entry.name + "\" of \"" + m_displayName + "\"";
     if (entry.size > m_limits.maxEntryBytes) {
         throw EngineError(what + " would inflate to " + std::to_string(entry.size >> 20) +
@@ -174,29 +181,30 @@ std::string ZipReader::Read(const ZipEntry& entry) const {
         throw EngineError(what + " cannot be read (" + std::string(zip_strerror(m_zip)) +
                           "). The file may be damaged or encrypted.");
     }
-    std::string bytes;
-    bytes.resize(static_cast<std::size_t>(entry.size));
+    struct Closer {
+        zip_file_t* file;
+        ~Closer() { zip_fclose(file); }
+    } closer{file};
+    constexpr std::uint64_t kPiece = 1u << 20;
+    std::string buffer(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(entry.size, 1), kPiece)),
+                       '\0');
     std::uint64_t done = 0;
-    char extra;
     for (;;) {
-        const zip_int64_t n = done < entry.size ? zip_fread(file, bytes.data() + done, entry.size - done)
-                                                : zip_fread(file, &extra, 1);
+        // Reading past the declared size finds out whether the entry holds more than it says.
+        const std::uint64_t want = done < entry.size ? std::min<std::uint64_t>(entry.size - done, buffer.size()) : 1;
+        const zip_int64_t n = zip_fread(file, buffer.data(), want);
         if (n < 0) {
-            const std::string reason = zip_file_strerror(file);
-            zip_fclose(file);
-            throw EngineError(what + " is damaged (" + reason + "). Restore the file from a backup.");
+            throw EngineError(what + " is damaged (" + std::string(zip_file_strerror(file)) +
+                              "). Restore the file from a backup.");
         }
         if (n == 0) break;
         if (done >= entry.size) {
-            zip_fclose(file);
-            throw EngineError(what +
-                              " holds more data than its zip directory declares; the file is refused.");
+            throw EngineError(what + " holds more data than its zip directory declares; the file is refused.");
         }
         done += static_cast<std::uint64_t>(n);
+        piece(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     }
-    zip_fclose(file);
     if (done != entry.size) throw EngineError(what + " is truncated. Restore the file from a backup.");
-    return bytes;
 }
 
 namespace {
@@ -344,12 +352,73 @@ DeflatedPart DeflateStream::Finish() {
     return m_state->deflater.Finish(false);
 }
 
+void DeflatedPart::ReadCompressed(std::uint64_t offset, char* out, std::size_t n) const {
+    if (spool) {
+        spool->Read(spooledAt + offset, out, n);
+    } else {
+        std::memcpy(out, data.data() + offset, n);
+    }
+}
+
+std::shared_ptr<Spool> Spool::Create(const std::string& folder) {
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        // File systems without O_TMPFILE: a named file, unlinked at once.
+        std::string name = (folder.empty() ? std::string(".") : folder) + "/.orvandel-spool-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        ::unlink(name.c_str());
+    }
+    return std::shared_ptr<Spool>(new Spool(fd));
+}
+
+Spool::~Spool() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+void Spool::Keep(DeflatedPart& part) {
+    if (part.spool || part.data.empty()) return;
+    std::uint64_t written = 0;
+    while (written < part.data.size()) {
+        const ssize_t n = ::pwrite(m_fd, part.data.data() + written, part.data.size() - written,
+                                   static_cast<off_t>(m_end + written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // a full disk: the part stays in memory
+        written += static_cast<std::uint64_t>(n);
+    }
+    part.spool = shared_from_this();
+    part.spooledAt = m_end;
+    part.spooledSize = written;
+    m_end += written;
+    std::string().swap(part.data);
+}
+
+void Spool::Read(std::uint64_t offset, char* out, std::size_t n) const {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(m_fd, out + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            throw EngineError("A rewritten part could not be read back from its temporary file (" +
+                              std::string(got < 0 ? std::strerror(errno) : "it ended early") + "). Try again.");
+        }
+        done += static_cast<std::size_t>(got);
+    }
+}
+
 std::string Inflate(const DeflatedPart& part) {
     z_stream z{};
     if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw EngineError("A part could not be read back (zlib could not start).");
     std::string bytes(part.size, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(part.data.data()));
-    z.avail_in = static_cast<uInt>(part.data.size());
+    std::string spooled;
+    std::string_view compressed = part.data;
+    if (part.spool) {
+        spooled.resize(part.spooledSize);
+        part.ReadCompressed(0, spooled.data(), spooled.size());
+        compressed = spooled;
+    }
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
+    z.avail_in = static_cast<uInt>(compressed.size());
     z.next_out = reinterpret_cast<Bytef*>(bytes.data());
     z.avail_out = static_cast<uInt>(bytes.size());
     const int rc = inflate(&z, Z_FINISH);
@@ -376,8 +445,13 @@ struct DeflatedSource {
                 self->offset = 0;
                 return 0;
             case ZIP_SOURCE_READ: {
-                const std::uint64_t n = std::min<std::uint64_t>(len, self->part->data.size() - self->offset);
-                std::memcpy(data, self->part->data.data() + self->offset, n);
+                const std::uint64_t n = std::min<std::uint64_t>(len, self->part->CompressedSize() - self->offset);
+                try {
+                    self->part->ReadCompressed(self->offset, static_cast<char*>(data), n);
+                } catch (const EngineError&) {
+                    zip_error_set(&self->error, ZIP_ER_READ, errno);
+                    return -1;
+                }
                 self->offset += n;
                 return static_cast<zip_int64_t>(n);
             }
@@ -387,7 +461,7 @@ struct DeflatedSource {
                 auto* st = static_cast<zip_stat_t*>(data);
                 zip_stat_init(st);
                 st->size = self->part->size;
-                st->comp_size = self->part->data.size();
+                st->comp_size = self->part->CompressedSize();
                 st->crc = self->part->crc;
                 st->comp_method = ZIP_CM_DEFLATE;
                 st->encryption_method = ZIP_EM_NONE;

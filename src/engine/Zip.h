@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,6 +43,8 @@ class ZipReader {
     const ZipEntry* Find(const std::string& name) const;
     // The inflated bytes of an entry; throws EngineError when it is damaged or exceeds the limits.
     std::string Read(const ZipEntry& entry) const;
+    // The same bytes handed to `piece` a megabyte at a time, so that a large entry is never held whole.
+    void ReadInPieces(const ZipEntry& entry, const std::function<void(std::string_view)>& piece) const;
     // How many bytes of the file were read so far (the directory and every entry read).
     std::uint64_t bytesRead() const;
 
@@ -59,11 +62,43 @@ class ZipReader {
     std::vector<ZipEntry> m_entries;
 };
 
+class Spool;
+
 // A part's bytes deflated ahead of writing, with what the zip directory says of them.
 struct DeflatedPart {
-    std::string data;  // raw deflate stream
+    std::string data;  // raw deflate stream (empty once spooled)
     std::uint32_t crc = 0;
     std::uint64_t size = 0;  // inflated
+    // Where the raw deflate stream lies once a Spool keeps it.
+    std::shared_ptr<const Spool> spool;
+    std::uint64_t spooledAt = 0;
+    std::uint64_t spooledSize = 0;
+
+    std::uint64_t CompressedSize() const { return spool ? spooledSize : data.size(); }
+    // `n` compressed bytes from `offset` into `out`; throws EngineError when a spooled stream cannot be read.
+    void ReadCompressed(std::uint64_t offset, char* out, std::size_t n) const;
+};
+
+// Compressed parts staged for a save, kept in an unlinked temporary file instead of memory: a rename in a
+// workbook of many large sheets holds the rewritten parts of all of them until the save copies them.
+class Spool : public std::enable_shared_from_this<Spool> {
+  public:
+    // A spool in `folder` (beside the workbook, so on its file system), or nullptr when none can be made
+    // there; the parts then stay in memory.
+    static std::shared_ptr<Spool> Create(const std::string& folder);
+    ~Spool();
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+
+    // Moves `part`'s compressed bytes into the file; when they cannot be written they stay in memory.
+    void Keep(DeflatedPart& part);
+    // Throws EngineError when the bytes cannot be read back.
+    void Read(std::uint64_t offset, char* out, std::size_t n) const;
+
+  private:
+    explicit Spool(int fd) : m_fd(fd) {}
+    int m_fd = -1;
+    std::uint64_t m_end = 0;
 };
 
 // Deflates `bytes` at the level rewritten parts take; throws EngineError when zlib fails.
