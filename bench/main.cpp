@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: orvandel-bench [options]\n"
-    "  --sizes 1,10,100     workbook sizes in MB (default 1,10,100)\n"
+    "  --sizes 1,10,100     workbook sizes in MB (default 1,10,100; 300 for the largest, not in the default)\n"
     "  --reps N             engine repetitions per operation (default 7; at most 3 above 10 MB)\n"
     "  --lo-reps N          LibreOffice repetitions per operation (default 3)\n"
     "  --lo-max-mb N        skip LibreOffice above this size (default 10)\n"

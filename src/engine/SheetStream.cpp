@@ -609,26 +609,36 @@ void ForEachCell(std::string_view body, const std::function<void(const CellValue
 
 void ForEachCellOfPart(Package& package, const std::string& part, const std::function<void(const CellValue&)>& cell) {
     const std::string fileName = package.displayName();
+    // The rows go to ForEachCell in runs cut after a row's end tag. Anything unusual (another encoding, a cut
+    // that does not hold because the tag stood in a comment or CDATA) sends the part down the whole-text road,
+    // which skips the cells already reported: both roads report the cells in document order.
+    int reported = 0;
     auto whole = [&] {
         const std::string text = ReadAsUtf8(package, part);
         WorksheetPieces pieces;
-        if (SplitWorksheet(text, pieces)) ForEachCell(pieces.body, cell, part, fileName);
+        if (!SplitWorksheet(text, pieces)) return;
+        int seen = 0;
+        ForEachCell(
+            pieces.body,
+            [&](const CellValue& c) {
+                if (++seen > reported) cell(c);
+            },
+            part, fileName);
     };
-    // The rows go to ForEachCell in runs cut after a row's end tag; anything unusual (another encoding, a cut
-    // that would not hold, rows reported already) sends the part down the whole-text road.
     struct Unusual {};
     std::string buffer;
     std::string rowEnd;  // "</row>" with the part's prefix, once the rows began
     bool ended = false;
-    int reported = 0;
     auto runRows = [&](std::size_t length) {
+        std::vector<CellValue> run;
+        // A run is reported only once it parsed whole, so that a failed cut reports nothing twice.
         ForEachCell(
-            std::string_view(buffer).substr(0, length),
-            [&](const CellValue& c) {
-                ++reported;
-                cell(c);
-            },
-            part, fileName);
+            std::string_view(buffer).substr(0, length), [&](const CellValue& c) { run.push_back(c); }, part,
+            fileName);
+        for (const auto& c : run) {
+            ++reported;
+            cell(c);
+        }
         buffer.erase(0, length);
     };
     try {
@@ -647,7 +657,8 @@ void ForEachCellOfPart(Package& package, const std::string& part, const std::fun
                     ended = true;
                     return;
                 }
-                std::string name = buffer.substr(start + 1, buffer.find_first_of(" \t\r\n>", start) - start - 1);
+                const std::string name =
+                    buffer.substr(start + 1, buffer.find_first_of(" \t\r\n/>", start) - start - 1);
                 rowEnd = "</" + name.substr(0, name.size() - std::string_view("sheetData").size()) + "row>";
                 buffer.erase(0, close + 1);
             }
@@ -661,11 +672,9 @@ void ForEachCellOfPart(Package& package, const std::string& part, const std::fun
             runRows(close);
         }
     } catch (const Unusual&) {
-        if (reported != 0) throw EngineError("The rows of \"" + part + "\" in \"" + fileName + "\" could not be read.");
         whole();
     } catch (const EngineError&) {
-        // A cut inside a comment or a CDATA section fails where the whole text would not.
-        if (reported != 0) throw;
+        // The whole text fails as well when the part is really damaged, with its own description.
         whole();
     }
 }

@@ -2,7 +2,9 @@
 // byte the copy does not change kept as it was.
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "engine/EngineError.h"
+#include "engine/Package.h"
 #include "engine/SheetStream.h"
 #include "engine/Zip.h"
 
@@ -166,6 +168,59 @@ TEST(ForEachCell, ReportsEachCellWithTheValueItShows) {
         },
         "p", "f");
     EXPECT_EQ(cells, 1);
+}
+
+// A sheet of several megabytes read in pieces reports the cells the whole text does, whatever stands where a
+// piece is cut: a prefix, and a row end tag inside a comment or a CDATA section.
+TEST(ForEachCellOfPart, ReadsALargeSheetInPiecesAsTheWholeTextDoes) {
+    struct Case {
+        const char* name;
+        std::string prefix;
+        std::string oddity;  // put in the middle row
+    };
+    const std::vector<Case> cases = {
+        {"plain", "", ""},
+        {"prefixed", "x:", ""},
+        // Longer than a piece: the piece ends inside them, after the end tag they hold.
+        {"end tag in a comment", "", "<!-- </row> " + std::string(3u << 20, '.') + " -->"},
+        {"end tag in CDATA", "", "<c r=\"Z@\" t=\"str\"><v><![CDATA[</row>" + std::string(3u << 20, 'x') + "]]></v></c>"},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string& p = c.prefix;
+        std::string sheet = "<?xml version=\"1.0\"?><" + p + "worksheet xmlns" + (p.empty() ? "" : ":x") +
+                            "=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><" + p + "sheetData>";
+        for (int row = 1; row <= 60000; ++row) {
+            const std::string r = std::to_string(row);
+            sheet += "<" + p + "row r=\"" + r + "\"><" + p + "c r=\"A" + r + "\"><" + p + "v>" + r + "</" + p +
+                     "v></" + p + "c><" + p + "c r=\"B" + r + "\" t=\"inlineStr\"><" + p + "is><" + p + "t>row " +
+                     r + "</" + p + "t></" + p + "is></" + p + "c>";
+            if (row == 30000) {
+                std::string oddity = c.oddity;
+                if (const auto at = oddity.find('@'); at != std::string::npos) oddity.replace(at, 1, r);
+                sheet += oddity;
+            }
+            sheet += "</" + p + "row>";
+        }
+        sheet += "</" + p + "sheetData></" + p + "worksheet>";
+        ASSERT_GT(sheet.size(), 3u << 20);
+        const std::string path = dir.File(std::string(c.name) + ".xlsx");
+        WritePackage(path, {{"xl/worksheets/sheet1.xml", sheet}});
+        auto describe = [](std::vector<std::string>& into) {
+            return [&into](const CellValue& v) {
+                into.push_back(std::to_string(v.row) + "," + std::to_string(v.column) + " " + v.value);
+            };
+        };
+        std::vector<std::string> inPieces, whole;
+        auto package = Package::Open(path);
+        ForEachCellOfPart(*package, "xl/worksheets/sheet1.xml", describe(inPieces));
+        WorksheetPieces pieces;
+        ASSERT_TRUE(SplitWorksheet(sheet, pieces));
+        ForEachCell(pieces.body, describe(whole), "xl/worksheets/sheet1.xml", "book.xlsx");
+        EXPECT_EQ(inPieces.size(), whole.size());
+        EXPECT_TRUE(inPieces == whole);
+    }
 }
 
 TEST(DeflateStream, PiecesDeflateToThePartTheyMakeUp) {
