@@ -263,93 +263,189 @@ class Deflater {
 }  // namespace
 
 DeflatedPart Deflate(std::string_view bytes) {
+    // A part of several megabytes is deflated on every core.
+    if (bytes.size() >= (4u << 20)) {
+        DeflateStream stream;
+        stream.Add(bytes);
+        return stream.Finish();
+    }
     Deflater deflater(kDeflateLevel);
     deflater.Reserve(bytes.size());
     deflater.Add(bytes);
     return deflater.Finish(true);
 }
 
-// The stream deflates on a thread of its own, so that producing the part and compressing it overlap; a few
-// pieces in flight at most keep the memory bounded.
+// The stream cuts the part into blocks deflated on every core at once, while the producer goes on: each block is
+// primed with the last 32 KB before it and ends on a byte boundary (a sync flush), the last one ends the stream,
+// so that the blocks joined in order are one deflate stream whose CRC is their CRCs combined. A few blocks in
+// flight at most keep the memory bounded.
 struct DeflateStream::State {
-    static constexpr std::size_t kPiece = 1 << 20;
-    static constexpr std::size_t kInFlight = 3;
+    static constexpr std::size_t kBlock = 1 << 20;
+    static constexpr std::size_t kWindow = 32768;
 
-    explicit State(int level) : deflater(level) {}
+    struct Block {
+        std::string input;
+        std::string dictionary;
+        bool last = false;
+        bool done = false;
+        std::string output;
+        std::uint32_t crc = 0;
+        std::uint64_t size = 0;
+    };
 
-    Deflater deflater;
+    explicit State(int level_) : level(level_) {
+        const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+        inFlight = cores + 1;
+        for (unsigned i = 0; i < cores; ++i) workers.emplace_back([this] { Work(); });
+    }
+
+    int level;
+    std::size_t inFlight = 2;
     std::string pending;
+    std::string window;  // the last 32 KB handed over
 
-    std::thread worker;
+    std::vector<std::thread> workers;
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<std::string> queue;
+    std::deque<std::shared_ptr<Block>> blocks;  // in stream order, until joined
+    std::deque<std::shared_ptr<Block>> todo;
     bool closing = false;
     std::exception_ptr failure;
+    DeflatedPart out;
+
+    void Compress(Block& block) const {
+        z_stream z{};
+        if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw EngineError("A part could not be compressed (zlib could not start). Try again.");
+        struct End {
+            z_stream* z;
+            ~End() { deflateEnd(z); }
+        } end{&z};
+        if (!block.dictionary.empty() &&
+            deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(block.dictionary.data()),
+                                 static_cast<uInt>(block.dictionary.size())) != Z_OK)
+            throw EngineError("A part could not be compressed (zlib error).");
+        block.output.resize(deflateBound(&z, static_cast<uLong>(block.input.size())) + 64);
+        z.next_in = reinterpret_cast<Bytef*>(block.input.data());
+        z.avail_in = static_cast<uInt>(block.input.size());
+        const int flush = block.last ? Z_FINISH : Z_SYNC_FLUSH;
+        int rc = Z_OK;
+        do {
+            if (block.output.size() - z.total_out < 64) block.output.resize(block.output.size() * 2);
+            z.next_out = reinterpret_cast<Bytef*>(block.output.data() + z.total_out);
+            z.avail_out = static_cast<uInt>(block.output.size() - z.total_out);
+            rc = deflate(&z, flush);
+            if (rc == Z_STREAM_ERROR) throw EngineError("A part could not be compressed (zlib error).");
+        } while (z.avail_in > 0 || z.avail_out == 0 || (block.last && rc != Z_STREAM_END));
+        block.output.resize(z.total_out);
+        block.crc = static_cast<std::uint32_t>(
+            crc32_z(0, reinterpret_cast<const Bytef*>(block.input.data()), block.input.size()));
+        block.size = block.input.size();
+        std::string().swap(block.input);
+        std::string().swap(block.dictionary);
+    }
 
     void Work() {
         for (;;) {
-            std::string piece;
+            std::shared_ptr<Block> block;
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return closing || !queue.empty(); });
-                if (queue.empty()) return;
-                piece = std::move(queue.front());
-                queue.pop_front();
+                changed.wait(lock, [&] { return closing || !todo.empty(); });
+                if (todo.empty()) return;
+                block = std::move(todo.front());
+                todo.pop_front();
+            }
+            std::exception_ptr error;
+            try {
+                Compress(*block);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            {
+                std::lock_guard lock(mutex);
+                block->done = true;
+                if (error && !failure) failure = error;
+                // Join the finished blocks at the front, in order.
+                while (!blocks.empty() && blocks.front()->done) {
+                    Block& first = *blocks.front();
+                    // Grown by an eighth at a time, not doubled: a large part is not held with as much room again.
+                    const std::size_t needed = out.data.size() + first.output.size();
+                    if (needed > out.data.capacity())
+                        out.data.reserve(std::max(needed, out.data.capacity() + out.data.capacity() / 8 + (1u << 20)));
+                    out.data += first.output;
+                    out.crc = static_cast<std::uint32_t>(
+                        crc32_combine(out.crc, first.crc, static_cast<z_off_t>(first.size)));
+                    out.size += first.size;
+                    blocks.pop_front();
+                }
             }
             changed.notify_all();
-            try {
-                deflater.Add(piece);
-            } catch (...) {
-                {
-                    std::lock_guard lock(mutex);
-                    failure = std::current_exception();
-                    queue.clear();
-                }
-                changed.notify_all();
-                return;
-            }
         }
     }
 
-    void Hand(std::string piece) {
+    void Hand(std::string input, bool last) {
+        auto block = std::make_shared<Block>();
+        block->dictionary = window;
+        if (input.size() >= kWindow) {
+            window.assign(input, input.size() - kWindow, kWindow);
+        } else {
+            window += input;
+            if (window.size() > kWindow) window.erase(0, window.size() - kWindow);
+        }
+        block->input = std::move(input);
+        block->last = last;
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return queue.size() < kInFlight || failure; });
+        changed.wait(lock, [&] { return blocks.size() < inFlight || failure; });
         if (failure) std::rethrow_exception(failure);
-        queue.push_back(std::move(piece));
+        blocks.push_back(block);
+        todo.push_back(std::move(block));
         changed.notify_all();
+    }
+
+    // Waits for every block handed over to be joined.
+    void Drain() {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return blocks.empty() || failure; });
     }
 
     void Stop() {
         {
             std::lock_guard lock(mutex);
             closing = true;
+            todo.clear();
         }
         changed.notify_all();
-        if (worker.joinable()) worker.join();
+        for (auto& worker : workers) {
+            if (worker.joinable()) worker.join();
+        }
     }
 };
 
-DeflateStream::DeflateStream(int level) : m_state(std::make_unique<State>(level)) {
-    m_state->worker = std::thread([state = m_state.get()] { state->Work(); });
-}
+DeflateStream::DeflateStream(int level) : m_state(std::make_unique<State>(level)) {}
 
 DeflateStream::~DeflateStream() { m_state->Stop(); }
 
 void DeflateStream::Add(std::string_view bytes) {
-    m_state->pending.append(bytes);
-    if (m_state->pending.size() >= State::kPiece) {
-        m_state->Hand(std::move(m_state->pending));
-        m_state->pending = std::string();
-        m_state->pending.reserve(State::kPiece + 65536);
+    while (!bytes.empty()) {
+        const std::size_t room = State::kBlock - m_state->pending.size();
+        const std::size_t take = std::min(room, bytes.size());
+        if (m_state->pending.capacity() < State::kBlock) m_state->pending.reserve(State::kBlock);
+        m_state->pending.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        if (m_state->pending.size() >= State::kBlock) {
+            m_state->Hand(std::move(m_state->pending), false);
+            m_state->pending = std::string();
+        }
     }
 }
 
 DeflatedPart DeflateStream::Finish() {
-    if (!m_state->pending.empty()) m_state->Hand(std::move(m_state->pending));
+    m_state->Hand(std::move(m_state->pending), true);
+    m_state->pending = std::string();
+    m_state->Drain();
     m_state->Stop();
     if (m_state->failure) std::rethrow_exception(m_state->failure);
-    return m_state->deflater.Finish(false);
+    return std::move(m_state->out);
 }
 
 void DeflatedPart::ReadCompressed(std::uint64_t offset, char* out, std::size_t n) const {
