@@ -8,6 +8,7 @@
 
 #include "Cases.h"
 #include "Measure.h"
+#include "Samples.h"
 #include "Table.h"
 #include "WorkbookGenerator.h"
 
@@ -26,7 +27,7 @@ constexpr const char* kUsage =
     "  --timeout S          stop an engine run after S seconds and report it (default 120)\n"
     "  --only OPERATION     run only the operations whose key contains this text (list, rename-ref, "
     "rename-free,\n"
-    "                       move-up, delete-free, delete-ref, copy, move-between)\n"
+    "                       move-up, delete-free, delete-ref, copy, move-between, samples)\n"
     "  --dir DIR            generate into DIR (kept) instead of a removed temporary folder\n"
     "Prints one Markdown table of medians to standard output and progress to standard error.\n";
 
@@ -110,6 +111,8 @@ int main(int argc, char** argv) {
 
         const std::string startLoad = LoadAverage();
         std::vector<ResultRow> rows;
+        // Only the samples: no workbook needs generating.
+        if (options.only == "samples") sizes.clear();
         for (int megabytes : sizes) {
             auto more = RunSize(options, megabytes);
             rows.insert(rows.end(), more.begin(), more.end());
@@ -118,7 +121,13 @@ int main(int argc, char** argv) {
                   << "\n\n";
         for (const auto& line : options.fileNotes) std::cout << line << "\n";
         std::cout << "\n";
-        PrintTable(std::cout, rows);
+        if (!rows.empty()) PrintTable(std::cout, rows);
+        if (options.libreOffice && (options.only.empty() || options.only == "samples")) {
+            std::cerr << "Timing the .xls samples through LibreOffice, cold and warm...\n";
+            std::cout << "\n";
+            const fs::path exe = fs::read_symlink("/proc/self/exe");
+            TimeSampleOperations(std::cout, (exe.parent_path() / "Samples").string(), dir, options.loReps);
+        }
     } catch (const std::exception& e) {
         std::cerr << "orvandel-bench: " << e.what() << "\n";
         if (!keep && !dir.empty()) fs::remove_all(dir);

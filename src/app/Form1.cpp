@@ -66,6 +66,8 @@ QFont ButtonFont() {
 
 }  // namespace
 
+void Form1::EndPreparedInstances() noexcept { m_services.backends->EndPrepared(); }
+
 Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), m_services(std::move(services)) {
     setObjectName("Form1");
     setFixedSize(kClientWidth, kClientHeight);
@@ -84,6 +86,8 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), m_servi
 
     m_panel1 = new WorkbookPanel(kPanel1, m_services.dialogs, m_services.backends, this);
     m_panel2 = new WorkbookPanel(kPanel2, m_services.dialogs, m_services.backends, this);
+    m_panel1->setPrepareInstances(m_services.prepareInstances);
+    m_panel2->setPrepareInstances(m_services.prepareInstances);
 
     for (auto* child : findChildren<PictureButton*>()) {
         const QString name = child->objectName();

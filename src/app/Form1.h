@@ -29,6 +29,7 @@ struct Form1Services {
     std::function<double()> randomFraction;               // a value in [0, 1)
     std::function<void(const std::string& url)> openUrl;  // opens a web page without waiting for it
     std::filesystem::path userDataFolder = {};            // the samples' home when the program folder is read-only
+    bool prepareInstances = false;  // ready an instance ahead once a workbook is listed (the program, not tests)
 };
 
 class Form1 : public QWidget, public operations::WindowPointer {
@@ -37,6 +38,8 @@ class Form1 : public QWidget, public operations::WindowPointer {
     enum class Pointer { Default, Hand, Hourglass };
 
     explicit Form1(Form1Services services, QWidget* parent = nullptr);
+    // Ends the instances readied ahead for operations that will not come (the program is ending).
+    void EndPreparedInstances() noexcept;
 
     // The start-up procedure, run while the window is hidden. Returns false when the program must end before
     // the window is shown (no spreadsheet backend can be started).

@@ -118,6 +118,9 @@ void WorkbookPanel::ListWorkbookSheets() {
     }
     // 8
     if (m_list->count() >= 1) m_list->select(1);
+    if (m_prepareInstances) {
+        if (auto backend = m_backends->BackendFor(automation::FormatOfPath(path()))) backend->Prepare();
+    }
 }
 
 void WorkbookPanel::ReportListingFailure(const std::string& description) {

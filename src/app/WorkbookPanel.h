@@ -48,6 +48,8 @@ class WorkbookPanel : public QGroupBox, public operations::Panel {
     // Fills the sheet list from the file the path box names. A path that names no existing file leaves the
     // list as it is; a workbook that cannot be listed empties the list and tells the user which file and why.
     void ListWorkbookSheets();
+    // After a listing, ready an instance of the backend that serves the workbook for the next operation.
+    void setPrepareInstances(bool on) { m_prepareInstances = on; }
 
     QLabel* label() const { return m_label; }
     QLineEdit* pathBox() const { return m_pathBox; }
@@ -71,6 +73,7 @@ class WorkbookPanel : public QGroupBox, public operations::Panel {
     int m_number;
     errors::Dialogs& m_dialogs;
     std::shared_ptr<const automation::BackendRegistry> m_backends;
+    bool m_prepareInstances = false;
     QLabel* m_label;
     QLineEdit* m_pathBox;
     PictureButton* m_browse;

@@ -47,6 +47,10 @@ class BackendRegistry {
     std::shared_ptr<Backend> BackendFor(FileFormat format) const;
     // True when at least one backend can start an instance.
     bool AnyAvailable() const;
+    // Ends every instance readied ahead (see Backend::Prepare). Never fails.
+    void EndPrepared() const noexcept {
+        for (const auto& backend : m_backends) backend->EndPrepared();
+    }
 
   private:
     std::vector<std::shared_ptr<Backend>> m_backends;

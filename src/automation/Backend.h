@@ -31,6 +31,11 @@ class Backend {
     virtual bool isAvailable(std::string* why) const = 0;
     // Starts a new private instance; throws AutomationError when none can be started.
     virtual std::unique_ptr<BackendSession> Start() = 0;
+    // Readies an instance in the background for the next Start, where starting one is slow (the window asks,
+    // once it lists a workbook this backend serves). Never fails; the default does nothing.
+    virtual void Prepare() {}
+    // Ends what Prepare readied (the program is ending). Never fails.
+    virtual void EndPrepared() noexcept {}
 };
 
 }  // namespace orv::automation

@@ -3,6 +3,7 @@
 
 #include "automation/libreoffice/LibreOfficeWorkbook.h"
 #include "automation/libreoffice/Office.h"
+#include "automation/libreoffice/WarmOffice.h"
 
 namespace orv::libreoffice {
 
@@ -27,6 +28,10 @@ class LibreOfficeBackend : public automation::Backend {
         if (!isAvailable(&why)) throw automation::AutomationError(why);
         return std::make_unique<LoSession>();
     }
+
+    // Starting the office is most of an operation's time; the window's next operation finds one running.
+    void Prepare() override { WarmUp(); }
+    void EndPrepared() noexcept override { EndWarmOffice(); }
 
   private:
     LibreOfficeBackendOptions m_options;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "automation/libreoffice/SheetStates.h"
+#include "automation/libreoffice/WarmOffice.h"
 #include "engine/SheetNames.h"
 
 namespace orv::libreoffice {
@@ -18,6 +19,7 @@ using automation::SheetVisibility;
 
 Office& SessionState::EnsureOffice() {
     if (quit) throw AutomationError("The LibreOffice instance has already quit; open the workbook again.");
+    if (!office) office = TakeWarmOffice();
     if (!office) office = StartOffice();
     return *office;
 }
@@ -410,8 +412,11 @@ void LoSession::Quit() {
         if (auto workbook = weak.lock()) workbook->Detach();
     }
     m_state->workbooks.clear();
+    const bool used = m_state->office != nullptr;
     if (m_state->office) m_state->office->Quit();
     m_state->office.reset();
+    // The window keeps one started ahead for its next operation.
+    if (used) WarmAgain();
 }
 
 }  // namespace orv::libreoffice

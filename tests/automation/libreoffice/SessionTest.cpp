@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "OfficeTestSupport.h"
 #include "automation/Application.h"
@@ -18,6 +20,8 @@
 #include "automation/libreoffice/LibreOfficeBackend.h"
 #include "automation/libreoffice/OfficeProcess.h"
 #include "automation/libreoffice/SheetListing.h"
+#include "automation/libreoffice/WarmOffice.h"
+#include "automation/libreoffice/Office.h"
 #include "cli/SheetsTool.h"
 
 extern char** environ;
@@ -468,6 +472,41 @@ TEST_F(LibreOfficeSession, FilesThatCannotBeChangedFailWithWhatIsWrong) {
     EXPECT_NE(busy.find("\"locked.ods\" cannot be opened: it is open in another program"), std::string::npos)
         << busy;
     session->Quit();
+}
+
+// The window's office started ahead: the next operation takes it instead of starting its own, the next one is
+// started after it, an office nobody takes ends after its idle time, and none outlives the program's end.
+TEST_F(LibreOfficeSession, AnOfficeStartedAheadServesTheNextOperationAndEndsWhenUnused) {
+    auto pids = [] {
+        const auto list = OurOfficeProcesses();
+        return std::set<pid_t>(list.begin(), list.end());
+    };
+    WarmUp(std::chrono::seconds(3));
+    ASSERT_TRUE(AwaitWarmOffice());
+    const auto warm = pids();
+    ASSERT_FALSE(warm.empty());
+    {
+        auto session = MakeLibreOfficeBackend()->Start();
+        auto book = session->Open(Generated("target", "xls").string());
+        book->sheetAt(1)->setName("Warm");
+        book->Save();
+        EXPECT_EQ(pids(), warm) << "the operation started an office of its own";
+        session->Quit();
+    }
+    EXPECT_EQ(NamesOf(Reread(m_dir / "target.xls")).front(), "Warm");
+    ASSERT_TRUE(AwaitWarmOffice()) << "no office was started for the next operation";
+    const auto next = pids();
+    EXPECT_FALSE(next.empty());
+    for (pid_t pid : warm) EXPECT_EQ(next.count(pid), 0u) << "the used office still runs";
+    // Nobody takes it: it ends by itself.
+    for (int i = 0; i < 100 && !pids().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(pids().empty()) << "an unused office outlived its idle time";
+    // Readied again, it ends with the program.
+    WarmUp();
+    ASSERT_TRUE(AwaitWarmOffice());
+    EndWarmOffice();
+    EXPECT_TRUE(pids().empty());
+    EXPECT_EQ(TakeWarmOffice(), nullptr);
 }
 
 TEST_F(LibreOfficeSession, ASessionReleasedWithoutQuitEndsItsOffice) {
