@@ -158,52 +158,81 @@ const ZipEntry* ZipReader::Find(const std::string& name) const {
 
 std::uint64_t ZipReader::bytesRead() const { return m_counter->bytesRead; }
 
+namespace {
+
+// The entry opened for reading, after the checks against zip bombs; throws EngineError naming `what`.
+zip_file_t* OpenEntry(zip_t* archive, const ZipEntry& entry, const InflateLimits& limits, const std::string& what) {
+    if (entry.size > limits.maxEntryBytes) {
+        throw EngineError(what + " would inflate to " + std::to_string(entry.size >> 20) +
+                          " MB, more than this program reads from one part; the file is refused.");
+    }
+    if (entry.size > limits.smallEntryBytes && entry.compressedSize > 0 &&
+        entry.size / entry.compressedSize > limits.maxRatio) {
+        throw EngineError(what +
+                          " is compressed at an implausible ratio (a \"zip bomb\"); the file is refused.");
+    }
+    zip_file_t* file = zip_fopen_index(archive, entry.index, 0);
+    if (!file) {
+        throw EngineError(what + " cannot be read (" + std::string(zip_strerror(archive)) +
+                          "). The file may be damaged or encrypted.");
+    }
+    return file;
+}
+
+struct EntryCloser {
+    zip_file_t* file;
+    ~EntryCloser() { zip_fclose(file); }
+};
+
+// Reads the entry into `into` (room for `want` bytes): what zip_fread gave, or a throw naming `what`.
+std::uint64_t ReadSome(zip_file_t* file, char* into, std::uint64_t want, const std::string& what) {
+    const zip_int64_t n = zip_fread(file, into, want);
+    if (n < 0) {
+        throw EngineError(what + " is damaged (" + std::string(zip_file_strerror(file)) +
+                          "). Restore the file from a backup.");
+    }
+    return static_cast<std::uint64_t>(n);
+}
+
+}  // namespace
+
 std::string ZipReader::Read(const ZipEntry& entry) const {
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(std::min(entry.size, m_limits.maxEntryBytes)));
-    ReadInPieces(entry, [&](std::string_view piece) { bytes.append(piece); });
+    const std::string what = "The part \"" + entry.name + "\" of \"" + m_displayName + "\"";
+    zip_file_t* file = OpenEntry(m_zip, entry, m_limits, what);
+    const EntryCloser closer{file};
+    // Straight into the one buffer: a large part is not copied again.
+    std::string bytes(static_cast<std::size_t>(entry.size), '\0');
+    std::uint64_t done = 0;
+    while (done < entry.size) {
+        const std::uint64_t n = ReadSome(file, bytes.data() + done, entry.size - done, what);
+        if (n == 0) break;
+        done += n;
+    }
+    char extra;
+    if (done == entry.size && ReadSome(file, &extra, 1, what) != 0)
+        throw EngineError(what + " holds more data than its zip directory declares; the file is refused.");
+    if (done != entry.size) throw EngineError(what + " is truncated. Restore the file from a backup.");
     return bytes;
 }
 
 void ZipReader::ReadInPieces(const ZipEntry& entry, const std::function<void(std::string_view)>& piece) const {
     const std::string what = "The part \"" + entry.name + "\" of \"" + m_displayName + "\"";
-    if (entry.size > m_limits.maxEntryBytes) {
-        throw EngineError(what + " would inflate to " + std::to_string(entry.size >> 20) +
-                          " MB, more than this program reads from one part; the file is refused.");
-    }
-    if (entry.size > m_limits.smallEntryBytes && entry.compressedSize > 0 &&
-        entry.size / entry.compressedSize > m_limits.maxRatio) {
-        throw EngineError(what +
-                          " is compressed at an implausible ratio (a \"zip bomb\"); the file is refused.");
-    }
-    zip_file_t* file = zip_fopen_index(m_zip, entry.index, 0);
-    if (!file) {
-        throw EngineError(what + " cannot be read (" + std::string(zip_strerror(m_zip)) +
-                          "). The file may be damaged or encrypted.");
-    }
-    struct Closer {
-        zip_file_t* file;
-        ~Closer() { zip_fclose(file); }
-    } closer{file};
+    zip_file_t* file = OpenEntry(m_zip, entry, m_limits, what);
+    const EntryCloser closer{file};
     constexpr std::uint64_t kPiece = 1u << 20;
     std::string buffer(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(entry.size, 1), kPiece)),
                        '\0');
     std::uint64_t done = 0;
-    for (;;) {
-        // Reading past the declared size finds out whether the entry holds more than it says.
-        const std::uint64_t want = done < entry.size ? std::min<std::uint64_t>(entry.size - done, buffer.size()) : 1;
-        const zip_int64_t n = zip_fread(file, buffer.data(), want);
-        if (n < 0) {
-            throw EngineError(what + " is damaged (" + std::string(zip_file_strerror(file)) +
-                              "). Restore the file from a backup.");
-        }
+    while (done < entry.size) {
+        const std::uint64_t n =
+            ReadSome(file, buffer.data(), std::min<std::uint64_t>(entry.size - done, buffer.size()), what);
         if (n == 0) break;
-        if (done >= entry.size) {
-            throw EngineError(what + " holds more data than its zip directory declares; the file is refused.");
-        }
-        done += static_cast<std::uint64_t>(n);
+        done += n;
         piece(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     }
+    char extra;
+    if (done == entry.size && ReadSome(file, &extra, 1, what) != 0)
+        throw EngineError(what + " holds more data than its zip directory declares; the file is refused.");
     if (done != entry.size) throw EngineError(what + " is truncated. Restore the file from a backup.");
 }
 
