@@ -39,6 +39,8 @@ struct StreamedSheet {
     bool split = false;
     pugi::xml_document skeleton;  // the part without its rows (the whole part when it has no sheetData)
     SheetDataScan scan;
+    // Where the rewritten part waits for the save, compressed (beside the target workbook).
+    std::string spoolFolder;
 
     // Reads and checks the part, adding its formulas to `formulas`; throws EngineError when it is damaged.
     void Load(Package& package, const std::string& part, std::vector<std::string>& formulas) {
@@ -59,7 +61,7 @@ struct StreamedSheet {
 
     // The rewritten part, the rows streamed through `cells`.
     DeflatedPart Write(const CellRewrite& cells) const {
-        DeflateStream out;
+        DeflateStream out(kDeflateLevel, spoolFolder);
         const std::string around = SerializeXml(skeleton, WhitespaceAfterDeclaration(text));
         const std::string placeholder = "<" + pieces.qualifiedName + "/>";
         if (!split) {
@@ -177,6 +179,7 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
 
     std::vector<std::string> formulas;
     StreamedSheet sheetPart;
+    sheetPart.spoolFolder = fs::path(dst.path()).parent_path().string();
     sheetPart.Load(src, sheet.part, formulas);
     if (!sameBook) CheckSharedStrings(src, srcStrings, sheet.name, sheetPart.scan);
     std::vector<std::string> srcFormulaParts;

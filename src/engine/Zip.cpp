@@ -341,6 +341,7 @@ struct DeflateStream::State {
     bool closing = false;
     std::exception_ptr failure;
     DeflatedPart out;
+    std::shared_ptr<Spool> spool;  // where the compressed bytes go, when set
 
     void Compress(Block& block) const {
         z_stream z{};
@@ -397,11 +398,21 @@ struct DeflateStream::State {
                 // Join the finished blocks at the front, in order.
                 while (!blocks.empty() && blocks.front()->done) {
                     Block& first = *blocks.front();
-                    // Grown by an eighth at a time, not doubled: a large part is not held with as much room again.
-                    const std::size_t needed = out.data.size() + first.output.size();
-                    if (needed > out.data.capacity())
-                        out.data.reserve(std::max(needed, out.data.capacity() + out.data.capacity() / 8 + (1u << 20)));
-                    out.data += first.output;
+                    if (spool) {
+                        try {
+                            spool->Append(first.output);
+                        } catch (...) {
+                            if (!failure) failure = std::current_exception();
+                        }
+                    } else {
+                        // Grown by an eighth at a time, not doubled: a large part is not held with as much room
+                        // again.
+                        const std::size_t needed = out.data.size() + first.output.size();
+                        if (needed > out.data.capacity())
+                            out.data.reserve(
+                                std::max(needed, out.data.capacity() + out.data.capacity() / 8 + (1u << 20)));
+                        out.data += first.output;
+                    }
                     out.crc = static_cast<std::uint32_t>(
                         crc32_combine(out.crc, first.crc, static_cast<z_off_t>(first.size)));
                     out.size += first.size;
@@ -452,6 +463,10 @@ struct DeflateStream::State {
 
 DeflateStream::DeflateStream(int level) : m_state(std::make_unique<State>(level)) {}
 
+DeflateStream::DeflateStream(int level, const std::string& folder) : m_state(std::make_unique<State>(level)) {
+    m_state->spool = Spool::Create(folder);
+}
+
 DeflateStream::~DeflateStream() { m_state->Stop(); }
 
 void DeflateStream::Add(std::string_view bytes) {
@@ -474,6 +489,11 @@ DeflatedPart DeflateStream::Finish() {
     m_state->Drain();
     m_state->Stop();
     if (m_state->failure) std::rethrow_exception(m_state->failure);
+    if (m_state->spool) {
+        m_state->out.spool = m_state->spool;
+        m_state->out.spooledAt = 0;
+        m_state->out.spooledSize = m_state->spool->size();
+    }
     return std::move(m_state->out);
 }
 
@@ -516,6 +536,22 @@ void Spool::Keep(DeflatedPart& part) {
     part.spooledSize = written;
     m_end += written;
     std::string().swap(part.data);
+}
+
+void Spool::Append(std::string_view bytes) {
+    std::uint64_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::pwrite(m_fd, bytes.data() + written, bytes.size() - written,
+                                   static_cast<off_t>(m_end + written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            throw EngineError("A rewritten part could not be kept in a temporary file beside the workbook (" +
+                              std::string(n < 0 ? std::strerror(errno) : "nothing written") +
+                              "). Free some disk space, then try again.");
+        }
+        written += static_cast<std::uint64_t>(n);
+    }
+    m_end += written;
 }
 
 void Spool::Read(std::uint64_t offset, char* out, std::size_t n) const {

@@ -92,6 +92,9 @@ class Spool : public std::enable_shared_from_this<Spool> {
 
     // Moves `part`'s compressed bytes into the file; when they cannot be written they stay in memory.
     void Keep(DeflatedPart& part);
+    // Appends `bytes`; throws EngineError when they cannot be written (a full disk).
+    void Append(std::string_view bytes);
+    std::uint64_t size() const { return m_end; }
     // Throws EngineError when the bytes cannot be read back.
     void Read(std::uint64_t offset, char* out, std::size_t n) const;
 
@@ -111,6 +114,9 @@ constexpr int kDeflateLevel = 4;
 class DeflateStream {
   public:
     explicit DeflateStream(int level = kDeflateLevel);
+    // The same, its compressed bytes written to a Spool of their own in `folder` as they come (a part as large
+    // as the workbook is then never held in memory, even compressed); in memory when no spool can be made there.
+    DeflateStream(int level, const std::string& folder);
     ~DeflateStream();
     DeflateStream(const DeflateStream&) = delete;
     DeflateStream& operator=(const DeflateStream&) = delete;

@@ -234,6 +234,16 @@ TEST(DeflateStream, PiecesDeflateToThePartTheyMakeUp) {
     EXPECT_LT(deflated.data.size(), part.size() / 3);
     EXPECT_EQ(Inflate(deflated), part);
     EXPECT_EQ(Inflate(Deflate(part)), part);
+    // Kept in a spool file as it comes, the same stream.
+    TempDir dir;
+    DeflateStream spooled(kDeflateLevel, dir.path().string());
+    spooled.Add(part);
+    const DeflatedPart onDisk = spooled.Finish();
+    ASSERT_TRUE(onDisk.spool);
+    EXPECT_TRUE(onDisk.data.empty());
+    EXPECT_EQ(onDisk.CompressedSize(), deflated.data.size());
+    EXPECT_EQ(Inflate(onDisk), part);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "the spool file should have no name";
 }
 
 }  // namespace

@@ -4,10 +4,15 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 
 #include "automation/libreoffice/SheetStates.h"
 #include "automation/libreoffice/WarmOffice.h"
+#include "engine/AtomicFile.h"
+#include "engine/EngineError.h"
 #include "engine/SheetNames.h"
 
 namespace orv::libreoffice {
@@ -315,24 +320,104 @@ void LoWorkbook::DeleteSheet(int id) {
     Resync();
 }
 
+namespace {
+
+std::optional<std::string> RestoreSheetStates(FileFormat format, const std::string& path,
+                                              const std::vector<ListedSheet>& sheets) {
+    if (format == FileFormat::Xls) return RestoreXlsSheetStates(path, sheets);
+    if (automation::IsOoxml(format)) return RestoreOoxmlSheetStates(path, sheets);
+    return std::nullopt;
+}
+
+std::string HiddenSheetsProblem(const std::string& file, const std::string& problem) {
+    return "\"" + file +
+           "\" was not saved: LibreOffice changed which of its sheets are hidden and this could not be set right "
+           "again (" +
+           problem + "). The file is as it was; check its hidden sheets in a spreadsheet application.";
+}
+
+}  // namespace
+
 void LoWorkbook::Save() {
     ThrowIfClosed();
     // A workbook never loaded was never changed: its file already is what Save would write.
     if (!m_document) return;
     ThrowIfReadOnly();
-    m_document->store();
-    if (m_format == FileFormat::Xls || automation::IsOoxml(m_format)) {
-        std::vector<ListedSheet> sheets;
-        for (const auto& record : m_records) sheets.push_back(record.sheet);
-        const auto problem = m_format == FileFormat::Xls ? RestoreXlsSheetStates(m_path, sheets)
-                                                         : RestoreOoxmlSheetStates(m_path, sheets);
-        if (problem) {
-            throw AutomationError("\"" + FileName() +
-                                  "\" was saved, but LibreOffice changed which of its sheets "
-                                  "are hidden and this could not be set right again (" +
-                                  *problem + "). Check its hidden sheets in a spreadsheet application.");
+    std::vector<ListedSheet> sheets;
+    for (const auto& record : m_records) sheets.push_back(record.sheet);
+    // LibreOffice writes over a file in place, so that a failure halfway would leave it cut short: it writes a
+    // new file aside, which then replaces the workbook whole.
+    static std::atomic<int> counter{0};
+    const std::string unique = std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    const std::filesystem::path staged = std::filesystem::temp_directory_path() /
+                                         ("orvandel-save-" + unique + std::filesystem::path(m_path).extension().string());
+    struct Remove {
+        std::filesystem::path path;
+        ~Remove() {
+            std::error_code ec;
+            std::filesystem::remove(path, ec);
         }
+    } remove{staged};
+    if (!m_document->storeTo(staged.string())) {
+        SaveInPlace(sheets, unique);
+        return;
     }
+    if (const auto problem = RestoreSheetStates(m_format, staged.string(), sheets))
+        throw AutomationError(HiddenSheetsProblem(FileName(), *problem));
+    try {
+        engine::ReplaceFileAtomically(
+            m_path,
+            [&](int fd) {
+                std::ifstream in(staged, std::ios::binary);
+                std::vector<char> buffer(1 << 20);
+                while (in) {
+                    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+                    if (const int error = engine::WriteAll(fd, buffer.data(), static_cast<std::size_t>(in.gcount())))
+                        return error;
+                }
+                return in.eof() ? 0 : EIO;
+            },
+            FileName());
+    } catch (const engine::EngineError& e) {
+        throw AutomationError(e.what());
+    }
+}
+
+void LoWorkbook::SaveInPlace(const std::vector<ListedSheet>& sheets, const std::string& unique) {
+    namespace fs = std::filesystem;
+    // The old file stays aside under a second name (a link, no copy) while LibreOffice writes over a copy of
+    // it, and comes back when the save fails.
+    const fs::path path(m_path);
+    const fs::path aside = path.parent_path() / (".~orvandel-" + unique + "-" + path.filename().string());
+    const fs::path fresh = path.parent_path() / (".~orvandel-" + unique + "-new-" + path.filename().string());
+    std::error_code ec;
+    fs::create_hard_link(path, aside, ec);
+    if (!ec) fs::copy_file(path, fresh, ec);
+    if (!ec) fs::permissions(fresh, fs::status(path).permissions(), ec);
+    // LibreOffice refuses to save over a file whose time changed since it loaded it.
+    if (!ec) fs::last_write_time(fresh, fs::last_write_time(path), ec);
+    if (!ec) fs::rename(fresh, path, ec);
+    if (ec) {
+        fs::remove(fresh, ec);
+        fs::remove(aside, ec);
+        throw AutomationError("\"" + FileName() + "\" could not be saved: its folder does not let a copy of it be "
+                              "made while it is written. Make the folder writable, then try again.");
+    }
+    auto putBack = [&] {
+        std::error_code ignored;
+        fs::rename(aside, path, ignored);
+    };
+    try {
+        m_document->store();
+    } catch (...) {
+        putBack();
+        throw;
+    }
+    if (const auto problem = RestoreSheetStates(m_format, m_path, sheets)) {
+        putBack();
+        throw AutomationError(HiddenSheetsProblem(FileName(), *problem));
+    }
+    fs::remove(aside, ec);
 }
 
 void LoWorkbook::Close() {

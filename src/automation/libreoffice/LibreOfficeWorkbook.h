@@ -53,6 +53,9 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     void DeleteSheet(int id);
 
   private:
+    // Save for a format LibreOffice writes only over the workbook's own file.
+    void SaveInPlace(const std::vector<ListedSheet>& sheets, const std::string& unique);
+
     struct Record {
         int id = 0;
         ListedSheet sheet;

@@ -53,7 +53,11 @@ class OfficeDocument {
     // Replaces every formula of sheet `index` that refers to another file by its current value; returns how
     // many.
     virtual int freezeExternalFormulas(int index) = 0;
-    // Writes the document back to its file in its own format.
+    // Writes the document in its own format to `path`, a new file; the document's own file is not touched
+    // (LibreOffice writes a file in place, so the caller puts the new one in place whole). False, with nothing
+    // written, for a format LibreOffice writes only over the file it came from (Excel 5/95).
+    virtual bool storeTo(const std::string& path) = 0;
+    // Writes the document over its own file, in place.
     virtual void store() = 0;
     // Closes the document, discarding unsaved changes; never fails.
     virtual void close() noexcept = 0;

@@ -272,9 +272,10 @@ std::vector<std::pair<std::string, std::string>> KeepValuesOfLostReferences(cons
             bool lost = Occurrences(copied, "#REF!") > Occurrences(original, "#REF!");
             // A link to another workbook stays one (unless it leads into the target itself, where it becomes a
             // reference within the file).
-            for (auto link = std::sregex_iterator(original.begin(), original.end(), ExternalPattern());
-                 !lost && link != std::sregex_iterator(); ++link) {
-                const std::string file = link->str();
+            std::smatch link;
+            for (auto from = original.cbegin();
+                 !lost && std::regex_search(from, original.cend(), link, ExternalPattern()); from = link[0].second) {
+                const std::string file = link.str();
                 const bool intoTarget = !targetName.empty() && file.find(targetName) != std::string::npos;
                 lost = !intoTarget && Occurrences(copied, file) < Occurrences(original, file);
             }

@@ -124,6 +124,7 @@ class UnoDocument : public OfficeDocument {
     std::vector<std::string> differingCellStyles(OfficeDocument& source, int index) override;
     std::vector<std::pair<std::string, std::string>> externalFormulas(int index) override;
     int freezeExternalFormulas(int index) override;
+    bool storeTo(const std::string& path) override;
     void store() override;
     void close() noexcept override;
 
@@ -421,6 +422,28 @@ void UnoDocument::store() {
     Call("save \"" + FileName(m_path) + "\"", [&] {
         KeepHiddenSheetsHidden();
         uno::Reference<frame::XStorable>(m_component, uno::UNO_QUERY_THROW)->store();
+    });
+}
+
+bool UnoDocument::storeTo(const std::string& path) {
+    OUString url;
+    if (osl::FileBase::getFileURLFromSystemPath(FromUtf8(path), url) != osl::FileBase::E_None)
+        throw AutomationError("\"" + FileName(m_path) + "\" cannot be saved: no temporary file can be named for it.");
+    return Call("save \"" + FileName(m_path) + "\"", [&] {
+        // The format it was loaded in, as store() would write it.
+        OUString filter;
+        uno::Reference<frame::XModel> model(m_component, uno::UNO_QUERY_THROW);
+        for (const auto& argument : model->getArgs()) {
+            if (argument.Name == "FilterName") argument.Value >>= filter;
+        }
+        // Its export filter refuses any file but the one the workbook came from.
+        if (filter == "MS Excel 95") return false;
+        KeepHiddenSheetsHidden();
+        const beans::PropertyValue settings[] = {Property("FilterName", uno::Any(filter)),
+                                                 Property("Overwrite", uno::Any(true))};
+        uno::Reference<frame::XStorable>(m_component, uno::UNO_QUERY_THROW)
+            ->storeToURL(url, uno::Sequence<beans::PropertyValue>(settings, 2));
+        return true;
     });
 }
 

@@ -474,6 +474,40 @@ TEST_F(LibreOfficeSession, FilesThatCannotBeChangedFailWithWhatIsWrong) {
     session->Quit();
 }
 
+// LibreOffice writes over a file in place; a save must replace the workbook whole instead (a failure halfway
+// would leave it cut short). A link to the old file keeps the old bytes, and nothing staged is left behind.
+TEST_F(LibreOfficeSession, ASaveReplacesTheWorkbookWholeAndNeverWritesIntoIt) {
+    // Excel 5/95 is written only over its own file: over a copy, the old file kept aside meanwhile.
+    for (const auto& path : {Generated("target", "xls"), Generated("target", "ods"), Fixture("biff5-visibility.xls")}) {
+        SCOPED_TRACE(path.filename().string());
+        const auto before = m_dir / ("before" + path.extension().string());
+        const std::string firstName = NamesOf(Reread(path)).front();
+        fs::create_hard_link(path, before);
+        std::ifstream original(before, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
+        {
+            auto session = MakeLibreOfficeBackend()->Start();
+            auto book = session->Open(path.string());
+            book->sheetAt(1)->setName("Replaced");
+            book->Save();
+            session->Quit();
+        }
+        std::ifstream kept(before, std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()), bytes)
+            << "the save wrote into the workbook's file";
+        EXPECT_EQ(NamesOf(Reread(path)).front(), "Replaced");
+        EXPECT_EQ(NamesOf(Reread(before)).front(), firstName);
+        fs::remove(before);
+    }
+    for (const auto& entry : fs::directory_iterator(m_dir)) {
+        EXPECT_NE(entry.path().filename().string().rfind(".~orvandel-", 0), 0u) << entry.path() << " was left behind";
+    }
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path())) {
+        EXPECT_NE(entry.path().filename().string().rfind("orvandel-save-" + std::to_string(::getpid()) + "-", 0), 0u)
+            << entry.path() << " was left behind";
+    }
+}
+
 // The window's office started ahead: the next operation takes it instead of starting its own, the next one is
 // started after it, an office nobody takes ends after its idle time, and none outlives the program's end.
 TEST_F(LibreOfficeSession, AnOfficeStartedAheadServesTheNextOperationAndEndsWhenUnused) {
