@@ -3,9 +3,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <filesystem>
+#include <optional>
 
 #include "automation/ObjectModel.h"
+#include "engine/AtomicFile.h"
+#include "undo/UndoStore.h"
 
 namespace orv::cli {
 
@@ -22,6 +26,9 @@ constexpr const char* kUsageText =
     "  orvandel-sheets delete FILE SHEET\n"
     "  orvandel-sheets copy SRC SHEET DST after OTHER [as NEWNAME]\n"
     "  orvandel-sheets move SRC SHEET DST after OTHER [as NEWNAME]\n"
+    "  orvandel-sheets history                          the operations that can be taken back, newest first\n"
+    "  orvandel-sheets undo                             takes the last operation back\n"
+    "  orvandel-sheets redo                             does the operation taken back last again\n"
     "\n"
     "SHEET and OTHER are a sheet name, or #N for the N-th sheet of the full collection (SHEET in SRC, OTHER "
     "in\n"
@@ -29,7 +36,10 @@ constexpr const char* kUsageText =
     "saved.\n"
     "kind: worksheet, chartsheet, dialogsheet, macrosheet; state: visible, hidden, veryHidden.\n"
     "Exit status: 0 done, 1 refused or failed (the reason is printed), 2 wrong arguments, 3 done but not\n"
-    "faithfully: the copy was saved and differs from its source as printed (a moved sheet stays in SRC).\n";
+    "faithfully: the copy was saved and differs from its source as printed (a moved sheet stays in SRC).\n"
+    "Undo and redo restore every workbook of the operation, and refuse (status 1, nothing changed) when one\n"
+    "was changed since by another program or operation. The history keeps the last 20 operations\n"
+    "(at most 2 GB) in $XDG_STATE_HOME/orvandel/undo, else ~/.local/state/orvandel/undo.\n";
 
 struct UsageError {
     std::string message;
@@ -153,9 +163,62 @@ int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
     return kDone;
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        const std::shared_ptr<const automation::BackendRegistry>& registry) {
+std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// What the history calls the operation `args` asks for; "" for a command that changes nothing.
+std::string OperationName(const std::vector<std::string>& args) {
     const std::string& command = args[0];
+    if (command == "rename" && args.size() == 4)
+        return "rename of \"" + args[2] + "\" to \"" + args[3] + "\" in " + FileNameOf(args[1]);
+    if (command == "reorder" && args.size() == 5)
+        return "reorder of \"" + args[2] + "\" in " + FileNameOf(args[1]);
+    if (command == "delete" && args.size() == 3) return "delete of \"" + args[2] + "\" from " + FileNameOf(args[1]);
+    if ((command == "copy" || command == "move") && args.size() >= 4)
+        return command + " of \"" + args[2] + "\" from " + FileNameOf(args[1]) + " to " + FileNameOf(args[3]);
+    return "";
+}
+
+int History(const std::string& folder, const std::vector<std::string>& args, std::ostream& out) {
+    Expect(args, 1);
+    if (folder.empty()) throw AutomationError("This program keeps no undo history.");
+    for (const auto& record : undo::Store(folder).History()) {
+        char when[32];
+        const std::time_t t = static_cast<std::time_t>(record.when);
+        std::tm local{};
+        ::localtime_r(&t, &local);
+        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+        out << when << '\t' << (record.undone ? "undone" : "done") << '\t' << record.what;
+        if (!record.note.empty()) out << "\t(" << record.note << ")";
+        out << '\n';
+    }
+    return kDone;
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        const std::shared_ptr<const automation::BackendRegistry>& registry, const std::string& undoFolder) {
+    const std::string& command = args[0];
+    if (command == "history") return History(undoFolder, args, out);
+    if (command == "undo" || command == "redo") {
+        Expect(args, 1);
+        if (undoFolder.empty()) throw AutomationError("This program keeps no undo history.");
+        undo::Store store(undoFolder);
+        const std::string what = command == "undo" ? store.Undo() : store.Redo();
+        out << (command == "undo" ? "Undone: " : "Redone: ") << what << "\n";
+        return kDone;
+    }
+    // Every change is kept for undo: the files its saves replace, in one record however the command ends.
+    std::optional<undo::Journal> journal;
+    std::optional<engine::ScopedReplaceObserver> observing;
+    if (const std::string name = OperationName(args); !name.empty() && !undoFolder.empty()) {
+        journal.emplace(undoFolder, name);
+        observing.emplace(&*journal);
+    }
+    struct CommitAtEnd {
+        std::optional<undo::Journal>& journal;
+        ~CommitAtEnd() {
+            if (journal) journal->Commit();
+        }
+    } commit{journal};
     if (command == "list") {
         Expect(args, 2);
         WithWorkbook(registry, args[1], [&](automation::Workbook& workbook) {
@@ -219,7 +282,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 const char* SheetsToolUsage() { return kUsageText; }
 
 int RunSheetsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                  std::shared_ptr<const automation::BackendRegistry> registry) {
+                  std::shared_ptr<const automation::BackendRegistry> registry, const std::string& undoFolder) {
     if (std::find(args.begin(), args.end(), "--help") != args.end() ||
         std::find(args.begin(), args.end(), "-h") != args.end()) {
         out << kUsageText;
@@ -230,7 +293,7 @@ int RunSheetsTool(const std::vector<std::string>& args, std::ostream& out, std::
         return kUsage;
     }
     try {
-        return Run(args, out, err, registry);
+        return Run(args, out, err, registry, undoFolder);
     } catch (const UsageError& e) {
         err << "orvandel-sheets: " << e.message << "\n" << kUsageText;
         return kUsage;

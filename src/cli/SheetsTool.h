@@ -15,9 +15,10 @@ enum ExitCode { kDone = 0, kFailed = 1, kUsage = 2, kDoneUnfaithfully = 3 };
 
 // Runs one command (`args` without the program name), writing results to `out` and messages to `err`. Returns
 // kDone, kFailed (the failure's description on `err`), kUsage (wrong arguments, usage on `err`) or
-// kDoneUnfaithfully (a copy was saved but differs from its source, as `err` says). Never throws.
+// kDoneUnfaithfully (a copy was saved but differs from its source, as `err` says). Every change is recorded in
+// the undo store at `undoFolder` (none when empty), which history, undo and redo use. Never throws.
 int RunSheetsTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                  std::shared_ptr<const automation::BackendRegistry> registry);
+                  std::shared_ptr<const automation::BackendRegistry> registry, const std::string& undoFolder = "");
 
 // The usage text printed by --help.
 const char* SheetsToolUsage();

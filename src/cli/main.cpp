@@ -3,8 +3,10 @@
 
 #include "automation/DefaultBackends.h"
 #include "cli/SheetsTool.h"
+#include "undo/UndoStore.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return orv::cli::RunSheetsTool(args, std::cout, std::cerr, orv::automation::DefaultBackends());
+    return orv::cli::RunSheetsTool(args, std::cout, std::cerr, orv::automation::DefaultBackends(),
+                                   orv::undo::DefaultStoreFolder());
 }

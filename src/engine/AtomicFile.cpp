@@ -32,6 +32,18 @@ int WriteAll(int fd, const char* data, std::size_t size) {
     return 0;
 }
 
+namespace {
+thread_local ReplaceObserver* t_observer = nullptr;
+}
+
+ScopedReplaceObserver::ScopedReplaceObserver(ReplaceObserver* observer) : m_previous(t_observer) {
+    t_observer = observer;
+}
+
+ScopedReplaceObserver::~ScopedReplaceObserver() { t_observer = m_previous; }
+
+ReplaceObserver* CurrentReplaceObserver() { return t_observer; }
+
 void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName) {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -89,12 +101,16 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
         throw EngineError(failed + "closing the new file failed (" + reason +
                           "). The original file is unchanged.");
     }
+    // Observers never fail a save (the undo history notes what it could not keep).
+    ReplaceObserver* observer = t_observer;
+    if (observer) observer->BeforeReplace(target.string());
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const std::string reason = Reason();
         ::unlink(temp.c_str());
         throw EngineError(failed + "replacing the file failed (" + reason +
                           "). The original file is unchanged.");
     }
+    if (observer) observer->AfterReplace(target.string());
     // Make the rename itself durable.
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (dir >= 0) {

@@ -508,6 +508,35 @@ TEST_F(LibreOfficeSession, ASaveReplacesTheWorkbookWholeAndNeverWritesIntoIt) {
     }
 }
 
+// A move between .xls workbooks is taken back and redone byte for byte: LibreOffice's saves replace the files
+// whole, so the history's links keep the old versions intact.
+TEST_F(LibreOfficeSession, AMoveBetweenXlsWorkbooksIsUndoneAndRedoneByteForByte) {
+    const auto source = Generated("source", "xls");
+    const auto target = Generated("target", "xls");
+    auto bytes = [](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    auto registry = std::make_shared<automation::BackendRegistry>();
+    registry->Add(MakeLibreOfficeBackend());
+    const std::string store = (m_dir / "undo").string();
+    auto tool = [&](const std::vector<std::string>& args) {
+        std::ostringstream out, err;
+        const int code = cli::RunSheetsTool(args, out, err, registry, store);
+        EXPECT_EQ(code, cli::kDone) << err.str();
+    };
+    const std::string sourceBefore = bytes(source), targetBefore = bytes(target);
+    tool({"move", source.string(), "Gamma", target.string(), "after", "One"});
+    const std::string sourceAfter = bytes(source), targetAfter = bytes(target);
+    ASSERT_NE(sourceAfter, sourceBefore);
+    tool({"undo"});
+    EXPECT_EQ(bytes(source), sourceBefore);
+    EXPECT_EQ(bytes(target), targetBefore);
+    tool({"redo"});
+    EXPECT_EQ(bytes(source), sourceAfter);
+    EXPECT_EQ(bytes(target), targetAfter);
+}
+
 // The window's office started ahead: the next operation takes it instead of starting its own, the next one is
 // started after it, an office nobody takes ends after its idle time, and none outlives the program's end.
 TEST_F(LibreOfficeSession, AnOfficeStartedAheadServesTheNextOperationAndEndsWhenUnused) {

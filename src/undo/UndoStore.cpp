@@ -1,0 +1,439 @@
+// The undo store on disk: records/<id>.txt, one per operation, and versions/<id>-<n>-before|after, the files
+// an operation replaced and, once it is taken back, the files it had left.
+#include "undo/UndoStore.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "engine/EngineError.h"
+
+namespace orv::undo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kMagic = "orvandel-undo-record 1";
+
+fs::path RecordsOf(const std::string& folder) { return fs::path(folder) / "records"; }
+fs::path VersionsOf(const std::string& folder) { return fs::path(folder) / "versions"; }
+
+std::string Name(const std::string& path) { return fs::path(path).filename().string(); }
+
+std::string NewId() {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
+    char id[48];
+    std::snprintf(id, sizeof id, "%020lld-%d", static_cast<long long>(ns), static_cast<int>(::getpid()));
+    return id;
+}
+
+// Keeps the file at `path` as `version`: a hard link, or a copy when the store is on another file system and
+// the file is not larger than `copyLimit`. Returns "" or what kept it from being kept.
+std::string Keep(const std::string& path, const fs::path& version, std::uint64_t copyLimit) {
+    std::error_code ec;
+    fs::remove(version, ec);
+    fs::create_hard_link(path, version, ec);
+    if (!ec) return "";
+    if (ec != std::errc::cross_device_link) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
+    const auto size = fs::file_size(path, ec);
+    if (ec || size > copyLimit) {
+        return "\"" + Name(path) + "\" was not kept: the undo store is on another file system and the file is too "
+               "large to copy there";
+    }
+    fs::copy_file(path, version, ec);
+    if (ec) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
+    return "";
+}
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+std::string Unescape(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            out += text[i + 1] == 'n' ? '\n' : text[i + 1];
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string StateText(const FileState& s) {
+    return std::to_string(s.size) + " " + std::to_string(s.mtimeNs) + " " + std::to_string(s.crc);
+}
+
+bool ParseState(const std::string& text, FileState& s) {
+    std::istringstream in(text);
+    unsigned long long size = 0, crc = 0;
+    long long mtime = 0;
+    if (!(in >> size >> mtime >> crc) || crc > 0xFFFFFFFFull) return false;
+    s = {size, mtime, static_cast<std::uint32_t>(crc)};
+    return true;
+}
+
+std::optional<Record> ParseRecord(const std::string& text, const std::string& id) {
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line) || line != kMagic) return std::nullopt;
+    Record record;
+    record.id = id;
+    while (std::getline(in, line)) {
+        const auto space = line.find(' ');
+        const std::string key = line.substr(0, space);
+        const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+        if (key == "what") {
+            record.what = Unescape(value);
+        } else if (key == "when") {
+            record.when = std::atoll(value.c_str());
+        } else if (key == "undone") {
+            record.undone = value == "1";
+        } else if (key == "note") {
+            record.note = Unescape(value);
+        } else if (key == "file") {
+            record.files.push_back({});
+            record.files.back().path = Unescape(value);
+        } else if (record.files.empty()) {
+            return std::nullopt;
+        } else if (key == "before") {
+            record.files.back().before = value == "-" ? "" : value;
+        } else if (key == "after") {
+            record.files.back().after = value == "-" ? "" : value;
+        } else if (key == "left") {
+            if (!ParseState(value, record.files.back().left)) return std::nullopt;
+        } else if (key == "restored") {
+            if (!ParseState(value, record.files.back().restored)) return std::nullopt;
+        } else if (!key.empty()) {
+            return std::nullopt;
+        }
+    }
+    // A version name must be a plain name of the store, never a path out of it.
+    for (const auto& file : record.files) {
+        for (const auto* version : {&file.before, &file.after}) {
+            if (version->find('/') != std::string::npos || *version == "." || *version == "..") return std::nullopt;
+        }
+        if (!fs::path(file.path).is_absolute()) return std::nullopt;
+    }
+    if (record.files.empty() || record.what.empty()) return std::nullopt;
+    return record;
+}
+
+// Puts the bytes of `version` in place of `path`, whole or not at all.
+void Restore(const fs::path& version, const std::string& path) {
+    // The history's own writes are not operations to record.
+    const engine::ScopedReplaceObserver unobserved(nullptr);
+    engine::ReplaceFileAtomically(
+        path,
+        [&](int fd) {
+            std::ifstream in(version, std::ios::binary);
+            if (!in) return EIO;
+            std::vector<char> buffer(1 << 20);
+            while (in) {
+                in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+                if (const int error = engine::WriteAll(fd, buffer.data(), static_cast<std::size_t>(in.gcount())))
+                    return error;
+            }
+            return in.eof() ? 0 : EIO;
+        },
+        Name(path));
+    // The version's time comes back with its bytes, so that the record of the operation before this one finds the
+    // file as that operation left it.
+    std::error_code ec;
+    fs::last_write_time(path, fs::last_write_time(version, ec), ec);
+}
+
+void RemoveRecord(const std::string& folder, const Record& record) {
+    std::error_code ec;
+    for (const auto& file : record.files) {
+        if (!file.before.empty()) fs::remove(VersionsOf(folder) / file.before, ec);
+        if (!file.after.empty()) fs::remove(VersionsOf(folder) / file.after, ec);
+    }
+    fs::remove(RecordsOf(folder) / (record.id + ".txt"), ec);
+}
+
+std::uint64_t VersionBytes(const std::string& folder, const Record& record) {
+    std::uint64_t total = 0;
+    std::error_code ec;
+    for (const auto& file : record.files) {
+        for (const auto* version : {&file.before, &file.after}) {
+            if (version->empty()) continue;
+            const auto size = fs::file_size(VersionsOf(folder) / *version, ec);
+            if (!ec) total += size;
+        }
+    }
+    return total;
+}
+
+// Keeps the newest records within the limits; never throws.
+void Prune(const std::string& folder, const Limits& limits) noexcept {
+    try {
+        auto records = Store(folder, limits).History();
+        std::uint64_t bytes = 0;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            bytes += VersionBytes(folder, records[i]);
+            if (i >= limits.records || (i > 0 && bytes > limits.bytes)) RemoveRecord(folder, records[i]);
+        }
+        // Files no record names (left by a program that stopped halfway) go too.
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(VersionsOf(folder), ec)) {
+            const std::string name = entry.path().filename().string();
+            const bool named = std::any_of(records.begin(), records.begin() + static_cast<std::ptrdiff_t>(
+                                                                                    std::min(records.size(), limits.records)),
+                                           [&](const Record& r) { return name.rfind(r.id + "-", 0) == 0; });
+            const auto age = fs::file_time_type::clock::now() - fs::last_write_time(entry.path(), ec);
+            if (!named && age > std::chrono::hours(1)) fs::remove(entry.path(), ec);
+        }
+    } catch (...) {
+    }
+}
+
+std::string Describe(const Record& record) { return record.what; }
+
+// Refuses, naming the file, when one of `record`'s files is not as `expected` says.
+void CheckUnchanged(const Record& record, bool undoing) {
+    for (const auto& file : record.files) {
+        FileState now;
+        const FileState& expected = undoing ? file.left : file.restored;
+        if (!ReadFileState(file.path, now)) {
+            throw UndoError(std::string(undoing ? "Undo" : "Redo") + " of the " + record.what + " is not possible: \"" +
+                            file.path + "\" cannot be read. Nothing was changed.");
+        }
+        if (!(now == expected)) {
+            throw UndoError(std::string(undoing ? "Undo" : "Redo") + " of the " + record.what + " is not possible: \"" +
+                            file.path + "\" was changed since" + (undoing ? "" : " it was taken back") +
+                            ", by another program or another operation. Nothing was changed.");
+        }
+    }
+}
+
+// Puts every file of `record` back to its `before` (undo) or `after` (redo) version; on a failure the files
+// already put back are returned to how they stood, and the failure is thrown.
+void PutBack(const std::string& folder, Record& record, bool undoing) {
+    std::vector<std::size_t> done;
+    try {
+        for (std::size_t i = 0; i < record.files.size(); ++i) {
+            auto& file = record.files[i];
+            const std::string& version = undoing ? file.before : file.after;
+            if (undoing) {
+                // What the operation left is kept first, for a redo.
+                file.after = record.id + "-" + std::to_string(i) + "-after";
+                if (!Keep(file.path, VersionsOf(folder) / file.after, UINT64_MAX).empty()) file.after.clear();
+            }
+            Restore(VersionsOf(folder) / version, file.path);
+            done.push_back(i);
+        }
+    } catch (const engine::EngineError& e) {
+        for (std::size_t i : done) {
+            auto& file = record.files[i];
+            const std::string& back = undoing ? file.after : file.before;
+            if (back.empty()) continue;
+            try {
+                Restore(VersionsOf(folder) / back, file.path);
+            } catch (...) {
+            }
+        }
+        throw UndoError(std::string(undoing ? "Undo" : "Redo") + " of the " + record.what + " failed: " + e.what());
+    }
+}
+
+}  // namespace
+
+bool ReadFileState(const std::string& path, FileState& state) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    uLong crc = crc32(0, nullptr, 0);
+    std::vector<char> buffer(1 << 20);
+    std::uint64_t size = 0;
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto n = static_cast<std::size_t>(in.gcount());
+        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(buffer.data()), n);
+        size += n;
+    }
+    if (!in.eof()) return false;
+    state.size = size;
+    state.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    state.crc = static_cast<std::uint32_t>(crc);
+    return true;
+}
+
+std::string DefaultStoreFolder() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+        return (fs::path(state) / "orvandel" / "undo").string();
+    const char* home = std::getenv("HOME");
+    return (fs::path(home && *home ? home : "/tmp") / ".local" / "state" / "orvandel" / "undo").string();
+}
+
+void WriteRecord(const std::string& folder, const Record& record) {
+    std::ostringstream text;
+    text << kMagic << "\nwhat " << Escape(record.what) << "\nwhen " << record.when << "\nundone "
+         << (record.undone ? 1 : 0) << "\n";
+    if (!record.note.empty()) text << "note " << Escape(record.note) << "\n";
+    for (const auto& file : record.files) {
+        text << "file " << Escape(file.path) << "\nbefore " << (file.before.empty() ? "-" : file.before)
+             << "\nafter " << (file.after.empty() ? "-" : file.after) << "\nleft " << StateText(file.left)
+             << "\nrestored " << StateText(file.restored) << "\n";
+    }
+    const std::string bytes = text.str();
+    const engine::ScopedReplaceObserver unobserved(nullptr);
+    try {
+        fs::create_directories(RecordsOf(folder));
+        const std::string path = (RecordsOf(folder) / (record.id + ".txt")).string();
+        if (!fs::exists(path)) std::ofstream(path).flush();
+        engine::ReplaceFileAtomically(
+            path, [&](int fd) { return engine::WriteAll(fd, bytes.data(), bytes.size()); }, Name(path));
+    } catch (const std::exception& e) {
+        throw UndoError(std::string("The undo history could not be written (") + e.what() + ").");
+    }
+}
+
+Journal::Journal(std::string folder, std::string what, Limits limits)
+    : m_folder(std::move(folder)), m_limits(limits) {
+    m_record.id = NewId();
+    m_record.what = std::move(what);
+}
+
+void Journal::BeforeReplace(const std::string& given) {
+    // The history must find the file again from any folder.
+    std::error_code absent;
+    const std::string path = fs::absolute(given, absent).lexically_normal().string();
+    for (const auto& file : m_record.files) {
+        if (file.path == path) return;  // kept at its first save in this operation
+    }
+    RecordedFile file;
+    file.path = path;
+    try {
+        std::error_code ec;
+        fs::create_directories(VersionsOf(m_folder), ec);
+        const std::string version = m_record.id + "-" + std::to_string(m_record.files.size()) + "-before";
+        const std::string problem = Keep(path, VersionsOf(m_folder) / version, m_limits.copyAcrossFileSystems);
+        if (problem.empty()) {
+            file.before = version;
+        } else {
+            m_record.note += (m_record.note.empty() ? "" : "; ") + problem;
+        }
+    } catch (...) {
+        m_record.note += (m_record.note.empty() ? "" : "; ") + std::string("\"") + Name(path) + "\" could not be kept";
+    }
+    m_record.files.push_back(std::move(file));
+    m_replaced.push_back(false);
+}
+
+void Journal::AfterReplace(const std::string& given) {
+    std::error_code absent;
+    const std::string path = fs::absolute(given, absent).lexically_normal().string();
+    for (std::size_t i = 0; i < m_record.files.size(); ++i) {
+        if (m_record.files[i].path == path) m_replaced[i] = true;
+    }
+}
+
+void Journal::Commit() noexcept {
+    try {
+        Record record = m_record;
+        record.files.clear();
+        for (std::size_t i = 0; i < m_record.files.size(); ++i) {
+            const auto& file = m_record.files[i];
+            if (!m_replaced[i]) {
+                // A save that failed after all: the file is as it was.
+                std::error_code ec;
+                if (!file.before.empty()) fs::remove(VersionsOf(m_folder) / file.before, ec);
+                continue;
+            }
+            record.files.push_back(file);
+            ReadFileState(file.path, record.files.back().left);
+        }
+        if (record.files.empty()) return;
+        record.when = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+        // A new operation ends what could be redone: the operations taken back before it are dropped.
+        for (const auto& earlier : Store(m_folder, m_limits).History()) {
+            if (earlier.undone) RemoveRecord(m_folder, earlier);
+        }
+        WriteRecord(m_folder, record);
+        Prune(m_folder, m_limits);
+    } catch (...) {
+    }
+}
+
+Store::Store(std::string folder, Limits limits) : m_folder(std::move(folder)), m_limits(limits) {}
+
+std::vector<Record> Store::History() const {
+    std::vector<Record> records;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(RecordsOf(m_folder), ec)) {
+        if (entry.path().extension() != ".txt") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        if (auto record = ParseRecord(text.str(), entry.path().stem().string())) records.push_back(std::move(*record));
+    }
+    std::sort(records.begin(), records.end(), [](const Record& a, const Record& b) { return a.id > b.id; });
+    return records;
+}
+
+std::string Store::Undo() {
+    const auto records = History();
+    auto it = std::find_if(records.begin(), records.end(), [](const Record& r) { return !r.undone; });
+    if (it == records.end()) throw UndoError("There is no operation to undo.");
+    Record record = *it;
+    for (const auto& file : record.files) {
+        if (file.before.empty() || !fs::exists(VersionsOf(m_folder) / file.before)) {
+            throw UndoError("Undo of the " + record.what + " is not possible: the earlier version of \"" + file.path +
+                            "\" was not kept" + (record.note.empty() ? "" : " (" + record.note + ")") +
+                            ". Nothing was changed.");
+        }
+    }
+    CheckUnchanged(record, true);
+    PutBack(m_folder, record, true);
+    for (auto& file : record.files) ReadFileState(file.path, file.restored);
+    record.undone = true;
+    WriteRecord(m_folder, record);
+    return Describe(record);
+}
+
+std::string Store::Redo() {
+    const auto records = History();
+    // The operations taken back are the newest ones; the one taken back last is the oldest of them.
+    auto firstDone = std::find_if(records.begin(), records.end(), [](const Record& r) { return !r.undone; });
+    if (firstDone == records.begin()) throw UndoError("There is no operation to redo.");
+    Record record = *(firstDone - 1);
+    for (const auto& file : record.files) {
+        if (file.after.empty() || !fs::exists(VersionsOf(m_folder) / file.after)) {
+            throw UndoError("Redo of the " + record.what + " is not possible: the version of \"" + file.path +
+                            "\" it had left was not kept. Nothing was changed.");
+        }
+    }
+    CheckUnchanged(record, false);
+    PutBack(m_folder, record, false);
+    for (auto& file : record.files) ReadFileState(file.path, file.left);
+    record.undone = false;
+    WriteRecord(m_folder, record);
+    return Describe(record);
+}
+
+}  // namespace orv::undo

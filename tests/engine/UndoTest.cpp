@@ -1,0 +1,136 @@
+// The undo history through orvandel-sheets: every operation taken back and redone byte for byte, refusals when
+// a file changed since, the store's limits, and records that are damaged or point out of the store.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "automation/ooxml/OoxmlBackend.h"
+#include "cli/SheetsTool.h"
+#include "undo/UndoStore.h"
+
+namespace orv::engine::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+std::string Bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class Undo : public ::testing::Test {
+  protected:
+    Result Tool(const std::vector<std::string>& args) {
+        auto registry = std::make_shared<automation::BackendRegistry>();
+        registry->Add(ooxml::MakeOoxmlBackend());
+        std::ostringstream out, err;
+        const int code = cli::RunSheetsTool(args, out, err, registry, store());
+        return {code, out.str(), err.str()};
+    }
+    std::string store() const { return (dir.path() / "store").string(); }
+    std::string Book(const std::string& name) {
+        const auto path = dir.File(name);
+        fs::copy_file(Fixture("3d-references.xlsx"), path, fs::copy_options::overwrite_existing);
+        return path;
+    }
+    std::map<std::string, std::string> Snapshot(const std::vector<std::string>& paths) {
+        std::map<std::string, std::string> bytes;
+        for (const auto& path : paths) bytes[path] = Bytes(path);
+        return bytes;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(Undo, EveryOperationIsTakenBackAndRedoneByteForByte) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;  // "A" and "B" stand for the two workbooks
+    };
+    const std::vector<Case> cases = {
+        {"rename", {"rename", "A", "Sheet1", "Renamed"}},
+        {"reorder", {"reorder", "A", "Sheet1", "after", "#3"}},
+        {"delete", {"delete", "A", "Sheet2"}},
+        {"copy", {"copy", "A", "Sheet1", "B", "after", "#1"}},
+        {"move", {"move", "A", "Sheet1", "B", "after", "#2"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string a = Book(std::string(c.name) + "-a.xlsx");
+        const std::string b = Book(std::string(c.name) + "-b.xlsx");
+        std::vector<std::string> args = c.args;
+        for (auto& arg : args) arg = arg == "A" ? a : arg == "B" ? b : arg;
+        const auto before = Snapshot({a, b});
+        ASSERT_EQ(Tool(args).code, 0);
+        const auto after = Snapshot({a, b});
+        EXPECT_NE(after, before);
+        const auto history = Tool({"history"});
+        EXPECT_NE(history.out.find(std::string("\tdone\t") + c.name + " of "), std::string::npos) << history.out;
+
+        const auto undone = Tool({"undo"});
+        EXPECT_EQ(undone.code, 0) << undone.err;
+        EXPECT_EQ(undone.out.rfind("Undone: " + std::string(c.name) + " of ", 0), 0u) << undone.out;
+        EXPECT_EQ(Snapshot({a, b}), before);
+        EXPECT_EQ(Tool({"undo"}).code, 1) << "nothing left to undo";
+
+        EXPECT_EQ(Tool({"redo"}).code, 0);
+        EXPECT_EQ(Snapshot({a, b}), after);
+        EXPECT_EQ(Tool({"redo"}).code, 1) << "a redo is done once";
+        // Taken back again, so that the next case starts from an empty list to undo.
+        EXPECT_EQ(Tool({"undo"}).code, 0);
+        EXPECT_EQ(Snapshot({a, b}), before);
+    }
+}
+
+TEST_F(Undo, IsRefusedWithNothingChangedWhenAFileChangedSince) {
+    const std::string a = Book("a.xlsx");
+    const std::string b = Book("b.xlsx");
+    ASSERT_EQ(Tool({"move", a, "Sheet1", b, "after", "#1"}).code, 0);
+    // Another program saves the target meanwhile.
+    ASSERT_EQ(Tool({"rename", b, "Sheet2", "Theirs"}).code, 0);
+    const auto now = Snapshot({a, b});
+    // The rename is the newest operation: taken back first, it leaves the move undoable again.
+    ASSERT_EQ(Tool({"undo"}).code, 0);
+    {
+        std::ofstream append(b, std::ios::app | std::ios::binary);
+        append << "x";
+    }
+    const auto changed = Snapshot({a, b});
+    const auto refused = Tool({"undo"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("\"" + fs::path(b).string() + "\" was changed since"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("Nothing was changed."), std::string::npos);
+    EXPECT_EQ(Snapshot({a, b}), changed);
+    (void)now;
+}
+
+TEST_F(Undo, TheStoreKeepsItsLimitsAndSkipsRecordsItCannotTrust) {
+    const std::string a = Book("a.xlsx");
+    for (int i = 0; i < 25; ++i) ASSERT_EQ(Tool({"rename", a, "#1", "Name " + std::to_string(i)}).code, 0);
+    undo::Store store(this->store());
+    EXPECT_EQ(store.History().size(), 20u);
+    std::size_t versions = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(fs::path(this->store()) / "versions")) ++versions;
+    EXPECT_EQ(versions, 20u);
+    // Damaged, foreign and escaping records are not trusted.
+    const fs::path records = fs::path(this->store()) / "records";
+    std::ofstream(records / "00000000000000000001-1.txt") << "not a record";
+    std::ofstream(records / "99999999999999999999-1.txt")
+        << "orvandel-undo-record 1\nwhat rename of \"x\"\nwhen 1\nundone 0\nfile " << a
+        << "\nbefore ../../../etc/passwd\nafter -\nleft 1 1 1\nrestored 0 0 0\n";
+    EXPECT_EQ(store.History().size(), 20u);
+    EXPECT_EQ(store.History().front().what, "rename of \"#1\" to \"Name 24\" in a.xlsx");
+}
+
+}  // namespace
+}  // namespace orv::engine::test
