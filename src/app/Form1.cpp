@@ -101,6 +101,7 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), m_servi
     }
     buildButtonPictures();
     connectButtons();
+    connectUndo();
     setTabOrder();
 
     setMouseTracking(true);

@@ -30,6 +30,7 @@ struct Form1Services {
     std::function<void(const std::string& url)> openUrl;  // opens a web page without waiting for it
     std::filesystem::path userDataFolder = {};            // the samples' home when the program folder is read-only
     bool prepareInstances = false;  // ready an instance ahead once a workbook is listed (the program, not tests)
+    std::filesystem::path undoFolder = {};  // the undo history's store; none when empty
 };
 
 class Form1 : public QWidget, public operations::WindowPointer {
@@ -76,6 +77,11 @@ class Form1 : public QWidget, public operations::WindowPointer {
     void PushButton15_Click();
     void PushButton16_Click();
 
+    // Ctrl+Z and Ctrl+Y (Ctrl+Shift+Z), and the lists' context menus: take the last operation back, or do the
+    // one taken back again, after a confirmation naming it; both lists are listed again from their files.
+    void UndoLastOperation();
+    void RedoLastOperation();
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -91,6 +97,12 @@ class Form1 : public QWidget, public operations::WindowPointer {
     void connectButtons();
     void setTabOrder();
     void watchForHover(QWidget* widget, Pointer pointer);
+    void connectUndo();
+    // Runs an operation's procedure with the files its saves replace kept for undo, under the name `what`.
+    void Recorded(const std::string& what, const std::function<void()>& procedure);
+    // "copy of "Jan" from a.xlsx to b.xlsx" and the like, from the lists' selections as the click finds them.
+    std::string Describe(const std::string& operation, WorkbookPanel& from, WorkbookPanel* to) const;
+    void TakeBack(bool undoing);
 
     Form1Services m_services;
     WorkbookPanel* m_panel1;

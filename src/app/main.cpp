@@ -12,6 +12,7 @@
 #include "app/StartUp.h"
 #include "automation/DefaultBackends.h"
 #include "automation/RunningSpreadsheet.h"
+#include "undo/UndoStore.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ int main(int argc, char* argv[]) {
         &orv::app::RandomFractionSeededByTime,
         [](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); },
         std::filesystem::path(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString()),
-        true});
+        true, std::filesystem::path(orv::undo::DefaultStoreFolder())});
     dialogs.setParent(&form);
     if (!form.Form_Load()) return 0;
     form.show();

@@ -1,9 +1,11 @@
 // Working the window from the keyboard, and dropping a workbook file onto a panel.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
+#include <algorithm>
 
 #include "WindowFixture.h"
 
@@ -28,6 +30,52 @@ TEST_F(KeyboardAndDropTest, TabVisitsEveryButtonPanelByPanel) {
                            "PushButton11", "PushButton14", "PushButton7", "PushButton1", "PushButton9",
                            "PushButton2",  "Text2",        "PushButton6", "ListView2",   "PushButton12",
                            "PushButton13", "PushButton5",  "PushButton8", "PushButton4", "PushButton10"}));
+}
+
+// Ctrl+Z takes the last operation back after a confirmation naming it, Ctrl+Y does it again, and both lists
+// are listed again from their files; answering No changes nothing.
+TEST_F(KeyboardAndDropTest, CtrlZTakesADeleteBackAndCtrlYDoesItAgain) {
+    undoFolder = workFolder() / "undo";
+    Start();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->activateWindow();
+    const std::string path = Workbook("samples/sample1.xlsx");
+    form->panel1()->setPath(path);
+    const QStringList all = list1();
+    ASSERT_GE(all.size(), 2);
+    form->panel1()->list().select(2);
+    form->PushButton7_Click();
+    QStringList without = all;
+    without.removeAt(1);
+    ASSERT_EQ(list1(), without);
+    auto* list = form->panel1()->sheetList();
+    list->setFocus();
+    auto asked = [&](const std::string& text) {
+        return std::any_of(dialogs.shown.begin(), dialogs.shown.end(), [&](const ShownBox& b) { return b.text == text; });
+    };
+
+    dialogs.yesNoAnswers = {errors::Answer::No};
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(asked("Undo: delete of \"" + all[1].toStdString() + "\" from sample1.xlsx?"));
+    EXPECT_EQ(list1(), without);
+
+    dialogs.yesNoAnswers = {errors::Answer::Yes};
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(list1(), all) << "the sheet came back in the file and the list";
+
+    dialogs.yesNoAnswers = {errors::Answer::Yes};
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_TRUE(asked("Redo: delete of \"" + all[1].toStdString() + "\" from sample1.xlsx?"));
+    EXPECT_EQ(list1(), without);
+
+    // The lists' context menus hold the same two items.
+    ASSERT_EQ(list->actions().size(), 2);
+    EXPECT_EQ(list->actions()[0]->text(), "Undo");
+    EXPECT_EQ(list->actions()[1]->text(), "Redo");
+    dialogs.yesNoAnswers = {errors::Answer::Yes};
+    list->actions()[0]->trigger();
+    EXPECT_EQ(list1(), all);
 }
 
 TEST_F(KeyboardAndDropTest, EnterListsAgainAndArrowsMoveTheSelection) {

@@ -9,7 +9,8 @@ void WindowFixture::Start(std::shared_ptr<const automation::BackendRegistry> bac
     if (!backends) backends = automation::DefaultBackends();
     form = std::make_unique<app::Form1>(
         app::Form1Services{dialogs, backends, processes, programFolder(), [this] { return fraction; },
-                           [this](const std::string& url) { openedUrls.push_back(url); }, workFolder() / "user data"});
+                           [this](const std::string& url) { openedUrls.push_back(url); }, workFolder() / "user data",
+                           false, undoFolder});
     if (load) loaded = form->Form_Load();
 }
 

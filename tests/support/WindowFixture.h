@@ -52,6 +52,7 @@ class WindowFixture : public ::testing::Test {
     double fraction = 0.5;
     std::unique_ptr<app::Form1> form;
     bool loaded = false;
+    std::filesystem::path undoFolder;  // the undo store the window keeps (none when empty); set before Start
 
   private:
     QTemporaryDir m_program;
