@@ -508,11 +508,9 @@ TEST_F(LibreOfficeSession, ASaveReplacesTheWorkbookWholeAndNeverWritesIntoIt) {
     }
 }
 
-// A move between .xls workbooks is taken back and redone byte for byte: LibreOffice's saves replace the files
-// whole, so the history's links keep the old versions intact.
-TEST_F(LibreOfficeSession, AMoveBetweenXlsWorkbooksIsUndoneAndRedoneByteForByte) {
-    const auto source = Generated("source", "xls");
-    const auto target = Generated("target", "xls");
+// Every operation on .xls workbooks is taken back and redone byte for byte: LibreOffice's saves replace the
+// files whole, so the history's links keep the old versions intact.
+TEST_F(LibreOfficeSession, EveryOperationOnXlsWorkbooksIsUndoneAndRedoneByteForByte) {
     auto bytes = [](const fs::path& path) {
         std::ifstream in(path, std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -525,16 +523,27 @@ TEST_F(LibreOfficeSession, AMoveBetweenXlsWorkbooksIsUndoneAndRedoneByteForByte)
         const int code = cli::RunSheetsTool(args, out, err, registry, store);
         EXPECT_EQ(code, cli::kDone) << err.str();
     };
-    const std::string sourceBefore = bytes(source), targetBefore = bytes(target);
-    tool({"move", source.string(), "Gamma", target.string(), "after", "One"});
-    const std::string sourceAfter = bytes(source), targetAfter = bytes(target);
-    ASSERT_NE(sourceAfter, sourceBefore);
-    tool({"undo"});
-    EXPECT_EQ(bytes(source), sourceBefore);
-    EXPECT_EQ(bytes(target), targetBefore);
-    tool({"redo"});
-    EXPECT_EQ(bytes(source), sourceAfter);
-    EXPECT_EQ(bytes(target), targetAfter);
+    const std::vector<std::vector<std::string>> operations = {
+        {"rename", "S", "Alpha", "Renamed"},       {"reorder", "S", "Gamma", "before", "Alpha"},
+        {"delete", "S", "Beta"},                   {"copy", "S", "Gamma", "T", "after", "One"},
+        {"move", "S", "Gamma", "T", "after", "One"},
+    };
+    for (auto args : operations) {
+        SCOPED_TRACE(args[0]);
+        const auto source = Generated("source", "xls", args[0] + "-source.xls");
+        const auto target = Generated("target", "xls", args[0] + "-target.xls");
+        for (auto& arg : args) arg = arg == "S" ? source.string() : arg == "T" ? target.string() : arg;
+        const std::string sourceBefore = bytes(source), targetBefore = bytes(target);
+        tool(args);
+        const std::string sourceAfter = bytes(source), targetAfter = bytes(target);
+        ASSERT_TRUE(sourceAfter != sourceBefore || targetAfter != targetBefore);
+        tool({"undo"});
+        EXPECT_EQ(bytes(source), sourceBefore);
+        EXPECT_EQ(bytes(target), targetBefore);
+        tool({"redo"});
+        EXPECT_EQ(bytes(source), sourceAfter);
+        EXPECT_EQ(bytes(target), targetAfter);
+    }
 }
 
 // The window's office started ahead: the next operation takes it instead of starting its own, the next one is
