@@ -10,6 +10,7 @@
 #include "TestSupport.h"
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
+#include "engine/AtomicFile.h"
 #include "undo/UndoStore.h"
 
 namespace orv::engine::test {
@@ -130,6 +131,33 @@ TEST_F(Undo, TheStoreKeepsItsLimitsAndSkipsRecordsItCannotTrust) {
         << "\nbefore ../../../etc/passwd\nafter -\nleft 1 1 1\nrestored 0 0 0\n";
     EXPECT_EQ(store.History().size(), 20u);
     EXPECT_EQ(store.History().front().what, "rename of \"#1\" to \"Name 24\" in a.xlsx");
+}
+
+// The byte limit: the oldest records go first until the kept versions fit (the newest always stays).
+TEST_F(Undo, TheOldestRecordsGoFirstWhenTheKeptFilesOutgrowTheByteLimit) {
+    const std::string path = dir.File("big.bin");
+    const std::string store = (dir.path() / "bytes").string();
+    undo::Limits limits;
+    limits.bytes = 350 * 1024;
+    for (int i = 0; i < 10; ++i) {
+        undo::Journal journal(store, "save " + std::to_string(i), limits);
+        {
+            const ScopedReplaceObserver observing(&journal);
+            const std::string content(100 * 1024, static_cast<char>('a' + i));
+            if (!fs::exists(path)) std::ofstream(path) << "first";
+            ReplaceFileAtomically(
+                path, [&](int fd) { return WriteAll(fd, content.data(), content.size()); }, "big.bin");
+        }
+        journal.Commit();
+    }
+    const auto history = undo::Store(store, limits).History();
+    // Each record keeps the 100 KB the save replaced: three fit in 350 KB, a fourth would not.
+    ASSERT_EQ(history.size(), 3u);
+    EXPECT_EQ(history.front().what, "save 9");
+    EXPECT_EQ(history.back().what, "save 7");
+    std::uint64_t kept = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(store) / "versions")) kept += fs::file_size(entry.path());
+    EXPECT_LE(kept, limits.bytes);
 }
 
 }  // namespace
