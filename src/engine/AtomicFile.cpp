@@ -1,6 +1,9 @@
 // Atomic replacement of a workbook file through a temporary file in its own folder.
 #include "engine/AtomicFile.h"
 
+#include <fstream>
+#include <vector>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,6 +120,22 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
         ::fsync(dir);
         ::close(dir);
     }
+}
+
+void ReplaceFileWithCopyOf(const std::string& path, const std::string& source, const std::string& displayName) {
+    ReplaceFileAtomically(
+        path,
+        [&](int fd) {
+            std::ifstream in(source, std::ios::binary);
+            if (!in) return EIO;
+            std::vector<char> buffer(1 << 20);
+            while (in) {
+                in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+                if (const int error = WriteAll(fd, buffer.data(), static_cast<std::size_t>(in.gcount()))) return error;
+            }
+            return in.eof() ? 0 : EIO;
+        },
+        displayName);
 }
 
 }  // namespace orv::engine

@@ -43,6 +43,9 @@ class ScopedReplaceObserver {
 // The observer installed on this thread, or nullptr.
 ReplaceObserver* CurrentReplaceObserver();
 
+// ReplaceFileAtomically with the bytes of the file at `source` (read in pieces, never whole).
+void ReplaceFileWithCopyOf(const std::string& path, const std::string& source, const std::string& displayName);
+
 // Writes all `size` bytes at the descriptor's offset, retrying interrupted and partial writes; returns 0 or the
 // errno of the failure.
 int WriteAll(int fd, const char* data, std::size_t size);

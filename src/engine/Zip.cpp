@@ -523,18 +523,15 @@ Spool::~Spool() {
 
 void Spool::Keep(DeflatedPart& part) {
     if (part.spool || part.data.empty()) return;
-    std::uint64_t written = 0;
-    while (written < part.data.size()) {
-        const ssize_t n = ::pwrite(m_fd, part.data.data() + written, part.data.size() - written,
-                                   static_cast<off_t>(m_end + written));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // a full disk: the part stays in memory
-        written += static_cast<std::uint64_t>(n);
+    const std::uint64_t at = m_end;
+    try {
+        Append(part.data);
+    } catch (const EngineError&) {
+        return;  // a full disk: the part stays in memory
     }
     part.spool = shared_from_this();
-    part.spooledAt = m_end;
-    part.spooledSize = written;
-    m_end += written;
+    part.spooledAt = at;
+    part.spooledSize = part.data.size();
     std::string().swap(part.data);
 }
 

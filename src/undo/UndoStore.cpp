@@ -144,20 +144,7 @@ std::optional<Record> ParseRecord(const std::string& text, const std::string& id
 void Restore(const fs::path& version, const std::string& path) {
     // The history's own writes are not operations to record.
     const engine::ScopedReplaceObserver unobserved(nullptr);
-    engine::ReplaceFileAtomically(
-        path,
-        [&](int fd) {
-            std::ifstream in(version, std::ios::binary);
-            if (!in) return EIO;
-            std::vector<char> buffer(1 << 20);
-            while (in) {
-                in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-                if (const int error = engine::WriteAll(fd, buffer.data(), static_cast<std::size_t>(in.gcount())))
-                    return error;
-            }
-            return in.eof() ? 0 : EIO;
-        },
-        Name(path));
+    engine::ReplaceFileWithCopyOf(path, version.string(), Name(path));
     // The version's time comes back with its bytes, so that the record of the operation before this one finds the
     // file as that operation left it.
     std::error_code ec;
@@ -396,42 +383,33 @@ std::vector<Record> Store::History() const {
     return records;
 }
 
-std::string Store::Undo() {
-    const auto records = History();
-    auto it = std::find_if(records.begin(), records.end(), [](const Record& r) { return !r.undone; });
-    if (it == records.end()) throw UndoError("There is no operation to undo.");
-    Record record = *it;
-    for (const auto& file : record.files) {
-        if (file.before.empty() || !fs::exists(VersionsOf(m_folder) / file.before)) {
-            throw UndoError("Undo of the " + record.what + " is not possible: the earlier version of \"" + file.path +
-                            "\" was not kept" + (record.note.empty() ? "" : " (" + record.note + ")") +
-                            ". Nothing was changed.");
-        }
-    }
-    CheckUnchanged(record, true);
-    PutBack(m_folder, record, true);
-    for (auto& file : record.files) ReadFileState(file.path, file.restored);
-    record.undone = true;
-    WriteRecord(m_folder, record);
-    return Describe(record);
-}
+std::string Store::Undo() { return TakeBack(true); }
 
-std::string Store::Redo() {
+std::string Store::Redo() { return TakeBack(false); }
+
+std::string Store::TakeBack(bool undoing) {
     const auto records = History();
-    // The operations taken back are the newest ones; the one taken back last is the oldest of them.
-    auto firstDone = std::find_if(records.begin(), records.end(), [](const Record& r) { return !r.undone; });
-    if (firstDone == records.begin()) throw UndoError("There is no operation to redo.");
-    Record record = *(firstDone - 1);
+    // The operations taken back are the newest ones: an undo takes the newest one not taken back, a redo the one
+    // taken back last (the oldest of them).
+    const auto firstDone = std::find_if(records.begin(), records.end(), [](const Record& r) { return !r.undone; });
+    if (undoing ? firstDone == records.end() : firstDone == records.begin())
+        throw UndoError(std::string("There is no operation to ") + (undoing ? "undo." : "redo."));
+    Record record = undoing ? *firstDone : *(firstDone - 1);
     for (const auto& file : record.files) {
-        if (file.after.empty() || !fs::exists(VersionsOf(m_folder) / file.after)) {
-            throw UndoError("Redo of the " + record.what + " is not possible: the version of \"" + file.path +
-                            "\" it had left was not kept. Nothing was changed.");
+        const std::string& version = undoing ? file.before : file.after;
+        if (version.empty() || !fs::exists(VersionsOf(m_folder) / version)) {
+            throw UndoError(undoing ? "Undo of the " + record.what + " is not possible: the earlier version of \"" +
+                                          file.path + "\" was not kept" +
+                                          (record.note.empty() ? "" : " (" + record.note + ")") +
+                                          ". Nothing was changed."
+                                    : "Redo of the " + record.what + " is not possible: the version of \"" +
+                                          file.path + "\" it had left was not kept. Nothing was changed.");
         }
     }
-    CheckUnchanged(record, false);
-    PutBack(m_folder, record, false);
-    for (auto& file : record.files) ReadFileState(file.path, file.left);
-    record.undone = false;
+    CheckUnchanged(record, undoing);
+    PutBack(m_folder, record, undoing);
+    for (auto& file : record.files) ReadFileState(file.path, undoing ? file.restored : file.left);
+    record.undone = undoing;
     WriteRecord(m_folder, record);
     return Describe(record);
 }

@@ -85,6 +85,8 @@ class Store {
     std::string Redo();
 
   private:
+    std::string TakeBack(bool undoing);
+
     std::string m_folder;
     Limits m_limits;
 };

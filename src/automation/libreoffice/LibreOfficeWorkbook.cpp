@@ -365,19 +365,7 @@ void LoWorkbook::Save() {
     if (const auto problem = RestoreSheetStates(m_format, staged.string(), sheets))
         throw AutomationError(HiddenSheetsProblem(FileName(), *problem));
     try {
-        engine::ReplaceFileAtomically(
-            m_path,
-            [&](int fd) {
-                std::ifstream in(staged, std::ios::binary);
-                std::vector<char> buffer(1 << 20);
-                while (in) {
-                    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-                    if (const int error = engine::WriteAll(fd, buffer.data(), static_cast<std::size_t>(in.gcount())))
-                        return error;
-                }
-                return in.eof() ? 0 : EIO;
-            },
-            FileName());
+        engine::ReplaceFileWithCopyOf(m_path, staged.string(), FileName());
     } catch (const engine::EngineError& e) {
         throw AutomationError(e.what());
     }
