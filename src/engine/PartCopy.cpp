@@ -31,6 +31,8 @@ bool IsMedia(const std::string& type) { return type.starts_with("image/"); }
 PartCopier::PartCopier(Package& source, Package& target, Redirect redirect)
     : m_source(source), m_target(target), m_redirect(std::move(redirect)) {}
 
+void PartCopier::Defer(const std::string& sourcePart) { m_deferred.insert(PartKey(sourcePart)); }
+
 std::string PartCopier::FreeName(const std::string& sourcePart) {
     const auto [base, ext] = Stem(sourcePart);
     for (int n = 1;; ++n) {
@@ -58,7 +60,7 @@ std::string PartCopier::Copy(const std::string& sourcePart) {
             if (PartKey(from) == key) return to;
         }
         const std::string type = sourceTypes.TypeOf(part);
-        const bool deferred = !m_deferred.empty() && key == PartKey(m_deferred);
+        const bool deferred = m_deferred.count(key) > 0;
         const std::string bytes = deferred ? std::string() : m_source.Read(part);
         if (IsMedia(type)) {
             if (auto same = SameMedia(part, bytes)) return m_copied[part] = *same;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ class PartCopier {
     std::string Copy(const std::string& sourcePart);
 
     // The copy of `sourcePart` is written empty: the caller writes its content (a part too large to read twice).
-    void Defer(const std::string& sourcePart) { m_deferred = sourcePart; }
+    void Defer(const std::string& sourcePart);
 
     // Source part -> destination part of everything copied (or reused) so far.
     const std::map<std::string, std::string>& copied() const { return m_copied; }
@@ -44,7 +45,7 @@ class PartCopier {
     Package& m_source;
     Package& m_target;
     Redirect m_redirect;
-    std::string m_deferred;
+    std::set<std::string> m_deferred;  // part keys
     std::map<std::string, std::string> m_copied;
     std::vector<std::string> m_written;
 };

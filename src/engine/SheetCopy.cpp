@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "engine/ContentTypes.h"
@@ -117,48 +118,106 @@ std::string FreeSheetName(const std::string& name, const std::vector<std::string
 
 CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocument& target, int afterIndex,
                       const std::string& newName) {
-    if (sourceIndex < 0 || sourceIndex >= static_cast<int>(source.sheets().size()) || afterIndex < 0 ||
-        afterIndex >= static_cast<int>(target.sheets().size())) {
+    return CopySheets(source, {sourceIndex}, target, afterIndex, {newName}).front();
+}
+
+namespace {
+
+// One sheet of a group being copied.
+struct Member {
+    int sourceIndex = 0;
+    SheetInfo sheet;
+    std::string name;  // the copy's
+    std::vector<std::string> carried;
+    std::unique_ptr<StreamedSheet> rows;  // a worksheet's own part; none for a chart sheet
+    std::vector<pugi::xml_node> localNames;
+    std::string newPart;
+    int index = 0;  // the copy's, in the target
+};
+
+}  // namespace
+
+std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<int>& sourceIndices,
+                                    WorkbookDocument& target, int afterIndex,
+                                    const std::vector<std::string>& newNames) {
+    const int sheetCount = static_cast<int>(source.sheets().size());
+    if (sourceIndices.empty() || (!newNames.empty() && newNames.size() != sourceIndices.size()) ||
+        afterIndex < 0 || afterIndex >= static_cast<int>(target.sheets().size()) ||
+        std::any_of(sourceIndices.begin(), sourceIndices.end(), [&](int i) { return i < 0 || i >= sheetCount; })) {
         throw EngineError("The sheet to copy, or the sheet to copy it after, does not exist.");
     }
-    const SheetInfo sheet = source.sheets()[static_cast<std::size_t>(sourceIndex)];
+    std::vector<Member> group(sourceIndices.size());
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        group[i].sourceIndex = sourceIndices[i];
+        group[i].sheet = source.sheets()[static_cast<std::size_t>(sourceIndices[i])];
+        if (!newNames.empty()) group[i].name = newNames[i];
+    }
+    std::stable_sort(group.begin(), group.end(),
+                     [](const Member& a, const Member& b) { return a.sourceIndex < b.sourceIndex; });
+    for (std::size_t i = 1; i < group.size(); ++i) {
+        if (group[i].sourceIndex == group[i - 1].sourceIndex)
+            throw EngineError("Sheet \"" + group[i].sheet.name + "\" was named twice among the sheets to copy.");
+    }
+    const std::string& firstName = group.front().sheet.name;
     const bool sameBook = &source == &target;
     std::error_code ec;
     if (!sameBook && fs::equivalent(source.path(), target.path(), ec)) {
-        throw EngineError("Sheet \"" + sheet.name +
-                          "\" cannot be copied: the source and the target are the same file (\"" +
+        throw EngineError("Sheet \"" + firstName + "\" cannot be copied: the source and the target are the same file (\"" +
                           target.displayName() + "\").");
     }
-    if (sheet.kind != SheetKind::Worksheet || sheet.part.empty()) {
-        throw EngineError("Sheet \"" + sheet.name +
-                          "\" cannot be copied: only worksheets can be copied, and it is a " +
-                          KindName(sheet.kind) + ".");
+    for (const auto& m : group) {
+        if ((m.sheet.kind != SheetKind::Worksheet && m.sheet.kind != SheetKind::Chartsheet) || m.sheet.part.empty()) {
+            throw EngineError("Sheet \"" + m.sheet.name +
+                              "\" cannot be copied: only worksheets and chart sheets can be copied, and it is a " +
+                              KindName(m.sheet.kind) + ".");
+        }
     }
     target.CheckStructureUnlocked("copy");
     Package& src = source.package();
     Package& dst = target.package();
-    const std::string name = FreeSheetName(newName.empty() ? sheet.name : newName, target.SheetNames());
-    if (auto problem = SheetNameProblem(name))
-        throw EngineError("The copy cannot be named \"" + name + "\": " + *problem);
-
-    // 1. Read everything the copy needs while nothing has changed yet.
-    const auto carried = ReachableFrom(src, sheet.part);
-    ContentTypes srcTypes(src);
-    for (const auto& part : carried) {
-        const std::string type = srcTypes.TypeOf(part);
-        for (const char* refused : {"slicer+xml", "timeline+xml", "slicerCache+xml", "timelineCache+xml"}) {
-            if (ContentTypeIs(type, refused)) {
-                throw EngineError("Sheet \"" + sheet.name +
-                                  "\" cannot be copied: it holds slicers or timelines (" + part +
-                                  "), which this program cannot carry yet. Remove them, or copy the sheet in "
-                                  "the spreadsheet application.");
-            }
+    {
+        auto taken = target.SheetNames();
+        for (auto& m : group) {
+            m.name = FreeSheetName(m.name.empty() ? m.sheet.name : m.name, taken);
+            if (auto problem = SheetNameProblem(m.name))
+                throw EngineError("The copy cannot be named \"" + m.name + "\": " + *problem);
+            taken.push_back(m.name);
         }
-        if (PartKey(part) == PartKey(sheet.part)) continue;  // streamed, below
-        if (type.ends_with("+xml") || Extension(part) == "xml")
-            src.Xml(part);
-        else
-            src.Read(part);
+    }
+    auto member = [&](std::string_view sheetName) -> const Member* {
+        for (const auto& m : group) {
+            if (SheetNamesEqual(m.sheet.name, sheetName)) return &m;
+        }
+        return nullptr;
+    };
+
+    // 1. Read everything the copies need while nothing has changed yet.
+    ContentTypes srcTypes(src);
+    std::set<std::string> streamed;  // the worksheets' own parts, read and written as streams
+    for (const auto& m : group) {
+        if (m.sheet.kind == SheetKind::Worksheet) streamed.insert(PartKey(m.sheet.part));
+    }
+    std::vector<std::string> srcFormulaParts;
+    std::set<std::string> seenParts;
+    for (auto& m : group) {
+        m.carried = ReachableFrom(src, m.sheet.part);
+        for (const auto& part : m.carried) {
+            const std::string type = srcTypes.TypeOf(part);
+            for (const char* refused : {"slicer+xml", "timeline+xml", "slicerCache+xml", "timelineCache+xml"}) {
+                if (ContentTypeIs(type, refused)) {
+                    throw EngineError("Sheet \"" + m.sheet.name +
+                                      "\" cannot be copied: it holds slicers or timelines (" + part +
+                                      "), which this program cannot carry yet. Remove them, or copy the sheet in "
+                                      "the spreadsheet application.");
+                }
+            }
+            if (streamed.count(PartKey(part))) continue;  // streamed, below
+            if (type.ends_with("+xml") || Extension(part) == "xml")
+                src.Xml(part);
+            else
+                src.Read(part);
+            if (seenParts.insert(PartKey(part)).second && IsFormulaPartType(type)) srcFormulaParts.push_back(part);
+        }
     }
     const std::string srcWorkbook = source.workbookPart();
     const std::string dstWorkbook = target.workbookPart();
@@ -167,7 +226,7 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     const std::string srcStrings = SharedStringsPart(src, srcWorkbook);
     if (!sameBook && !srcStyles.empty() && dstStyles.empty()) {
         throw EngineError(
-            "Sheet \"" + sheet.name + "\" cannot be copied: \"" + target.displayName() +
+            "Sheet \"" + firstName + "\" cannot be copied: \"" + target.displayName() +
             "\" has no cell formats part to merge its formats into. Open and save it in the spreadsheet "
             "application first.");
     }
@@ -178,39 +237,37 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     auto dstBook = Root(dst.Xml(dstWorkbook));
 
     std::vector<std::string> formulas;
-    StreamedSheet sheetPart;
-    sheetPart.spoolFolder = fs::path(dst.path()).parent_path().string();
-    sheetPart.Load(src, sheet.part, formulas);
-    if (!sameBook) CheckSharedStrings(src, srcStrings, sheet.name, sheetPart.scan);
-    std::vector<std::string> srcFormulaParts;
-    for (const auto& part : carried) {
-        if (PartKey(part) != PartKey(sheet.part) && IsFormulaPartType(srcTypes.TypeOf(part)))
-            srcFormulaParts.push_back(part);
+    for (auto& m : group) {
+        if (m.sheet.kind != SheetKind::Worksheet) continue;
+        m.rows = std::make_unique<StreamedSheet>();
+        m.rows->spoolFolder = fs::path(dst.path()).parent_path().string();
+        m.rows->Load(src, m.sheet.part, formulas);
+        if (!sameBook) CheckSharedStrings(src, srcStrings, m.sheet.name, m.rows->scan);
     }
-    // Names the copy carries: its sheet-scoped names, and the workbook-scoped names its formulas use.
-    std::vector<pugi::xml_node> localNames;
+    // Names the copies carry: their sheet-scoped names, and the workbook-scoped names their formulas use.
     std::map<std::string, pugi::xml_node> globalNames;
+    std::set<std::string> localKeys;
     for (auto n : Children(Child(srcBook, "definedNames"), "definedName")) {
         if (!n.attribute("localSheetId")) {
             globalNames[FoldCase(n.attribute("name").value())] = n;
-        } else if (n.attribute("localSheetId").as_int() == sourceIndex) {
-            localNames.push_back(n);
+            continue;
+        }
+        for (auto& m : group) {
+            if (n.attribute("localSheetId").as_int() != m.sourceIndex) continue;
+            m.localNames.push_back(n);
+            localKeys.insert(FoldCase(n.attribute("name").value()));
+            formulas.emplace_back(n.text().get());
         }
     }
-    // Tables on other sheets stay behind: references to them become the plain ranges they cover, so that they
+    // Tables on sheets that stay behind: references to them become the plain ranges they cover, so that they
     // read the source's cells and never bind to a table of the same name in the target.
     std::map<std::string, TableArea> foreignTables;
     if (!sameBook) {
         for (auto& [key, area] : WorkbookTables(src, srcWorkbook)) {
-            if (!SheetNamesEqual(area.sheet, sheet.name)) foreignTables.emplace(key, area);
+            if (!member(area.sheet)) foreignTables.emplace(key, area);
         }
     }
     for (auto& f : FormulasOf(src, srcFormulaParts)) formulas.push_back(std::move(f));
-    std::set<std::string> localKeys;
-    for (auto n : localNames) {
-        localKeys.insert(FoldCase(n.attribute("name").value()));
-        formulas.emplace_back(n.text().get());
-    }
     std::vector<pugi::xml_node> usedGlobals;
     if (!sameBook) {
         std::set<std::string> seen;
@@ -231,25 +288,24 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
 
     for (auto& f : formulas) f = StructuredToA1(f, foreignTables);
 
-    // The cells of other source sheets that the copy's formulas use, cached in an external link.
+    // The cells of the sheets left behind that the copies' formulas use, cached in an external link.
+    const auto order = source.SheetNames();
     std::map<int, CachedCells> cells;
     if (!sameBook) {
-        const auto order = source.SheetNames();
+        auto position = [&](const std::string& name) {
+            return std::find_if(order.begin(), order.end(),
+                                [&](const std::string& s) { return SheetNamesEqual(s, name); });
+        };
         std::map<int, std::vector<std::string>> ranges;
         for (const auto& f : formulas) {
             for (const auto& ref : formula::CollectSheetReferences(f)) {
-                auto first = std::find_if(order.begin(), order.end(), [&](const std::string& s) {
-                    return SheetNamesEqual(s, ref.prefix.firstSheet);
-                });
-                auto last = ref.prefix.Is3D()
-                                ? std::find_if(order.begin(), order.end(),
-                                               [&](const std::string& s) {
-                                                   return SheetNamesEqual(s, ref.prefix.lastSheet);
-                                               })
-                                : first;
+                auto first = position(ref.prefix.firstSheet);
+                auto last = ref.prefix.Is3D() ? position(ref.prefix.lastSheet) : first;
                 if (first == order.end() || last == order.end()) continue;
-                if (!ref.prefix.Is3D() && SheetNamesEqual(*first, sheet.name)) continue;
                 if (first > last) std::swap(first, last);
+                // References that stay inside the group name the copies and need no cache.
+                if (std::all_of(first, last + 1, [&](const std::string& s) { return member(s) != nullptr; }))
+                    continue;
                 for (auto it = first; it <= last; ++it) {
                     if (ref.kind == formula::TokenKind::Reference)
                         ranges[static_cast<int>(it - order.begin())].emplace_back(ref.body);
@@ -271,12 +327,18 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
                           if (sameBook && RelTypeIs(rel.type, "pivotCacheDefinition")) return rel.targetPart;
                           return std::nullopt;
                       });
-    copier.Defer(sheet.part);
-    const std::string newPart = copier.Copy(sheet.part);
+    for (const auto& m : group) {
+        if (m.rows) copier.Defer(m.sheet.part);
+    }
+    std::set<std::string> newStreamed;
+    for (auto& m : group) {
+        m.newPart = copier.Copy(m.sheet.part);
+        if (m.rows) newStreamed.insert(m.newPart);
+    }
     ContentTypes dstTypes(dst);
     std::vector<std::string> formulaParts;
     for (const auto& part : copier.written()) {
-        if (part != newPart && IsFormulaPartType(dstTypes.TypeOf(part))) formulaParts.push_back(part);
+        if (!newStreamed.count(part) && IsFormulaPartType(dstTypes.TypeOf(part))) formulaParts.push_back(part);
     }
 
     // 3. Cell formats and shared strings, re-indexed into the target's tables.
@@ -284,19 +346,23 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     if (!sameBook && !srcStyles.empty() && !dstStyles.empty()) styles.emplace(src, srcStyles, dst, dstStyles);
     std::optional<StringMerger> strings;
     if (!sameBook && !srcStrings.empty()) strings.emplace(src, srcStrings, dst, dstWorkbook);
-    // The rows are mapped when the part is written (step 5); the columns and rules here.
-    auto ws = Root(sheetPart.skeleton);
-    if (styles) {
-        for (auto col : Children(Child(ws, "cols"), "col")) {
-            if (auto s = col.attribute("style")) s = styles->MapXf(s.as_int());
+    for (auto& m : group) {
+        // The rows are mapped when the part is written (step 5); the columns and rules here.
+        auto ws = m.rows ? Root(m.rows->skeleton) : Root(dst.Xml(m.newPart));
+        if (styles && m.rows) {
+            for (auto col : Children(Child(ws, "cols"), "col")) {
+                if (auto s = col.attribute("style")) s = styles->MapXf(s.as_int());
+            }
+            for (auto rule : Descendants(ws, "cfRule")) {
+                if (auto d = rule.attribute("dxfId")) d = styles->MapDxf(d.as_int());
+            }
         }
-        for (auto rule : Descendants(ws, "cfRule")) {
-            if (auto d = rule.attribute("dxfId")) d = styles->MapDxf(d.as_int());
-        }
+        bool edited = false;
+        for (auto view : Descendants(ws, "sheetView")) edited |= view.remove_attribute("tabSelected");
+        // The code name ties a sheet to its VBA module; the application gives a copy a code name of its own.
+        if (auto properties = Child(ws, "sheetPr")) edited |= properties.remove_attribute("codeName");
+        if (edited && !m.rows) dst.MarkChanged(m.newPart);
     }
-    for (auto view : Descendants(ws, "sheetView")) view.remove_attribute("tabSelected");
-    // The code name ties a sheet to its VBA module; the application gives a copy a code name of its own.
-    if (auto properties = Child(ws, "sheetPr")) properties.remove_attribute("codeName");
 
     // 4. Tables: names unique among the target's tables and defined names, ids unique.
     std::set<std::string> takenNames;
@@ -338,32 +404,36 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         dst.MarkChanged(part);
     }
 
-    // 5. References to other sheets of the source become references to the source file.
+    // 5. References among the copies name the copies; references to the sheets left behind, the source file.
     int book = 0;
     if (!cells.empty()) {
-        book = AddExternalLink(dst, dstWorkbook, LinkTarget(source.path(), target.path()),
-                               source.SheetNames(), cells);
-        // Cached now; a whole sheet of them is not kept through the rewrite of the copy.
+        book = AddExternalLink(dst, dstWorkbook, LinkTarget(source.path(), target.path()), order, cells);
+        // Cached now; a whole sheet of them is not kept through the rewrite of the copies.
         std::map<int, CachedCells>().swap(cells);
     }
+    std::vector<std::pair<std::string, std::string>> renames;
+    std::vector<std::string> copyNames;
+    for (const auto& m : group) {
+        renames.emplace_back(m.sheet.name, m.name);
+        copyNames.push_back(m.name);
+    }
     auto rewrite = [&](std::string_view f) {
-        std::string out = sameBook ? formula::RenameSheet(f, sheet.name, name)
-                                   : formula::ExternalizeSheetReferences(StructuredToA1(f, foreignTables),
-                                                                         sheet.name, name, book);
+        std::string out = sameBook ? formula::CarrySheetReferences(f, order, renames, -1)
+                                   : formula::CarrySheetReferences(StructuredToA1(f, foreignTables), order,
+                                                                   renames, book);
         for (const auto& [old, fresh] : tableRenames)
             out = formula::RenameTableInStructuredReferences(out, old, fresh);
         return out;
     };
     ReferenceEdit edit;
     edit.formula = rewrite;
-    // A hyperlink cannot lead into another file through [n]; only links to the sheet itself follow the copy.
-    edit.location = [&](std::string_view l) { return formula::RenameSheet(l, sheet.name, name); };
+    // A hyperlink cannot lead into another file through [n]; only links to the copied sheets follow them.
+    edit.location = [&](std::string_view l) { return formula::CarrySheetReferences(l, order, renames, -1); };
     edit.sheetAttribute = [&](std::string_view s) -> std::optional<std::string> {
-        if (SheetNamesEqual(s, sheet.name)) return name;
+        if (const Member* m = member(s)) return m->name;
         return std::nullopt;
     };
     RewriteReferences(dst, formulaParts, edit);
-    RewriteFormulas(sheetPart.skeleton, edit);
     CellRewrite rows;
     if (styles) rows.style = [&](int xf) { return styles->MapXf(xf); };
     if (strings) rows.sharedString = [&](int index) { return strings->Map(index); };
@@ -372,11 +442,16 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     // formulas.
     const std::string prefix = "[" + std::to_string(book) + "]";
     if (book > 0) rows.unshare = [&](std::string_view f) { return f.find(prefix) != std::string_view::npos; };
-    dst.WriteDeflated(newPart, sheetPart.Write(rows));
+    for (auto& m : group) {
+        if (!m.rows) continue;
+        RewriteFormulas(m.rows->skeleton, edit);
+        dst.WriteDeflated(m.newPart, m.rows->Write(rows));
+        m.rows.reset();  // the part's text is not needed any more
+    }
 
     // 6. Pivot caches copied with their table are registered in the target workbook under new ids.
     if (!sameBook) {
-        RegisterPivotCaches(src, srcWorkbook, dst, dstWorkbook, copier, name, copiedTables, tableRenames,
+        RegisterPivotCaches(src, srcWorkbook, dst, dstWorkbook, copier, copyNames, copiedTables, tableRenames,
                             LinkTarget(source.path(), target.path()));
     }
 
@@ -384,10 +459,13 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
     // along.
     if (!sameBook) CarryPersons(src, srcWorkbook, dst, dstWorkbook, copier.written());
 
-    // 8. The sheet joins the target (keeping its visibility), then its names.
-    const int index = target.InsertSheet(afterIndex, name, newPart, sheet.state);
+    // 8. The sheets join the target side by side (keeping their visibility), then their names.
+    int at = afterIndex;
+    for (auto& m : group) at = m.index = target.InsertSheet(at, m.name, m.newPart, m.sheet.state, m.sheet.kind);
     dstBook = Root(dst.Xml(dstWorkbook));
-    for (auto n : localNames) AddDefinedName(dstBook, n, rewrite(n.text().get()), index);
+    for (const auto& m : group) {
+        for (auto n : m.localNames) AddDefinedName(dstBook, n, rewrite(n.text().get()), m.index);
+    }
     for (auto n : usedGlobals) {
         const std::string text = rewrite(n.text().get());
         pugi::xml_node existing;
@@ -399,13 +477,15 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
         if (!existing) {
             AddDefinedName(dstBook, n, text, -1);
         } else if (text != existing.text().get()) {
-            // The target's own definition stays; the copy keeps the source's meaning through a name of its
+            // The target's own definition stays; each copy keeps the source's meaning through a name of its
             // own.
-            AddDefinedName(dstBook, n, text, index);
+            for (const auto& m : group) AddDefinedName(dstBook, n, text, m.index);
         }
     }
     dst.MarkChanged(dstWorkbook);
-    return {index, name};
+    std::vector<CopiedSheet> copies;
+    for (const auto& m : group) copies.push_back({m.index, m.name});
+    return copies;
 }
 
 }  // namespace orv::engine

@@ -92,13 +92,15 @@ std::vector<std::string> FormulasOf(Package& package, const std::vector<std::str
 
 // A copied pivot cache whose source is not on the copied sheet keeps reading the source workbook: its
 // worksheetSource names the file through an external relationship, as the application writes it.
-void PointCacheAtItsSource(Package& dst, const std::string& cache, const std::string& copyName,
+void PointCacheAtItsSource(Package& dst, const std::string& cache, const std::vector<std::string>& copyNames,
                            const std::set<std::string>& copiedTables,
                            const std::map<std::string, std::string>& tableRenames,
                            const std::string& sourceFile) {
     auto root = Root(dst.Xml(cache));
     for (auto source : Descendants(root, "worksheetSource")) {
-        if (auto sheet = source.attribute("sheet"); sheet && SheetNamesEqual(sheet.value(), copyName))
+        if (auto sheet = source.attribute("sheet");
+            sheet && std::any_of(copyNames.begin(), copyNames.end(),
+                                 [&](const std::string& n) { return SheetNamesEqual(sheet.value(), n); }))
             continue;
         if (auto table = source.attribute("name")) {
             if (auto it = tableRenames.find(table.value()); it != tableRenames.end()) {
@@ -147,7 +149,7 @@ void CarryPersons(Package& src, const std::string& srcWorkbook, Package& dst, co
 
 void RegisterPivotCaches(Package& src, const std::string& srcWorkbook, Package& dst,
                          const std::string& dstWorkbook, const PartCopier& copier,
-                         const std::string& copyName, const std::set<std::string>& copiedTables,
+                         const std::vector<std::string>& copyNames, const std::set<std::string>& copiedTables,
                          const std::map<std::string, std::string>& tableRenames,
                          const std::string& sourceFile) {
     ContentTypes dstTypes(dst);
@@ -187,7 +189,7 @@ void RegisterPivotCaches(Package& src, const std::string& srcWorkbook, Package& 
                 }
             }
         }
-        PointCacheAtItsSource(dst, to, copyName, copiedTables, tableRenames, sourceFile);
+        PointCacheAtItsSource(dst, to, copyNames, copiedTables, tableRenames, sourceFile);
         dst.MarkChanged(dstWorkbook);
     }
 }

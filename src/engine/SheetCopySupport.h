@@ -37,9 +37,9 @@ void AddDefinedName(pugi::xml_node workbook, const pugi::xml_node& like, const s
 // Every formula text in `parts`, read only.
 std::vector<std::string> FormulasOf(Package& package, const std::vector<std::string>& parts);
 
-// Makes a copied pivot cache whose source is not on the copied sheet read the source file (an external
-// relationship on its worksheetSource); a source table the copy renamed is followed.
-void PointCacheAtItsSource(Package& dst, const std::string& cache, const std::string& copyName,
+// Makes a copied pivot cache whose source is not on a copied sheet (`copyNames`) read the source file (an
+// external relationship on its worksheetSource); a source table the copy renamed is followed.
+void PointCacheAtItsSource(Package& dst, const std::string& cache, const std::vector<std::string>& copyNames,
                            const std::set<std::string>& copiedTables,
                            const std::map<std::string, std::string>& tableRenames,
                            const std::string& sourceFile);
@@ -53,7 +53,7 @@ void CarryPersons(Package& src, const std::string& srcWorkbook, Package& dst, co
 // copied pivot tables at it, and makes it read its source (PointCacheAtItsSource).
 void RegisterPivotCaches(Package& src, const std::string& srcWorkbook, Package& dst,
                          const std::string& dstWorkbook, const PartCopier& copier,
-                         const std::string& copyName, const std::set<std::string>& copiedTables,
+                         const std::vector<std::string>& copyNames, const std::set<std::string>& copiedTables,
                          const std::map<std::string, std::string>& tableRenames,
                          const std::string& sourceFile);
 

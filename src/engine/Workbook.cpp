@@ -221,12 +221,17 @@ void WorkbookDocument::Move(int index, int newIndex) {
 }
 
 int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const std::string& part,
-                                  SheetState state) {
+                                  SheetState state, SheetKind kind) {
     CheckIndex(afterIndex);
     auto& workbook = m_package->Xml(m_workbookPart);
     Relationships rels(*m_package, m_workbookPart);
     std::string type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
     if (auto any = rels.FirstOfKind("worksheet")) type = any->type;
+    if (kind == SheetKind::Chartsheet) {
+        // The worksheets' relationship type tells the namespace flavour (transitional or strict) to follow.
+        type.replace(type.rfind("worksheet"), 9, "chartsheet");
+        if (auto any = rels.FirstOfKind("chartsheet")) type = any->type;
+    }
     const std::string id = rels.Add(type, part);
     auto elements = SheetElements(workbook);
     unsigned highest = 0;
@@ -248,6 +253,7 @@ int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const
     info.relId = id;
     info.part = part;
     info.state = state;
+    info.kind = kind;
     const int index = afterIndex + 1;
     m_sheets.insert(m_sheets.begin() + index, info);
     auto map = [&](int old) { return old >= index ? old + 1 : old; };
@@ -258,7 +264,7 @@ int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const
     m_package->MarkChanged(m_workbookPart);
     std::vector<std::string> worksheets;
     for (const auto& s : m_sheets) {
-        if (s.kind == SheetKind::Worksheet && s.name != name) worksheets.push_back(s.name);
+        if (s.kind == kind && s.name != name) worksheets.push_back(s.name);
     }
     AppInsertSheet(*m_package, name, worksheets, SheetNames());
     return index;

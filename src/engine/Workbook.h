@@ -44,10 +44,11 @@ class WorkbookDocument {
     // EngineError for the last visible sheet.
     void Delete(int index);
 
-    // Registers the worksheet part `part` (already in the package) as a new sheet named `name` directly after
-    // sheet `afterIndex`, with a new sheetId; sheet-indexed attributes and app.xml follow. Returns its index.
+    // Registers the worksheet (or chart sheet) part `part` (already in the package) as a new sheet named `name`
+    // directly after sheet `afterIndex`, with a new sheetId; sheet-indexed attributes and app.xml follow.
+    // Returns its index.
     int InsertSheet(int afterIndex, const std::string& name, const std::string& part,
-                    SheetState state = SheetState::Visible);
+                    SheetState state = SheetState::Visible, SheetKind kind = SheetKind::Worksheet);
     // Throws EngineError when the workbook's structure is protected against `operation` ("copy"...).
     void CheckStructureUnlocked(const char* operation);
 

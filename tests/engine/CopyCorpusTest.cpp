@@ -46,7 +46,9 @@ TEST_P(CopyCorpus, EveryWorksheetCopiesIntoTwoWorkbooks) {
          }},
     };
     for (std::size_t i = 0; i < sheets.size(); ++i) {
-        if (sheets[i].kind != SheetKind::Worksheet || sheets[i].part.empty()) continue;
+        if ((sheets[i].kind != SheetKind::Worksheet && sheets[i].kind != SheetKind::Chartsheet) ||
+            sheets[i].part.empty())
+            continue;
         for (const auto& [name, make] : targets) {
             const auto path = dir.File(std::to_string(i) + "-" + name);
             make(path);

@@ -215,6 +215,29 @@ TEST_F(LibreOfficeCheck, CopiedSheetReadsOtherSourceSheetsThroughTheExternalLink
     EXPECT_NE(data.at("C2").formula.find("rich.xlsx'#$Other.A2"), std::string::npos) << data.at("C2").formula;
 }
 
+// Two sheets copied together into a workbook that has both names: each reads the other's copy, with the values
+// it showed in its own workbook.
+TEST_F(LibreOfficeCheck, SheetsCopiedTogetherReadEachOthersCopies) {
+    const auto target = dir.File("target.xlsx");
+    WritePackage(target, RichWorkbookParts());
+    auto src = WorkbookDocument::Open(path);
+    auto dst = WorkbookDocument::Open(target);
+    CopySheets(*src, {0, 1}, *dst, 2);
+    dst->Save();
+    const auto seen = OpenInLibreOffice(target, dir);
+    EXPECT_EQ(SheetsShown(seen),
+              (std::vector<std::string>{"Data", "Other", "Last", "Data (2)", "Other (2)"}));
+    ASSERT_TRUE(seen.cells.count("Data (2)"));
+    const auto& data = seen.cells.at("Data (2)");
+    for (const auto& [cell, value] : std::map<std::string, std::string>{
+             {"B1", "20"}, {"C1", "11"}, {"C3", "31"}, {"B2", "60"}, {"D2", "120"}, {"D3", "11"}}) {
+        ASSERT_TRUE(data.count(cell)) << cell;
+        EXPECT_EQ(data.at(cell).value, value) << cell << " " << data.at(cell).formula;
+    }
+    EXPECT_EQ(data.at("B1").formula, "of:=[$'Other (2)'.A1]*2");
+    EXPECT_EQ(data.at("B2").formula, "of:=SUM([$'Other (2)'.A1:.A3])");
+}
+
 // A sheet copied into another workbook shows in LibreOffice the values it showed in its own workbook.
 class LibreOfficeCopy : public ::testing::TestWithParam<std::pair<const char*, int>> {};
 

@@ -82,6 +82,76 @@ TEST_F(SheetCopy, ReferencesToOtherSourceSheetsBecomeExternalWithCachedValues) {
               srcBefore.entries.at("xl/workbook.xml").bytes);
 }
 
+// Sheets copied together refer to each other's copies, under the names they get on arrival; only what
+// leads out of the group needs the link to the source file.
+TEST_F(SheetCopy, AGroupKeepsTheReferencesAmongItsSheets) {
+    const auto before = StrictBefore({srcPath});
+    {
+        auto src = WorkbookDocument::Open(srcPath);
+        auto dst = WorkbookDocument::Open(dstPath);
+        const auto copies = CopySheets(*src, {1, 0}, *dst, 2);  // given out of order: copied in source order
+        ASSERT_EQ(copies.size(), 2u);
+        EXPECT_EQ(copies[0].name, "Data (2)");
+        EXPECT_EQ(copies[0].index, 3);
+        EXPECT_EQ(copies[1].name, "Other (2)");
+        EXPECT_EQ(copies[1].index, 4);
+        dst->Save();
+    }
+    ExpectSound();
+    EXPECT_EQ(StrictRegressions(before, dstPath), std::vector<std::string>{});
+    EXPECT_FALSE(ReadStored(dstPath).entries.count("xl/externalLinks/externalLink1.xml"));
+    const auto data = Part("xl/worksheets/sheet4.xml");
+    for (const char* kept :
+         {"<f>'Other (2)'!A1*2</f>", "<f>SUM('Other (2)'!A1:A3)</f>", ">'Other (2)'!$A$1&gt;5</formula>",
+          "<formula1>'Other (2)'!$A$1:$A$3</formula1>", "location=\"'Other (2)'!A1\"",
+          "<xm:f>'Other (2)'!A1:A3</xm:f>", "<f>SUM(Tbl1_2[Amt])</f>"}) {
+        EXPECT_NE(data.find(kept), std::string::npos) << kept << "\n" << data;
+    }
+    EXPECT_NE(Part("xl/charts/chart2.xml").find("<c:f>'Other (2)'!$A$1:$A$3</c:f>"), std::string::npos);
+    const auto workbook = Part("xl/workbook.xml");
+    EXPECT_NE(workbook.find("<sheet name=\"Data (2)\" sheetId=\"4\""), std::string::npos) << workbook;
+    EXPECT_NE(workbook.find("localSheetId=\"4\">'Other (2)'!$A$1:$A$3<"), std::string::npos) << workbook;
+
+    // Last, copied with Data alone, still reads Other through a 3D range that leaves the group.
+    auto src = WorkbookDocument::Open(srcPath);
+    auto dst = WorkbookDocument::Open(dstPath);
+    const auto copies = CopySheets(*src, {0, 2}, *dst, 0, {"Model", "Summary"});
+    dst->Save();
+    EXPECT_EQ(copies[1].name, "Summary");
+    ExpectSound();
+    const auto summary = Part("xl/worksheets/sheet7.xml");
+    EXPECT_NE(summary.find("<f>SUM([1]Data:Other!A1)</f>"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("<f>SUM([1]Other:Last!B1)</f>"), std::string::npos) << summary;
+    EXPECT_NE(Part("xl/worksheets/sheet6.xml").find("<f>[1]Other!A1*2</f>"), std::string::npos);
+}
+
+// A chart sheet travels with the worksheet it plots, or alone reading the source through the link.
+TEST_F(SheetCopy, AChartSheetFollowsItsDataOrReadsTheSource) {
+    const auto charts = CopyTo(Fixture("chartsheets-interleaved.xlsx"), dir, "charts.xlsx");
+    const auto before = StrictBefore({charts});
+    auto src = WorkbookDocument::Open(charts);
+    auto dst = WorkbookDocument::Open(dstPath);
+    const auto copies = CopySheets(*src, {0, 1}, *dst, 0, {"Data", ""});  // Sheet1 arrives as "Data (2)"
+    dst->Save();
+    EXPECT_EQ(copies[0].name, "Data (2)");
+    EXPECT_EQ(copies[1].name, "Chart1");
+    ExpectSound();
+    EXPECT_EQ(StrictRegressions(before, dstPath), std::vector<std::string>{});
+    const auto reopened = WorkbookDocument::Open(dstPath);
+    EXPECT_EQ(reopened->sheets()[2].kind, SheetKind::Chartsheet);
+    EXPECT_EQ(reopened->sheets()[2].name, "Chart1");
+    const auto stored = ReadStored(dstPath);
+    EXPECT_FALSE(stored.entries.count("xl/externalLinks/externalLink1.xml"));
+    EXPECT_NE(Part("xl/charts/chart2.xml").find("<c:f>'Data (2)'!$A$1:$A$5</c:f>"), std::string::npos);
+
+    auto alone = WorkbookDocument::Open(dstPath);
+    CopySheet(*src, 4, *alone, 0);  // Chart2
+    alone->Save();
+    ExpectSound();
+    EXPECT_NE(Part("xl/charts/chart3.xml").find("<c:f>[1]Sheet1!$A$1:$A$5</c:f>"), std::string::npos);
+    EXPECT_NE(Part("xl/externalLinks/externalLink1.xml").find("<sheetName val=\"Sheet1\"/>"), std::string::npos);
+}
+
 TEST_F(SheetCopy, CarriesEveryPartWithoutSharingAndMakesTablesUnique) {
     const auto copied = Copy(1, 0);  // Other (table, comments, VML, printer settings, picture) after Data
     EXPECT_EQ(copied.name, "Other (2)");
@@ -191,9 +261,10 @@ TEST_F(SheetCopy, StylesMergeByValueAndCellsLookAsInTheSource) {
 }
 
 TEST_F(SheetCopy, RefusesWhatItCannotCarryAndChangesNothing) {
-    auto source = WorkbookDocument::Open(Fixture("chartsheets-interleaved.xlsx"));
+    auto source = WorkbookDocument::Open(Fixture("sheet-types-macro-dialog-chart.xlsm"));
     auto target = WorkbookDocument::Open(dstPath);
-    EXPECT_THROW(CopySheet(*source, 1, *target, 0), EngineError);  // a chart sheet
+    EXPECT_THROW(CopySheet(*source, 2, *target, 0), EngineError);  // a macro sheet
+    EXPECT_THROW(CopySheets(*source, {1, 3}, *target, 0), EngineError);  // a chart sheet with a dialog sheet
     EXPECT_FALSE(target->changed());
     auto same = WorkbookDocument::Open(dstPath);
     try {

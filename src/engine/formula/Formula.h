@@ -133,6 +133,16 @@ std::string DeleteSheet(std::string_view formula, std::string_view deletedName,
 std::string ExternalizeSheetReferences(std::string_view formula, std::string_view copiedSheet,
                                        std::string_view newName, int externalBookIndex);
 
+// For sheets copied together (`carried`: each source name with its copy's name) from a workbook whose sheets
+// are `sourceOrder`. Into another workbook (`externalBookIndex` > 0): a reference to a carried sheet names its
+// copy, and so does a 3D range whose every sheet in the source is carried (they arrive side by side, in source
+// order); any other reference to a sheet of the source becomes external ([n]Other!A1). Inside the same workbook
+// (`externalBookIndex` < 0): every sheet name and 3D range end that is carried names the copy, as RenameSheet
+// does. Existing external references are left alone; returns the input when nothing matches.
+std::string CarrySheetReferences(std::string_view formula, std::span<const std::string> sourceOrder,
+                                 std::span<const std::pair<std::string, std::string>> carried,
+                                 int externalBookIndex);
+
 // One token qualified with a sheet of this workbook: what ExternalizeSheetReferences makes external.
 struct SheetReference {
     SheetPrefix prefix;

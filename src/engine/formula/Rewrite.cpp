@@ -147,6 +147,48 @@ std::string ExternalizeSheetReferences(std::string_view formula, std::string_vie
     });
 }
 
+std::string CarrySheetReferences(std::string_view formula, std::span<const std::string> sourceOrder,
+                                 std::span<const std::pair<std::string, std::string>> carried,
+                                 int externalBookIndex) {
+    if (!HasBang(formula)) return std::string(formula);
+    auto copyOf = [&](std::string_view name) -> const std::string* {
+        for (const auto& [from, to] : carried) {
+            if (NamesEqual(from, name)) return &to;
+        }
+        return nullptr;
+    };
+    std::string book(1, '[');
+    book += std::to_string(externalBookIndex);
+    book += ']';
+    return RewriteSheetReferences(formula, [&](const SheetPrefix& p, const Token&) {
+        if (!IsLocalSheetPrefix(p)) return PrefixEdit::Keep();
+        const std::string* first = copyOf(p.firstSheet);
+        const std::string* last = p.Is3D() ? copyOf(p.lastSheet) : nullptr;
+        SheetPrefix q = p;
+        if (externalBookIndex < 0) {
+            if (!first && !last) return PrefixEdit::Keep();
+            if (first) q.firstSheet = *first;
+            if (last) q.lastSheet = *last;
+            return PrefixEdit::Prefix(FormatSheetPrefix(q));
+        }
+        bool local = first && (!p.Is3D() || last);
+        if (local && p.Is3D()) {
+            long from = PositionOf(sourceOrder, p.firstSheet);
+            long to = PositionOf(sourceOrder, p.lastSheet);
+            if (from > to) std::swap(from, to);
+            for (long i = from; local && i <= to; ++i)
+                local = i >= 0 && copyOf(sourceOrder[static_cast<std::size_t>(i)]) != nullptr;
+        }
+        if (local) {
+            q.firstSheet = *first;
+            if (q.Is3D()) q.lastSheet = *last;
+        } else {
+            q.book = book;
+        }
+        return PrefixEdit::Prefix(FormatSheetPrefix(q));
+    });
+}
+
 std::vector<SheetReference> CollectSheetReferences(std::string_view formula) {
     std::vector<SheetReference> result;
     if (!HasBang(formula)) return result;
