@@ -27,6 +27,10 @@ class RoutedWorkbook : public Workbook {
     void Close() override { Use().Close(); }
     int sheetCount() const override { return Use().sheetCount(); }
     std::shared_ptr<Sheet> sheetAt(int position) override { return Use().sheetAt(position); }
+    std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
+                                                   After after) override {
+        return Use().CopySheets(sheets, after);
+    }
 
     FileFormat format() const { return m_format; }
     Backend* backend() const { return m_backend; }

@@ -56,6 +56,17 @@ std::shared_ptr<Sheet> SheetCollection::operator()(const std::string& name) cons
     throw AutomationError("The workbook has no sheet named \"" + name + "\".");
 }
 
+std::vector<std::shared_ptr<Sheet>> Workbook::CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
+                                                         After after) {
+    std::vector<std::shared_ptr<Sheet>> copies;
+    Sheet* anchor = &after.sheet;
+    for (const auto& sheet : sheets) {
+        copies.push_back(sheet->Copy(After{*anchor}));
+        anchor = copies.back().get();
+    }
+    return copies;
+}
+
 int Workbook::SheetsIndexOfWorksheet(int worksheetPosition) {
     const int all = sheetCount();
     int seen = 0;

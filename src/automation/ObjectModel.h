@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace orv::automation {
 
@@ -92,6 +93,13 @@ class Workbook {
     // The position in Sheets of the position-th worksheet, so that a list of worksheets addresses the sheet
     // its entry stands for. Throws when there is no such worksheet.
     int SheetsIndexOfWorksheet(int worksheetPosition);
+
+    // Inserts copies of `sheets` (sheets of this workbook, in the order they are to arrive) side by side,
+    // directly after `after.sheet`, as Copy names them; returns the copies in that order. References among the
+    // sheets lead to their copies where the backend can carry them so (the workbook engine does); the default
+    // copies one sheet after the other. A failure can leave the first copies in the target: do not save it then.
+    virtual std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
+                                                           After after);
 
     // Writes the workbook back to its own file, in place and in its own format; the file is replaced whole or
     // not at all.

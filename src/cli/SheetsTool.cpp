@@ -24,8 +24,8 @@ constexpr const char* kUsageText =
     "  orvandel-sheets rename FILE SHEET NEWNAME\n"
     "  orvandel-sheets reorder FILE SHEET before|after OTHER\n"
     "  orvandel-sheets delete FILE SHEET\n"
-    "  orvandel-sheets copy SRC SHEET DST after OTHER [as NEWNAME]\n"
-    "  orvandel-sheets move SRC SHEET DST after OTHER [as NEWNAME]\n"
+    "  orvandel-sheets copy SRC SHEET [SHEET...] DST after OTHER [as NEWNAME]\n"
+    "  orvandel-sheets move SRC SHEET [SHEET...] DST after OTHER [as NEWNAME]\n"
     "  orvandel-sheets history                          the operations that can be taken back, newest first\n"
     "  orvandel-sheets undo                             takes the last operation back\n"
     "  orvandel-sheets redo                             does the operation taken back last again\n"
@@ -34,6 +34,9 @@ constexpr const char* kUsageText =
     "in\n"
     "DST for copy and move). A move saves DST before SRC and deletes the source sheet only once its copy is "
     "saved.\n"
+    "Several sheets arrive side by side in SRC's order, and their references to each other lead to the copies:\n"
+    "  orvandel-sheets copy model.xlsx Data Calc Chart report.xlsx after #1\n"
+    "'as NEWNAME' goes with one SHEET only.\n"
     "kind: worksheet, chartsheet, dialogsheet, macrosheet; state: visible, hidden, veryHidden.\n"
     "Exit status: 0 done, 1 refused or failed (the reason is printed), 2 wrong arguments, 3 done but not\n"
     "faithfully: the copy was saved and differs from its source as printed (a moved sheet stays in SRC).\n"
@@ -79,15 +82,20 @@ void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& regi
 }
 
 // A move that its source could not give up is refused before the target is written.
-void RefuseLastVisible(automation::Workbook& source, automation::Sheet& sheet, const std::string& path) {
+void RefuseLastVisible(automation::Workbook& source, const std::vector<std::shared_ptr<automation::Sheet>>& moved,
+                       const std::string& path) {
     for (int i = 1; i <= source.sheetCount(); ++i) {
         auto other = source.sheetAt(i);
-        if (other->name() != sheet.name() && other->visibility() == automation::SheetVisibility::Visible &&
+        const bool leaving = std::any_of(moved.begin(), moved.end(),
+                                         [&](const auto& sheet) { return sheet->name() == other->name(); });
+        if (!leaving && other->visibility() == automation::SheetVisibility::Visible &&
             other->kind() != automation::SheetKind::Macrosheet)
             return;
     }
-    throw AutomationError("Sheet \"" + sheet.name() + "\" cannot be moved: \"" +
-                          std::filesystem::path(path).filename().string() +
+    const std::string what =
+        moved.size() == 1 ? "Sheet \"" + moved.front()->name() + "\" cannot be moved"
+                          : "These " + std::to_string(moved.size()) + " sheets cannot be moved together";
+    throw AutomationError(what + ": \"" + std::filesystem::path(path).filename().string() +
                           "\" must keep at least one visible sheet. Insert or unhide another sheet first; "
                           "nothing was changed.");
 }
@@ -100,59 +108,105 @@ int PositionOf(automation::Workbook& workbook, automation::Sheet& sheet) {
     return 0;
 }
 
-// Copies (and for a move, then deletes) SHEET of SRC to after OTHER of DST in one instance. A new name is given
-// to the copy in DST: the source is never changed by a copy, so a workbook whose structure is protected can
-// still give one. A copy the backend made but reported as not faithful is saved, as the window saves it, and
-// a move then leaves the sheet in SRC. Returns kDone or kDoneUnfaithfully (the differences on `err`).
-int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
-             const std::vector<std::string>& args, bool move, std::ostream& err) {
+// The words of a copy or move: SRC SHEET [SHEET...] DST after OTHER [as NEWNAME].
+struct TransferArgs {
+    std::string source;
+    std::vector<std::string> sheets;
+    std::string target;
+    std::string after;
+    std::optional<std::string> newName;
+};
+
+TransferArgs ParseTransfer(const std::vector<std::string>& args) {
+    const std::string& command = args[0];
+    const bool named = args.size() >= 8 && args[args.size() - 2] == "as";
+    const std::size_t afterAt = args.size() - (named ? 4 : 2);
+    if (args.size() < 6 || afterAt < 4) {
+        throw UsageError{"'" + command + "' takes SRC SHEET [SHEET...] DST after OTHER [as NEWNAME]."};
+    }
+    if (args[afterAt] != "after") {
+        throw UsageError{"'" + command + "' wants the words 'after' and 'as' where the usage shows them."};
+    }
+    TransferArgs t;
+    t.source = args[1];
+    t.sheets.assign(args.begin() + 2, args.begin() + static_cast<long>(afterAt) - 1);
+    t.target = args[afterAt - 1];
+    t.after = args[afterAt + 1];
+    if (named) {
+        if (t.sheets.size() != 1)
+            throw UsageError{"'as NEWNAME' names the copy of one sheet; give it with one SHEET only."};
+        t.newName = args.back();
+    }
+    return t;
+}
+
+// Copies (and for a move, then deletes) the sheets of SRC to after OTHER of DST in one instance; several sheets
+// arrive side by side in SRC's order, referring to each other's copies. A new name is given to the copy in DST:
+// the source is never changed by a copy, so a workbook whose structure is protected can still give one. A copy
+// the backend made but reported as not faithful is saved, as the window saves it, and a move then leaves the
+// sheet in SRC. Returns kDone or kDoneUnfaithfully (the differences on `err`).
+int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry, const TransferArgs& t, bool move,
+             std::ostream& err) {
     std::error_code ec;
-    if (std::filesystem::equivalent(args[1], args[3], ec)) {
+    if (std::filesystem::equivalent(t.source, t.target, ec)) {
         throw AutomationError(
             "The source and the target are the same file; copy or move between two workbooks.");
     }
-    auto application = automation::OpenWorkbookInstance(registry, args[1]);
+    const std::string sourceName = std::filesystem::path(t.source).filename().string();
+    const std::string targetName = std::filesystem::path(t.target).filename().string();
+    auto application = automation::OpenWorkbookInstance(registry, t.source);
     try {
         auto source = application->Workbooks()(application->Workbooks().count());
-        auto target = application->Workbooks().Open(args[3]);
-        auto sheet = FindSheet(*source, args[2]);
-        auto after = FindSheet(*target, args[5]);
-        if (move) RefuseLastVisible(*source, *sheet, args[1]);
-        const int sheetsBefore = target->sheetCount();
-        const int afterPosition = PositionOf(*target, *after);
-        std::shared_ptr<automation::Sheet> copy;
-        std::string differences;
-        try {
-            copy = sheet->Copy(automation::After{*after});
-        } catch (const std::exception& e) {
-            // A copy that stands in the target came with a report of what it could not keep.
-            if (target->sheetCount() != sheetsBefore + 1 || afterPosition == 0) throw;
-            copy = target->sheetAt(afterPosition + 1);
-            differences = e.what();
+        auto target = application->Workbooks().Open(t.target);
+        std::vector<std::shared_ptr<automation::Sheet>> sheets;
+        for (const auto& spec : t.sheets) {
+            auto sheet = FindSheet(*source, spec);
+            if (std::any_of(sheets.begin(), sheets.end(), [&](const auto& s) { return s.get() == sheet.get(); }))
+                throw AutomationError("Sheet \"" + sheet->name() + "\" is named twice; name each sheet once.");
+            sheets.push_back(std::move(sheet));
         }
-        if (args.size() == 8 && args[7] != copy->name()) copy->setName(args[7]);
+        std::stable_sort(sheets.begin(), sheets.end(), [&](const auto& a, const auto& b) {
+            return PositionOf(*source, *a) < PositionOf(*source, *b);
+        });
+        auto after = FindSheet(*target, t.after);
+        if (move) RefuseLastVisible(*source, sheets, t.source);
+        std::vector<std::shared_ptr<automation::Sheet>> copies;
+        std::string differences;
+        if (sheets.size() == 1) {
+            const int sheetsBefore = target->sheetCount();
+            const int afterPosition = PositionOf(*target, *after);
+            try {
+                copies.push_back(sheets.front()->Copy(automation::After{*after}));
+            } catch (const std::exception& e) {
+                // A copy that stands in the target came with a report of what it could not keep.
+                if (target->sheetCount() != sheetsBefore + 1 || afterPosition == 0) throw;
+                copies.push_back(target->sheetAt(afterPosition + 1));
+                differences = e.what();
+            }
+            if (t.newName && *t.newName != copies.front()->name()) copies.front()->setName(*t.newName);
+        } else {
+            // Nothing of a group that failed part way is saved.
+            copies = source->CopySheets(sheets, automation::After{*after});
+        }
         target->Save();
         if (!differences.empty()) {
-            err << "orvandel-sheets: " << differences << " The copy \"" << copy->name() << "\" was saved in \""
-                << std::filesystem::path(args[3]).filename().string() << "\""
-                << (move ? "; the sheet stays in \"" + std::filesystem::path(args[1]).filename().string() +
-                               "\", which was not changed."
-                         : ".")
-                << "\n";
+            err << "orvandel-sheets: " << differences << " The copy \"" << copies.front()->name()
+                << "\" was saved in \"" << targetName << "\""
+                << (move ? "; the sheet stays in \"" + sourceName + "\", which was not changed." : ".") << "\n";
             application->Quit();
             return kDoneUnfaithfully;
         }
         if (move) {
-            // The copy is saved in DST by now: a failure from here on must say so, or the user takes the sheet
-            // for lost or tries the move again and gets a second copy.
+            // The copies are saved in DST by now: a failure from here on must say so, or the user takes the
+            // sheets for lost or tries the move again and gets second copies.
             try {
-                sheet->Delete();
+                for (auto& sheet : sheets) sheet->Delete();
                 source->Save();
             } catch (const std::exception& e) {
-                throw AutomationError(std::string(e.what()) + " The copy was saved in \"" +
-                                      std::filesystem::path(args[3]).filename().string() + "\"; \"" +
-                                      std::filesystem::path(args[1]).filename().string() +
-                                      "\" still holds the sheet.");
+                throw AutomationError(std::string(e.what()) + " The " +
+                                      (copies.size() == 1 ? "copy was" : "copies were") + " saved in \"" +
+                                      targetName + "\"; \"" + sourceName + "\" still holds the " +
+                                      (copies.size() == 1 ? "sheet." : "sheets."));
             }
         }
     } catch (...) {
@@ -173,8 +227,12 @@ std::string OperationName(const std::vector<std::string>& args) {
     if (command == "reorder" && args.size() == 5)
         return "reorder of \"" + args[2] + "\" in " + FileNameOf(args[1]);
     if (command == "delete" && args.size() == 3) return "delete of \"" + args[2] + "\" from " + FileNameOf(args[1]);
-    if ((command == "copy" || command == "move") && args.size() >= 4)
-        return command + " of \"" + args[2] + "\" from " + FileNameOf(args[1]) + " to " + FileNameOf(args[3]);
+    if ((command == "copy" || command == "move") && args.size() >= 6) {
+        const TransferArgs t = ParseTransfer(args);
+        std::string sheets;
+        for (const auto& sheet : t.sheets) sheets += (sheets.empty() ? "\"" : ", \"") + sheet + "\"";
+        return command + " of " + sheets + " from " + FileNameOf(t.source) + " to " + FileNameOf(t.target);
+    }
     return "";
 }
 
@@ -264,16 +322,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         });
         return kDone;
     }
-    if (command == "copy" || command == "move") {
-        if (args.size() != 6 && args.size() != 8) {
-            throw UsageError{"'" + command + "' takes SRC SHEET DST after OTHER [as NEWNAME]."};
-        }
-        if (args[4] != "after" || (args.size() == 8 && args[6] != "as")) {
-            throw UsageError{"'" + command +
-                             "' wants the words 'after' and 'as' where the usage shows them."};
-        }
-        return Transfer(registry, args, command == "move", err);
-    }
+    if (command == "copy" || command == "move") return Transfer(registry, ParseTransfer(args), command == "move", err);
     throw UsageError{"Unknown command '" + command + "'."};
 }
 

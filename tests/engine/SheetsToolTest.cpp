@@ -109,6 +109,41 @@ TEST(SheetsTool, CopyAndMoveBetweenWorkbooks) {
     EXPECT_EQ(Tool({"copy", src, "Other", dst, "before", "Last"}).code, 2);
 }
 
+TEST(SheetsTool, SeveralSheetsMoveTogetherInSourceOrder) {
+    TempDir dir;
+    const auto src = dir.File("src.xlsx");
+    const auto dst = dir.File("dst.xlsx");
+    WritePackage(src, RichWorkbookParts());
+    WritePackage(dst, RichWorkbookParts());
+    const auto before = ReadStored(src).entries;
+    auto r = Tool({"copy", src, "Other", "Data", dst, "after", "#1", "as", "Both"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("one SHEET only"), std::string::npos) << r.err;
+    r = Tool({"move", src, "Last", "Data", "Other", dst, "after", "Last"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("These 3 sheets cannot be moved together: \"src.xlsx\" must keep at least one visible"),
+              std::string::npos)
+        << r.err;
+    r = Tool({"move", src, "Other", "Data", "Other", dst, "after", "Last"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("named twice"), std::string::npos) << r.err;
+    ExpectSameParts(before, src);
+
+    r = Tool({"move", src, "Other", "data", dst, "after", "Data"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Tool({"list", src}).out, "1\tworksheet\tvisible\tLast\n");
+    EXPECT_EQ(Tool({"list", dst}).out,
+              "1\tworksheet\tvisible\tData\n2\tworksheet\tvisible\tData (2)\n3\tworksheet\tvisible\tOther (2)\n"
+              "4\tworksheet\tvisible\tOther\n5\tworksheet\tvisible\tLast\n");
+    EXPECT_NE(PartText(dst, "xl/worksheets/sheet4.xml").find("<f>'Other (2)'!A1*2</f>"), std::string::npos);
+    EXPECT_FALSE(ReadStored(dst).entries.count("xl/externalLinks/externalLink1.xml"));
+    // What stays behind and used the moved sheets shows #REF!, as after a move of one sheet.
+    EXPECT_NE(PartText(src, "xl/worksheets/sheet3.xml").find("<f>SUM(#REF!A1)</f>"), std::string::npos)
+        << PartText(src, "xl/worksheets/sheet3.xml");
+    EXPECT_EQ(Problems(src), std::vector<std::string>{});
+    EXPECT_EQ(Problems(dst), std::vector<std::string>{});
+}
+
 TEST(SheetsTool, AMoveWhoseTargetCannotBeSavedKeepsTheSourceSheet) {
     TempDir dir;
     const auto src = dir.File("src.xlsx");

@@ -160,6 +160,28 @@ std::shared_ptr<automation::Sheet> OoxmlSheet::Copy(automation::After after) {
     return to.insertHandle(copied.index);
 }
 
+std::vector<std::shared_ptr<automation::Sheet>> OoxmlWorkbook::CopySheets(
+    const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after) {
+    auto* anchor = dynamic_cast<OoxmlSheet*>(&after.sheet);
+    if (!anchor) {
+        throw AutomationError(
+            "The sheets cannot be copied there: the target workbook is not open in the built-in workbook engine.");
+    }
+    std::vector<int> indices;
+    for (const auto& sheet : sheets) {
+        auto* own = dynamic_cast<OoxmlSheet*>(sheet.get());
+        const int index = own ? indexOf(own) : -1;
+        if (index < 0) throw AutomationError("The sheets to copy together must all belong to one workbook.");
+        indices.push_back(index);
+    }
+    auto& to = anchor->workbook();
+    const int target = anchor->index();
+    const auto copied = Engine([&] { return engine::CopySheets(document(), indices, to.document(), target); });
+    std::vector<std::shared_ptr<automation::Sheet>> copies;
+    for (const auto& copy : copied) copies.push_back(to.insertHandle(copy.index));
+    return copies;
+}
+
 namespace {
 
 // The position in the same workbook of the sheet a named argument gives; throws when it is elsewhere.

@@ -47,6 +47,10 @@ class OoxmlWorkbook : public automation::Workbook, public std::enable_shared_fro
     void Close() override;
     int sheetCount() const override;
     std::shared_ptr<automation::Sheet> sheetAt(int position) override;
+    // The engine copies the group in one go, so that references among the sheets lead to the copies, and
+    // checks every sheet before the target changes.
+    std::vector<std::shared_ptr<automation::Sheet>> CopySheets(
+        const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after) override;
 
     // The engine document; throws AutomationError once the workbook is closed.
     engine::WorkbookDocument& document() const;
