@@ -103,6 +103,8 @@ class Form1 : public QWidget, public operations::WindowPointer {
     // "copy of "Jan" from a.xlsx to b.xlsx" and the like, from the lists' selections as the click finds them.
     std::string Describe(const std::string& operation, WorkbookPanel& from, WorkbookPanel* to) const;
     void TakeBack(bool undoing);
+    // True when the panel's list has several sheets selected: Copy, Move and Delete then act on all of them.
+    static bool Grouped(WorkbookPanel& panel);
 
     Form1Services m_services;
     WorkbookPanel* m_panel1;

@@ -16,6 +16,7 @@
 #include "operations/MoveSheet.h"
 #include "operations/RenameSheet.h"
 #include "operations/ReorderSheet.h"
+#include "operations/SheetGroups.h"
 
 namespace orv::app {
 
@@ -23,11 +24,13 @@ using operations::Direction;
 
 std::string Form1::Describe(const std::string& operation, WorkbookPanel& from, WorkbookPanel* to) const {
     auto file = [](WorkbookPanel& panel) { return std::filesystem::path(panel.path()).filename().string(); };
-    // The procedure itself reports a missing selection; the name is only for the history.
+    // The procedure itself reports a missing selection; the names are only for the history.
     std::string sheet = "a sheet";
     try {
-        const int selected = from.list().selectedPosition();
-        if (selected >= 1) sheet = "\"" + from.list().text(selected) + "\"";
+        const auto selected = Grouped(from) ? from.list().selectedPositions()
+                                            : std::vector<int>{from.list().selectedPosition()};
+        for (std::size_t i = 0; i < selected.size(); ++i)
+            sheet = (i == 0 ? "\"" : sheet + ", \"") + from.list().text(selected[i]) + "\"";
     } catch (const std::exception&) {
     }
     if (to) return operation + " of " + sheet + " from " + file(from) + " to " + file(*to);
@@ -48,29 +51,57 @@ void Form1::Recorded(const std::string& what, const std::function<void()>& proce
     journal.Commit();
 }
 
+bool Form1::Grouped(WorkbookPanel& panel) { return panel.list().selectedPositions().size() > 1; }
+
+// Copy, Move and Delete act on every selected sheet when several are; with one they run the single-sheet
+// procedures step for step.
 void Form1::PushButton1_Click() {
-    Recorded(Describe("copy", *m_panel1, m_panel2),
-             [&] { operations::CopyToPanel2(*m_panel1, *m_panel2, environment()); });
+    Recorded(Describe("copy", *m_panel1, m_panel2), [&] {
+        if (Grouped(*m_panel1))
+            operations::CopySelectedSheets(*m_panel1, *m_panel2, environment(), "PushButton1_Click", true);
+        else
+            operations::CopyToPanel2(*m_panel1, *m_panel2, environment());
+    });
 }
 void Form1::PushButton5_Click() {
-    Recorded(Describe("copy", *m_panel2, m_panel1),
-             [&] { operations::CopyToPanel1(*m_panel1, *m_panel2, environment()); });
+    Recorded(Describe("copy", *m_panel2, m_panel1), [&] {
+        if (Grouped(*m_panel2))
+            operations::CopySelectedSheets(*m_panel2, *m_panel1, environment(), "PushButton5_Click", false);
+        else
+            operations::CopyToPanel1(*m_panel1, *m_panel2, environment());
+    });
 }
 void Form1::PushButton2_Click() {
-    Recorded(Describe("move", *m_panel1, m_panel2),
-             [&] { operations::MoveToPanel2(*m_panel1, *m_panel2, environment()); });
+    Recorded(Describe("move", *m_panel1, m_panel2), [&] {
+        if (Grouped(*m_panel1))
+            operations::MoveSelectedSheets(*m_panel1, *m_panel2, environment(), "PushButton2_Click");
+        else
+            operations::MoveToPanel2(*m_panel1, *m_panel2, environment());
+    });
 }
 void Form1::PushButton4_Click() {
-    Recorded(Describe("move", *m_panel2, m_panel1),
-             [&] { operations::MoveToPanel1(*m_panel1, *m_panel2, environment()); });
+    Recorded(Describe("move", *m_panel2, m_panel1), [&] {
+        if (Grouped(*m_panel2))
+            operations::MoveSelectedSheets(*m_panel2, *m_panel1, environment(), "PushButton4_Click");
+        else
+            operations::MoveToPanel1(*m_panel1, *m_panel2, environment());
+    });
 }
 void Form1::PushButton7_Click() {
-    Recorded(Describe("delete", *m_panel1, nullptr),
-             [&] { operations::DeleteSheet(*m_panel1, environment(), "PushButton7_Click"); });
+    Recorded(Describe("delete", *m_panel1, nullptr), [&] {
+        if (Grouped(*m_panel1))
+            operations::DeleteSelectedSheets(*m_panel1, environment(), "PushButton7_Click");
+        else
+            operations::DeleteSheet(*m_panel1, environment(), "PushButton7_Click");
+    });
 }
 void Form1::PushButton8_Click() {
-    Recorded(Describe("delete", *m_panel2, nullptr),
-             [&] { operations::DeleteSheet(*m_panel2, environment(), "PushButton8_Click"); });
+    Recorded(Describe("delete", *m_panel2, nullptr), [&] {
+        if (Grouped(*m_panel2))
+            operations::DeleteSelectedSheets(*m_panel2, environment(), "PushButton8_Click");
+        else
+            operations::DeleteSheet(*m_panel2, environment(), "PushButton8_Click");
+    });
 }
 void Form1::PushButton9_Click() {
     Recorded(Describe("rename", *m_panel1, nullptr),

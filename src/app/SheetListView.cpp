@@ -3,6 +3,7 @@
 
 #include <QHeaderView>
 #include <QScrollBar>
+#include <algorithm>
 #include <stdexcept>
 
 namespace orv::app {
@@ -39,7 +40,7 @@ SheetListView::SheetListView(int panelNumber, QWidget* parent)
     setIndentation(0);
     setItemsExpandable(false);
     setUniformRowHeights(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
@@ -60,12 +61,21 @@ void SheetListView::setColumnWidthPixels(int width) {
 int SheetListView::count() const { return topLevelItemCount(); }
 
 int SheetListView::selectedPosition() const {
-    const auto selected = selectedItems();
-    if (selected.isEmpty()) {
+    // Rename and the Move buttons act on the current item when several are selected.
+    if (currentItem() && currentItem()->isSelected()) return indexOfTopLevelItem(currentItem()) + 1;
+    const auto selected = selectedPositions();
+    if (selected.empty()) {
         throw std::runtime_error("No sheet is selected in the list of Excel File #" +
                                  std::to_string(m_panelNumber) + ".");
     }
-    return indexOfTopLevelItem(selected.front()) + 1;
+    return selected.front();
+}
+
+std::vector<int> SheetListView::selectedPositions() const {
+    std::vector<int> positions;
+    for (auto* item : selectedItems()) positions.push_back(indexOfTopLevelItem(item) + 1);
+    std::sort(positions.begin(), positions.end());
+    return positions;
 }
 
 std::string SheetListView::text(int position) const { return itemAt(position)->text(0).toStdString(); }

@@ -1,4 +1,5 @@
-// A panel's sheet list: a one-column report view with a header, at most one selected item, positions from 1.
+// A panel's sheet list: a one-column report view with a header, positions from 1. Several items can be selected
+// (Ctrl-click, Shift-click, Shift+arrows) for the group operations; a click or an arrow key selects one.
 #pragma once
 
 #include <QTreeWidget>
@@ -19,6 +20,7 @@ class SheetListView : public QTreeWidget, public operations::SheetList {
 
     int count() const override;
     int selectedPosition() const override;
+    std::vector<int> selectedPositions() const override;
     std::string text(int position) const override;
     void insert(int position, const std::string& text) override;
     void remove(int position) override;

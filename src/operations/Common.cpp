@@ -6,6 +6,14 @@
 
 namespace orv::operations {
 
+std::vector<int> SheetList::selectedPositions() const {
+    try {
+        return {selectedPosition()};
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 void ShowMessage(const Environment& env, const std::string& text) {
     env.dialogs.messageBox(text, errors::ApplicationTitle(), errors::Buttons::Ok, errors::Icon::None);
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orv::errors {
 class Dialogs;
@@ -23,8 +24,12 @@ class SheetList {
   public:
     virtual ~SheetList() = default;
     virtual int count() const = 0;
-    // The position of the selected item; throws when no item is selected.
+    // The position of the selected item (the current one when several are selected); throws when no item is
+    // selected.
     virtual int selectedPosition() const = 0;
+    // Every selected position, in list order; empty when none is. A list that selects one item at a time has
+    // at most its selected one.
+    virtual std::vector<int> selectedPositions() const;
     virtual std::string text(int position) const = 0;
     // Inserts an item at `position` (count() + 1 appends); the items from there on move down by one.
     virtual void insert(int position, const std::string& text) = 0;

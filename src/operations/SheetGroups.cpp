@@ -1,0 +1,190 @@
+// The group procedures, written as numbered steps like the single-sheet ones, so that a failure is reported
+// with the step it happened in and the run goes on with what is safe: nothing is saved after a failed copy, and
+// the source loses its sheets only once the target file holds their copies.
+#include "operations/SheetGroups.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "automation/RunningSpreadsheet.h"
+#include "engine/SheetNames.h"
+#include "errors/Dialogs.h"
+#include "errors/Guard.h"
+#include "errors/Messages.h"
+#include "operations/Common.h"
+#include "operations/IsExistingFile.h"
+
+namespace orv::operations {
+
+namespace {
+
+// A name the copy cannot take: one the target list holds, or one an earlier copy of the group takes.
+bool NameTaken(const SheetList& target, const std::vector<std::string>& chosen, const std::string& name) {
+    auto same = [&](const std::string& other) { return engine::SheetNamesEqual(other, name); };
+    for (int i = 1; i <= target.count(); ++i) {
+        if (same(target.text(i))) return true;
+    }
+    return std::any_of(chosen.begin(), chosen.end(), same);
+}
+
+// The source must keep a visible sheet that is not leaving with the group (hidden sheets are listed too).
+void RefuseLeavingNoVisibleSheet(automation::Workbook& source,
+                                 const std::vector<std::shared_ptr<automation::Sheet>>& leaving,
+                                 const std::string& path) {
+    for (int i = 1; i <= source.sheetCount(); ++i) {
+        auto sheet = source.sheetAt(i);
+        const bool goes = std::any_of(leaving.begin(), leaving.end(),
+                                      [&](const auto& s) { return s->name() == sheet->name(); });
+        if (!goes && sheet->visibility() == automation::SheetVisibility::Visible &&
+            sheet->kind() != automation::SheetKind::Macrosheet)
+            return;
+    }
+    throw automation::AutomationError("These " + std::to_string(leaving.size()) +
+                                      " sheets cannot be moved together: \"" +
+                                      std::filesystem::path(path).filename().string() +
+                                      "\" must keep at least one visible sheet. Nothing was changed.");
+}
+
+// Takes the entries at `positions` (list order) out of `list` and selects the one that took the first's place.
+void RemoveEntries(errors::GuardedProcedure& p, SheetList& list, const std::vector<int>& positions, int step) {
+    p.Step(step, [&] {
+        for (auto it = positions.rbegin(); it != positions.rend(); ++it) list.remove(*it);
+    });
+    p.Step(step + 2, [&] {
+        int position = positions.front();
+        if (position > list.count()) position = list.count();
+        if (position < 1) position = 1;
+        list.select(position);
+    });
+}
+
+void Transfer(Panel& source, Panel& target, const Environment& env, std::string_view procedureName, bool move,
+              bool saysDone) {
+    errors::GuardedProcedure p(env.dialogs, procedureName);
+    if (!p.Test(
+            100, [&] { return IsExistingFile(source.path()); }, true)) {
+        p.Step(190, [&] { ShowMessage(env, TransferBadPathMessage(source)); });
+        return;
+    }
+    if (!p.Test(
+            102, [&] { return IsExistingFile(target.path()); }, true)) {
+        p.Step(192, [&] { ShowMessage(env, TransferBadPathMessage(target)); });
+        return;
+    }
+    bool stop = false;
+    p.Step(104, [&] {
+        stop =
+            automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
+    });
+    if (stop) return;
+    std::vector<int> positions;
+    if (!p.Step(106, [&] { positions = source.list().selectedPositions(); }) || positions.empty()) return;
+    if (move && !p.Test(
+                    108, [&] { return source.list().count() > static_cast<int>(positions.size()); }, true)) {
+        p.Step(194, [&] { ShowMessage(env, errors::msg::kCannotMoveLast); });
+        return;
+    }
+    p.Step(110, [&] { env.pointer.setHourglass(); });
+
+    // 112: every name is settled before anything is opened; Cancel on any prompt ends the run here.
+    std::vector<std::string> names;
+    const bool named = p.Step(112, [&] {
+        for (const int position : positions) {
+            std::string name = source.list().text(position);
+            while (!name.empty() && NameTaken(target.list(), names, name))
+                name = env.dialogs.inputBox(errors::msg::kSheetExists, "", name);
+            if (name.empty()) return;
+            names.push_back(name);
+        }
+    });
+    if (named && names.size() == positions.size()) {
+        auto [application, sourceBook] = OpenInstance(p, env, source.path(), 114);  // 114, 116
+        std::shared_ptr<automation::Workbook> targetBook;
+        p.Step(118, [&] { targetBook = Need(application).Workbooks().Open(target.path()); });
+        std::vector<std::shared_ptr<automation::Sheet>> sheets;
+        // 120: the copies, renamed in the target where a new name was chosen; a failure here saves nothing.
+        const bool copied = p.Step(120, [&] {
+            auto& from = Need(sourceBook);
+            auto& to = Need(targetBook);
+            for (const int position : positions) sheets.push_back(SheetOfEntry(from, position));
+            if (move) RefuseLeavingNoVisibleSheet(from, sheets, source.path());
+            auto anchor = to.Sheets()(to.SheetsIndexOfWorksheet(target.list().selectedPosition()));
+            auto copies = from.CopySheets(sheets, automation::After{*anchor});
+            for (std::size_t i = 0; i < copies.size(); ++i) {
+                if (copies[i]->name() != names[i]) copies[i]->setName(names[i]);
+            }
+        });
+        const bool saved = copied && p.Step(122, [&] { Need(targetBook).Save(); });
+        if (saved) {
+            p.Step(124, [&] {
+                int position = target.list().selectedPosition();
+                for (const auto& name : names) target.list().insert(++position, name);
+            });
+        }
+        p.Step(126, [&] { Need(application).setDisplayAlerts(false); });
+        if (move && saved) {
+            const bool deleted = p.Step(128, [&] {
+                for (auto& sheet : sheets) sheet->Delete();
+            });
+            // The source file keeps the sheets unless it was saved without them: its entries stay as long.
+            if (deleted && p.Step(130, [&] { Need(sourceBook).Save(); }))
+                RemoveEntries(p, source.list(), positions, 132);  // 132, 134
+        }
+        p.Step(136, [&] { Need(application).Quit(); });
+        if (saysDone && saved) p.Step(138, [&] { ShowMessage(env, errors::msg::kDone); });
+    }
+    p.Step(140, [&] { env.pointer.setDefault(); });
+}
+
+}  // namespace
+
+void CopySelectedSheets(Panel& source, Panel& target, const Environment& env, std::string_view procedureName,
+                        bool saysDone) {
+    Transfer(source, target, env, procedureName, false, saysDone);
+}
+
+void MoveSelectedSheets(Panel& source, Panel& target, const Environment& env, std::string_view procedureName) {
+    Transfer(source, target, env, procedureName, true, false);
+}
+
+void DeleteSelectedSheets(Panel& panel, const Environment& env, std::string_view procedureName) {
+    errors::GuardedProcedure p(env.dialogs, procedureName);
+    if (!p.Test(
+            100, [&] { return IsExistingFile(panel.path()); }, true)) {
+        p.Step(190, [&] { ShowMessage(env, BadPathMessage(panel)); });
+        return;
+    }
+    bool stop = false;
+    p.Step(102,
+           [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
+    if (stop) return;
+    auto& list = panel.list();
+    std::vector<int> positions;
+    if (!p.Step(104, [&] { positions = list.selectedPositions(); }) || positions.empty()) return;
+    if (!p.Test(
+            106, [&] { return list.count() > static_cast<int>(positions.size()); }, true)) {
+        p.Step(192, [&] { ShowMessage(env, errors::msg::kCannotDeleteLast); });
+        return;
+    }
+    bool confirmed = false;
+    p.Step(108, [&] {
+        confirmed = env.dialogs.messageBox("Delete the " + std::to_string(positions.size()) + " selected sheets?",
+                                           errors::ApplicationTitle(), errors::Buttons::YesNo,
+                                           errors::Icon::None) == errors::Answer::Yes;
+    });
+    if (!confirmed) return;
+    p.Step(110, [&] { env.pointer.setHourglass(); });
+    auto [application, workbook] = OpenInstance(p, env, panel.path(), 112);  // 112, 114
+    p.Step(116, [&] { Need(application).setDisplayAlerts(false); });
+    const bool deleted = p.Step(118, [&] {
+        std::vector<std::shared_ptr<automation::Sheet>> sheets;
+        for (const int position : positions) sheets.push_back(SheetOfEntry(Need(workbook), position));
+        for (auto& sheet : sheets) sheet->Delete();
+    });
+    // A deletion that failed part way is not saved: the file, and so the list, keep every sheet.
+    if (deleted && p.Step(120, [&] { Need(workbook).Save(); })) RemoveEntries(p, list, positions, 122);
+    p.Step(126, [&] { Need(application).Quit(); });
+    p.Step(128, [&] { env.pointer.setDefault(); });
+}
+
+}  // namespace orv::operations
