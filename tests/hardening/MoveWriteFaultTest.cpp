@@ -1,5 +1,6 @@
-// A move between two workbook files with a failure injected at each step of each file write (the target is
-// written first, then the source): the sheet is always in at least one of the two files, and both open.
+// A move between two workbook files, of one sheet and of two together, with a failure injected at each step of
+// each file write (the target is written first, then the source): every sheet is always in at least one of the
+// two files, and both open.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -41,10 +42,13 @@ bool Has(const Names& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-int Move(const std::string& source, const std::string& target, std::string* err) {
+int Move(const std::string& source, const Names& sheets, const std::string& target, std::string* err) {
     std::ostringstream out;
     std::ostringstream errors;
-    const int code = cli::RunSheetsTool({"move", source, "Other", target, "after", "#1"}, out, errors, Registry());
+    std::vector<std::string> args{"move", source};
+    args.insert(args.end(), sheets.begin(), sheets.end());
+    args.insert(args.end(), {target, "after", "#1"});
+    const int code = cli::RunSheetsTool(args, out, errors, Registry());
     *err = errors.str();
     return code;
 }
@@ -65,46 +69,52 @@ TEST(MoveWriteFault, AFailureAtEveryFileWriteStepLosesNoSheet) {
     }
     const std::string targetBytes = ZipParts(targetParts);
 
-    // A clean move shows the steps: both files are written.
-    Spit(source, sourceBytes);
-    Spit(target, targetBytes);
-    std::string err;
-    steps::Watch(dir.path().string());
-    ASSERT_EQ(Move(source, target, &err), cli::kDone) << err;
-    const auto clean = steps::Stop();
-    const auto renames = std::count_if(clean.begin(), clean.end(),
-                                       [](const steps::Event& e) { return e.step == steps::Step::Rename; });
-    ASSERT_EQ(renames, 2);
-    ASSERT_EQ(clean[std::find_if(clean.begin(), clean.end(), [](const steps::Event& e) {
-                        return e.step == steps::Step::Rename;
-                    }) - clean.begin()].path,
-              target)
-        << "the target is written first";
-
     int injected = 0;
-    for (const int error : {ENOSPC, EIO}) {
-        for (int step = 1; step <= static_cast<int>(clean.size()); ++step) {
-            Spit(source, sourceBytes);
-            Spit(target, targetBytes);
-            steps::Watch(dir.path().string(), step, error);
-            const int code = Move(source, target, &err);
-            const auto events = steps::Stop();
-            SCOPED_TRACE(std::string("failing ") + steps::Name(events.back().step) + " of " +
-                         (events.back().path.find("target") != std::string::npos ? "target" : "source") +
-                         ", step " + std::to_string(step));
-            ++injected;
-            EXPECT_EQ(code, cli::kFailed);
-            EXPECT_NE(err.find("could not be saved"), std::string::npos) << err;
-            const auto inSource = OnDisk(source);
-            const auto inTarget = OnDisk(target);
-            ASSERT_TRUE(inSource.has_value()) << "the source no longer opens";
-            ASSERT_TRUE(inTarget.has_value()) << "the target no longer opens";
-            EXPECT_TRUE(Has(*inSource, "Other") || Has(*inTarget, "Other")) << "the sheet was lost";
-            // The source gives the sheet up only once the target holds it.
-            if (!Has(*inSource, "Other")) {
-                EXPECT_TRUE(Has(*inTarget, "Other"));
+    // One sheet, and a group of two moved together.
+    for (const Names& moved : {Names{"Other"}, Names{"Data", "Other"}}) {
+        SCOPED_TRACE("moving " + moved.front() + (moved.size() > 1 ? " and more" : ""));
+        // A clean move shows the steps: both files are written.
+        Spit(source, sourceBytes);
+        Spit(target, targetBytes);
+        std::string err;
+        steps::Watch(dir.path().string());
+        ASSERT_EQ(Move(source, moved, target, &err), cli::kDone) << err;
+        const auto clean = steps::Stop();
+        const auto renames = std::count_if(clean.begin(), clean.end(),
+                                           [](const steps::Event& e) { return e.step == steps::Step::Rename; });
+        ASSERT_EQ(renames, 2);
+        ASSERT_EQ(clean[std::find_if(clean.begin(), clean.end(), [](const steps::Event& e) {
+                            return e.step == steps::Step::Rename;
+                        }) - clean.begin()].path,
+                  target)
+            << "the target is written first";
+
+        for (const int error : {ENOSPC, EIO}) {
+            for (int step = 1; step <= static_cast<int>(clean.size()); ++step) {
+                Spit(source, sourceBytes);
+                Spit(target, targetBytes);
+                steps::Watch(dir.path().string(), step, error);
+                const int code = Move(source, moved, target, &err);
+                const auto events = steps::Stop();
+                SCOPED_TRACE(std::string("failing ") + steps::Name(events.back().step) + " of " +
+                             (events.back().path.find("target") != std::string::npos ? "target" : "source") +
+                             ", step " + std::to_string(step));
+                ++injected;
+                EXPECT_EQ(code, cli::kFailed);
+                EXPECT_NE(err.find("could not be saved"), std::string::npos) << err;
+                const auto inSource = OnDisk(source);
+                const auto inTarget = OnDisk(target);
+                ASSERT_TRUE(inSource.has_value()) << "the source no longer opens";
+                ASSERT_TRUE(inTarget.has_value()) << "the target no longer opens";
+                for (const auto& sheet : moved) {
+                    EXPECT_TRUE(Has(*inSource, sheet) || Has(*inTarget, sheet)) << sheet << " was lost";
+                    // The source gives a sheet up only once the target holds the whole group.
+                    if (!Has(*inSource, sheet)) {
+                        for (const auto& arrived : moved) EXPECT_TRUE(Has(*inTarget, arrived)) << arrived;
+                    }
+                }
+                EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"source.xlsx", "target.xlsx"}));
             }
-            EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"source.xlsx", "target.xlsx"}));
         }
     }
     std::printf("failure points injected into moves: %d\n", injected);
