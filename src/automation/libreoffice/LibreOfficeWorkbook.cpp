@@ -183,36 +183,49 @@ std::string LoWorkbook::FreeCopyName(const std::string& name) const {
     }
 }
 
-std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& target, int afterId) {
-    const int sourceIndex = IndexOf(id);
-    const int destination = target.IndexOf(afterId) + 1;
+void LoWorkbook::CheckCopyInto(LoWorkbook& target, const std::string& sheetName) {
     if (!target.servedBy(m_session.get())) {
         throw AutomationError(
-            "The sheet \"" + SheetOf(id).name + "\" cannot be copied into \"" + target.FileName() +
+            "The sheet \"" + sheetName + "\" cannot be copied into \"" + target.FileName() +
             "\": the two workbooks are open in different LibreOffice instances. Open both in the "
             "same instance.");
     }
     target.ThrowIfReadOnly();
-    const std::string sourceName = SheetOf(id).name;
-    const std::string name = target.FreeCopyName(sourceName);
-    int copied = 0;
-    std::vector<std::string> notices;
-    if (&target == this) {
-        copied = Document().copySheet(sourceIndex, name, destination);
-    } else {
-        OfficeDocument& source = Document();
-        const auto namesBefore = target.Document().workbookNames();
-        copied = target.m_document->importSheet(source, IndexOf(id), destination);
-        // The office names a copy whose name is taken "Name_2"; the object model's rule is "Name (2)".
-        if (target.m_document->sheetNames()[static_cast<std::size_t>(copied)] != name) {
-            target.m_document->renameSheet(copied, name);
-        }
-        notices = CheckCopy(source, IndexOf(id), target, copied, namesBefore);
+}
+
+int LoWorkbook::ImportInto(int id, LoWorkbook& target, int destination) {
+    const std::string name = target.FreeCopyName(SheetOf(id).name);
+    const int copied = target.m_document->importSheet(Document(), IndexOf(id), destination);
+    // The office names a copy whose name is taken "Name_2"; the object model's rule is "Name (2)".
+    if (target.m_document->sheetNames()[static_cast<std::size_t>(copied)] != name) {
+        target.m_document->renameSheet(copied, name);
     }
+    // The import shows every copy; a hidden sheet's copy stays hidden, as the engine's copies do.
+    if (SheetOf(id).visibility != SheetVisibility::Visible) target.m_document->setSheetVisible(copied, false);
     const ListedSheet copy{name, SheetKind::Worksheet, SheetOf(id).visibility};
     target.m_records.insert(target.m_records.begin() + copied, Record{target.m_nextId++, copy});
     const int copyId = target.m_records[static_cast<std::size_t>(copied)].id;
     target.Resync();
+    return copyId;
+}
+
+std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& target, int afterId) {
+    const int destination = target.IndexOf(afterId) + 1;
+    const std::string sourceName = SheetOf(id).name;
+    CheckCopyInto(target, sourceName);
+    if (&target == this) {
+        const std::string name = FreeCopyName(sourceName);
+        const int copied = Document().copySheet(IndexOf(id), name, destination);
+        const ListedSheet copy{name, SheetKind::Worksheet, SheetOf(id).visibility};
+        m_records.insert(m_records.begin() + copied, Record{m_nextId++, copy});
+        const int copyId = m_records[static_cast<std::size_t>(copied)].id;
+        Resync();
+        return std::make_shared<LoSheet>(shared_from_this(), copyId);
+    }
+    Document();  // the source is loaded before the target, as the office expects to find them
+    const auto namesBefore = target.Document().workbookNames();
+    const int copyId = ImportInto(id, target, destination);
+    const auto notices = CheckCopy(Document(), IndexOf(id), target, target.IndexOf(copyId), namesBefore);
     if (!notices.empty()) {
         std::string text =
             "The sheet \"" + sourceName + "\" was copied into \"" + target.FileName() + "\", but ";
@@ -220,6 +233,48 @@ std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& tar
         throw AutomationError(text);
     }
     return std::make_shared<LoSheet>(target.shared_from_this(), copyId);
+}
+
+std::vector<std::shared_ptr<automation::Sheet>> LoWorkbook::CopySheets(
+    const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after) {
+    std::vector<int> ids;
+    for (const auto& sheet : sheets) {
+        auto* own = dynamic_cast<LoSheet*>(sheet.get());
+        if (!own || own->m_workbook.get() != this)
+            throw AutomationError("The sheets to copy together must all belong to one workbook.");
+        ids.push_back(own->m_id);
+    }
+    auto* anchor = dynamic_cast<LoSheet*>(&after.sheet);
+    // Inside one document the office keeps references among copies by itself; elsewhere one at a time is all.
+    if (!anchor || anchor->m_workbook.get() == this || ids.size() < 2)
+        return automation::Workbook::CopySheets(sheets, after);
+    LoWorkbook& target = *anchor->m_workbook;
+    CheckCopyInto(target, SheetOf(ids.front()).name);
+    Document();
+    const auto namesBefore = target.Document().workbookNames();
+    // Every sheet arrives first, so that the links the import makes between them can lead to the copies.
+    std::vector<int> copyIds;
+    std::vector<std::pair<std::string, std::string>> renames;
+    int destination = target.IndexOf(anchor->m_id) + 1;
+    for (const int id : ids) {
+        copyIds.push_back(ImportInto(id, target, destination));
+        renames.emplace_back(SheetOf(id).name, target.SheetOf(copyIds.back()).name);
+        destination = target.IndexOf(copyIds.back()) + 1;
+    }
+    std::string text;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const int copied = target.IndexOf(copyIds[i]);
+        target.m_document->relinkToCopies(Document(), copied, renames);
+        const auto notices = CheckCopy(Document(), IndexOf(ids[i]), target, copied, namesBefore);
+        if (notices.empty()) continue;
+        text += (text.empty() ? "" : " ") + ("The sheet \"" + renames[i].first + "\" was copied into \"" +
+                                             target.FileName() + "\", but ");
+        for (std::size_t n = 0; n < notices.size(); ++n) text += (n == 0 ? "" : " Also, ") + notices[n];
+    }
+    if (!text.empty()) throw AutomationError(text);
+    std::vector<std::shared_ptr<automation::Sheet>> copies;
+    for (const int copyId : copyIds) copies.push_back(std::make_shared<LoSheet>(target.shared_from_this(), copyId));
+    return copies;
 }
 
 std::vector<std::string> LoWorkbook::CheckCopy(OfficeDocument& source, int sourceIndex, LoWorkbook& target,

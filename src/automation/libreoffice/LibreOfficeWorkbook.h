@@ -37,6 +37,10 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     void Close() override;
     int sheetCount() const override;
     std::shared_ptr<automation::Sheet> sheetAt(int position) override;
+    // Into another workbook of the session, the sheets arrive first and their links to each other in the
+    // source file then lead to the copies.
+    std::vector<std::shared_ptr<automation::Sheet>> CopySheets(
+        const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after) override;
 
     // Loads the workbook into the office now (done by itself before the first change). Throws on failure.
     void Load();
@@ -70,6 +74,10 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     void Resync();
     std::vector<std::string> Names() const;
     std::string FreeCopyName(const std::string& name) const;
+    // Throws when sheets of this workbook cannot be copied into `target`.
+    void CheckCopyInto(LoWorkbook& target, const std::string& sheetName);
+    // Imports sheet `id` into `target` at `destination` under a free name; returns the copy's id there.
+    int ImportInto(int id, LoWorkbook& target, int destination);
     // The defects of the office a copy into `target` may suffer, checked and mended where possible; returns a
     // sentence for each that the user must know of.
     std::vector<std::string> CheckCopy(OfficeDocument& source, int sourceIndex, LoWorkbook& target,
@@ -100,6 +108,7 @@ class LoSheet : public automation::Sheet {
     void Delete() override { m_workbook->DeleteSheet(m_id); }
 
   private:
+    friend class LoWorkbook;
     // The LibreOffice sheet behind `other`; throws when it belongs to another backend.
     const LoSheet& Peer(automation::Sheet& other, const char* operation) const;
 

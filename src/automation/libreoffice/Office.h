@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orv::libreoffice {
@@ -20,6 +21,8 @@ class OfficeDocument {
     virtual std::vector<std::string> sheetNames() = 0;
     // Whether each sheet is shown (not hidden), in order.
     virtual std::vector<bool> sheetsVisible() = 0;
+    // Shows or hides sheet `index`.
+    virtual void setSheetVisible(int index, bool visible) = 0;
     // Gives sheet `index` the name `name` (already validated) and fails when the office did not take it.
     virtual void renameSheet(int index, const std::string& name) = 0;
     // Moves sheet `index` so that it stands before the sheet now at `destination` (the count appends).
@@ -53,6 +56,11 @@ class OfficeDocument {
     // Replaces every formula of sheet `index` that refers to another file by its current value; returns how
     // many.
     virtual int freezeExternalFormulas(int index) = 0;
+    // After sheets of `source` were imported together: formulas of sheet `index` that the import made links to
+    // one of `copies` (source sheet name -> copy name) in the source file name the copies here again; returns
+    // how many changed.
+    virtual int relinkToCopies(OfficeDocument& source, int index,
+                               const std::vector<std::pair<std::string, std::string>>& copies) = 0;
     // Writes the document in its own format to `path`, a new file; the document's own file is not touched
     // (LibreOffice writes a file in place, so the caller puts the new one in place whole). False, with nothing
     // written, for a format LibreOffice writes only over the file it came from (Excel 5/95).

@@ -242,6 +242,33 @@ int FreezeExternalFormulas(const Document& document, int index) {
     return static_cast<int>(external.size());
 }
 
+int RelinkToCopies(const Document& document, int index, const Document& source,
+                   const std::vector<std::pair<std::string, std::string>>& copies) {
+    const std::string url = ToUtf8(uno::Reference<frame::XModel>(source, uno::UNO_QUERY_THROW)->getURL());
+    if (url.empty()) return 0;
+    // How the import writes a reference into the source file: 'file:///…/a.xls'#$Sheet. or #$'My Sheet'.
+    std::string link = "'";
+    for (char c : url) link += c == '\'' ? std::string("''") : std::string(1, c);
+    link += "'#";
+    std::vector<std::pair<std::string, std::string>> forms;
+    for (const auto& [from, to] : copies) {
+        std::string quoted;
+        for (char c : to) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+        for (const auto& form : SheetReferenceForms(from)) {
+            if (form.front() == '$') forms.emplace_back(link + form, "$'" + quoted + "'.");
+        }
+    }
+    std::vector<std::pair<uno::Reference<table::XCell>, std::string>> changed;
+    ForEachFormula(document, index, [&](const uno::Reference<table::XCell>& cell, const std::string& formula) {
+        if (formula.find(link) == std::string::npos) return;
+        std::string relinked = formula;
+        for (const auto& [from, to] : forms) relinked = ReplaceAll(std::move(relinked), from, to);
+        if (relinked != formula) changed.emplace_back(cell, std::move(relinked));
+    });
+    for (const auto& [cell, formula] : changed) cell->setFormula(FromUtf8(formula));
+    return static_cast<int>(changed.size());
+}
+
 std::vector<std::pair<std::string, std::string>> KeepValuesOfLostReferences(const Document& target, int copyIndex,
                                                                            const Document& source,
                                                                            int sourceIndex) {

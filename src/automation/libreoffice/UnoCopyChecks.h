@@ -38,6 +38,12 @@ std::vector<std::pair<std::string, std::string>> ExternalFormulas(const Document
 // Replaces those formulas by their current results; returns how many.
 int FreezeExternalFormulas(const Document& document, int index);
 
+// After sheets of `source` were imported together: every formula of sheet `index` that the import turned into
+// a link to one of `copies` (source sheet name -> copy name) in the source file names that copy in this
+// document again; returns how many formulas changed.
+int RelinkToCopies(const Document& document, int index, const Document& source,
+                   const std::vector<std::pair<std::string, std::string>>& copies);
+
 // The cells (address, source formula) of the copy at `copyIndex` of sheet `sourceIndex` of `source` whose
 // formulas hold more #REF! than the source's: references the office could not carry over (links to other
 // workbooks, among others). Each such cell is given the value the source cell shows.

@@ -110,6 +110,7 @@ class UnoDocument : public OfficeDocument {
 
     std::vector<std::string> sheetNames() override;
     std::vector<bool> sheetsVisible() override;
+    void setSheetVisible(int index, bool visible) override;
     void renameSheet(int index, const std::string& name) override;
     void moveSheet(int index, int destination) override;
     void removeSheet(int index) override;
@@ -124,6 +125,8 @@ class UnoDocument : public OfficeDocument {
     std::vector<std::string> differingCellStyles(OfficeDocument& source, int index) override;
     std::vector<std::pair<std::string, std::string>> externalFormulas(int index) override;
     int freezeExternalFormulas(int index) override;
+    int relinkToCopies(OfficeDocument& source, int index,
+                       const std::vector<std::pair<std::string, std::string>>& copies) override;
     bool storeTo(const std::string& path) override;
     void store() override;
     void close() noexcept override;
@@ -334,6 +337,13 @@ std::vector<bool> UnoDocument::sheetsVisible() {
     });
 }
 
+void UnoDocument::setSheetVisible(int index, bool visible) {
+    Call(std::string(visible ? "show" : "hide") + " a sheet of \"" + FileName(m_path) + "\"", [&] {
+        uno::Reference<beans::XPropertySet>(SheetAt(index), uno::UNO_QUERY_THROW)
+            ->setPropertyValue("IsVisible", uno::Any(visible));
+    });
+}
+
 void UnoDocument::renameSheet(int index, const std::string& name) {
     Call("rename a sheet of \"" + FileName(m_path) + "\" to \"" + name + "\"", [&] {
         uno::Reference<container::XNamed> named(SheetAt(index), uno::UNO_QUERY_THROW);
@@ -416,6 +426,13 @@ std::vector<std::pair<std::string, std::string>> UnoDocument::externalFormulas(i
 int UnoDocument::freezeExternalFormulas(int index) {
     return Call("replace formulas by their values in \"" + FileName(m_path) + "\"",
                 [&] { return uno_checks::FreezeExternalFormulas(m_document, index); });
+}
+
+int UnoDocument::relinkToCopies(OfficeDocument& source, int index,
+                                const std::vector<std::pair<std::string, std::string>>& copies) {
+    auto& from = dynamic_cast<UnoDocument&>(source);
+    return Call("point the copied sheets of \"" + FileName(m_path) + "\" at each other",
+                [&] { return uno_checks::RelinkToCopies(m_document, index, from.m_document, copies); });
 }
 
 void UnoDocument::store() {

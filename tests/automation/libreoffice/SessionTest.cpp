@@ -215,6 +215,29 @@ TEST_F(LibreOfficeSession, CopyIntoXlsKeepsTheValuesOfFormulasThatReferToTheSour
     EXPECT_EQ(beta.formulas, (Strings{""}));
 }
 
+// Sheets copied together into an .xls that holds their names: the import's links between them lead to the
+// copies, so nothing has to be kept as a value, and a hidden sheet's copy stays hidden.
+TEST_F(LibreOfficeSession, SheetsCopiedTogetherReferToEachOthersCopies) {
+    const auto target = Generated("source", "xls", "clash.xls");
+    {
+        auto session = MakeLibreOfficeBackend()->Start();
+        auto from = session->Open(Generated("source", "xls").string());
+        auto to = session->Open(target.string());
+        const auto copies = from->CopySheets({from->Sheets()("Alpha"), from->Sheets()("Hidden"), from->Sheets()("Beta")},
+                                             After{*to->Sheets()("Gamma")});
+        ASSERT_EQ(copies.size(), 3u);
+        EXPECT_EQ(copies[2]->name(), "Beta (2)");
+        to->Save();
+        session->Quit();
+    }
+    const auto back = Reread(target);
+    EXPECT_EQ(NamesOf(back), (Strings{"Alpha", "Hidden", "Beta", "Gamma", "Alpha (2)", "Hidden (2)", "Beta (2)"}));
+    const auto beta = SheetNamed(back, "Beta (2)");
+    EXPECT_EQ(beta.values, (Strings{"11"}));
+    EXPECT_EQ(beta.formulas, (Strings{"of:=[$'Alpha (2)'.A1]+10"}));
+    EXPECT_TRUE(SheetNamed(back, "Hidden (2)").hidden);
+}
+
 // The command-line tool does what the window does with such a copy: saves it, keeps a moved sheet in its
 // source, and says so with an exit status of its own.
 TEST_F(LibreOfficeSession, TheToolSavesACopyThatCouldNotBeFaithfulAndSaysSo) {
