@@ -20,6 +20,7 @@ StringMerger::StringMerger(Package& source, const std::string& sourcePart, Packa
     : m_sourcePart(sourcePart), m_target(target), m_targetWorkbook(targetWorkbook) {
     auto sst = Root(source.Xml(sourcePart));
     for (auto si : Children(sst, "si")) m_sourceItems.push_back(si);
+    m_done.assign(m_sourceItems.size(), -1);
 }
 
 void StringMerger::EnsureTarget() {
@@ -52,12 +53,13 @@ void StringMerger::EnsureTarget() {
 }
 
 int StringMerger::Map(int index) {
-    if (auto it = m_done.find(index); it != m_done.end()) return it->second;
     EnsureTarget();
-    if (index < 0 || index >= static_cast<int>(m_sourceItems.size())) return m_done[index] = 0;
+    if (index < 0 || index >= static_cast<int>(m_sourceItems.size())) return 0;
+    int& done = m_done[static_cast<std::size_t>(index)];
+    if (done >= 0) return done;
     const pugi::xml_node source = m_sourceItems[static_cast<std::size_t>(index)];
     const std::string key = CanonicalXml(source);
-    if (auto it = m_existing.find(key); it != m_existing.end()) return m_done[index] = it->second;
+    if (auto it = m_existing.find(key); it != m_existing.end()) return done = it->second;
     auto sst = Root(m_target.Xml(m_targetPart));
     ImportNode(sst, source);
     const int added = static_cast<int>(m_existing.size());
@@ -65,7 +67,7 @@ int StringMerger::Map(int index) {
     sst.attribute("uniqueCount") = added + 1;
     if (auto count = sst.attribute("count")) count = count.as_int() + 1;
     m_target.MarkChanged(m_targetPart);
-    return m_done[index] = added;
+    return done = added;
 }
 
 }  // namespace orv::engine

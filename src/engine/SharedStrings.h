@@ -2,7 +2,6 @@
 // phonetic runs compared and kept whole).
 #pragma once
 
-#include <map>
 #include <pugixml.hpp>
 #include <string>
 #include <unordered_map>
@@ -30,7 +29,7 @@ class StringMerger {
     std::string m_targetWorkbook;
     std::string m_targetPart;
     std::vector<pugi::xml_node> m_sourceItems;
-    std::map<int, int> m_done;
+    std::vector<int> m_done;  // by source index, -1 until mapped: asked for every cell of a sheet
     std::unordered_map<std::string, int> m_existing;
     bool m_ready = false;
 };

@@ -524,7 +524,20 @@ bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces) {
         pieces.tail = xml.substr(startEnd);
         return true;
     }
-    const std::size_t close = FindTag(xml, startEnd, "sheetData", true);
+    // The end tag is looked for from the end: the rows can be most of a large part, and only a few small
+    // elements follow them. A tail holding comments, CDATA or processing instructions could hide a look-alike;
+    // then the rows are walked from the start.
+    std::size_t close = xml.rfind("</" + pieces.qualifiedName);
+    if (close != std::string_view::npos && close >= startEnd) {
+        const std::string_view after = xml.substr(close);
+        std::size_t n = 2 + pieces.qualifiedName.size();
+        while (n < after.size() && IsSpace(after[n])) ++n;
+        const bool plain = after.find("-->") == std::string_view::npos &&
+                           after.find("]]>") == std::string_view::npos && after.find("?>") == std::string_view::npos;
+        if (n >= after.size() || after[n] != '>' || !plain) close = FindTag(xml, startEnd, "sheetData", true);
+    } else {
+        close = FindTag(xml, startEnd, "sheetData", true);
+    }
     if (close == std::string_view::npos) return false;
     const auto closeEnd = xml.find('>', close);
     if (closeEnd == std::string_view::npos) return false;
