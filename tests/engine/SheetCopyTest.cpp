@@ -266,6 +266,17 @@ TEST_F(SheetCopy, RefusesWhatItCannotCarryAndChangesNothing) {
     EXPECT_THROW(CopySheet(*source, 2, *target, 0), EngineError);  // a macro sheet
     EXPECT_THROW(CopySheets(*source, {1, 3}, *target, 0), EngineError);  // a chart sheet with a dialog sheet
     EXPECT_FALSE(target->changed());
+    // A group is read whole before the target changes: a damaged last sheet refuses the sound ones before it.
+    auto damaged = WorkbookDocument::Open(Fixture("bad-crc-part.xlsx"));
+    int bad = 0;
+    while (damaged->sheets()[static_cast<std::size_t>(bad)].part != "xl/worksheets/sheet8.xml") ++bad;
+    try {
+        CopySheets(*damaged, {0, 1, bad}, *target, 0);
+        ADD_FAILURE() << "a group with a damaged sheet was copied";
+    } catch (const EngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("is damaged (CRC error)"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(target->changed());
     auto same = WorkbookDocument::Open(dstPath);
     try {
         CopySheet(*same, 0, *target, 0);
