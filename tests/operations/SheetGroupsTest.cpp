@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "OperationsFixture.h"
+#include "engine/Workbook.h"
 #include "errors/Messages.h"
 
 namespace orv::testing {
@@ -74,6 +75,23 @@ TEST_F(SheetGroupsTest, ClashingNamesAreAskedInTurnAndCancelWritesNothing) {
     EXPECT_EQ(SheetsOnDisk(path1), (Strings{"Rates", "Summary"}));
     EXPECT_EQ(list1(), (QStringList{"Rates", "Summary"}));
     EXPECT_EQ(Selected(1), 1);
+}
+
+// The names the user gives on arrival are the copies' names in their references to each other too: a 3D range
+// over the three sheets reads the three copies.
+TEST_F(SheetGroupsTest, ReferencesAmongTheCopiesFollowTheNamesGivenOnArrival) {
+    LoadReal("ooxml/3d-references.xlsx", "ooxml/3d-references.xlsx");
+    form->panel2()->list().select(3);
+    SelectSeveral(1, {1, 2, 3});
+    dialogs.inputAnswers = {"Jan", "Feb", "Mar"};
+    form->PushButton1_Click();
+    EXPECT_EQ(dialogs.messages(), Strings{errors::msg::kDone});
+    EXPECT_EQ(SheetsOnDisk(path2), (Strings{"Sheet1", "Sheet2", "Sheet3", "Jan", "Feb", "Mar"}));
+    auto target = engine::WorkbookDocument::Open(path2);
+    const std::string jan = target->package().Read(target->sheets()[3].part);
+    EXPECT_NE(jan.find("<f>SUM(Jan:Mar!A1)</f>"), std::string::npos) << jan;
+    for (const auto& part : target->package().PartNames())
+        EXPECT_EQ(part.find("externalLink"), std::string::npos) << part;
 }
 
 TEST_F(SheetGroupsTest, DeleteAsksOnceAndKeepsAtLeastOneSheet) {
