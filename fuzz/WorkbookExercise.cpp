@@ -102,6 +102,15 @@ void ExerciseWorkbook(const std::string& path) {
     if (Try([&] { engine::CopySheet(*source, 0, *target, 0); }) && Try([&] { target->Save(); })) {
         CheckSaved(*target, targetPath);
     }
+    // The same for a group: its sheets' references to each other are rewritten together.
+    std::vector<int> group;
+    for (int i = 0; i < static_cast<int>(source->sheets().size()) && i < 4; ++i) group.push_back(i);
+    if (group.size() < 2) return;
+    const std::string groupPath =
+        WriteScratch("group.xlsx", reinterpret_cast<const std::uint8_t*>(good.data()), good.size());
+    auto groupTarget = WorkbookDocument::Open(groupPath, Limits());
+    if (Try([&] { engine::CopySheets(*source, group, *groupTarget, 0); }) && Try([&] { groupTarget->Save(); }))
+        CheckSaved(*groupTarget, groupPath);
 }
 
 }  // namespace orv::fuzz
