@@ -1,6 +1,9 @@
 // Building externalLink parts and reading the cells they cache.
 #include "engine/ExternalLinks.h"
 
+#include <iterator>
+#include <map>
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -162,29 +165,37 @@ bool MergeIntoLink(Package& target, const std::string& part, const std::vector<s
             data = AppendElement(dataSet, ns, "sheetData");
             data.append_attribute("sheetId") = sheet;
         }
+        // Rows by number and each row's cells by column, indexed once: a link can cache a whole large sheet,
+        // and searching its rows for every cell took the time of their product.
+        std::map<int, pugi::xml_node> rows;
+        for (auto r : Children(data, "row")) rows.insert_or_assign(r.attribute("r").as_int(), r);
+        std::map<int, std::map<int, pugi::xml_node>> columns;  // a row's, on first need
         for (const auto& cell : list) {
-            pugi::xml_node row, before;
-            for (auto r : Children(data, "row")) {
-                if (r.attribute("r").as_int() == cell.row) row = r;
-                if (!before && r.attribute("r").as_int() > cell.row) before = r;
-            }
-            if (!row) {
-                row = InsertElementBefore(data, before, ns, "row");
+            auto found = rows.find(cell.row);
+            if (found == rows.end()) {
+                const auto next = rows.upper_bound(cell.row);
+                auto row = InsertElementBefore(data, next == rows.end() ? pugi::xml_node() : next->second, ns, "row");
                 row.append_attribute("r") = cell.row;
+                found = rows.emplace(cell.row, row).first;
             }
-            bool present = false;
-            pugi::xml_node after;
-            for (auto c : Children(row, "cell")) {
-                int r = 0, col = 0;
-                ParseCellReference(c.attribute("r").value(), r, col);
-                present = present || col == cell.column;
-                if (col < cell.column) after = c;
+            const pugi::xml_node row = found->second;
+            auto [indexed, fresh] = columns.try_emplace(cell.row);
+            auto& byColumn = indexed->second;
+            if (fresh) {
+                for (auto c : Children(row, "cell")) {
+                    int r = 0, col = 0;
+                    ParseCellReference(c.attribute("r").value(), r, col);
+                    byColumn.insert_or_assign(col, c);
+                }
             }
-            if (present) continue;
+            if (byColumn.count(cell.column)) continue;
+            const auto next = byColumn.lower_bound(cell.column);
+            const pugi::xml_node after = next == byColumn.begin() ? pugi::xml_node() : std::prev(next)->second;
             auto c = InsertElementAfter(row, after, ns, "cell");
             c.append_attribute("r") = (ColumnName(cell.column) + std::to_string(cell.row)).c_str();
             if (cell.type != 'n') c.append_attribute("t") = cell.TypeAttribute();
             AppendElement(c, ns, "v").text() = cell.value.c_str();
+            byColumn.emplace(cell.column, c);
         }
     }
     target.MarkChanged(part);

@@ -7,6 +7,7 @@
 #include "StrictCheck.h"
 #include "TestSupport.h"
 #include "engine/EngineError.h"
+#include "engine/ExternalLinks.h"
 #include "engine/SheetCopy.h"
 #include "engine/Workbook.h"
 
@@ -150,6 +151,27 @@ TEST_F(SheetCopy, AChartSheetFollowsItsDataOrReadsTheSource) {
     ExpectSound();
     EXPECT_NE(Part("xl/charts/chart3.xml").find("<c:f>[1]Sheet1!$A$1:$A$5</c:f>"), std::string::npos);
     EXPECT_NE(Part("xl/externalLinks/externalLink1.xml").find("<sheetName val=\"Sheet1\"/>"), std::string::npos);
+}
+
+// A second copy from the same source reuses its link: the cells it adds take their places among the rows and
+// columns already cached, and a cell cached already is not added twice.
+TEST_F(SheetCopy, ASecondLinkToTheSameSourceMergesItsCellsInOrder) {
+    auto doc = WorkbookDocument::Open(dstPath);
+    const std::vector<std::string> names{"Data", "Other"};
+    auto cell = [](int row, int column, const char* value) { return CachedCell{row, column, 'n', value}; };
+    const int first = AddExternalLink(doc->package(), doc->workbookPart(), "src.xlsx", names,
+                                      {{1, CachedCells{cell(1, 3, "13"), cell(3, 1, "31")}}});
+    const int second = AddExternalLink(doc->package(), doc->workbookPart(), "src.xlsx", names,
+                                       {{1, CachedCells{cell(3, 1, "31"), cell(1, 1, "11"), cell(2, 2, "22"),
+                                                        cell(1, 2, "12"), cell(4, 4, "44")}}});
+    EXPECT_EQ(first, second);
+    doc->Save();
+    ExpectSound();
+    const auto link = Part("xl/externalLinks/externalLink1.xml");
+    std::string cells;
+    for (std::size_t at = link.find("<cell r=\""); at != std::string::npos; at = link.find("<cell r=\"", at + 1))
+        cells += link.substr(at + 9, link.find('"', at + 9) - at - 9) + " ";
+    EXPECT_EQ(cells, "A1 B1 C1 B2 A3 D4 ") << link;
 }
 
 TEST_F(SheetCopy, CarriesEveryPartWithoutSharingAndMakesTablesUnique) {
