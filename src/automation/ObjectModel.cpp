@@ -1,6 +1,9 @@
 // The parts of the object model that every backend shares: the Sheets and Worksheets collections.
 #include "automation/ObjectModel.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "engine/SheetNames.h"
 
 namespace orv::automation {
@@ -29,6 +32,23 @@ const char* ToString(SheetVisibility visibility) {
             return "veryHidden";
     }
     return "visible";
+}
+
+void RefuseLeavingNoVisibleSheet(Workbook& source, const std::vector<std::shared_ptr<Sheet>>& leaving,
+                                 const std::string& path) {
+    for (int i = 1; i <= source.sheetCount(); ++i) {
+        auto sheet = source.sheetAt(i);
+        const bool goes = std::any_of(leaving.begin(), leaving.end(),
+                                      [&](const auto& s) { return s->name() == sheet->name(); });
+        if (!goes && sheet->visibility() == SheetVisibility::Visible && sheet->kind() != SheetKind::Macrosheet)
+            return;
+    }
+    const std::string what = leaving.size() == 1
+                                 ? "Sheet \"" + leaving.front()->name() + "\" cannot be moved"
+                                 : "These " + std::to_string(leaving.size()) + " sheets cannot be moved together";
+    throw AutomationError(what + ": \"" + std::filesystem::path(path).filename().string() +
+                          "\" must keep at least one visible sheet. Insert or unhide another sheet first; "
+                          "nothing was changed.");
 }
 
 int SheetCollection::count() const {

@@ -62,6 +62,11 @@ class Sheet {
 
 class Workbook;
 
+// Refuses, before anything is written, a move of `leaving` (sheets of `source`, the workbook at `path`) that would
+// leave it without a visible sheet (a macro sheet does not count): throws AutomationError saying so.
+void RefuseLeavingNoVisibleSheet(Workbook& source, const std::vector<std::shared_ptr<Sheet>>& leaving,
+                                 const std::string& path);
+
 // A view of a workbook's sheets: Sheets (every sheet) or Worksheets (worksheets only), in workbook order.
 class SheetCollection {
   public:

@@ -81,25 +81,6 @@ void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& regi
     application->Quit();
 }
 
-// A move that its source could not give up is refused before the target is written.
-void RefuseLastVisible(automation::Workbook& source, const std::vector<std::shared_ptr<automation::Sheet>>& moved,
-                       const std::string& path) {
-    for (int i = 1; i <= source.sheetCount(); ++i) {
-        auto other = source.sheetAt(i);
-        const bool leaving = std::any_of(moved.begin(), moved.end(),
-                                         [&](const auto& sheet) { return sheet->name() == other->name(); });
-        if (!leaving && other->visibility() == automation::SheetVisibility::Visible &&
-            other->kind() != automation::SheetKind::Macrosheet)
-            return;
-    }
-    const std::string what =
-        moved.size() == 1 ? "Sheet \"" + moved.front()->name() + "\" cannot be moved"
-                          : "These " + std::to_string(moved.size()) + " sheets cannot be moved together";
-    throw AutomationError(what + ": \"" + std::filesystem::path(path).filename().string() +
-                          "\" must keep at least one visible sheet. Insert or unhide another sheet first; "
-                          "nothing was changed.");
-}
-
 // The position of `sheet` in its workbook, or 0.
 int PositionOf(automation::Workbook& workbook, automation::Sheet& sheet) {
     for (int i = 1; i <= workbook.sheetCount(); ++i) {
@@ -169,7 +150,7 @@ int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
             return PositionOf(*source, *a) < PositionOf(*source, *b);
         });
         auto after = FindSheet(*target, t.after);
-        if (move) RefuseLastVisible(*source, sheets, t.source);
+        if (move) automation::RefuseLeavingNoVisibleSheet(*source, sheets, t.source);
         std::vector<std::shared_ptr<automation::Sheet>> copies;
         std::string differences;
         if (sheets.size() == 1) {

@@ -4,7 +4,6 @@
 #include "operations/SheetGroups.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "automation/RunningSpreadsheet.h"
 #include "engine/SheetNames.h"
@@ -25,24 +24,6 @@ bool NameTaken(const SheetList& target, const std::vector<std::string>& chosen, 
         if (same(target.text(i))) return true;
     }
     return std::any_of(chosen.begin(), chosen.end(), same);
-}
-
-// The source must keep a visible sheet that is not leaving with the group (hidden sheets are listed too).
-void RefuseLeavingNoVisibleSheet(automation::Workbook& source,
-                                 const std::vector<std::shared_ptr<automation::Sheet>>& leaving,
-                                 const std::string& path) {
-    for (int i = 1; i <= source.sheetCount(); ++i) {
-        auto sheet = source.sheetAt(i);
-        const bool goes = std::any_of(leaving.begin(), leaving.end(),
-                                      [&](const auto& s) { return s->name() == sheet->name(); });
-        if (!goes && sheet->visibility() == automation::SheetVisibility::Visible &&
-            sheet->kind() != automation::SheetKind::Macrosheet)
-            return;
-    }
-    throw automation::AutomationError("These " + std::to_string(leaving.size()) +
-                                      " sheets cannot be moved together: \"" +
-                                      std::filesystem::path(path).filename().string() +
-                                      "\" must keep at least one visible sheet. Nothing was changed.");
 }
 
 // Takes the entries at `positions` (list order) out of `list` and selects the one that took the first's place.
@@ -107,7 +88,8 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
             auto& from = Need(sourceBook);
             auto& to = Need(targetBook);
             for (const int position : positions) sheets.push_back(SheetOfEntry(from, position));
-            if (move) RefuseLeavingNoVisibleSheet(from, sheets, source.path());
+            // Hidden sheets are listed too: the list's count alone does not show that a visible one stays.
+            if (move) automation::RefuseLeavingNoVisibleSheet(from, sheets, source.path());
             auto anchor = to.Sheets()(to.SheetsIndexOfWorksheet(target.list().selectedPosition()));
             auto copies = from.CopySheets(sheets, automation::After{*anchor});
             for (std::size_t i = 0; i < copies.size(); ++i) {
