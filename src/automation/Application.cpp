@@ -27,9 +27,9 @@ class RoutedWorkbook : public Workbook {
     void Close() override { Use().Close(); }
     int sheetCount() const override { return Use().sheetCount(); }
     std::shared_ptr<Sheet> sheetAt(int position) override { return Use().sheetAt(position); }
-    std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
-                                                   After after) override {
-        return Use().CopySheets(sheets, after);
+    std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets, After after,
+                                                   const std::vector<std::string>& names) override {
+        return Use().CopySheets(sheets, after, names);
     }
 
     FileFormat format() const { return m_format; }

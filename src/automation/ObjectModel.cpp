@@ -77,12 +77,15 @@ std::shared_ptr<Sheet> SheetCollection::operator()(const std::string& name) cons
 }
 
 std::vector<std::shared_ptr<Sheet>> Workbook::CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
-                                                         After after) {
+                                                         After after, const std::vector<std::string>& names) {
     std::vector<std::shared_ptr<Sheet>> copies;
     Sheet* anchor = &after.sheet;
     for (const auto& sheet : sheets) {
         copies.push_back(sheet->Copy(After{*anchor}));
         anchor = copies.back().get();
+    }
+    for (std::size_t i = 0; i < copies.size() && i < names.size(); ++i) {
+        if (!names[i].empty() && copies[i]->name() != names[i]) copies[i]->setName(names[i]);
     }
     return copies;
 }

@@ -100,11 +100,12 @@ class Workbook {
     int SheetsIndexOfWorksheet(int worksheetPosition);
 
     // Inserts copies of `sheets` (sheets of this workbook, in the order they are to arrive) side by side,
-    // directly after `after.sheet`, as Copy names them; returns the copies in that order. References among the
-    // sheets lead to their copies where the backend can carry them so (the workbook engine does); the default
-    // copies one sheet after the other. A failure can leave the first copies in the target: do not save it then.
+    // directly after `after.sheet`, named `names` (one per sheet, "" or none for Copy's naming); returns the
+    // copies in that order. References among the sheets lead to their copies, under the names they arrive with,
+    // where the backend can carry them so (the workbook engine does); the default copies one sheet after the
+    // other and renames the copies. A failure can leave the first copies in the target: do not save it then.
     virtual std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
-                                                           After after);
+                                                           After after, const std::vector<std::string>& names = {});
 
     // Writes the workbook back to its own file, in place and in its own format; the file is replaced whole or
     // not at all.

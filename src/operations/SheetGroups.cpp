@@ -83,7 +83,7 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
         std::shared_ptr<automation::Workbook> targetBook;
         p.Step(118, [&] { targetBook = Need(application).Workbooks().Open(target.path()); });
         std::vector<std::shared_ptr<automation::Sheet>> sheets;
-        // 120: the copies, renamed in the target where a new name was chosen; a failure here saves nothing.
+        // 120: the copies, under the names chosen; a failure here saves nothing.
         const bool copied = p.Step(120, [&] {
             auto& from = Need(sourceBook);
             auto& to = Need(targetBook);
@@ -91,10 +91,7 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
             // Hidden sheets are listed too: the list's count alone does not show that a visible one stays.
             if (move) automation::RefuseLeavingNoVisibleSheet(from, sheets, source.path());
             auto anchor = to.Sheets()(to.SheetsIndexOfWorksheet(target.list().selectedPosition()));
-            auto copies = from.CopySheets(sheets, automation::After{*anchor});
-            for (std::size_t i = 0; i < copies.size(); ++i) {
-                if (copies[i]->name() != names[i]) copies[i]->setName(names[i]);
-            }
+            from.CopySheets(sheets, automation::After{*anchor}, names);
         });
         const bool saved = copied && p.Step(122, [&] { Need(targetBook).Save(); });
         if (saved) {

@@ -193,20 +193,30 @@ void LoWorkbook::CheckCopyInto(LoWorkbook& target, const std::string& sheetName)
     target.ThrowIfReadOnly();
 }
 
-int LoWorkbook::ImportInto(int id, LoWorkbook& target, int destination) {
-    const std::string name = target.FreeCopyName(SheetOf(id).name);
+int LoWorkbook::RecordInsertedSheet(int index, const std::string& name, SheetVisibility visibility) {
+    m_records.insert(m_records.begin() + index, Record{m_nextId++, ListedSheet{name, SheetKind::Worksheet, visibility}});
+    const int id = m_records[static_cast<std::size_t>(index)].id;
+    Resync();
+    return id;
+}
+
+std::string LoWorkbook::CopyNotice(const std::string& sheetName, const LoWorkbook& target,
+                                   const std::vector<std::string>& notices) {
+    std::string text = "The sheet \"" + sheetName + "\" was copied into \"" + target.FileName() + "\", but ";
+    for (std::size_t i = 0; i < notices.size(); ++i) text += (i == 0 ? "" : " Also, ") + notices[i];
+    return text;
+}
+
+int LoWorkbook::ImportInto(int id, LoWorkbook& target, int destination, const std::string& name) {
+    const std::string copyName = target.FreeCopyName(name.empty() ? SheetOf(id).name : name);
     const int copied = target.m_document->importSheet(Document(), IndexOf(id), destination);
     // The office names a copy whose name is taken "Name_2"; the object model's rule is "Name (2)".
-    if (target.m_document->sheetNames()[static_cast<std::size_t>(copied)] != name) {
-        target.m_document->renameSheet(copied, name);
+    if (target.m_document->sheetNames()[static_cast<std::size_t>(copied)] != copyName) {
+        target.m_document->renameSheet(copied, copyName);
     }
     // The import shows every copy; a hidden sheet's copy stays hidden, as the engine's copies do.
     if (SheetOf(id).visibility != SheetVisibility::Visible) target.m_document->setSheetVisible(copied, false);
-    const ListedSheet copy{name, SheetKind::Worksheet, SheetOf(id).visibility};
-    target.m_records.insert(target.m_records.begin() + copied, Record{target.m_nextId++, copy});
-    const int copyId = target.m_records[static_cast<std::size_t>(copied)].id;
-    target.Resync();
-    return copyId;
+    return target.RecordInsertedSheet(copied, copyName, SheetOf(id).visibility);
 }
 
 std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& target, int afterId) {
@@ -216,27 +226,19 @@ std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& tar
     if (&target == this) {
         const std::string name = FreeCopyName(sourceName);
         const int copied = Document().copySheet(IndexOf(id), name, destination);
-        const ListedSheet copy{name, SheetKind::Worksheet, SheetOf(id).visibility};
-        m_records.insert(m_records.begin() + copied, Record{m_nextId++, copy});
-        const int copyId = m_records[static_cast<std::size_t>(copied)].id;
-        Resync();
-        return std::make_shared<LoSheet>(shared_from_this(), copyId);
+        return std::make_shared<LoSheet>(shared_from_this(), RecordInsertedSheet(copied, name, SheetOf(id).visibility));
     }
     Document();  // the source is loaded before the target, as the office expects to find them
     const auto namesBefore = target.Document().workbookNames();
     const int copyId = ImportInto(id, target, destination);
     const auto notices = CheckCopy(Document(), IndexOf(id), target, target.IndexOf(copyId), namesBefore);
-    if (!notices.empty()) {
-        std::string text =
-            "The sheet \"" + sourceName + "\" was copied into \"" + target.FileName() + "\", but ";
-        for (std::size_t i = 0; i < notices.size(); ++i) text += (i == 0 ? "" : " Also, ") + notices[i];
-        throw AutomationError(text);
-    }
+    if (!notices.empty()) throw AutomationError(CopyNotice(sourceName, target, notices));
     return std::make_shared<LoSheet>(target.shared_from_this(), copyId);
 }
 
 std::vector<std::shared_ptr<automation::Sheet>> LoWorkbook::CopySheets(
-    const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after) {
+    const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after,
+    const std::vector<std::string>& names) {
     std::vector<int> ids;
     for (const auto& sheet : sheets) {
         auto* own = dynamic_cast<LoSheet*>(sheet.get());
@@ -247,18 +249,19 @@ std::vector<std::shared_ptr<automation::Sheet>> LoWorkbook::CopySheets(
     auto* anchor = dynamic_cast<LoSheet*>(&after.sheet);
     // Inside one document the office keeps references among copies by itself; elsewhere one at a time is all.
     if (!anchor || anchor->m_workbook.get() == this || ids.size() < 2)
-        return automation::Workbook::CopySheets(sheets, after);
+        return automation::Workbook::CopySheets(sheets, after, names);
     LoWorkbook& target = *anchor->m_workbook;
     CheckCopyInto(target, SheetOf(ids.front()).name);
     Document();
     const auto namesBefore = target.Document().workbookNames();
-    // Every sheet arrives first, so that the links the import makes between them can lead to the copies.
+    // Every sheet arrives first, under its name, so that the links the import makes between them can lead to
+    // the copies.
     std::vector<int> copyIds;
     std::vector<std::pair<std::string, std::string>> renames;
     int destination = target.IndexOf(anchor->m_id) + 1;
-    for (const int id : ids) {
-        copyIds.push_back(ImportInto(id, target, destination));
-        renames.emplace_back(SheetOf(id).name, target.SheetOf(copyIds.back()).name);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        copyIds.push_back(ImportInto(ids[i], target, destination, i < names.size() ? names[i] : ""));
+        renames.emplace_back(SheetOf(ids[i]).name, target.SheetOf(copyIds.back()).name);
         destination = target.IndexOf(copyIds.back()) + 1;
     }
     std::string text;
@@ -266,10 +269,7 @@ std::vector<std::shared_ptr<automation::Sheet>> LoWorkbook::CopySheets(
         const int copied = target.IndexOf(copyIds[i]);
         target.m_document->relinkToCopies(Document(), copied, renames);
         const auto notices = CheckCopy(Document(), IndexOf(ids[i]), target, copied, namesBefore);
-        if (notices.empty()) continue;
-        text += (text.empty() ? "" : " ") + ("The sheet \"" + renames[i].first + "\" was copied into \"" +
-                                             target.FileName() + "\", but ");
-        for (std::size_t n = 0; n < notices.size(); ++n) text += (n == 0 ? "" : " Also, ") + notices[n];
+        if (!notices.empty()) text += (text.empty() ? "" : " ") + CopyNotice(renames[i].first, target, notices);
     }
     if (!text.empty()) throw AutomationError(text);
     std::vector<std::shared_ptr<automation::Sheet>> copies;

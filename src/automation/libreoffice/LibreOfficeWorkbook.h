@@ -40,7 +40,8 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     // Into another workbook of the session, the sheets arrive first and their links to each other in the
     // source file then lead to the copies.
     std::vector<std::shared_ptr<automation::Sheet>> CopySheets(
-        const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after) override;
+        const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after,
+        const std::vector<std::string>& names) override;
 
     // Loads the workbook into the office now (done by itself before the first change). Throws on failure.
     void Load();
@@ -76,8 +77,14 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     std::string FreeCopyName(const std::string& name) const;
     // Throws when sheets of this workbook cannot be copied into `target`.
     void CheckCopyInto(LoWorkbook& target, const std::string& sheetName);
-    // Imports sheet `id` into `target` at `destination` under a free name; returns the copy's id there.
-    int ImportInto(int id, LoWorkbook& target, int destination);
+    // Imports sheet `id` into `target` at `destination` under a free name (`name`, or its own when empty);
+    // returns the copy's id there.
+    int ImportInto(int id, LoWorkbook& target, int destination, const std::string& name = "");
+    // Records a sheet the office inserted at `index` (a copy named `name`), following it; returns its id.
+    int RecordInsertedSheet(int index, const std::string& name, automation::SheetVisibility visibility);
+    // The description of what a copy into `target` could not keep, one sentence per notice.
+    static std::string CopyNotice(const std::string& sheetName, const LoWorkbook& target,
+                                  const std::vector<std::string>& notices);
     // The defects of the office a copy into `target` may suffer, checked and mended where possible; returns a
     // sentence for each that the user must know of.
     std::vector<std::string> CheckCopy(OfficeDocument& source, int sourceIndex, LoWorkbook& target,

@@ -161,7 +161,8 @@ std::shared_ptr<automation::Sheet> OoxmlSheet::Copy(automation::After after) {
 }
 
 std::vector<std::shared_ptr<automation::Sheet>> OoxmlWorkbook::CopySheets(
-    const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after) {
+    const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after,
+    const std::vector<std::string>& names) {
     auto* anchor = dynamic_cast<OoxmlSheet*>(&after.sheet);
     if (!anchor) {
         throw AutomationError(
@@ -176,7 +177,11 @@ std::vector<std::shared_ptr<automation::Sheet>> OoxmlWorkbook::CopySheets(
     }
     auto& to = anchor->workbook();
     const int target = anchor->index();
-    const auto copied = Engine([&] { return engine::CopySheets(document(), indices, to.document(), target); });
+    // Named as they arrive, so that the references among them are written once, with those names.
+    std::vector<std::string> given = names;
+    given.resize(indices.size());
+    const auto copied =
+        Engine([&] { return engine::CopySheets(document(), indices, to.document(), target, given); });
     std::vector<std::shared_ptr<automation::Sheet>> copies;
     for (const auto& copy : copied) copies.push_back(to.insertHandle(copy.index));
     return copies;

@@ -50,7 +50,8 @@ class OoxmlWorkbook : public automation::Workbook, public std::enable_shared_fro
     // The engine copies the group in one go, so that references among the sheets lead to the copies, and
     // checks every sheet before the target changes.
     std::vector<std::shared_ptr<automation::Sheet>> CopySheets(
-        const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after) override;
+        const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after,
+        const std::vector<std::string>& names) override;
 
     // The engine document; throws AutomationError once the workbook is closed.
     engine::WorkbookDocument& document() const;
