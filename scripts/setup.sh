@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ make cmake pkg-config
-  qt6-base-dev libzip-dev libpugixml-dev zlib1g-dev libgtest-dev libxml2-dev
+  qt6-base-dev libzip-dev libpugixml-dev libisal-dev zlib1g-dev libgtest-dev libxml2-dev
   fonts-liberation2 xvfb xauth
   libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common
   zip unzip

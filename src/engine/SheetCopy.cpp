@@ -62,7 +62,7 @@ struct StreamedSheet {
 
     // The rewritten part, the rows streamed through `cells`.
     DeflatedPart Write(const CellRewrite& cells) const {
-        DeflateStream out(kDeflateLevel, spoolFolder);
+        DeflateStream out(spoolFolder);
         const std::string around = SerializeXml(skeleton, WhitespaceAfterDeclaration(text));
         const std::string placeholder = "<" + pieces.qualifiedName + "/>";
         if (!split) {

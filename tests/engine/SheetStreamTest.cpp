@@ -236,7 +236,7 @@ TEST(DeflateStream, PiecesDeflateToThePartTheyMakeUp) {
     EXPECT_EQ(Inflate(Deflate(part)), part);
     // Kept in a spool file as it comes, the same stream.
     TempDir dir;
-    DeflateStream spooled(kDeflateLevel, dir.path().string());
+    DeflateStream spooled(dir.path().string());
     spooled.Add(part);
     const DeflatedPart onDisk = spooled.Finish();
     ASSERT_TRUE(onDisk.spool);
