@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "engine/CellReference.h"
@@ -28,13 +29,34 @@ struct MalformedRows {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// Names are a few characters long: a plain loop beats a call into the C library for each of them.
 std::string_view Local(std::string_view qualified) {
-    const auto colon = qualified.find(':');
-    return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+    for (std::size_t i = 0; i < qualified.size(); ++i) {
+        if (qualified[i] == ':') return qualified.substr(i + 1);
+    }
+    return qualified;
 }
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
+// The characters that end a run inside a start tag: its end, a stray '<', or a quote opening a value.
+struct TagStops {
+    bool stop[256] = {};
+    constexpr TagStops() {
+        for (unsigned char c : {'>', '<', '"', '\''}) stop[c] = true;
+    }
+};
+constexpr TagStops kTagStops;
 
 enum class TokenKind { Start, Empty, End, Text, Other };
 
+// Only the fields of the token's kind are set: name and attrs for tags, text and cdata for text.
 struct Token {
     TokenKind kind = TokenKind::Other;
     std::size_t begin = 0, end = 0;
@@ -49,41 +71,55 @@ class Scanner {
     explicit Scanner(std::string_view s) : m_s(s) {}
 
     bool Next(Token& t) {
-        if (m_pos >= m_s.size()) return false;
-        t = Token{};
+        const std::size_t size = m_s.size();
+        if (m_pos >= size) return false;
+        const char* s = m_s.data();
         t.begin = m_pos;
-        if (m_s[m_pos] != '<') {
-            const auto lt = m_s.find('<', m_pos);
-            m_pos = lt == std::string_view::npos ? m_s.size() : lt;
+        if (s[m_pos] != '<') {
+            const void* lt = std::memchr(s + m_pos, '<', size - m_pos);
+            m_pos = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - s) : size;
             t.kind = TokenKind::Text;
+            t.cdata = false;
             t.text = m_s.substr(t.begin, m_pos - t.begin);
-        } else if (Starts("<!--")) {
-            Skip("-->", "an unterminated comment");
-        } else if (Starts("<![CDATA[")) {
-            const std::size_t start = m_pos + 9;
-            Skip("]]>", "an unterminated CDATA section");
-            t.kind = TokenKind::Text;
-            t.cdata = true;
-            t.text = m_s.substr(start, m_pos - 3 - start);
-        } else if (Starts("<?")) {
-            Skip("?>", "an unterminated processing instruction");
-        } else if (Starts("<!")) {
-            throw MalformedRows{"a declaration inside the rows", m_pos};
-        } else if (Starts("</")) {
-            const auto gt = m_s.find('>', m_pos);
-            if (gt == std::string_view::npos) throw MalformedRows{"an unterminated end tag", m_pos};
+            t.end = m_pos;
+            return true;
+        }
+        const char second = m_pos + 1 < size ? s[m_pos + 1] : '\0';
+        if (second == '/') {
+            const void* gtAt = std::memchr(s + m_pos, '>', size - m_pos);
+            if (!gtAt) throw MalformedRows{"an unterminated end tag", m_pos};
+            const auto gt = static_cast<std::size_t>(static_cast<const char*>(gtAt) - s);
             std::string_view name = m_s.substr(m_pos + 2, gt - m_pos - 2);
             while (!name.empty() && IsSpace(name.back())) name.remove_suffix(1);
             if (name.empty()) throw MalformedRows{"an end tag without a name", m_pos};
             t.kind = TokenKind::End;
             t.name = name;
             m_pos = gt + 1;
+        } else if (second == '!') {
+            t.kind = TokenKind::Other;
+            if (Starts("<!--")) {
+                Skip("-->", "an unterminated comment");
+            } else if (Starts("<![CDATA[")) {
+                const std::size_t start = m_pos + 9;
+                Skip("]]>", "an unterminated CDATA section");
+                t.kind = TokenKind::Text;
+                t.cdata = true;
+                t.text = m_s.substr(start, m_pos - 3 - start);
+            } else {
+                throw MalformedRows{"a declaration inside the rows", m_pos};
+            }
+        } else if (second == '?') {
+            t.kind = TokenKind::Other;
+            Skip("?>", "an unterminated processing instruction");
         } else {
             StartTag(t);
         }
         t.end = m_pos;
         return true;
     }
+
+    // Goes on from `pos`, which a caller found to be the start of a token.
+    void Seek(std::size_t pos) { m_pos = pos; }
 
   private:
     bool Starts(const char* prefix) const { return m_s.compare(m_pos, std::strlen(prefix), prefix) == 0; }
@@ -95,25 +131,32 @@ class Scanner {
     }
 
     void StartTag(Token& t) {
+        const char* s = m_s.data();
+        const std::size_t size = m_s.size();
         std::size_t i = m_pos + 1;
-        while (i < m_s.size() && !IsSpace(m_s[i]) && m_s[i] != '>' && m_s[i] != '/' && m_s[i] != '<') ++i;
+        while (i < size && !IsSpace(s[i]) && s[i] != '>' && s[i] != '/' && s[i] != '<') ++i;
         t.name = m_s.substr(m_pos + 1, i - m_pos - 1);
         if (t.name.empty()) throw MalformedRows{"a tag without a name", m_pos};
         const std::size_t attrs = i;
         // Values are jumped over whole: a '>' inside one does not end the tag; a '<' anywhere is an error.
-        for (; i < m_s.size(); ++i) {
-            const char c = m_s[i];
+        for (;; ++i) {
+            while (i < size && !kTagStops.stop[static_cast<unsigned char>(s[i])]) ++i;
+            if (i >= size) throw MalformedRows{"an unterminated tag", m_pos};
+            const char c = s[i];
             if (c == '>') break;
             if (c == '<') throw MalformedRows{"an unterminated tag", m_pos};
-            if (c != '"' && c != '\'') continue;
-            const std::size_t close = m_s.find(c, i + 1);
-            if (close == std::string_view::npos) throw MalformedRows{"an unterminated attribute value", i};
-            if (std::memchr(m_s.data() + i + 1, '<', close - i - 1))
+            std::size_t close = i + 1;
+            while (close < size && s[close] != c && s[close] != '<') ++close;
+            if (close >= size) throw MalformedRows{"an unterminated attribute value", i};
+            if (s[close] == '<') {
+                // Either the value never ends, or it holds a '<': both are errors, told apart as before.
+                if (m_s.find(c, close) == std::string_view::npos)
+                    throw MalformedRows{"an unterminated attribute value", i};
                 throw MalformedRows{"a '<' inside an attribute value", i};
+            }
             i = close;
         }
-        if (i >= m_s.size()) throw MalformedRows{"an unterminated tag", m_pos};
-        const bool empty = i > attrs && m_s[i - 1] == '/';
+        const bool empty = i > attrs && s[i - 1] == '/';
         t.kind = empty ? TokenKind::Empty : TokenKind::Start;
         t.attrs = m_s.substr(attrs, (empty ? i - 1 : i) - attrs);
         m_pos = i + 1;
@@ -149,9 +192,9 @@ void ParseAttributes(std::string_view text, std::size_t offset, std::vector<Attr
         if (i >= text.size() || (text[i] != '"' && text[i] != '\''))
             throw MalformedRows{"an attribute value without quotes", offset + a.begin};
         const char quote = text[i];
-        const auto close = text.find(quote, i + 1);
-        if (close == std::string_view::npos)
-            throw MalformedRows{"an unterminated attribute value", offset + i};
+        std::size_t close = i + 1;
+        while (close < text.size() && text[close] != quote) ++close;
+        if (close >= text.size()) throw MalformedRows{"an unterminated attribute value", offset + i};
         a.value = text.substr(i + 1, close - i - 1);
         i = close + 1;
         a.end = i;
@@ -161,16 +204,27 @@ void ParseAttributes(std::string_view text, std::size_t offset, std::vector<Attr
 
 std::string_view Find(const std::vector<Attribute>& attrs, std::string_view name) {
     for (const auto& a : attrs) {
-        if (a.name == name) return a.value;
+        if (SameName(a.name, name)) return a.value;
     }
     return {};
 }
 
 bool Has(const std::vector<Attribute>& attrs, std::string_view name) {
     for (const auto& a : attrs) {
-        if (a.name == name) return true;
+        if (SameName(a.name, name)) return true;
     }
     return false;
+}
+
+// A cell's style or shared-string index written as a number is written again, or -1 for any other text.
+int SmallNumber(std::string_view text) {
+    if (text.empty() || text.size() > 9 || (text.size() > 1 && text[0] == '0')) return -1;
+    int n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
 }
 
 // Character data as a parser reports it: the five entities and character references resolved, line ends
@@ -279,6 +333,7 @@ class RowWalker {
         }
         Walk();
         Emit(m_body.size());
+        Flush();
     }
 
   private:
@@ -292,7 +347,7 @@ class RowWalker {
         Token t;
         while (m_scanner.Next(t)) {
             if (t.kind == TokenKind::End) {
-                if (m_stack.empty() || m_stack.back() != t.name)
+                if (m_stack.empty() || !SameName(m_stack.back(), t.name))
                     throw MalformedRows{"an end tag that does not match its start tag", t.begin};
                 m_stack.pop_back();
                 continue;
@@ -325,12 +380,37 @@ class RowWalker {
         if (!m_stack.empty()) throw MalformedRows{"an element that is never closed", m_body.size()};
     }
 
+    // The text of the element `start` opened when it is plain (characters a parser reports as they stand, then
+    // its own end tag, written tight), with its end tag consumed: where that tag begins in `endTag`, where it ends
+    // in `end`. Nearly every value of a sheet is plain; the rest go through ElementText's general road.
+    std::optional<std::string_view> PlainText(const Token& start, std::size_t& endTag, std::size_t& end) {
+        if (start.kind != TokenKind::Start) return std::nullopt;
+        const std::size_t from = start.end;
+        const void* lt = std::memchr(m_body.data() + from, '<', m_body.size() - from);
+        if (!lt) return std::nullopt;
+        const auto at = static_cast<std::size_t>(static_cast<const char*>(lt) - m_body.data());
+        const std::size_t close = at + 2 + start.name.size();
+        if (close >= m_body.size() || m_body[at + 1] != '/' || m_body[close] != '>' ||
+            !SameName(m_body.substr(at + 2, start.name.size()), start.name))
+            return std::nullopt;
+        const std::string_view text = m_body.substr(from, at - from);
+        for (char c : text) {
+            if (c == '&' || c == '\r') return std::nullopt;
+        }
+        endTag = at;
+        end = close + 1;
+        m_scanner.Seek(end);
+        return text;
+    }
+
     // The decoded text of the element `start` opened, up to its end tag, which is consumed; `end` is where
     // that tag ends.
     std::string ElementText(const Token& start, std::size_t& end) {
         std::string text;
         end = start.end;
         if (start.kind == TokenKind::Empty) return text;
+        std::size_t endTag = 0;
+        if (const auto plain = PlainText(start, endTag, end)) return std::string(*plain);
         Token t;
         int depth = 0;
         while (m_scanner.Next(t)) {
@@ -351,14 +431,39 @@ class RowWalker {
         throw MalformedRows{"an element that is never closed", start.begin};
     }
 
+    // The output is gathered into runs of a few hundred KB: a sheet changes a few bytes of nearly every cell,
+    // and handing over each piece on its own costs more than copying it.
     void Emit(std::size_t upTo) {
-        if (upTo > m_copied) (*m_out)(m_body.substr(m_copied, upTo - m_copied));
+        if (upTo > m_copied) Put(m_body.substr(m_copied, upTo - m_copied));
         m_copied = upTo;
     }
     void Replace(std::size_t begin, std::size_t end, std::string_view with) {
         Emit(begin);
-        (*m_out)(with);
+        Put(with);
         m_copied = end;
+    }
+    void Put(std::string_view bytes) {
+        static constexpr std::size_t kRun = 256 * 1024;
+        if (m_pending.size() + bytes.size() > kRun) Flush();
+        if (bytes.size() >= kRun) {
+            (*m_out)(bytes);
+            return;
+        }
+        if (m_pending.capacity() < kRun) m_pending.reserve(kRun);
+        m_pending.append(bytes);
+    }
+    void Flush() {
+        if (!m_pending.empty()) (*m_out)(m_pending);
+        m_pending.clear();
+    }
+
+    // Styles are few and asked for by nearly every cell: the answers are kept by index.
+    int MappedStyle(int xf) {
+        if (xf < 0 || xf >= (1 << 16)) return m_rewrite->style(xf);
+        if (static_cast<std::size_t>(xf) >= m_styles.size()) m_styles.resize(static_cast<std::size_t>(xf) + 1, -1);
+        int& mapped = m_styles[static_cast<std::size_t>(xf)];
+        if (mapped < 0) mapped = m_rewrite->style(xf);
+        return mapped;
     }
 
     // A start tag with its s attribute mapped. A cell without one has the first format, which may map to
@@ -367,14 +472,17 @@ class RowWalker {
         if (!m_out || !m_rewrite->style) return;
         const std::size_t base = t.begin + 1 + t.name.size();
         if (cell && !Has(m_attrs, "s")) {
-            const int mapped = m_rewrite->style(0);
+            const int mapped = MappedStyle(0);
             if (mapped != 0) Replace(base, base, " s=\"" + std::to_string(mapped) + "\"");
             return;
         }
         for (const auto& a : m_attrs) {
             if (a.name != "s") continue;
-            const std::string mapped =
-                std::to_string(m_rewrite->style(std::atoi(std::string(a.value).c_str())));
+            const int written = SmallNumber(a.value);
+            const int from = written >= 0 ? written : std::atoi(std::string(a.value).c_str());
+            const int to = MappedStyle(from);
+            if (to == written) return;
+            const std::string mapped = std::to_string(to);
             if (mapped == a.value) return;
             const std::size_t valueBegin = base + a.end - 1 - a.value.size();
             Replace(valueBegin, valueBegin + a.value.size(), mapped);
@@ -384,6 +492,18 @@ class RowWalker {
 
     void SharedStringValue(const Token& t) {
         std::size_t end = 0;
+        std::size_t endTag = 0;
+        if (const auto plain = PlainText(t, endTag, end)) {
+            if (!m_out) {
+                NoteSharedString(*plain);
+            } else if (m_rewrite->sharedString && !plain->empty()) {
+                const int written = SmallNumber(*plain);
+                const int from = written >= 0 ? written : std::atoi(std::string(*plain).c_str());
+                const int to = m_rewrite->sharedString(from);
+                if (to != written) Replace(t.end, endTag, std::to_string(to));
+            }
+            return;
+        }
         const std::string text = ElementText(t, end);
         if (!m_out) {
             NoteSharedString(text);
@@ -464,6 +584,8 @@ class RowWalker {
     std::string_view m_cellType;
     int m_row = 0, m_column = 0;
     std::size_t m_copied = 0;
+    std::string m_pending;
+    std::vector<int> m_styles;  // by source index, -1 until asked
 };
 
 // The offset of the next tag named `local` (any prefix) at or after `from`, outside comments, CDATA and
