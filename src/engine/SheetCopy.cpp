@@ -73,10 +73,22 @@ struct StreamedSheet {
         if (at == std::string::npos) throw EngineError("The copied sheet's cells could not be put back in place.");
         out.Add(std::string_view(around).substr(0, at));
         out.Add(pieces.startTag);
-        RewriteSheetData(pieces.body, scan, cells, [&](std::string_view piece) { out.Add(piece); });
-        out.Add(pieces.endTag);
-        out.Add(std::string_view(around).substr(at + placeholder.size()));
-        return out.Finish();
+        // Large rows are rewritten a piece per core, each into a stream of its own, joined at the end.
+        std::vector<std::unique_ptr<DeflateStream>> more;
+        std::vector<std::function<void(std::string_view)>> sinks{[&](std::string_view piece) { out.Add(piece); }};
+        for (std::size_t i = 0; i < scan.cuts.size(); ++i) {
+            auto& stream = *more.emplace_back(std::make_unique<DeflateStream>(spoolFolder));
+            sinks.emplace_back([&stream](std::string_view piece) { stream.Add(piece); });
+        }
+        RewriteSheetDataSideBySide(pieces.body, scan, cells, sinks);
+        DeflateStream& last = more.empty() ? out : *more.back();
+        last.Add(pieces.endTag);
+        last.Add(std::string_view(around).substr(at + placeholder.size()));
+        if (more.empty()) return out.Finish();
+        std::vector<DeflatedPart> parts;
+        parts.push_back(out.Finish(false));
+        for (std::size_t i = 0; i < more.size(); ++i) parts.push_back(more[i]->Finish(i + 1 == more.size()));
+        return JoinDeflated(std::move(parts), spoolFolder);
     }
 };
 

@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <optional>
 #include <vector>
 
@@ -26,6 +30,12 @@ struct MalformedRows {
     std::string what;
     std::size_t offset;
 };
+
+EngineError NotWellFormed(const MalformedRows& e, const std::string& partName, const std::string& fileName) {
+    return EngineError("The part \"" + partName + "\" of \"" + fileName + "\" is not well-formed XML (" + e.what +
+                       " in its rows, at byte " + std::to_string(e.offset) +
+                       " of them). Open the file in the spreadsheet application to repair it.");
+}
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -209,6 +219,13 @@ std::string_view Find(const std::vector<Attribute>& attrs, std::string_view name
     return {};
 }
 
+const Attribute* FindAttribute(const std::vector<Attribute>& attrs, std::string_view name) {
+    for (const auto& a : attrs) {
+        if (SameName(a.name, name)) return &a;
+    }
+    return nullptr;
+}
+
 bool Has(const std::vector<Attribute>& attrs, std::string_view name) {
     for (const auto& a : attrs) {
         if (SameName(a.name, name)) return true;
@@ -311,12 +328,29 @@ std::string Escaped(std::string_view text) {
 }
 
 
+// A cell's style or shared-string index as the rewrite reads it.
+int AsIndex(std::string_view text) {
+    const int written = SmallNumber(text);
+    return written >= 0 ? written : std::atoi(std::string(text).c_str());
+}
+
+// A shared formula group's master as the rewrite writes it.
+struct Master {
+    int row = 0, column = 0;
+    std::string rewritten;
+    bool unshare = false;
+};
+using Masters = std::map<std::string, Master>;
+
 // One pass over the rows: checks them and collects formulas (scanning), or writes them rewritten.
 class RowWalker {
   public:
-    RowWalker(std::string_view body, const CellRewrite* rewrite,
-              const std::function<void(std::string_view)>* out)
-        : m_body(body), m_scanner(body), m_rewrite(rewrite), m_out(out) {}
+    // A scan.
+    explicit RowWalker(std::string_view body) : m_body(body), m_scanner(body) {}
+    // A rewrite, with the group masters rewritten ahead.
+    RowWalker(std::string_view body, const CellRewrite& rewrite, const std::function<void(std::string_view)>& out,
+              const Masters& masters)
+        : m_body(body), m_scanner(body), m_rewrite(&rewrite), m_out(&out), m_masters(&masters) {}
 
     void Scan(const std::function<void(std::string_view)>& formula, SheetDataScan& scan) {
         m_formula = &formula;
@@ -324,24 +358,13 @@ class RowWalker {
         Walk();
     }
 
-    void Write(const SheetDataScan& scan) {
-        for (const auto& [si, master] : scan.masters) {
-            Master m{master.row, master.column,
-                     m_rewrite->formula ? m_rewrite->formula(master.formula) : master.formula, false};
-            m.unshare = m_rewrite->unshare && m_rewrite->unshare(m.rewritten);
-            m_masters.emplace(si, std::move(m));
-        }
+    void Write() {
         Walk();
         Emit(m_body.size());
         Flush();
     }
 
   private:
-    struct Master {
-        int row = 0, column = 0;
-        std::string rewritten;
-        bool unshare = false;
-    };
 
     void Walk() {
         Token t;
@@ -469,7 +492,16 @@ class RowWalker {
     // A start tag with its s attribute mapped. A cell without one has the first format, which may map to
     // another: it gets the attribute, or it would take the look of the target's first format.
     void RestyleTag(const Token& t, bool cell) {
-        if (!m_out || !m_rewrite->style) return;
+        if (!m_out) {
+            // The scan notes what the rewrite will ask, in the order it will ask it.
+            if (cell && !Has(m_attrs, "s")) {
+                m_scan->styles.Note(0);
+            } else if (const auto* s = FindAttribute(m_attrs, "s")) {
+                m_scan->styles.Note(AsIndex(s->value));
+            }
+            return;
+        }
+        if (!m_rewrite->style) return;
         const std::size_t base = t.begin + 1 + t.name.size();
         if (cell && !Has(m_attrs, "s")) {
             const int mapped = MappedStyle(0);
@@ -479,8 +511,7 @@ class RowWalker {
         for (const auto& a : m_attrs) {
             if (a.name != "s") continue;
             const int written = SmallNumber(a.value);
-            const int from = written >= 0 ? written : std::atoi(std::string(a.value).c_str());
-            const int to = MappedStyle(from);
+            const int to = MappedStyle(AsIndex(a.value));
             if (to == written) return;
             const std::string mapped = std::to_string(to);
             if (mapped == a.value) return;
@@ -498,8 +529,7 @@ class RowWalker {
                 NoteSharedString(*plain);
             } else if (m_rewrite->sharedString && !plain->empty()) {
                 const int written = SmallNumber(*plain);
-                const int from = written >= 0 ? written : std::atoi(std::string(*plain).c_str());
-                const int to = m_rewrite->sharedString(from);
+                const int to = m_rewrite->sharedString(AsIndex(*plain));
                 if (to != written) Replace(t.end, endTag, std::to_string(to));
             }
             return;
@@ -516,6 +546,7 @@ class RowWalker {
     }
 
     void NoteSharedString(std::string_view text) {
+        if (!text.empty()) m_scan->sharedStrings.Note(AsIndex(text));
         long long index = 0;
         const bool number = !text.empty() && text.size() <= 12 &&
                             text.find_first_not_of("0123456789") == std::string_view::npos;
@@ -541,8 +572,8 @@ class RowWalker {
                 m_scan->masters[si] = SharedMaster{m_row, m_column, text};
             return;
         }
-        const auto master = shared ? m_masters.find(si) : m_masters.end();
-        if (master != m_masters.end() && master->second.unshare) {
+        const auto master = shared ? m_masters->find(si) : m_masters->end();
+        if (master != m_masters->end() && master->second.unshare) {
             // The group is written out: this cell gets its own formula and leaves the group.
             std::string formula;
             if (text.empty()) {
@@ -578,7 +609,7 @@ class RowWalker {
     const std::function<void(std::string_view)>* m_out = nullptr;
     const std::function<void(std::string_view)>* m_formula = nullptr;
     SheetDataScan* m_scan = nullptr;
-    std::map<std::string, Master> m_masters;
+    const Masters* m_masters = nullptr;
     std::vector<std::string_view> m_stack;
     std::vector<Attribute> m_attrs;
     std::string_view m_cellType;
@@ -736,9 +767,7 @@ void ForEachCell(std::string_view body, const std::function<void(const CellValue
         }
         if (!stack.empty()) throw MalformedRows{"an element that is never closed", body.size()};
     } catch (const MalformedRows& e) {
-        throw EngineError("The part \"" + partName + "\" of \"" + fileName + "\" is not well-formed XML (" +
-                          e.what + " in its rows, at byte " + std::to_string(e.offset) +
-                          " of them). Open the file in the spreadsheet application to repair it.");
+        throw NotWellFormed(e, partName, fileName);
     }
 }
 
@@ -814,23 +843,206 @@ void ForEachCellOfPart(Package& package, const std::string& part, const std::fun
     }
 }
 
+void FirstUses::Note(int value) {
+    // Indices name styles and strings: a few million at most, kept as bits; anything beyond is a damaged file.
+    constexpr std::size_t kNear = 1u << 24;
+    if (value >= 0 && static_cast<std::size_t>(value) < kNear) {
+        const auto at = static_cast<std::size_t>(value);
+        if (at >= m_seen.size()) m_seen.resize(std::min(kNear, std::max(at + 1, m_seen.size() * 2)), false);
+        if (m_seen[at]) return;
+        m_seen[at] = true;
+    } else if (!m_seenFar.insert(value).second) {
+        return;
+    }
+    m_order.push_back(value);
+}
+
+void FirstUses::NoteAll(const FirstUses& later) {
+    for (int value : later.m_order) Note(value);
+}
+
+namespace {
+
+constexpr std::size_t kSideBySideFrom = 8u << 20;
+
+unsigned Cores() { return std::max(1u, std::min(4u, std::thread::hardware_concurrency())); }
+
+// Runs work(i) for every i below n, side by side: i = 0 on the caller's thread, the others on threads of their
+// own (on the caller's, after its own, when no thread can be had). The first exception is thrown once all are
+// done.
+void SideBySide(std::size_t n, const std::function<void(std::size_t)>& work) {
+    std::vector<std::exception_ptr> failures(n);
+    auto run = [&](std::size_t i) {
+        try {
+            work(i);
+        } catch (...) {
+            failures[i] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    std::vector<std::size_t> left;
+    for (std::size_t i = 1; i < n; ++i) {
+        try {
+            threads.emplace_back(run, i);
+        } catch (const std::system_error&) {
+            left.push_back(i);
+        }
+    }
+    run(0);
+    for (std::size_t i : left) run(i);
+    for (auto& t : threads) t.join();
+    for (auto& failure : failures) {
+        if (failure) std::rethrow_exception(failure);
+    }
+}
+
+// Where to cut large rows into one piece per core: just after the end of a row found past each share. A cut
+// that is not really between two rows (the end tag stood in a comment) makes a piece fail its scan, and the
+// rows are then scanned whole.
+std::vector<std::size_t> CandidateCuts(std::string_view body) {
+    std::vector<std::size_t> cuts;
+    const unsigned cores = Cores();
+    if (body.size() < kSideBySideFrom || cores < 2) return cuts;
+    for (unsigned i = 1; i < cores; ++i) {
+        const std::size_t from = std::max(cuts.empty() ? 0 : cuts.back(), body.size() / cores * i);
+        const std::size_t tag = FindTag(body, from, "row", true);
+        if (tag == std::string_view::npos) break;
+        const auto gt = body.find('>', tag);
+        if (gt == std::string_view::npos || gt + 1 >= body.size()) break;
+        cuts.push_back(gt + 1);
+    }
+    return cuts;
+}
+
+std::string_view Piece(std::string_view body, const std::vector<std::size_t>& cuts, std::size_t i) {
+    const std::size_t from = i == 0 ? 0 : cuts[i - 1];
+    const std::size_t to = i == cuts.size() ? body.size() : cuts[i];
+    return body.substr(from, to - from);
+}
+
+// What a later piece's scan adds to an earlier one's, as one scan over both would have it.
+void Merge(SheetDataScan& scan, SheetDataScan& later) {
+    for (auto& [si, master] : later.masters) scan.masters[si] = std::move(master);
+    if (later.highestSharedString > scan.highestSharedString) {
+        scan.highestSharedString = later.highestSharedString;
+        scan.sharedStringRow = later.sharedStringRow;
+        scan.sharedStringColumn = later.sharedStringColumn;
+    }
+    scan.styles.NoteAll(later.styles);
+    scan.sharedStrings.NoteAll(later.sharedStrings);
+}
+
+// Answers mapped ahead, read by several threads at once.
+class MappedAhead {
+  public:
+    explicit MappedAhead(std::size_t nearLimit) : m_nearLimit(nearLimit) {}
+    void Set(int from, int to) {
+        if (from >= 0 && static_cast<std::size_t>(from) < m_nearLimit) {
+            const auto at = static_cast<std::size_t>(from);
+            if (at >= m_near.size()) m_near.resize(at + 1, -1);
+            m_near[at] = to;
+        } else {
+            m_far[from] = to;
+        }
+    }
+    std::optional<int> Find(int from) const {
+        if (from >= 0 && static_cast<std::size_t>(from) < m_near.size() && m_near[static_cast<std::size_t>(from)] >= 0)
+            return m_near[static_cast<std::size_t>(from)];
+        if (auto it = m_far.find(from); it != m_far.end()) return it->second;
+        return std::nullopt;
+    }
+
+  private:
+    std::size_t m_nearLimit;
+    std::vector<int> m_near;  // -1 for none
+    std::map<int, int> m_far;
+};
+
+}  // namespace
+
 SheetDataScan ScanSheetData(std::string_view body, const std::function<void(std::string_view)>& formula,
                             const std::string& partName, const std::string& fileName) {
+    // Large rows are scanned one piece per core; a piece that fails sends the rows to one scan of them whole,
+    // which finds the fault (and says where it lies) or proves the cut wrong.
+    if (const auto cuts = CandidateCuts(body); !cuts.empty()) {
+        std::vector<SheetDataScan> scans(cuts.size() + 1);
+        std::vector<std::vector<std::string>> formulas(scans.size());
+        bool sound = true;
+        try {
+            SideBySide(scans.size(), [&](std::size_t i) {
+                const std::function<void(std::string_view)> keep = [&](std::string_view f) {
+                    formulas[i].emplace_back(f);
+                };
+                RowWalker(Piece(body, cuts, i)).Scan(keep, scans[i]);
+            });
+        } catch (const MalformedRows&) {
+            sound = false;
+        }
+        if (sound) {
+            SheetDataScan scan = std::move(scans.front());
+            for (std::size_t i = 1; i < scans.size(); ++i) Merge(scan, scans[i]);
+            scan.cuts = cuts;
+            for (auto& list : formulas) {
+                for (const auto& f : list) formula(f);
+                std::vector<std::string>().swap(list);
+            }
+            return scan;
+        }
+    }
     SheetDataScan scan;
     try {
-        RowWalker(body, nullptr, nullptr).Scan(formula, scan);
+        RowWalker(body).Scan(formula, scan);
     } catch (const MalformedRows& e) {
-        throw EngineError("The part \"" + partName + "\" of \"" + fileName + "\" is not well-formed XML (" +
-                          e.what + " in its rows, at byte " + std::to_string(e.offset) +
-                          " of them). Open the file in the spreadsheet application to repair it.");
+        throw NotWellFormed(e, partName, fileName);
     }
     return scan;
 }
 
 void RewriteSheetData(std::string_view body, const SheetDataScan& scan, const CellRewrite& rewrite,
                       const std::function<void(std::string_view)>& out) {
+    RewriteSheetDataSideBySide(body, scan, rewrite, {out});
+}
+
+void RewriteSheetDataSideBySide(std::string_view body, const SheetDataScan& scan, const CellRewrite& rewrite,
+                                const std::vector<std::function<void(std::string_view)>>& outs) {
+    // Styles and strings are mapped here, in the order one pass asks for them, so that the target's tables grow
+    // alike however many pieces are written; a value the scan did not note is mapped when asked, one at a time.
+    MappedAhead styles(1u << 16), strings(1u << 24);
+    if (rewrite.style) {
+        for (int xf : scan.styles.order()) styles.Set(xf, rewrite.style(xf));
+    }
+    if (rewrite.sharedString) {
+        for (int index : scan.sharedStrings.order()) strings.Set(index, rewrite.sharedString(index));
+    }
+    std::mutex late;
+    CellRewrite ahead = rewrite;
+    if (rewrite.style) {
+        ahead.style = [&](int xf) {
+            if (const auto mapped = styles.Find(xf)) return *mapped;
+            std::lock_guard lock(late);
+            return rewrite.style(xf);
+        };
+    }
+    if (rewrite.sharedString) {
+        ahead.sharedString = [&](int index) {
+            if (const auto mapped = strings.Find(index)) return *mapped;
+            std::lock_guard lock(late);
+            return rewrite.sharedString(index);
+        };
+    }
+    Masters masters;
+    for (const auto& [si, master] : scan.masters) {
+        Master m{master.row, master.column, rewrite.formula ? rewrite.formula(master.formula) : master.formula,
+                 false};
+        m.unshare = rewrite.unshare && rewrite.unshare(m.rewritten);
+        masters.emplace(si, std::move(m));
+    }
+    const std::vector<std::size_t> none;
+    const auto& cuts = outs.size() == scan.cuts.size() + 1 ? scan.cuts : none;
+    if (cuts.empty() && outs.size() != 1)
+        throw EngineError("The rows of a copied sheet could not be rewritten (they were cut in a different way).");
     try {
-        RowWalker(body, &rewrite, &out).Write(scan);
+        SideBySide(outs.size(), [&](std::size_t i) { RowWalker(Piece(body, cuts, i), ahead, outs[i], masters).Write(); });
     } catch (const MalformedRows& e) {
         throw EngineError("The rows of a copied sheet could not be rewritten (" + e.what + ").");
     }

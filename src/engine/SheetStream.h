@@ -4,8 +4,10 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orv::engine {
 
@@ -56,6 +58,19 @@ struct SharedMaster {
     std::string formula;  // decoded
 };
 
+// Numbers in the order they first came, each once.
+class FirstUses {
+  public:
+    void Note(int value);
+    void NoteAll(const FirstUses& later);
+    const std::vector<int>& order() const { return m_order; }
+
+  private:
+    std::vector<int> m_order;
+    std::vector<bool> m_seen;  // for the small numbers, which nearly all are
+    std::set<int> m_seenFar;
+};
+
 // What a first pass over the rows learned.
 struct SheetDataScan {
     std::map<std::string, SharedMaster> masters;  // by si
@@ -63,6 +78,12 @@ struct SheetDataScan {
     // that is not an index counts as past every table.
     long long highestSharedString = -1;
     int sharedStringRow = 0, sharedStringColumn = 0;
+    // The style and shared-string indices a rewrite asks to map, in the order it first asks: mapped in that
+    // order ahead of a rewrite on several cores, the target's tables grow as they do in one pass.
+    FirstUses styles, sharedStrings;
+    // Offsets into the rows just after the end of a row, cutting them into pieces of about equal size that are
+    // rewritten side by side; none for rows too small to be worth it.
+    std::vector<std::size_t> cuts;
 };
 
 // Checks that `body` (the rows) is well-formed XML and calls `formula` with the decoded text of every cell
@@ -82,5 +103,10 @@ struct CellRewrite {
 // that scanned.
 void RewriteSheetData(std::string_view body, const SheetDataScan& scan, const CellRewrite& rewrite,
                       const std::function<void(std::string_view)>& out);
+// The same on several cores: the rows cut where `scan.cuts` says, piece i written to `outs[i]` on a thread of
+// its own (the first on the caller's). `rewrite`'s functions are called on the caller's thread only, except the
+// formula functions, which must be safe to call from several threads at once.
+void RewriteSheetDataSideBySide(std::string_view body, const SheetDataScan& scan, const CellRewrite& rewrite,
+                                const std::vector<std::function<void(std::string_view)>>& outs);
 
 }  // namespace orv::engine

@@ -493,8 +493,8 @@ void DeflateStream::Add(std::string_view bytes) {
     }
 }
 
-DeflatedPart DeflateStream::Finish() {
-    m_state->Hand(std::move(m_state->pending), true);
+DeflatedPart DeflateStream::Finish(bool last) {
+    m_state->Hand(std::move(m_state->pending), last);
     m_state->pending = std::string();
     m_state->Drain();
     m_state->Stop();
@@ -505,6 +505,38 @@ DeflatedPart DeflateStream::Finish() {
         m_state->out.spooledSize = m_state->spool->size();
     }
     return std::move(m_state->out);
+}
+
+DeflatedPart JoinDeflated(std::vector<DeflatedPart> pieces, const std::string& folder) {
+    if (pieces.empty()) return Deflate({});
+    DeflatedPart out;
+    const bool spooled = std::any_of(pieces.begin(), pieces.end(), [](const DeflatedPart& p) { return p.spool != nullptr; });
+    std::shared_ptr<Spool> spool;
+    if (spooled) {
+        spool = Spool::Create(folder);
+        if (!spool) throw EngineError("A rewritten part could not be put together (no temporary file could be made beside the workbook). Check that its folder may be written to, then try again.");
+    }
+    std::string chunk;
+    for (auto& piece : pieces) {
+        out.crc = static_cast<std::uint32_t>(crc32_combine(out.crc, piece.crc, static_cast<z_off_t>(piece.size)));
+        out.size += piece.size;
+        if (!spool) {
+            out.data += piece.data;
+        } else {
+            constexpr std::uint64_t kChunk = 1u << 20;
+            for (std::uint64_t at = 0; at < piece.CompressedSize(); at += kChunk) {
+                chunk.resize(static_cast<std::size_t>(std::min(kChunk, piece.CompressedSize() - at)));
+                piece.ReadCompressed(at, chunk.data(), chunk.size());
+                spool->Append(chunk);
+            }
+        }
+        piece = DeflatedPart{};  // its spool goes as soon as it is copied
+    }
+    if (spool) {
+        out.spool = spool;
+        out.spooledSize = spool->size();
+    }
+    return out;
 }
 
 void DeflatedPart::ReadCompressed(std::uint64_t offset, char* out, std::size_t n) const {

@@ -127,12 +127,19 @@ class DeflateStream {
     DeflateStream& operator=(const DeflateStream&) = delete;
     // Throws EngineError when zlib fails.
     void Add(std::string_view bytes);
-    DeflatedPart Finish();
+    // The part. Unless `last`, its stream ends on a byte boundary without ending the deflate stream, for
+    // another's to follow it (see JoinDeflated).
+    DeflatedPart Finish(bool last = true);
 
   private:
     struct State;
     std::unique_ptr<State> m_state;
 };
+
+// One part out of `pieces` deflated in order, each but the last finished with `last` false: their streams
+// joined, their CRCs combined; spooled in `folder` when any of them was. Throws EngineError when a spooled piece
+// cannot be read back or the joined stream cannot be written.
+DeflatedPart JoinDeflated(std::vector<DeflatedPart> pieces, const std::string& folder);
 
 // The bytes of a part deflated by Deflate or a DeflateStream; throws EngineError when they do not inflate to
 // its size and CRC.

@@ -2,6 +2,9 @@
 // byte the copy does not change kept as it was.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <thread>
+
 #include "TestSupport.h"
 #include "engine/EngineError.h"
 #include "engine/Package.h"
@@ -138,6 +141,87 @@ TEST(RewriteSheetData, WritesOutTheSharedGroupsItIsAskedToCellByCell) {
               "<c r=\"D3\"><f t=\"shared\" si=\"1\"/><v>4</v></c></row>");
 }
 
+// Large rows are scanned and rewritten a piece per core: the same bytes, and the styles and strings mapped in
+// the order one pass asks for them, wherever the cuts fall (one inside a comment sends the rows to one scan).
+TEST(RewriteSheetData, LargeRowsRewrittenSideBySideComeOutAsInOnePass) {
+    auto rows = [](int from, int count) {
+        std::string text;
+        for (int r = from; r < from + count; ++r) {
+            const std::string n = std::to_string(r);
+            // The later rows bring formats and strings of their own.
+            const int later = r < 60000 ? 0 : 10;
+            text += "<row r=\"" + n + "\" s=\"" + std::to_string(r % 3) + "\"><c r=\"A" + n + "\" s=\"" +
+                    std::to_string(later + r % 7) + "\" t=\"s\"><v>" +
+                    std::to_string(later * 1000 + (r * 7919) % 5000) + "</v></c><c r=\"B" +
+                    n + "\"><f t=\"shared\" si=\"" + std::to_string(r / 1000) + "\"" +
+                    (r % 1000 == 0 ? " ref=\"B" + n + ":B" + std::to_string(r + 999) + "\">Data!A" + n + "*2</f>"
+                                   : "/>") +
+                    "<v>" + n + "</v></c></row>";
+        }
+        return text;
+    };
+    const std::string plain = rows(1000, 90000);
+    const std::string commented = rows(1000, 45000) + "<!-- " + std::string(1 << 20, 'x') + " </row> -->" +
+                                  rows(46000, 45000);
+    for (const std::string* body : {&plain, &commented}) {
+        ASSERT_GT(body->size(), 8u << 20);
+        // Each mapping answers with the order it was first asked in, so that any other order shows.
+        struct Asked {
+            std::vector<int> styles, strings;
+            bool operator==(const Asked&) const = default;
+        };
+        auto run = [&](bool sideBySide, Asked& asked) {
+            std::map<int, int> styles, strings;
+            CellRewrite rewrite;
+            // The first time each value is asked for is what grows a target's table.
+            rewrite.style = [&](int xf) {
+                const auto [it, first] = styles.emplace(xf, static_cast<int>(styles.size()) + 50);
+                if (first) asked.styles.push_back(xf);
+                return it->second;
+            };
+            rewrite.sharedString = [&](int index) {
+                const auto [it, first] = strings.emplace(index, static_cast<int>(strings.size()));
+                if (first) asked.strings.push_back(index);
+                return it->second;
+            };
+            rewrite.formula = [](std::string_view f) {
+                std::string out(f);
+                if (auto at = out.find("Data!"); at != std::string::npos) out.replace(at, 5, "[1]Data!");
+                return out;
+            };
+            rewrite.unshare = [](std::string_view master) { return master.find("A2000*") != std::string_view::npos; };
+            auto scanned = Scan(*body);
+            SheetDataScan scan = scanned.scan;
+            if (!sideBySide) {
+                // Nothing mapped ahead: every answer is asked for as the one pass meets it.
+                scan.styles = scan.sharedStrings = FirstUses{};
+                scan.cuts.clear();
+            }
+            std::vector<std::string> pieces(scan.cuts.size() + 1);
+            std::vector<std::function<void(std::string_view)>> outs;
+            for (auto& piece : pieces) outs.emplace_back([&piece](std::string_view bytes) { piece += bytes; });
+            RewriteSheetDataSideBySide(*body, scan, rewrite, outs);
+            std::string joined;
+            for (const auto& piece : pieces) joined += piece;
+            return std::make_pair(joined, scanned);
+        };
+        Asked askedOnce, askedSideBySide;
+        const auto [once, scanned] = run(false, askedOnce);
+        const auto [sideBySide, same] = run(true, askedSideBySide);
+        if (body == &plain && std::thread::hardware_concurrency() > 1) {
+            EXPECT_FALSE(scanned.scan.cuts.empty());
+        }
+        if (body == &commented && std::thread::hardware_concurrency() == 2) {
+            EXPECT_TRUE(scanned.scan.cuts.empty()) << "the cut inside the comment sends the rows to one scan";
+        }
+        EXPECT_EQ(scanned.formulas.size(), 90u);
+        EXPECT_EQ(scanned.scan.masters.size(), 90u);
+        EXPECT_TRUE(sideBySide == once);
+        EXPECT_TRUE(askedSideBySide == askedOnce);
+        EXPECT_NE(once.find("<f>[1]Data!A2001*2</f>"), std::string::npos) << "an unshared group's cell";
+    }
+}
+
 TEST(ForEachCell, ReportsEachCellWithTheValueItShows) {
     std::vector<std::string> seen;
     ForEachCell(
@@ -244,6 +328,20 @@ TEST(DeflateStream, PiecesDeflateToThePartTheyMakeUp) {
     EXPECT_EQ(onDisk.CompressedSize(), deflated.data.size());
     EXPECT_EQ(Inflate(onDisk), part);
     EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "the spool file should have no name";
+    // Deflated in two streams, in memory and spooled, joined: one stream of the whole.
+    const std::string_view half = std::string_view(part).substr(0, part.size() / 2);
+    for (bool spool : {false, true}) {
+        auto first = spool ? std::make_unique<DeflateStream>(dir.path().string()) : std::make_unique<DeflateStream>();
+        auto second = std::make_unique<DeflateStream>();
+        first->Add(half);
+        second->Add(std::string_view(part).substr(half.size()));
+        std::vector<DeflatedPart> pieces;
+        pieces.push_back(first->Finish(false));
+        pieces.push_back(second->Finish());
+        const DeflatedPart joined = JoinDeflated(std::move(pieces), dir.path().string());
+        EXPECT_EQ(joined.spool != nullptr, spool);
+        EXPECT_EQ(Inflate(joined), part);
+    }
 }
 
 }  // namespace
