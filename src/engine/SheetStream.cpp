@@ -3,6 +3,7 @@
 #include "engine/SheetStream.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -64,6 +65,12 @@ struct TagStops {
 };
 constexpr TagStops kTagStops;
 
+struct Attribute {
+    std::string_view name;
+    std::string_view value;          // raw, between the quotes
+    std::size_t begin = 0, end = 0;  // the whole name="value" within the attribute text
+};
+
 enum class TokenKind { Start, Empty, End, Text, Other };
 
 // Only the fields of the token's kind are set: name and attrs for tags, text and cdata for text.
@@ -80,7 +87,8 @@ class Scanner {
   public:
     explicit Scanner(std::string_view s) : m_s(s) {}
 
-    bool Next(Token& t) {
+    // The next token; a start tag's attributes go to `attrs` when it is given (checked either way).
+    bool Next(Token& t, std::vector<Attribute>* attrs = nullptr) {
         const std::size_t size = m_s.size();
         if (m_pos >= size) return false;
         const char* s = m_s.data();
@@ -122,7 +130,7 @@ class Scanner {
             t.kind = TokenKind::Other;
             Skip("?>", "an unterminated processing instruction");
         } else {
-            StartTag(t);
+            StartTag(t, attrs);
         }
         t.end = m_pos;
         return true;
@@ -140,77 +148,57 @@ class Scanner {
         m_pos = at + std::strlen(terminator);
     }
 
-    void StartTag(Token& t) {
+    // A start tag and its attributes, each name="value" (or 'value'): a '>' inside a value does not end the
+    // tag, a '<' anywhere is an error.
+    void StartTag(Token& t, std::vector<Attribute>* attrs) {
         const char* s = m_s.data();
         const std::size_t size = m_s.size();
         std::size_t i = m_pos + 1;
         while (i < size && !IsSpace(s[i]) && s[i] != '>' && s[i] != '/' && s[i] != '<') ++i;
         t.name = m_s.substr(m_pos + 1, i - m_pos - 1);
         if (t.name.empty()) throw MalformedRows{"a tag without a name", m_pos};
-        const std::size_t attrs = i;
-        // Values are jumped over whole: a '>' inside one does not end the tag; a '<' anywhere is an error.
-        for (;; ++i) {
-            while (i < size && !kTagStops.stop[static_cast<unsigned char>(s[i])]) ++i;
-            if (i >= size) throw MalformedRows{"an unterminated tag", m_pos};
-            const char c = s[i];
-            if (c == '>') break;
-            if (c == '<') throw MalformedRows{"an unterminated tag", m_pos};
+        const std::size_t base = i;
+        if (attrs) attrs->clear();
+        for (;;) {
+            while (i < size && IsSpace(s[i])) ++i;
+            if (i >= size || s[i] == '<') throw MalformedRows{"an unterminated tag", m_pos};
+            if (s[i] == '>' || (s[i] == '/' && i + 1 < size && s[i + 1] == '>')) break;
+            Attribute a;
+            a.begin = i - base;
+            while (i < size && !IsSpace(s[i]) && !kTagStops.stop[static_cast<unsigned char>(s[i])] && s[i] != '=' &&
+                   s[i] != '/')
+                ++i;
+            a.name = m_s.substr(base + a.begin, i - base - a.begin);
+            while (i < size && IsSpace(s[i])) ++i;
+            if (a.name.empty() || i >= size || s[i] != '=')
+                throw MalformedRows{"an attribute without a value", base + a.begin};
+            ++i;
+            while (i < size && IsSpace(s[i])) ++i;
+            if (i >= size || (s[i] != '"' && s[i] != '\''))
+                throw MalformedRows{"an attribute value without quotes", base + a.begin};
+            const char quote = s[i];
             std::size_t close = i + 1;
-            while (close < size && s[close] != c && s[close] != '<') ++close;
-            if (close >= size) throw MalformedRows{"an unterminated attribute value", i};
-            if (s[close] == '<') {
-                // Either the value never ends, or it holds a '<': both are errors, told apart as before.
-                if (m_s.find(c, close) == std::string_view::npos)
+            while (close < size && s[close] != quote && s[close] != '<') ++close;
+            if (close >= size || s[close] == '<') {
+                // Either the value never ends, or it holds a '<'.
+                if (close >= size || m_s.find(quote, close) == std::string_view::npos)
                     throw MalformedRows{"an unterminated attribute value", i};
                 throw MalformedRows{"a '<' inside an attribute value", i};
             }
-            i = close;
+            a.value = m_s.substr(i + 1, close - i - 1);
+            i = close + 1;
+            a.end = i - base;
+            if (attrs) attrs->push_back(a);
         }
-        const bool empty = i > attrs && s[i - 1] == '/';
+        const bool empty = s[i] == '/';
         t.kind = empty ? TokenKind::Empty : TokenKind::Start;
-        t.attrs = m_s.substr(attrs, (empty ? i - 1 : i) - attrs);
-        m_pos = i + 1;
+        t.attrs = m_s.substr(base, i - base);
+        m_pos = i + (empty ? 2 : 1);
     }
 
     std::string_view m_s;
     std::size_t m_pos = 0;
 };
-
-struct Attribute {
-    std::string_view name;
-    std::string_view value;          // raw, between the quotes
-    std::size_t begin = 0, end = 0;  // the whole name="value" within the attribute text
-};
-
-// The attributes of a tag; throws MalformedRows (at `offset` + position) when they are not name="value"
-// pairs.
-void ParseAttributes(std::string_view text, std::size_t offset, std::vector<Attribute>& out) {
-    out.clear();
-    std::size_t i = 0;
-    while (true) {
-        while (i < text.size() && IsSpace(text[i])) ++i;
-        if (i >= text.size()) return;
-        Attribute a;
-        a.begin = i;
-        while (i < text.size() && !IsSpace(text[i]) && text[i] != '=') ++i;
-        a.name = text.substr(a.begin, i - a.begin);
-        while (i < text.size() && IsSpace(text[i])) ++i;
-        if (a.name.empty() || i >= text.size() || text[i] != '=')
-            throw MalformedRows{"an attribute without a value", offset + a.begin};
-        ++i;
-        while (i < text.size() && IsSpace(text[i])) ++i;
-        if (i >= text.size() || (text[i] != '"' && text[i] != '\''))
-            throw MalformedRows{"an attribute value without quotes", offset + a.begin};
-        const char quote = text[i];
-        std::size_t close = i + 1;
-        while (close < text.size() && text[close] != quote) ++close;
-        if (close >= text.size()) throw MalformedRows{"an unterminated attribute value", offset + i};
-        a.value = text.substr(i + 1, close - i - 1);
-        i = close + 1;
-        a.end = i;
-        out.push_back(a);
-    }
-}
 
 std::string_view Find(const std::vector<Attribute>& attrs, std::string_view name) {
     for (const auto& a : attrs) {
@@ -366,38 +354,50 @@ class RowWalker {
 
   private:
 
+    // The elements the rows hold that the walk looks at.
+    enum class Known : std::uint8_t { Other, Row, Cell, Formula, Value };
+    static Known Classify(std::string_view local) {
+        if (local.size() == 1) {
+            return local[0] == 'c' ? Known::Cell : local[0] == 'f' ? Known::Formula : local[0] == 'v' ? Known::Value
+                                                                                                      : Known::Other;
+        }
+        return local.size() == 3 && local[0] == 'r' && local[1] == 'o' && local[2] == 'w' ? Known::Row : Known::Other;
+    }
+    struct Open {
+        std::string_view name;  // qualified, for matching its end tag
+        Known kind;
+    };
+
     void Walk() {
         Token t;
-        while (m_scanner.Next(t)) {
+        while (m_scanner.Next(t, &m_attrs)) {
             if (t.kind == TokenKind::End) {
-                if (m_stack.empty() || !SameName(m_stack.back(), t.name))
+                if (m_stack.empty() || !SameName(m_stack.back().name, t.name))
                     throw MalformedRows{"an end tag that does not match its start tag", t.begin};
                 m_stack.pop_back();
                 continue;
             }
             if (t.kind != TokenKind::Start && t.kind != TokenKind::Empty) continue;
-            const std::string_view local = Local(t.name);
+            const Known kind = Classify(Local(t.name));
             const std::size_t depth = m_stack.size();
-            const std::string_view parent = depth ? Local(m_stack.back()) : std::string_view{};
-            // The scan checks every tag's attributes; the rewrite reads only those it may change.
-            if (!m_out || local == "row" || local == "c" || local == "f")
-                ParseAttributes(t.attrs, t.begin + 1 + t.name.size(), m_attrs);
-            if (depth == 0 && local == "row") {
+            const Known parent = depth ? m_stack.back().kind : Known::Other;
+            if (depth == 0 && kind == Known::Row) {
                 RestyleTag(t, false);
-            } else if (depth == 1 && local == "c" && parent == "row") {
+            } else if (depth == 1 && kind == Known::Cell && parent == Known::Row) {
                 m_cellType = Find(m_attrs, "t");
-                ParseCellReference(Find(m_attrs, "r"), m_row, m_column);
+                m_cellReference = Find(m_attrs, "r");
                 RestyleTag(t, true);
-            } else if (depth == 2 && parent == "c" && local == "f") {
+            } else if (depth == 2 && parent == Known::Cell && kind == Known::Formula) {
                 Formula(t);
                 continue;
-            } else if (depth == 2 && parent == "c" && local == "v" && m_cellType == "s") {
+            } else if (depth == 2 && parent == Known::Cell && kind == Known::Value && m_cellType.size() == 1 &&
+                       m_cellType[0] == 's') {
                 SharedStringValue(t);
                 continue;
             }
             if (t.kind == TokenKind::Start) {
                 if (m_stack.size() >= kMaxDepth) throw MalformedRows{"elements nested too deep", t.begin};
-                m_stack.push_back(t.name);
+                m_stack.push_back({t.name, kind});
             }
         }
         if (!m_stack.empty()) throw MalformedRows{"an element that is never closed", m_body.size()};
@@ -557,8 +557,7 @@ class RowWalker {
         }
         if (index <= m_scan->highestSharedString) return;
         m_scan->highestSharedString = index;
-        m_scan->sharedStringRow = m_row;
-        m_scan->sharedStringColumn = m_column;
+        ParseCellReference(m_cellReference, m_scan->sharedStringRow, m_scan->sharedStringColumn);
     }
 
     void Formula(const Token& t) {
@@ -568,8 +567,11 @@ class RowWalker {
         const std::string si(Find(m_attrs, "si"));
         if (!m_out) {
             if (!text.empty()) (*m_formula)(text);
-            if (shared && Has(m_attrs, "ref") && !text.empty())
-                m_scan->masters[si] = SharedMaster{m_row, m_column, text};
+            if (shared && Has(m_attrs, "ref") && !text.empty()) {
+                SharedMaster& master = m_scan->masters[si];
+                ParseCellReference(m_cellReference, master.row, master.column);
+                master.formula = text;
+            }
             return;
         }
         const auto master = shared ? m_masters->find(si) : m_masters->end();
@@ -577,8 +579,9 @@ class RowWalker {
             // The group is written out: this cell gets its own formula and leaves the group.
             std::string formula;
             if (text.empty()) {
-                formula = ShiftFormula(master->second.rewritten, m_row - master->second.row,
-                                       m_column - master->second.column);
+                int row = 0, column = 0;
+                ParseCellReference(m_cellReference, row, column);
+                formula = ShiftFormula(master->second.rewritten, row - master->second.row, column - master->second.column);
             } else {
                 formula = Has(m_attrs, "ref") ? master->second.rewritten : Rewritten(text);
             }
@@ -610,10 +613,10 @@ class RowWalker {
     const std::function<void(std::string_view)>* m_formula = nullptr;
     SheetDataScan* m_scan = nullptr;
     const Masters* m_masters = nullptr;
-    std::vector<std::string_view> m_stack;
+    std::vector<Open> m_stack;
     std::vector<Attribute> m_attrs;
     std::string_view m_cellType;
-    int m_row = 0, m_column = 0;
+    std::string_view m_cellReference;  // the current cell's r, read only where a formula or a message needs it
     std::size_t m_copied = 0;
     std::string m_pending;
     std::vector<int> m_styles;  // by source index, -1 until asked
@@ -725,7 +728,7 @@ void ForEachCell(std::string_view body, const std::function<void(const CellValue
             if (stack.size() < 4 || stack[2] != "is" || stack.back() != "t") return false;
             return std::find(stack.begin(), stack.end(), "rPh") == stack.end();
         };
-        while (scanner.Next(t)) {
+        while (scanner.Next(t, &attrs)) {
             switch (t.kind) {
                 case TokenKind::Text:
                     if (stack.size() == 3 && stack[1] == "c" && stack[2] == "v") {
@@ -744,7 +747,6 @@ void ForEachCell(std::string_view body, const std::function<void(const CellValue
                 case TokenKind::Start:
                 case TokenKind::Empty: {
                     const std::string_view local = Local(t.name);
-                    ParseAttributes(t.attrs, t.begin + 1 + t.name.size(), attrs);
                     if (stack.size() == 1 && local == "c" && stack[0] == "row") {
                         current = CellValue{};
                         current.type = Find(attrs, "t");
