@@ -373,6 +373,7 @@ struct DeflateStream::State {
     std::deque<std::shared_ptr<Block>> blocks;  // in stream order, until joined
     std::deque<std::shared_ptr<Block>> todo;
     bool closing = false;
+    bool joining = false;  // a worker is appending blocks to `out`
     std::exception_ptr failure;
     DeflatedPart out;
     std::shared_ptr<Spool> spool;  // where the compressed bytes go, when set
@@ -401,36 +402,47 @@ struct DeflateStream::State {
             } catch (...) {
                 error = std::current_exception();
             }
-            {
-                std::lock_guard lock(mutex);
-                block->done = true;
-                if (error && !failure) failure = error;
-                // Join the finished blocks at the front, in order.
+            std::unique_lock lock(mutex);
+            block->done = true;
+            if (error && !failure) failure = error;
+            // One worker at a time joins the finished blocks at the front, in order, writing them out of the lock
+            // so that the others and the producer go on meanwhile.
+            if (!joining) {
+                joining = true;
                 while (!blocks.empty() && blocks.front()->done) {
-                    Block& first = *blocks.front();
-                    if (spool) {
-                        try {
-                            spool->Append(first.output);
-                        } catch (...) {
-                            if (!failure) failure = std::current_exception();
-                        }
-                    } else {
-                        // Grown by an eighth at a time, not doubled: a large part is not held with as much room
-                        // again.
-                        const std::size_t needed = out.data.size() + first.output.size();
-                        if (needed > out.data.capacity())
-                            out.data.reserve(
-                                std::max(needed, out.data.capacity() + out.data.capacity() / 8 + (1u << 20)));
-                        out.data += first.output;
-                    }
-                    out.crc = static_cast<std::uint32_t>(
-                        crc32_combine(out.crc, first.crc, static_cast<z_off_t>(first.size)));
-                    out.size += first.size;
+                    const std::shared_ptr<Block> first = std::move(blocks.front());
                     blocks.pop_front();
+                    lock.unlock();
+                    changed.notify_all();
+                    std::exception_ptr joinFailure;
+                    try {
+                        Join(*first);
+                    } catch (...) {
+                        joinFailure = std::current_exception();
+                    }
+                    lock.lock();
+                    if (joinFailure && !failure) failure = joinFailure;
                 }
+                joining = false;
             }
+            lock.unlock();
             changed.notify_all();
         }
+    }
+
+    // Appends a finished block to the part; only the joining worker calls it.
+    void Join(const Block& first) {
+        if (spool) {
+            spool->Append(first.output);
+        } else {
+            // Grown by an eighth at a time, not doubled: a large part is not held with as much room again.
+            const std::size_t needed = out.data.size() + first.output.size();
+            if (needed > out.data.capacity())
+                out.data.reserve(std::max(needed, out.data.capacity() + out.data.capacity() / 8 + (1u << 20)));
+            out.data += first.output;
+        }
+        out.crc = static_cast<std::uint32_t>(crc32_combine(out.crc, first.crc, static_cast<z_off_t>(first.size)));
+        out.size += first.size;
     }
 
     void Hand(std::string input, bool last) {
@@ -455,7 +467,7 @@ struct DeflateStream::State {
     // Waits for every block handed over to be joined.
     void Drain() {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return blocks.empty() || failure; });
+        changed.wait(lock, [&] { return (blocks.empty() && !joining) || failure; });
     }
 
     void Stop() {
