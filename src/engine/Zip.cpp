@@ -2,6 +2,7 @@
 #include "engine/Zip.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
@@ -91,8 +92,25 @@ struct ZipReader::Counter {
     }
 };
 
+namespace {
+
+// A part's text, and its compressed bytes while they grow, take several megabytes each, and come and go by the
+// hundred while a rename rewrites the parts that name a sheet. glibc serves such blocks from its heaps once one
+// was freed (its mmap threshold rises to the largest block freed), where they fragment: a rename of a large
+// workbook kept some fifty megabytes freed but not given back. A fixed threshold maps them, so that each goes
+// back to the system when it is freed; the many blocks of a megabyte stay on the heaps, where they are reused.
+void ReturnLargeBuffersAtOnce() {
+#ifdef __GLIBC__
+    static std::once_flag once;
+    std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 4 << 20); });
+#endif
+}
+
+}  // namespace
+
 ZipReader::ZipReader(const std::string& path, const std::string& displayName, InflateLimits limits)
     : m_counter(std::make_unique<Counter>()), m_displayName(displayName), m_limits(limits) {
+    ReturnLargeBuffersAtOnce();
     zip_error_init(&m_counter->error);
     m_counter->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (m_counter->fd < 0) {
