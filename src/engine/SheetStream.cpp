@@ -19,6 +19,7 @@
 #include "engine/SharedFormulas.h"
 #include "engine/SheetNames.h"
 #include "engine/Xml.h"
+#include "engine/Zip.h"
 
 namespace orv::engine {
 
@@ -330,15 +331,78 @@ struct Master {
 };
 using Masters = std::map<std::string, Master>;
 
+// Answers mapped ahead, read by several threads at once.
+class MappedAhead {
+  public:
+    explicit MappedAhead(std::size_t nearLimit) : m_nearLimit(nearLimit) {}
+    void Set(int from, int to) {
+        if (from >= 0 && static_cast<std::size_t>(from) < m_nearLimit) {
+            const auto at = static_cast<std::size_t>(from);
+            if (at >= m_near.size()) m_near.resize(at + 1, -1);
+            m_near[at] = to;
+        } else {
+            m_far[from] = to;
+        }
+    }
+    std::optional<int> Find(int from) const {
+        if (from >= 0 && static_cast<std::size_t>(from) < m_near.size() && m_near[static_cast<std::size_t>(from)] >= 0)
+            return m_near[static_cast<std::size_t>(from)];
+        if (auto it = m_far.find(from); it != m_far.end()) return it->second;
+        return std::nullopt;
+    }
+
+  private:
+    std::size_t m_nearLimit;
+    std::vector<int> m_near;  // -1 for none
+    std::map<int, int> m_far;
+};
+
+// What the walkers of every piece read while they rewrite: the styles and shared strings mapped in the order one
+// pass asks for them, so that the target's tables grow alike however many pieces are written (a value the scan
+// did not note is mapped when asked, one at a time), and the shared groups' masters rewritten.
+class RewriteAhead {
+  public:
+    RewriteAhead(const SheetDataScan& scan, const CellRewrite& rewrite) : rewrite(rewrite) {
+        if (rewrite.style) {
+            for (int xf : scan.styles.order()) m_styles.Set(xf, rewrite.style(xf));
+        }
+        if (rewrite.sharedString) {
+            for (int index : scan.sharedStrings.order()) m_strings.Set(index, rewrite.sharedString(index));
+        }
+        for (const auto& [si, master] : scan.masters) {
+            Master m{master.row, master.column, rewrite.formula ? rewrite.formula(master.formula) : master.formula,
+                     false};
+            m.unshare = rewrite.unshare && rewrite.unshare(m.rewritten);
+            m_masters.emplace(si, std::move(m));
+        }
+    }
+
+    int Style(int xf) { return Answer(m_styles, rewrite.style, xf); }
+    int SharedString(int index) { return Answer(m_strings, rewrite.sharedString, index); }
+    const Masters& masters() const { return m_masters; }
+
+    const CellRewrite& rewrite;
+
+  private:
+    int Answer(const MappedAhead& ahead, const std::function<int(int)>& map, int from) {
+        if (const auto mapped = ahead.Find(from)) return *mapped;
+        std::lock_guard lock(m_late);
+        return map(from);
+    }
+
+    MappedAhead m_styles{1u << 16}, m_strings{1u << 24};
+    Masters m_masters;
+    std::mutex m_late;
+};
+
 // One pass over the rows: checks them and collects formulas (scanning), or writes them rewritten.
 class RowWalker {
   public:
     // A scan.
     explicit RowWalker(std::string_view body) : m_body(body), m_scanner(body) {}
-    // A rewrite, with the group masters rewritten ahead.
-    RowWalker(std::string_view body, const CellRewrite& rewrite, const std::function<void(std::string_view)>& out,
-              const Masters& masters)
-        : m_body(body), m_scanner(body), m_rewrite(&rewrite), m_out(&out), m_masters(&masters) {}
+    // A rewrite.
+    RowWalker(std::string_view body, RewriteAhead& ahead, const std::function<void(std::string_view)>& out)
+        : m_body(body), m_scanner(body), m_rewrite(&ahead.rewrite), m_out(&out), m_ahead(&ahead) {}
 
     void Scan(const std::function<void(std::string_view)>& formula, SheetDataScan& scan) {
         m_formula = &formula;
@@ -480,45 +544,29 @@ class RowWalker {
         m_pending.clear();
     }
 
-    // Styles are few and asked for by nearly every cell: the answers are kept by index.
-    int MappedStyle(int xf) {
-        if (xf < 0 || xf >= (1 << 16)) return m_rewrite->style(xf);
-        if (static_cast<std::size_t>(xf) >= m_styles.size()) m_styles.resize(static_cast<std::size_t>(xf) + 1, -1);
-        int& mapped = m_styles[static_cast<std::size_t>(xf)];
-        if (mapped < 0) mapped = m_rewrite->style(xf);
-        return mapped;
-    }
-
     // A start tag with its s attribute mapped. A cell without one has the first format, which may map to
     // another: it gets the attribute, or it would take the look of the target's first format.
     void RestyleTag(const Token& t, bool cell) {
+        const Attribute* s = FindAttribute(m_attrs, "s");
+        if (!s && !cell) return;
+        const int from = s ? AsIndex(s->value) : 0;
         if (!m_out) {
             // The scan notes what the rewrite will ask, in the order it will ask it.
-            if (cell && !Has(m_attrs, "s")) {
-                m_scan->styles.Note(0);
-            } else if (const auto* s = FindAttribute(m_attrs, "s")) {
-                m_scan->styles.Note(AsIndex(s->value));
-            }
+            m_scan->styles.Note(from);
             return;
         }
         if (!m_rewrite->style) return;
+        const int to = m_ahead->Style(from);
         const std::size_t base = t.begin + 1 + t.name.size();
-        if (cell && !Has(m_attrs, "s")) {
-            const int mapped = MappedStyle(0);
-            if (mapped != 0) Replace(base, base, " s=\"" + std::to_string(mapped) + "\"");
+        if (!s) {
+            if (to != 0) Replace(base, base, " s=\"" + std::to_string(to) + "\"");
             return;
         }
-        for (const auto& a : m_attrs) {
-            if (a.name != "s") continue;
-            const int written = SmallNumber(a.value);
-            const int to = MappedStyle(AsIndex(a.value));
-            if (to == written) return;
-            const std::string mapped = std::to_string(to);
-            if (mapped == a.value) return;
-            const std::size_t valueBegin = base + a.end - 1 - a.value.size();
-            Replace(valueBegin, valueBegin + a.value.size(), mapped);
-            return;
-        }
+        if (to == SmallNumber(s->value)) return;
+        const std::string mapped = std::to_string(to);
+        if (mapped == s->value) return;
+        const std::size_t valueBegin = base + s->end - 1 - s->value.size();
+        Replace(valueBegin, valueBegin + s->value.size(), mapped);
     }
 
     void SharedStringValue(const Token& t) {
@@ -529,7 +577,7 @@ class RowWalker {
                 NoteSharedString(*plain);
             } else if (m_rewrite->sharedString && !plain->empty()) {
                 const int written = SmallNumber(*plain);
-                const int to = m_rewrite->sharedString(AsIndex(*plain));
+                const int to = m_ahead->SharedString(AsIndex(*plain));
                 if (to != written) Replace(t.end, endTag, std::to_string(to));
             }
             return;
@@ -540,7 +588,7 @@ class RowWalker {
             return;
         }
         if (!m_rewrite->sharedString || text.empty()) return;
-        const std::string mapped = std::to_string(m_rewrite->sharedString(std::atoi(text.c_str())));
+        const std::string mapped = std::to_string(m_ahead->SharedString(AsIndex(text)));
         const std::string_view tag = m_body.substr(t.begin, t.end - t.begin);
         Replace(t.begin, end, std::string(tag) + mapped + "</" + std::string(t.name) + ">");
     }
@@ -574,8 +622,9 @@ class RowWalker {
             }
             return;
         }
-        const auto master = shared ? m_masters->find(si) : m_masters->end();
-        if (master != m_masters->end() && master->second.unshare) {
+        const Masters& masters = m_ahead->masters();
+        const auto master = shared ? masters.find(si) : masters.end();
+        if (master != masters.end() && master->second.unshare) {
             // The group is written out: this cell gets its own formula and leaves the group.
             std::string formula;
             if (text.empty()) {
@@ -612,14 +661,13 @@ class RowWalker {
     const std::function<void(std::string_view)>* m_out = nullptr;
     const std::function<void(std::string_view)>* m_formula = nullptr;
     SheetDataScan* m_scan = nullptr;
-    const Masters* m_masters = nullptr;
+    RewriteAhead* m_ahead = nullptr;
     std::vector<Open> m_stack;
     std::vector<Attribute> m_attrs;
     std::string_view m_cellType;
     std::string_view m_cellReference;  // the current cell's r, read only where a formula or a message needs it
     std::size_t m_copied = 0;
     std::string m_pending;
-    std::vector<int> m_styles;  // by source index, -1 until asked
 };
 
 // The offset of the next tag named `local` (any prefix) at or after `from`, outside comments, CDATA and
@@ -867,8 +915,6 @@ namespace {
 
 constexpr std::size_t kSideBySideFrom = 8u << 20;
 
-unsigned Cores() { return std::max(1u, std::min(4u, std::thread::hardware_concurrency())); }
-
 // Runs work(i) for every i below n, side by side: i = 0 on the caller's thread, the others on threads of their
 // own (on the caller's, after its own, when no thread can be had). The first exception is thrown once all are
 // done.
@@ -903,7 +949,7 @@ void SideBySide(std::size_t n, const std::function<void(std::size_t)>& work) {
 // rows are then scanned whole.
 std::vector<std::size_t> CandidateCuts(std::string_view body) {
     std::vector<std::size_t> cuts;
-    const unsigned cores = Cores();
+    const unsigned cores = WorkerThreads();
     if (body.size() < kSideBySideFrom || cores < 2) return cuts;
     for (unsigned i = 1; i < cores; ++i) {
         const std::size_t from = std::max(cuts.empty() ? 0 : cuts.back(), body.size() / cores * i);
@@ -934,31 +980,6 @@ void Merge(SheetDataScan& scan, SheetDataScan& later) {
     scan.sharedStrings.NoteAll(later.sharedStrings);
 }
 
-// Answers mapped ahead, read by several threads at once.
-class MappedAhead {
-  public:
-    explicit MappedAhead(std::size_t nearLimit) : m_nearLimit(nearLimit) {}
-    void Set(int from, int to) {
-        if (from >= 0 && static_cast<std::size_t>(from) < m_nearLimit) {
-            const auto at = static_cast<std::size_t>(from);
-            if (at >= m_near.size()) m_near.resize(at + 1, -1);
-            m_near[at] = to;
-        } else {
-            m_far[from] = to;
-        }
-    }
-    std::optional<int> Find(int from) const {
-        if (from >= 0 && static_cast<std::size_t>(from) < m_near.size() && m_near[static_cast<std::size_t>(from)] >= 0)
-            return m_near[static_cast<std::size_t>(from)];
-        if (auto it = m_far.find(from); it != m_far.end()) return it->second;
-        return std::nullopt;
-    }
-
-  private:
-    std::size_t m_nearLimit;
-    std::vector<int> m_near;  // -1 for none
-    std::map<int, int> m_far;
-};
 
 }  // namespace
 
@@ -1007,44 +1028,13 @@ void RewriteSheetData(std::string_view body, const SheetDataScan& scan, const Ce
 
 void RewriteSheetDataSideBySide(std::string_view body, const SheetDataScan& scan, const CellRewrite& rewrite,
                                 const std::vector<std::function<void(std::string_view)>>& outs) {
-    // Styles and strings are mapped here, in the order one pass asks for them, so that the target's tables grow
-    // alike however many pieces are written; a value the scan did not note is mapped when asked, one at a time.
-    MappedAhead styles(1u << 16), strings(1u << 24);
-    if (rewrite.style) {
-        for (int xf : scan.styles.order()) styles.Set(xf, rewrite.style(xf));
-    }
-    if (rewrite.sharedString) {
-        for (int index : scan.sharedStrings.order()) strings.Set(index, rewrite.sharedString(index));
-    }
-    std::mutex late;
-    CellRewrite ahead = rewrite;
-    if (rewrite.style) {
-        ahead.style = [&](int xf) {
-            if (const auto mapped = styles.Find(xf)) return *mapped;
-            std::lock_guard lock(late);
-            return rewrite.style(xf);
-        };
-    }
-    if (rewrite.sharedString) {
-        ahead.sharedString = [&](int index) {
-            if (const auto mapped = strings.Find(index)) return *mapped;
-            std::lock_guard lock(late);
-            return rewrite.sharedString(index);
-        };
-    }
-    Masters masters;
-    for (const auto& [si, master] : scan.masters) {
-        Master m{master.row, master.column, rewrite.formula ? rewrite.formula(master.formula) : master.formula,
-                 false};
-        m.unshare = rewrite.unshare && rewrite.unshare(m.rewritten);
-        masters.emplace(si, std::move(m));
-    }
+    RewriteAhead ahead(scan, rewrite);
     const std::vector<std::size_t> none;
     const auto& cuts = outs.size() == scan.cuts.size() + 1 ? scan.cuts : none;
     if (cuts.empty() && outs.size() != 1)
         throw EngineError("The rows of a copied sheet could not be rewritten (they were cut in a different way).");
     try {
-        SideBySide(outs.size(), [&](std::size_t i) { RowWalker(Piece(body, cuts, i), ahead, outs[i], masters).Write(); });
+        SideBySide(outs.size(), [&](std::size_t i) { RowWalker(Piece(body, cuts, i), ahead, outs[i]).Write(); });
     } catch (const MalformedRows& e) {
         throw EngineError("The rows of a copied sheet could not be rewritten (" + e.what + ").");
     }

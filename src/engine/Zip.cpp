@@ -344,6 +344,8 @@ std::uint32_t Crc32(std::uint32_t crc, std::string_view bytes) {
 
 }  // namespace
 
+unsigned WorkerThreads() { return std::max(1u, std::min(4u, std::thread::hardware_concurrency())); }
+
 DeflatedPart Deflate(std::string_view bytes) {
     // A part of several megabytes is deflated on every core.
     if (bytes.size() >= (4u << 20)) {
@@ -376,7 +378,7 @@ struct DeflateStream::State {
     };
 
     State() {
-        const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+        const unsigned cores = WorkerThreads();
         inFlight = cores + 1;
         for (unsigned i = 0; i < cores; ++i) workers.emplace_back([this] { Work(); });
     }
