@@ -17,31 +17,41 @@ bool RelTypeIs(const std::string& type, const char* kind) {
 Relationships::Relationships(Package& package, std::string sourcePart)
     : m_package(package), m_source(std::move(sourcePart)), m_relsPart(RelsPartOf(m_source)) {}
 
+namespace {
+
+Relationship Read(const pugi::xml_node& r, const std::string& source) {
+    Relationship rel;
+    rel.id = r.attribute("Id").value();
+    rel.type = r.attribute("Type").value();
+    rel.target = r.attribute("Target").value();
+    rel.external = std::string_view(r.attribute("TargetMode").value()) == "External";
+    if (!rel.external) rel.targetPart = ResolveTarget(source, rel.target);
+    return rel;
+}
+
+}  // namespace
+
 std::vector<Relationship> Relationships::All() {
     std::vector<Relationship> out;
     if (!m_package.Has(m_relsPart)) return out;
-    for (auto r : Children(Root(m_package.Xml(m_relsPart)), "Relationship")) {
-        Relationship rel;
-        rel.id = r.attribute("Id").value();
-        rel.type = r.attribute("Type").value();
-        rel.target = r.attribute("Target").value();
-        rel.external = std::string_view(r.attribute("TargetMode").value()) == "External";
-        if (!rel.external) rel.targetPart = ResolveTarget(m_source, rel.target);
-        out.push_back(std::move(rel));
-    }
+    for (auto r : Children(Root(m_package.Xml(m_relsPart)), "Relationship")) out.push_back(Read(r, m_source));
     return out;
 }
 
+// The lookups resolve only the relationship they return: a workbook of a few hundred sheets asks for each
+// sheet's relationship by id.
 std::optional<Relationship> Relationships::ById(const std::string& id) {
-    for (auto& rel : All()) {
-        if (rel.id == id) return rel;
+    if (!m_package.Has(m_relsPart)) return std::nullopt;
+    for (auto r : Children(Root(m_package.Xml(m_relsPart)), "Relationship")) {
+        if (id == r.attribute("Id").value()) return Read(r, m_source);
     }
     return std::nullopt;
 }
 
 std::optional<Relationship> Relationships::FirstOfKind(const char* kind) {
-    for (auto& rel : All()) {
-        if (RelTypeIs(rel.type, kind)) return rel;
+    if (!m_package.Has(m_relsPart)) return std::nullopt;
+    for (auto r : Children(Root(m_package.Xml(m_relsPart)), "Relationship")) {
+        if (RelTypeIs(r.attribute("Type").value(), kind)) return Read(r, m_source);
     }
     return std::nullopt;
 }

@@ -13,6 +13,38 @@ namespace {
 constexpr const char* kSharedStringsType =
     "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml";
 
+// True when `node` and everything in it can be copied as it stands into a table whose main namespace is the
+// default one: elements unprefixed, no namespace declared inside, attributes unprefixed or in the xml
+// namespace. Nearly every string is; the others go through the namespace-aware import.
+bool PlainItem(const pugi::xml_node& node) {
+    if (node.type() != pugi::node_element) return true;
+    if (std::string_view(node.name()).find(':') != std::string_view::npos) return false;
+    for (auto a = node.first_attribute(); a; a = a.next_attribute()) {
+        const std::string_view name(a.name());
+        if (name.starts_with("xmlns") || (name.find(':') != std::string_view::npos && !name.starts_with("xml:")))
+            return false;
+    }
+    for (auto c = node.first_child(); c; c = c.next_sibling()) {
+        if (!PlainItem(c)) return false;
+    }
+    return true;
+}
+
+// True when unprefixed elements under `root` are in its main namespace, and that namespace is named by the
+// default declaration first.
+bool MainIsDefault(const pugi::xml_node& root) {
+    if (std::string_view(root.name()).find(':') != std::string_view::npos) return false;
+    const std::string_view main = NamespaceOf(root);
+    if (main.empty()) return false;
+    for (auto a = root.first_attribute(); a; a = a.next_attribute()) {
+        const std::string_view name(a.name());
+        // A markup-compatibility list could make a namespace of the copied items ignorable.
+        if (LocalName(a) == "Ignorable") return false;
+        if (name.starts_with("xmlns:") && main == a.value()) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 StringMerger::StringMerger(Package& source, const std::string& sourcePart, Package& target,
@@ -21,6 +53,7 @@ StringMerger::StringMerger(Package& source, const std::string& sourcePart, Packa
     auto sst = Root(source.Xml(sourcePart));
     for (auto si : Children(sst, "si")) m_sourceItems.push_back(si);
     m_done.assign(m_sourceItems.size(), -1);
+    m_plainSource = MainIsDefault(sst);
 }
 
 void StringMerger::EnsureTarget() {
@@ -47,9 +80,12 @@ void StringMerger::EnsureTarget() {
         rels.Add(type, m_targetPart);
         ContentTypes(m_target).SetOverride(m_targetPart, kSharedStringsType);
     }
-    auto sst = Root(m_target.Xml(m_targetPart));
-    int index = 0;
-    for (auto si : Children(sst, "si")) m_existing.emplace(CanonicalXml(si), index++);
+    m_sst = Root(m_target.Xml(m_targetPart));
+    m_plainTarget = MainIsDefault(m_sst);
+    const auto items = Children(m_sst, "si");
+    m_existing.reserve(items.size() + m_sourceItems.size());
+    for (auto si : items) m_existing.emplace(CanonicalXml(si), m_count++);
+    m_targetOwn = m_count;
 }
 
 int StringMerger::Map(int index) {
@@ -58,15 +94,18 @@ int StringMerger::Map(int index) {
     int& done = m_done[static_cast<std::size_t>(index)];
     if (done >= 0) return done;
     const pugi::xml_node source = m_sourceItems[static_cast<std::size_t>(index)];
-    const std::string key = CanonicalXml(source);
+    std::string key = CanonicalXml(source);
     if (auto it = m_existing.find(key); it != m_existing.end()) return done = it->second;
-    auto sst = Root(m_target.Xml(m_targetPart));
-    ImportNode(sst, source);
-    const int added = static_cast<int>(m_existing.size());
-    m_existing.emplace(key, added);
-    sst.attribute("uniqueCount") = added + 1;
-    if (auto count = sst.attribute("count")) count = count.as_int() + 1;
-    m_target.MarkChanged(m_targetPart);
+    if (m_plainSource && m_plainTarget && PlainItem(source))
+        m_sst.append_copy(source);
+    else
+        ImportNode(m_sst, source);
+    // Counted, not taken from the lookup's size: a table can hold equal strings twice.
+    const int added = m_count++;
+    m_existing.emplace(std::move(key), added);
+    m_sst.attribute("uniqueCount") = added + 1;
+    if (auto count = m_sst.attribute("count")) count = count.as_int() + 1;
+    if (added == m_targetOwn) m_target.MarkChanged(m_targetPart);
     return done = added;
 }
 

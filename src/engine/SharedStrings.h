@@ -28,9 +28,13 @@ class StringMerger {
     Package& m_target;
     std::string m_targetWorkbook;
     std::string m_targetPart;
+    pugi::xml_node m_sst;  // the target's table
+    bool m_plainSource = false, m_plainTarget = false;
     std::vector<pugi::xml_node> m_sourceItems;
     std::vector<int> m_done;  // by source index, -1 until mapped: asked for every cell of a sheet
-    std::unordered_map<std::string, int> m_existing;
+    std::unordered_map<std::string, int> m_existing;  // the first entry of each string
+    int m_count = 0;                                  // the target table's entries
+    int m_targetOwn = 0;  // the entries it had: the first string added marks the table changed
     bool m_ready = false;
 };
 

@@ -324,17 +324,34 @@ std::string PrefixOf(const pugi::xml_node& node) {
 }
 
 // The node without prefixes and namespace declarations, for comparing by value.
-std::string CanonicalXml(const pugi::xml_node& node) {
-    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) return node.value();
-    if (node.type() != pugi::node_element) return {};
-    std::string out = "<" + std::string(LocalName(node));
+namespace {
+
+void AppendCanonical(std::string& out, const pugi::xml_node& node) {
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+        out += node.value();
+        return;
+    }
+    if (node.type() != pugi::node_element) return;
+    out += '<';
+    out += LocalName(node);
     for (auto a = node.first_attribute(); a; a = a.next_attribute()) {
         if (std::string_view(a.name()).starts_with("xmlns")) continue;
-        out += " " + std::string(a.name()) + "=" + a.value();
+        out += ' ';
+        out += a.name();
+        out += '=';
+        out += a.value();
     }
-    out += ">";
-    for (auto c = node.first_child(); c; c = c.next_sibling()) out += CanonicalXml(c);
-    return out + "</>";
+    out += '>';
+    for (auto c = node.first_child(); c; c = c.next_sibling()) AppendCanonical(out, c);
+    out += "</>";
+}
+
+}  // namespace
+
+std::string CanonicalXml(const pugi::xml_node& node) {
+    std::string out;
+    AppendCanonical(out, node);
+    return out;
 }
 
 std::string_view NamespaceUri(pugi::xml_node node, std::string_view prefix) { return UriIn(node, {}, prefix); }

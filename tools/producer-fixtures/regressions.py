@@ -172,6 +172,16 @@ def short_shared_strings(out):
             PLAIN_STYLES, shared_strings(["Item", "Amount"], count=5))
 
 
+def duplicate_shared_strings(out):
+    # Writers that do not look their strings up keep equal strings twice; strings added after them must not
+    # land on an entry that is already there.
+    data = worksheet([(1, [("A1", ("s", 0), 1), ("B1", ("s", 2), 1)]),
+                      (2, [("A2", ("s", 1)), ("B2", 1234.5, 2)]),
+                      (3, [("A3", ("s", 3)), ("B3", 99.95, 2)])])
+    package(f"{out}/regress-duplicate-shared-strings.xlsx", [("Data", data), ("Summary", summary_sheet(4, 2))],
+            PLAIN_STYLES, shared_strings(["Item", "Item", "Amount", "Item", "Twice"]))
+
+
 def structure_locked(out):
     data = worksheet([(1, [("A1", ("s", 0), 1), ("B1", 1234.5, 2)])])
     package(f"{out}/regress-structure-locked.xlsx", [("Data", data), ("Summary", summary_sheet(1, 2))],
@@ -181,5 +191,5 @@ def structure_locked(out):
 if __name__ == "__main__":
     target = sys.argv[1]
     for make in (numfmt_below_164, styles_alternate_content, cellstyle_xr_uid, vba_module_placeholder,
-                 beta_namespace, short_shared_strings, structure_locked):
+                 beta_namespace, short_shared_strings, duplicate_shared_strings, structure_locked):
         make(target)
