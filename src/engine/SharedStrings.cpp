@@ -4,6 +4,7 @@
 #include "engine/ContentTypes.h"
 #include "engine/Package.h"
 #include "engine/Relationships.h"
+#include "engine/Threads.h"
 #include "engine/Xml.h"
 
 namespace orv::engine {
@@ -88,21 +89,36 @@ void StringMerger::EnsureTarget() {
     m_targetOwn = m_count;
 }
 
+void StringMerger::Prepare(const std::vector<int>& indices) {
+    constexpr std::size_t kSideBySideFrom = 10000;
+    const std::size_t shares = indices.size() >= kSideBySideFrom ? WorkerThreads() : 1;
+    if (shares < 2) return;
+    m_keys.resize(m_sourceItems.size());
+    SideBySide(shares, [&](std::size_t k) {
+        for (std::size_t i = indices.size() * k / shares; i < indices.size() * (k + 1) / shares; ++i) {
+            const auto at = static_cast<std::size_t>(indices[i]);
+            if (indices[i] < 0 || at >= m_sourceItems.size() || m_done[at] >= 0) continue;
+            m_keys[at] = CanonicalXml(m_sourceItems[at]);
+        }
+    });
+}
+
 int StringMerger::Map(int index) {
     EnsureTarget();
     if (index < 0 || index >= static_cast<int>(m_sourceItems.size())) return 0;
-    int& done = m_done[static_cast<std::size_t>(index)];
+    const auto at = static_cast<std::size_t>(index);
+    int& done = m_done[at];
     if (done >= 0) return done;
-    const pugi::xml_node source = m_sourceItems[static_cast<std::size_t>(index)];
-    std::string key = CanonicalXml(source);
-    if (auto it = m_existing.find(key); it != m_existing.end()) return done = it->second;
+    const pugi::xml_node source = m_sourceItems[at];
+    std::string key = at < m_keys.size() && !m_keys[at].empty() ? std::move(m_keys[at]) : CanonicalXml(source);
+    const auto [it, fresh] = m_existing.try_emplace(std::move(key), m_count);
+    if (!fresh) return done = it->second;
     if (m_plainSource && m_plainTarget && PlainItem(source))
         m_sst.append_copy(source);
     else
         ImportNode(m_sst, source);
     // Counted, not taken from the lookup's size: a table can hold equal strings twice.
     const int added = m_count++;
-    m_existing.emplace(std::move(key), added);
     m_sst.attribute("uniqueCount") = added + 1;
     if (auto count = m_sst.attribute("count")) count = count.as_int() + 1;
     if (added == m_targetOwn) m_target.MarkChanged(m_targetPart);

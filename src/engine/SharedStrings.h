@@ -20,6 +20,9 @@ class StringMerger {
 
     // The target index of source string `index`.
     int Map(int index);
+    // Readies the source strings `indices` (each listed once) for Map, side by side when they are many: the
+    // comparison form of each string is most of the work of merging a large table.
+    void Prepare(const std::vector<int>& indices);
 
   private:
     void EnsureTarget();
@@ -32,6 +35,7 @@ class StringMerger {
     bool m_plainSource = false, m_plainTarget = false;
     std::vector<pugi::xml_node> m_sourceItems;
     std::vector<int> m_done;  // by source index, -1 until mapped: asked for every cell of a sheet
+    std::vector<std::string> m_keys;  // by source index: comparison forms made ahead, until mapped
     std::unordered_map<std::string, int> m_existing;  // the first entry of each string
     int m_count = 0;                                  // the target table's entries
     int m_targetOwn = 0;  // the entries it had: the first string added marks the table changed

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -21,6 +22,7 @@
 #include "engine/SheetStream.h"
 #include "engine/StructuredRefs.h"
 #include "engine/Styles.h"
+#include "engine/Threads.h"
 #include "engine/Workbook.h"
 #include "engine/WorkbookPart.h"
 #include "engine/Xml.h"
@@ -282,11 +284,31 @@ std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<
     for (auto& f : FormulasOf(src, srcFormulaParts)) formulas.push_back(std::move(f));
     std::vector<pugi::xml_node> usedGlobals;
     if (!sameBook) {
+        // The names the sheet's own formulas use are found side by side (a large sheet has hundreds of
+        // thousands), each share keeping only the formulas that use any; then taken in order.
+        const std::size_t given = formulas.size();
+        const std::size_t shares = given >= 20000 ? WorkerThreads() : 1;
+        std::vector<std::vector<std::pair<std::size_t, std::vector<std::string>>>> found(shares);
+        SideBySide(shares, [&](std::size_t k) {
+            for (std::size_t i = given * k / shares; i < given * (k + 1) / shares; ++i) {
+                const auto views = formula::UsedDefinedNames(formulas[i]);
+                if (!views.empty()) found[k].emplace_back(i, std::vector<std::string>(views.begin(), views.end()));
+            }
+        });
+        std::vector<std::pair<std::size_t, std::vector<std::string>>> usedBy;
+        for (auto& share : found) std::move(share.begin(), share.end(), std::back_inserter(usedBy));
+        found.clear();
+        auto next = usedBy.begin();
         std::set<std::string> seen;
         for (std::size_t i = 0; i < formulas.size(); ++i) {
-            // Copied out first: adding formulas below may move the text the views point into.
-            const auto views = formula::UsedDefinedNames(formulas[i]);
-            const std::vector<std::string> used(views.begin(), views.end());
+            std::vector<std::string> used;
+            if (i >= given) {
+                // Copied out first: adding formulas below may move the text the views point into.
+                const auto views = formula::UsedDefinedNames(formulas[i]);
+                used.assign(views.begin(), views.end());
+            } else if (next != usedBy.end() && next->first == i) {
+                used = std::move(next++->second);
+            }
             for (const auto& one : used) {
                 const std::string key = FoldCase(one);
                 if (localKeys.count(key) || !seen.insert(key).second) continue;
@@ -358,6 +380,9 @@ std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<
     if (!sameBook && !srcStyles.empty() && !dstStyles.empty()) styles.emplace(src, srcStyles, dst, dstStyles);
     std::optional<StringMerger> strings;
     if (!sameBook && !srcStrings.empty()) strings.emplace(src, srcStrings, dst, dstWorkbook);
+    for (const auto& m : group) {
+        if (strings && m.rows) strings->Prepare(m.rows->scan.sharedStrings.order());
+    }
     for (auto& m : group) {
         // The rows are mapped when the part is written (step 5); the columns and rules here.
         auto ws = m.rows ? Root(m.rows->skeleton) : Root(dst.Xml(m.newPart));

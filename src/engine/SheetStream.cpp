@@ -8,8 +8,6 @@
 #include <exception>
 #include <limits>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <optional>
 #include <vector>
 
@@ -18,6 +16,7 @@
 #include "engine/Package.h"
 #include "engine/SharedFormulas.h"
 #include "engine/SheetNames.h"
+#include "engine/Threads.h"
 #include "engine/Xml.h"
 #include "engine/Zip.h"
 
@@ -914,35 +913,6 @@ void FirstUses::NoteAll(const FirstUses& later) {
 namespace {
 
 constexpr std::size_t kSideBySideFrom = 8u << 20;
-
-// Runs work(i) for every i below n, side by side: i = 0 on the caller's thread, the others on threads of their
-// own (on the caller's, after its own, when no thread can be had). The first exception is thrown once all are
-// done.
-void SideBySide(std::size_t n, const std::function<void(std::size_t)>& work) {
-    std::vector<std::exception_ptr> failures(n);
-    auto run = [&](std::size_t i) {
-        try {
-            work(i);
-        } catch (...) {
-            failures[i] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> threads;
-    std::vector<std::size_t> left;
-    for (std::size_t i = 1; i < n; ++i) {
-        try {
-            threads.emplace_back(run, i);
-        } catch (const std::system_error&) {
-            left.push_back(i);
-        }
-    }
-    run(0);
-    for (std::size_t i : left) run(i);
-    for (auto& t : threads) t.join();
-    for (auto& failure : failures) {
-        if (failure) std::rethrow_exception(failure);
-    }
-}
 
 // Where to cut large rows into one piece per core: just after the end of a row found past each share. A cut
 // that is not really between two rows (the end tag stood in a comment) makes a piece fail its scan, and the

@@ -106,9 +106,6 @@ class Spool : public std::enable_shared_from_this<Spool> {
     std::uint64_t m_end = 0;
 };
 
-// How many threads the engine gives work that can be shared out: one per core, four at most.
-unsigned WorkerThreads();
-
 // Deflates `bytes` as rewritten parts are deflated (see DeflateStream); throws EngineError when that fails.
 DeflatedPart Deflate(std::string_view bytes);
 // zlib's level for the small new parts libzip deflates while it writes the archive. On workbook XML level 4

@@ -2,12 +2,16 @@
 // values, names and tables are made unique, styles and strings merge by value, and the target stays sound.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <pugixml.hpp>
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
 #include "engine/EngineError.h"
 #include "engine/ExternalLinks.h"
+#include "engine/Package.h"
+#include "engine/SharedStrings.h"
 #include "engine/SheetCopy.h"
 #include "engine/Workbook.h"
 
@@ -386,6 +390,53 @@ TEST_F(SheetCopy, TheCopyLeavesTheCodeNameOfItsVbaModuleBehind) {
     ExpectSound();
     EXPECT_EQ(StrictRegressions(before, dstPath), std::vector<std::string>{});
     EXPECT_EQ(Part("xl/worksheets/sheet4.xml").find("codeName="), std::string::npos);
+}
+
+// A table of many strings (readied side by side) merged into one that holds a string twice: every source string
+// reads the same in the target, equal strings share an entry, and new ones follow the last entry in the order
+// they were first asked for.
+TEST(StringMerger, ManyStringsLandOnTheirOwnTextAfterATableWithRepeats) {
+    const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    auto table = [&](const std::vector<std::string>& texts) {
+        std::string xml = "<sst xmlns=\"" + main + "\" count=\"" + std::to_string(texts.size()) + "\">";
+        for (const auto& t : texts) xml += "<si><t>" + t + "</t></si>";
+        return xml + "</sst>";
+    };
+    std::vector<std::string> sourceTexts;
+    for (int i = 0; i < 12000; ++i) sourceTexts.push_back(i % 1000 == 7 ? "dup" : "s" + std::to_string(i % 11000));
+    const std::vector<std::string> targetTexts = {"first", "dup", "dup", "s5"};
+    TempDir dir;
+    WritePackage(dir.File("src.xlsx"), {{"xl/sharedStrings.xml", table(sourceTexts)}});
+    const std::string rels = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    WritePackage(dir.File("dst.xlsx"),
+                 {{"xl/workbook.xml", "<workbook xmlns=\"" + main + "\"/>"},
+                  {"xl/_rels/workbook.xml.rels",
+                   "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                   "<Relationship Id=\"rId1\" Type=\"" + rels + "/sharedStrings\" Target=\"sharedStrings.xml\"/>"
+                   "</Relationships>"},
+                  {"xl/sharedStrings.xml", table(targetTexts)}});
+    auto source = Package::Open(dir.File("src.xlsx"));
+    auto target = Package::Open(dir.File("dst.xlsx"));
+    StringMerger merger(*source, "xl/sharedStrings.xml", *target, "xl/workbook.xml");
+    std::vector<int> order;
+    for (int i = 0; i < 12000; ++i) order.push_back(static_cast<int>((i * 7919L) % 12000));
+    merger.Prepare(order);
+    std::vector<int> mapped;
+    for (int index : order) mapped.push_back(merger.Map(index));
+    std::vector<std::string> merged;
+    for (auto si : target->Xml("xl/sharedStrings.xml").child("sst").children("si"))
+        merged.emplace_back(si.child_value("t"));
+    std::vector<std::string> fresh;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const std::string& text = sourceTexts[static_cast<std::size_t>(order[i])];
+        ASSERT_LT(static_cast<std::size_t>(mapped[i]), merged.size());
+        EXPECT_EQ(merged[static_cast<std::size_t>(mapped[i])], text) << "source string " << order[i];
+        if (std::find(targetTexts.begin(), targetTexts.end(), text) == targetTexts.end() &&
+            std::find(fresh.begin(), fresh.end(), text) == fresh.end())
+            fresh.push_back(text);
+    }
+    EXPECT_EQ(std::vector<std::string>(merged.begin(), merged.begin() + 4), targetTexts);
+    EXPECT_EQ(std::vector<std::string>(merged.begin() + 4, merged.end()), fresh);
 }
 
 TEST(FreeSheetName, NumbersClashesAndStaysWithin31Characters) {
