@@ -98,16 +98,17 @@ class Scanner {
             m_pos = lt ? static_cast<std::size_t>(static_cast<const char*>(lt) - s) : size;
             t.kind = TokenKind::Text;
             t.cdata = false;
-            t.text = m_s.substr(t.begin, m_pos - t.begin);
+            t.text = View(t.begin, m_pos - t.begin);
             t.end = m_pos;
             return true;
         }
         const char second = m_pos + 1 < size ? s[m_pos + 1] : '\0';
         if (second == '/') {
-            const void* gtAt = std::memchr(s + m_pos, '>', size - m_pos);
-            if (!gtAt) throw MalformedRows{"an unterminated end tag", m_pos};
-            const auto gt = static_cast<std::size_t>(static_cast<const char*>(gtAt) - s);
-            std::string_view name = m_s.substr(m_pos + 2, gt - m_pos - 2);
+            // End tags are a few characters long: a plain loop beats a call into the C library.
+            std::size_t gt = m_pos + 2;
+            while (gt < size && s[gt] != '>') ++gt;
+            if (gt >= size) throw MalformedRows{"an unterminated end tag", m_pos};
+            std::string_view name = View(m_pos + 2, gt - m_pos - 2);
             while (!name.empty() && IsSpace(name.back())) name.remove_suffix(1);
             if (name.empty()) throw MalformedRows{"an end tag without a name", m_pos};
             t.kind = TokenKind::End;
@@ -122,7 +123,7 @@ class Scanner {
                 Skip("]]>", "an unterminated CDATA section");
                 t.kind = TokenKind::Text;
                 t.cdata = true;
-                t.text = m_s.substr(start, m_pos - 3 - start);
+                t.text = View(start, m_pos - 3 - start);
             } else {
                 throw MalformedRows{"a declaration inside the rows", m_pos};
             }
@@ -140,6 +141,9 @@ class Scanner {
     void Seek(std::size_t pos) { m_pos = pos; }
 
   private:
+    // A view of text the scanner has already bounded: no check, no exception.
+    std::string_view View(std::size_t from, std::size_t n) const { return {m_s.data() + from, n}; }
+
     bool Starts(const char* prefix) const { return m_s.compare(m_pos, std::strlen(prefix), prefix) == 0; }
 
     void Skip(const char* terminator, const char* what) {
@@ -155,7 +159,7 @@ class Scanner {
         const std::size_t size = m_s.size();
         std::size_t i = m_pos + 1;
         while (i < size && !IsSpace(s[i]) && s[i] != '>' && s[i] != '/' && s[i] != '<') ++i;
-        t.name = m_s.substr(m_pos + 1, i - m_pos - 1);
+        t.name = View(m_pos + 1, i - m_pos - 1);
         if (t.name.empty()) throw MalformedRows{"a tag without a name", m_pos};
         const std::size_t base = i;
         if (attrs) attrs->clear();
@@ -168,7 +172,7 @@ class Scanner {
             while (i < size && !IsSpace(s[i]) && !kTagStops.stop[static_cast<unsigned char>(s[i])] && s[i] != '=' &&
                    s[i] != '/')
                 ++i;
-            a.name = m_s.substr(base + a.begin, i - base - a.begin);
+            a.name = View(base + a.begin, i - base - a.begin);
             while (i < size && IsSpace(s[i])) ++i;
             if (a.name.empty() || i >= size || s[i] != '=')
                 throw MalformedRows{"an attribute without a value", base + a.begin};
@@ -185,14 +189,14 @@ class Scanner {
                     throw MalformedRows{"an unterminated attribute value", i};
                 throw MalformedRows{"a '<' inside an attribute value", i};
             }
-            a.value = m_s.substr(i + 1, close - i - 1);
+            a.value = View(i + 1, close - i - 1);
             i = close + 1;
             a.end = i - base;
             if (attrs) attrs->push_back(a);
         }
         const bool empty = s[i] == '/';
         t.kind = empty ? TokenKind::Empty : TokenKind::Start;
-        t.attrs = m_s.substr(base, i - base);
+        t.attrs = View(base, i - base);
         m_pos = i + (empty ? 2 : 1);
     }
 
@@ -453,10 +457,15 @@ class RowWalker {
             } else if (depth == 2 && parent == Known::Cell && kind == Known::Formula) {
                 Formula(t);
                 continue;
-            } else if (depth == 2 && parent == Known::Cell && kind == Known::Value && m_cellType.size() == 1 &&
-                       m_cellType[0] == 's') {
-                SharedStringValue(t);
-                continue;
+            } else if (depth == 2 && parent == Known::Cell && kind == Known::Value) {
+                if (m_cellType.size() == 1 && m_cellType[0] == 's') {
+                    SharedStringValue(t);
+                    continue;
+                }
+                // Any other value stays as it is: a plain one is passed over with its end tag, in one step
+                // instead of three (most cells of a large sheet are numbers).
+                std::size_t endTag = 0, end = 0;
+                if (PlainText(t, endTag, end)) continue;
             }
             if (t.kind == TokenKind::Start) {
                 if (m_stack.size() >= kMaxDepth) throw MalformedRows{"elements nested too deep", t.begin};
@@ -472,17 +481,19 @@ class RowWalker {
     std::optional<std::string_view> PlainText(const Token& start, std::size_t& endTag, std::size_t& end) {
         if (start.kind != TokenKind::Start) return std::nullopt;
         const std::size_t from = start.end;
-        const void* lt = std::memchr(m_body.data() + from, '<', m_body.size() - from);
-        if (!lt) return std::nullopt;
-        const auto at = static_cast<std::size_t>(static_cast<const char*>(lt) - m_body.data());
-        const std::size_t close = at + 2 + start.name.size();
-        if (close >= m_body.size() || m_body[at + 1] != '/' || m_body[close] != '>' ||
-            !SameName(m_body.substr(at + 2, start.name.size()), start.name))
-            return std::nullopt;
-        const std::string_view text = m_body.substr(from, at - from);
-        for (char c : text) {
-            if (c == '&' || c == '\r') return std::nullopt;
+        const char* data = m_body.data();
+        const std::size_t size = m_body.size();
+        // Values are short: one plain loop finds the text's end and anything that keeps it from being plain.
+        std::size_t at = from;
+        while (at < size && data[at] != '<') {
+            if (data[at] == '&' || data[at] == '\r') return std::nullopt;
+            ++at;
         }
+        const std::size_t close = at + 2 + start.name.size();
+        if (close >= size || data[at + 1] != '/' || data[close] != '>' ||
+            !SameName(std::string_view(data + at + 2, start.name.size()), start.name))
+            return std::nullopt;
+        const std::string_view text(data + from, at - from);
         endTag = at;
         end = close + 1;
         m_scanner.Seek(end);
