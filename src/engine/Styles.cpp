@@ -42,12 +42,6 @@ std::vector<pugi::xml_node> Items(const pugi::xml_node& container, std::string_v
     return out;
 }
 
-pugi::xml_node Nth(const pugi::xml_node& container, std::string_view item, int index) {
-    const auto items = Items(container, item);
-    return index >= 0 && index < static_cast<int>(items.size()) ? items[static_cast<std::size_t>(index)]
-                                                                : pugi::xml_node();
-}
-
 void SetCount(pugi::xml_node container, std::string_view item) {
     if (!container.attribute("count")) return;
     container.attribute("count") = static_cast<unsigned>(Items(container, item).size());
@@ -117,23 +111,40 @@ pugi::xml_node StyleMerger::Container(pugi::xml_node root, const char* name, boo
     return made;
 }
 
+const std::vector<pugi::xml_node>& StyleMerger::SourceItems(const char* container, const char* item) {
+    auto [it, fresh] = m_sourceItems.try_emplace(container);
+    if (fresh) it->second = Items(Child(m_src, container), item);
+    return it->second;
+}
+
+pugi::xml_node StyleMerger::SourceItem(const char* container, const char* item, int index) {
+    const auto& items = SourceItems(container, item);
+    return index >= 0 && index < static_cast<int>(items.size()) ? items[static_cast<std::size_t>(index)]
+                                                                : pugi::xml_node();
+}
+
 int StyleMerger::FindOrAppend(const char* container, const char* item, pugi::xml_node copy) {
     auto target = Container(m_dst, container, true);
-    const std::string key = CanonicalXml(copy);
-    int index = 0;
-    for (auto existing : Items(target, item)) {
-        if (CanonicalXml(existing) == key) return index;
-        ++index;
+    // Each container's items are put in their comparison form once: workbooks with thousands of formats are
+    // common, and a copy asks for hundreds of them.
+    auto [found, fresh] = m_targetItems.try_emplace(container);
+    TargetItems& items = found->second;
+    if (fresh) {
+        for (auto existing : Items(target, item)) items.first.emplace(CanonicalXml(existing), items.count++);
     }
+    std::string key = CanonicalXml(copy);
+    if (auto it = items.first.find(key); it != items.first.end()) return it->second;
     target.append_copy(copy);
-    SetCount(target, item);
+    const int index = items.count++;
+    items.first.emplace(std::move(key), index);
+    if (auto count = target.attribute("count")) count = items.count;
     m_target.MarkChanged(m_targetPart);
     return index;
 }
 
 int StyleMerger::MapChild(const char* container, const char* item, int index, std::map<int, int>& cache) {
     if (auto it = cache.find(index); it != cache.end()) return it->second;
-    const auto node = Nth(Child(m_src, container), item, index);
+    const auto node = SourceItem(container, item, index);
     if (!node) return cache[index] = 0;
     pugi::xml_document scratch;
     auto copy = ImportNodeFor(scratch, Container(m_dst, container, true), node);
@@ -184,7 +195,7 @@ int StyleMerger::MapStyleXf(int xfId) {
             return m_styleXfs[xfId] = s.attribute("xfId").as_int();
         }
     }
-    const auto node = Nth(Child(m_src, "cellStyleXfs"), "xf", xfId);
+    const auto node = SourceItem("cellStyleXfs", "xf", xfId);
     if (!node) return m_styleXfs[xfId] = 0;
     auto xfs = Container(m_dst, "cellStyleXfs", true);
     pugi::xml_document scratch;
@@ -214,7 +225,7 @@ pugi::xml_node StyleMerger::ImportXf(pugi::xml_document& scratch, const pugi::xm
 
 int StyleMerger::MapXf(int xf) {
     if (auto it = m_xfs.find(xf); it != m_xfs.end()) return it->second;
-    const auto node = Nth(Child(m_src, "cellXfs"), "xf", xf);
+    const auto node = SourceItem("cellXfs", "xf", xf);
     if (!node) return m_xfs[xf] = 0;
     pugi::xml_document scratch;
     auto copy = ImportXf(scratch, Container(m_dst, "cellXfs", true), node);
