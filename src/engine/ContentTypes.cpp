@@ -9,10 +9,13 @@ namespace orv::engine {
 
 namespace {
 
+// Called for every part of a package by some operations, over as many overrides: the name is compared first,
+// in place, and the element looked at only where it matches.
 pugi::xml_node FindOverride(pugi::xml_node types, const std::string& part) {
-    const std::string key = PartKey(part);
-    for (auto o : Children(types, "Override")) {
-        if (PartKey(o.attribute("PartName").value()) == key) return o;
+    for (auto o = types.first_child(); o; o = o.next_sibling()) {
+        if (SamePartName(o.attribute("PartName").value(), part) && o.type() == pugi::node_element &&
+            LocalName(o) == "Override")
+            return o;
     }
     return {};
 }
@@ -24,7 +27,7 @@ std::string ContentTypes::TypeOf(const std::string& part) {
     if (auto o = FindOverride(types, part)) return o.attribute("ContentType").value();
     const std::string ext = Extension(part);
     for (auto d : Children(types, "Default")) {
-        if (PartKey(d.attribute("Extension").value()) == ext) return d.attribute("ContentType").value();
+        if (SamePartName(d.attribute("Extension").value(), ext)) return d.attribute("ContentType").value();
     }
     return {};
 }

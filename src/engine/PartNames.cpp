@@ -55,6 +55,19 @@ std::string PartKey(std::string_view partName) {
     return key;
 }
 
+bool SamePartName(std::string_view a, std::string_view b) {
+    if (!a.empty() && a.front() == '/') a.remove_prefix(1);
+    if (!b.empty() && b.front() == '/') b.remove_prefix(1);
+    if (a.size() != b.size()) return false;
+    // From the end: names in one folder differ in their last characters.
+    for (std::size_t i = a.size(); i-- > 0;) {
+        const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x == y) continue;
+        if ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z') return false;
+    }
+    return true;
+}
+
 std::string PartFolder(std::string_view partName) {
     const auto slash = partName.rfind('/');
     return slash == std::string_view::npos ? std::string() : std::string(partName.substr(0, slash + 1));

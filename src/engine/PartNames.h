@@ -8,6 +8,9 @@ namespace orv::engine {
 
 // The part name in canonical case-insensitive form, for comparisons and map keys.
 std::string PartKey(std::string_view partName);
+// True when two part names have the same key (PartKey), compared in place: lookups in packages of thousands of
+// parts make this comparison millions of times.
+bool SamePartName(std::string_view a, std::string_view b);
 
 // The folder of a part ("xl/worksheets/" for "xl/worksheets/sheet1.xml"; "" for a root part).
 std::string PartFolder(std::string_view partName);

@@ -72,11 +72,14 @@ int ColumnIndex(const TableArea& table, std::string_view name) {
 std::map<std::string, TableArea> WorkbookTables(Package& package, const std::string& workbookPart) {
     std::map<std::string, TableArea> tables;
     auto workbook = Root(package.Xml(workbookPart));
-    Relationships rels(package, workbookPart);
+    // By id, read once: a workbook can have thousands of sheets.
+    std::map<std::string, Relationship, std::less<>> rels;
+    for (auto& r : Relationships(package, workbookPart).All()) rels.try_emplace(r.id, std::move(r));
     for (auto sheet : Children(Child(workbook, "sheets"), "sheet")) {
         auto id = RelAttribute(sheet, "id");
         if (!id) continue;
-        auto rel = rels.ById(id.value());
+        const auto found = rels.find(std::string_view(id.value()));
+        const Relationship* rel = found == rels.end() ? nullptr : &found->second;
         if (!rel || rel->targetPart.empty() || !package.Has(rel->targetPart)) continue;
         for (const auto& t : Relationships(package, rel->targetPart).All()) {
             if (t.external || !RelTypeIs(t.type, "table") || !package.Has(t.targetPart)) continue;

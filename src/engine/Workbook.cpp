@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <unordered_map>
 
 #include "engine/AppProperties.h"
 #include "engine/ContentTypes.h"
@@ -111,6 +112,12 @@ void WorkbookDocument::Load() {
     }
     Relationships rels(pkg, m_workbookPart);
     const auto all = rels.All();
+    // Looked up by id and by part once per sheet: a workbook can have thousands of sheets.
+    std::unordered_map<std::string, const Relationship*> byId;
+    for (const auto& r : all) byId.try_emplace(r.id, &r);
+    std::unordered_map<std::string, std::string> sheetOfPart;  // by part key
+    const std::string workbookKey = PartKey(m_workbookPart);
+    const std::string typesKey = PartKey(kContentTypesPart);
     for (auto sheet : SheetElements(workbook)) {
         SheetInfo info;
         info.name = sheet.attribute("name").value();
@@ -120,14 +127,14 @@ void WorkbookDocument::Load() {
         info.kind = SheetKind::Macrosheet;
         if (auto id = RelAttribute(sheet, "id"); id && *id.value()) {
             info.relId = id.value();
-            auto rel = std::find_if(all.begin(), all.end(),
-                                    [&](const Relationship& r) { return r.id == info.relId; });
-            if (rel == all.end()) {
+            const auto found = byId.find(info.relId);
+            if (found == byId.end()) {
                 throw EngineError(
                     "\"" + file + "\" is damaged: sheet \"" + info.name +
                     "\" names a relationship that does not exist. Open the file in the spreadsheet "
                     "application to repair it.");
             }
+            const Relationship* rel = found->second;
             info.kind = KindOf(rel->type);
             info.part = rel->targetPart;
             if (info.part.empty() || !pkg.Has(info.part)) {
@@ -139,18 +146,16 @@ void WorkbookDocument::Load() {
             // A sheet part that is not a sheet's own (the workbook, a relationships part, another sheet's part)
             // would be removed with the sheet and take the rest of the workbook with it.
             const std::string key = PartKey(info.part);
-            if (key == PartKey(m_workbookPart) || key.ends_with(".rels") || key == PartKey(kContentTypesPart)) {
+            if (key == workbookKey || key.ends_with(".rels") || key == typesKey) {
                 throw EngineError("\"" + file + "\" is damaged: sheet \"" + info.name + "\" points to the part \"" +
                                   info.part +
                                   "\", which is not a sheet. Open the file in the spreadsheet application to "
                                   "repair it.");
             }
-            for (const auto& other : m_sheets) {
-                if (!other.part.empty() && PartKey(other.part) == key) {
-                    throw EngineError("\"" + file + "\" is damaged: sheets \"" + other.name + "\" and \"" + info.name +
-                                      "\" point to the same part (" + info.part +
-                                      "). Open the file in the spreadsheet application to repair it.");
-                }
+            if (const auto [other, fresh] = sheetOfPart.try_emplace(key, info.name); !fresh) {
+                throw EngineError("\"" + file + "\" is damaged: sheets \"" + other->second + "\" and \"" + info.name +
+                                  "\" point to the same part (" + info.part +
+                                  "). Open the file in the spreadsheet application to repair it.");
             }
         }
         m_sheets.push_back(std::move(info));

@@ -8,6 +8,7 @@
 
 #include "TestSupport.h"
 #include "engine/EngineError.h"
+#include "engine/PartNames.h"
 #include "engine/Workbook.h"
 
 namespace orv::engine::test {
@@ -48,6 +49,19 @@ Parts WithPart(Parts parts, const std::string& name, const std::string& bytes) {
 
 bool OnlyFileIn(const fs::path& dir) {
     return std::distance(fs::directory_iterator(dir), fs::directory_iterator()) == 1;
+}
+
+// Part names compare as their keys do: ASCII case and a leading slash aside, every byte counts (characters one
+// bit apart, like '[' and '{', are not the same letter in two cases).
+TEST(PartNames, CompareInPlaceAsTheirKeysDo) {
+    const std::vector<std::pair<std::string, std::string>> pairs = {
+        {"/xl/Worksheets/Sheet1.xml", "xl/worksheets/sheet1.xml"}, {"xl/a[1].xml", "xl/a{1}.xml"},
+        {"xl/@.xml", "xl/`.xml"}, {"/xl/x.xml", "xl/x.xml/"}, {"XL/Ä.xml", "xl/ä.xml"}, {"", "/"},
+        {"xl/sheet10.xml", "xl/sheet1.xml"}, {"xl/s_1.xml", "xl/s\x7f" "1.xml"}};
+    for (const auto& [a, b] : pairs) {
+        EXPECT_EQ(SamePartName(a, b), PartKey(a) == PartKey(b)) << a << " / " << b;
+        EXPECT_EQ(SamePartName(b, a), PartKey(a) == PartKey(b)) << b << " / " << a;
+    }
 }
 
 TEST(PackageSave, UntouchedEntriesKeepTheirCompressedBytesAndOrder) {
