@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
 
 #include "engine/EngineError.h"
 #include "engine/Package.h"
@@ -159,9 +160,12 @@ void AppInsertSheet(Package& package, const std::string& name, const std::vector
 void AppReorderSheets(Package& package, const std::vector<std::string>& sheetsAfter) {
     auto t = LoadTitles(package);
     if (!t) return;
+    // Asked for at every comparison of a sort: looked up, not searched for.
+    std::unordered_map<std::string, long> positions;
+    for (std::size_t i = 0; i < sheetsAfter.size(); ++i) positions.try_emplace(sheetsAfter[i], static_cast<long>(i));
     auto position = [&](const std::string& title) -> long {
-        auto it = std::find(sheetsAfter.begin(), sheetsAfter.end(), title);
-        return it == sheetsAfter.end() ? -1 : it - sheetsAfter.begin();
+        const auto it = positions.find(title);
+        return it == positions.end() ? -1 : it->second;
     };
     bool changed = false;
     for (auto& g : t->groups) {

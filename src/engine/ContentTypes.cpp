@@ -1,6 +1,8 @@
 // Reading and editing [Content_Types].xml in place.
 #include "engine/ContentTypes.h"
 
+#include <unordered_map>
+
 #include "engine/Package.h"
 #include "engine/PartNames.h"
 #include "engine/Xml.h"
@@ -20,16 +22,35 @@ pugi::xml_node FindOverride(pugi::xml_node types, const std::string& part) {
     return {};
 }
 
-}  // namespace
-
-std::string ContentTypes::TypeOf(const std::string& part) {
-    auto types = Root(m_package.Xml(kContentTypesPart));
-    if (auto o = FindOverride(types, part)) return o.attribute("ContentType").value();
+std::string DefaultTypeOf(const pugi::xml_node& types, const std::string& part) {
     const std::string ext = Extension(part);
     for (auto d : Children(types, "Default")) {
         if (SamePartName(d.attribute("Extension").value(), ext)) return d.attribute("ContentType").value();
     }
     return {};
+}
+
+}  // namespace
+
+std::string ContentTypes::TypeOf(const std::string& part) {
+    auto types = Root(m_package.Xml(kContentTypesPart));
+    if (auto o = FindOverride(types, part)) return o.attribute("ContentType").value();
+    return DefaultTypeOf(types, part);
+}
+
+std::vector<std::string> ContentTypes::TypesOf(const std::vector<std::string>& parts) {
+    auto types = Root(m_package.Xml(kContentTypesPart));
+    // The first of overrides naming the same part, as TypeOf finds it.
+    std::unordered_map<std::string, pugi::xml_node> overrides;
+    for (auto o : Children(types, "Override")) overrides.try_emplace(PartKey(o.attribute("PartName").value()), o);
+    std::vector<std::string> out;
+    out.reserve(parts.size());
+    for (const auto& part : parts) {
+        const auto it = overrides.find(PartKey(part));
+        out.push_back(it != overrides.end() ? std::string(it->second.attribute("ContentType").value())
+                                            : DefaultTypeOf(types, part));
+    }
+    return out;
 }
 
 bool ContentTypes::HasOverride(const std::string& part) {

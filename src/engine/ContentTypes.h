@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace orv::engine {
 
@@ -15,6 +16,8 @@ class ContentTypes {
 
     // The content type of a part: its override, else the default of its extension, else "".
     std::string TypeOf(const std::string& part);
+    // The content types of `parts`, in their order: for many parts at once, the overrides read once.
+    std::vector<std::string> TypesOf(const std::vector<std::string>& parts);
     // True when the part has an override of its own.
     bool HasOverride(const std::string& part);
     // Gives the part an override of `type` (adds or changes it).

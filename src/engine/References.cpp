@@ -13,6 +13,7 @@
 #include "engine/PartNames.h"
 #include "engine/SheetNames.h"
 #include "engine/SheetStream.h"
+#include "engine/Threads.h"
 #include "engine/Xml.h"
 #include "engine/formula/Formula.h"
 
@@ -262,9 +263,13 @@ std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::st
             return f.folded.empty() || MayReferTo(bytes, f);
         });
     };
-    // The package is read on this thread (the zip reader is not shared between threads); each part that may
-    // name the sheet is parsed, rewritten and compressed on a thread of its own, two at a time.
+    // The package is read on this thread (the zip reader is not shared between threads). Each large part that
+    // may name the sheet is parsed, rewritten and compressed on a thread of its own, two at a time; small parts,
+    // the thousands a wide workbook has, are gathered and rewritten a batch at a time over the cores, where a
+    // thread each would cost more than the part.
     constexpr std::size_t kInFlight = 2;
+    constexpr std::size_t kSmallPart = 256u << 10;
+    constexpr std::size_t kBatchBytes = 4u << 20;
     const std::string fileName = package.displayName();
     auto rewrite = [&edit, &fileName](std::string part, std::string bytes,
                                       bool worksheet) -> std::optional<RewrittenPart> {
@@ -275,26 +280,54 @@ std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::st
     std::vector<RewrittenPart> rewritten;
     // What waits for the commit waits on disk: together the rewritten parts can be nearly the whole workbook.
     const auto spool = Spool::Create(std::filesystem::path(package.path()).parent_path().string());
+    auto keep = [&](std::optional<RewrittenPart> done) {
+        if (!done) return;
+        if (spool) spool->Keep(done->bytes);
+        rewritten.push_back(std::move(*done));
+    };
     std::deque<std::future<std::optional<RewrittenPart>>> running;
     auto collect = [&] {
-        if (auto done = running.front().get()) {
-            if (spool) spool->Keep(done->bytes);
-            rewritten.push_back(std::move(*done));
-        }
+        keep(running.front().get());
         running.pop_front();
     };
-    for (const auto& part : package.PartNames()) {
-        if (PartKey(part) == PartKey(workbookPart) || PartKey(part) == PartKey(skipPart) ||
-            !IsFormulaPart(types.TypeOf(part)))
-            continue;
-        // A part finishes before the next is read: never more than two parts' text at once.
+    struct Small {
+        std::string part, bytes;
+        bool worksheet = false;
+    };
+    std::vector<Small> batch;
+    std::size_t batchBytes = 0;
+    auto flush = [&] {
+        std::vector<std::optional<RewrittenPart>> done(batch.size());
+        const std::size_t shares = std::min<std::size_t>(WorkerThreads(), batch.size());
+        SideBySide(shares, [&](std::size_t k) {
+            for (std::size_t i = k; i < batch.size(); i += shares)
+                done[i] = rewrite(std::move(batch[i].part), std::move(batch[i].bytes), batch[i].worksheet);
+        });
+        for (auto& one : done) keep(std::move(one));
+        batch.clear();
+        batchBytes = 0;
+    };
+    const auto parts = package.PartNames();
+    const auto partTypes = types.TypesOf(parts);
+    const std::string workbookKey = PartKey(workbookPart), skipKey = PartKey(skipPart);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::string& part = parts[i];
+        if (!IsFormulaPart(partTypes[i]) || PartKey(part) == workbookKey || PartKey(part) == skipKey) continue;
+        // A large part finishes before the next is read: never more than two large parts' text at once.
         if (running.size() >= kInFlight) collect();
         std::string bytes = package.Read(part);
         if (!mayNameOne(bytes)) continue;
-        const bool worksheet = ContentTypeIs(types.TypeOf(part), "spreadsheetml.worksheet+xml");
+        const bool worksheet = ContentTypeIs(partTypes[i], "spreadsheetml.worksheet+xml");
+        if (bytes.size() < kSmallPart) {
+            batchBytes += bytes.size();
+            batch.push_back({part, std::move(bytes), worksheet});
+            if (batchBytes >= kBatchBytes) flush();
+            continue;
+        }
         running.push_back(std::async(std::launch::async, rewrite, part, std::move(bytes), worksheet));
     }
     while (!running.empty()) collect();
+    if (!batch.empty()) flush();
     return rewritten;
 }
 

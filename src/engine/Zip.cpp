@@ -331,13 +331,15 @@ constexpr std::size_t kWindow = 32768;
 // byte boundary (a sync flush), or, when it is the `last`, ending the stream. Pieces so made, joined in order,
 // are one deflate stream.
 std::string DeflatePiece(std::string_view input, std::string_view dictionary, bool last) {
-    // The stream's state is over 100 KB: not for a worker thread's stack.
-    auto stream = std::make_unique<isal_zstream>();
+    // The stream's state (80 KB) and the level's buffer (280 KB) are left uninitialised: ISA-L sets up what it
+    // reads when a stream starts, and clearing them for every piece cost more than deflating a small part. Not
+    // on the stack: worker threads have small ones.
+    const std::unique_ptr<isal_zstream> stream(new isal_zstream);
     isal_deflate_init(stream.get());
-    thread_local std::vector<std::uint8_t> levelBuffer(kIsalLevelBuffer);
+    thread_local const std::unique_ptr<std::uint8_t[]> levelBuffer(new std::uint8_t[kIsalLevelBuffer]);
     stream->level = kIsalLevel;
-    stream->level_buf = levelBuffer.data();
-    stream->level_buf_size = static_cast<std::uint32_t>(levelBuffer.size());
+    stream->level_buf = levelBuffer.get();
+    stream->level_buf_size = static_cast<std::uint32_t>(kIsalLevelBuffer);
     if (!dictionary.empty() &&
         isal_deflate_set_dict(stream.get(), reinterpret_cast<std::uint8_t*>(const_cast<char*>(dictionary.data())),
                               static_cast<std::uint32_t>(dictionary.size())) != COMP_OK)
@@ -397,10 +399,11 @@ struct DeflateStream::State {
         std::uint64_t size = 0;
     };
 
-    State() {
-        const unsigned cores = WorkerThreads();
-        inFlight = cores + 1;
-        for (unsigned i = 0; i < cores; ++i) workers.emplace_back([this] { Work(); });
+    State() : inFlight(WorkerThreads() + 1) {}
+
+    // The workers start with the first whole block: most parts are smaller, and a rename rewrites thousands.
+    void Start() {
+        for (unsigned i = 0; i + 1 < inFlight; ++i) workers.emplace_back([this] { Work(); });
     }
 
     std::size_t inFlight = 2;
@@ -496,6 +499,7 @@ struct DeflateStream::State {
         }
         block->input = std::move(input);
         block->last = last;
+        if (workers.empty()) Start();
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return blocks.size() < inFlight || failure; });
         if (failure) std::rethrow_exception(failure);
@@ -546,10 +550,19 @@ void DeflateStream::Add(std::string_view bytes) {
 }
 
 DeflatedPart DeflateStream::Finish(bool last) {
-    m_state->Hand(std::move(m_state->pending), last);
+    if (m_state->workers.empty()) {
+        // Less than a block in all: deflated here, without a thread.
+        State::Block block;
+        block.input = std::move(m_state->pending);
+        block.last = last;
+        State::Compress(block);
+        m_state->Join(block);
+    } else {
+        m_state->Hand(std::move(m_state->pending), last);
+        m_state->Drain();
+        m_state->Stop();
+    }
     m_state->pending = std::string();
-    m_state->Drain();
-    m_state->Stop();
     if (m_state->failure) std::rethrow_exception(m_state->failure);
     if (m_state->spool) {
         m_state->out.spool = m_state->spool;
