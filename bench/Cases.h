@@ -25,7 +25,11 @@ struct Options {
 // True when the LibreOffice backend can start an office here; otherwise `why` says what is missing.
 bool LibreOfficeAvailable(std::string* why);
 
-// Generates the workbook of about `megabytes` MB (and the copy target) and measures every operation on it.
+// The size that stands for the wide workbook (WideShape) in RunSize.
+inline constexpr int kWide = 0;
+
+// Generates the workbook of about `megabytes` MB, or the wide one (and the copy target), and measures every
+// operation on it.
 // Throws std::runtime_error or AutomationError when an engine operation fails.
 std::vector<ResultRow> RunSize(Options& options, int megabytes);
 

@@ -118,7 +118,10 @@ std::string DataSheet(const WorkbookShape& shape, Random& random) {
             const double value = random.Amount(col == 1 ? 100000 : 1000);
             if (col == 1) b = value;
             if (col == 2) c = value;
-            NumberCell(out, col, row, 1 + col % 3, value);
+            const int style = shape.cellFormats > 0
+                                  ? 4 + static_cast<int>((row * 6 + col - 1) % shape.cellFormats)
+                                  : 1 + col % 3;
+            NumberCell(out, col, row, style, value);
         }
         FormulaCell(out, 7, row, "B" + std::to_string(row) + "*C" + std::to_string(row),
                     std::round(b * c * 100) / 100);
@@ -195,24 +198,37 @@ std::string SharedStrings(const WorkbookShape& shape) {
     return out + "</sst>";
 }
 
-std::string Styles() {
+std::string Styles(const WorkbookShape& shape) {
+    std::string fonts = "<font><sz val=\"11\"/><name val=\"Calibri\"/></font>"
+                        "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/></font>";
+    std::string xfs = "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
+                      "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+                      "applyNumberFormat=\"1\"/>"
+                      "<xf numFmtId=\"4\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>"
+                      "<xf numFmtId=\"2\" fontId=\"0\" fillId=\"2\" borderId=\"0\" xfId=\"0\" "
+                      "applyFill=\"1\"/>";
+    // Colours from the seed: another workbook's formats are formats of its own.
+    for (int i = 0; i < shape.cellFormats; ++i) {
+        char color[16];
+        std::snprintf(color, sizeof color, "FF%06X",
+                      static_cast<unsigned>((static_cast<std::uint32_t>(i) * 2654435761u + shape.seed * 40503u) &
+                                            0xFFFFFFu));
+        fonts += "<font><sz val=\"" + std::to_string(9 + i % 9) + "\"/><color rgb=\"" + color +
+                 "\"/><name val=\"Calibri\"/></font>";
+        xfs += "<xf numFmtId=\"" + std::to_string(1 + i % 4) + "\" fontId=\"" + std::to_string(2 + i) +
+               "\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\" applyNumberFormat=\"1\"/>";
+    }
     return std::string(kDecl) + "<styleSheet xmlns=\"" + kMain +
            "\"><numFmts count=\"1\"><numFmt numFmtId=\"164\" "
            "formatCode=\"#,##0.00;[Red]-#,##0.00\"/></numFmts>"
-           "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font>"
-           "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
+           "<fonts count=\"" + std::to_string(2 + shape.cellFormats) + "\">" + fonts + "</fonts>"
            "<fills count=\"3\"><fill><patternFill patternType=\"none\"/></fill>"
            "<fill><patternFill patternType=\"gray125\"/></fill>"
            "<fill><patternFill patternType=\"solid\"><fgColor rgb=\"FFFFFF99\"/></patternFill></fill></fills>"
            "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
            "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" "
            "borderId=\"0\"/></cellStyleXfs>"
-           "<cellXfs count=\"4\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
-           "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
-           "applyNumberFormat=\"1\"/>"
-           "<xf numFmtId=\"4\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyFont=\"1\"/>"
-           "<xf numFmtId=\"2\" fontId=\"0\" fillId=\"2\" borderId=\"0\" xfId=\"0\" "
-           "applyFill=\"1\"/></cellXfs>"
+           "<cellXfs count=\"" + std::to_string(4 + shape.cellFormats) + "\">" + xfs + "</cellXfs>"
            "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
            "</styleSheet>";
 }
@@ -331,6 +347,20 @@ WorkbookShape ShapeForMegabytes(int megabytes) {
     return shape;
 }
 
+WorkbookShape WideShape() {
+    WorkbookShape shape;
+    shape.dataRows = 4000;
+    shape.calcSheets = 2;
+    shape.calcRows = 500;
+    shape.notesRows = 200;
+    shape.smallSheets = 2000;
+    shape.sharedStrings = 500;
+    shape.imageKilobytes = 64;
+    shape.cellFormats = 4000;
+    shape.seed = 3;
+    return shape;
+}
+
 void GenerateWorkbook(const std::string& path, const WorkbookShape& shape) {
     Random random(shape.seed);
     std::vector<std::string> names = {"Summary", "Data"};
@@ -401,7 +431,7 @@ void GenerateWorkbook(const std::string& path, const WorkbookShape& shape) {
     workbookRels.emplace_back("sharedStrings", "sharedStrings.xml");
     zip.Add("xl/workbook.xml", workbook);
     zip.Add("xl/_rels/workbook.xml.rels", Relationships(workbookRels));
-    zip.Add("xl/styles.xml", Styles());
+    zip.Add("xl/styles.xml", Styles(shape));
     zip.Add("xl/sharedStrings.xml", SharedStrings(shape));
 
     for (std::size_t i = 0; i < names.size(); ++i) {

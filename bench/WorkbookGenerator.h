@@ -16,11 +16,17 @@ struct WorkbookShape {
     int smallSheets = 20;     // "S001".."S0NN": a few formulas on Data each
     int sharedStrings = 500;  // distinct shared strings
     int imageKilobytes = 64;  // the picture on "Summary"
+    int cellFormats = 0;      // formats beyond the four fixed ones, each with a font of its own, Data's numbers
+                              // taking them in turn
     std::uint32_t seed = 1;
 };
 
 // A shape whose package is about `megabytes` MB (1, 10 and 100 are calibrated; others are scaled from 10).
 WorkbookShape ShapeForMegabytes(int megabytes);
+
+// A workbook wide rather than large: 2,000 sheets and 4,000 cell formats, where what grows with the number of
+// sheets, parts or formats shows.
+WorkbookShape WideShape();
 
 // Writes the workbook of `shape` to `path` (replacing it); throws std::runtime_error saying what failed.
 void GenerateWorkbook(const std::string& path, const WorkbookShape& shape);
