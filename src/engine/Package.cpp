@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <system_error>
 
 #include "engine/AtomicFile.h"
 #include "engine/EngineError.h"
@@ -83,6 +84,17 @@ void Package::ReadInPieces(const std::string& part, const std::function<void(std
         return;
     }
     m_zip->ReadInPieces(*p->entry, piece);
+}
+
+std::unique_ptr<ArrivingEntry> Package::ReadArriving(const std::string& part, std::uint64_t atLeast) const {
+    const Part* p = Find(part);
+    if (!p) throw EngineError(MissingPart(part));
+    if (p->docChanged || p->bytes || p->deflated || !p->entry || p->entry->size < atLeast) return nullptr;
+    try {
+        return m_zip->ReadArriving(*p->entry);
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
 }
 
 pugi::xml_document& Package::Xml(const std::string& part) {

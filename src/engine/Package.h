@@ -31,6 +31,11 @@ class Package {
     std::string Read(const std::string& part) const;
     // The same bytes handed to `piece` in order, a megabyte at a time where the part is still in the file.
     void ReadInPieces(const std::string& part, const std::function<void(std::string_view)>& piece) const;
+    // A large part as it is in the file, inflated on a thread of its own while the caller follows it (see
+    // ArrivingEntry: nothing else may be read from the package meanwhile); nullptr for a part of under
+    // `atLeast` bytes, one changed since opening, or when no thread can be had. Throws EngineError for a
+    // missing part.
+    std::unique_ptr<ArrivingEntry> ReadArriving(const std::string& part, std::uint64_t atLeast) const;
     // The part parsed as XML, cached; throws EngineError when it is missing or not acceptable XML.
     pugi::xml_document& Xml(const std::string& part);
     // Records that the document returned by Xml(part) was changed, so that it is written on save.

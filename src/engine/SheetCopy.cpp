@@ -7,6 +7,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "engine/ContentTypes.h"
@@ -34,6 +35,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Parts from this size are read on a thread of their own while their rows are scanned.
+constexpr std::uint64_t kScanWhileReadingFrom = 8u << 20;
+
 // The copied sheet's own part, which can be nearly the whole workbook: its rows are checked and rewritten as a
 // stream of text, everything around them is a small tree.
 struct StreamedSheet {
@@ -47,10 +51,24 @@ struct StreamedSheet {
 
     // Reads and checks the part, adding its formulas to `formulas`; throws EngineError when it is damaged.
     void Load(Package& package, const std::string& part, std::vector<std::string>& formulas) {
-        text = ReadAsUtf8(package, part);
+        // A large part's rows are scanned as it is read; the rest of the reading is as for any part.
+        std::optional<ArrivingScan> early;
+        if (auto arriving = package.ReadArriving(part, kScanWhileReadingFrom)) {
+            const bool utf16 = LooksLikeUtf16(arriving->text().substr(0, arriving->WaitFor(2)));
+            if (!utf16)
+                early = ScanArrivingSheetData(arriving->text(), [&](std::size_t n) { return arriving->WaitFor(n); });
+            text = arriving->Finish();
+            if (utf16) text = ReadAsUtf8(package, part);
+        } else {
+            text = ReadAsUtf8(package, part);
+        }
         split = SplitWorksheet(text, pieces);
         ParseXml(skeleton, split ? pieces.Skeleton() : text, part, package.displayName());
-        if (split) {
+        if (split && early && early->bodyBegin == static_cast<std::size_t>(pieces.body.data() - text.data()) &&
+            early->bodyEnd == early->bodyBegin + pieces.body.size()) {
+            scan = std::move(early->scan);
+            for (auto& f : early->formulas) formulas.push_back(std::move(f));
+        } else if (split) {
             scan = ScanSheetData(
                 pieces.body, [&](std::string_view f) { formulas.emplace_back(f); }, part, package.displayName());
         }

@@ -9,6 +9,8 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "engine/CellReference.h"
@@ -710,7 +712,11 @@ std::string WorksheetPieces::Skeleton() const {
     return std::string(head) + "<" + qualifiedName + "/>" + std::string(tail);
 }
 
-bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces) {
+namespace {
+
+// The rows' start tag: sets the head, start tag and qualified name of `pieces`; false when there is none. Found
+// alike in the whole part and in a beginning of it that holds the tag.
+bool SplitWorksheetStart(std::string_view xml, WorksheetPieces& pieces) {
     const std::size_t start = FindTag(xml, 0, "sheetData", false);
     if (start == std::string_view::npos) return false;
     // The start tag ends at the first '>' outside quotes.
@@ -733,7 +739,15 @@ bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces) {
     pieces.qualifiedName = std::string(xml.substr(start + 1, nameEnd - start - 1));
     pieces.head = xml.substr(0, start);
     pieces.startTag = xml.substr(start, startEnd - start);
-    if (xml[i - 1] == '/') {
+    return true;
+}
+
+}  // namespace
+
+bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces) {
+    if (!SplitWorksheetStart(xml, pieces)) return false;
+    const std::size_t startEnd = pieces.head.size() + pieces.startTag.size();
+    if (pieces.startTag.ends_with("/>")) {
         pieces.body = pieces.endTag = {};
         pieces.tail = xml.substr(startEnd);
         return true;
@@ -761,12 +775,14 @@ bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces) {
     return true;
 }
 
+bool LooksLikeUtf16(std::string_view start) {
+    return start.size() >= 2 && ((start[0] == '\xFE' && start[1] == '\xFF') ||
+                                 (start[0] == '\xFF' && start[1] == '\xFE') || start[0] == '\0' || start[1] == '\0');
+}
+
 std::string ReadAsUtf8(Package& package, const std::string& part) {
     std::string text = package.Read(part);
-    const bool utf16 =
-        text.size() >= 2 && ((text[0] == '\xFE' && text[1] == '\xFF') ||
-                             (text[0] == '\xFF' && text[1] == '\xFE') || text[0] == '\0' || text[1] == '\0');
-    if (!utf16) return text;
+    if (!LooksLikeUtf16(text)) return text;
     pugi::xml_document doc;
     ParseXml(doc, text, part, package.displayName());
     return SerializeXml(doc, WhitespaceAfterDeclaration(text));
@@ -1005,6 +1021,131 @@ SheetDataScan ScanSheetData(std::string_view body, const std::function<void(std:
 void RewriteSheetData(std::string_view body, const SheetDataScan& scan, const CellRewrite& rewrite,
                       const std::function<void(std::string_view)>& out) {
     RewriteSheetDataSideBySide(body, scan, rewrite, {out});
+}
+
+std::optional<ArrivingScan> ScanArrivingSheetData(std::string_view text,
+                                                  const std::function<std::size_t(std::size_t)>& arrived) {
+    const unsigned cores = WorkerThreads();
+    if (cores < 2 || text.size() < kSideBySideFrom) return std::nullopt;
+    constexpr std::size_t kHead = 1u << 20;     // where the rows must start
+    constexpr std::size_t kStretch = 4u << 20;  // rows walked at a time behind the read
+    constexpr std::size_t kLookAhead = 1u << 20;
+    // Waits for `n` bytes; false when the read ended before them.
+    auto have = [&](std::size_t n) {
+        n = std::min(n, text.size());
+        return arrived(n) >= n;
+    };
+    // The rows' start tag, whole, in the first megabyte; a self-closing one has no rows to speak of.
+    if (!have(kHead)) return std::nullopt;
+    const std::string_view head = text.substr(0, std::min(kHead, text.size()));
+    WorksheetPieces start;
+    if (!SplitWorksheetStart(head, start) || start.startTag.empty() || start.startTag.ends_with("/>"))
+        return std::nullopt;
+    const std::size_t begin = start.head.size() + start.startTag.size();
+    // The first row end at or after `from` among the bytes there; npos when there is none yet.
+    auto rowEndAfter = [&](std::size_t from, std::size_t there) {
+        const std::string_view view = text.substr(0, there);
+        const std::size_t tag = FindTag(view, from, "row", true);
+        if (tag == std::string_view::npos) return std::string_view::npos;
+        const auto gt = view.find('>', tag);
+        return gt == std::string_view::npos ? std::string_view::npos : gt + 1;
+    };
+    // The caller walks the rows up to about seven tenths of the part close behind the read; another thread
+    // walks the rest once the read is done. Both find the same hand-over point: the first row end after it.
+    const std::size_t handOver = begin + (text.size() - begin) / 10 * 7;
+    struct Stretch {
+        SheetDataScan scan;
+        std::vector<std::string> formulas;
+        bool sound = false;
+    };
+    Stretch last;
+    std::size_t lastBegin = 0, lastEnd = 0;
+    std::thread rest;
+    try {
+        rest = std::thread([&] {
+            try {
+                if (!have(text.size())) return;
+                WorksheetPieces whole;
+                if (!SplitWorksheet(text, whole) || whole.body.data() != text.data() + begin) return;
+                const std::size_t end = begin + whole.body.size();
+                const std::size_t from = rowEndAfter(handOver, text.size());
+                if (from == std::string_view::npos || from <= begin || from >= end) return;
+                const std::function<void(std::string_view)> keep = [&](std::string_view f) {
+                    last.formulas.emplace_back(f);
+                };
+                RowWalker(text.substr(from, end - from)).Scan(keep, last.scan);
+                lastBegin = from;
+                lastEnd = end;
+                last.sound = true;
+            } catch (...) {
+                // Left to the usual scan, which meets the same fault and says what it is.
+            }
+        });
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    ArrivingScan out;
+    std::vector<std::size_t> boundaries;  // where stretches begin, checked as ScanSheetData's cuts are
+    bool sound = true;
+    try {
+        bool first = true;
+        for (std::size_t pos = begin; sound;) {
+            const bool final = pos + kStretch >= handOver;
+            const std::size_t target = final ? handOver : pos + kStretch;
+            std::size_t cut = std::string_view::npos;
+            for (std::size_t there = target + kLookAhead; cut == std::string_view::npos; there += kLookAhead) {
+                const bool all = !have(there);
+                cut = rowEndAfter(target, std::min(there, text.size()));
+                if (cut == std::string_view::npos && (all || there >= text.size())) break;
+            }
+            // None, or the hand-over point lies inside the stretch before (a row or comment longer than a
+            // stretch): the rows are left to the usual scan.
+            if (cut == std::string_view::npos || cut <= pos) {
+                sound = false;
+                break;
+            }
+            Stretch stretch;
+            const std::function<void(std::string_view)> keep = [&](std::string_view f) {
+                out.formulas.emplace_back(f);
+            };
+            RowWalker(text.substr(pos, cut - pos)).Scan(keep, stretch.scan);
+            if (first) {
+                out.scan = std::move(stretch.scan);
+                first = false;
+            } else {
+                Merge(out.scan, stretch.scan);
+            }
+            boundaries.push_back(cut);
+            pos = cut;
+            if (final) break;
+        }
+    } catch (const MalformedRows&) {
+        sound = false;
+    } catch (...) {
+        rest.join();
+        throw;
+    }
+    rest.join();
+    // The two walks meet where the rest begins, and together cover the rows.
+    if (!sound || !last.sound || boundaries.empty() || boundaries.back() != lastBegin) return std::nullopt;
+    Merge(out.scan, last.scan);
+    for (auto& f : last.formulas) out.formulas.push_back(std::move(f));
+    out.bodyBegin = begin;
+    out.bodyEnd = lastEnd;
+    // The rewrite's cuts: of the stretches' starts, those nearest an equal share per core.
+    const std::size_t length = lastEnd - begin;
+    for (unsigned i = 1; i < cores; ++i) {
+        const std::size_t ideal = begin + length / cores * i;
+        std::size_t best = 0;
+        for (std::size_t b : boundaries) {
+            if (b <= begin + (out.scan.cuts.empty() ? 0 : out.scan.cuts.back())) continue;
+            if (best == 0 || (b > ideal ? b - ideal : ideal - b) < (best > ideal ? best - ideal : ideal - best))
+                best = b;
+        }
+        if (best == 0 || best >= lastEnd) break;
+        out.scan.cuts.push_back(best - begin);
+    }
+    return out;
 }
 
 void RewriteSheetDataSideBySide(std::string_view body, const SheetDataScan& scan, const CellRewrite& rewrite,

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -32,6 +33,9 @@ class Package;
 
 // The part's text in UTF-8, whatever encoding it is stored in. Throws EngineError when it cannot be read.
 std::string ReadAsUtf8(Package& package, const std::string& part);
+// True when a part beginning with `start` is in UTF-16 (by its byte order mark or a zero in its first two
+// bytes), which ReadAsUtf8 converts.
+bool LooksLikeUtf16(std::string_view start);
 
 // A cell of the rows, as ForEachCell reports it.
 struct CellValue {
@@ -90,6 +94,23 @@ struct SheetDataScan {
 // formula. Throws EngineError naming `partName` and `fileName` when it is not.
 SheetDataScan ScanSheetData(std::string_view body, const std::function<void(std::string_view)>& formula,
                             const std::string& partName, const std::string& fileName);
+
+// The rows of a worksheet part scanned while the part was still being read.
+struct ArrivingScan {
+    SheetDataScan scan;  // its cuts relative to the rows
+    std::vector<std::string> formulas;  // each cell formula's text, in order
+    std::size_t bodyBegin = 0, bodyEnd = 0;  // where the rows lie in the part
+};
+
+// Scans the rows of the worksheet part `text` (in UTF-8) while its bytes arrive: `arrived(n)` waits until the
+// first n bytes are there, or the read has ended, and says how many are. Most rows are walked on the caller's
+// thread close behind the read, a stretch at a time, the rest on another thread once the read is done; each
+// stretch from just after a row's end, as ScanSheetData's pieces are. Nothing where the rows must be scanned
+// the usual way once the part is read: a small part, a read that ends early, a stretch that fails (a scan of the
+// rows whole then judges them), rows that do not start in the first megabyte. The result agrees with
+// ScanSheetData's over the rows SplitWorksheet finds, which the caller checks by bodyBegin and bodyEnd.
+std::optional<ArrivingScan> ScanArrivingSheetData(std::string_view text,
+                                                  const std::function<std::size_t(std::size_t)>& arrived);
 
 // How the copy changes its cells; an unset function leaves that kind of value alone.
 struct CellRewrite {

@@ -263,13 +263,16 @@ class EntryReader {
 
     // Reads the whole entry and checks it: into `into` (`room` bytes, its declared size), or, when `piece` is
     // given, `room` bytes at a time into `into`, each run handed to `piece`.
-    void ReadAll(char* into, std::uint64_t room, const std::function<void(std::string_view)>* piece) {
+    // Without `piece`, `arrived` (when given) hears how many bytes are in `into` after every `room` of them.
+    void ReadAll(char* into, std::uint64_t room, const std::function<void(std::string_view)>* piece,
+                 const std::function<void(std::uint64_t)>* arrived = nullptr) {
         std::uint64_t done = 0;
         while (done < m_entry.size) {
             const std::uint64_t want = std::min(m_entry.size - done, room);
             const std::uint64_t n = Read(piece ? into : into + done, want);
             if (piece && n > 0) (*piece)(std::string_view(into, static_cast<std::size_t>(n)));
             done += n;
+            if (arrived) (*arrived)(done);
             if (n < want) break;
         }
         char extra;
@@ -309,6 +312,64 @@ std::string ZipReader::Read(const ZipEntry& entry) const {
     bytes.resize(static_cast<std::size_t>(entry.size));
     reader.ReadAll(bytes.data(), entry.size, nullptr);
     return bytes;
+}
+
+ArrivingEntry::~ArrivingEntry() {
+    if (m_thread.joinable()) m_thread.join();
+}
+
+std::size_t ArrivingEntry::WaitFor(std::size_t n) {
+    std::unique_lock lock(m_mutex);
+    n = std::min(n, m_text.size());
+    m_changed.wait(lock, [&] { return m_arrived >= n || m_ended; });
+    return m_arrived;
+}
+
+std::string ArrivingEntry::Finish() {
+    if (m_thread.joinable()) m_thread.join();
+    if (m_failure) std::rethrow_exception(m_failure);
+    return std::move(m_text);
+}
+
+void ArrivingEntry::Arrive(std::size_t n) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_arrived = n;
+    }
+    m_changed.notify_all();
+}
+
+void ArrivingEntry::End(std::exception_ptr failure) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_ended = true;
+        m_failure = std::move(failure);
+    }
+    m_changed.notify_all();
+}
+
+std::unique_ptr<ArrivingEntry> ZipReader::ReadArriving(const ZipEntry& entry) const {
+    std::unique_ptr<ArrivingEntry> arriving(new ArrivingEntry);
+    ArrivingEntry* out = arriving.get();
+    out->m_text.reserve(static_cast<std::size_t>(entry.size));
+    Prefault(out->m_text.data(), out->m_text.capacity());
+    out->m_text.resize(static_cast<std::size_t>(entry.size));
+    out->m_thread = std::thread([this, &entry, out] {
+        try {
+            EntryReader reader(m_zip, entry, m_limits,
+                               "The part \"" + entry.name + "\" of \"" + m_displayName + "\"");
+            // Told a megabyte at a time: often enough for a reader to follow closely, seldom enough to cost
+            // nothing.
+            const std::function<void(std::uint64_t)> arrived = [out](std::uint64_t n) {
+                out->Arrive(static_cast<std::size_t>(n));
+            };
+            reader.ReadAll(out->m_text.data(), 1u << 20, nullptr, &arrived);
+            out->End(nullptr);
+        } catch (...) {
+            out->End(std::current_exception());
+        }
+    });
+    return arriving;
 }
 
 void ZipReader::ReadInPieces(const ZipEntry& entry, const std::function<void(std::string_view)>& piece) const {

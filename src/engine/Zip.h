@@ -2,11 +2,15 @@
 // writing a new archive in which untouched entries are copied as their compressed bytes.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 struct zip;
@@ -31,6 +35,37 @@ struct ZipEntry {
 };
 
 // An open zip archive. Only the central directory is read when it opens.
+// An entry being inflated on a thread of its own into a buffer of its full size, for a reader that follows
+// the bytes as they arrive. The archive must not be read otherwise until Finish returns (or the object is
+// destroyed, which waits for the thread).
+class ArrivingEntry {
+  public:
+    ~ArrivingEntry();
+    ArrivingEntry(const ArrivingEntry&) = delete;
+    ArrivingEntry& operator=(const ArrivingEntry&) = delete;
+
+    // The whole buffer; only its first Arrived() bytes may be read before Finish.
+    std::string_view text() const { return m_text; }
+    // Waits until at least `n` bytes (at most the size) are there, or the read has ended; returns how many are.
+    std::size_t WaitFor(std::size_t n);
+    // Waits for the end of the read and hands the bytes over; throws EngineError as Read would.
+    std::string Finish();
+
+  private:
+    friend class ZipReader;
+    ArrivingEntry() = default;
+    void Arrive(std::size_t n);
+    void End(std::exception_ptr failure);
+
+    std::string m_text;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_arrived = 0;
+    bool m_ended = false;
+    std::exception_ptr m_failure;
+    std::thread m_thread;
+};
+
 class ZipReader {
   public:
     // Opens the archive at `path`; throws EngineError naming `displayName` when it is not a readable zip
@@ -45,6 +80,8 @@ class ZipReader {
     const ZipEntry* Find(const std::string& name) const;
     // The inflated bytes of an entry; throws EngineError when it is damaged or exceeds the limits.
     std::string Read(const ZipEntry& entry) const;
+    // The same bytes, inflated on a thread of its own while the caller reads them as they arrive.
+    std::unique_ptr<ArrivingEntry> ReadArriving(const ZipEntry& entry) const;
     // The same bytes handed to `piece` a megabyte at a time, so that a large entry is never held whole.
     void ReadInPieces(const ZipEntry& entry, const std::function<void(std::string_view)>& piece) const;
     // How many bytes of the file were read so far (the directory and every entry read).

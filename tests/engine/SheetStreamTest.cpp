@@ -2,7 +2,11 @@
 // byte the copy does not change kept as it was.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "TestSupport.h"
@@ -25,6 +29,22 @@ Scanned Scan(std::string_view body) {
         body, [&](std::string_view f) { s.formulas.emplace_back(f); }, "xl/worksheets/sheet1.xml",
         "book.xlsx");
     return s;
+}
+
+// Rows `from` to `from + count - 1` of a sheet large enough to be cut into pieces (a hundred bytes a row): a
+// string, a shared formula group of a thousand rows, formats and strings of their own from row 60000 on.
+std::string LargeRows(int from, int count) {
+    std::string text;
+    for (int r = from; r < from + count; ++r) {
+        const std::string n = std::to_string(r);
+        const int later = r < 60000 ? 0 : 10;
+        text += "<row r=\"" + n + "\" s=\"" + std::to_string(r % 3) + "\"><c r=\"A" + n + "\" s=\"" +
+                std::to_string(later + r % 7) + "\" t=\"s\"><v>" + std::to_string(later * 1000 + (r * 7919) % 5000) +
+                "</v></c><c r=\"B" + n + "\"><f t=\"shared\" si=\"" + std::to_string(r / 1000) + "\"" +
+                (r % 1000 == 0 ? " ref=\"B" + n + ":B" + std::to_string(r + 999) + "\">Data!A" + n + "*2</f>" : "/>") +
+                "<v>" + n + "</v></c></row>";
+    }
+    return text;
 }
 
 std::string Rewrite(std::string_view body, const CellRewrite& rewrite) {
@@ -144,22 +164,7 @@ TEST(RewriteSheetData, WritesOutTheSharedGroupsItIsAskedToCellByCell) {
 // Large rows are scanned and rewritten a piece per core: the same bytes, and the styles and strings mapped in
 // the order one pass asks for them, wherever the cuts fall (one inside a comment sends the rows to one scan).
 TEST(RewriteSheetData, LargeRowsRewrittenSideBySideComeOutAsInOnePass) {
-    auto rows = [](int from, int count) {
-        std::string text;
-        for (int r = from; r < from + count; ++r) {
-            const std::string n = std::to_string(r);
-            // The later rows bring formats and strings of their own.
-            const int later = r < 60000 ? 0 : 10;
-            text += "<row r=\"" + n + "\" s=\"" + std::to_string(r % 3) + "\"><c r=\"A" + n + "\" s=\"" +
-                    std::to_string(later + r % 7) + "\" t=\"s\"><v>" +
-                    std::to_string(later * 1000 + (r * 7919) % 5000) + "</v></c><c r=\"B" +
-                    n + "\"><f t=\"shared\" si=\"" + std::to_string(r / 1000) + "\"" +
-                    (r % 1000 == 0 ? " ref=\"B" + n + ":B" + std::to_string(r + 999) + "\">Data!A" + n + "*2</f>"
-                                   : "/>") +
-                    "<v>" + n + "</v></c></row>";
-        }
-        return text;
-    };
+    const auto rows = LargeRows;
     const std::string plain = rows(1000, 90000);
     const std::string commented = rows(1000, 45000) + "<!-- " + std::string(1 << 20, 'x') + " </row> -->" +
                                   rows(46000, 45000);
@@ -219,6 +224,91 @@ TEST(RewriteSheetData, LargeRowsRewrittenSideBySideComeOutAsInOnePass) {
         EXPECT_TRUE(sideBySide == once);
         EXPECT_TRUE(askedSideBySide == askedOnce);
         EXPECT_NE(once.find("<f>[1]Data!A2001*2</f>"), std::string::npos) << "an unshared group's cell";
+    }
+}
+
+// Rows scanned while their part is still being read (a thread copies it in, a megabyte at a time) agree with one
+// scan of them whole, and cut them only after a row's end; where that cannot be promised (a row end tag inside
+// a comment where a stretch would end, a read that stops early, a damaged row) nothing is returned and the
+// usual scan judges the rows.
+TEST(ScanArrivingSheetData, AgreesWithOneScanOrLeavesTheRowsToIt) {
+    const std::string head = "<?xml version=\"1.0\"?>\n<worksheet xmlns=\"m\"><dimension ref=\"A1\"/><sheetData>";
+    const std::string tail = "</sheetData><mergeCells count=\"1\"><mergeCell ref=\"C1:D1\"/></mergeCells></worksheet>";
+    const std::string plain = LargeRows(1000, 90000);
+    struct Case {
+        std::string label;
+        std::string rows;
+        std::size_t readUpTo;  // where the read stops; npos for the whole part
+        bool expectResult;
+    };
+    std::vector<Case> cases = {
+        {"plain", plain, std::string::npos, true},
+        // A comment holding a row end tag where the caller's stretches are cut: a stretch would end inside it.
+        {"comment", LargeRows(1000, 40000) + "<!-- " + std::string(5u << 20, 'x') + " </row> -->" +
+                        LargeRows(41000, 50000),
+         std::string::npos, false},
+        {"read stops", plain, 5u << 20, false},
+        {"damaged row", LargeRows(1000, 60000) + "<row r=\"x\"><c></row>" + LargeRows(61000, 30000),
+         std::string::npos, false},
+    };
+    for (const auto& c : cases) {
+        const std::string part = head + c.rows + tail;
+        std::string buffer(part.size(), '\0');
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t there = 0;
+        bool ended = false;
+        std::thread reader([&] {
+            const std::size_t stop = std::min(part.size(), c.readUpTo);
+            for (std::size_t at = 0; at < stop;) {
+                const std::size_t n = std::min<std::size_t>(1u << 20, stop - at);
+                std::memcpy(buffer.data() + at, part.data() + at, n);
+                at += n;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                std::lock_guard lock(mutex);
+                there = at;
+                changed.notify_all();
+            }
+            std::lock_guard lock(mutex);
+            ended = true;
+            changed.notify_all();
+        });
+        const auto arrived = [&](std::size_t n) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return there >= n || ended; });
+            return there;
+        };
+        const auto early = ScanArrivingSheetData(buffer, arrived);
+        reader.join();
+        if (std::thread::hardware_concurrency() < 2) {
+            EXPECT_FALSE(early) << c.label;
+            continue;
+        }
+        ASSERT_EQ(early.has_value(), c.expectResult) << c.label;
+        if (!early) continue;
+        const std::string_view body = std::string_view(part).substr(head.size(), c.rows.size());
+        EXPECT_EQ(early->bodyBegin, head.size()) << c.label;
+        EXPECT_EQ(early->bodyEnd, head.size() + c.rows.size()) << c.label;
+        const auto whole = Scan(body);
+        EXPECT_EQ(early->formulas, whole.formulas) << c.label;
+        EXPECT_EQ(early->scan.styles.order(), whole.scan.styles.order()) << c.label;
+        EXPECT_EQ(early->scan.sharedStrings.order(), whole.scan.sharedStrings.order()) << c.label;
+        EXPECT_EQ(early->scan.highestSharedString, whole.scan.highestSharedString) << c.label;
+        ASSERT_EQ(early->scan.masters.size(), whole.scan.masters.size()) << c.label;
+        for (const auto& [si, master] : whole.scan.masters) {
+            const auto it = early->scan.masters.find(si);
+            ASSERT_NE(it, early->scan.masters.end()) << c.label << ": group " << si;
+            EXPECT_EQ(it->second.formula, master.formula) << c.label << ": group " << si;
+            EXPECT_EQ(it->second.row, master.row) << c.label << ": group " << si;
+        }
+        EXPECT_FALSE(early->scan.cuts.empty()) << c.label;
+        std::size_t previous = 0;
+        for (std::size_t cut : early->scan.cuts) {
+            EXPECT_GT(cut, previous) << c.label;
+            EXPECT_LT(cut, body.size()) << c.label;
+            EXPECT_EQ(body.substr(0, cut).substr(cut - 6), "</row>") << c.label << ": cut at " << cut;
+            previous = cut;
+        }
     }
 }
 
