@@ -349,21 +349,22 @@ void ArrivingEntry::End(std::exception_ptr failure) {
 }
 
 std::unique_ptr<ArrivingEntry> ZipReader::ReadArriving(const ZipEntry& entry) const {
+    // The entry's limits are checked here, before its declared size is allocated.
+    auto reader = std::make_shared<EntryReader>(m_zip, entry, m_limits,
+                                                "The part \"" + entry.name + "\" of \"" + m_displayName + "\"");
     std::unique_ptr<ArrivingEntry> arriving(new ArrivingEntry);
     ArrivingEntry* out = arriving.get();
     out->m_text.reserve(static_cast<std::size_t>(entry.size));
     Prefault(out->m_text.data(), out->m_text.capacity());
     out->m_text.resize(static_cast<std::size_t>(entry.size));
-    out->m_thread = std::thread([this, &entry, out] {
+    out->m_thread = std::thread([reader, out] {
         try {
-            EntryReader reader(m_zip, entry, m_limits,
-                               "The part \"" + entry.name + "\" of \"" + m_displayName + "\"");
             // Told a megabyte at a time: often enough for a reader to follow closely, seldom enough to cost
             // nothing.
             const std::function<void(std::uint64_t)> arrived = [out](std::uint64_t n) {
                 out->Arrive(static_cast<std::size_t>(n));
             };
-            reader.ReadAll(out->m_text.data(), 1u << 20, nullptr, &arrived);
+            reader->ReadAll(out->m_text.data(), 1u << 20, nullptr, &arrived);
             out->End(nullptr);
         } catch (...) {
             out->End(std::current_exception());
