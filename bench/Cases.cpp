@@ -247,7 +247,9 @@ std::vector<Case> WideCases(const std::string& pristine, const std::string& last
     constexpr double kBoundMs = 1000;
     std::vector<Case> wide;
     for (Case& c : Cases(pristine, lastSheet, dataPartMb)) {
-        if (c.key != "list" && c.key != "rename-ref" && c.key != "delete-ref" && c.key != "move-up" &&
+        // The listing is compared with LibreOffice loading the workbook; the LibreOffice backend lists a file
+        // by reading it itself.
+        if (c.key != "list-load" && c.key != "rename-ref" && c.key != "delete-ref" && c.key != "move-up" &&
             c.key != "copy")
             continue;
         c.target = "<= 1 s, >= 10x LibreOffice";
