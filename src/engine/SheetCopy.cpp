@@ -35,9 +35,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Parts from this size are read on a thread of their own while their rows are scanned.
-constexpr std::uint64_t kScanWhileReadingFrom = 8u << 20;
-
 // The copied sheet's own part, which can be nearly the whole workbook: its rows are checked and rewritten as a
 // stream of text, everything around them is a small tree.
 struct StreamedSheet {
@@ -53,7 +50,7 @@ struct StreamedSheet {
     void Load(Package& package, const std::string& part, std::vector<std::string>& formulas) {
         // A large part's rows are scanned as it is read; the rest of the reading is as for any part.
         std::optional<ArrivingScan> early;
-        if (auto arriving = package.ReadArriving(part, kScanWhileReadingFrom)) {
+        if (auto arriving = package.ReadArriving(part, kRowsOnSeveralCoresFrom)) {
             const bool utf16 = LooksLikeUtf16(arriving->text().substr(0, arriving->WaitFor(2)));
             if (!utf16)
                 early = ScanArrivingSheetData(arriving->text(), [&](std::size_t n) { return arriving->WaitFor(n); });

@@ -939,7 +939,6 @@ void FirstUses::NoteAll(const FirstUses& later) {
 
 namespace {
 
-constexpr std::size_t kSideBySideFrom = 8u << 20;
 
 // Where to cut large rows into one piece per core: just after the end of a row found past each share. A cut
 // that is not really between two rows (the end tag stood in a comment) makes a piece fail its scan, and the
@@ -947,7 +946,7 @@ constexpr std::size_t kSideBySideFrom = 8u << 20;
 std::vector<std::size_t> CandidateCuts(std::string_view body) {
     std::vector<std::size_t> cuts;
     const unsigned cores = WorkerThreads();
-    if (body.size() < kSideBySideFrom || cores < 2) return cuts;
+    if (body.size() < kRowsOnSeveralCoresFrom || cores < 2) return cuts;
     for (unsigned i = 1; i < cores; ++i) {
         const std::size_t from = std::max(cuts.empty() ? 0 : cuts.back(), body.size() / cores * i);
         const std::size_t tag = FindTag(body, from, "row", true);
@@ -1026,7 +1025,7 @@ void RewriteSheetData(std::string_view body, const SheetDataScan& scan, const Ce
 std::optional<ArrivingScan> ScanArrivingSheetData(std::string_view text,
                                                   const std::function<std::size_t(std::size_t)>& arrived) {
     const unsigned cores = WorkerThreads();
-    if (cores < 2 || text.size() < kSideBySideFrom) return std::nullopt;
+    if (cores < 2 || text.size() < kRowsOnSeveralCoresFrom) return std::nullopt;
     constexpr std::size_t kHead = 1u << 20;     // where the rows must start
     constexpr std::size_t kStretch = 4u << 20;  // rows walked at a time behind the read
     constexpr std::size_t kLookAhead = 1u << 20;
@@ -1088,7 +1087,6 @@ std::optional<ArrivingScan> ScanArrivingSheetData(std::string_view text,
     std::vector<std::size_t> boundaries;  // where stretches begin, checked as ScanSheetData's cuts are
     bool sound = true;
     try {
-        bool first = true;
         for (std::size_t pos = begin; sound;) {
             const bool final = pos + kStretch >= handOver;
             const std::size_t target = final ? handOver : pos + kStretch;
@@ -1104,17 +1102,12 @@ std::optional<ArrivingScan> ScanArrivingSheetData(std::string_view text,
                 sound = false;
                 break;
             }
-            Stretch stretch;
+            SheetDataScan stretch;
             const std::function<void(std::string_view)> keep = [&](std::string_view f) {
                 out.formulas.emplace_back(f);
             };
-            RowWalker(text.substr(pos, cut - pos)).Scan(keep, stretch.scan);
-            if (first) {
-                out.scan = std::move(stretch.scan);
-                first = false;
-            } else {
-                Merge(out.scan, stretch.scan);
-            }
+            RowWalker(text.substr(pos, cut - pos)).Scan(keep, stretch);
+            Merge(out.scan, stretch);
             boundaries.push_back(cut);
             pos = cut;
             if (final) break;

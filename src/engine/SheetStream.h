@@ -95,6 +95,9 @@ struct SheetDataScan {
 SheetDataScan ScanSheetData(std::string_view body, const std::function<void(std::string_view)>& formula,
                             const std::string& partName, const std::string& fileName);
 
+// Rows of this size and more are scanned and rewritten on several cores, and scanned as their part is read.
+inline constexpr std::size_t kRowsOnSeveralCoresFrom = 8u << 20;
+
 // The rows of a worksheet part scanned while the part was still being read.
 struct ArrivingScan {
     SheetDataScan scan;  // its cuts relative to the rows
