@@ -940,6 +940,14 @@ void FirstUses::NoteAll(const FirstUses& later) {
 namespace {
 
 
+// Just after the first row end tag at or after `from` in `xml`; npos when there is none.
+std::size_t RowEndAfter(std::string_view xml, std::size_t from) {
+    const std::size_t tag = FindTag(xml, from, "row", true);
+    if (tag == std::string_view::npos) return tag;
+    const auto gt = xml.find('>', tag);
+    return gt == std::string_view::npos ? gt : gt + 1;
+}
+
 // Where to cut large rows into one piece per core: just after the end of a row found past each share. A cut
 // that is not really between two rows (the end tag stood in a comment) makes a piece fail its scan, and the
 // rows are then scanned whole.
@@ -949,11 +957,9 @@ std::vector<std::size_t> CandidateCuts(std::string_view body) {
     if (body.size() < kRowsOnSeveralCoresFrom || cores < 2) return cuts;
     for (unsigned i = 1; i < cores; ++i) {
         const std::size_t from = std::max(cuts.empty() ? 0 : cuts.back(), body.size() / cores * i);
-        const std::size_t tag = FindTag(body, from, "row", true);
-        if (tag == std::string_view::npos) break;
-        const auto gt = body.find('>', tag);
-        if (gt == std::string_view::npos || gt + 1 >= body.size()) break;
-        cuts.push_back(gt + 1);
+        const std::size_t cut = RowEndAfter(body, from);
+        if (cut == std::string_view::npos || cut >= body.size()) break;
+        cuts.push_back(cut);
     }
     return cuts;
 }
@@ -1042,13 +1048,7 @@ std::optional<ArrivingScan> ScanArrivingSheetData(std::string_view text,
         return std::nullopt;
     const std::size_t begin = start.head.size() + start.startTag.size();
     // The first row end at or after `from` among the bytes there; npos when there is none yet.
-    auto rowEndAfter = [&](std::size_t from, std::size_t there) {
-        const std::string_view view = text.substr(0, there);
-        const std::size_t tag = FindTag(view, from, "row", true);
-        if (tag == std::string_view::npos) return std::string_view::npos;
-        const auto gt = view.find('>', tag);
-        return gt == std::string_view::npos ? std::string_view::npos : gt + 1;
-    };
+    auto rowEndAfter = [&](std::size_t from, std::size_t there) { return RowEndAfter(text.substr(0, there), from); };
     // The caller walks the rows up to about seven tenths of the part close behind the read; another thread
     // walks the rest once the read is done. Both find the same hand-over point: the first row end after it.
     const std::size_t handOver = begin + (text.size() - begin) / 10 * 7;

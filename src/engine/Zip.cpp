@@ -125,6 +125,15 @@ void Prefault(void* buffer, std::size_t size) {
 #endif
 }
 
+// A buffer of an entry's inflated size, its pages mapped in.
+std::string EntryBuffer(const ZipEntry& entry) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(entry.size));
+    Prefault(bytes.data(), bytes.capacity());
+    bytes.resize(static_cast<std::size_t>(entry.size));
+    return bytes;
+}
+
 }  // namespace
 
 ZipReader::ZipReader(const std::string& path, const std::string& displayName, InflateLimits limits)
@@ -306,10 +315,7 @@ class EntryReader {
 std::string ZipReader::Read(const ZipEntry& entry) const {
     EntryReader reader(m_zip, entry, m_limits, "The part \"" + entry.name + "\" of \"" + m_displayName + "\"");
     // Straight into the one buffer: a large part is not copied again.
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(entry.size));
-    Prefault(bytes.data(), bytes.capacity());
-    bytes.resize(static_cast<std::size_t>(entry.size));
+    std::string bytes = EntryBuffer(entry);
     reader.ReadAll(bytes.data(), entry.size, nullptr);
     return bytes;
 }
@@ -354,9 +360,7 @@ std::unique_ptr<ArrivingEntry> ZipReader::ReadArriving(const ZipEntry& entry) co
                                                 "The part \"" + entry.name + "\" of \"" + m_displayName + "\"");
     std::unique_ptr<ArrivingEntry> arriving(new ArrivingEntry);
     ArrivingEntry* out = arriving.get();
-    out->m_text.reserve(static_cast<std::size_t>(entry.size));
-    Prefault(out->m_text.data(), out->m_text.capacity());
-    out->m_text.resize(static_cast<std::size_t>(entry.size));
+    out->m_text = EntryBuffer(entry);
     out->m_thread = std::thread([reader, out] {
         try {
             // Told a megabyte at a time: often enough for a reader to follow closely, seldom enough to cost
