@@ -112,7 +112,15 @@ for target in "${selected[@]}"; do
       -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "$build/seeds/$target" >"$build/$target.log" 2>&1); then
     status=1
     echo "!! $target found a fault; see $build/$target.log and $artifacts"
-    grep -E 'ERROR|SUMMARY|Test unit written|broken promise|saved workbook' "$build/$target.log" | head -20 || true
+    # The end of the log without the progress lines: the finding's own words (an abort's message, an uncaught
+    # exception, a sanitizer's report) and the first frames of its stack, so that a CI log alone tells what broke.
+    grep -v -E '^(#[0-9]+\s|INFO:|MS: |base unit:|0x)' "$build/$target.log" | tail -n 60 || true
+    # A small input is printed too, so that the finding can be replayed from the log when the machine is gone.
+    for input in "$artifacts"*; do
+      [[ -f $input && $(stat -c %s "$input") -le 49152 ]] || continue
+      echo "-- $(basename "$input"), base64:"
+      base64 -w 0 "$input" && echo
+    done
   fi
   grep -E '^stat::number_of_executed_units|^Done' "$build/$target.log" | tail -2 || true
   cpu=$(tail -n 1 "$build/$target.cpu" | awk '{ printf "%.1f", ($1 + $2) / 60 }')

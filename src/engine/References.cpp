@@ -7,6 +7,8 @@
 #include <deque>
 #include <filesystem>
 #include <future>
+#include <memory>
+#include <system_error>
 
 #include "engine/ContentTypes.h"
 #include "engine/Package.h"
@@ -324,7 +326,15 @@ std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::st
             if (batchBytes >= kBatchBytes) flush();
             continue;
         }
-        running.push_back(std::async(std::launch::async, rewrite, part, std::move(bytes), worksheet));
+        // Held apart from the task, so that the part is still there to rewrite here when no thread can start.
+        auto text = std::make_shared<std::string>(std::move(bytes));
+        try {
+            running.push_back(std::async(std::launch::async, [&rewrite, part, text, worksheet] {
+                return rewrite(part, std::move(*text), worksheet);
+            }));
+        } catch (const std::system_error&) {
+            keep(rewrite(part, std::move(*text), worksheet));
+        }
     }
     while (!running.empty()) collect();
     if (!batch.empty()) flush();

@@ -19,6 +19,7 @@
 #include <exception>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -468,8 +469,15 @@ struct DeflateStream::State {
     State() : inFlight(WorkerThreads() + 1) {}
 
     // The workers start with the first whole block: most parts are smaller, and a rename rewrites thousands.
+    // A system that can start no more threads gets fewer of them, or none (see Hand).
     void Start() {
-        for (unsigned i = 0; i + 1 < inFlight; ++i) workers.emplace_back([this] { Work(); });
+        for (unsigned i = 0; i + 1 < inFlight; ++i) {
+            try {
+                workers.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
     }
 
     std::size_t inFlight = 2;
@@ -566,6 +574,12 @@ struct DeflateStream::State {
         block->input = std::move(input);
         block->last = last;
         if (workers.empty()) Start();
+        if (workers.empty()) {
+            // Not a thread to be had: the block is compressed here, after every block before it.
+            Compress(*block);
+            Join(*block);
+            return;
+        }
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return blocks.size() < inFlight || failure; });
         if (failure) std::rethrow_exception(failure);
@@ -617,7 +631,7 @@ void DeflateStream::Add(std::string_view bytes) {
 
 DeflatedPart DeflateStream::Finish(bool last) {
     if (m_state->workers.empty()) {
-        // Less than a block in all: deflated here, without a thread.
+        // Less than a block in all, or no thread to be had: deflated here.
         State::Block block;
         block.input = std::move(m_state->pending);
         block.last = last;

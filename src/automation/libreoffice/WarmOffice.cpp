@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "automation/libreoffice/Office.h"
@@ -64,7 +65,13 @@ class Pool {
         lock.unlock();
         if (previous.joinable()) previous.join();
         lock.lock();
-        m_keeper = std::thread([this] { Keep(); });
+        try {
+            m_keeper = std::thread([this] { Keep(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: nothing is kept warm, and the next operation starts its own office.
+            m_starting = false;
+            m_changed.notify_all();
+        }
     }
 
     // Starts the office, then keeps it until it is taken, the wait grows too long, or the program ends.
