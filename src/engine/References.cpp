@@ -175,11 +175,8 @@ struct StreamedRewrite {
 // the part cannot be cut around its rows (or is not UTF-8); the whole tree is used then.
 std::optional<StreamedRewrite> RewriteWorksheetRows(const std::string& part, const std::string& bytes,
                                                     const ReferenceEdit& edit, const std::string& fileName) {
-    const bool utf16 = bytes.size() >= 2 && ((bytes[0] == '\xFE' && bytes[1] == '\xFF') ||
-                                             (bytes[0] == '\xFF' && bytes[1] == '\xFE') || bytes[0] == '\0' ||
-                                             bytes[1] == '\0');
     WorksheetPieces pieces;
-    if (utf16 || !SplitWorksheet(bytes, pieces)) return std::nullopt;
+    if (!IsUtf8Text(bytes) || !SplitWorksheet(bytes, pieces)) return std::nullopt;
     pugi::xml_document skeleton;
     ParseXml(skeleton, pieces.Skeleton(), part, fileName);
     StreamedRewrite result;
@@ -317,7 +314,8 @@ std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::st
         if (!IsFormulaPart(partTypes[i]) || PartKey(part) == workbookKey || PartKey(part) == skipKey) continue;
         // A large part finishes before the next is read: never more than two large parts' text at once.
         if (running.size() >= kInFlight) collect();
-        std::string bytes = package.Read(part);
+        // In UTF-8 before it is searched: a part in another encoding names the sheet in other bytes.
+        std::string bytes = AsUtf8(package.Read(part), part, fileName);
         if (!mayNameOne(bytes)) continue;
         const bool worksheet = ContentTypeIs(partTypes[i], "spreadsheetml.worksheet+xml");
         if (bytes.size() < kSmallPart) {

@@ -51,11 +51,11 @@ struct StreamedSheet {
         // A large part's rows are scanned as it is read; the rest of the reading is as for any part.
         std::optional<ArrivingScan> early;
         if (auto arriving = package.ReadArriving(part, kRowsOnSeveralCoresFrom)) {
-            const bool utf16 = LooksLikeUtf16(arriving->text().substr(0, arriving->WaitFor(2)));
-            if (!utf16)
+            const bool utf8 = IsUtf8Text(arriving->text().substr(0, arriving->WaitFor(512)));
+            if (utf8)
                 early = ScanArrivingSheetData(arriving->text(), [&](std::size_t n) { return arriving->WaitFor(n); });
             text = arriving->Finish();
-            if (utf16) text = ReadAsUtf8(package, part);
+            if (!utf8) text = AsUtf8(std::move(text), part, package.displayName());
         } else {
             text = ReadAsUtf8(package, part);
         }

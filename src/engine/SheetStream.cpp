@@ -775,17 +775,15 @@ bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces) {
     return true;
 }
 
-bool LooksLikeUtf16(std::string_view start) {
-    return start.size() >= 2 && ((start[0] == '\xFE' && start[1] == '\xFF') ||
-                                 (start[0] == '\xFF' && start[1] == '\xFE') || start[0] == '\0' || start[1] == '\0');
+std::string AsUtf8(std::string text, const std::string& part, const std::string& fileName) {
+    if (IsUtf8Text(text)) return text;
+    pugi::xml_document doc;
+    ParseXml(doc, text, part, fileName);
+    return SerializeXml(doc, WhitespaceAfterDeclaration(text));
 }
 
 std::string ReadAsUtf8(Package& package, const std::string& part) {
-    std::string text = package.Read(part);
-    if (!LooksLikeUtf16(text)) return text;
-    pugi::xml_document doc;
-    ParseXml(doc, text, part, package.displayName());
-    return SerializeXml(doc, WhitespaceAfterDeclaration(text));
+    return AsUtf8(package.Read(part), part, package.displayName());
 }
 
 void ForEachCell(std::string_view body, const std::function<void(const CellValue&)>& cell,
@@ -884,9 +882,7 @@ void ForEachCellOfPart(Package& package, const std::string& part, const std::fun
     try {
         package.ReadInPieces(part, [&](std::string_view piece) {
             if (ended) return;
-            if (rowEnd.empty() && buffer.empty() && piece.size() >= 2 &&
-                (piece[0] == '\0' || piece[1] == '\0' || piece[0] == '\xFE' || piece[0] == '\xFF'))
-                throw Unusual{};
+            if (rowEnd.empty() && buffer.empty() && !IsUtf8Text(piece)) throw Unusual{};
             buffer.append(piece);
             if (rowEnd.empty()) {
                 const std::size_t start = FindTag(buffer, 0, "sheetData", false);

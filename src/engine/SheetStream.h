@@ -31,11 +31,11 @@ bool SplitWorksheet(std::string_view xml, WorksheetPieces& pieces);
 
 class Package;
 
-// The part's text in UTF-8, whatever encoding it is stored in. Throws EngineError when it cannot be read.
+// The part's text in UTF-8, whatever encoding it is stored in (see IsUtf8Text). Throws EngineError when it
+// cannot be read.
 std::string ReadAsUtf8(Package& package, const std::string& part);
-// True when a part beginning with `start` is in UTF-16 (by its byte order mark or a zero in its first two
-// bytes), which ReadAsUtf8 converts.
-bool LooksLikeUtf16(std::string_view start);
+// `text`, a part's bytes, in UTF-8 (the same bytes when IsUtf8Text says they already are).
+std::string AsUtf8(std::string text, const std::string& part, const std::string& fileName);
 
 // A cell of the rows, as ForEachCell reports it.
 struct CellValue {

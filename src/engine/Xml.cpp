@@ -1,6 +1,10 @@
 // XML helpers of the engine over pugixml.
 #include "engine/Xml.h"
 
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <optional>
 #include <set>
@@ -19,6 +23,88 @@ bool ContainsDtd(const std::string& bytes) {
     return head.find("<!DOCTYPE") != std::string_view::npos ||
            head.find("<!ENTITY") != std::string_view::npos ||
            head.find("<!doctype") != std::string_view::npos;
+}
+
+// The encoding named by the XML declaration at the start of `text`; empty when it names none.
+std::string_view DeclaredEncoding(std::string_view text) {
+    text = text.substr(0, 512);
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    if (!text.starts_with("<?xml")) return {};
+    text = text.substr(0, text.find("?>"));
+    auto at = text.find("encoding");
+    if (at == std::string_view::npos) return {};
+    at = text.find_first_of("\"'", at);
+    if (at == std::string_view::npos) return {};
+    const auto close = text.find(text[at], at + 1);
+    if (close == std::string_view::npos) return {};
+    return text.substr(at + 1, close - at - 1);
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+bool InUtf16(std::string_view start) {
+    return start.size() >= 2 && ((start[0] == '\xFE' && start[1] == '\xFF') ||
+                                 (start[0] == '\xFF' && start[1] == '\xFE') || start[0] == '\0' || start[1] == '\0');
+}
+
+// An encoding whose bytes the parser reads as they stand: UTF-8, or a 16- or 32-bit Unicode encoding, which
+// it tells by the bytes themselves (a part in 8-bit bytes that claims one is UTF-8, as other readers take it).
+bool ReadAsItStands(std::string_view encoding) {
+    for (const char* name : {"UTF-8", "UTF8", "UTF-16", "UTF16", "UTF-32", "UTF32", "UCS-2", "UCS-4", "ISO-10646"}) {
+        if (StartsWithIgnoringCase(encoding, name)) return true;
+    }
+    return false;
+}
+
+// `bytes` in the 8-bit encoding `encoding`, converted to UTF-8. Only names made of letters, digits and a few
+// marks are looked up: the name comes from the file.
+std::string ToUtf8(const std::string& bytes, std::string_view encoding, const std::string& partName,
+                   const std::string& fileName) {
+    const std::string part = "The part \"" + partName + "\" of \"" + fileName + "\"";
+    const std::string name(encoding);
+    const bool plainName = !name.empty() && name.size() <= 40 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+               c == '.' || c == ':';
+    });
+    const iconv_t convert = plainName ? iconv_open("UTF-8", name.c_str()) : reinterpret_cast<iconv_t>(-1);
+    if (convert == reinterpret_cast<iconv_t>(-1)) {
+        throw EngineError(part + " is stored in the character encoding \"" + name +
+                          "\", which cannot be read. Open the file in the spreadsheet application and save it "
+                          "again, which stores it in UTF-8.");
+    }
+    std::string out(bytes.size() + bytes.size() / 2 + 64, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    std::size_t used = 0;
+    // The input, then the end of any shift state.
+    for (bool flushing = false;;) {
+        char* next = out.data() + used;
+        std::size_t outLeft = out.size() - used;
+        const std::size_t done = flushing ? iconv(convert, nullptr, nullptr, &next, &outLeft)
+                                          : iconv(convert, &in, &inLeft, &next, &outLeft);
+        used = static_cast<std::size_t>(next - out.data());
+        if (done != static_cast<std::size_t>(-1)) {
+            if (flushing) break;
+            flushing = true;
+        } else if (errno == E2BIG) {
+            out.resize(out.size() * 2);
+        } else {
+            iconv_close(convert);
+            throw EngineError(part + " is not valid text in the character encoding \"" + name +
+                              "\" it declares. Open the file in the spreadsheet application to repair it.");
+        }
+    }
+    iconv_close(convert);
+    out.resize(used);
+    return out;
 }
 
 // Deeper than any workbook nests its elements; the engine's tree walks recurse, so deeper parts are refused.
@@ -218,8 +304,20 @@ void CollectRelAttributes(const pugi::xml_node& node, std::vector<pugi::xml_attr
 
 }  // namespace
 
-void ParseXml(pugi::xml_document& doc, const std::string& bytes, const std::string& partName,
+bool IsUtf8Text(std::string_view start) {
+    if (InUtf16(start)) return false;
+    const std::string_view encoding = DeclaredEncoding(start);
+    return encoding.empty() || ReadAsItStands(encoding);
+}
+
+void ParseXml(pugi::xml_document& doc, const std::string& text, const std::string& partName,
               const std::string& fileName) {
+    // An 8-bit encoding other than UTF-8 is read through the C library; the parser then takes the text as the
+    // UTF-8 it has become, whatever the declaration still says.
+    std::string converted;
+    const bool convert = !IsUtf8Text(text) && !InUtf16(text);
+    if (convert) converted = ToUtf8(text, DeclaredEncoding(text), partName, fileName);
+    const std::string& bytes = convert ? converted : text;
     if (ContainsDtd(bytes)) {
         throw EngineError(
             "The part \"" + partName + "\" of \"" + fileName +
@@ -227,11 +325,19 @@ void ParseXml(pugi::xml_document& doc, const std::string& bytes, const std::stri
     }
     const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata |
                              pugi::parse_comments | pugi::parse_pi;
-    const auto result = doc.load_buffer(bytes.data(), bytes.size(), options, pugi::encoding_auto);
+    const auto result =
+        doc.load_buffer(bytes.data(), bytes.size(), options, convert ? pugi::encoding_utf8 : pugi::encoding_auto);
     if (!result) {
         throw EngineError("The part \"" + partName + "\" of \"" + fileName + "\" is not well-formed XML (" +
                           result.description() + " at byte " + std::to_string(result.offset) +
                           "). Open the file in the spreadsheet application to repair it.");
+    }
+    // The document is written in UTF-8, so its declaration must say UTF-8.
+    if (const auto declaration = doc.first_child(); declaration.type() == pugi::node_declaration) {
+        if (auto encoding = declaration.attribute("encoding");
+            encoding && !StartsWithIgnoringCase(encoding.value(), "UTF-8") &&
+            !StartsWithIgnoringCase(encoding.value(), "UTF8"))
+            encoding.set_value("UTF-8");
     }
     if (TooDeep(doc, kMaxDepth)) {
         doc.reset();

@@ -10,13 +10,20 @@
 namespace orv::engine {
 
 // Parses `bytes` keeping declaration, comments and whitespace; throws EngineError naming the part when it is
-// not well-formed or declares a DTD or entities (which the engine never expands).
+// not well-formed, declares a DTD or entities (which the engine never expands), or is stored in a character
+// encoding that cannot be read. A part in any other encoding than UTF-8 is read into UTF-8 and its
+// declaration made to say so, since the document is written in UTF-8.
 void ParseXml(pugi::xml_document& doc, const std::string& bytes, const std::string& partName,
               const std::string& fileName);
 
 // The document as bytes, written without reformatting; `afterDeclaration` is put back between the XML
 // declaration and the root (the line break the application writes there, which the parser drops).
 std::string SerializeXml(const pugi::xml_document& doc, const std::string& afterDeclaration = "");
+
+// True when a part beginning with `start` (its first few hundred bytes will do) is UTF-8 as it stands: not in
+// UTF-16 (a byte order mark, or a zero among its first two bytes) and not declaring an 8-bit encoding other
+// than UTF-8. Other parts are read as text only through ParseXml, which converts them.
+bool IsUtf8Text(std::string_view start);
 
 // The whitespace between the XML declaration and the next markup of `bytes` ("\r\n" in the application's
 // parts).

@@ -36,6 +36,7 @@ const std::vector<std::string> kProducers = {"exceljs.xlsx", "libreoffice.xlsx",
 constexpr const char* kBeta = "regress-beta-2006-namespace.xlsx";
 constexpr const char* kShortStrings = "regress-short-shared-strings.xlsx";
 constexpr const char* kModulePlaceholder = "regress-vba-module-placeholder.xlsx";
+constexpr const char* kDeclaredEncodings = "regress-declared-encodings.xlsx";
 
 std::string ProducerFixture(const std::string& name) {
     return std::string(ORVANDEL_PRODUCER_FIXTURES) + "/" + name;
@@ -752,6 +753,52 @@ TEST(ProducerRegressions, TheBetaNamespaceIsRefusedOnOpening) {
     const std::string message = EngineMessage([] { WorkbookDocument::Open(ProducerFixture(kBeta)); });
     EXPECT_NE(message.find(kBeta), std::string::npos)
         << "opened, or refused without naming the file: " << message;
+}
+
+// The matrix's own reader knows UTF-8, UTF-16 and ISO-8859-1 only: encodings that only the C library reads are
+// tried here, in parts changed by a rename. What is written is UTF-8 and says so.
+TEST(ProducerRegressions, PartsInOtherEightBitEncodingsAreReadAndWrittenAsUtf8) {
+    TempDir dir;
+    const auto stored = ReadStored(ProducerFixture(kDeclaredEncodings));
+    Parts parts;
+    for (const auto& name : stored.order) parts.emplace_back(name, stored.entries.at(name).bytes);
+    const auto with = [&](const std::string& workbookEncoding) {
+        Parts changed = parts;
+        for (auto& [name, bytes] : changed) {
+            if (name == "xl/workbook.xml") {
+                // "\x80uro" is the euro sign in windows-1252.
+                bytes = "<?xml version=\"1.0\" encoding=\"" + workbookEncoding + "\" standalone=\"yes\"?>\n<workbook "
+                        "xmlns=\"" + std::string(kMain) + "\" xmlns:r=\"" + kRel + "\"><sheets><sheet name=\"\x80uro\" "
+                        "sheetId=\"1\" r:id=\"rId1\"/><sheet name=\"Plain\" sheetId=\"2\" r:id=\"rId2\"/></sheets></workbook>";
+            } else if (name == "xl/worksheets/sheet2.xml") {
+                // "+IKw-" is the euro sign in UTF-7.
+                bytes = "<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n<worksheet xmlns=\"" + std::string(kMain) +
+                        "\"><sheetData><row r=\"1\"><c r=\"B1\"><f>'+IKw-uro'!B2*2</f><v>2469</v></c></row>"
+                        "</sheetData></worksheet>";
+            }
+        }
+        return changed;
+    };
+    const auto original = dir.File("original.xlsx");
+    WritePackage(original, with("windows-1252"));
+    const auto path = CopyTo(original, dir, "renamed.xlsx");
+    {
+        auto doc = WorkbookDocument::Open(path);
+        ASSERT_EQ(doc->SheetNames(), (std::vector<std::string>{"\u20ACuro", "Plain"}));
+        doc->Rename(0, "Renamed");
+        doc->Save();
+    }
+    ExpectStrictlySound({original}, path, "rename");
+    EXPECT_EQ(WorkbookDocument::Open(path)->SheetNames(), (std::vector<std::string>{"Renamed", "Plain"}));
+    for (const char* part : {"xl/workbook.xml", "xl/worksheets/sheet2.xml"}) {
+        EXPECT_TRUE(PartText(path, part).starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"")) << part;
+    }
+    EXPECT_NE(PartText(path, "xl/worksheets/sheet2.xml").find("<f>Renamed!B2*2</f>"), std::string::npos);
+
+    const auto unknown = dir.File("unknown.xlsx");
+    WritePackage(unknown, with("x-no-such-encoding"));
+    const auto message = EngineMessage([&] { WorkbookDocument::Open(unknown); });
+    EXPECT_NE(message.find("character encoding \"x-no-such-encoding\""), std::string::npos) << message;
 }
 
 // Indices past the end of the source's table name no string: a copy refuses, or writes the strings there are

@@ -48,8 +48,9 @@ def shared_strings(texts, ns=MAIN, count=None):
     return f'<sst xmlns="{ns}" count="{n}" uniqueCount="{n}">{items}</sst>'
 
 
-def package(path, sheets, styles, strings=None, ns=MAIN, workbook_extra="", names=""):
-    """sheets: [(name, worksheet xml or None for an entry without a part)]."""
+def package(path, sheets, styles, strings=None, ns=MAIN, workbook_extra="", names="", encodings=None):
+    """sheets: [(name, worksheet xml or None for an entry without a part)]; encodings: {part: (label, codec)}
+    for parts stored in another encoding than UTF-8 (a codec of "utf-16" writes a byte order mark)."""
     parts, overrides, rels, entries = {}, [], [], []
     for i, (name, xml) in enumerate(sheets, start=1):
         if xml is None:
@@ -83,7 +84,9 @@ def package(path, sheets, styles, strings=None, ns=MAIN, workbook_extra="", name
         for name in order:
             info = zipfile.ZipInfo(name, date_time=(2024, 1, 1, 0, 0, 0))
             info.compress_type = zipfile.ZIP_DEFLATED
-            z.writestr(info, '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n' + parts[name])
+            label, codec = (encodings or {}).get(name, ("UTF-8", "utf-8"))
+            text = f'<?xml version="1.0" encoding="{label}" standalone="yes"?>\n' + parts[name]
+            z.writestr(info, text.encode(codec))
 
 
 def relationships(rels):
@@ -188,8 +191,25 @@ def structure_locked(out):
             PLAIN_STYLES, shared_strings(["Item", "Twice"]), workbook_extra='<workbookProtection lockStructure="1"/>')
 
 
+def declared_encodings(out):
+    # Parts in the other encodings XML allows: the workbook and one sheet in UTF-16, the other sheet and the
+    # shared strings in ISO-8859-1, with letters outside ASCII in sheet names, strings and a formula.
+    data = worksheet([(1, [("A1", ("s", 0), 1), ("B1", ("s", 1), 1)]),
+                      (2, [("A2", ("s", 2)), ("B2", 1234.5, 2)])])
+    data = data.replace("</sheetData>", '<row r="3"><c r="A3" t="inlineStr"><is><t>\u00e9t\u00e9</t></is></c>'
+                                        '</row></sheetData>')
+    summary = worksheet([(1, [("A1", ("s", 3)), ("B1", ("f", "'Donn\u00e9es'!B2*2", 2469), 2)])])
+    package(f"{out}/regress-declared-encodings.xlsx", [("Donn\u00e9es", data), ("R\u00e9sum\u00e9", summary)],
+            PLAIN_STYLES, shared_strings(["Caf\u00e9", "Cr\u00e8me", "P\u00eache", "Deux fois"]),
+            encodings={"xl/workbook.xml": ("UTF-16", "utf-16"),
+                       "xl/worksheets/sheet1.xml": ("ISO-8859-1", "latin-1"),
+                       "xl/worksheets/sheet2.xml": ("UTF-16", "utf-16"),
+                       "xl/sharedStrings.xml": ("ISO-8859-1", "latin-1")})
+
+
 if __name__ == "__main__":
     target = sys.argv[1]
     for make in (numfmt_below_164, styles_alternate_content, cellstyle_xr_uid, vba_module_placeholder,
-                 beta_namespace, short_shared_strings, duplicate_shared_strings, structure_locked):
+                 beta_namespace, short_shared_strings, duplicate_shared_strings, structure_locked,
+                 declared_encodings):
         make(target)
