@@ -55,10 +55,15 @@ bool InUtf16(std::string_view start) {
                                  (start[0] == '\xFF' && start[1] == '\xFE') || start[0] == '\0' || start[1] == '\0');
 }
 
+bool NamesUtf8(std::string_view encoding) {
+    return StartsWithIgnoringCase(encoding, "UTF-8") || StartsWithIgnoringCase(encoding, "UTF8");
+}
+
 // An encoding whose bytes the parser reads as they stand: UTF-8, or a 16- or 32-bit Unicode encoding, which
 // it tells by the bytes themselves (a part in 8-bit bytes that claims one is UTF-8, as other readers take it).
 bool ReadAsItStands(std::string_view encoding) {
-    for (const char* name : {"UTF-8", "UTF8", "UTF-16", "UTF16", "UTF-32", "UTF32", "UCS-2", "UCS-4", "ISO-10646"}) {
+    if (NamesUtf8(encoding)) return true;
+    for (const char* name : {"UTF-16", "UTF16", "UTF-32", "UTF32", "UCS-2", "UCS-4", "ISO-10646"}) {
         if (StartsWithIgnoringCase(encoding, name)) return true;
     }
     return false;
@@ -315,8 +320,9 @@ void ParseXml(pugi::xml_document& doc, const std::string& text, const std::strin
     // An 8-bit encoding other than UTF-8 is read through the C library; the parser then takes the text as the
     // UTF-8 it has become, whatever the declaration still says.
     std::string converted;
-    const bool convert = !IsUtf8Text(text) && !InUtf16(text);
-    if (convert) converted = ToUtf8(text, DeclaredEncoding(text), partName, fileName);
+    const std::string_view declared = InUtf16(text) ? std::string_view() : DeclaredEncoding(text);
+    const bool convert = !declared.empty() && !ReadAsItStands(declared);
+    if (convert) converted = ToUtf8(text, declared, partName, fileName);
     const std::string& bytes = convert ? converted : text;
     if (ContainsDtd(bytes)) {
         throw EngineError(
@@ -334,9 +340,7 @@ void ParseXml(pugi::xml_document& doc, const std::string& text, const std::strin
     }
     // The document is written in UTF-8, so its declaration must say UTF-8.
     if (const auto declaration = doc.first_child(); declaration.type() == pugi::node_declaration) {
-        if (auto encoding = declaration.attribute("encoding");
-            encoding && !StartsWithIgnoringCase(encoding.value(), "UTF-8") &&
-            !StartsWithIgnoringCase(encoding.value(), "UTF8"))
+        if (auto encoding = declaration.attribute("encoding"); encoding && !NamesUtf8(encoding.value()))
             encoding.set_value("UTF-8");
     }
     if (TooDeep(doc, kMaxDepth)) {

@@ -313,8 +313,12 @@ class EntryReader {
 
 }  // namespace
 
+std::string ZipReader::Describe(const ZipEntry& entry) const {
+    return "The part \"" + entry.name + "\" of \"" + m_displayName + "\"";
+}
+
 std::string ZipReader::Read(const ZipEntry& entry) const {
-    EntryReader reader(m_zip, entry, m_limits, "The part \"" + entry.name + "\" of \"" + m_displayName + "\"");
+    EntryReader reader(m_zip, entry, m_limits, Describe(entry));
     // Straight into the one buffer: a large part is not copied again.
     std::string bytes = EntryBuffer(entry);
     reader.ReadAll(bytes.data(), entry.size, nullptr);
@@ -357,8 +361,7 @@ void ArrivingEntry::End(std::exception_ptr failure) {
 
 std::unique_ptr<ArrivingEntry> ZipReader::ReadArriving(const ZipEntry& entry) const {
     // The entry's limits are checked here, before its declared size is allocated.
-    auto reader = std::make_shared<EntryReader>(m_zip, entry, m_limits,
-                                                "The part \"" + entry.name + "\" of \"" + m_displayName + "\"");
+    auto reader = std::make_shared<EntryReader>(m_zip, entry, m_limits, Describe(entry));
     std::unique_ptr<ArrivingEntry> arriving(new ArrivingEntry);
     ArrivingEntry* out = arriving.get();
     out->m_text = EntryBuffer(entry);
@@ -379,7 +382,7 @@ std::unique_ptr<ArrivingEntry> ZipReader::ReadArriving(const ZipEntry& entry) co
 }
 
 void ZipReader::ReadInPieces(const ZipEntry& entry, const std::function<void(std::string_view)>& piece) const {
-    EntryReader reader(m_zip, entry, m_limits, "The part \"" + entry.name + "\" of \"" + m_displayName + "\"");
+    EntryReader reader(m_zip, entry, m_limits, Describe(entry));
     constexpr std::uint64_t kPiece = 1u << 20;
     std::string buffer(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(entry.size, 1), kPiece)),
                        '\0');

@@ -34,7 +34,6 @@ struct ZipEntry {
     bool encrypted = false;
 };
 
-// An open zip archive. Only the central directory is read when it opens.
 // An entry being inflated on a thread of its own into a buffer of its full size, for a reader that follows
 // the bytes as they arrive. The archive must not be read otherwise until Finish returns (or the object is
 // destroyed, which waits for the thread).
@@ -44,7 +43,7 @@ class ArrivingEntry {
     ArrivingEntry(const ArrivingEntry&) = delete;
     ArrivingEntry& operator=(const ArrivingEntry&) = delete;
 
-    // The whole buffer; only its first Arrived() bytes may be read before Finish.
+    // The whole buffer; before Finish, only as many of its first bytes as WaitFor said are there may be read.
     std::string_view text() const { return m_text; }
     // Waits until at least `n` bytes (at most the size) are there, or the read has ended; returns how many are.
     std::size_t WaitFor(std::size_t n);
@@ -66,6 +65,7 @@ class ArrivingEntry {
     std::thread m_thread;
 };
 
+// An open zip archive. Only the central directory is read when it opens.
 class ZipReader {
   public:
     // Opens the archive at `path`; throws EngineError naming `displayName` when it is not a readable zip
@@ -93,6 +93,9 @@ class ZipReader {
     const std::string& displayName() const { return m_displayName; }
 
   private:
+    // How an entry is named in messages about it.
+    std::string Describe(const ZipEntry& entry) const;
+
     struct Counter;
     std::unique_ptr<Counter> m_counter;
     struct zip* m_zip = nullptr;
