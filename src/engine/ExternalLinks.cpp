@@ -142,6 +142,52 @@ CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
     return out;
 }
 
+void MergeCachedCells(pugi::xml_node book, int sheet, const CachedCells& list) {
+    const std::string ns(NamespaceOf(book));
+    auto dataSet = Child(book, "sheetDataSet");
+    if (!dataSet) dataSet = AppendElement(book, ns, "sheetDataSet");
+    pugi::xml_node data;
+    for (auto d : Children(dataSet, "sheetData")) {
+        if (d.attribute("sheetId").as_int() == sheet) data = d;
+    }
+    if (!data) {
+        data = AppendElement(dataSet, ns, "sheetData");
+        data.append_attribute("sheetId") = sheet;
+    }
+    // Rows by number and each row's cells by column, indexed once: a link can cache a whole large sheet,
+    // and searching its rows for every cell took the time of their product.
+    std::map<int, pugi::xml_node> rows;
+    for (auto r : Children(data, "row")) rows.insert_or_assign(r.attribute("r").as_int(), r);
+    std::map<int, std::map<int, pugi::xml_node>> columns;  // a row's, on first need
+    for (const auto& cell : list) {
+        auto found = rows.find(cell.row);
+        if (found == rows.end()) {
+            const auto next = rows.upper_bound(cell.row);
+            auto row = InsertElementBefore(data, next == rows.end() ? pugi::xml_node() : next->second, ns, "row");
+            row.append_attribute("r") = cell.row;
+            found = rows.emplace(cell.row, row).first;
+        }
+        const pugi::xml_node row = found->second;
+        auto [indexed, fresh] = columns.try_emplace(cell.row);
+        auto& byColumn = indexed->second;
+        if (fresh) {
+            for (auto c : Children(row, "cell")) {
+                int r = 0, col = 0;
+                ParseCellReference(c.attribute("r").value(), r, col);
+                byColumn.insert_or_assign(col, c);
+            }
+        }
+        if (byColumn.count(cell.column)) continue;
+        const auto next = byColumn.lower_bound(cell.column);
+        const pugi::xml_node after = next == byColumn.begin() ? pugi::xml_node() : std::prev(next)->second;
+        auto c = InsertElementAfter(row, after, ns, "cell");
+        c.append_attribute("r") = (ColumnName(cell.column) + std::to_string(cell.row)).c_str();
+        if (cell.type != 'n') c.append_attribute("t") = cell.TypeAttribute();
+        AppendElement(c, ns, "v").text() = cell.value.c_str();
+        byColumn.emplace(cell.column, c);
+    }
+}
+
 namespace {
 
 // Adds to an existing link to the same workbook the cached cells it lacks; false when its sheets differ.
@@ -153,51 +199,7 @@ bool MergeIntoLink(Package& target, const std::string& part, const std::vector<s
     for (auto n : Children(Child(book, "sheetNames"), "sheetName"))
         names.emplace_back(n.attribute("val").value());
     if (names != sheetNames) return false;
-    const std::string ns(NamespaceOf(root));
-    auto dataSet = Child(book, "sheetDataSet");
-    if (!dataSet) dataSet = AppendElement(book, ns, "sheetDataSet");
-    for (const auto& [sheet, list] : cells) {
-        pugi::xml_node data;
-        for (auto d : Children(dataSet, "sheetData")) {
-            if (d.attribute("sheetId").as_int() == sheet) data = d;
-        }
-        if (!data) {
-            data = AppendElement(dataSet, ns, "sheetData");
-            data.append_attribute("sheetId") = sheet;
-        }
-        // Rows by number and each row's cells by column, indexed once: a link can cache a whole large sheet,
-        // and searching its rows for every cell took the time of their product.
-        std::map<int, pugi::xml_node> rows;
-        for (auto r : Children(data, "row")) rows.insert_or_assign(r.attribute("r").as_int(), r);
-        std::map<int, std::map<int, pugi::xml_node>> columns;  // a row's, on first need
-        for (const auto& cell : list) {
-            auto found = rows.find(cell.row);
-            if (found == rows.end()) {
-                const auto next = rows.upper_bound(cell.row);
-                auto row = InsertElementBefore(data, next == rows.end() ? pugi::xml_node() : next->second, ns, "row");
-                row.append_attribute("r") = cell.row;
-                found = rows.emplace(cell.row, row).first;
-            }
-            const pugi::xml_node row = found->second;
-            auto [indexed, fresh] = columns.try_emplace(cell.row);
-            auto& byColumn = indexed->second;
-            if (fresh) {
-                for (auto c : Children(row, "cell")) {
-                    int r = 0, col = 0;
-                    ParseCellReference(c.attribute("r").value(), r, col);
-                    byColumn.insert_or_assign(col, c);
-                }
-            }
-            if (byColumn.count(cell.column)) continue;
-            const auto next = byColumn.lower_bound(cell.column);
-            const pugi::xml_node after = next == byColumn.begin() ? pugi::xml_node() : std::prev(next)->second;
-            auto c = InsertElementAfter(row, after, ns, "cell");
-            c.append_attribute("r") = (ColumnName(cell.column) + std::to_string(cell.row)).c_str();
-            if (cell.type != 'n') c.append_attribute("t") = cell.TypeAttribute();
-            AppendElement(c, ns, "v").text() = cell.value.c_str();
-            byColumn.emplace(cell.column, c);
-        }
-    }
+    for (const auto& [sheet, list] : cells) MergeCachedCells(book, sheet, list);
     target.MarkChanged(part);
     return true;
 }
@@ -229,11 +231,7 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
                     const std::map<int, CachedCells>& cells) {
     // One link per workbook, as the application keeps them.
     if (const int reused = ReuseLink(target, workbookPart, linkTarget, sheetNames, cells)) return reused;
-    std::string part;
-    for (int n = 1;; ++n) {
-        part = "xl/externalLinks/externalLink" + std::to_string(n) + ".xml";
-        if (!target.Has(part)) break;
-    }
+    const std::string part = FreeLinkPartName(target);
     // The new part is written in the workbook's conformance class (strict or transitional).
     const auto wbRoot = Root(target.Xml(workbookPart));
     const std::string relsNamespace = RelationshipsNamespace(wbRoot);
@@ -302,6 +300,17 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
     rel.append_attribute("TargetMode") = "External";
     target.Write("xl/externalLinks/_rels/" + part.substr(part.rfind('/') + 1) + ".rels",
                  "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(rels));
+    return AppendLinkToWorkbook(target, workbookPart, part);
+}
+
+std::string FreeLinkPartName(const Package& target) {
+    for (int n = 1;; ++n) {
+        std::string part = "xl/externalLinks/externalLink" + std::to_string(n) + ".xml";
+        if (!target.Has(part)) return part;
+    }
+}
+
+int AppendLinkToWorkbook(Package& target, const std::string& workbookPart, const std::string& part) {
     ContentTypes(target).SetOverride(
         part, "application/vnd.openxmlformats-officedocument.spreadsheetml.externalLink+xml");
 

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <map>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,16 @@ CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
 int AddExternalLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
                     const std::vector<std::string>& sheetNames,
                     const std::map<int, CachedCells>& cells);
+
+// Adds to `book` (the externalBook element of a link) the cells of `list` that its cache of sheet `sheet` (an
+// index into its sheet names) lacks; cells it has keep their values.
+void MergeCachedCells(pugi::xml_node book, int sheet, const CachedCells& list);
+
+// A name for a new link part that the package does not hold.
+std::string FreeLinkPartName(const Package& target);
+
+// Registers the link part `part`, already written, in the workbook (content type, relationship,
+// externalReference); returns its 1-based number.
+int AppendLinkToWorkbook(Package& target, const std::string& workbookPart, const std::string& part);
 
 }  // namespace orv::engine

@@ -10,6 +10,8 @@
 #include <optional>
 #include <set>
 
+#include "engine/CarriedLinks.h"
+#include "engine/Conformance.h"
 #include "engine/ContentTypes.h"
 #include "engine/EngineError.h"
 #include "engine/ExternalLinks.h"
@@ -337,6 +339,14 @@ std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<
 
     for (auto& f : formulas) f = StructuredToA1(f, foreignTables);
 
+    // The links to other workbooks the copies' formulas use travel with them.
+    std::optional<CarriedLinks> links;
+    if (!sameBook) {
+        std::set<int> books;
+        for (const auto& f : formulas) formula::CollectExternalBooks(f, books);
+        links.emplace(src, srcWorkbook, books, firstName);
+    }
+
     // The cells of the sheets left behind that the copies' formulas use, cached in an external link.
     const auto order = source.SheetNames();
     std::map<int, CachedCells> cells;
@@ -463,6 +473,8 @@ std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<
         // Cached now; a whole sheet of them is not kept through the rewrite of the copies.
         std::map<int, CachedCells>().swap(cells);
     }
+    std::map<int, int> books;
+    if (links && !links->empty()) books = links->JoinTo(dst, dstWorkbook);
     std::vector<std::pair<std::string, std::string>> renames;
     std::vector<std::string> copyNames;
     for (const auto& m : group) {
@@ -472,7 +484,7 @@ std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<
     auto rewrite = [&](std::string_view f) {
         std::string out = sameBook ? formula::CarrySheetReferences(f, order, renames, -1)
                                    : formula::CarrySheetReferences(StructuredToA1(f, foreignTables), order,
-                                                                   renames, book);
+                                                                   renames, book, books);
         for (const auto& [old, fresh] : tableRenames)
             out = formula::RenameTableInStructuredReferences(out, old, fresh);
         return out;
@@ -494,6 +506,22 @@ std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<
     // formulas.
     const std::string prefix = "[" + std::to_string(book) + "]";
     if (book > 0) rows.unshare = [&](std::string_view f) { return f.find(prefix) != std::string_view::npos; };
+    // What the copies brought is written in the target's conformance class.
+    const bool strict = IsStrict(dstBook);
+    if (!sameBook && IsStrict(srcBook) != strict) {
+        std::vector<std::string> brought;
+        for (const auto& part : copier.written()) {
+            if (!newStreamed.count(part)) brought.push_back(part);
+        }
+        if (links) brought.insert(brought.end(), links->written().begin(), links->written().end());
+        ConvertPartsToClass(dst, brought, strict);
+        for (const auto& m : group) {
+            if (m.rows) {
+                ConvertToClass(Root(m.rows->skeleton), strict);
+                ConvertRelationshipsToClass(dst, m.newPart, strict);
+            }
+        }
+    }
     for (auto& m : group) {
         if (!m.rows) continue;
         RewriteFormulas(m.rows->skeleton, edit);

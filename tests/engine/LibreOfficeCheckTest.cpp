@@ -238,17 +238,32 @@ TEST_F(LibreOfficeCheck, SheetsCopiedTogetherReadEachOthersCopies) {
     EXPECT_EQ(data.at("B2").formula, "of:=SUM([$'Other (2)'.A1:.A3])");
 }
 
-// A sheet copied into another workbook shows in LibreOffice the values it showed in its own workbook.
-class LibreOfficeCopy : public ::testing::TestWithParam<std::pair<const char*, int>> {};
+// A sheet copied into another workbook shows in LibreOffice the values it showed in its own workbook. The
+// workbooks of other producers' kind (a strict one, one with links to other workbooks) are named by path; the
+// target is a rich transitional workbook unless one is named.
+struct CopyCase {
+    const char* fixture;
+    int sheetIndex;
+    const char* target = nullptr;
+};
+
+std::string AnyFixture(const std::string& name) {
+    return name.starts_with("regress-") ? std::string(ORVANDEL_PRODUCER_FIXTURES) + "/" + name : Fixture(name);
+}
+
+class LibreOfficeCopy : public ::testing::TestWithParam<CopyCase> {};
 
 TEST_P(LibreOfficeCopy, TheCopyShowsTheSourceValues) {
     if (Soffice().empty()) GTEST_SKIP() << "LibreOffice is not installed";
-    const auto [fixture, sheetIndex] = GetParam();
+    const auto [fixture, sheetIndex, targetFixture] = GetParam();
     TempDir dir;
     const auto source =
-        CopyTo(Fixture(fixture), dir, std::string("source") + fs::path(fixture).extension().string());
+        CopyTo(AnyFixture(fixture), dir, std::string("source") + fs::path(fixture).extension().string());
     const auto target = dir.File("target.xlsx");
-    WritePackage(target, RichWorkbookParts());
+    if (targetFixture)
+        CopyTo(AnyFixture(targetFixture), dir, "target.xlsx");
+    else
+        WritePackage(target, RichWorkbookParts());
     auto src = WorkbookDocument::Open(source);
     auto dst = WorkbookDocument::Open(target);
     const std::string name = src->sheets()[static_cast<std::size_t>(sheetIndex)].name;
@@ -263,16 +278,23 @@ TEST_P(LibreOfficeCopy, TheCopyShowsTheSourceValues) {
     EXPECT_EQ(was.size(), is.size());
     for (const auto& [cell, content] : was) {
         ASSERT_TRUE(is.count(cell)) << cell;
+        // LibreOffice cannot compute an external reference inside a shared formula of the source (Err:540);
+        // the copy writes such formulas plainly, and LibreOffice computes them.
+        if (content.value.starts_with("Err:") && !is.at(cell).value.starts_with("Err:")) continue;
         EXPECT_EQ(is.at(cell).value, content.value) << cell << " " << is.at(cell).formula;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, LibreOfficeCopy,
-                         ::testing::Values(std::pair{"defined-names-local-global.xlsx", 0},
-                                           std::pair{"3d-references.xlsx", 1},
-                                           std::pair{"hebrew-names-rtl.xlsx", 0},
-                                           std::pair{"x14-conditional-formats.xlsx", 9},
-                                           std::pair{"dv-list-other-sheet.xlsx", 0}));
+                         ::testing::Values(CopyCase{"defined-names-local-global.xlsx", 0},
+                                           CopyCase{"3d-references.xlsx", 1},
+                                           CopyCase{"hebrew-names-rtl.xlsx", 0},
+                                           CopyCase{"x14-conditional-formats.xlsx", 9},
+                                           CopyCase{"dv-list-other-sheet.xlsx", 0},
+                                           CopyCase{"regress-external-links.xlsx", 1},
+                                           CopyCase{"regress-external-links.xlsx", 1, "regress-strict-class.xlsx"},
+                                           CopyCase{"regress-strict-class.xlsx", 1},
+                                           CopyCase{"3d-references.xlsx", 1, "regress-strict-class.xlsx"}));
 
 // The oracle itself, with a stand-in for soffice: a start that fails once (as under load) is tried again; a
 // file it never reads is reported with what soffice printed.

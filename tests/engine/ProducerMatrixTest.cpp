@@ -37,6 +37,7 @@ constexpr const char* kBeta = "regress-beta-2006-namespace.xlsx";
 constexpr const char* kShortStrings = "regress-short-shared-strings.xlsx";
 constexpr const char* kModulePlaceholder = "regress-vba-module-placeholder.xlsx";
 constexpr const char* kDeclaredEncodings = "regress-declared-encodings.xlsx";
+constexpr const char* kExternalLinks = "regress-external-links.xlsx";
 
 std::string ProducerFixture(const std::string& name) {
     return std::string(ORVANDEL_PRODUCER_FIXTURES) + "/" + name;
@@ -74,10 +75,19 @@ std::pair<std::string, std::string> Split(const std::string& qualified) {
     return {qualified.substr(0, colon), qualified.substr(colon + 1)};
 }
 
+constexpr const char* kStrictMain = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+constexpr const char* kStrictRel = "http://purl.oclc.org/ooxml/officeDocument/relationships";
+
+// A strict workbook says in its namespaces what a transitional one says in the 2006 ones.
+bool InNamespace(const std::string& uri, const char* ns) {
+    const std::string_view want(ns);
+    return uri == want || (want == kMain && uri == kStrictMain) || (want == kRel && uri == kStrictRel);
+}
+
 bool Is(pugi::xml_node node, const char* ns, const std::string& local) {
     if (node.type() != pugi::node_element) return false;
     const auto [prefix, name] = Split(node.name());
-    return name == local && NamespaceAt(node, prefix) == ns;
+    return name == local && InNamespace(NamespaceAt(node, prefix), ns);
 }
 
 std::string LocalName(pugi::xml_node node) { return Split(node.name()).second; }
@@ -87,7 +97,7 @@ std::string Attr(pugi::xml_node node, const std::string& local, const char* ns =
     for (auto a : node.attributes()) {
         const auto [prefix, name] = Split(a.name());
         if (name != local || prefix == "xmlns" || a.name() == std::string("xmlns")) continue;
-        if (ns ? (!prefix.empty() && NamespaceAt(node, prefix) == ns) : prefix.empty()) return a.value();
+        if (ns ? (!prefix.empty() && InNamespace(NamespaceAt(node, prefix), ns)) : prefix.empty()) return a.value();
     }
     return "";
 }
@@ -349,6 +359,50 @@ class Book {
         return formulas;
     }
 
+    // The formula text of every cell of a sheet that has one, by reference.
+    std::map<std::string, std::string> FormulaTexts(const std::string& sheet) const {
+        std::map<std::string, std::string> texts;
+        const auto* entry = Sheet(sheet);
+        if (!entry || entry->part.empty()) return texts;
+        const auto doc = Parse(entry->part);
+        for (auto row : Children(Child(doc.document_element(), "sheetData"), "row")) {
+            for (auto c : Children(row, "c")) {
+                if (auto f = Child(c, "f"); f && *f.text().get()) texts[Attr(c, "r")] = f.text().get();
+            }
+        }
+        return texts;
+    }
+
+    // Where each link to another workbook leads, by its number in formulas ([1] first): a relative target
+    // resolved against `folder` (the workbook's own), any other as written.
+    std::vector<std::string> LinkDestinations(const fs::path& folder) const {
+        std::vector<std::string> out;
+        const auto workbookDoc = Parse(m_workbookPart);
+        const auto rels = Relationships(m_workbookPart);
+        for (auto ref : Children(Child(workbookDoc.document_element(), "externalReferences"), "externalReference")) {
+            std::string destination;
+            if (auto it = rels.find(Attr(ref, "id", kRel)); it != rels.end()) {
+                const auto link = Parse(it->second.second);
+                const auto book = Child(link.document_element(), "externalBook");
+                const auto slash = it->second.second.rfind('/');
+                const std::string relsPart = it->second.second.substr(0, slash + 1) + "_rels/" +
+                                             it->second.second.substr(slash + 1) + ".rels";
+                const auto linkRels = Parse(relsPart);
+                for (auto rel : Children(linkRels.document_element())) {
+                    if (Attr(rel, "Id") != Attr(book, "id", kRel)) continue;
+                    destination = Attr(rel, "Target");
+                    if (destination.starts_with("file:///")) destination.erase(0, 7);
+                    if (destination.find(':') == std::string::npos && !destination.starts_with('/') &&
+                        !Attr(rel, "Type").ends_with("/xlLibrary")) {
+                        destination = (folder / destination).lexically_normal().string();
+                    }
+                }
+            }
+            out.push_back(destination);
+        }
+        return out;
+    }
+
   private:
     pugi::xml_document Parse(const std::string& part) const {
         pugi::xml_document doc;
@@ -538,6 +592,55 @@ void ExpectSameCells(const Book& source, const std::string& sheet, const Book& t
     }
 }
 
+// The workbooks a formula's [n] references read, in order, as `destinations` (a workbook's links) resolve them;
+// "?" for a number the workbook has no link for.
+std::vector<std::string> BooksRead(const std::string& formula, const std::vector<std::string>& destinations) {
+    std::vector<std::string> books;
+    for (auto open = formula.find('['); open != std::string::npos; open = formula.find('[', open + 1)) {
+        const auto close = formula.find(']', open);
+        if (close == std::string::npos || close == open + 1) break;
+        const std::string digits = formula.substr(open + 1, close - open - 1);
+        if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
+        const auto n = static_cast<std::size_t>(std::stoul(digits));
+        books.push_back(n >= 1 && n <= destinations.size() ? destinations[n - 1] : "?");
+    }
+    return books;
+}
+
+// Every [n] of the copied cells reads the workbook it read in the source; only references that the copy made
+// external (to the sheets it left behind) read the source file itself.
+void ExpectLinksLeadWhereTheyLed(const std::string& from, const std::string& sheet, const std::string& to,
+                                 const std::string& copy, const std::string& label) {
+    const Book source(from), target(to);
+    const auto before = source.LinkDestinations(fs::path(from).parent_path());
+    const auto after = target.LinkDestinations(fs::path(to).parent_path());
+    const std::string sourceFile = fs::path(from).lexically_normal().string();
+    const auto copied = target.FormulaTexts(copy);
+    for (const auto& [ref, formula] : source.FormulaTexts(sheet)) {
+        const auto it = copied.find(ref);
+        if (it == copied.end()) continue;  // the matrix's cell comparison reports it
+        auto read = BooksRead(it->second, after);
+        read.erase(std::remove(read.begin(), read.end(), sourceFile), read.end());
+        EXPECT_EQ(read, BooksRead(formula, before)) << label << ": cell " << ref << " " << it->second;
+    }
+}
+
+// No part of a workbook names the other conformance class's namespaces (a strict sheet copied into a
+// transitional workbook, or back, is written in the target's class).
+void ExpectOneConformanceClass(const std::string& path, const std::string& label) {
+    const auto stored = ReadStored(path);
+    const bool strict = stored.entries.at("xl/workbook.xml").bytes.find(kStrictMain) != std::string::npos;
+    const std::vector<std::string> foreign =
+        strict ? std::vector<std::string>{"http://schemas.openxmlformats.org/spreadsheetml/2006/main",
+                                          "http://schemas.openxmlformats.org/officeDocument/2006/relationships",
+                                          "http://schemas.openxmlformats.org/drawingml/2006/"}
+               : std::vector<std::string>{"http://purl.oclc.org/ooxml/"};
+    for (const auto& [name, entry] : stored.entries) {
+        for (const auto& ns : foreign)
+            EXPECT_EQ(entry.bytes.find(ns), std::string::npos) << label << ": " << name << " names " << ns;
+    }
+}
+
 // The visible sheets of a workbook that have a part; entries without one have nothing to show.
 std::size_t VisibleWorksheets(const Book& book) {
     return static_cast<std::size_t>(
@@ -682,6 +785,8 @@ class ProducerPairs : public ::testing::TestWithParam<Pair> {
         ASSERT_NE(result.Sheet(copied.name), nullptr) << label << ": no sheet " << copied.name;
         EXPECT_EQ(result.sheets().size(), target.sheets().size() + 1) << label;
         ExpectSameCells(source, sheet, result, copied.name, label);
+        ExpectLinksLeadWhereTheyLed(from, sheet, to, copied.name, label);
+        ExpectOneConformanceClass(to, label);
         if (!move) return;
         const auto kept = EngineMessage([&] {
             src->Delete(static_cast<int>(index));
@@ -799,6 +904,40 @@ TEST(ProducerRegressions, PartsInOtherEightBitEncodingsAreReadAndWrittenAsUtf8) 
     WritePackage(unknown, with("x-no-such-encoding"));
     const auto message = EngineMessage([&] { WorkbookDocument::Open(unknown); });
     EXPECT_NE(message.find("character encoding \"x-no-such-encoding\""), std::string::npos) << message;
+}
+
+// Copied into the workbook its first link reads, the sheet's references to it become its own, its link to the
+// prices joins the target's (which learns the cell it did not cache); copied with its sheets into a folder
+// below, the relative link still finds the workbook beside the source.
+TEST(ProducerRegressions, LinksToOtherWorkbooksTravelIntoAnyFolderAndJoinTheTargets) {
+    TempDir dir;
+    const auto from = CopyTo(ProducerFixture(kExternalLinks), dir, "src.xlsx");
+    const auto other = CopyTo(ProducerFixture("regress-external-links-other.xlsx"), dir, "other.xlsx");
+    {
+        auto src = WorkbookDocument::Open(from);
+        auto dst = WorkbookDocument::Open(other);
+        CopySheet(*src, 1, *dst, 1);
+        dst->Save();
+    }
+    const auto formulas = Book(other).FormulaTexts("Links");
+    EXPECT_EQ(formulas.at("A1"), "Uses!$A$1*2");
+    EXPECT_EQ(formulas.at("C1"), "Rate");
+    EXPECT_EQ(formulas.at("B2"), "'[1]Price List'!B2");
+    EXPECT_EQ(Book(other).LinkDestinations(dir.path()).size(), 3u) << "prices, the source, the add-in";
+    EXPECT_NE(PartText(other, "xl/externalLinks/externalLink1.xml").find("<cell r=\"B3\"><v>20</v>"),
+              std::string::npos);
+
+    fs::create_directories(dir.path() / "below");
+    const auto far = CopyTo(ProducerFixture("xlsxwriter.xlsx"), dir, "below/far.xlsx");
+    {
+        auto src = WorkbookDocument::Open(from);
+        auto dst = WorkbookDocument::Open(far);
+        CopySheets(*src, {0, 1}, *dst, 0);
+        dst->Save();
+    }
+    ExpectStrictlySound({from, ProducerFixture("xlsxwriter.xlsx")}, far, "group copy");
+    ExpectLinksLeadWhereTheyLed(from, "Links", far, "Links", "group copy");
+    EXPECT_EQ(Book(far).FormulaTexts("Links").at("C2"), "'Data (2)'!B1+[1]Uses!A1") << "Data came along";
 }
 
 // Indices past the end of the source's table name no string: a copy refuses, or writes the strings there are

@@ -15,6 +15,10 @@ X14AC = "http://schemas.microsoft.com/office/spreadsheetml/2009/9/ac"
 XR = "http://schemas.microsoft.com/office/spreadsheetml/2014/revision"
 SML = "application/vnd.openxmlformats-officedocument.spreadsheetml."
 OFFICE_REL = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+STRICT_MAIN = "http://purl.oclc.org/ooxml/spreadsheetml/main"
+STRICT_REL = "http://purl.oclc.org/ooxml/officeDocument/relationships"
+LINK_PATH = OFFICE_REL + "externalLinkPath"
+ADDIN_PATH = "http://schemas.microsoft.com/office/2006/relationships/xlExternalLinkPath/xlLibrary"
 
 PLAIN_STYLES = f"""<styleSheet xmlns="{MAIN}">
 <numFmts count="1"><numFmt numFmtId="164" formatCode="#,##0.00&quot; kr&quot;"/></numFmts>
@@ -48,10 +52,14 @@ def shared_strings(texts, ns=MAIN, count=None):
     return f'<sst xmlns="{ns}" count="{n}" uniqueCount="{n}">{items}</sst>'
 
 
-def package(path, sheets, styles, strings=None, ns=MAIN, workbook_extra="", names="", encodings=None):
+def package(path, sheets, styles, strings=None, ns=MAIN, workbook_extra="", names="", encodings=None, links=(),
+            rel_ns=REL):
     """sheets: [(name, worksheet xml or None for an entry without a part)]; encodings: {part: (label, codec)}
-    for parts stored in another encoding than UTF-8 (a codec of "utf-16" writes a byte order mark)."""
+    for parts stored in another encoding than UTF-8 (a codec of "utf-16" writes a byte order mark); links:
+    [(externalLink body, relationship type, target)], numbered [1], [2]... in that order; rel_ns: the
+    relationships namespace (the strict one for a strict workbook)."""
     parts, overrides, rels, entries = {}, [], [], []
+    base = rel_ns + "/"
     for i, (name, xml) in enumerate(sheets, start=1):
         if xml is None:
             entries.append(f'<sheet name="{name}" sheetId="{i}" r:id=""/>')
@@ -67,12 +75,24 @@ def package(path, sheets, styles, strings=None, ns=MAIN, workbook_extra="", name
         parts["xl/sharedStrings.xml"] = strings
         overrides.append(("/xl/sharedStrings.xml", SML + "sharedStrings+xml"))
         rels.append(("rIdStrings", "sharedStrings", "sharedStrings.xml"))
+    references = ""
+    for k, (body, rel_type, target) in enumerate(links, start=1):
+        parts[f"xl/externalLinks/externalLink{k}.xml"] = (
+            f'<externalLink xmlns="{ns}" xmlns:r="{rel_ns}">{body}</externalLink>')
+        parts[f"xl/externalLinks/_rels/externalLink{k}.xml.rels"] = (
+            f'<Relationships xmlns="{PR}"><Relationship Id="rId1" Type="{rel_type}" Target="{escape(target)}" '
+            f'TargetMode="External"/></Relationships>')
+        overrides.append((f"/xl/externalLinks/externalLink{k}.xml", SML + "externalLink+xml"))
+        rels.append((f"rIdLink{k}", "externalLink", f"externalLinks/externalLink{k}.xml"))
+        references += f'<externalReference r:id="rIdLink{k}"/>'
+    if references:
+        references = f"<externalReferences>{references}</externalReferences>"
     defined = f"<definedNames>{names}</definedNames>" if names else ""
-    parts["xl/workbook.xml"] = (f'<workbook xmlns="{ns}" xmlns:r="{REL}">{workbook_extra}'
-                                f'<sheets>{"".join(entries)}</sheets>{defined}</workbook>')
+    parts["xl/workbook.xml"] = (f'<workbook xmlns="{ns}" xmlns:r="{rel_ns}">{workbook_extra}'
+                                f'<sheets>{"".join(entries)}</sheets>{references}{defined}</workbook>')
     overrides.insert(0, ("/xl/workbook.xml", SML + "sheet.main+xml"))
-    parts["xl/_rels/workbook.xml.rels"] = relationships(rels)
-    parts["_rels/.rels"] = relationships([("rId1", "officeDocument", "xl/workbook.xml")])
+    parts["xl/_rels/workbook.xml.rels"] = relationships(rels, base)
+    parts["_rels/.rels"] = relationships([("rId1", "officeDocument", "xl/workbook.xml")], base)
     types = ('<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
              '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
              '<Default Extension="xml" ContentType="application/xml"/>'
@@ -89,8 +109,8 @@ def package(path, sheets, styles, strings=None, ns=MAIN, workbook_extra="", name
             z.writestr(info, text.encode(codec))
 
 
-def relationships(rels):
-    body = "".join(f'<Relationship Id="{i}" Type="{OFFICE_REL}{t}" Target="{target}"/>' for i, t, target in rels)
+def relationships(rels, base=OFFICE_REL):
+    body = "".join(f'<Relationship Id="{i}" Type="{base}{t}" Target="{target}"/>' for i, t, target in rels)
     return f'<Relationships xmlns="{PR}">{body}</Relationships>'
 
 
@@ -207,9 +227,84 @@ def declared_encodings(out):
                        "xl/sharedStrings.xml": ("ISO-8859-1", "latin-1")})
 
 
+def external_book(sheets, cached=(), names=()):
+    """An externalBook body: sheets by name, cached {(sheet index): [(ref, value)]}, names [(name, refersTo)]."""
+    body = "<externalBook r:id=\"rId1\">"
+    if sheets:
+        body += "<sheetNames>" + "".join(f'<sheetName val="{escape(n)}"/>' for n in sheets) + "</sheetNames>"
+    if names:
+        body += "<definedNames>" + "".join(f'<definedName name="{n}" refersTo="{escape(r)}"/>' for n, r in names)
+        body += "</definedNames>"
+    data = ""
+    for sheet, cells in cached:
+        rows = {}
+        for ref, value in cells:
+            rows.setdefault(int(ref.lstrip("ABCDEFGHIJKLMNOPQRSTUVWXYZ")), []).append((ref, value))
+        data += f'<sheetData sheetId="{sheet}">' + "".join(
+            f'<row r="{r}">' + "".join(f'<cell r="{ref}"><v>{v}</v></cell>' for ref, v in cells) + "</row>"
+            for r, cells in sorted(rows.items())) + "</sheetData>"
+    if data:
+        body += f"<sheetDataSet>{data}</sheetDataSet>"
+    return body + "</externalBook>"
+
+
+PRICES = "file:///C:/Shared/Prices.xlsx"
+
+
+def external_links(out):
+    # A sheet whose formulas read other workbooks in every way a formula can: a sheet range of a workbook beside
+    # it ([1], relative), a defined name of that workbook, an absolute path ([2]), an add-in's function ([3]),
+    # in plain, shared and array formulas and in names of its own; and one reference to a sheet of its own
+    # workbook that stays behind.
+    data = worksheet([(1, [("A1", ("s", 0)), ("B1", 1234.5, 2)]), (2, [("A2", ("s", 1)), ("B2", 2)])])
+    links = worksheet([
+        (1, [("A1", ("f", "[1]Uses!$A$1*2", 84)), ("B1", ("f", "SUM([1]Codes!A1:A3)", 6)),
+             ("C1", ("f", "[1]!Rate", 0.25)), ("F1", ("f", "SUM(AllPrices)", 30))]),
+        (2, [("A2", ("f", '[3]!HsGetValue("x")', 0)), ("B2", ("f", "'[2]Price List'!B2", 10)),
+             ("C2", ("f", "Data!B1+[1]Uses!A1", 1276.5))]),
+        (3, [("A3", ("f", "SUM(Codes)", 6))]),
+    ])
+    links = links.replace('<c r="A3"><f>SUM(Codes)</f><v>6</v></c>',
+                          '<c r="A3"><f>SUM(Codes)</f><v>6</v></c>'
+                          '<c r="D3"><f t="shared" ref="D3:D5" si="0">[1]Uses!A1+Data!B2</f><v>44</v></c>'
+                          '<c r="E3"><f t="array" ref="E3">SUM(\'[2]Price List\'!B2:B3)</f><v>30</v></c>')
+    links = links.replace("</sheetData>", '<row r="4"><c r="D4"><f t="shared" si="0"/><v>0</v></c></row>'
+                                          '<row r="5"><c r="D5"><f t="shared" si="0"/><v>0</v></c></row></sheetData>')
+    names = ('<definedName name="AllPrices">\'[2]Price List\'!$B$2:$B$3</definedName>'
+             '<definedName name="Codes" localSheetId="1">[1]Codes!$A$1:$A$3</definedName>')
+    package(f"{out}/regress-external-links.xlsx", [("Data", data), ("Links", links)], PLAIN_STYLES,
+            shared_strings(["Item", "Apples"]), names=names, links=[
+                (external_book(["Uses", "Codes"], [(0, [("A1", 42), ("B1", 0.25)]),
+                                                   (1, [("A1", 1), ("A2", 2), ("A3", 3)])],
+                               [("Rate", "=Uses!$B$1")]), LINK_PATH, "other.xlsx"),
+                (external_book(["Price List"], [(0, [("B2", 10), ("B3", 20)])]), LINK_PATH, PRICES),
+                (external_book([], names=[("HsGetValue", "")]), ADDIN_PATH, "Smart.xla"),
+            ])
+    # The workbook the first link reads, with a link of its own to the same prices (caching fewer cells).
+    uses = worksheet([(1, [("A1", 42), ("B1", 0.25), ("C1", ("f", "'[1]Price List'!B2", 10))])])
+    codes = worksheet([(1, [("A1", 1)]), (2, [("A2", 2)]), (3, [("A3", 3)])])
+    package(f"{out}/regress-external-links-other.xlsx", [("Uses", uses), ("Codes", codes)], PLAIN_STYLES,
+            names='<definedName name="Rate">Uses!$B$1</definedName>',
+            links=[(external_book(["Price List"], [(0, [("B2", 10)])]), LINK_PATH, PRICES)])
+
+
+def strict_class(out):
+    # The strict conformance class: every SpreadsheetML part and relationship in its namespaces, a link too.
+    data = worksheet([(1, [("A1", ("s", 0), 1), ("B1", ("s", 1), 1)]), (2, [("A2", ("s", 2)), ("B2", 1234.5, 2)])],
+                     ns=STRICT_MAIN)
+    summary = worksheet([(1, [("A1", ("s", 3)), ("B1", ("f", "Data!B2*2", 2469), 2),
+                              ("C1", ("f", "'[1]Price List'!B2", 10))])], ns=STRICT_MAIN)
+    package(f"{out}/regress-strict-class.xlsx", [("Data", data), ("Summary", summary)],
+            PLAIN_STYLES.replace(MAIN, STRICT_MAIN),
+            shared_strings(["Item", "Amount", "Apples", "Twice"], ns=STRICT_MAIN), ns=STRICT_MAIN,
+            rel_ns=STRICT_REL, names='<definedName name="Amounts">Data!$B$2:$B$2</definedName>',
+            links=[(external_book(["Price List"], [(0, [("B2", 10)])]),
+                    STRICT_REL + "/externalLinkPath", PRICES)])
+
+
 if __name__ == "__main__":
     target = sys.argv[1]
     for make in (numfmt_below_164, styles_alternate_content, cellstyle_xr_uid, vba_module_placeholder,
                  beta_namespace, short_shared_strings, duplicate_shared_strings, structure_locked,
-                 declared_encodings):
+                 declared_encodings, external_links, strict_class):
         make(target)

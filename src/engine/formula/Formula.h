@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -138,10 +140,16 @@ std::string ExternalizeSheetReferences(std::string_view formula, std::string_vie
 // copy, and so does a 3D range whose every sheet in the source is carried (they arrive side by side, in source
 // order); any other reference to a sheet of the source becomes external ([n]Other!A1). Inside the same workbook
 // (`externalBookIndex` < 0): every sheet name and 3D range end that is carried names the copy, as RenameSheet
-// does. Existing external references are left alone; returns the input when nothing matches.
+// does. Existing external references keep their book unless `books` gives it a new number ([n] becomes
+// [books[n]]), or 0 for the target workbook itself, which makes the reference local ([n]Other!A1 becomes
+// Other!A1, [n]!Rate becomes Rate); returns the input when nothing matches.
 std::string CarrySheetReferences(std::string_view formula, std::span<const std::string> sourceOrder,
                                  std::span<const std::pair<std::string, std::string>> carried,
-                                 int externalBookIndex);
+                                 int externalBookIndex, const std::map<int, int>& books = {});
+
+// The external book numbers `formula` uses ([1]Other!A1, [2]!Rate, '[3]My Sheet'!A1), added to `numbers`; [0],
+// the workbook itself, is not one.
+void CollectExternalBooks(std::string_view formula, std::set<int>& numbers);
 
 // One token qualified with a sheet of this workbook: what ExternalizeSheetReferences makes external.
 struct SheetReference {

@@ -57,7 +57,46 @@ PrefixEdit ShrinkRange(const SheetPrefix& p, const Token& token, std::string_vie
     return PrefixEdit::Prefix(FormatSheetPrefix(q));
 }
 
+// The number of an external book "[n]"; -1 for anything else (a path, a file name).
+int BookNumber(std::string_view book) {
+    if (book.size() < 3 || book.front() != '[' || book.back() != ']' || book.size() > 11) return -1;
+    int n = 0;
+    for (const char c : book.substr(1, book.size() - 2)) {
+        if (!IsDigit(static_cast<unsigned char>(c))) return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+// An external prefix with its book renumbered as `books` says, or dropped when the book is the workbook the
+// formula now lives in.
+PrefixEdit MoveBook(const SheetPrefix& p, const std::map<int, int>& books) {
+    const auto to = books.find(BookNumber(p.book));
+    if (to == books.end()) return PrefixEdit::Keep();
+    SheetPrefix q = p;
+    if (to->second == 0) {
+        q.book.clear();
+        // A book-level name or function ([1]!Rate) is the workbook's own name once the book is this one.
+        if (q.firstSheet.empty()) return PrefixEdit::Prefix("");
+    } else {
+        q.book = "[" + std::to_string(to->second) + "]";
+    }
+    return PrefixEdit::Prefix(FormatSheetPrefix(q));
+}
+
 }  // namespace
+
+void CollectExternalBooks(std::string_view formula, std::set<int>& numbers) {
+    if (!HasBang(formula) || formula.find('[') == std::string_view::npos) return;
+    Lexer lexer(formula);
+    Token token;
+    while (lexer.Next(token)) {
+        if (token.prefixLength == 0) continue;
+        const std::optional<SheetPrefix> p = ParseSheetPrefix(token.Prefix());
+        if (!p || !p->IsExternal()) continue;
+        if (const int n = BookNumber(p->book); n > 0) numbers.insert(n);
+    }
+}
 
 std::string RewriteSheetReferences(std::string_view formula, const PrefixRewriter& rewrite) {
     std::string out;
@@ -149,7 +188,7 @@ std::string ExternalizeSheetReferences(std::string_view formula, std::string_vie
 
 std::string CarrySheetReferences(std::string_view formula, std::span<const std::string> sourceOrder,
                                  std::span<const std::pair<std::string, std::string>> carried,
-                                 int externalBookIndex) {
+                                 int externalBookIndex, const std::map<int, int>& books) {
     if (!HasBang(formula)) return std::string(formula);
     auto copyOf = [&](std::string_view name) -> const std::string* {
         for (const auto& [from, to] : carried) {
@@ -161,6 +200,7 @@ std::string CarrySheetReferences(std::string_view formula, std::span<const std::
     book += std::to_string(externalBookIndex);
     book += ']';
     return RewriteSheetReferences(formula, [&](const SheetPrefix& p, const Token&) {
+        if (p.IsExternal() && !books.empty()) return MoveBook(p, books);
         if (!IsLocalSheetPrefix(p)) return PrefixEdit::Keep();
         const std::string* first = copyOf(p.firstSheet);
         const std::string* last = p.Is3D() ? copyOf(p.lastSheet) : nullptr;
