@@ -2,10 +2,12 @@
 // with the office's document, and the session that starts and ends the office.
 #include "automation/libreoffice/LibreOfficeWorkbook.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -400,12 +402,22 @@ void LoWorkbook::Save() {
     ThrowIfReadOnly();
     std::vector<ListedSheet> sheets;
     for (const auto& record : m_records) sheets.push_back(record.sheet);
-    // LibreOffice writes over a file in place, so that a failure halfway would leave it cut short: it writes a
-    // new file aside, which then replaces the workbook whole.
+    // LibreOffice writes over a file in place, so that a failure halfway would leave it cut short: it writes
+    // a new file aside, which then replaces the workbook whole. Aside means in the workbook's own folder,
+    // since LibreOffice stores links to other files relative to the file it writes.
     static std::atomic<int> counter{0};
     const std::string unique = std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    const std::filesystem::path staged = std::filesystem::temp_directory_path() /
-                                         ("orvandel-save-" + unique + std::filesystem::path(m_path).extension().string());
+    const std::filesystem::path path(m_path);
+    const std::filesystem::path staged =
+        path.parent_path() / (".~orvandel-" + unique + "-save-" + path.filename().string());
+    // Made here first, so that a folder that takes no new file is told apart from a failure of LibreOffice.
+    const int fd = ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw AutomationError("\"" + FileName() +
+                              "\" could not be saved: no new file can be written in its folder (" +
+                              std::strerror(errno) + "). Make the folder writable, then try again.");
+    }
+    ::close(fd);
     struct Remove {
         std::filesystem::path path;
         ~Remove() {

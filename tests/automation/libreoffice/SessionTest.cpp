@@ -531,6 +531,53 @@ TEST_F(LibreOfficeSession, ASaveReplacesTheWorkbookWholeAndNeverWritesIntoIt) {
     }
 }
 
+// LibreOffice stores a link to another workbook relative to the file it writes: after a save, a link to a
+// workbook beside the saved one still leads to that workbook, in every format LibreOffice writes.
+TEST_F(LibreOfficeSession, LinksToAWorkbookBesideItSurviveASave) {
+    // Read back from one place before and after, a link is written the same only if it leads to the same
+    // file.
+    const auto renameKeepsLinks = [&](const fs::path& path, const std::string& unrelated,
+                                      const std::string& linking) {
+        const auto before = SheetNamed(Reread(path), linking);
+        {
+            auto session = MakeLibreOfficeBackend({.serveOoxml = true})->Start();
+            auto book = session->Open(path.string());
+            book->Sheets()(unrelated)->setName(unrelated + " 2");
+            book->Save();
+            session->Quit();
+        }
+        const auto after = SheetNamed(Reread(path), linking);
+        EXPECT_EQ(after.formulas, before.formulas);
+        EXPECT_EQ(after.values, before.values);
+    };
+    std::ofstream(m_dir / "other.fods") << test::Fods({{"Data", false, {{"5", ""}}}});
+    ASSERT_EQ(test::Convert({m_dir / "other.fods"}, "xlsx", m_dir), "");
+    std::ofstream(m_dir / "linked.fods") << test::Fods(
+        {{"Summary", false, {{"1", ""}}}, {"Uses", false, {{"10", "of:=['other.xlsx'#$Data.A1]*2"}}}});
+    for (const std::string format : {"xls", "xlsx"}) {
+        SCOPED_TRACE(format);
+        ASSERT_EQ(test::Convert({m_dir / "linked.fods"}, format, m_dir), "");
+        const fs::path path = m_dir / ("linked." + format);
+        ASSERT_NE(SheetNamed(Reread(path), "Uses").formulas.at(0).find("other.xlsx"), std::string::npos);
+        renameKeepsLinks(path, "Summary", "Uses");
+    }
+    // An .ods keeps the cached values of a link under its path; a sheet copied from a workbook beside it
+    // brings such a link.
+    const auto target = Generated("target", "ods");
+    {
+        auto session = MakeLibreOfficeBackend()->Start();
+        auto from = session->Open(Generated("source", "ods").string());
+        auto to = session->Open(target.string());
+        from->Sheets()("Beta")->Copy(After{*to->Sheets()("One")});
+        to->Save();
+        session->Quit();
+    }
+    const auto beta = SheetNamed(Reread(target), "Beta");
+    EXPECT_EQ(beta.values, (Strings{"11"}));
+    EXPECT_NE(beta.formulas.at(0).find("source.ods"), std::string::npos) << beta.formulas.at(0);
+    renameKeepsLinks(target, "Two", "Beta");
+}
+
 // Every operation on .xls workbooks is taken back and redone byte for byte: LibreOffice's saves replace the
 // files whole, so the history's links keep the old versions intact.
 TEST_F(LibreOfficeSession, EveryOperationOnXlsWorkbooksIsUndoneAndRedoneByteForByte) {
