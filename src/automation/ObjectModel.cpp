@@ -34,14 +34,17 @@ const char* ToString(SheetVisibility visibility) {
     return "visible";
 }
 
+bool KeepsWorkbookVisible(const Sheet& sheet) {
+    return sheet.visibility() == SheetVisibility::Visible && !sheet.isPlaceholder();
+}
+
 void RefuseLeavingNoVisibleSheet(Workbook& source, const std::vector<std::shared_ptr<Sheet>>& leaving,
                                  const std::string& path) {
     for (int i = 1; i <= source.sheetCount(); ++i) {
         auto sheet = source.sheetAt(i);
         const bool goes = std::any_of(leaving.begin(), leaving.end(),
                                       [&](const auto& s) { return s->name() == sheet->name(); });
-        if (!goes && sheet->visibility() == SheetVisibility::Visible && sheet->kind() != SheetKind::Macrosheet)
-            return;
+        if (!goes && KeepsWorkbookVisible(*sheet)) return;
     }
     const std::string what = leaving.size() == 1
                                  ? "Sheet \"" + leaving.front()->name() + "\" cannot be moved"

@@ -48,6 +48,9 @@ class Sheet {
 
     virtual SheetKind kind() const = 0;
     virtual SheetVisibility visibility() const = 0;
+    // True for an entry that stands for no sheet of its own (a workbook may list the modules of its VBA
+    // project so): it has nothing to show.
+    virtual bool isPlaceholder() const { return false; }
 
     // Inserts a copy of this sheet directly after `after.sheet`, which may belong to another workbook open in
     // the same application. Returns the copy; its name is this sheet's name unless the target workbook
@@ -62,8 +65,13 @@ class Sheet {
 
 class Workbook;
 
-// Refuses, before anything is written, a move of `leaving` (sheets of `source`, the workbook at `path`) that would
-// leave it without a visible sheet (a macro sheet does not count): throws AutomationError saying so.
+// True when `sheet` keeps its workbook visible: it is shown and is not a placeholder (a worksheet, chart
+// sheet, macro sheet or dialog sheet does). Deletions and moves keep at least one such sheet in every
+// workbook.
+bool KeepsWorkbookVisible(const Sheet& sheet);
+
+// Refuses, before anything is written, a move of `leaving` (sheets of `source`, the workbook at `path`) that
+// would leave it without a sheet that KeepsWorkbookVisible: throws AutomationError saying so.
 void RefuseLeavingNoVisibleSheet(Workbook& source, const std::vector<std::shared_ptr<Sheet>>& leaving,
                                  const std::string& path);
 

@@ -178,6 +178,61 @@ TEST(SheetsTool, AMoveThatCannotLeaveItsSourceIsRefusedBeforeAnythingIsWritten) 
     ExpectSameParts(dstBefore, dst);
 }
 
+// Deletions and moves agree on what keeps a workbook visible: any shown sheet with a part of its own, a macro
+// sheet too, but never an entry without a part.
+TEST(SheetsTool, DeleteAndMoveAgreeOnWhatKeepsAWorkbookVisible) {
+    struct Case {
+        std::string workbook;
+        std::string first;  // deleted beforehand
+        std::vector<std::string> leaving;
+        bool allowed;
+    };
+    const std::string modules =
+        std::string(ORVANDEL_PRODUCER_FIXTURES) + "/regress-vba-module-placeholder.xlsx";
+    const std::vector<Case> cases = {
+        // Macro1 stays.
+        {Fixture("sheet-types-macro-dialog-chart.xlsm"), "Dialog1", {"Sheet1", "Chart1"}, true},
+        // Module1 has no part.
+        {modules, "", {"Data"}, false},
+    };
+    TempDir dir;
+    const auto dst = dir.File("dst.xlsx");
+    WritePackage(dst, RichWorkbookParts());
+    for (const auto& c : cases) {
+        for (const bool move : {false, true}) {
+            const std::string label = (move ? "move from " : "delete from ") + c.workbook;
+            SCOPED_TRACE(label);
+            const auto src = CopyTo(c.workbook, dir,
+                                    std::string(move ? "move" : "delete") +
+                                        std::filesystem::path(c.workbook).extension().string());
+            if (!c.first.empty()) {
+                ASSERT_EQ(Tool({"delete", src, c.first}).code, 0);
+            }
+            const auto before = Tool({"list", src}).out;
+            Result r{0, "", ""};
+            if (move) {
+                std::vector<std::string> args = {"move", src};
+                args.insert(args.end(), c.leaving.begin(), c.leaving.end());
+                args.insert(args.end(), {dst, "after", "Last"});
+                r = Tool(args);
+            } else {
+                for (const auto& sheet : c.leaving) {
+                    if (r.code == 0) r = Tool({"delete", src, sheet});
+                }
+            }
+            EXPECT_EQ(r.code, c.allowed ? 0 : 1) << r.err;
+            const auto after = Tool({"list", src}).out;
+            if (!c.allowed) {
+                EXPECT_NE(r.err.find("must keep at least one visible sheet"), std::string::npos) << r.err;
+                EXPECT_EQ(after, before);
+            }
+            for (const auto& sheet : c.leaving) {
+                EXPECT_EQ(after.find("\t" + sheet + "\n") == std::string::npos, c.allowed) << after;
+            }
+        }
+    }
+}
+
 TEST(SheetsTool, ACopyUnderANewNameLeavesAProtectedSourceAlone) {
     TempDir dir;
     const auto src = CopyTo(Fixture("structure-protected.xlsx"), dir, "src.xlsx");

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -135,6 +136,7 @@ void LoWorkbook::Resync() {
             if (engine::SheetNamesEqual(old.sheet.name, name)) {
                 record.id = old.id;
                 record.sheet.kind = old.sheet.kind;
+                record.sheet.placeholder = old.sheet.placeholder;
                 record.sheet.visibility = old.sheet.visibility;
             }
         }
@@ -362,11 +364,12 @@ void LoWorkbook::MoveSheet(int id, int otherId, bool after) {
 
 void LoWorkbook::DeleteSheet(int id) {
     const int index = IndexOf(id);
-    int visible = 0;
-    for (const auto& record : m_records)
-        visible += record.sheet.visibility == SheetVisibility::Visible ? 1 : 0;
+    // The rule of moves and of the engine: another sheet must keep the workbook visible.
+    const bool otherVisible = std::any_of(m_records.begin(), m_records.end(), [&](const Record& record) {
+        return record.id != id && automation::KeepsWorkbookVisible(LoSheet(shared_from_this(), record.id));
+    });
     const auto& sheet = m_records[static_cast<std::size_t>(index)].sheet;
-    if (m_records.size() == 1 || (sheet.visibility == SheetVisibility::Visible && visible == 1)) {
+    if (!otherVisible) {
         throw AutomationError("The sheet \"" + sheet.name +
                               "\" cannot be deleted: a workbook must keep at least one "
                               "visible sheet. Add or unhide another sheet first.");

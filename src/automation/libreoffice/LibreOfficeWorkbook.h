@@ -109,6 +109,7 @@ class LoSheet : public automation::Sheet {
     void setName(const std::string& name) override { m_workbook->RenameSheet(m_id, name); }
     automation::SheetKind kind() const override { return m_workbook->SheetOf(m_id).kind; }
     automation::SheetVisibility visibility() const override { return m_workbook->SheetOf(m_id).visibility; }
+    bool isPlaceholder() const override { return m_workbook->SheetOf(m_id).placeholder; }
     std::shared_ptr<Sheet> Copy(automation::After after) override;
     void Move(automation::Before before) override;
     void Move(automation::After after) override;

@@ -16,6 +16,7 @@ struct ListedSheet {
     std::string name;  // UTF-8
     automation::SheetKind kind = automation::SheetKind::Worksheet;
     automation::SheetVisibility visibility = automation::SheetVisibility::Visible;
+    bool placeholder = false;  // an entry that stands for no sheet of its own (see automation::Sheet)
 
     bool operator==(const ListedSheet&) const = default;
 };

@@ -205,6 +205,12 @@ std::optional<std::vector<ListedSheet>> ListOoxmlSheets(const std::string& path)
             if (state == "hidden") sheet.visibility = SheetVisibility::Hidden;
             if (state == "veryHidden") sheet.visibility = SheetVisibility::VeryHidden;
             const char* id = Attribute(entry, "id");
+            // An entry without a relationship has no part: the application writes such placeholders for the
+            // modules of a VBA project, which are not worksheets.
+            if (!id || !*id) {
+                sheet.kind = SheetKind::Macrosheet;
+                sheet.placeholder = true;
+            }
             for (const auto& [relId, type] : relTypes) {
                 if (!id || relId != id) continue;
                 if (type.ends_with("/chartsheet")) sheet.kind = SheetKind::Chartsheet;

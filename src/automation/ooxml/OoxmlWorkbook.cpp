@@ -138,6 +138,9 @@ automation::SheetVisibility OoxmlSheet::visibility() const {
     return automation::SheetVisibility::Visible;
 }
 
+// The engine's placeholders are the entries without a part.
+bool OoxmlSheet::isPlaceholder() const { return info().part.empty(); }
+
 std::shared_ptr<OoxmlSheet> OoxmlWorkbook::insertHandle(int index) {
     auto handle = std::make_shared<OoxmlSheet>(weak_from_this());
     m_sheets.insert(m_sheets.begin() + index, handle);

@@ -21,6 +21,7 @@ class OoxmlSheet : public automation::Sheet {
     void setName(const std::string& name) override;
     automation::SheetKind kind() const override;
     automation::SheetVisibility visibility() const override;
+    bool isPlaceholder() const override;
     std::shared_ptr<automation::Sheet> Copy(automation::After after) override;
     void Move(automation::Before before) override;
     void Move(automation::After after) override;

@@ -6,8 +6,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "XlsFixture.h"
+#include "automation/libreoffice/LibreOfficeWorkbook.h"
 #include "automation/libreoffice/SheetListing.h"
 #include "automation/libreoffice/SheetStates.h"
 
@@ -254,6 +256,43 @@ TEST_F(ListingFiles, OoxmlListsSheetsWithChartSheetsAndStates) {
         {"Secret", SheetKind::Worksheet, SheetVisibility::VeryHidden},
     };
     EXPECT_EQ(*listed, expected);
+}
+
+// An entry without a relationship (the application lists a VBA project's modules so) is no worksheet and
+// keeps no workbook visible: the one sheet beside it can neither be deleted nor moved out, which is known
+// before LibreOffice is started.
+TEST_F(ListingFiles, OoxmlEntriesWithoutAPartArePlaceholders) {
+    const auto path = WriteZip(
+        "modules.xlsx",
+        {{"[Content_Types].xml", "<Types/>"},
+         {"_rels/.rels",
+          R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)"},
+         {"xl/_rels/workbook.xml.rels",
+          R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/></Relationships>)"},
+         {"xl/workbook.xml",
+          R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="Data" sheetId="1" r:id="rId1"/><sheet name="Module1" sheetId="2" r:id=""/></sheets></workbook>)"}});
+    const std::vector<ListedSheet> expected = {
+        {"Data", SheetKind::Worksheet, SheetVisibility::Visible},
+        {"Module1", SheetKind::Macrosheet, SheetVisibility::Visible, true},
+    };
+    EXPECT_EQ(*ListSheets(path, FileFormat::Xlsx), expected);
+    LoSession session;
+    auto book = session.Open(path);
+    auto data = book->Sheets()("Data");
+    auto refusal = [](const std::function<void()>& call) {
+        try {
+            call();
+        } catch (const AutomationError& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(refusal([&] { data->Delete(); }),
+              "The sheet \"Data\" cannot be deleted: a workbook must keep at least one visible sheet. Add or "
+              "unhide another sheet first.");
+    const std::string moved = refusal([&] { automation::RefuseLeavingNoVisibleSheet(*book, {data}, path); });
+    EXPECT_NE(moved.find("must keep at least one visible sheet"), std::string::npos) << moved;
+    EXPECT_EQ(book->sheetCount(), 2);
 }
 
 }  // namespace
