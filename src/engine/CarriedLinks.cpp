@@ -80,14 +80,6 @@ fs::path FolderOf(const std::string& workbookPath) {
     return absolute.lexically_normal().parent_path();
 }
 
-// Links whose target is a file name looked up in the application's own folders, not beside the workbook.
-bool NamesAFileElsewhere(const std::string& type) {
-    for (const char* kind : {"xlPathMissing", "xlStartup", "xlAlternateStartup", "xlLibrary"}) {
-        if (RelTypeIs(type, kind)) return true;
-    }
-    return false;
-}
-
 std::string AsciiLower(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -134,24 +126,14 @@ CachedCells CellsOf(const pugi::xml_node& data) {
 }
 
 // Adds what the source's externalBook `from` holds and the target's link part `part` lacks: sheets, names and
-// cached cells. A reference reads a sheet by its name, so the sheets the target did not know go after its own.
+// cached cells.
 void MergeBook(Package& target, const std::string& part, const pugi::xml_node& from) {
     auto book = Child(Root(target.Xml(part)), "externalBook");
     const std::string ns(NamespaceOf(book));
-    auto names = Child(book, "sheetNames");
-    if (!names) names = InsertElementBefore(book, book.first_child(), ns, "sheetNames");
-    std::vector<std::string> known;
-    for (auto n : Children(names, "sheetName")) known.emplace_back(n.attribute("val").value());
     std::vector<int> sheetMap;
-    for (auto n : Children(Child(from, "sheetNames"), "sheetName")) {
-        const std::string name = n.attribute("val").value();
-        auto at = std::find_if(known.begin(), known.end(), [&](const std::string& k) { return SheetNamesEqual(k, name); });
-        if (at == known.end()) {
-            AppendElement(names, ns, "sheetName").append_attribute("val") = name.c_str();
-            at = known.insert(known.end(), name);
-        }
-        sheetMap.push_back(static_cast<int>(at - known.begin()));
-    }
+    for (auto n : Children(Child(from, "sheetNames"), "sheetName"))
+        sheetMap.push_back(LinkSheetIndex(book, n.attribute("val").value()));
+    const auto names = Child(book, "sheetNames");
     auto mapped = [&](const pugi::xml_attribute& sheetId) {
         const int i = sheetId.as_int(-1);
         return i >= 0 && static_cast<std::size_t>(i) < sheetMap.size() ? sheetMap[static_cast<std::size_t>(i)] : -1;
@@ -196,6 +178,13 @@ std::vector<std::string> LinkParts(Package& package, const std::string& workbook
 }
 
 }  // namespace
+
+bool NamesAFileElsewhere(const std::string& type) {
+    for (const char* kind : {"xlPathMissing", "xlStartup", "xlAlternateStartup", "xlLibrary"}) {
+        if (RelTypeIs(type, kind)) return true;
+    }
+    return false;
+}
 
 std::string LinkDestination(const std::string& target, const std::string& workbookPath) {
     if (target.empty()) return "";

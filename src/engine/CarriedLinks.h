@@ -24,6 +24,10 @@ std::string LinkDestination(const std::string& target, const std::string& workbo
 // file lies inside it, else an absolute file: URL.
 std::string RebasedLinkTarget(const std::string& target, const std::string& fromPath, const std::string& toPath);
 
+// True for a link whose target is a file name looked up in the application's own folders (add-ins, start-up
+// files, a path it lost), not beside the workbook: it is never rebased.
+bool NamesAFileElsewhere(const std::string& type);
+
 class CarriedLinks {
   public:
     // Reads the links numbered `numbers` ([n] in formulas) of the source workbook before anything changes;

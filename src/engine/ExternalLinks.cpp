@@ -11,11 +11,13 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "engine/CarriedLinks.h"
 #include "engine/CellReference.h"
 #include "engine/ContentTypes.h"
 #include "engine/EngineError.h"
 #include "engine/Package.h"
 #include "engine/Relationships.h"
+#include "engine/SheetNames.h"
 #include "engine/Zip.h"
 #include "engine/SheetStream.h"
 #include "engine/Xml.h"
@@ -142,6 +144,19 @@ CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
     return out;
 }
 
+int LinkSheetIndex(pugi::xml_node book, const std::string& name) {
+    const std::string ns(NamespaceOf(book));
+    auto names = Child(book, "sheetNames");
+    if (!names) names = InsertElementBefore(book, book.first_child(), ns, "sheetNames");
+    int index = 0;
+    for (auto n : Children(names, "sheetName")) {
+        if (SheetNamesEqual(n.attribute("val").value(), name)) return index;
+        ++index;
+    }
+    AppendElement(names, ns, "sheetName").append_attribute("val") = name.c_str();
+    return index;
+}
+
 void MergeCachedCells(pugi::xml_node book, int sheet, const CachedCells& list) {
     const std::string ns(NamespaceOf(book));
     auto dataSet = Child(book, "sheetDataSet");
@@ -190,18 +205,13 @@ void MergeCachedCells(pugi::xml_node book, int sheet, const CachedCells& list) {
 
 namespace {
 
-// Adds to an existing link to the same workbook the cached cells it lacks; false when its sheets differ.
-bool MergeIntoLink(Package& target, const std::string& part, const std::vector<std::string>& sheetNames,
+// Adds to an existing link to the same workbook the sheets and cached cells it lacks.
+void MergeIntoLink(Package& target, const std::string& part, const std::vector<std::string>& sheetNames,
                    const std::map<int, CachedCells>& cells) {
-    auto root = Root(target.Xml(part));
-    auto book = Child(root, "externalBook");
-    std::vector<std::string> names;
-    for (auto n : Children(Child(book, "sheetNames"), "sheetName"))
-        names.emplace_back(n.attribute("val").value());
-    if (names != sheetNames) return false;
-    for (const auto& [sheet, list] : cells) MergeCachedCells(book, sheet, list);
+    auto book = Child(Root(target.Xml(part)), "externalBook");
+    for (const auto& [sheet, list] : cells)
+        MergeCachedCells(book, LinkSheetIndex(book, sheetNames.at(static_cast<std::size_t>(sheet))), list);
     target.MarkChanged(part);
-    return true;
 }
 
 // The number of an existing link of the workbook to `linkTarget` into which the cells were merged, or 0.
@@ -216,8 +226,9 @@ int ReuseLink(Package& target, const std::string& workbookPart, const std::strin
         auto rel = rels.ById(RelAttribute(ref, "id").value());
         if (!rel || !target.Has(rel->targetPart)) continue;
         auto path = Relationships(target, rel->targetPart).FirstOfKind("externalLinkPath");
-        if (path && path->target == linkTarget &&
-            MergeIntoLink(target, *target.Spelling(rel->targetPart), sheetNames, cells)) {
+        if (path && Child(Root(target.Xml(rel->targetPart)), "externalBook") &&
+            LinkDestination(path->target, target.path()) == LinkDestination(linkTarget, target.path())) {
+            MergeIntoLink(target, *target.Spelling(rel->targetPart), sheetNames, cells);
             return number;
         }
     }

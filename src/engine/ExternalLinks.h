@@ -39,6 +39,11 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
                     const std::vector<std::string>& sheetNames,
                     const std::map<int, CachedCells>& cells);
 
+// The index of sheet `name` among the sheet names of `book` (the externalBook element of a link), appended
+// when the link does not know it: a reference reads a link's sheet by its name, so a new one goes after the
+// others and moves none.
+int LinkSheetIndex(pugi::xml_node book, const std::string& name);
+
 // Adds to `book` (the externalBook element of a link) the cells of `list` that its cache of sheet `sheet` (an
 // index into its sheet names) lacks; cells it has keep their values.
 void MergeCachedCells(pugi::xml_node book, int sheet, const CachedCells& list);

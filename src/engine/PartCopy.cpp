@@ -4,7 +4,9 @@
 #include <cctype>
 #include <deque>
 
+#include "engine/CarriedLinks.h"
 #include "engine/ContentTypes.h"
+#include "engine/EngineError.h"
 #include "engine/Package.h"
 #include "engine/PartNames.h"
 #include "engine/Xml.h"
@@ -29,7 +31,17 @@ bool IsMedia(const std::string& type) { return type.starts_with("image/"); }
 }  // namespace
 
 PartCopier::PartCopier(Package& source, Package& target, Redirect redirect)
-    : m_source(source), m_target(target), m_redirect(std::move(redirect)) {}
+    : m_source(source), m_target(target), m_redirect(std::move(redirect)) {
+    // Relative hyperlinks are read against the hyperlink base when the workbook names one, and then lead to
+    // the same place from any folder.
+    if (source.Has("docProps/app.xml")) {
+        try {
+            m_hyperlinkBase = !Child(Root(source.Xml("docProps/app.xml")), "HyperlinkBase").text().empty();
+        } catch (const EngineError&) {
+            // An unreadable app.xml names no base; the package check reports it elsewhere.
+        }
+    }
+}
 
 void PartCopier::Defer(const std::string& sourcePart) { m_deferred.insert(PartKey(sourcePart)); }
 
@@ -91,6 +103,9 @@ std::string PartCopier::Copy(const std::string& sourcePart) {
         for (const auto& rel : rels) {
             std::string target = rel.target;
             bool external = rel.external;
+            // A relative file link is read against the workbook's folder: made right for the target's.
+            if (external && !NamesAFileElsewhere(rel.type) && !(m_hyperlinkBase && RelTypeIs(rel.type, "hyperlink")))
+                target = RebasedLinkTarget(rel.target, m_source.path(), m_target.path());
             if (!external && !rel.targetPart.empty() && m_source.Has(rel.targetPart)) {
                 auto redirected = m_redirect ? m_redirect(from, rel) : std::nullopt;
                 target = RelativeTarget(

@@ -48,6 +48,7 @@ class PartCopier {
     std::set<std::string> m_deferred;  // part keys
     std::map<std::string, std::string> m_copied;
     std::vector<std::string> m_written;
+    bool m_hyperlinkBase = false;  // the source names a base for its relative hyperlinks
 };
 
 }  // namespace orv::engine

@@ -938,6 +938,19 @@ TEST(ProducerRegressions, LinksToOtherWorkbooksTravelIntoAnyFolderAndJoinTheTarg
     ExpectStrictlySound({from, ProducerFixture("xlsxwriter.xlsx")}, far, "group copy");
     ExpectLinksLeadWhereTheyLed(from, "Links", far, "Links", "group copy");
     EXPECT_EQ(Book(far).FormulaTexts("Links").at("C2"), "'Data (2)'!B1+[1]Uses!A1") << "Data came along";
+
+    // A relative hyperlink of a copied sheet leads to the file beside its source from the folder below too.
+    {
+        auto src = WorkbookDocument::Open(CopyTo(Fixture("ole-attachments-cyrillic.xlsm"), dir, "ole.xlsm"));
+        auto dst = WorkbookDocument::Open(far);
+        CopySheet(*src, 0, *dst, 0);
+        dst->Save();
+    }
+    const std::string expected = "Target=\"file://" + (dir.path() / "hyperlink1").lexically_normal().generic_string() + "\"";
+    bool found = false;
+    for (const auto& [name, entry] : ReadStored(far).entries)
+        found |= name.find("worksheets/_rels/") != std::string::npos && entry.bytes.find(expected) != std::string::npos;
+    EXPECT_TRUE(found) << expected;
 }
 
 // Indices past the end of the source's table name no string: a copy refuses, or writes the strings there are
