@@ -5,9 +5,9 @@
 #include <cstdlib>
 
 #include "FuzzSupport.h"
-#include "engine/EngineError.h"
-#include "engine/SheetCopy.h"
-#include "engine/Workbook.h"
+#include "engine/system/EngineError.h"
+#include "engine/transfer/SheetCopy.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::fuzz {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/EngineError.h"
+#include "engine/system/EngineError.h"
 
 namespace orv::fuzz {
 

@@ -30,10 +30,10 @@
 
 #include "FuzzSupport.h"
 #include "WorkbookExercise.h"
-#include "engine/EngineError.h"
-#include "engine/PartNames.h"
-#include "engine/SheetCopy.h"
-#include "engine/Workbook.h"
+#include "engine/system/EngineError.h"
+#include "engine/package/PartNames.h"
+#include "engine/transfer/SheetCopy.h"
+#include "engine/workbook/Workbook.h"
 
 using orv::fuzz::Try;
 

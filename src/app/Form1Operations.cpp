@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "app/Form1.h"
-#include "engine/AtomicFile.h"
+#include "engine/system/AtomicFile.h"
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
 #include "undo/UndoStore.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "engine/SheetNames.h"
+#include "engine/workbook/SheetNames.h"
 
 namespace orv::automation {
 

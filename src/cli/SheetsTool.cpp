@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "automation/ObjectModel.h"
-#include "engine/AtomicFile.h"
+#include "engine/system/AtomicFile.h"
 #include "undo/UndoStore.h"
 
 namespace orv::cli {

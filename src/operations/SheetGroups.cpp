@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "automation/RunningSpreadsheet.h"
-#include "engine/SheetNames.h"
+#include "engine/workbook/SheetNames.h"
 #include "errors/Dialogs.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"

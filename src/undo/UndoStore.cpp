@@ -16,7 +16,7 @@
 #include <optional>
 #include <sstream>
 
-#include "engine/EngineError.h"
+#include "engine/system/EngineError.h"
 
 namespace orv::undo {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/AtomicFile.h"
+#include "engine/system/AtomicFile.h"
 
 namespace orv::undo {
 

@@ -1,7 +1,7 @@
 // Sheet names as the spreadsheet application treats them.
 #include <gtest/gtest.h>
 
-#include "engine/SheetNames.h"
+#include "engine/workbook/SheetNames.h"
 
 namespace orv::engine {
 namespace {

@@ -12,14 +12,14 @@
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
-#include "engine/ContentTypes.h"
-#include "engine/EngineError.h"
-#include "engine/Package.h"
-#include "engine/References.h"
-#include "engine/Zip.h"
+#include "engine/package/ContentTypes.h"
+#include "engine/system/EngineError.h"
+#include "engine/package/Package.h"
+#include "engine/workbook/References.h"
+#include "engine/package/Zip.h"
 #include "engine/formula/Formula.h"
-#include "engine/SheetNames.h"
-#include "engine/Workbook.h"
+#include "engine/workbook/SheetNames.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
 namespace {

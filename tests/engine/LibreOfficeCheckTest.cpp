@@ -9,8 +9,8 @@
 
 #include "SofficeOracle.h"
 #include "TestSupport.h"
-#include "engine/SheetCopy.h"
-#include "engine/Workbook.h"
+#include "engine/transfer/SheetCopy.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
 namespace {

@@ -7,9 +7,9 @@
 #include <fstream>
 
 #include "TestSupport.h"
-#include "engine/EngineError.h"
-#include "engine/PartNames.h"
-#include "engine/Workbook.h"
+#include "engine/system/EngineError.h"
+#include "engine/package/PartNames.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
 namespace {

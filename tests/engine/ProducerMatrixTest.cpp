@@ -15,9 +15,9 @@
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
-#include "engine/EngineError.h"
-#include "engine/SheetCopy.h"
-#include "engine/Workbook.h"
+#include "engine/system/EngineError.h"
+#include "engine/transfer/SheetCopy.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
 namespace {

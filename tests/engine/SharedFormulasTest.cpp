@@ -1,7 +1,7 @@
 // Moving formulas by rows and columns, as the cells of a shared formula group read their master.
 #include <gtest/gtest.h>
 
-#include "engine/SharedFormulas.h"
+#include "engine/workbook/SharedFormulas.h"
 
 namespace orv::engine::test {
 namespace {

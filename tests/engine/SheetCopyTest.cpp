@@ -8,12 +8,12 @@
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
-#include "engine/EngineError.h"
-#include "engine/ExternalLinks.h"
-#include "engine/Package.h"
-#include "engine/SharedStrings.h"
-#include "engine/SheetCopy.h"
-#include "engine/Workbook.h"
+#include "engine/system/EngineError.h"
+#include "engine/transfer/ExternalLinks.h"
+#include "engine/package/Package.h"
+#include "engine/transfer/SharedStrings.h"
+#include "engine/transfer/SheetCopy.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
 namespace {

@@ -1,9 +1,9 @@
 // Structured references written as the ranges they cover.
 #include <gtest/gtest.h>
 
-#include "engine/EngineError.h"
-#include "engine/SheetNames.h"
-#include "engine/StructuredRefs.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/SheetNames.h"
+#include "engine/transfer/StructuredRefs.h"
 
 namespace orv::engine::test {
 namespace {

@@ -12,9 +12,9 @@
 #include <stdexcept>
 
 #include "StrictCheck.h"
-#include "engine/Package.h"
-#include "engine/PackageCheck.h"
-#include "engine/Workbook.h"
+#include "engine/package/Package.h"
+#include "engine/workbook/PackageCheck.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
 

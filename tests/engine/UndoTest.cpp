@@ -10,7 +10,7 @@
 #include "TestSupport.h"
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
-#include "engine/AtomicFile.h"
+#include "engine/system/AtomicFile.h"
 #include "undo/UndoStore.h"
 
 namespace orv::engine::test {

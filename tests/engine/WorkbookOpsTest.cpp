@@ -4,8 +4,8 @@
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
-#include "engine/EngineError.h"
-#include "engine/Workbook.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
 namespace {

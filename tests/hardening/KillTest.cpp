@@ -12,8 +12,8 @@
 
 #include "Files.h"
 #include "Workbooks.h"
-#include "engine/EngineError.h"
-#include "engine/Workbook.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::hardening {
 namespace {

@@ -15,8 +15,8 @@
 #include "automation/Application.h"
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
-#include "engine/EngineError.h"
-#include "engine/Workbook.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::hardening {
 namespace {

@@ -14,8 +14,8 @@
 #include "Files.h"
 #include "SaveSteps.h"
 #include "Workbooks.h"
-#include "engine/EngineError.h"
-#include "engine/Workbook.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::hardening {
 namespace {

@@ -15,10 +15,10 @@
 #include "ChildProcess.h"
 #include "Files.h"
 #include "Workbooks.h"
-#include "engine/EngineError.h"
-#include "engine/Package.h"
-#include "engine/SheetCopy.h"
-#include "engine/Workbook.h"
+#include "engine/system/EngineError.h"
+#include "engine/package/Package.h"
+#include "engine/transfer/SheetCopy.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::hardening {
 namespace {

@@ -5,7 +5,7 @@
 #include <QTest>
 
 #include "OperationsFixture.h"
-#include "engine/Workbook.h"
+#include "engine/workbook/Workbook.h"
 #include "errors/Messages.h"
 
 namespace orv::testing {

@@ -14,9 +14,9 @@
 
 #include "automation/libreoffice/SheetStates.h"
 #include "automation/libreoffice/WarmOffice.h"
-#include "engine/AtomicFile.h"
-#include "engine/EngineError.h"
-#include "engine/SheetNames.h"
+#include "engine/system/AtomicFile.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/SheetNames.h"
 
 namespace orv::libreoffice {
 

@@ -3,7 +3,7 @@
 
 #include <iconv.h>
 
-#include "engine/SheetNames.h"
+#include "engine/workbook/SheetNames.h"
 
 #include <string>
 #include <vector>

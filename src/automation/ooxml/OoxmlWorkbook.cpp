@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "engine/EngineError.h"
-#include "engine/SheetCopy.h"
+#include "engine/system/EngineError.h"
+#include "engine/transfer/SheetCopy.h"
 
 namespace orv::ooxml {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "automation/ObjectModel.h"
-#include "engine/Workbook.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::ooxml {
 

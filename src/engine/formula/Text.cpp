@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "engine/SheetNames.h"
+#include "engine/workbook/SheetNames.h"
 
 namespace orv::formula::detail {
 

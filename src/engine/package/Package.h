@@ -1,0 +1,97 @@
+// An open OOXML package: its parts read on demand from the zip, changed in memory, and written back as a new
+// package in which every untouched entry keeps its compressed bytes.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <pugixml.hpp>
+#include <string>
+#include <vector>
+
+#include "engine/package/Zip.h"
+
+namespace orv::engine {
+
+class Package {
+  public:
+    // Opens the package at `path`; throws EngineError saying what the file is when it is not a readable
+    // package (not a zip, a password-protected or legacy workbook, truncated, duplicate entries...).
+    static std::unique_ptr<Package> Open(const std::string& path, InflateLimits limits = {});
+
+    const std::string& path() const { return m_path; }
+    // The file name, for messages.
+    const std::string& displayName() const { return m_displayName; }
+
+    // True when the part exists (and was not removed).
+    bool Has(const std::string& part) const;
+    // The part's bytes; throws EngineError when it is missing or cannot be read.
+    std::string Read(const std::string& part) const;
+    // The same bytes handed to `piece` in order, a megabyte at a time where the part is still in the file.
+    void ReadInPieces(const std::string& part, const std::function<void(std::string_view)>& piece) const;
+    // A large part as it is in the file, inflated on a thread of its own while the caller follows it (see
+    // ArrivingEntry: nothing else may be read from the package meanwhile); nullptr for a part of under
+    // `atLeast` bytes, one changed since opening, or when no thread can be had. Throws EngineError for a
+    // missing part.
+    std::unique_ptr<ArrivingEntry> ReadArriving(const std::string& part, std::uint64_t atLeast) const;
+    // The part parsed as XML, cached; throws EngineError when it is missing or not acceptable XML.
+    pugi::xml_document& Xml(const std::string& part);
+    // Records that the document returned by Xml(part) was changed, so that it is written on save.
+    void MarkChanged(const std::string& part);
+    // Replaces or adds a part with these bytes (a new part goes at the end of the package).
+    void Write(const std::string& part, std::string bytes);
+    // Replaces or adds a part with bytes compressed ahead (see Deflate), which the save stores as they are.
+    void WriteDeflated(const std::string& part, DeflatedPart deflated);
+    // Removes a part. Its relationships part and content type override are the caller's business.
+    void Remove(const std::string& part);
+    // True when the package had the part and it was removed since.
+    bool Removed(const std::string& part) const;
+    // The current part names, in package order.
+    std::vector<std::string> PartNames() const;
+    // The part's name as spelled in the package, for a name in any case; nullopt when missing.
+    std::optional<std::string> Spelling(const std::string& part) const;
+    // True when a part was changed, added or removed since the package was opened or last saved.
+    bool changed() const;
+    // Whether the stored bytes of the part are still the original ones.
+    bool Untouched(const std::string& part) const;
+
+    // Writes the package to `path` (atomically, see AtomicFile.h); throws EngineError and leaves the file as
+    // it was on any failure, and when `path` is the package's own file but that file was deleted, moved or
+    // replaced since it was opened.
+    void Save(const std::string& path);
+
+    // Bytes of the file read so far: the zip directory and every part read.
+    std::uint64_t bytesRead() const { return m_zip->bytesRead(); }
+
+  private:
+    struct Part {
+        std::string name;
+        const ZipEntry* entry = nullptr;
+        std::optional<std::string> bytes;
+        std::optional<DeflatedPart> deflated;
+        std::unique_ptr<pugi::xml_document> doc;
+        std::string afterDeclaration;
+        bool docChanged = false;
+        bool removed = false;
+    };
+    Package(std::string path, std::unique_ptr<ZipReader> zip);
+    Part* Find(const std::string& part);
+    Part* FindOrAdd(const std::string& part);
+    const Part* Find(const std::string& part) const;
+    std::string MissingPart(const std::string& part) const;
+
+    std::string m_path;
+    std::string m_displayName;
+    std::unique_ptr<ZipReader> m_zip;
+    std::vector<std::unique_ptr<Part>> m_parts;
+    std::map<std::string, Part*> m_byKey;
+    bool m_changed = false;
+    // The file at m_path when it was opened (or last saved), so that a save never overwrites a file that
+    // someone else wrote, moved or deleted meanwhile.
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
+};
+
+}  // namespace orv::engine

@@ -1,0 +1,352 @@
+// Building externalLink parts and reading the cells they cache.
+#include "engine/transfer/ExternalLinks.h"
+
+#include <iterator>
+#include <map>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <set>
+#include <tuple>
+#include <unordered_map>
+
+#include "engine/transfer/CarriedLinks.h"
+#include "engine/formula/CellReference.h"
+#include "engine/package/ContentTypes.h"
+#include "engine/system/EngineError.h"
+#include "engine/package/Package.h"
+#include "engine/package/Relationships.h"
+#include "engine/workbook/SheetNames.h"
+#include "engine/package/Zip.h"
+#include "engine/workbook/SheetStream.h"
+#include "engine/package/Xml.h"
+
+namespace orv::engine {
+
+namespace {
+
+struct Area {
+    int row1 = 1, col1 = 1, row2 = INT_MAX, col2 = INT_MAX;
+};
+
+
+bool ParseArea(const std::string& range, Area& area) {
+    const auto colon = range.find(':');
+    int r1, c1, r2, c2;
+    ParseCellReference(range.substr(0, colon), r1, c1);
+    if (colon == std::string::npos) {
+        r2 = r1;
+        c2 = c1;
+    } else {
+        ParseCellReference(range.substr(colon + 1), r2, c2);
+    }
+    if (r1 == 0 && c1 == 0) return false;
+    area.row1 = r1 ? std::min(r1, r2 ? r2 : r1) : 1;
+    area.row2 = r1 ? std::max(r1, r2) : INT_MAX;
+    area.col1 = c1 ? std::min(c1, c2 ? c2 : c1) : 1;
+    area.col2 = c1 ? std::max(c1, c2) : INT_MAX;
+    return true;
+}
+
+std::string Text(const pugi::xml_node& node) {
+    std::string out;
+    for (auto t : Descendants(node, "t")) {
+        // Phonetic runs (rPh) are not part of the shown text.
+        if (LocalName(t.parent()) == "rPh") continue;
+        out += t.text().get();
+    }
+    return out;
+}
+
+std::string ColumnName(int col) {
+    std::string name;
+    for (; col > 0; col = (col - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (col - 1) % 26));
+    return name;
+}
+
+// Appends `text` as XML character data, as the tree writer would escape it.
+void AppendEscaped(std::string& out, std::string_view text) {
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '&') {
+            out += "&amp;";
+        } else if (c == '<') {
+            out += "&lt;";
+        } else if (c == '>') {
+            out += "&gt;";
+        } else if (u < 0x20 && c != '\t' && c != '\n') {
+            out += "&#" + std::to_string(u) + ";";
+        } else {
+            out += c;
+        }
+    }
+}
+
+}  // namespace
+
+CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
+                                      const std::string& sharedStrings,
+                                      const std::vector<std::string>& ranges) {
+    std::vector<Area> areas;
+    for (const auto& r : ranges) {
+        Area a;
+        if (ParseArea(r, a)) areas.push_back(a);
+    }
+    CachedCells out;
+    if (areas.empty()) return out;
+    // A sheet can hold hundreds of thousands of cells and its formulas tens of thousands of areas: file the short
+    // areas under each row they cover and test a cell against its row's areas and the few tall ones only.
+    constexpr int kShortArea = 64;
+    std::unordered_map<int, std::vector<const Area*>> byRow;
+    std::vector<const Area*> tall;
+    for (const auto& a : areas) {
+        if (static_cast<long long>(a.row2) - a.row1 < kShortArea) {
+            for (int row = a.row1; row <= a.row2; ++row) byRow[row].push_back(&a);
+        } else {
+            tall.push_back(&a);
+        }
+    }
+    auto covers = [](const Area* a, int row, int column) {
+        return row >= a->row1 && row <= a->row2 && column >= a->col1 && column <= a->col2;
+    };
+    std::vector<pugi::xml_node> strings;
+    if (!sharedStrings.empty()) strings = Children(Root(package.Xml(sharedStrings)), "si");
+    // The sheet may be the largest part of the workbook: its rows are read in pieces, never whole.
+    auto visit = [&](const CellValue& c) {
+        const bool inside =
+            std::any_of(tall.begin(), tall.end(), [&](const Area* a) { return covers(a, c.row, c.column); }) ||
+            [&] {
+                const auto row = byRow.find(c.row);
+                return row != byRow.end() && std::any_of(row->second.begin(), row->second.end(),
+                                                         [&](const Area* a) { return covers(a, c.row, c.column); });
+            }();
+        if (!inside) return;
+        CachedCell cell;
+        cell.row = c.row;
+        cell.column = c.column;
+        if (c.type == "s") {
+            const auto i = static_cast<std::size_t>(std::atoi(c.value.c_str()));
+            cell.type = 's';
+            cell.value = i < strings.size() ? Text(strings[i]) : "";
+        } else if (c.type == "inlineStr") {
+            cell.type = 's';
+            cell.value = c.value;
+        } else if (!c.hasValue) {
+            return;
+        } else {
+            cell.type = c.type == "str" ? 's' : c.type == "b" ? 'b' : c.type == "e" ? 'e' : 'n';
+            cell.value = c.value;
+        }
+        out.push_back(std::move(cell));
+    };
+    ForEachCellOfPart(package, sheetPart, visit);
+    return out;
+}
+
+int LinkSheetIndex(pugi::xml_node book, const std::string& name) {
+    const std::string ns(NamespaceOf(book));
+    auto names = Child(book, "sheetNames");
+    if (!names) names = InsertElementBefore(book, book.first_child(), ns, "sheetNames");
+    int index = 0;
+    for (auto n : Children(names, "sheetName")) {
+        if (SheetNamesEqual(n.attribute("val").value(), name)) return index;
+        ++index;
+    }
+    AppendElement(names, ns, "sheetName").append_attribute("val") = name.c_str();
+    return index;
+}
+
+void MergeCachedCells(pugi::xml_node book, int sheet, const CachedCells& list) {
+    const std::string ns(NamespaceOf(book));
+    auto dataSet = Child(book, "sheetDataSet");
+    if (!dataSet) dataSet = AppendElement(book, ns, "sheetDataSet");
+    pugi::xml_node data;
+    for (auto d : Children(dataSet, "sheetData")) {
+        if (d.attribute("sheetId").as_int() == sheet) data = d;
+    }
+    if (!data) {
+        data = AppendElement(dataSet, ns, "sheetData");
+        data.append_attribute("sheetId") = sheet;
+    }
+    // Rows by number and each row's cells by column, indexed once: a link can cache a whole large sheet,
+    // and searching its rows for every cell took the time of their product.
+    std::map<int, pugi::xml_node> rows;
+    for (auto r : Children(data, "row")) rows.insert_or_assign(r.attribute("r").as_int(), r);
+    std::map<int, std::map<int, pugi::xml_node>> columns;  // a row's, on first need
+    for (const auto& cell : list) {
+        auto found = rows.find(cell.row);
+        if (found == rows.end()) {
+            const auto next = rows.upper_bound(cell.row);
+            auto row = InsertElementBefore(data, next == rows.end() ? pugi::xml_node() : next->second, ns, "row");
+            row.append_attribute("r") = cell.row;
+            found = rows.emplace(cell.row, row).first;
+        }
+        const pugi::xml_node row = found->second;
+        auto [indexed, fresh] = columns.try_emplace(cell.row);
+        auto& byColumn = indexed->second;
+        if (fresh) {
+            for (auto c : Children(row, "cell")) {
+                int r = 0, col = 0;
+                ParseCellReference(c.attribute("r").value(), r, col);
+                byColumn.insert_or_assign(col, c);
+            }
+        }
+        if (byColumn.count(cell.column)) continue;
+        const auto next = byColumn.lower_bound(cell.column);
+        const pugi::xml_node after = next == byColumn.begin() ? pugi::xml_node() : std::prev(next)->second;
+        auto c = InsertElementAfter(row, after, ns, "cell");
+        c.append_attribute("r") = (ColumnName(cell.column) + std::to_string(cell.row)).c_str();
+        if (cell.type != 'n') c.append_attribute("t") = cell.TypeAttribute();
+        AppendElement(c, ns, "v").text() = cell.value.c_str();
+        byColumn.emplace(cell.column, c);
+    }
+}
+
+namespace {
+
+// Adds to an existing link to the same workbook the sheets and cached cells it lacks.
+void MergeIntoLink(Package& target, const std::string& part, const std::vector<std::string>& sheetNames,
+                   const std::map<int, CachedCells>& cells) {
+    auto book = Child(Root(target.Xml(part)), "externalBook");
+    for (const auto& [sheet, list] : cells)
+        MergeCachedCells(book, LinkSheetIndex(book, sheetNames.at(static_cast<std::size_t>(sheet))), list);
+    target.MarkChanged(part);
+}
+
+// The number of an existing link of the workbook to `linkTarget` into which the cells were merged, or 0.
+int ReuseLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
+              const std::vector<std::string>& sheetNames,
+              const std::map<int, CachedCells>& cells) {
+    Relationships rels(target, workbookPart);
+    int number = 0;
+    for (auto ref :
+         Children(Child(Root(target.Xml(workbookPart)), "externalReferences"), "externalReference")) {
+        ++number;
+        auto rel = rels.ById(RelAttribute(ref, "id").value());
+        if (!rel || !target.Has(rel->targetPart)) continue;
+        auto path = Relationships(target, rel->targetPart).FirstOfKind("externalLinkPath");
+        if (path && Child(Root(target.Xml(rel->targetPart)), "externalBook") &&
+            LinkDestination(path->target, target.path()) == LinkDestination(linkTarget, target.path())) {
+            MergeIntoLink(target, *target.Spelling(rel->targetPart), sheetNames, cells);
+            return number;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int AddExternalLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
+                    const std::vector<std::string>& sheetNames,
+                    const std::map<int, CachedCells>& cells) {
+    // One link per workbook, as the application keeps them.
+    if (const int reused = ReuseLink(target, workbookPart, linkTarget, sheetNames, cells)) return reused;
+    const std::string part = FreeLinkPartName(target);
+    // The new part is written in the workbook's conformance class (strict or transitional).
+    const auto wbRoot = Root(target.Xml(workbookPart));
+    const std::string relsNamespace = RelationshipsNamespace(wbRoot);
+    pugi::xml_document doc;
+    auto link = doc.append_child("externalLink");
+    link.append_attribute("xmlns") = std::string(NamespaceOf(wbRoot)).c_str();
+    link.append_attribute("xmlns:r") = relsNamespace.c_str();
+    auto book = link.append_child("externalBook");
+    book.append_attribute("r:id") = "rId1";
+    auto names = book.append_child("sheetNames");
+    for (const auto& name : sheetNames)
+        names.append_child("sheetName").append_attribute("val") = name.c_str();
+    // The cached cells can be a whole large sheet: written as text straight into the deflater, never as a tree
+    // nor as the whole text at once.
+    book.append_child("sheetDataSet");
+    const std::string around =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(doc);
+    doc.reset();
+    const std::string placeholder = "<sheetDataSet/>";
+    const auto at = around.find(placeholder);
+    if (at == std::string::npos) throw EngineError("The link to \"" + linkTarget + "\" could not be written.");
+    DeflateStream out;
+    out.Add(std::string_view(around).substr(0, at));
+    out.Add("<sheetDataSet>");
+    std::string piece;
+    auto flush = [&] {
+        out.Add(piece);
+        piece.clear();
+    };
+    for (const auto& [sheet, list] : cells) {
+        piece += "<sheetData sheetId=\"" + std::to_string(sheet) + "\">";
+        std::vector<const CachedCell*> sorted;
+        sorted.reserve(list.size());
+        for (const auto& cell : list) sorted.push_back(&cell);
+        std::sort(sorted.begin(), sorted.end(), [](const CachedCell* a, const CachedCell* b) {
+            return std::tie(a->row, a->column) < std::tie(b->row, b->column);
+        });
+        int current = 0;
+        for (const CachedCell* cell : sorted) {
+            if (cell->row != current) {
+                if (current != 0) piece += "</row>";
+                piece += "<row r=\"" + std::to_string(cell->row) + "\">";
+                current = cell->row;
+            }
+            piece += "<cell r=\"" + ColumnName(cell->column) + std::to_string(cell->row) + "\"";
+            if (cell->type != 'n') piece += std::string(" t=\"") + cell->TypeAttribute() + "\"";
+            piece += "><v>";
+            AppendEscaped(piece, cell->value);
+            piece += "</v></cell>";
+            if (piece.size() >= (1u << 20)) flush();
+        }
+        if (current != 0) piece += "</row>";
+        piece += "</sheetData>";
+    }
+    piece += "</sheetDataSet>";
+    flush();
+    out.Add(std::string_view(around).substr(at + placeholder.size()));
+    target.WriteDeflated(part, out.Finish());
+    pugi::xml_document rels;
+    auto root = rels.append_child("Relationships");
+    root.append_attribute("xmlns") = "http://schemas.openxmlformats.org/package/2006/relationships";
+    auto rel = root.append_child("Relationship");
+    rel.append_attribute("Id") = "rId1";
+    rel.append_attribute("Type") = (relsNamespace + "/externalLinkPath").c_str();
+    rel.append_attribute("Target") = linkTarget.c_str();
+    rel.append_attribute("TargetMode") = "External";
+    target.Write("xl/externalLinks/_rels/" + part.substr(part.rfind('/') + 1) + ".rels",
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(rels));
+    return AppendLinkToWorkbook(target, workbookPart, part);
+}
+
+std::string FreeLinkPartName(const Package& target) {
+    for (int n = 1;; ++n) {
+        std::string part = "xl/externalLinks/externalLink" + std::to_string(n) + ".xml";
+        if (!target.Has(part)) return part;
+    }
+}
+
+int AppendLinkToWorkbook(Package& target, const std::string& workbookPart, const std::string& part) {
+    ContentTypes(target).SetOverride(
+        part, "application/vnd.openxmlformats-officedocument.spreadsheetml.externalLink+xml");
+
+    Relationships workbookRels(target, workbookPart);
+    std::string type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLink";
+    if (auto any = workbookRels.FirstOfKind("worksheet"))
+        type = any->type.substr(0, any->type.rfind('/') + 1) + "externalLink";
+    const std::string id = workbookRels.Add(type, part);
+
+    auto& workbook = target.Xml(workbookPart);
+    auto wb = Root(workbook);
+    auto refs = Child(wb, "externalReferences");
+    if (!refs) {
+        pugi::xml_node before;
+        for (const char* next :
+             {"definedNames", "calcPr", "oleSize", "customWorkbookViews", "pivotCaches", "smartTagPr",
+              "smartTagTypes", "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"}) {
+            if ((before = Child(wb, next))) break;
+        }
+        refs = InsertElementBefore(wb, before, NamespaceOf(wb), "externalReferences");
+    }
+    auto ref = AppendElement(refs, NamespaceOf(refs), "externalReference");
+    SetAttribute(ref, RelationshipsNamespace(ref), "id", "r", id.c_str());
+    target.MarkChanged(workbookPart);
+    return static_cast<int>(Children(refs, "externalReference").size());
+}
+
+}  // namespace orv::engine
