@@ -1,6 +1,7 @@
-// Reading the row and column of an A1-style cell reference as the parts of a workbook write it.
+// The row and column of an A1-style cell reference as the parts of a workbook write it, read and written.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace orv::engine {
@@ -20,6 +21,14 @@ inline void ParseCellReference(std::string_view text, int& row, int& column) {
             if (row < kBeyondRows) row = row * 10 + (c - '0');
         }
     }
+}
+
+// The letters of column `column` (1-based): 1 -> "A", 27 -> "AA"; "" for 0.
+inline std::string ColumnName(int column) {
+    std::string name;
+    for (; column > 0; column = (column - 1) / 26)
+        name.insert(name.begin(), static_cast<char>('A' + (column - 1) % 26));
+    return name;
 }
 
 }  // namespace orv::engine

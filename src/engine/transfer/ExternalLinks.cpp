@@ -59,12 +59,6 @@ std::string Text(const pugi::xml_node& node) {
     return out;
 }
 
-std::string ColumnName(int col) {
-    std::string name;
-    for (; col > 0; col = (col - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (col - 1) % 26));
-    return name;
-}
-
 // Appends `text` as XML character data, as the tree writer would escape it.
 void AppendEscaped(std::string& out, std::string_view text) {
     for (char c : text) {

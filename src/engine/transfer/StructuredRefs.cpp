@@ -17,12 +17,6 @@ namespace orv::engine {
 namespace {
 
 
-std::string ColumnName(int col) {
-    std::string name;
-    for (; col > 0; col = (col - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (col - 1) % 26));
-    return name;
-}
-
 // Marks the ':' between two columns inside an item ("Col1" kRangeMark "Col2").
 constexpr char kRangeMark = '\x01';
 

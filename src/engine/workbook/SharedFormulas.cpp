@@ -3,6 +3,7 @@
 
 #include <cctype>
 
+#include "engine/formula/CellReference.h"
 #include "engine/formula/Formula.h"
 
 namespace orv::engine {
@@ -11,12 +12,6 @@ namespace {
 
 constexpr int kMaxRow = 1048576;
 constexpr int kMaxColumn = 16384;
-
-std::string ColumnName(int col) {
-    std::string name;
-    for (; col > 0; col = (col - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (col - 1) % 26));
-    return name;
-}
 
 // One end of a range ("$B3", "C", "12"), moved; false when it leaves the sheet or is not a cell part.
 bool ShiftPart(std::string_view part, int rows, int columns, std::string& out) {
