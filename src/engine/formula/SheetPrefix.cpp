@@ -1,11 +1,7 @@
 // Parsing, formatting and quoting of sheet prefixes ('My Sheet'!, [1]First:Last!, #REF!).
-#include <locale.h>
-
-#include <clocale>
-#include <cwctype>
-
 #include "engine/formula/Formula.h"
 #include "engine/formula/Text.h"
+#include "engine/system/TextCase.h"
 
 namespace orv::formula {
 
@@ -39,21 +35,9 @@ char32_t DecodeAt(std::string_view s, std::size_t& i) {
     return cp;
 }
 
-// The C.UTF-8 locale classifies letters of every script, whatever locale the process runs in.
-locale_t Utf8Locale() {
-    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    return locale;
-}
+bool IsUnicodeLetter(char32_t cp) { return engine::IsLetter(cp); }
 
-bool IsUnicodeLetter(char32_t cp) {
-    const locale_t locale = Utf8Locale();
-    return locale != static_cast<locale_t>(nullptr) && iswalpha_l(static_cast<wint_t>(cp), locale) != 0;
-}
-
-bool IsUnicodeLetterOrDigit(char32_t cp) {
-    const locale_t locale = Utf8Locale();
-    return locale != static_cast<locale_t>(nullptr) && iswalnum_l(static_cast<wint_t>(cp), locale) != 0;
-}
+bool IsUnicodeLetterOrDigit(char32_t cp) { return engine::IsLetterOrDigit(cp); }
 
 // R, C, RC, R2, C3, R2C3, R2C, RC3: what the R1C1 notation would read.
 bool LooksLikeR1C1(std::string_view name) {

@@ -2,13 +2,8 @@
 // disk, and reading them back.
 #include "engine/package/Zip.h"
 
-#include <fcntl.h>
-#include <malloc.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
-#include <zip.h>
 #include <zlib.h>
 #include <algorithm>
 #include <cctype>
@@ -24,6 +19,7 @@
 #include <vector>
 #include "engine/system/AtomicFile.h"
 #include "engine/system/EngineError.h"
+#include "engine/system/Files.h"
 #include "engine/system/Threads.h"
 
 namespace orv::engine {
@@ -335,20 +331,12 @@ void DeflatedPart::ReadCompressed(std::uint64_t offset, char* out, std::size_t n
 }
 
 std::shared_ptr<Spool> Spool::Create(const std::string& folder) {
-    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        // File systems without O_TMPFILE: a named file, unlinked at once.
-        std::string name = (folder.empty() ? std::string(".") : folder) + "/.orvandel-spool-XXXXXX";
-        fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd < 0) return nullptr;
-        ::unlink(name.c_str());
-    }
-    return std::shared_ptr<Spool>(new Spool(fd));
+    auto file = TemporaryFile::Create(folder);
+    if (!file) return nullptr;
+    return std::shared_ptr<Spool>(new Spool(std::move(file)));
 }
 
-Spool::~Spool() {
-    if (m_fd >= 0) ::close(m_fd);
-}
+Spool::~Spool() = default;
 
 void Spool::Keep(DeflatedPart& part) {
     if (part.spool || part.data.empty()) return;
@@ -365,31 +353,17 @@ void Spool::Keep(DeflatedPart& part) {
 }
 
 void Spool::Append(std::string_view bytes) {
-    std::uint64_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::pwrite(m_fd, bytes.data() + written, bytes.size() - written,
-                                   static_cast<off_t>(m_end + written));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            throw EngineError("A rewritten part could not be kept in a temporary file beside the workbook (" +
-                              std::string(n < 0 ? std::strerror(errno) : "nothing written") +
-                              "). Free some disk space, then try again.");
-        }
-        written += static_cast<std::uint64_t>(n);
+    if (const std::string failure = m_file->WriteAt(m_end, bytes.data(), bytes.size()); !failure.empty()) {
+        throw EngineError("A rewritten part could not be kept in a temporary file beside the workbook (" + failure +
+                          "). Free some disk space, then try again.");
     }
-    m_end += written;
+    m_end += bytes.size();
 }
 
 void Spool::Read(std::uint64_t offset, char* out, std::size_t n) const {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t got = ::pread(m_fd, out + done, n - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            throw EngineError("A rewritten part could not be read back from its temporary file (" +
-                              std::string(got < 0 ? std::strerror(errno) : "it ended early") + "). Try again.");
-        }
-        done += static_cast<std::size_t>(got);
+    if (const std::string failure = m_file->ReadAt(offset, out, n); !failure.empty()) {
+        throw EngineError("A rewritten part could not be read back from its temporary file (" + failure +
+                          "). Try again.");
     }
 }
 

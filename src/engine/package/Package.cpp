@@ -1,7 +1,6 @@
 // The package: parts on demand, changes in memory, raw-copy save.
 #include "engine/package/Package.h"
 
-#include <sys/stat.h>
 
 #include <deque>
 #include <filesystem>
@@ -9,6 +8,7 @@
 
 #include "engine/system/AtomicFile.h"
 #include "engine/system/EngineError.h"
+#include "engine/system/Files.h"
 #include "engine/package/FileSniff.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
@@ -20,11 +20,7 @@ std::unique_ptr<Package> Package::Open(const std::string& path, InflateLimits li
     CheckLooksLikePackage(path, displayName);
     auto zip = std::make_unique<ZipReader>(path, displayName, limits);
     std::unique_ptr<Package> package(new Package(path, std::move(zip)));
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        package->m_device = st.st_dev;
-        package->m_inode = st.st_ino;
-    }
+    if (const auto identity = IdentityOf(path)) package->m_identity = *identity;
     return package;
 }
 
@@ -192,15 +188,15 @@ void Package::Save(const std::string& path) {
     }
     const bool own = path == m_path;
     const std::string failed = "\"" + m_displayName + "\" could not be saved: ";
-    struct stat st {};
-    if (own && ::stat(path.c_str(), &st) != 0) {
+    const auto identity = own ? IdentityOf(path) : std::nullopt;
+    if (own && !identity) {
         throw EngineError(failed + "the file was deleted or moved since it was opened. Nothing was written; open "
                                    "it again where it is now.");
     }
-    if (own && S_ISDIR(st.st_mode)) {
+    if (own && identity->directory) {
         throw EngineError(failed + "a folder now stands where the file was. Nothing was written.");
     }
-    if (own && (static_cast<std::uint64_t>(st.st_dev) != m_device || static_cast<std::uint64_t>(st.st_ino) != m_inode)) {
+    if (own && !identity->SameFile(m_identity)) {
         throw EngineError(failed + "another program replaced the file since it was opened, and saving would undo "
                                    "its changes. Nothing was written; open the file again, then repeat the "
                                    "operation.");
@@ -208,10 +204,7 @@ void Package::Save(const std::string& path) {
     ReplaceFileAtomically(
         path, [&](int fd) { return WriteZip(*m_zip, entries, fd); }, std::filesystem::path(path).filename().string());
     m_changed = false;
-    if (own && ::stat(path.c_str(), &st) == 0) {
-        m_device = st.st_dev;
-        m_inode = st.st_ino;
-    }
+    if (const auto saved = own ? IdentityOf(path) : std::nullopt) m_identity = *saved;
 }
 
 }  // namespace orv::engine

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/package/Zip.h"
+#include "engine/system/Files.h"
 
 namespace orv::engine {
 
@@ -90,8 +91,7 @@ class Package {
     bool m_changed = false;
     // The file at m_path when it was opened (or last saved), so that a save never overwrites a file that
     // someone else wrote, moved or deleted meanwhile.
-    std::uint64_t m_device = 0;
-    std::uint64_t m_inode = 0;
+    FileIdentity m_identity;
 };
 
 }  // namespace orv::engine

@@ -1,7 +1,6 @@
 // XML helpers of the engine over pugixml.
 #include "engine/package/Xml.h"
 
-#include <iconv.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <sstream>
 
 #include "engine/system/EngineError.h"
+#include "engine/system/TextEncoding.h"
 
 namespace orv::engine {
 
@@ -79,36 +79,17 @@ std::string ToUtf8(const std::string& bytes, std::string_view encoding, const st
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
                c == '.' || c == ':';
     });
-    const iconv_t convert = plainName ? iconv_open("UTF-8", name.c_str()) : reinterpret_cast<iconv_t>(-1);
-    if (convert == reinterpret_cast<iconv_t>(-1)) {
+    std::string out;
+    const Conversion result = plainName ? ConvertToUtf8(bytes, name, out) : Conversion::UnknownEncoding;
+    if (result == Conversion::UnknownEncoding) {
         throw EngineError(part + " is stored in the character encoding \"" + name +
                           "\", which cannot be read. Open the file in the spreadsheet application and save it "
                           "again, which stores it in UTF-8.");
     }
-    std::string out(bytes.size() + bytes.size() / 2 + 64, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = bytes.size();
-    std::size_t used = 0;
-    // The input, then the end of any shift state.
-    for (bool flushing = false;;) {
-        char* next = out.data() + used;
-        std::size_t outLeft = out.size() - used;
-        const std::size_t done = flushing ? iconv(convert, nullptr, nullptr, &next, &outLeft)
-                                          : iconv(convert, &in, &inLeft, &next, &outLeft);
-        used = static_cast<std::size_t>(next - out.data());
-        if (done != static_cast<std::size_t>(-1)) {
-            if (flushing) break;
-            flushing = true;
-        } else if (errno == E2BIG) {
-            out.resize(out.size() * 2);
-        } else {
-            iconv_close(convert);
-            throw EngineError(part + " is not valid text in the character encoding \"" + name +
-                              "\" it declares. Open the file in the spreadsheet application to repair it.");
-        }
+    if (result == Conversion::NotValidText) {
+        throw EngineError(part + " is not valid text in the character encoding \"" + name +
+                          "\" it declares. Open the file in the spreadsheet application to repair it.");
     }
-    iconv_close(convert);
-    out.resize(used);
     return out;
 }
 

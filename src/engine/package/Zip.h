@@ -105,6 +105,7 @@ class ZipReader {
 };
 
 class Spool;
+class TemporaryFile;
 
 // A part's bytes deflated ahead of writing, with what the zip directory says of them.
 struct DeflatedPart {
@@ -141,8 +142,8 @@ class Spool : public std::enable_shared_from_this<Spool> {
     void Read(std::uint64_t offset, char* out, std::size_t n) const;
 
   private:
-    explicit Spool(int fd) : m_fd(fd) {}
-    int m_fd = -1;
+    explicit Spool(std::unique_ptr<TemporaryFile> file) : m_file(std::move(file)) {}
+    std::unique_ptr<TemporaryFile> m_file;
     std::uint64_t m_end = 0;
 };
 

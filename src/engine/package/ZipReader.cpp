@@ -1,10 +1,6 @@
 // Reading a zip archive over libzip: a counting file source, bounded reads, entries that arrive on a thread.
 #include "engine/package/Zip.h"
 
-#include <fcntl.h>
-#include <malloc.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include <zip.h>
@@ -23,6 +19,8 @@
 #include <vector>
 #include "engine/system/AtomicFile.h"
 #include "engine/system/EngineError.h"
+#include "engine/system/Files.h"
+#include "engine/system/Memory.h"
 #include "engine/system/Threads.h"
 
 namespace orv::engine {
@@ -41,7 +39,7 @@ std::string Lower(std::string s) {
 // A seekable libzip source over a file descriptor that counts every byte it hands out, so that tests can
 // prove how little of a workbook a listing reads.
 struct ZipReader::Counter {
-    int fd = -1;
+    std::unique_ptr<RandomAccessFile> file;
     std::uint64_t size = 0;
     std::uint64_t offset = 0;
     std::uint64_t bytesRead = 0;
@@ -54,9 +52,10 @@ struct ZipReader::Counter {
                 self->offset = 0;
                 return 0;
             case ZIP_SOURCE_READ: {
-                const ssize_t n = pread(self->fd, data, len, static_cast<off_t>(self->offset));
+                int error = 0;
+                const std::int64_t n = self->file->ReadAt(self->offset, data, len, error);
                 if (n < 0) {
-                    zip_error_set(&self->error, ZIP_ER_READ, errno);
+                    zip_error_set(&self->error, ZIP_ER_READ, error);
                     return -1;
                 }
                 self->offset += static_cast<std::uint64_t>(n);
@@ -96,35 +95,6 @@ struct ZipReader::Counter {
 
 namespace {
 
-// A part's text, and its compressed bytes while they grow, take several megabytes each, and come and go by the
-// hundred while a rename rewrites the parts that name a sheet. glibc serves such blocks from its heaps once one
-// was freed (its mmap threshold rises to the largest block freed), where they fragment: a rename of a large
-// workbook kept some fifty megabytes freed but not given back. A fixed threshold maps them, so that each goes
-// back to the system when it is freed; the many blocks of a megabyte stay on the heaps, where they are reused.
-void ReturnLargeBuffersAtOnce() {
-#ifdef __GLIBC__
-    static std::once_flag once;
-    std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 4 << 20); });
-#endif
-}
-
-// Maps in the pages of a large buffer not yet touched, in one call instead of a page fault for every 4 KB as it
-// is filled (about 25 of the 160 ms it takes to read a 100 MB part). A hint: nothing changes where the kernel
-// cannot take it.
-void Prefault(void* buffer, std::size_t size) {
-#ifdef MADV_POPULATE_WRITE
-    constexpr std::size_t kFrom = 4u << 20;
-    if (size < kFrom) return;
-    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const auto begin = (reinterpret_cast<std::uintptr_t>(buffer) + page - 1) & ~(page - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(buffer) + size) & ~(page - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
-#else
-    (void)buffer;
-    (void)size;
-#endif
-}
-
 // A buffer of an entry's inflated size, its pages mapped in.
 std::string EntryBuffer(const ZipEntry& entry) {
     std::string bytes;
@@ -140,13 +110,8 @@ ZipReader::ZipReader(const std::string& path, const std::string& displayName, In
     : m_counter(std::make_unique<Counter>()), m_displayName(displayName), m_limits(limits) {
     ReturnLargeBuffersAtOnce();
     zip_error_init(&m_counter->error);
-    m_counter->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_counter->fd < 0) {
-        throw EngineError("\"" + displayName + "\" cannot be read (" + std::string(std::strerror(errno)) +
-                          "). Check that the file exists and that you may read it.");
-    }
-    const off_t end = lseek(m_counter->fd, 0, SEEK_END);
-    m_counter->size = end < 0 ? 0 : static_cast<std::uint64_t>(end);
+    m_counter->file = std::make_unique<RandomAccessFile>(path, displayName);
+    m_counter->size = m_counter->file->size();
 
     zip_error_t error;
     zip_error_init(&error);
@@ -156,8 +121,7 @@ ZipReader::ZipReader(const std::string& path, const std::string& displayName, In
         if (source) zip_source_free(source);
         const int code = zip_error_code_zip(&error);
         zip_error_fini(&error);
-        ::close(m_counter->fd);
-        m_counter->fd = -1;
+        m_counter->file->Close();
         // A file that starts like a zip (the caller checked) but has no zip directory was cut short.
         (void)code;
         throw EngineError(
@@ -184,8 +148,7 @@ ZipReader::ZipReader(const std::string& path, const std::string& displayName, In
             // The destructor does not run for a constructor that throws.
             zip_discard(m_zip);
             m_zip = nullptr;
-            ::close(m_counter->fd);
-            m_counter->fd = -1;
+            m_counter->file->Close();
             throw EngineError("\"" + displayName +
                               "\" is damaged: its zip package holds two entries named \"" + entry.name +
                               "\". Open it in the spreadsheet application to repair it.");
@@ -196,7 +159,6 @@ ZipReader::ZipReader(const std::string& path, const std::string& displayName, In
 
 ZipReader::~ZipReader() {
     if (m_zip) zip_discard(m_zip);
-    if (m_counter->fd >= 0) ::close(m_counter->fd);
 }
 
 const ZipEntry* ZipReader::Find(const std::string& name) const {

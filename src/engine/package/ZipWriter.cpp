@@ -2,12 +2,6 @@
 // stored as they are.
 #include "engine/package/Zip.h"
 
-#include <fcntl.h>
-#include <malloc.h>
-#include <sys/mman.h>
-#include <unistd.h>
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
 #include <zip.h>
 #include <zlib.h>
 #include <algorithm>
@@ -24,6 +18,7 @@
 #include <vector>
 #include "engine/system/AtomicFile.h"
 #include "engine/system/EngineError.h"
+#include "engine/system/Files.h"
 #include "engine/system/Threads.h"
 
 namespace orv::engine {
@@ -108,11 +103,8 @@ struct DescriptorSink {
 
     bool Flush() {
         if (pending.empty()) return true;
-        if (lseek(fd, static_cast<off_t>(pendingAt), SEEK_SET) < 0) {
-            writeErrno = errno;
-        } else {
-            writeErrno = WriteAll(fd, pending.data(), pending.size());
-        }
+        writeErrno = SeekTo(fd, pendingAt);
+        if (writeErrno == 0) writeErrno = WriteAll(fd, pending.data(), pending.size());
         pending.clear();
         if (writeErrno == 0) return true;
         zip_error_set(&error, ZIP_ER_WRITE, writeErrno);

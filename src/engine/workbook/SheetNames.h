@@ -8,20 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/system/TextCase.h"
+
 namespace orv::engine {
 
 // The longest sheet name, in characters (not bytes).
 inline constexpr std::size_t kMaxSheetNameLength = 31;
-
-// Appends the UTF-8 form of one Unicode code point.
-void AppendUtf8(std::string& out, char32_t codePoint);
-
-// The number of characters (Unicode code points) of a UTF-8 text.
-std::size_t CharacterCount(std::string_view utf8);
-
-// The text with every letter in its simple upper-case form, in any script (so "ärger" and "ÄRGER" fold
-// alike).
-std::string FoldCase(std::string_view utf8);
 
 // True when two sheet names are the same for the spreadsheet application: equal ignoring case.
 bool SheetNamesEqual(std::string_view a, std::string_view b);

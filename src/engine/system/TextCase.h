@@ -1,0 +1,25 @@
+// Unicode text the same in any locale: UTF-8 written and counted, letters classified and folded to upper case in
+// every script.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace orv::engine {
+
+// Appends the UTF-8 form of one Unicode code point.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
+// The number of characters (Unicode code points) of a UTF-8 text.
+std::size_t CharacterCount(std::string_view utf8);
+
+// The text with every letter in its simple upper-case form, in any script (so "ärger" and "ÄRGER" fold
+// alike).
+std::string FoldCase(std::string_view utf8);
+
+// True for a letter (or a letter or digit) of any script.
+bool IsLetter(char32_t codePoint);
+bool IsLetterOrDigit(char32_t codePoint);
+
+}  // namespace orv::engine
