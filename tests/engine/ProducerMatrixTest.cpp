@@ -953,6 +953,39 @@ TEST(ProducerRegressions, LinksToOtherWorkbooksTravelIntoAnyFolderAndJoinTheTarg
     EXPECT_TRUE(found) << expected;
 }
 
+// A chart copied into a strict workbook writes its percentages as the strict class does ("100%"), and copied
+// back into a transitional one as the transitional class does ("100").
+TEST(ProducerRegressions, ChartPercentagesFollowTheTargetsConformanceClass) {
+    TempDir dir;
+    const auto strict = CopyTo(ProducerFixture("regress-strict-class.xlsx"), dir, "strict.xlsx");
+    const auto back = CopyTo(ProducerFixture("openpyxl.xlsx"), dir, "back.xlsx");
+    const auto labelOffsets = [](const std::string& path) {
+        std::string found;
+        for (const auto& [name, entry] : ReadStored(path).entries) {
+            const auto at = entry.bytes.find("lblOffset val=\"");
+            if (name.find("charts/") != std::string::npos && at != std::string::npos)
+                found += entry.bytes.substr(at + 15, entry.bytes.find('"', at + 15) - at - 15) + ";";
+        }
+        return found;
+    };
+    {
+        auto src = WorkbookDocument::Open(ProducerFixture("xlsxwriter.xlsx"));
+        auto dst = WorkbookDocument::Open(strict);
+        CopySheet(*src, 1, *dst, 1);
+        dst->Save();
+    }
+    EXPECT_EQ(labelOffsets(strict), "100%;");
+    {
+        auto src = WorkbookDocument::Open(strict);
+        auto dst = WorkbookDocument::Open(back);
+        CopySheet(*src, 2, *dst, 0);
+        dst->Save();
+    }
+    EXPECT_NE(labelOffsets(back), "");
+    EXPECT_EQ(labelOffsets(back).find('%'), std::string::npos) << labelOffsets(back);
+    ExpectStrictlySound({strict, ProducerFixture("openpyxl.xlsx")}, back, "back into a transitional workbook");
+}
+
 // Indices past the end of the source's table name no string: a copy refuses, or writes the strings there are
 // and nothing that lands on one of the target's own strings or past the end of its table.
 TEST(ProducerRegressions, ACopyOutOfAShortStringTableNeverIndexesPastTheTarget) {

@@ -75,11 +75,14 @@ bool IsInteger(std::string_view text) {
 }
 
 // 75000 as "75%", 12345 as "12.345%"; and back.
-std::string ThousandthsAsPercent(std::string_view value) {
+std::optional<std::string> ThousandthsAsPercent(std::string_view value) {
     long long n = 0;
-    std::from_chars(value.data(), value.data() + value.size(), n);
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), n);
+    if (error != std::errc() || end != value.data() + value.size()) return std::nullopt;
     const bool negative = n < 0;
-    const unsigned long long magnitude = static_cast<unsigned long long>(negative ? -n : n);
+    // In unsigned arithmetic, so that the most negative number has a magnitude too.
+    const unsigned long long magnitude =
+        negative ? 0ull - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);
     std::string out = (negative ? "-" : "") + std::to_string(magnitude / 1000);
     if (const auto fraction = magnitude % 1000) {
         std::string digits = std::to_string(fraction + 1000).substr(1);
@@ -94,7 +97,9 @@ std::optional<std::string> PercentAsThousandths(std::string_view value) {
     value.remove_suffix(1);
     double percent = 0;
     const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), percent);
-    if (error != std::errc() || end != value.data() + value.size()) return std::nullopt;
+    // A value beyond any percentage a drawing holds is left as written rather than overflow.
+    if (error != std::errc() || end != value.data() + value.size() || !(percent > -1e12 && percent < 1e12))
+        return std::nullopt;
     return std::to_string(static_cast<long long>(percent * 1000 + (percent < 0 ? -0.5 : 0.5)));
 }
 
@@ -102,7 +107,11 @@ void ConvertValue(pugi::xml_attribute attribute, bool strict, bool thousandths) 
     if (!attribute) return;
     const std::string_view value = attribute.value();
     if (strict && IsInteger(value)) {
-        attribute = (thousandths ? ThousandthsAsPercent(value) : std::string(value) + "%").c_str();
+        if (!thousandths) {
+            attribute = (std::string(value) + "%").c_str();
+        } else if (const auto converted = ThousandthsAsPercent(value)) {
+            attribute = converted->c_str();
+        }
     } else if (!strict && value.ends_with('%')) {
         if (thousandths) {
             if (const auto converted = PercentAsThousandths(value)) attribute = converted->c_str();
