@@ -275,6 +275,21 @@ TEST_F(RichWorkbook, DeleteRefusesTheLastVisibleSheet) {
     ExpectSound();
 }
 
+// An entry without a part (what a macro module leaves) shows nothing: the active tab never lands on it.
+TEST_F(RichWorkbook, DeleteNeverLeavesAnEntryWithoutAPartActive) {
+    auto parts = RichWorkbookParts();
+    for (auto& [name, text] : parts) {
+        if (name != "xl/workbook.xml") continue;
+        const std::string last = "r:id=\"rId3\"/>";
+        text.insert(text.find(last) + last.size(), "<sheet name=\"Module1\" sheetId=\"4\" r:id=\"\"/>");
+    }
+    WritePackage(path, parts);
+    auto doc = WorkbookDocument::Open(path);
+    doc->Delete(2);  // Last, the active sheet; Module1 takes its place
+    doc->Save();
+    EXPECT_NE(Part("xl/workbook.xml").find("activeTab=\"1\""), std::string::npos) << Part("xl/workbook.xml");
+}
+
 TEST_F(RichWorkbook, OperationsChainWithinOneOpening) {
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(0, "Inputs");

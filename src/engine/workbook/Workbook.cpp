@@ -217,7 +217,7 @@ void WorkbookDocument::Move(int index, int newIndex) {
     m_sheets.erase(m_sheets.begin() + index);
     m_sheets.insert(m_sheets.begin() + newIndex, std::move(info));
     std::vector<bool> visible;
-    for (const auto& s : m_sheets) visible.push_back(s.state == SheetState::Visible);
+    for (const auto& s : m_sheets) visible.push_back(s.state == SheetState::Visible && !s.part.empty());
 
     RemapLocalSheetIds(workbook, map);
     RemapBookViews(workbook, map, visible);
@@ -264,7 +264,7 @@ int WorkbookDocument::InsertSheet(int afterIndex, const std::string& name, const
     auto map = [&](int old) { return old >= index ? old + 1 : old; };
     RemapLocalSheetIds(workbook, map);
     std::vector<bool> visible;
-    for (const auto& s : m_sheets) visible.push_back(s.state == SheetState::Visible);
+    for (const auto& s : m_sheets) visible.push_back(s.state == SheetState::Visible && !s.part.empty());
     RemapBookViews(workbook, map, visible);
     m_package->MarkChanged(m_workbookPart);
     std::vector<std::string> worksheets;

@@ -91,7 +91,7 @@ void WorkbookDocument::Delete(int index) {
     RemapLocalSheetIds(workbook, [&](int id) { return id == index ? -1 : id > index ? id - 1 : id; });
     m_sheets.erase(m_sheets.begin() + index);
     std::vector<bool> visible;
-    for (const auto& s : m_sheets) visible.push_back(s.state == SheetState::Visible);
+    for (const auto& s : m_sheets) visible.push_back(s.state == SheetState::Visible && !s.part.empty());
     RemapBookViews(
         workbook, [&](int old) { return old > index ? old - 1 : old; }, visible);
     m_package->MarkChanged(m_workbookPart);
