@@ -30,8 +30,8 @@
 
 #include "FuzzSupport.h"
 #include "WorkbookExercise.h"
-#include "engine/system/EngineError.h"
 #include "engine/package/PartNames.h"
+#include "engine/system/EngineError.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/workbook/Workbook.h"
 

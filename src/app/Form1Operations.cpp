@@ -10,13 +10,13 @@
 #include "engine/system/AtomicFile.h"
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
-#include "undo/UndoStore.h"
 #include "operations/CopySheet.h"
 #include "operations/DeleteSheet.h"
 #include "operations/MoveSheet.h"
 #include "operations/RenameSheet.h"
 #include "operations/ReorderSheet.h"
 #include "operations/SheetGroups.h"
+#include "undo/UndoStore.h"
 
 namespace orv::app {
 

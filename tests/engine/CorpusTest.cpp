@@ -12,12 +12,12 @@
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
-#include "engine/package/ContentTypes.h"
-#include "engine/system/EngineError.h"
-#include "engine/package/Package.h"
-#include "engine/workbook/References.h"
-#include "engine/package/Zip.h"
 #include "engine/formula/Formula.h"
+#include "engine/package/ContentTypes.h"
+#include "engine/package/Package.h"
+#include "engine/package/Zip.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/Workbook.h"
 

@@ -7,8 +7,8 @@
 #include <fstream>
 
 #include "TestSupport.h"
-#include "engine/system/EngineError.h"
 #include "engine/package/PartNames.h"
+#include "engine/system/EngineError.h"
 #include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {

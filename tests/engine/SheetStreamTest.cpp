@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "engine/system/EngineError.h"
 #include "engine/package/Package.h"
-#include "engine/workbook/SheetStream.h"
 #include "engine/package/Zip.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/SheetStream.h"
 
 namespace orv::engine::test {
 namespace {

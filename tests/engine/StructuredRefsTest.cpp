@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/system/EngineError.h"
-#include "engine/workbook/SheetNames.h"
 #include "engine/transfer/StructuredRefs.h"
+#include "engine/workbook/SheetNames.h"
 
 namespace orv::engine::test {
 namespace {

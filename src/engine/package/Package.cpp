@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/system/AtomicFile.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/Files.h"
 #include "engine/package/FileSniff.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
+#include "engine/system/AtomicFile.h"
+#include "engine/system/EngineError.h"
+#include "engine/system/Files.h"
 
 namespace orv::engine {
 

@@ -4,11 +4,11 @@
 #include <filesystem>
 
 #include "engine/formula/CellReference.h"
+#include "engine/package/Package.h"
+#include "engine/package/Xml.h"
 #include "engine/system/EngineError.h"
 #include "engine/transfer/ExternalLinks.h"
-#include "engine/package/Package.h"
 #include "engine/workbook/SheetNames.h"
-#include "engine/package/Xml.h"
 
 namespace orv::engine {
 
@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
+// A target as a path: percent escapes undone, separators forward.
 std::string Unescaped(std::string_view text) {
     auto hex = [](char c) {
         return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;

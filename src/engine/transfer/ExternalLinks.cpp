@@ -11,16 +11,16 @@
 #include <tuple>
 #include <unordered_map>
 
-#include "engine/transfer/CarriedLinks.h"
 #include "engine/formula/CellReference.h"
 #include "engine/package/ContentTypes.h"
-#include "engine/system/EngineError.h"
 #include "engine/package/Package.h"
 #include "engine/package/Relationships.h"
-#include "engine/workbook/SheetNames.h"
-#include "engine/package/Zip.h"
-#include "engine/workbook/SheetStream.h"
 #include "engine/package/Xml.h"
+#include "engine/package/Zip.h"
+#include "engine/system/EngineError.h"
+#include "engine/transfer/CarriedLinks.h"
+#include "engine/workbook/SheetNames.h"
+#include "engine/workbook/SheetStream.h"
 
 namespace orv::engine {
 

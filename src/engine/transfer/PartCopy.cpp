@@ -4,12 +4,12 @@
 #include <cctype>
 #include <deque>
 
-#include "engine/transfer/CarriedLinks.h"
 #include "engine/package/ContentTypes.h"
-#include "engine/system/EngineError.h"
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
+#include "engine/system/EngineError.h"
+#include "engine/transfer/CarriedLinks.h"
 
 namespace orv::engine {
 

@@ -4,8 +4,8 @@
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Package.h"
 #include "engine/package/Relationships.h"
-#include "engine/system/Threads.h"
 #include "engine/package/Xml.h"
+#include "engine/system/Threads.h"
 
 namespace orv::engine {
 

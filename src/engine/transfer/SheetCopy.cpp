@@ -10,26 +10,26 @@
 #include <optional>
 #include <set>
 
+#include "engine/formula/Formula.h"
+#include "engine/package/ContentTypes.h"
+#include "engine/package/PartNames.h"
+#include "engine/package/Relationships.h"
+#include "engine/package/Xml.h"
+#include "engine/system/EngineError.h"
+#include "engine/system/Threads.h"
 #include "engine/transfer/CarriedLinks.h"
 #include "engine/transfer/Conformance.h"
-#include "engine/package/ContentTypes.h"
-#include "engine/system/EngineError.h"
 #include "engine/transfer/ExternalLinks.h"
 #include "engine/transfer/PartCopy.h"
-#include "engine/package/PartNames.h"
-#include "engine/workbook/References.h"
-#include "engine/package/Relationships.h"
 #include "engine/transfer/SharedStrings.h"
 #include "engine/transfer/SheetCopySupport.h"
-#include "engine/workbook/SheetNames.h"
-#include "engine/workbook/SheetStream.h"
 #include "engine/transfer/StructuredRefs.h"
 #include "engine/transfer/Styles.h"
-#include "engine/system/Threads.h"
+#include "engine/workbook/References.h"
+#include "engine/workbook/SheetNames.h"
+#include "engine/workbook/SheetStream.h"
 #include "engine/workbook/Workbook.h"
 #include "engine/workbook/WorkbookPart.h"
-#include "engine/package/Xml.h"
-#include "engine/formula/Formula.h"
 
 namespace orv::engine {
 

@@ -6,10 +6,10 @@
 
 #include "engine/package/ContentTypes.h"
 #include "engine/package/PartNames.h"
-#include "engine/workbook/References.h"
 #include "engine/package/Relationships.h"
-#include "engine/workbook/SheetNames.h"
 #include "engine/package/Xml.h"
+#include "engine/workbook/References.h"
+#include "engine/workbook/SheetNames.h"
 
 namespace orv::engine {
 

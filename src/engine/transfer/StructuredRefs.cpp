@@ -5,12 +5,12 @@
 #include <cctype>
 
 #include "engine/formula/CellReference.h"
-#include "engine/system/EngineError.h"
+#include "engine/formula/Formula.h"
 #include "engine/package/Package.h"
 #include "engine/package/Relationships.h"
-#include "engine/workbook/SheetNames.h"
 #include "engine/package/Xml.h"
-#include "engine/formula/Formula.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/SheetNames.h"
 
 namespace orv::engine {
 

@@ -6,12 +6,12 @@
 #include <optional>
 #include <unordered_map>
 
-#include "engine/system/EngineError.h"
+#include "engine/formula/Formula.h"
 #include "engine/package/Package.h"
 #include "engine/package/Relationships.h"
-#include "engine/workbook/SheetNames.h"
 #include "engine/package/Xml.h"
-#include "engine/formula/Formula.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/SheetNames.h"
 
 namespace orv::engine {
 

@@ -8,9 +8,9 @@
 #include "engine/package/PartGraph.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Relationships.h"
+#include "engine/package/Xml.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/WorkbookPart.h"
-#include "engine/package/Xml.h"
 
 namespace orv::engine {
 

@@ -10,14 +10,14 @@
 #include <memory>
 #include <system_error>
 
+#include "engine/formula/Formula.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
+#include "engine/package/Xml.h"
+#include "engine/system/Threads.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/SheetStream.h"
-#include "engine/system/Threads.h"
-#include "engine/package/Xml.h"
-#include "engine/formula/Formula.h"
 
 namespace orv::engine {
 

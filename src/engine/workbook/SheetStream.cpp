@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "engine/formula/CellReference.h"
-#include "engine/system/EngineError.h"
 #include "engine/package/Package.h"
+#include "engine/package/Xml.h"
+#include "engine/package/Zip.h"
+#include "engine/system/EngineError.h"
+#include "engine/system/Threads.h"
 #include "engine/workbook/RowScanner.h"
 #include "engine/workbook/SharedFormulas.h"
 #include "engine/workbook/SheetNames.h"
-#include "engine/system/Threads.h"
-#include "engine/package/Xml.h"
-#include "engine/package/Zip.h"
 
 namespace orv::engine {
 

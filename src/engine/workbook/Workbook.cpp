@@ -5,13 +5,13 @@
 #include <numeric>
 #include <unordered_map>
 
-#include "engine/workbook/AppProperties.h"
 #include "engine/package/ContentTypes.h"
-#include "engine/system/EngineError.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Relationships.h"
-#include "engine/workbook/WorkbookPart.h"
 #include "engine/package/Xml.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/AppProperties.h"
+#include "engine/workbook/WorkbookPart.h"
 
 namespace orv::engine {
 

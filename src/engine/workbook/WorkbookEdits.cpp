@@ -3,17 +3,17 @@
 #include <set>
 #include <vector>
 
-#include "engine/workbook/AppProperties.h"
+#include "engine/formula/Formula.h"
 #include "engine/package/ContentTypes.h"
-#include "engine/system/EngineError.h"
 #include "engine/package/PartGraph.h"
-#include "engine/workbook/References.h"
 #include "engine/package/Relationships.h"
+#include "engine/package/Xml.h"
+#include "engine/system/EngineError.h"
+#include "engine/workbook/AppProperties.h"
+#include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/Workbook.h"
 #include "engine/workbook/WorkbookPart.h"
-#include "engine/package/Xml.h"
-#include "engine/formula/Formula.h"
 
 namespace orv::engine {
 
