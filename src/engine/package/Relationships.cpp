@@ -73,6 +73,23 @@ std::string Relationships::Add(const std::string& type, const std::string& targe
     return AddRaw(type, RelativeTarget(m_source, targetPart), false);
 }
 
+std::string RelationshipsPartText(const std::vector<Relationship>& rels) {
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
+        "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    for (const auto& rel : rels) {
+        // Serialized one by one, so that the targets are escaped as the tree writer escapes them.
+        pugi::xml_document escape;
+        auto r = escape.append_child("Relationship");
+        r.append_attribute("Id") = rel.id.c_str();
+        r.append_attribute("Type") = rel.type.c_str();
+        r.append_attribute("Target") = rel.target.c_str();
+        if (rel.external) r.append_attribute("TargetMode") = "External";
+        xml += SerializeXml(escape);
+    }
+    return xml + "</Relationships>";
+}
+
 std::string Relationships::AddExternal(const std::string& type, const std::string& target) {
     return AddRaw(type, target, true);
 }

@@ -21,6 +21,10 @@ struct Relationship {
 // that strict and transitional types match alike.
 bool RelTypeIs(const std::string& type, const char* kind);
 
+// The text of a relationships part holding `rels` as given (ids, types, targets, external or not), as the
+// application writes one.
+std::string RelationshipsPartText(const std::vector<Relationship>& rels);
+
 class Relationships {
   public:
     // The relationships of `sourcePart` ("" for the package's own).

@@ -1,10 +1,12 @@
 // Carrying a sheet's links to other workbooks into the workbook it is copied to.
 #include "engine/transfer/CarriedLinks.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "engine/formula/CellReference.h"
 #include "engine/package/Package.h"
+#include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
 #include "engine/system/EngineError.h"
 #include "engine/transfer/ExternalLinks.h"
@@ -166,18 +168,6 @@ void MergeBook(Package& target, const std::string& part, const pugi::xml_node& f
     target.MarkChanged(part);
 }
 
-// The link parts of a workbook, by their number in its formulas ([1] first).
-std::vector<std::string> LinkParts(Package& package, const std::string& workbookPart) {
-    std::vector<std::string> parts;
-    Relationships rels(package, workbookPart);
-    for (auto ref : Children(Child(Root(package.Xml(workbookPart)), "externalReferences"), "externalReference")) {
-        const auto rel = rels.ById(RelAttribute(ref, "id").value());
-        const auto spelled = rel ? package.Spelling(rel->targetPart) : std::nullopt;
-        parts.push_back(spelled ? *spelled : "");
-    }
-    return parts;
-}
-
 }  // namespace
 
 bool NamesAFileElsewhere(const std::string& type) {
@@ -245,51 +235,45 @@ CarriedLinks::CarriedLinks(Package& source, const std::string& workbookPart, con
 std::map<int, int> CarriedLinks::JoinTo(Package& target, const std::string& workbookPart) {
     std::map<int, int> numbers;
     const std::string itself = LinkDestination(fs::path(target.path()).filename().string(), target.path());
+    // What each of the target's links leads to, read once; a link added below leads where its source's did.
+    auto parts = LinkParts(target, workbookPart);
+    std::vector<std::string> identities;
+    for (const auto& part : parts) identities.push_back(part.empty() ? "" : Identity(target, part, target.path()));
     for (const auto& link : m_links) {
         const std::string identity = Identity(m_source, link.part, m_source.path());
         if (identity == "book:" + itself) {
             numbers[link.number] = 0;
             continue;
         }
-        int found = 0;
-        if (!identity.empty()) {
-            const auto parts = LinkParts(target, workbookPart);
-            for (std::size_t i = 0; i < parts.size() && !found; ++i) {
-                if (!parts[i].empty() && Identity(target, parts[i], target.path()) == identity)
-                    found = static_cast<int>(i) + 1;
-            }
-            if (found && identity.starts_with("book:")) {
-                MergeBook(target, parts[static_cast<std::size_t>(found) - 1],
-                          Child(Root(m_source.Xml(link.part)), "externalBook"));
-            }
+        const auto found = identity.empty() ? identities.end()
+                                            : std::find(identities.begin(), identities.end(), identity);
+        if (found == identities.end()) {
+            parts.push_back(Add(target, link));
+            identities.push_back(identity);
+            numbers[link.number] = AppendLinkToWorkbook(target, workbookPart, parts.back());
+            continue;
         }
-        numbers[link.number] = found ? found : Add(target, workbookPart, link);
+        const auto index = static_cast<std::size_t>(found - identities.begin());
+        if (identity.starts_with("book:"))
+            MergeBook(target, parts[index], Child(Root(m_source.Xml(link.part)), "externalBook"));
+        numbers[link.number] = static_cast<int>(index) + 1;
     }
     return numbers;
 }
 
-int CarriedLinks::Add(Package& target, const std::string& workbookPart, const Link& link) {
+std::string CarriedLinks::Add(Package& target, const Link& link) {
     const std::string part = FreeLinkPartName(target);
     target.Write(part, link.bytes);
     m_written.push_back(part);
-    if (!link.rels.empty()) {
-        pugi::xml_document rels;
-        auto root = rels.append_child("Relationships");
-        root.append_attribute("xmlns") = "http://schemas.openxmlformats.org/package/2006/relationships";
-        for (const auto& rel : link.rels) {
-            auto r = root.append_child("Relationship");
-            r.append_attribute("Id") = rel.id.c_str();
-            r.append_attribute("Type") = rel.type.c_str();
-            const bool rebase = rel.external && !NamesAFileElsewhere(rel.type);
-            r.append_attribute("Target") =
-                (rebase ? RebasedLinkTarget(rel.target, m_source.path(), target.path()) : rel.target).c_str();
-            if (rel.external) r.append_attribute("TargetMode") = "External";
-        }
-        const std::string relsPart = "xl/externalLinks/_rels/" + part.substr(part.rfind('/') + 1) + ".rels";
-        target.Write(relsPart, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(rels));
-        m_written.push_back(relsPart);
+    if (link.rels.empty()) return part;
+    std::vector<Relationship> rels = link.rels;
+    for (auto& rel : rels) {
+        if (rel.external && !NamesAFileElsewhere(rel.type))
+            rel.target = RebasedLinkTarget(rel.target, m_source.path(), target.path());
     }
-    return AppendLinkToWorkbook(target, workbookPart, part);
+    target.Write(RelsPartOf(part), RelationshipsPartText(rels));
+    m_written.push_back(RelsPartOf(part));
+    return part;
 }
 
 }  // namespace orv::engine

@@ -52,7 +52,9 @@ class CarriedLinks {
         std::string bytes;
         std::vector<Relationship> rels;
     };
-    int Add(Package& target, const std::string& workbookPart, const Link& link);
+    // Writes a copy of `link` (its part, and its relationships made right for the target's folder) and returns
+    // the new part's name; the workbook does not list it yet.
+    std::string Add(Package& target, const Link& link);
 
     Package& m_source;
     std::vector<Link> m_links;

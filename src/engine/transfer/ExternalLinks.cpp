@@ -14,6 +14,7 @@
 #include "engine/formula/CellReference.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Package.h"
+#include "engine/package/PartNames.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
 #include "engine/package/Zip.h"
@@ -212,18 +213,14 @@ void MergeIntoLink(Package& target, const std::string& part, const std::vector<s
 int ReuseLink(Package& target, const std::string& workbookPart, const std::string& linkTarget,
               const std::vector<std::string>& sheetNames,
               const std::map<int, CachedCells>& cells) {
-    Relationships rels(target, workbookPart);
-    int number = 0;
-    for (auto ref :
-         Children(Child(Root(target.Xml(workbookPart)), "externalReferences"), "externalReference")) {
-        ++number;
-        auto rel = rels.ById(RelAttribute(ref, "id").value());
-        if (!rel || !target.Has(rel->targetPart)) continue;
-        auto path = Relationships(target, rel->targetPart).FirstOfKind("externalLinkPath");
-        if (path && Child(Root(target.Xml(rel->targetPart)), "externalBook") &&
+    const auto parts = LinkParts(target, workbookPart);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].empty()) continue;
+        auto path = Relationships(target, parts[i]).FirstOfKind("externalLinkPath");
+        if (path && Child(Root(target.Xml(parts[i])), "externalBook") &&
             LinkDestination(path->target, target.path()) == LinkDestination(linkTarget, target.path())) {
-            MergeIntoLink(target, *target.Spelling(rel->targetPart), sheetNames, cells);
-            return number;
+            MergeIntoLink(target, parts[i], sheetNames, cells);
+            return static_cast<int>(i) + 1;
         }
     }
     return 0;
@@ -295,17 +292,24 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
     flush();
     out.Add(std::string_view(around).substr(at + placeholder.size()));
     target.WriteDeflated(part, out.Finish());
-    pugi::xml_document rels;
-    auto root = rels.append_child("Relationships");
-    root.append_attribute("xmlns") = "http://schemas.openxmlformats.org/package/2006/relationships";
-    auto rel = root.append_child("Relationship");
-    rel.append_attribute("Id") = "rId1";
-    rel.append_attribute("Type") = (relsNamespace + "/externalLinkPath").c_str();
-    rel.append_attribute("Target") = linkTarget.c_str();
-    rel.append_attribute("TargetMode") = "External";
-    target.Write("xl/externalLinks/_rels/" + part.substr(part.rfind('/') + 1) + ".rels",
-                 "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + SerializeXml(rels));
+    Relationship path;
+    path.id = "rId1";
+    path.type = relsNamespace + "/externalLinkPath";
+    path.target = linkTarget;
+    path.external = true;
+    target.Write(RelsPartOf(part), RelationshipsPartText({path}));
     return AppendLinkToWorkbook(target, workbookPart, part);
+}
+
+std::vector<std::string> LinkParts(Package& package, const std::string& workbookPart) {
+    std::vector<std::string> parts;
+    Relationships rels(package, workbookPart);
+    for (auto ref : Children(Child(Root(package.Xml(workbookPart)), "externalReferences"), "externalReference")) {
+        const auto rel = rels.ById(RelAttribute(ref, "id").value());
+        const auto spelled = rel ? package.Spelling(rel->targetPart) : std::nullopt;
+        parts.push_back(spelled ? *spelled : "");
+    }
+    return parts;
 }
 
 std::string FreeLinkPartName(const Package& target) {

@@ -48,6 +48,10 @@ int LinkSheetIndex(pugi::xml_node book, const std::string& name);
 // index into its sheet names) lacks; cells it has keep their values.
 void MergeCachedCells(pugi::xml_node book, int sheet, const CachedCells& list);
 
+// The link parts of a workbook by their number in its formulas ([1] first); "" for a reference whose part is
+// missing.
+std::vector<std::string> LinkParts(Package& package, const std::string& workbookPart);
+
 // A name for a new link part that the package does not hold.
 std::string FreeLinkPartName(const Package& target);
 

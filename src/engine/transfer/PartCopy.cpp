@@ -97,30 +97,19 @@ std::string PartCopier::Copy(const std::string& sourcePart) {
         if (rels.empty()) continue;
         const std::string to = m_copied.at(from);
         // The copy keeps every relationship id, so r:id attributes inside the copied part stay valid.
-        std::string xml =
-            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
-            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+        std::vector<Relationship> copied;
         for (const auto& rel : rels) {
-            std::string target = rel.target;
-            bool external = rel.external;
+            Relationship& out = copied.emplace_back(rel);
             // A relative file link is read against the workbook's folder: made right for the target's.
-            if (external && !NamesAFileElsewhere(rel.type) && !(m_hyperlinkBase && RelTypeIs(rel.type, "hyperlink")))
-                target = RebasedLinkTarget(rel.target, m_source.path(), m_target.path());
-            if (!external && !rel.targetPart.empty() && m_source.Has(rel.targetPart)) {
+            if (rel.external && !NamesAFileElsewhere(rel.type) && !(m_hyperlinkBase && RelTypeIs(rel.type, "hyperlink")))
+                out.target = RebasedLinkTarget(rel.target, m_source.path(), m_target.path());
+            if (!rel.external && !rel.targetPart.empty() && m_source.Has(rel.targetPart)) {
                 auto redirected = m_redirect ? m_redirect(from, rel) : std::nullopt;
-                target = RelativeTarget(
+                out.target = RelativeTarget(
                     to, redirected ? *redirected : enqueue(*m_source.Spelling(rel.targetPart)));
             }
-            pugi::xml_document escape;
-            auto r = escape.append_child("Relationship");
-            r.append_attribute("Id") = rel.id.c_str();
-            r.append_attribute("Type") = rel.type.c_str();
-            r.append_attribute("Target") = target.c_str();
-            if (external) r.append_attribute("TargetMode") = "External";
-            xml += SerializeXml(escape);
         }
-        xml += "</Relationships>";
-        m_target.Write(RelsPartOf(to), xml);
+        m_target.Write(RelsPartOf(to), RelationshipsPartText(copied));
     }
     return result;
 }
