@@ -1,11 +1,11 @@
 // Choosing workbooks, loading the samples and clearing the panels, as numbered guarded steps.
 #include "app/FileSelection.h"
 
-#include <unistd.h>
-
 #include <stdexcept>
 
 #include "automation/RunningSpreadsheet.h"
+#include "engine/system/Files.h"
+#include "engine/system/Paths.h"
 #include "errors/Dialogs.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
@@ -39,7 +39,7 @@ std::filesystem::path SamplesFolder(const std::filesystem::path& programFolder,
     namespace fs = std::filesystem;
     const fs::path installed = programFolder / "Samples";
     // Every operation saves through a temporary file beside the workbook: the folder itself must be writable.
-    if (userDataFolder.empty() || !fs::exists(installed) || ::access(installed.c_str(), W_OK | X_OK) == 0)
+    if (userDataFolder.empty() || !fs::exists(installed) || engine::FolderTakesNewFiles(engine::Utf8FromPath(installed)))
         return installed;
     const fs::path own = userDataFolder / "Samples";
     try {
@@ -50,7 +50,7 @@ std::filesystem::path SamplesFolder(const std::filesystem::path& programFolder,
             fs::permissions(own / name, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
         }
     } catch (const fs::filesystem_error& e) {
-        throw std::runtime_error("The sample workbooks could not be copied into \"" + own.string() +
+        throw std::runtime_error("The sample workbooks could not be copied into \"" + engine::Utf8FromPath(own) +
                                  "\", where they can be changed (" + e.code().message() +
                                  "). Make that folder writable, then try again.");
     }
@@ -61,8 +61,8 @@ void LoadSampleWorkbooks(operations::Panel& panel1, operations::Panel& panel2,
                          const std::filesystem::path& programFolder, const std::filesystem::path& userDataFolder,
                          const operations::Environment& env) {
     errors::GuardedProcedure p(env.dialogs, "PushButton15_Click");
-    p.Step(100, [&] { panel1.setPath((SamplesFolder(programFolder, userDataFolder) / "sample1.xls").string()); });
-    p.Step(102, [&] { panel2.setPath((SamplesFolder(programFolder, userDataFolder) / "sample2.xls").string()); });
+    p.Step(100, [&] { panel1.setPath(engine::Utf8FromPath(SamplesFolder(programFolder, userDataFolder) / "sample1.xls")); });
+    p.Step(102, [&] { panel2.setPath(engine::Utf8FromPath(SamplesFolder(programFolder, userDataFolder) / "sample2.xls")); });
 }
 
 void ClearFiles(operations::Panel& panel1, operations::Panel& panel2, const operations::Environment& env) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "automation/Application.h"
+#include "engine/system/Paths.h"
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
 #include "operations/IsExistingFile.h"
@@ -124,7 +125,7 @@ void WorkbookPanel::ListWorkbookSheets() {
 }
 
 void WorkbookPanel::ReportListingFailure(const std::string& description) {
-    const std::string file = std::filesystem::path(path()).filename().string();
+    const std::string file = engine::FileNameOf(path());
     m_dialogs.messageBox(
         "The worksheets of Excel File #" + std::to_string(m_number) + " (\"" + file +
             "\") could not be listed.\r\n\r\n" + description +

@@ -4,18 +4,23 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QUrl>
+
+#ifndef _WIN32
 #include <csignal>
 #include <unistd.h>
+#endif
 
 #include "app/Form1.h"
 #include "app/QtDialogs.h"
 #include "app/StartUp.h"
 #include "automation/DefaultBackends.h"
 #include "automation/RunningSpreadsheet.h"
+#include "engine/system/Paths.h"
 #include "undo/UndoStore.h"
 
 namespace {
 
+#ifndef _WIN32
 int g_signalPipe[2] = {-1, -1};
 
 void OnTerminate(int) {
@@ -34,6 +39,10 @@ void EndGracefullyOnSignals(QApplication& application) {
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(signal, &action, nullptr);
 }
+#else
+// Windows ends a program at logout through its window, which closes as the user would close it.
+void EndGracefullyOnSignals(QApplication&) {}
+#endif
 
 }  // namespace
 
@@ -41,14 +50,15 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     EndGracefullyOnSignals(application);
     orv::app::QtDialogs dialogs;
-    orv::automation::ProcFsProcessTable processes;
+    orv::automation::SystemProcessTable processes;
     orv::app::Form1 form(orv::app::Form1Services{
         dialogs, orv::automation::DefaultBackends(), processes,
-        std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()),
+        // The samples' paths are joined with the system's own separator.
+        orv::engine::PathFromUtf8(QCoreApplication::applicationDirPath().toStdString()).make_preferred(),
         &orv::app::RandomFractionSeededByTime,
         [](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); },
-        std::filesystem::path(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString()),
-        true, std::filesystem::path(orv::undo::DefaultStoreFolder())});
+        orv::engine::PathFromUtf8(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString()),
+        true, orv::engine::PathFromUtf8(orv::undo::DefaultStoreFolder())});
     dialogs.setParent(&form);
     if (!form.Form_Load()) return 0;
     form.show();

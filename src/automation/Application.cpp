@@ -6,13 +6,15 @@
 #include <filesystem>
 #include <system_error>
 
+#include "engine/system/Paths.h"
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
 
 namespace orv::automation {
 
 namespace {
-std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+using engine::FileNameOf;
 
 }  // namespace
 

@@ -1,24 +1,19 @@
 // Finds a spreadsheet application the user has open, and asks whether to go on.
 #include "automation/RunningSpreadsheet.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "engine/system/Paths.h"
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
 
 namespace orv::automation {
 
 namespace {
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool EndsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
@@ -38,7 +33,7 @@ bool IsGnumeric(const ProcessInfo& p) { return p.comm == "gnumeric" || BaseName(
 
 // Our private instances carry -env:UserInstallation=file://<private root>/...
 bool IsOurPrivateInstance(const ProcessInfo& p) {
-    const std::string root = PrivateInstanceRoot().string();
+    const std::string root = engine::Utf8FromPath(PrivateInstanceRoot());
     for (const auto& arg : p.argv) {
         static constexpr std::string_view kOption = "-env:UserInstallation=";
         if (arg.rfind(kOption, 0) != 0) continue;
@@ -49,45 +44,21 @@ bool IsOurPrivateInstance(const ProcessInfo& p) {
 
 }  // namespace
 
-std::vector<ProcessInfo> ProcFsProcessTable::List() const {
-    std::vector<ProcessInfo> result;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-        ProcessInfo info;
-        info.pid = std::stoi(name);
-        std::string comm = ReadFile(entry.path() / "comm");
-        if (!comm.empty() && comm.back() == '\n') comm.pop_back();
-        info.comm = comm;
-        std::error_code linkError;
-        info.exe = std::filesystem::read_symlink(entry.path() / "exe", linkError).string();
-        const std::string cmdline = ReadFile(entry.path() / "cmdline");
-        for (std::size_t start = 0; start < cmdline.size();) {
-            const auto end = cmdline.find('\0', start);
-            info.argv.push_back(
-                cmdline.substr(start, end == std::string::npos ? std::string::npos : end - start));
-            if (end == std::string::npos) break;
-            start = end + 1;
-        }
-        struct stat st {};
-        if (::stat(entry.path().c_str(), &st) == 0) info.uid = st.st_uid;
-        result.push_back(std::move(info));
-    }
-    return result;
-}
-
-unsigned ProcFsProcessTable::currentUser() const { return ::getuid(); }
-
 std::filesystem::path PrivateInstanceRoot() {
     std::error_code ec;
     auto temp = std::filesystem::temp_directory_path(ec);
+#ifdef _WIN32
+    // The temporary folder is the user's own.
+    return temp / "orvandel";
+#else
     if (ec) temp = "/tmp";
     return temp / ("orvandel-" + std::to_string(::getuid()));
+#endif
 }
 
 bool IsSpreadsheetRunning(const ProcessTable& processes) {
     try {
+        if (processes.AutomationInstanceRunning()) return true;
         const unsigned user = processes.currentUser();
         for (const auto& p : processes.List()) {
             if (p.uid != user) continue;
@@ -101,11 +72,11 @@ bool IsSpreadsheetRunning(const ProcessTable& processes) {
 
 bool IsWorkbookLocked(const std::string& path) {
     if (path.empty()) return false;
-    const std::filesystem::path file(path);
-    const std::string name = file.filename().string();
+    const std::filesystem::path folder = engine::PathFromUtf8(path).parent_path();
+    const std::string name = engine::FileNameOf(path);
     std::error_code ec;
-    return std::filesystem::exists(file.parent_path() / (".~lock." + name + "#"), ec) ||
-           std::filesystem::exists(file.parent_path() / ("~$" + name), ec);
+    return std::filesystem::exists(folder / engine::PathFromUtf8(".~lock." + name + "#"), ec) ||
+           std::filesystem::exists(folder / engine::PathFromUtf8("~$" + name), ec);
 }
 
 bool ConfirmSpreadsheetClosed(errors::Dialogs& dialogs, const ProcessTable& processes,

@@ -27,21 +27,38 @@ class ProcessTable {
     virtual std::vector<ProcessInfo> List() const = 0;
     // The user the program runs as.
     virtual unsigned currentUser() const = 0;
+    // True when the system reaches a running instance of the spreadsheet application by its automation class
+    // and it names itself as that application (Windows only; elsewhere there is none).
+    virtual bool AutomationInstanceRunning() const { return false; }
 };
 
+#ifdef _WIN32
+// The spreadsheet application as Windows registers it: its running instance, found by its automation class.
+// No process list: the programs that hold workbooks open leave lock files beside them.
+class ActiveObjectTable : public ProcessTable {
+  public:
+    std::vector<ProcessInfo> List() const override { return {}; }
+    unsigned currentUser() const override { return 0; }
+    bool AutomationInstanceRunning() const override;
+};
+using SystemProcessTable = ActiveObjectTable;
+#else
 // The process table of this machine, read from /proc.
 class ProcFsProcessTable : public ProcessTable {
   public:
     std::vector<ProcessInfo> List() const override;
     unsigned currentUser() const override;
 };
+using SystemProcessTable = ProcFsProcessTable;
+#endif
 
 // The folder under which our own private spreadsheet instances keep their profiles; a process whose profile
 // lies there is ours, never the user's.
 std::filesystem::path PrivateInstanceRoot();
 
 // True when a spreadsheet application the user has open is running: a LibreOffice (soffice.bin) or Gnumeric
-// process of this user that is not one of our private instances. Every failure counts as false.
+// process of this user that is not one of our private instances, or the instance the automation class reaches.
+// Every failure counts as false.
 bool IsSpreadsheetRunning(const ProcessTable& processes);
 
 // True when a workbook file is open in a spreadsheet application elsewhere, as its lock file beside it shows

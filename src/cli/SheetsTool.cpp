@@ -9,6 +9,7 @@
 
 #include "automation/ObjectModel.h"
 #include "engine/system/AtomicFile.h"
+#include "engine/system/Paths.h"
 #include "undo/UndoStore.h"
 
 namespace orv::cli {
@@ -129,12 +130,12 @@ TransferArgs ParseTransfer(const std::vector<std::string>& args) {
 int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry, const TransferArgs& t, bool move,
              std::ostream& err) {
     std::error_code ec;
-    if (std::filesystem::equivalent(t.source, t.target, ec)) {
+    if (std::filesystem::equivalent(engine::PathFromUtf8(t.source), engine::PathFromUtf8(t.target), ec)) {
         throw AutomationError(
             "The source and the target are the same file; copy or move between two workbooks.");
     }
-    const std::string sourceName = std::filesystem::path(t.source).filename().string();
-    const std::string targetName = std::filesystem::path(t.target).filename().string();
+    const std::string sourceName = engine::FileNameOf(t.source);
+    const std::string targetName = engine::FileNameOf(t.target);
     auto application = automation::OpenWorkbookInstance(registry, t.source);
     try {
         auto source = application->Workbooks()(application->Workbooks().count());
@@ -198,21 +199,20 @@ int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
     return kDone;
 }
 
-std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
 // What the history calls the operation `args` asks for; "" for a command that changes nothing.
 std::string OperationName(const std::vector<std::string>& args) {
     const std::string& command = args[0];
     if (command == "rename" && args.size() == 4)
-        return "rename of \"" + args[2] + "\" to \"" + args[3] + "\" in " + FileNameOf(args[1]);
+        return "rename of \"" + args[2] + "\" to \"" + args[3] + "\" in " + engine::FileNameOf(args[1]);
     if (command == "reorder" && args.size() == 5)
-        return "reorder of \"" + args[2] + "\" in " + FileNameOf(args[1]);
-    if (command == "delete" && args.size() == 3) return "delete of \"" + args[2] + "\" from " + FileNameOf(args[1]);
+        return "reorder of \"" + args[2] + "\" in " + engine::FileNameOf(args[1]);
+    if (command == "delete" && args.size() == 3) return "delete of \"" + args[2] + "\" from " + engine::FileNameOf(args[1]);
     if ((command == "copy" || command == "move") && args.size() >= 6) {
         const TransferArgs t = ParseTransfer(args);
         std::string sheets;
         for (const auto& sheet : t.sheets) sheets += (sheets.empty() ? "\"" : ", \"") + sheet + "\"";
-        return command + " of " + sheets + " from " + FileNameOf(t.source) + " to " + FileNameOf(t.target);
+        return command + " of " + sheets + " from " + engine::FileNameOf(t.source) + " to " + engine::FileNameOf(t.target);
     }
     return "";
 }

@@ -2,8 +2,6 @@
 // an operation replaced and, once it is taken back, the files it had left.
 #include "undo/UndoStore.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -17,6 +15,8 @@
 #include <sstream>
 
 #include "engine/system/EngineError.h"
+#include "engine/system/Files.h"
+#include "engine/system/Paths.h"
 
 namespace orv::undo {
 
@@ -26,17 +26,20 @@ namespace {
 
 constexpr const char* kMagic = "orvandel-undo-record 1";
 
-fs::path RecordsOf(const std::string& folder) { return fs::path(folder) / "records"; }
-fs::path VersionsOf(const std::string& folder) { return fs::path(folder) / "versions"; }
+using engine::PathFromUtf8;
+using engine::Utf8FromPath;
 
-std::string Name(const std::string& path) { return fs::path(path).filename().string(); }
+fs::path RecordsOf(const std::string& folder) { return PathFromUtf8(folder) / "records"; }
+fs::path VersionsOf(const std::string& folder) { return PathFromUtf8(folder) / "versions"; }
+
+std::string Name(const std::string& path) { return engine::FileNameOf(path); }
 
 std::string NewId() {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
     char id[48];
-    std::snprintf(id, sizeof id, "%020lld-%d", static_cast<long long>(ns), static_cast<int>(::getpid()));
+    std::snprintf(id, sizeof id, "%020lld-%d", static_cast<long long>(ns), static_cast<int>(engine::ProcessId()));
     return id;
 }
 
@@ -45,15 +48,15 @@ std::string NewId() {
 std::string Keep(const std::string& path, const fs::path& version, std::uint64_t copyLimit) {
     std::error_code ec;
     fs::remove(version, ec);
-    fs::create_hard_link(path, version, ec);
+    fs::create_hard_link(PathFromUtf8(path), version, ec);
     if (!ec) return "";
-    if (ec != std::errc::cross_device_link) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
-    const auto size = fs::file_size(path, ec);
+    if (!engine::IsOtherVolume(ec)) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
+    const auto size = fs::file_size(PathFromUtf8(path), ec);
     if (ec || size > copyLimit) {
         return "\"" + Name(path) + "\" was not kept: the undo store is on another file system and the file is too "
                "large to copy there";
     }
-    fs::copy_file(path, version, ec);
+    fs::copy_file(PathFromUtf8(path), version, ec);
     if (ec) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
     return "";
 }
@@ -132,9 +135,9 @@ std::optional<Record> ParseRecord(const std::string& text, const std::string& id
     // A version name must be a plain name of the store, never a path out of it.
     for (const auto& file : record.files) {
         for (const auto* version : {&file.before, &file.after}) {
-            if (version->find('/') != std::string::npos || *version == "." || *version == "..") return std::nullopt;
+            if (version->find_first_of("/\\") != std::string::npos || *version == "." || *version == "..") return std::nullopt;
         }
-        if (!fs::path(file.path).is_absolute()) return std::nullopt;
+        if (!PathFromUtf8(file.path).is_absolute()) return std::nullopt;
     }
     if (record.files.empty() || record.what.empty()) return std::nullopt;
     return record;
@@ -144,11 +147,11 @@ std::optional<Record> ParseRecord(const std::string& text, const std::string& id
 void Restore(const fs::path& version, const std::string& path) {
     // The history's own writes are not operations to record.
     const engine::ScopedReplaceObserver unobserved(nullptr);
-    engine::ReplaceFileWithCopyOf(path, version.string(), Name(path));
+    engine::ReplaceFileWithCopyOf(path, Utf8FromPath(version), Name(path));
     // The version's time comes back with its bytes, so that the record of the operation before this one finds the
     // file as that operation left it.
     std::error_code ec;
-    fs::last_write_time(path, fs::last_write_time(version, ec), ec);
+    fs::last_write_time(PathFromUtf8(path), fs::last_write_time(version, ec), ec);
 }
 
 void RemoveRecord(const std::string& folder, const Record& record) {
@@ -185,7 +188,7 @@ void Prune(const std::string& folder, const Limits& limits) noexcept {
         // Files no record names (left by a program that stopped halfway) go too.
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(VersionsOf(folder), ec)) {
-            const std::string name = entry.path().filename().string();
+            const std::string name = Utf8FromPath(entry.path().filename());
             const bool named = std::any_of(records.begin(), records.begin() + static_cast<std::ptrdiff_t>(
                                                                                     std::min(records.size(), limits.records)),
                                            [&](const Record& r) { return name.rfind(r.id + "-", 0) == 0; });
@@ -248,9 +251,9 @@ void PutBack(const std::string& folder, Record& record, bool undoing) {
 }  // namespace
 
 bool ReadFileState(const std::string& path, FileState& state) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    std::ifstream in(path, std::ios::binary);
+    const auto facts = engine::FactsOf(path);
+    if (!facts || !facts->regular) return false;
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) return false;
     uLong crc = crc32(0, nullptr, 0);
     std::vector<char> buffer(1 << 20);
@@ -263,16 +266,24 @@ bool ReadFileState(const std::string& path, FileState& state) {
     }
     if (!in.eof()) return false;
     state.size = size;
-    state.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    state.mtimeNs = facts->modifiedNs;
     state.crc = static_cast<std::uint32_t>(crc);
     return true;
 }
 
 std::string DefaultStoreFolder() {
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
-        return (fs::path(state) / "orvandel" / "undo").string();
-    const char* home = std::getenv("HOME");
-    return (fs::path(home && *home ? home : "/tmp") / ".local" / "state" / "orvandel" / "undo").string();
+#ifdef _WIN32
+    // Local, not roaming: the versions are as large as the workbooks and name files of this machine.
+    const auto local = engine::EnvironmentVariable("LOCALAPPDATA");
+    if (local && !local->empty()) return Utf8FromPath(PathFromUtf8(*local) / "Orvandel" / "undo");
+    return Utf8FromPath(fs::temp_directory_path() / "Orvandel" / "undo");
+#else
+    if (const auto state = engine::EnvironmentVariable("XDG_STATE_HOME"); state && state->starts_with('/'))
+        return Utf8FromPath(PathFromUtf8(*state) / "orvandel" / "undo");
+    const auto home = engine::EnvironmentVariable("HOME");
+    return Utf8FromPath(PathFromUtf8(home && !home->empty() ? *home : "/tmp") / ".local" / "state" / "orvandel" /
+                        "undo");
+#endif
 }
 
 void WriteRecord(const std::string& folder, const Record& record) {
@@ -289,8 +300,9 @@ void WriteRecord(const std::string& folder, const Record& record) {
     const engine::ScopedReplaceObserver unobserved(nullptr);
     try {
         fs::create_directories(RecordsOf(folder));
-        const std::string path = (RecordsOf(folder) / (record.id + ".txt")).string();
-        if (!fs::exists(path)) std::ofstream(path).flush();
+        const fs::path file = RecordsOf(folder) / (record.id + ".txt");
+        const std::string path = Utf8FromPath(file);
+        if (!fs::exists(file)) std::ofstream(file).flush();
         engine::ReplaceFileAtomically(
             path, [&](int fd) { return engine::WriteAll(fd, bytes.data(), bytes.size()); }, Name(path));
     } catch (const std::exception& e) {
@@ -307,7 +319,7 @@ Journal::Journal(std::string folder, std::string what, Limits limits)
 void Journal::BeforeReplace(const std::string& given) {
     // The history must find the file again from any folder.
     std::error_code absent;
-    const std::string path = fs::absolute(given, absent).lexically_normal().string();
+    const std::string path = Utf8FromPath(fs::absolute(PathFromUtf8(given), absent).lexically_normal());
     for (const auto& file : m_record.files) {
         if (file.path == path) return;  // kept at its first save in this operation
     }
@@ -332,7 +344,7 @@ void Journal::BeforeReplace(const std::string& given) {
 
 void Journal::AfterReplace(const std::string& given) {
     std::error_code absent;
-    const std::string path = fs::absolute(given, absent).lexically_normal().string();
+    const std::string path = Utf8FromPath(fs::absolute(PathFromUtf8(given), absent).lexically_normal());
     for (std::size_t i = 0; i < m_record.files.size(); ++i) {
         if (m_record.files[i].path == path) m_replaced[i] = true;
     }
@@ -377,7 +389,7 @@ std::vector<Record> Store::History() const {
         std::ifstream in(entry.path(), std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
-        if (auto record = ParseRecord(text.str(), entry.path().stem().string())) records.push_back(std::move(*record));
+        if (auto record = ParseRecord(text.str(), Utf8FromPath(entry.path().stem()))) records.push_back(std::move(*record));
     }
     std::sort(records.begin(), records.end(), [](const Record& a, const Record& b) { return a.id > b.id; });
     return records;

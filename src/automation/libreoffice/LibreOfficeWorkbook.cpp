@@ -2,13 +2,8 @@
 // with the office's document, and the session that starts and ends the office.
 #include "automation/libreoffice/LibreOfficeWorkbook.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -16,6 +11,8 @@
 #include "automation/libreoffice/WarmOffice.h"
 #include "engine/system/AtomicFile.h"
 #include "engine/system/EngineError.h"
+#include "engine/system/Files.h"
+#include "engine/system/Paths.h"
 #include "engine/workbook/SheetNames.h"
 
 namespace orv::libreoffice {
@@ -38,7 +35,7 @@ LoWorkbook::LoWorkbook(std::shared_ptr<SessionState> session, std::string path, 
     for (auto& sheet : listing) m_records.push_back({m_nextId++, std::move(sheet)});
 }
 
-std::string LoWorkbook::FileName() const { return std::filesystem::path(m_path).filename().string(); }
+std::string LoWorkbook::FileName() const { return engine::FileNameOf(m_path); }
 
 void LoWorkbook::ThrowIfClosed() const {
     if (m_closed)
@@ -83,8 +80,9 @@ namespace {
 
 // True when the user may replace the file: write it, and create the temporary file beside it.
 bool MayReplace(const std::string& path) {
-    const auto folder = std::filesystem::absolute(path).parent_path();
-    return ::access(path.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK | X_OK) == 0;
+    std::error_code ec;
+    const auto folder = std::filesystem::absolute(engine::PathFromUtf8(path), ec).parent_path();
+    return engine::MayWrite(path) && engine::FolderTakesNewFiles(engine::Utf8FromPath(folder));
 }
 
 }  // namespace
@@ -409,18 +407,14 @@ void LoWorkbook::Save() {
     // a new file aside, which then replaces the workbook whole. Aside means in the workbook's own folder,
     // since LibreOffice stores links to other files relative to the file it writes.
     static std::atomic<int> counter{0};
-    const std::string unique = std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    const std::filesystem::path path(m_path);
+    const std::string unique = std::to_string(engine::ProcessId()) + "-" + std::to_string(++counter);
     const std::filesystem::path staged =
-        path.parent_path() / (".~orvandel-" + unique + "-save-" + path.filename().string());
+        engine::PathFromUtf8(m_path).parent_path() / engine::PathFromUtf8(".~orvandel-" + unique + "-save-" + FileName());
     // Made here first, so that a folder that takes no new file is told apart from a failure of LibreOffice.
-    const int fd = ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        throw AutomationError("\"" + FileName() +
-                              "\" could not be saved: no new file can be written in its folder (" +
-                              std::strerror(errno) + "). Make the folder writable, then try again.");
+    if (const std::string why = engine::CreateNewFile(engine::Utf8FromPath(staged)); !why.empty()) {
+        throw AutomationError("\"" + FileName() + "\" could not be saved: no new file can be written in its folder (" +
+                              why + "). Make the folder writable, then try again.");
     }
-    ::close(fd);
     struct Remove {
         std::filesystem::path path;
         ~Remove() {
@@ -428,14 +422,14 @@ void LoWorkbook::Save() {
             std::filesystem::remove(path, ec);
         }
     } remove{staged};
-    if (!m_document->storeTo(staged.string())) {
+    if (!m_document->storeTo(engine::Utf8FromPath(staged))) {
         SaveInPlace(sheets, unique);
         return;
     }
-    if (const auto problem = RestoreSheetStates(m_format, staged.string(), sheets))
+    if (const auto problem = RestoreSheetStates(m_format, engine::Utf8FromPath(staged), sheets))
         throw AutomationError(HiddenSheetsProblem(FileName(), *problem));
     try {
-        engine::ReplaceFileWithCopyOf(m_path, staged.string(), FileName());
+        engine::ReplaceFileWithCopyOf(m_path, engine::Utf8FromPath(staged), FileName());
     } catch (const engine::EngineError& e) {
         throw AutomationError(e.what());
     }
@@ -445,9 +439,9 @@ void LoWorkbook::SaveInPlace(const std::vector<ListedSheet>& sheets, const std::
     namespace fs = std::filesystem;
     // The old file stays aside under a second name (a link, no copy) while LibreOffice writes over a copy of
     // it, and comes back when the save fails.
-    const fs::path path(m_path);
-    const fs::path aside = path.parent_path() / (".~orvandel-" + unique + "-" + path.filename().string());
-    const fs::path fresh = path.parent_path() / (".~orvandel-" + unique + "-new-" + path.filename().string());
+    const fs::path path = engine::PathFromUtf8(m_path);
+    const fs::path aside = path.parent_path() / engine::PathFromUtf8(".~orvandel-" + unique + "-" + FileName());
+    const fs::path fresh = path.parent_path() / engine::PathFromUtf8(".~orvandel-" + unique + "-new-" + FileName());
     std::error_code ec;
     fs::create_hard_link(path, aside, ec);
     if (!ec) fs::copy_file(path, fresh, ec);
@@ -536,7 +530,7 @@ LoSession::~LoSession() {
 
 std::shared_ptr<automation::Workbook> LoSession::Open(const std::string& path) {
     if (m_state->quit) throw AutomationError("The LibreOffice instance has already quit; start a new one.");
-    const std::string full = std::filesystem::absolute(path).lexically_normal().string();
+    const std::string full = engine::Utf8FromPath(std::filesystem::absolute(engine::PathFromUtf8(path)).lexically_normal());
     // Opening a workbook that is open already gives that workbook, as the spreadsheet application does.
     for (const auto& weak : m_state->workbooks) {
         if (auto open = weak.lock(); open && !open->closed() && open->fullName() == full) return open;

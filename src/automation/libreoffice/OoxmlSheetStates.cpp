@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "automation/libreoffice/SheetStates.h"
+#include "engine/system/Paths.h"
 
 namespace orv::libreoffice {
 
@@ -46,7 +47,7 @@ std::string WorkbookPart(zip_t* z) {
         std::string target = rel.attribute("Target").value();
         if (!type.ends_with("/officeDocument")) continue;
         if (!target.empty() && target[0] == '/') target.erase(0, 1);
-        return std::filesystem::path(target).lexically_normal().generic_string();
+        return engine::GenericUtf8(engine::PathFromUtf8(target).lexically_normal());
     }
     return "";
 }

@@ -1,7 +1,11 @@
-// UTF-16 and code page conversion through iconv, which the C library provides.
+// UTF-16 and code page conversion: through iconv, which the C library provides, or Windows' own code pages.
 #include "automation/libreoffice/TextEncoding.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include "engine/workbook/SheetNames.h"
 
@@ -14,6 +18,22 @@ using engine::AppendUtf8;
 
 namespace {
 
+#ifdef _WIN32
+// The code pages of the workbook's own record, as Windows numbers them.
+UINT WindowsCodePage(unsigned codePage) {
+    switch (codePage) {
+        case 367:
+            return 20127;
+        case 32768:
+            return 10000;
+        case 0:
+        case 32769:
+            return 1252;
+        default:
+            return codePage;
+    }
+}
+#else
 std::string IconvName(unsigned codePage) {
     switch (codePage) {
         case 367:
@@ -39,6 +59,7 @@ std::string IconvName(unsigned codePage) {
             return "CP" + std::to_string(codePage);
     }
 }
+#endif
 
 }  // namespace
 
@@ -64,6 +85,17 @@ std::string CodePageToUtf8(std::string_view bytes, unsigned codePage) {
     if (codePage == 1200) {
         return Utf16LeToUtf8(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size() / 2);
     }
+#ifdef _WIN32
+    // Bytes the code page leaves unmapped come out as U+FFFD, as below.
+    UINT windowsCodePage = WindowsCodePage(codePage);
+    CPINFO info{};
+    if (!::GetCPInfo(windowsCodePage, &info)) windowsCodePage = 1252;
+    const int size = static_cast<int>(bytes.size());
+    const int units = size ? ::MultiByteToWideChar(windowsCodePage, 0, bytes.data(), size, nullptr, 0) : 0;
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    if (units) ::MultiByteToWideChar(windowsCodePage, 0, bytes.data(), size, wide.data(), units);
+    return Utf16LeToUtf8(reinterpret_cast<const std::uint8_t*>(wide.data()), wide.size());
+#else
     iconv_t cd = iconv_open("UTF-8", IconvName(codePage).c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open("UTF-8", "CP1252");
     if (cd == reinterpret_cast<iconv_t>(-1)) {
@@ -91,6 +123,7 @@ std::string CodePageToUtf8(std::string_view bytes, unsigned codePage) {
     }
     iconv_close(cd);
     return out;
+#endif
 }
 
 }  // namespace orv::libreoffice

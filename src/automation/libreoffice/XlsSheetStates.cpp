@@ -8,6 +8,7 @@
 #include "automation/libreoffice/BiffRecords.h"
 #include "automation/libreoffice/CompoundFile.h"
 #include "automation/libreoffice/SheetStates.h"
+#include "engine/system/Paths.h"
 
 namespace orv::libreoffice {
 
@@ -53,7 +54,7 @@ std::optional<std::string> RestoreXlsSheetStates(const std::string& path,
                                                  const std::vector<ListedSheet>& sheets) {
     std::vector<std::uint8_t> bytes;
     {
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     try {
@@ -104,8 +105,8 @@ std::optional<std::string> RestoreXlsSheetStates(const std::string& path,
         }
         const auto patched = file.WithRootStream(streamName, stream);
         // Replace the file whole or not at all.
-        const fs::path temporary =
-            fs::path(path).parent_path() / (".~orvandel." + fs::path(path).filename().string());
+        const fs::path target = engine::PathFromUtf8(path);
+        const fs::path temporary = target.parent_path() / engine::PathFromUtf8(".~orvandel." + engine::FileNameOf(path));
         {
             std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(patched.data()),
@@ -117,8 +118,8 @@ std::optional<std::string> RestoreXlsSheetStates(const std::string& path,
             }
         }
         std::error_code ec;
-        fs::permissions(temporary, fs::status(path, ec).permissions(), ec);
-        fs::rename(temporary, path, ec);
+        fs::permissions(temporary, fs::status(target, ec).permissions(), ec);
+        fs::rename(temporary, target, ec);
         if (ec) {
             fs::remove(temporary, ec);
             return "the patched file could not replace it";

@@ -10,6 +10,7 @@
 
 #include "automation/libreoffice/CompoundFile.h"
 #include "automation/libreoffice/SheetListing.h"
+#include "engine/system/Paths.h"
 
 namespace orv::libreoffice {
 
@@ -49,7 +50,7 @@ ZipHandle OpenZip(const std::string& path, const std::string& notThisFormat, con
     if (!z) {
         // A zip whose end was cut off has lost its directory, which libzip reports as "not a zip".
         char head[4] = {};
-        std::ifstream(path, std::ios::binary).read(head, 4);
+        std::ifstream(engine::PathFromUtf8(path), std::ios::binary).read(head, 4);
         const bool startsLikeZip = head[0] == 'P' && head[1] == 'K' && head[2] == 3 && head[3] == 4;
         if (error == ZIP_ER_NOZIP && !startsLikeZip)
             throw AutomationError(CannotOpen(path, notThisFormat, advice));
@@ -90,13 +91,13 @@ pugi::xml_document ParseMember(const std::string& xml, const std::string& member
 // The relationship targets of a part's relationships, by id, resolved against the part's folder.
 std::string ResolveTarget(const std::string& partFolder, const std::string& target) {
     if (!target.empty() && target[0] == '/') return target.substr(1);
-    return (std::filesystem::path(partFolder) / target).lexically_normal().generic_string();
+    return engine::GenericUtf8((engine::PathFromUtf8(partFolder) / engine::PathFromUtf8(target)).lexically_normal());
 }
 
 }  // namespace
 
 std::string CannotOpen(const std::string& path, const std::string& reason, const std::string& advice) {
-    return "\"" + std::filesystem::path(path).filename().string() + "\" cannot be opened: " + reason + ". " +
+    return "\"" + engine::FileNameOf(path) + "\" cannot be opened: " + reason + ". " +
            advice;
 }
 
@@ -181,9 +182,9 @@ std::optional<std::vector<ListedSheet>> ListOoxmlSheets(const std::string& path)
     }
     const auto workbook = workbookPart.empty() ? std::nullopt : ReadMember(z.get(), workbookPart, path);
     if (!workbook) throw AutomationError(CannotOpen(path, notOoxml + " (it has no workbook part)", advice));
-    const std::filesystem::path part(workbookPart);
-    const std::string relsName =
-        (part.parent_path() / "_rels" / (part.filename().string() + ".rels")).generic_string();
+    const std::filesystem::path part = engine::PathFromUtf8(workbookPart);
+    const std::string relsName = engine::GenericUtf8(part.parent_path() / "_rels" /
+                                                     engine::PathFromUtf8(engine::FileNameOf(workbookPart) + ".rels"));
     std::vector<std::pair<std::string, std::string>> relTypes;  // id, type
     if (const auto rels = ReadMember(z.get(), relsName, path)) {
         const auto relsDoc = ParseMember(*rels, relsName, path);
@@ -232,7 +233,7 @@ std::optional<std::vector<ListedSheet>> ListSheets(const std::string& path, File
     if (!std::filesystem::is_regular_file(path, ec)) {
         throw AutomationError(CannotOpen(path, "the file does not exist", "Check the path and try again."));
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
     if (!in) {
         throw AutomationError(CannotOpen(path, "the file cannot be read",
                                          "Check that you may read it and that no other program locks it."));

@@ -12,11 +12,12 @@
 #include "engine/system/AtomicFile.h"
 #include "engine/system/EngineError.h"
 #include "engine/system/Files.h"
+#include "engine/system/Paths.h"
 
 namespace orv::engine {
 
 std::unique_ptr<Package> Package::Open(const std::string& path, InflateLimits limits) {
-    const std::string displayName = std::filesystem::path(path).filename().string();
+    const std::string displayName = FileNameOf(path);
     CheckLooksLikePackage(path, displayName);
     auto zip = std::make_unique<ZipReader>(path, displayName, limits);
     std::unique_ptr<Package> package(new Package(path, std::move(zip)));
@@ -202,7 +203,7 @@ void Package::Save(const std::string& path) {
                                    "operation.");
     }
     ReplaceFileAtomically(
-        path, [&](int fd) { return WriteZip(*m_zip, entries, fd); }, std::filesystem::path(path).filename().string());
+        path, [&](int fd) { return WriteZip(*m_zip, entries, fd); }, FileNameOf(path));
     m_changed = false;
     if (const auto saved = own ? IdentityOf(path) : std::nullopt) m_identity = *saved;
 }

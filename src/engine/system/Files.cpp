@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/system/EngineError.h"
@@ -83,5 +84,33 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
 int SeekTo(int fd, std::uint64_t offset) {
     return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0;
 }
+
+std::optional<FileFacts> FactsOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileFacts{S_ISREG(st.st_mode) != 0,
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+std::uint32_t ProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+std::string CreateNewFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    return "";
+}
+
+bool MayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
+
+bool FolderTakesNewFiles(const std::string& folder) { return ::access(folder.c_str(), W_OK | X_OK) == 0; }
+
+std::optional<std::string> EnvironmentVariable(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
+bool IsOtherVolume(const std::error_code& error) { return error == std::errc::cross_device_link; }
 
 }  // namespace orv::engine

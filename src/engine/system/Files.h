@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 
 namespace orv::engine {
 
@@ -64,5 +65,30 @@ std::optional<FileIdentity> IdentityOf(const std::string& path);
 
 // Moves the write position of the open descriptor `fd` to `offset`; 0 or the system's error number.
 int SeekTo(int fd, std::uint64_t offset);
+
+// Facts about a file that tell whether it changed since: a regular file, and when it was last written.
+struct FileFacts {
+    bool regular = false;
+    std::int64_t modifiedNs = 0;
+};
+std::optional<FileFacts> FactsOf(const std::string& path);
+
+// This process's number, to make names no other running program picks.
+std::uint32_t ProcessId();
+
+// Creates `path` as a new empty file, failing when anything is there already: "" or why it could not be made.
+std::string CreateNewFile(const std::string& path);
+
+// True when the user may write the file at `path` (it exists and is not read-only).
+bool MayWrite(const std::string& path);
+
+// True when a new file can be created in `folder` (a test file is made and removed).
+bool FolderTakesNewFiles(const std::string& folder);
+
+// The value of an environment variable as UTF-8, or nullopt when it is not set.
+std::optional<std::string> EnvironmentVariable(const char* name);
+
+// True when `error`, from making a hard link, says the link and the file are on different volumes.
+bool IsOtherVolume(const std::error_code& error);
 
 }  // namespace orv::engine

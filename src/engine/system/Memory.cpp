@@ -1,9 +1,13 @@
-// Large buffers: glibc's mapping threshold and the kernel's page population.
+// Large buffers: glibc's mapping threshold and the kernel's page population. On Windows the C runtime's heap
+// already takes blocks this large straight from the system (VirtualAlloc) and gives them back when freed, and
+// its pages are had as they are touched: neither hint applies.
 #include "engine/system/Memory.h"
 
+#ifndef _WIN32
 #include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <mutex>

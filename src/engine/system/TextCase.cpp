@@ -2,10 +2,14 @@
 // in every script. The C library's locale functions are called here only.
 #include "engine/system/TextCase.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <locale.h>
 
 #include <clocale>
 #include <cwctype>
+#endif
 
 namespace orv::engine {
 
@@ -49,6 +53,36 @@ void Encode(char32_t cp, std::string& out) {
     }
 }
 
+#ifdef _WIN32
+// The system's own tables: LCMapStringEx and GetStringTypeW know every script in the same way whatever the
+// user's locale. A code point beyond the first plane is written as two UTF-16 units.
+std::wstring Units(char32_t cp) {
+    if (cp < 0x10000) return std::wstring(1, static_cast<wchar_t>(cp));
+    cp -= 0x10000;
+    return {static_cast<wchar_t>(0xD800 + (cp >> 10)), static_cast<wchar_t>(0xDC00 + (cp & 0x3FF))};
+}
+
+char32_t Upper(char32_t cp) {
+    if (cp < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 32 : cp;
+    if (cp >= 0xD800 && cp < 0xE000) return cp;
+    const std::wstring in = Units(cp);
+    wchar_t out[4] = {};
+    const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, in.data(), static_cast<int>(in.size()),
+                                  out, 4, nullptr, nullptr, 0);
+    if (n == 1) return out[0];
+    if (n == 2 && out[0] >= 0xD800 && out[0] < 0xDC00) return 0x10000 + ((out[0] - 0xD800) << 10) + (out[1] - 0xDC00);
+    return cp;
+}
+
+WORD TypeOf(char32_t cp) {
+    if (cp >= 0xD800 && cp < 0xE000) return 0;
+    const std::wstring in = Units(cp);
+    WORD types[2] = {};
+    if (!::GetStringTypeW(CT_CTYPE1, in.data(), static_cast<int>(in.size()), types)) return 0;
+    return types[0];
+}
+
+#else
 // The C.UTF-8 locale knows the letters and case mappings of every script, whatever locale the process runs in.
 locale_t Utf8Locale() {
     static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
@@ -61,6 +95,8 @@ char32_t Upper(char32_t cp) {
     if (locale == static_cast<locale_t>(nullptr)) return cp;
     return static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), locale));
 }
+
+#endif
 
 }  // namespace
 
@@ -107,6 +143,11 @@ std::string FoldCase(std::string_view utf8) {
     return out;
 }
 
+#ifdef _WIN32
+bool IsLetter(char32_t codePoint) { return (TypeOf(codePoint) & C1_ALPHA) != 0; }
+
+bool IsLetterOrDigit(char32_t codePoint) { return (TypeOf(codePoint) & (C1_ALPHA | C1_DIGIT)) != 0; }
+#else
 bool IsLetter(char32_t codePoint) {
     const locale_t locale = Utf8Locale();
     return locale != static_cast<locale_t>(nullptr) && iswalpha_l(static_cast<wint_t>(codePoint), locale) != 0;
@@ -116,5 +157,6 @@ bool IsLetterOrDigit(char32_t codePoint) {
     const locale_t locale = Utf8Locale();
     return locale != static_cast<locale_t>(nullptr) && iswalnum_l(static_cast<wint_t>(codePoint), locale) != 0;
 }
+#endif
 
 }  // namespace orv::engine

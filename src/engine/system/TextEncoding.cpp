@@ -1,4 +1,4 @@
-// Character encodings through iconv.
+// Character encodings through iconv (the C library's converter).
 #include "engine/system/TextEncoding.h"
 
 #include <iconv.h>

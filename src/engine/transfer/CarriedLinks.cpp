@@ -9,6 +9,7 @@
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
 #include "engine/system/EngineError.h"
+#include "engine/system/Paths.h"
 #include "engine/transfer/ExternalLinks.h"
 #include "engine/workbook/SheetNames.h"
 
@@ -78,8 +79,8 @@ bool IsRelative(std::string_view target) {
 
 fs::path FolderOf(const std::string& workbookPath) {
     std::error_code ec;
-    auto absolute = fs::absolute(workbookPath, ec);
-    if (ec) absolute = workbookPath;
+    auto absolute = fs::absolute(PathFromUtf8(workbookPath), ec);
+    if (ec) absolute = PathFromUtf8(workbookPath);
     return absolute.lexically_normal().parent_path();
 }
 
@@ -185,10 +186,10 @@ std::string LinkDestination(const std::string& target, const std::string& workbo
         path.erase(0, 5);
         if (path.starts_with("///")) path.erase(0, path.size() > 4 && IsDrivePath(path.substr(3)) ? 3 : 2);
     } else if (IsRelative(target)) {
-        path = (FolderOf(workbookPath) / path).generic_string();
+        path = GenericUtf8(FolderOf(workbookPath) / PathFromUtf8(path));
     }
     const bool windows = target.find('\\') != std::string::npos || IsDrivePath(path) || path.starts_with("//");
-    path = fs::path(path).lexically_normal().generic_string();
+    path = GenericUtf8(PathFromUtf8(path).lexically_normal());
     return windows ? AsciiLower(path) : path;
 }
 
@@ -200,12 +201,12 @@ std::string RebasedLinkTarget(const std::string& target, const std::string& from
     const fs::path from = FolderOf(fromPath);
     const fs::path to = FolderOf(toPath);
     if (from == to) return target;
-    const fs::path absolute = (from / Unescaped(file)).lexically_normal();
+    const fs::path absolute = (from / PathFromUtf8(Unescaped(file))).lexically_normal();
     const std::string fragment = hash == std::string::npos ? "" : target.substr(hash);
     const fs::path relative = absolute.lexically_relative(to);
-    if (!relative.empty() && !relative.generic_string().starts_with(".."))
-        return Escaped(relative.generic_string()) + fragment;
-    const std::string generic = absolute.generic_string();
+    if (!relative.empty() && !GenericUtf8(relative).starts_with(".."))
+        return Escaped(GenericUtf8(relative)) + fragment;
+    const std::string generic = GenericUtf8(absolute);
     return "file:///" + Escaped(generic.starts_with('/') ? generic.substr(1) : generic) + fragment;
 }
 
@@ -234,7 +235,7 @@ CarriedLinks::CarriedLinks(Package& source, const std::string& workbookPart, con
 
 std::map<int, int> CarriedLinks::JoinTo(Package& target, const std::string& workbookPart) {
     std::map<int, int> numbers;
-    const std::string itself = LinkDestination(fs::path(target.path()).filename().string(), target.path());
+    const std::string itself = LinkDestination(FileNameOf(target.path()), target.path());
     // What each of the target's links leads to, read once; a link added below leads where its source's did.
     auto parts = LinkParts(target, workbookPart);
     std::vector<std::string> identities;

@@ -16,6 +16,7 @@
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
 #include "engine/system/EngineError.h"
+#include "engine/system/Paths.h"
 #include "engine/system/Threads.h"
 #include "engine/transfer/CarriedLinks.h"
 #include "engine/transfer/Conformance.h"
@@ -192,7 +193,7 @@ std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<
     const std::string& firstName = group.front().sheet.name;
     const bool sameBook = &source == &target;
     std::error_code ec;
-    if (!sameBook && fs::equivalent(source.path(), target.path(), ec)) {
+    if (!sameBook && fs::equivalent(PathFromUtf8(source.path()), PathFromUtf8(target.path()), ec)) {
         throw EngineError("Sheet \"" + firstName + "\" cannot be copied: the source and the target are the same file (\"" +
                           target.displayName() + "\").");
     }
@@ -271,7 +272,7 @@ std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<
     for (auto& m : group) {
         if (m.sheet.kind != SheetKind::Worksheet) continue;
         m.rows = std::make_unique<StreamedSheet>();
-        m.rows->spoolFolder = fs::path(dst.path()).parent_path().string();
+        m.rows->spoolFolder = ParentFolderOf(dst.path());
         m.rows->Load(src, m.sheet.part, formulas);
         if (!sameBook) CheckSharedStrings(src, srcStrings, m.sheet.name, m.rows->scan);
     }

@@ -8,6 +8,7 @@
 #include "engine/package/PartNames.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
+#include "engine/system/Paths.h"
 #include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
 
@@ -41,11 +42,12 @@ std::string SharedStringsPart(Package& package, const std::string& workbookPart)
 // folder tree, else absolute.
 std::string LinkTarget(const std::string& sourcePath, const std::string& targetPath) {
     std::error_code ec;
-    const auto from = fs::absolute(targetPath, ec).parent_path();
-    const auto to = fs::absolute(sourcePath, ec);
+    const auto from = fs::absolute(PathFromUtf8(targetPath), ec).parent_path();
+    const auto to = fs::absolute(PathFromUtf8(sourcePath), ec);
     const auto relative = fs::relative(to, from, ec);
-    if (!ec && !relative.empty() && relative.string().rfind("..", 0) != 0) return relative.generic_string();
-    return "file:///" + to.generic_string().substr(to.generic_string().front() == '/' ? 1 : 0);
+    if (!ec && !relative.empty() && !GenericUtf8(relative).starts_with("..")) return GenericUtf8(relative);
+    const std::string generic = GenericUtf8(to);
+    return "file:///" + generic.substr(generic.front() == '/' ? 1 : 0);
 }
 
 // A table name free among the target's tables and defined names: "Tbl1", then "Tbl1_2", "Tbl1_3"...

@@ -15,6 +15,7 @@
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
+#include "engine/system/Paths.h"
 #include "engine/system/Threads.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/SheetStream.h"
@@ -278,7 +279,7 @@ std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::st
     };
     std::vector<RewrittenPart> rewritten;
     // What waits for the commit waits on disk: together the rewritten parts can be nearly the whole workbook.
-    const auto spool = Spool::Create(std::filesystem::path(package.path()).parent_path().string());
+    const auto spool = Spool::Create(ParentFolderOf(package.path()));
     auto keep = [&](std::optional<RewrittenPart> done) {
         if (!done) return;
         if (spool) spool->Keep(done->bytes);

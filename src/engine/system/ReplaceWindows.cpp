@@ -1,0 +1,158 @@
+// Atomic replacement of a workbook file through a temporary file in its own folder: the Windows side.
+#include "engine/system/AtomicFile.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "engine/system/EngineError.h"
+#include "engine/system/Files.h"
+#include "engine/system/WindowsText.h"
+
+namespace orv::engine {
+
+using windows::ErrorText;
+using windows::LongPath;
+
+namespace {
+
+// The spreadsheet application keeps the workbooks it has open without leave to delete or replace them.
+bool HeldByAnotherProgram(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+
+const char* const kClose = "it is open in another program (a spreadsheet application keeps the workbooks it has "
+                           "open). Close it there, then try again.";
+
+// Renames `from` over `to` the way POSIX does: the file being replaced may still be open (the package being
+// saved reads its untouched parts from it), and its readers keep the old content. Windows 10 1809 and later
+// know this rename; before, it fails and the caller's plain rename stands.
+bool RenameOverOpenFile(const std::wstring& from, const std::wstring& to) {
+    const HANDLE file = ::CreateFileW(from.c_str(), DELETE | SYNCHRONIZE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    // The native name: "\??\C:\..." for "\\?\C:\...".
+    const std::wstring native = L"\\??\\" + to.substr(4);
+    const std::size_t bytes = sizeof(FILE_RENAME_INFO) + native.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(bytes, 0);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    // The flags share their place with ReplaceIfExists: replace if it exists, with POSIX semantics.
+    const DWORD flags = 0x1 | 0x2;
+    std::memcpy(buffer.data(), &flags, sizeof flags);
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(native.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, native.data(), native.size() * sizeof(wchar_t));
+    constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+    const bool done = ::SetFileInformationByHandle(file, kFileRenameInfoEx, info, static_cast<DWORD>(bytes));
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    ::SetLastError(error);
+    return done;
+}
+
+}  // namespace
+
+int WriteAll(int fd, const char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const unsigned piece = static_cast<unsigned>(std::min<std::size_t>(size - done, 1u << 30));
+        const int n = ::_write(fd, data + done, piece);
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName) {
+    const std::string failed = "\"" + displayName + "\" could not be saved: ";
+    const std::wstring target = LongPath(path);
+    DWORD attributes = ::GetFileAttributesW(target.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists) {
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            throw EngineError(failed + "the file is read-only. Make it writable, then try again.");
+        // Asked before anything is written: may this program replace the file, and does no other hold it?
+        const HANDLE probe = ::CreateFileW(target.c_str(), DELETE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            if (HeldByAnotherProgram(error)) throw EngineError(failed + kClose);
+            if (error == ERROR_ACCESS_DENIED)
+                throw EngineError(failed + "you may not change it. Ask for write access to it, then try again.");
+        } else {
+            ::CloseHandle(probe);
+        }
+    }
+    const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
+    const std::string name = FileNameOf(path);
+    static std::atomic<unsigned> counter{0};
+    std::wstring temp;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = folder + L"\\" +
+               windows::Wide("." + name + ".orvandel-" + std::to_string(ProcessId()) + "-" + std::to_string(++counter));
+        file = ::CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_HIDDEN, nullptr);
+        if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        throw EngineError(failed + "no temporary file can be created in its folder (" + ErrorText(::GetLastError()) +
+                          "). Make the folder writable, then try again.");
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(file);
+        ::DeleteFileW(temp.c_str());
+        throw EngineError(failed + "no file descriptor is left. Close other programs, then try again.");
+    }
+    auto discard = [&] {
+        ::_close(fd);
+        ::DeleteFileW(temp.c_str());
+    };
+    int writeError = 0;
+    try {
+        writeError = write(fd);
+    } catch (...) {
+        discard();
+        throw;
+    }
+    if (writeError != 0) {
+        const std::string reason = std::strerror(writeError);
+        discard();
+        throw EngineError(failed + "writing the new file failed (" + reason + "). The original file is unchanged.");
+    }
+    if (!::FlushFileBuffers(file)) {
+        const std::string reason = ErrorText(::GetLastError());
+        discard();
+        throw EngineError(failed + "flushing the new file to disk failed (" + reason +
+                          "). The original file is unchanged.");
+    }
+    ::_close(fd);
+    // The new file takes the attributes of the one it replaces (archive, hidden, not content indexed...).
+    attributes = exists ? attributes & ~(FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_DIRECTORY) : FILE_ATTRIBUTE_NORMAL;
+    ::SetFileAttributesW(temp.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
+    // Observers never fail a save (the undo history notes what it could not keep).
+    ReplaceObserver* observer = CurrentReplaceObserver();
+    if (observer) observer->BeforeReplace(path);
+    bool replaced = ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    DWORD error = replaced ? 0 : ::GetLastError();
+    if (!replaced && (error == ERROR_ACCESS_DENIED || HeldByAnotherProgram(error))) {
+        replaced = RenameOverOpenFile(temp, target);
+        if (!replaced) error = HeldByAnotherProgram(::GetLastError()) ? ::GetLastError() : error;
+    }
+    if (!replaced) {
+        ::DeleteFileW(temp.c_str());
+        if (HeldByAnotherProgram(error)) throw EngineError(failed + kClose + " The original file is unchanged.");
+        throw EngineError(failed + "replacing the file failed (" + ErrorText(error) +
+                          "). The original file is unchanged.");
+    }
+    if (observer) observer->AfterReplace(path);
+}
+
+}  // namespace orv::engine

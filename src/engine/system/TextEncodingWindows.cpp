@@ -1,0 +1,71 @@
+// Character encodings through the system's code pages: the names parts declare, read as Windows knows them.
+#include "engine/system/TextEncoding.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <string_view>
+
+#include "engine/system/WindowsText.h"
+
+namespace orv::engine {
+
+namespace {
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// The code page of an encoding name as XML declarations write them (the IANA names and the usual aliases);
+// 0 for a name Windows has no code page for.
+UINT CodePageOf(const std::string& encoding) {
+    const std::string name = Upper(encoding);
+    struct Known {
+        const char* name;
+        UINT codePage;
+    };
+    static constexpr Known kKnown[] = {
+        {"UTF-8", CP_UTF8},        {"UTF8", CP_UTF8},         {"UTF-7", CP_UTF7},         {"US-ASCII", 20127},
+        {"ASCII", 20127},          {"ISO-8859-1", 28591},     {"LATIN1", 28591},          {"ISO-8859-2", 28592},
+        {"ISO-8859-3", 28593},     {"ISO-8859-4", 28594},     {"ISO-8859-5", 28595},      {"ISO-8859-6", 28596},
+        {"ISO-8859-7", 28597},     {"ISO-8859-8", 28598},     {"ISO-8859-9", 28599},      {"ISO-8859-13", 28603},
+        {"ISO-8859-15", 28605},    {"SHIFT_JIS", 932},        {"SHIFT-JIS", 932},         {"SJIS", 932},
+        {"EUC-JP", 20932},         {"ISO-2022-JP", 50220},    {"GB2312", 936},            {"GBK", 936},
+        {"GB18030", 54936},        {"BIG5", 950},             {"EUC-KR", 51949},          {"KS_C_5601-1987", 949},
+        {"KOI8-R", 20866},         {"KOI8-U", 21866},         {"MACINTOSH", 10000},       {"TIS-620", 874},
+    };
+    for (const auto& known : kKnown) {
+        if (name == known.name) return known.codePage;
+    }
+    for (std::string_view prefix : {"WINDOWS-", "CP", "IBM", "X-CP"}) {
+        if (name.starts_with(prefix) && AllDigits(std::string_view(name).substr(prefix.size())))
+            return static_cast<UINT>(std::stoul(name.substr(prefix.size())));
+    }
+    return 0;
+}
+
+}  // namespace
+
+Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, std::string& out) {
+    const UINT codePage = CodePageOf(encoding);
+    CPINFO info{};
+    if (codePage == 0 || !::GetCPInfo(codePage, &info)) return Conversion::UnknownEncoding;
+    out.clear();
+    if (bytes.empty()) return Conversion::Done;
+    // Stateful code pages (UTF-7, the ISO-2022 family) take no flags.
+    const DWORD flags = codePage == CP_UTF7 || (codePage >= 50220 && codePage <= 50229) ? 0 : MB_ERR_INVALID_CHARS;
+    const int size = static_cast<int>(bytes.size());
+    const int n = ::MultiByteToWideChar(codePage, flags, bytes.data(), size, nullptr, 0);
+    if (n <= 0) return Conversion::NotValidText;
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(codePage, flags, bytes.data(), size, wide.data(), n);
+    out = windows::Narrow(wide);
+    return Conversion::Done;
+}
+
+}  // namespace orv::engine

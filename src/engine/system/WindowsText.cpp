@@ -1,0 +1,51 @@
+// UTF-16 names, long paths and error texts for the Windows side of the system room.
+#include "engine/system/WindowsText.h"
+
+#include <filesystem>
+
+#include "engine/system/Paths.h"
+
+namespace orv::engine::windows {
+
+std::wstring Wide(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int size = static_cast<int>(utf8.size());
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, out.data(), n);
+    return out;
+}
+
+std::string Narrow(std::wstring_view utf16) {
+    if (utf16.empty()) return {};
+    const int size = static_cast<int>(utf16.size());
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring LongPath(std::string_view utf8Path) {
+    std::error_code ec;
+    std::filesystem::path path = PathFromUtf8(utf8Path);
+    const auto absolute = std::filesystem::absolute(path, ec);
+    if (!ec) path = absolute;
+    std::wstring text = path.lexically_normal().make_preferred().wstring();
+    if (text.starts_with(L"\\\\?\\")) return text;
+    if (text.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + text.substr(2);
+    return L"\\\\?\\" + text;
+}
+
+std::string ErrorText(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text = n && buffer ? Narrow(std::wstring_view(buffer, n)) : "";
+    if (buffer) ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text.empty() ? "system error " + std::to_string(error) : text;
+}
+
+}  // namespace orv::engine::windows
