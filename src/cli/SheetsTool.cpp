@@ -224,7 +224,11 @@ int History(const std::string& folder, const std::vector<std::string>& args, std
         char when[32];
         const std::time_t t = static_cast<std::time_t>(record.when);
         std::tm local{};
+#ifdef _WIN32
+        ::localtime_s(&local, &t);
+#else
         ::localtime_r(&t, &local);
+#endif
         std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
         out << when << '\t' << (record.undone ? "undone" : "done") << '\t' << record.what;
         if (!record.note.empty()) out << "\t(" << record.note << ")";

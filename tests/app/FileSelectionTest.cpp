@@ -1,9 +1,11 @@
 // The "..." buttons, "Load Sample/Example Data" and "Clear Files".
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <QApplication>
 #include <fstream>
@@ -139,6 +141,7 @@ TEST(QtOpenFileDialog, TakesATypedNameOfAFileThatDoesNotExist) {
     EXPECT_EQ(chosen, typed.toStdString());
 }
 
+#ifndef _WIN32
 // Runs `check` in a child process as an unprivileged user (root ignores file permissions, so a read-only folder
 // proves nothing to it); returns the child's exit status.
 int AsUnprivilegedUser(const std::function<int()>& check) {
@@ -194,6 +197,7 @@ TEST(SamplesFolder, AnInstalledProgramsSamplesAreCopiedOnceIntoTheUsersFolder) {
     fs::permissions(program / "Samples", fs::perms(0755));
     EXPECT_EQ(app::SamplesFolder(program, data), program / "Samples");
 }
+#endif  // a folder the user may not write is made with POSIX permissions and a user switch
 
 }  // namespace
 }  // namespace orv::testing

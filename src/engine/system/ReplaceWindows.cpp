@@ -12,6 +12,7 @@
 
 #include "engine/system/EngineError.h"
 #include "engine/system/Files.h"
+#include "engine/system/Paths.h"
 #include "engine/system/WindowsText.h"
 
 namespace orv::engine {

@@ -1,0 +1,49 @@
+// The Windows build lists .xls and .ods workbooks but refuses to change them, before anything is written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "automation/DefaultBackends.h"
+#include "cli/SheetsTool.h"
+
+namespace orv::libreoffice::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(WindowsBuild, ListsXlsAndOdsButRefusesToChangeThem) {
+    const fs::path dir = fs::temp_directory_path() / "orvandel-windows-refusal";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path xls = dir / "sample1.xls";
+    fs::copy_file(fs::path(ORVANDEL_SAMPLES_DIR) / "sample1.xls", xls);
+    const std::string before = Bytes(xls);
+    auto run = [&](std::vector<std::string> args, std::string& err) {
+        std::ostringstream out, errors;
+        const int status = cli::RunSheetsTool(args, out, errors, automation::DefaultBackends(), (dir / "undo").string());
+        err = errors.str();
+        return std::make_pair(status, out.str());
+    };
+    std::string err;
+    const auto listed = run({"list", xls.string()}, err);
+    EXPECT_EQ(listed.first, 0) << err;
+    EXPECT_FALSE(listed.second.empty());
+    for (const auto& args : std::vector<std::vector<std::string>>{{"rename", xls.string(), "#1", "Renamed"},
+                                                                  {"delete", xls.string(), "#1"}}) {
+        const auto changed = run(args, err);
+        EXPECT_EQ(changed.first, 1) << args[0];
+        EXPECT_NE(err.find(".xls and .ods workbooks are changed through LibreOffice"), std::string::npos) << err;
+        EXPECT_EQ(Bytes(xls), before) << args[0];
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace orv::libreoffice::test

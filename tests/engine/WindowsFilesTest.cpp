@@ -1,0 +1,120 @@
+// Saves the Windows way: names outside the ANSI code page and past 260 characters, the read-only attribute,
+// the attributes a workbook keeps, a workbook another program holds open, and the spool that leaves nothing.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+
+#include "TestSupport.h"
+#include "engine/system/EngineError.h"
+#include "engine/system/Files.h"
+#include "engine/system/Paths.h"
+#include "engine/workbook/Workbook.h"
+
+namespace orv::engine::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(Utf8FromPath(entry.path().filename()));
+    return names;
+}
+
+// A copy of a fixture at `folder`/`name` (UTF-8), its folders made as the wide API allows at any length.
+std::string Place(const fs::path& folder, const std::string& name) {
+    fs::create_directories(folder);
+    const std::string path = Utf8FromPath(folder / PathFromUtf8(name));
+    const std::wstring wide = L"\\\\?\\" + fs::absolute(PathFromUtf8(path)).lexically_normal().make_preferred().wstring();
+    EXPECT_TRUE(::CopyFileW(PathFromUtf8(Fixture("3d-references.xlsx")).wstring().c_str(), wide.c_str(), TRUE))
+        << ::GetLastError();
+    return path;
+}
+
+TEST(WindowsFiles, NamesOutsideTheCodePageAndPastMaxPathAreSavedInPlace) {
+    TempDir dir;
+    // "Données d'été €" is not in the ANSI code page as a whole; the folders take the path past 260 characters.
+    fs::path folder = dir.path() / PathFromUtf8("Donn\xC3\xA9" "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC");
+    for (int i = 0; i < 6; ++i) folder /= std::string(40, static_cast<char>('a' + i));
+    const std::string path = Place(folder, "R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC.xlsx");
+    ASSERT_GT(PathFromUtf8(path).wstring().size(), 260u);
+
+    auto doc = WorkbookDocument::Open(path);
+    doc->Rename(0, "\xC3\x89t\xC3\xA9");
+    doc->Save();
+    EXPECT_EQ(WorkbookDocument::Open(path)->sheets()[0].name, "\xC3\x89t\xC3\xA9");
+    EXPECT_EQ(Names(PathFromUtf8(path).parent_path()), std::vector<std::string>{"R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC.xlsx"});
+}
+
+TEST(WindowsFiles, ReadOnlyOrHeldOpenWorkbooksAreRefusedAndLeftAlone) {
+    TempDir dir;
+    const std::string path = Place(dir.path(), "book.xlsx");
+    const std::wstring wide = PathFromUtf8(path).wstring();
+    const std::string original = Bytes(PathFromUtf8(path));
+    struct Case {
+        const char* what;
+        const char* said;
+    };
+    for (const Case& c : {Case{"read-only attribute", "read-only"}, Case{"held open", "open in another program"}}) {
+        SCOPED_TRACE(c.what);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (std::string(c.what) == "read-only attribute") {
+            ASSERT_TRUE(::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_READONLY));
+        } else {
+            // As the spreadsheet application holds a workbook it has open: others may read it, nothing more.
+            held = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+        auto doc = WorkbookDocument::Open(path);
+        doc->Rename(0, "First");
+        try {
+            doc->Save();
+            ADD_FAILURE() << "saved over a " << c.what << " workbook";
+        } catch (const EngineError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
+        }
+        doc.reset();
+        if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
+        ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(Bytes(PathFromUtf8(path)), original);
+        EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"book.xlsx"});
+    }
+}
+
+TEST(WindowsFiles, ASavedWorkbookKeepsItsAttributesAndTheSpoolLeavesNothing) {
+    TempDir dir;
+    const std::string path = Place(dir.path(), "book.xlsx");
+    const std::wstring wide = PathFromUtf8(path).wstring();
+    ASSERT_TRUE(::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    auto doc = WorkbookDocument::Open(path);
+    doc->Rename(1, "Middle");
+    doc->Save();
+    EXPECT_EQ(::GetFileAttributesW(wide.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    // The saved workbook can be saved again while its package still reads the file it replaced.
+    doc->Rename(1, "Again");
+    doc->Save();
+    EXPECT_EQ(WorkbookDocument::Open(path)->sheets()[1].name, "Again");
+
+    const fs::path spoolFolder = dir.path() / "spool";
+    fs::create_directories(spoolFolder);
+    {
+        auto spool = TemporaryFile::Create(Utf8FromPath(spoolFolder));
+        ASSERT_NE(spool, nullptr);
+        EXPECT_EQ(spool->WriteAt(5, "spooled", 7), "");
+        char back[7] = {};
+        EXPECT_EQ(spool->ReadAt(5, back, 7), "");
+        EXPECT_EQ(std::string(back, 7), "spooled");
+    }
+    EXPECT_TRUE(Names(spoolFolder).empty());
+}
+
+}  // namespace
+}  // namespace orv::engine::test
