@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libzip-dev libpugixml-dev libisal-dev zlib1g-dev libgtest-dev libxml2-dev
   fonts-liberation2 xvfb xauth
   libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common
-  zip unzip
+  zip unzip python3
   dpkg-dev file
   clang-14 libclang-rt-14-dev
 )

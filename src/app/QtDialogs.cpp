@@ -1,6 +1,7 @@
 // Message boxes, input boxes and the open-file dialog on Qt widgets.
 #include "app/QtDialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -68,7 +69,8 @@ std::string QtDialogs::openFile(const errors::OpenFileRequest& request) {
     dialog.setFileMode(QFileDialog::AnyFile);
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList chosen = dialog.selectedFiles();
-    return chosen.isEmpty() ? std::string() : chosen.front().toStdString();
+    // Qt writes paths with "/" on every system; the path box shows the system's own form.
+    return chosen.isEmpty() ? std::string() : QDir::toNativeSeparators(chosen.front()).toStdString();
 }
 
 }  // namespace orv::app

@@ -1,6 +1,7 @@
 // The workbook panel and the listing of a workbook's worksheets.
 #include "app/WorkbookPanel.h"
 
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -72,7 +73,7 @@ void WorkbookPanel::dropEvent(QDropEvent* event) {
     const QString file = DroppedFile(event->mimeData());
     if (file.isEmpty()) return;
     event->acceptProposedAction();
-    setPath(file.toStdString());
+    setPath(QDir::toNativeSeparators(file).toStdString());
 }
 
 PictureButton* WorkbookPanel::makeButton(const ControlSpec& spec) {

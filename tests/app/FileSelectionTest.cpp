@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <fstream>
 #include <functional>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -138,7 +139,7 @@ TEST(QtOpenFileDialog, TakesATypedNameOfAFileThatDoesNotExist) {
     const std::string chosen = dialogs.openFile(request);
     driver.stop();
     EXPECT_TRUE(typedIn);
-    EXPECT_EQ(chosen, typed.toStdString());
+    EXPECT_EQ(chosen, QDir::toNativeSeparators(typed).toStdString());
 }
 
 #ifndef _WIN32

@@ -392,9 +392,13 @@ class Book {
                     if (Attr(rel, "Id") != Attr(book, "id", kRel)) continue;
                     destination = Attr(rel, "Target");
                     if (destination.starts_with("file:///")) destination.erase(0, 7);
+                    // A Windows file URL names its drive after the slashes: file:///C:/...
+                    if (destination.size() > 2 && destination[0] == '/' && destination[2] == ':') destination.erase(0, 1);
                     if (destination.find(':') == std::string::npos && !destination.starts_with('/') &&
                         !Attr(rel, "Type").ends_with("/xlLibrary")) {
                         destination = (folder / destination).lexically_normal().string();
+                    } else if (destination.find(':') == 1) {
+                        destination = fs::path(destination).lexically_normal().make_preferred().string();
                     }
                 }
             }
@@ -946,7 +950,9 @@ TEST(ProducerRegressions, LinksToOtherWorkbooksTravelIntoAnyFolderAndJoinTheTarg
         CopySheet(*src, 0, *dst, 0);
         dst->Save();
     }
-    const std::string expected = "Target=\"file://" + (dir.path() / "hyperlink1").lexically_normal().generic_string() + "\"";
+    const std::string linked = (dir.path() / "hyperlink1").lexically_normal().generic_string();
+    // file:///tmp/..., file:///C:/...
+    const std::string expected = "Target=\"file://" + std::string(linked.starts_with('/') ? "" : "/") + linked + "\"";
     bool found = false;
     for (const auto& [name, entry] : ReadStored(far).entries)
         found |= name.find("worksheets/_rels/") != std::string::npos && entry.bytes.find(expected) != std::string::npos;

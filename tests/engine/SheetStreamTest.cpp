@@ -417,7 +417,10 @@ TEST(DeflateStream, PiecesDeflateToThePartTheyMakeUp) {
     EXPECT_TRUE(onDisk.data.empty());
     EXPECT_EQ(onDisk.CompressedSize(), deflated.data.size());
     EXPECT_EQ(Inflate(onDisk), part);
+#ifndef _WIN32
+    // (A Windows file always has a name: the spool's goes with its handle, as WindowsFilesTest checks.)
     EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "the spool file should have no name";
+#endif
     // Deflated in two streams, in memory and spooled, joined: one stream of the whole.
     const std::string_view half = std::string_view(part).substr(0, part.size() / 2);
     for (bool spool : {false, true}) {

@@ -19,7 +19,8 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     std::filesystem::path path() const { return m_path; }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
+    // The path of `name` (UTF-8) in the folder, as UTF-8.
+    std::string File(const std::string& name) const;
 
   private:
     std::filesystem::path m_path;

@@ -21,17 +21,49 @@ std::string Bytes(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The form of a path the wide functions take at any length (the C++ library's folder walks stop at 260).
+std::wstring Long(const fs::path& path) {
+    return L"\\\\?\\" + fs::absolute(path).lexically_normal().make_preferred().wstring();
+}
+
 std::vector<std::string> Names(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(Utf8FromPath(entry.path().filename()));
+    WIN32_FIND_DATAW found{};
+    const HANDLE walk = ::FindFirstFileW((Long(folder) + L"\\*").c_str(), &found);
+    if (walk == INVALID_HANDLE_VALUE) return {"(cannot be listed)"};
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(Utf8FromPath(fs::path(name)));
+    } while (::FindNextFileW(walk, &found));
+    ::FindClose(walk);
     return names;
+}
+
+void RemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE walk = ::FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (walk != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(child.c_str());
+            }
+        } while (::FindNextFileW(walk, &found));
+        ::FindClose(walk);
+    }
+    ::RemoveDirectoryW(path.c_str());
 }
 
 // A copy of a fixture at `folder`/`name` (UTF-8), its folders made as the wide API allows at any length.
 std::string Place(const fs::path& folder, const std::string& name) {
     fs::create_directories(folder);
     const std::string path = Utf8FromPath(folder / PathFromUtf8(name));
-    const std::wstring wide = L"\\\\?\\" + fs::absolute(PathFromUtf8(path)).lexically_normal().make_preferred().wstring();
+    const std::wstring wide = Long(PathFromUtf8(path));
     EXPECT_TRUE(::CopyFileW(PathFromUtf8(Fixture("3d-references.xlsx")).wstring().c_str(), wide.c_str(), TRUE))
         << ::GetLastError();
     return path;
@@ -48,8 +80,10 @@ TEST(WindowsFiles, NamesOutsideTheCodePageAndPastMaxPathAreSavedInPlace) {
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(0, "\xC3\x89t\xC3\xA9");
     doc->Save();
+    doc.reset();  // the file it replaced, still read until now, and its spool go with it
     EXPECT_EQ(WorkbookDocument::Open(path)->sheets()[0].name, "\xC3\x89t\xC3\xA9");
     EXPECT_EQ(Names(PathFromUtf8(path).parent_path()), std::vector<std::string>{"R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC.xlsx"});
+    RemoveTree(Long(dir.path() / PathFromUtf8("Donn\xC3\xA9" "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC")));
 }
 
 TEST(WindowsFiles, ReadOnlyOrHeldOpenWorkbooksAreRefusedAndLeftAlone) {

@@ -46,10 +46,20 @@ TEST_F(CopySheetTest, CopiesFromALegacyWorkbookIntoAnOoxmlOne) {
     LoadReal("samples/sample1.xls", "samples/sample2.xlsx");
     form->panel1()->list().select(2);
     form->panel2()->list().select(1);
+#ifdef _WIN32
+    // The Windows build lists .xls workbooks but cannot read their sheets for a copy: refused, nothing written.
+    const std::string target = Bytes(path2);
+    form->PushButton1_Click();
+    ASSERT_EQ(dialogs.reportedSteps().size(), 1u);
+    EXPECT_NE(dialogs.messages()[0].find(".xls and .ods workbooks are changed through LibreOffice"), std::string::npos);
+    EXPECT_EQ(Bytes(path2), target);
+    EXPECT_EQ(list2(), (QStringList{"Mar", "Apr", "Totals", "Archive"}));
+#else
     form->PushButton1_Click();
     EXPECT_EQ(dialogs.messages(), Strings{"Done."});
     EXPECT_EQ(SheetsOnDisk(path2), (Strings{"Mar", "Feb", "Apr", "Totals", "Archive"}));
     EXPECT_EQ(list2(), (QStringList{"Mar", "Feb", "Apr", "Totals", "Archive"}));
+#endif
 }
 
 TEST_F(CopySheetTest, AListPositionCopiesTheWorksheetItStandsFor) {

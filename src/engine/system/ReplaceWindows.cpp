@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include "engine/system/EngineError.h"
 #include "engine/system/Files.h"
@@ -28,31 +27,20 @@ bool HeldByAnotherProgram(DWORD error) { return error == ERROR_SHARING_VIOLATION
 const char* const kClose = "it is open in another program (a spreadsheet application keeps the workbooks it has "
                            "open). Close it there, then try again.";
 
-// Renames `from` over `to` the way POSIX does: the file being replaced may still be open (the package being
-// saved reads its untouched parts from it), and its readers keep the old content. Windows 10 1809 and later
-// know this rename; before, it fails and the caller's plain rename stands.
-bool RenameOverOpenFile(const std::wstring& from, const std::wstring& to) {
-    const HANDLE file = ::CreateFileW(from.c_str(), DELETE | SYNCHRONIZE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    // The native name: "\??\C:\..." for "\\?\C:\...".
-    const std::wstring native = L"\\??\\" + to.substr(4);
-    const std::size_t bytes = sizeof(FILE_RENAME_INFO) + native.size() * sizeof(wchar_t);
-    std::vector<unsigned char> buffer(bytes, 0);
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    // The flags share their place with ReplaceIfExists: replace if it exists, with POSIX semantics.
-    const DWORD flags = 0x1 | 0x2;
-    std::memcpy(buffer.data(), &flags, sizeof flags);
-    info->RootDirectory = nullptr;
-    info->FileNameLength = static_cast<DWORD>(native.size() * sizeof(wchar_t));
-    std::memcpy(info->FileName, native.data(), native.size() * sizeof(wchar_t));
-    constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-    const bool done = ::SetFileInformationByHandle(file, kFileRenameInfoEx, info, static_cast<DWORD>(bytes));
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(file);
-    ::SetLastError(error);
-    return done;
+// Puts `from` in the place of `to` while this program still reads `to` (a package being saved copies its
+// untouched parts from the file it replaces, and keeps reading it afterwards, as it may on Linux): a file that is
+// open cannot be renamed over, but it can be renamed, when every handle to it lets others delete it. The file
+// replaced goes aside under a hidden name, the new one takes its place, and the old one is deleted: its name goes
+// once the last handle to it is closed. Should the second rename fail, the old file comes back.
+DWORD ReplaceOpenFile(const std::wstring& from, const std::wstring& to, const std::wstring& aside) {
+    if (!::MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return ::GetLastError();
+    if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = ::GetLastError();
+        ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+        return error;
+    }
+    ::DeleteFileW(aside.c_str());
+    return 0;
 }
 
 }  // namespace
@@ -144,8 +132,10 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     bool replaced = ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     DWORD error = replaced ? 0 : ::GetLastError();
     if (!replaced && (error == ERROR_ACCESS_DENIED || HeldByAnotherProgram(error))) {
-        replaced = RenameOverOpenFile(temp, target);
-        if (!replaced) error = HeldByAnotherProgram(::GetLastError()) ? ::GetLastError() : error;
+        const std::wstring aside = temp + L"-replaced";
+        const DWORD asideError = ReplaceOpenFile(temp, target, aside);
+        replaced = asideError == 0;
+        if (!replaced && HeldByAnotherProgram(asideError)) error = asideError;
     }
     if (!replaced) {
         ::DeleteFileW(temp.c_str());
