@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test twice: a normal build, then an AddressSanitizer + UndefinedBehaviorSanitizer
-# build, with each fuzz target run briefly on its seeds in between. GUI tests run headless.
+# build, with each fuzz target run briefly on its seeds in between; then the Windows build's tests under Wine, the
+# same parts from both builds' command lines, and its installer end to end. GUI tests run headless.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -21,3 +22,12 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j2)
+
+echo "== Windows build (MinGW-w64): its tests under Wine, the same parts as Linux, the installer"
+bash scripts/build-windows.sh build-windows
+(cd build-windows && ctest --output-on-failure -j2)
+qt_bin=${ORVANDEL_WINDOWS_CACHE:-$HOME/.cache/orvandel-windows}/qt6-mingw/bin
+python3 tests/windows/same_parts.py build/bin/orvandel-sheets build-windows/bin/orvandel-sheets.exe \
+  bash scripts/wine-run.sh --path "$qt_bin" --
+bash scripts/package-windows.sh build-windows
+bash tests/windows/installer-test.sh build-windows
