@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ make cmake pkg-config
   qt6-base-dev libzip-dev libpugixml-dev libisal-dev zlib1g-dev libgtest-dev libxml2-dev
-  fonts-liberation2 xvfb xauth
+  fonts-liberation2 xvfb xauth x11-utils
   libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common
   zip unzip python3
   dpkg-dev file

@@ -195,11 +195,11 @@ if command -v Xvfb >/dev/null && command -v xwininfo >/dev/null; then
     pid=$!
     window=
     for _ in $(seq 1 60); do
-      # The main window is titled Orvandel once its start-up went through, and is 616x523 (Form1's fixed size;
-      # a message box titled Orvandel is far smaller).
+      # The main window is titled Orvandel once its start-up went through, and its client area is 616x523, Form1's
+      # fixed size (a message box titled Orvandel is far smaller).
       window=$(DISPLAY=:$display xwininfo -root -tree 2>/dev/null |
         awk '/^ +0x[0-9a-f]+ "Orvandel":/ && match($0, / [0-9]+x[0-9]+[+-]/) {
-               split(substr($0, RSTART + 1, RLENGTH - 2), size, "x"); if (size[1] >= 600 && size[2] >= 500) { print; exit } }')
+               split(substr($0, RSTART + 1, RLENGTH - 2), size, "x"); if (size[1] == 616 && size[2] == 523) { print; exit } }')
       [ -n "$window" ] && break
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.5
