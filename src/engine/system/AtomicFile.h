@@ -13,8 +13,9 @@ using FileWriter = std::function<int(int fd)>;
 
 // Has `write` write the new content into a temporary file beside `path`, flushes it to disk, gives it the
 // permissions of the file it replaces and renames it over `path` (over the file a symbolic link points to,
-// keeping the link). Throws EngineError naming `displayName` when the file or its folder is read-only or any
-// step fails; the original is then untouched and the temporary file removed.
+// keeping the link). On Windows the new file takes the old one's attributes, and a file another program holds
+// open is refused before anything is written. Throws EngineError naming `displayName` when the file or its folder
+// is read-only or any step fails; the original is then untouched and the temporary file removed.
 void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName);
 
 // Told of every file ReplaceFileAtomically replaces on the thread where it is installed, just before and just

@@ -30,8 +30,8 @@ const char* const kClose = "it is open in another program (a spreadsheet applica
 // Puts `from` in the place of `to` while this program still reads `to` (a package being saved copies its
 // untouched parts from the file it replaces, and keeps reading it afterwards, as it may on Linux): a file that is
 // open cannot be renamed over, but it can be renamed, when every handle to it lets others delete it. The file
-// replaced goes aside under a hidden name, the new one takes its place, and the old one is deleted: its name goes
-// once the last handle to it is closed. Should the second rename fail, the old file comes back.
+// replaced goes aside under a name of ours beside it, the new one takes its place, and the old one is deleted: its
+// name goes once the last handle to it is closed. Should the second rename fail, the old file comes back.
 DWORD ReplaceOpenFile(const std::wstring& from, const std::wstring& to, const std::wstring& aside) {
     if (!::MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return ::GetLastError();
     if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
