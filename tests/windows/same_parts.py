@@ -7,6 +7,8 @@ under Wine, each on its own copies laid out alike. Both must end the same way, a
 hold the same parts with the same bytes once inflated (the engine is deterministic).
 
     same_parts.py LINUX_TOOL WINDOWS_TOOL RUNNER [RUNNER ARGUMENTS]   (the runner: how a Windows program is run)
+
+ORVANDEL_SAME_PARTS_DIR names another folder of workbooks (searched with its subfolders) instead of the fixtures.
 """
 import os
 import re
@@ -66,9 +68,10 @@ def main():
     env = dict(os.environ, XDG_STATE_HOME=os.path.join(work, "state"))
     failures, compared, skipped = [], 0, 0
     try:
-        for fixture in sorted(os.listdir(FIXTURES)):
-            if not fixture.endswith((".xlsx", ".xlsm", ".xltx", ".xltm")):
-                continue
+        books_folder = os.environ.get("ORVANDEL_SAME_PARTS_DIR", FIXTURES)
+        books = sorted(os.path.relpath(os.path.join(d, f), books_folder) for d, _, files in os.walk(books_folder)
+                       for f in files if f.endswith((".xlsx", ".xlsm", ".xltx", ".xltm")))
+        for fixture in books:
             name = "a" + os.path.splitext(fixture)[1]
             for operation, commands in OPERATIONS.items():
                 ends = {}
@@ -76,7 +79,7 @@ def main():
                     folder = os.path.join(work, side)
                     shutil.rmtree(folder, ignore_errors=True)
                     os.makedirs(folder)
-                    shutil.copyfile(os.path.join(FIXTURES, fixture), os.path.join(folder, name))
+                    shutil.copyfile(os.path.join(books_folder, fixture), os.path.join(folder, name))
                     shutil.copyfile(TARGET, os.path.join(folder, "target.xlsx"))
                     results = []
                     for command in commands:
