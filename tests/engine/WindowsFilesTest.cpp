@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <memory>
 
 #include "TestSupport.h"
 #include "engine/system/EngineError.h"
@@ -86,6 +87,52 @@ TEST(WindowsFiles, NamesOutsideTheCodePageAndPastMaxPathAreSavedInPlace) {
     RemoveTree(Long(dir.path() / PathFromUtf8("Donn\xC3\xA9" "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC")));
 }
 
+// Another program holding a file open as the spreadsheet application holds a workbook (HoldFile.cpp), until the
+// object goes.
+class OtherProgramHolding {
+  public:
+    explicit OtherProgramHolding(const fs::path& file) {
+        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE childIn = nullptr, childOut = nullptr;
+        if (!::CreatePipe(&childIn, &m_in, &inherit, 0) || !::CreatePipe(&m_out, &childOut, &inherit, 0)) return;
+        ::SetHandleInformation(m_in, HANDLE_FLAG_INHERIT, 0);
+        ::SetHandleInformation(m_out, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW start{};
+        start.cb = sizeof start;
+        start.dwFlags = STARTF_USESTDHANDLES;
+        start.hStdInput = childIn;
+        start.hStdOutput = childOut;
+        start.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring command = L"\"" + fs::absolute(PathFromUtf8(ORVANDEL_HOLD_FILE)).make_preferred().wstring() +
+                               L"\" \"" + file.wstring() + L"\"";
+        PROCESS_INFORMATION process{};
+        if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
+            m_process = process.hProcess;
+            ::CloseHandle(process.hThread);
+        }
+        ::CloseHandle(childIn);
+        ::CloseHandle(childOut);
+        char said[8] = {};
+        DWORD got = 0;
+        m_holding = m_process && ::ReadFile(m_out, said, 4, &got, nullptr) && std::string(said, got) == "held";
+    }
+    ~OtherProgramHolding() {
+        ::CloseHandle(m_in);  // its input ends: it lets go and ends
+        if (m_process) {
+            ::WaitForSingleObject(m_process, 10000);
+            ::CloseHandle(m_process);
+        }
+        ::CloseHandle(m_out);
+    }
+    OtherProgramHolding(const OtherProgramHolding&) = delete;
+    OtherProgramHolding& operator=(const OtherProgramHolding&) = delete;
+    bool holding() const { return m_holding; }
+
+  private:
+    HANDLE m_in = nullptr, m_out = nullptr, m_process = nullptr;
+    bool m_holding = false;
+};
+
 TEST(WindowsFiles, ReadOnlyOrHeldOpenWorkbooksAreRefusedAndLeftAlone) {
     TempDir dir;
     const std::string path = Place(dir.path(), "book.xlsx");
@@ -97,14 +144,12 @@ TEST(WindowsFiles, ReadOnlyOrHeldOpenWorkbooksAreRefusedAndLeftAlone) {
     };
     for (const Case& c : {Case{"read-only attribute", "read-only"}, Case{"held open", "open in another program"}}) {
         SCOPED_TRACE(c.what);
-        HANDLE held = INVALID_HANDLE_VALUE;
+        std::unique_ptr<OtherProgramHolding> held;
         if (std::string(c.what) == "read-only attribute") {
             ASSERT_TRUE(::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_READONLY));
         } else {
-            // As the spreadsheet application holds a workbook it has open: others may read it, nothing more.
-            held = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+            held = std::make_unique<OtherProgramHolding>(PathFromUtf8(path));
+            ASSERT_TRUE(held->holding());
         }
         auto doc = WorkbookDocument::Open(path);
         doc->Rename(0, "First");
@@ -115,7 +160,7 @@ TEST(WindowsFiles, ReadOnlyOrHeldOpenWorkbooksAreRefusedAndLeftAlone) {
             EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
         }
         doc.reset();
-        if (held != INVALID_HANDLE_VALUE) ::CloseHandle(held);
+        held.reset();
         ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(Bytes(PathFromUtf8(path)), original);
         EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"book.xlsx"});
