@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <deque>
 #include <filesystem>
@@ -184,10 +185,12 @@ std::optional<StreamedRewrite> RewriteWorksheetRows(const std::string& part, con
     result.changed = RewriteFormulas(skeleton, edit);
     // Checked whole before anything is written: a damaged row refuses the operation.
     const SheetDataScan scan = ScanSheetData(pieces.body, [](std::string_view) {}, part, fileName);
+    // Called from the threads that write the rows side by side.
+    std::atomic<bool> cellsChanged{false};
     CellRewrite cells;
     cells.formula = [&](std::string_view f) {
         std::string now = edit.formula(f);
-        if (now != f) result.changed = true;
+        if (now != f) cellsChanged.store(true, std::memory_order_relaxed);
         return now;
     };
     const std::string around = SerializeXml(skeleton, WhitespaceAfterDeclaration(bytes));
@@ -203,6 +206,7 @@ std::optional<StreamedRewrite> RewriteWorksheetRows(const std::string& part, con
     out.Add(std::string_view(around).substr(at + placeholder.size()));
     // The deflated text of an unchanged part is dropped by the caller; finding out costs the pass it saves.
     result.bytes = out.Finish();
+    result.changed = result.changed || cellsChanged.load();
     return result;
 }
 
