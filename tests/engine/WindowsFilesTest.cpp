@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <memory>
+#include <random>
+#include <thread>
 
 #include "TestSupport.h"
 #include "engine/system/EngineError.h"
@@ -61,11 +66,11 @@ void RemoveTree(const std::wstring& path) {
 }
 
 // A copy of a fixture at `folder`/`name` (UTF-8), its folders made as the wide API allows at any length.
-std::string Place(const fs::path& folder, const std::string& name) {
+std::string Place(const fs::path& folder, const std::string& name, const std::string& fixture = "3d-references.xlsx") {
     fs::create_directories(folder);
     const std::string path = Utf8FromPath(folder / PathFromUtf8(name));
     const std::wstring wide = Long(PathFromUtf8(path));
-    EXPECT_TRUE(::CopyFileW(PathFromUtf8(Fixture("3d-references.xlsx")).wstring().c_str(), wide.c_str(), TRUE))
+    EXPECT_TRUE(::CopyFileW(PathFromUtf8(Fixture(fixture)).wstring().c_str(), wide.c_str(), TRUE))
         << ::GetLastError();
     return path;
 }
@@ -177,6 +182,9 @@ TEST(WindowsFiles, ASavedWorkbookKeepsItsAttributesAndTheSpoolLeavesNothing) {
     doc->Save();
     EXPECT_EQ(::GetFileAttributesW(wide.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
               static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    // The package still reads the file it replaced, under a second name; the new file took the workbook's name
+    // in one rename (the old file never went aside under a name of its own).
+    for (const auto& name : Names(dir.path())) EXPECT_FALSE(name.ends_with("-replaced")) << name;
     // The saved workbook can be saved again while its package still reads the file it replaced.
     doc->Rename(1, "Again");
     doc->Save();
@@ -193,6 +201,97 @@ TEST(WindowsFiles, ASavedWorkbookKeepsItsAttributesAndTheSpoolLeavesNothing) {
         EXPECT_EQ(std::string(back, 7), "spooled");
     }
     EXPECT_TRUE(Names(spoolFolder).empty());
+}
+
+// Saves the workbook ORVANDEL_SAVE_FOREVER names over and over, its first sheet renamed R<run>G<n>, until it is
+// killed: the other program of the kill test below, which runs this test program again for it.
+TEST(WindowsFiles, DISABLED_SaveForever) {
+    const auto path = EnvironmentVariable("ORVANDEL_SAVE_FOREVER");
+    const auto run = EnvironmentVariable("ORVANDEL_SAVE_RUN");
+    if (!path || !run) GTEST_SKIP() << "run by KilledWhileSavingTheWorkbookIsAlwaysWhole";
+    std::fputs("ready\n", stdout);
+    std::fflush(stdout);
+    for (int generation = 1;; ++generation) {
+        auto doc = WorkbookDocument::Open(*path);
+        doc->Rename(0, "R" + *run + "G" + std::to_string(generation));
+        doc->Save();
+    }
+}
+
+TEST(WindowsFiles, KilledWhileSavingTheWorkbookIsAlwaysWhole) {
+    TempDir dir;
+    const std::string path = Place(dir.path(), "large.xlsx", "tables-structrefs-querytables.xlsx");
+    const auto before = WorkbookDocument::Open(path)->SheetNames();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) {
+        auto doc = WorkbookDocument::Open(path);
+        doc->Rename(0, "G0");
+        doc->Save();
+    }
+    const long saveMs = std::max<long>(1, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - start).count() / 3);
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<long> delayMs(0, 4 * saveMs + 5);
+    wchar_t self[MAX_PATH * 4] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    ::SetEnvironmentVariableW(L"ORVANDEL_SAVE_FOREVER", PathFromUtf8(path).wstring().c_str());
+    std::string previous = "G0";
+    int saved = 0, leftovers = 0;
+    constexpr int kRuns = 15;
+    for (int run = 0; run < kRuns; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        ::SetEnvironmentVariableW(L"ORVANDEL_SAVE_RUN", std::to_wstring(run).c_str());
+        SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE readEnd = nullptr, writeEnd = nullptr;
+        ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+        ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+        std::wstring command = L"\"" + std::wstring(self) +
+                               L"\" --gtest_also_run_disabled_tests --gtest_filter=WindowsFiles.DISABLED_SaveForever";
+        PROCESS_INFORMATION child{};
+        ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                     &child));
+        ::CloseHandle(writeEnd);
+        std::string said;
+        char buffer[256];
+        DWORD got = 0;
+        while (said.find("ready") == std::string::npos && ::ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got)
+            said.append(buffer, got);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+        ::TerminateProcess(child.hProcess, 9);
+        ::WaitForSingleObject(child.hProcess, INFINITE);
+        ::CloseHandle(child.hProcess);
+        ::CloseHandle(child.hThread);
+        ::CloseHandle(readEnd);
+        ASSERT_NE(said.find("ready"), std::string::npos) << said;
+
+        std::unique_ptr<WorkbookDocument> doc;
+        ASSERT_NO_THROW(doc = WorkbookDocument::Open(path)) << "the workbook no longer opens";
+        auto names = doc->SheetNames();
+        ASSERT_EQ(names.size(), before.size());
+        const std::string prefix = "R" + std::to_string(run) + "G";
+        EXPECT_TRUE(names[0] == previous || names[0].rfind(prefix, 0) == 0) << names[0];
+        EXPECT_TRUE(std::equal(names.begin() + 1, names.end(), before.begin() + 1));
+        for (const auto& part : doc->package().PartNames()) EXPECT_NO_THROW(doc->package().Read(part)) << part;
+        saved += names[0] != previous;
+        previous = names[0];
+        doc.reset();
+        // A killed save leaves its temporary file; the second name its readers moved to goes with them.
+        for (const auto& name : Names(dir.path())) {
+            if (name == "large.xlsx") continue;
+            EXPECT_EQ(name.rfind(".large.xlsx.orvandel-", 0), 0u) << name;
+            EXPECT_FALSE(name.ends_with("-read")) << name;
+            fs::remove(dir.path() / PathFromUtf8(name));
+            ++leftovers;
+        }
+    }
+    EXPECT_GE(saved, kRuns / 5) << "the kills all fell before the first save of their run";
+    std::printf("kill runs: %d, runs that saved before the kill: %d, temporary files left: %d\n", kRuns, saved,
+                leftovers);
 }
 
 }  // namespace
