@@ -182,9 +182,6 @@ TEST(WindowsFiles, ASavedWorkbookKeepsItsAttributesAndTheSpoolLeavesNothing) {
     doc->Save();
     EXPECT_EQ(::GetFileAttributesW(wide.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
               static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
-    // The package still reads the file it replaced, under a second name; the new file took the workbook's name
-    // in one rename (the old file never went aside under a name of its own).
-    for (const auto& name : Names(dir.path())) EXPECT_FALSE(name.ends_with("-replaced")) << name;
     // The saved workbook can be saved again while its package still reads the file it replaced.
     doc->Rename(1, "Again");
     doc->Save();
@@ -280,11 +277,11 @@ TEST(WindowsFiles, KilledWhileSavingTheWorkbookIsAlwaysWhole) {
         saved += names[0] != previous;
         previous = names[0];
         doc.reset();
-        // A killed save leaves its temporary file; the second name its readers moved to goes with them.
+        // A killed save leaves its temporary file (or the old workbook put aside, when the kill fell between the
+        // two renames that replace a workbook the package still reads); never anything under the workbook's name.
         for (const auto& name : Names(dir.path())) {
             if (name == "large.xlsx") continue;
             EXPECT_EQ(name.rfind(".large.xlsx.orvandel-", 0), 0u) << name;
-            EXPECT_FALSE(name.ends_with("-read")) << name;
             fs::remove(dir.path() / PathFromUtf8(name));
             ++leftovers;
         }

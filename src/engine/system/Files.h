@@ -28,10 +28,6 @@ class RandomAccessFile {
     void Close();
 
   private:
-#ifdef _WIN32
-    // Moves this program's readers of a file aside before the file is replaced (FilesWindows.cpp).
-    friend struct OpenReaders;
-#endif
     int m_fd = -1;
     std::uint64_t m_size = 0;
 };

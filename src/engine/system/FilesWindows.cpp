@@ -9,8 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
-#include <vector>
 
 #include "engine/system/EngineError.h"
 #include "engine/system/WindowsText.h"
@@ -62,74 +60,7 @@ std::int64_t ReadHandleAt(HANDLE file, std::uint64_t offset, void* out, std::siz
     return got;
 }
 
-struct Identity {
-    DWORD volume = 0;
-    std::uint64_t index = 0;
-    bool operator==(const Identity&) const = default;
-};
-
-std::optional<Identity> IdentityOfHandle(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(file, &info)) return std::nullopt;
-    return Identity{info.dwVolumeSerialNumber,
-                    (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
-}
-
 }  // namespace
-
-// Every file this program reads at any offset: a workbook being saved is read until its new version has replaced
-// it, and Windows renames nothing over an open file. Its readers move to a second name of the same file first,
-// so that the new version takes the workbook's name in one rename, as on Linux: killed at any moment, the save
-// leaves the old workbook or the new one under its name.
-struct OpenReaders {
-    std::mutex lock;
-    std::vector<RandomAccessFile*> readers;
-
-    static OpenReaders& All() {
-        static OpenReaders all;
-        return all;
-    }
-    void Add(RandomAccessFile* reader) {
-        const std::lock_guard<std::mutex> hold(lock);
-        readers.push_back(reader);
-    }
-    void Remove(RandomAccessFile* reader) {
-        const std::lock_guard<std::mutex> hold(lock);
-        readers.erase(std::remove(readers.begin(), readers.end(), reader), readers.end());
-    }
-    bool MoveAside(const std::wstring& file, const std::wstring& aside) {
-        const HANDLE probe = ::CreateFileW(file.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (probe == INVALID_HANDLE_VALUE) return true;
-        const auto identity = IdentityOfHandle(probe);
-        ::CloseHandle(probe);
-        const std::lock_guard<std::mutex> hold(lock);
-        bool linked = false;
-        for (RandomAccessFile* reader : readers) {
-            if (!identity || reader->m_fd < 0 || IdentityOfHandle(HandleOf(reader->m_fd)) != identity) continue;
-            if (!linked && !::CreateHardLinkW(aside.c_str(), file.c_str(), nullptr)) return false;
-            linked = true;
-            // The second name goes with the last handle to it, a killed program's included.
-            const HANDLE moved = ::CreateFileW(aside.c_str(), GENERIC_READ | DELETE, kShareAll, nullptr, OPEN_EXISTING,
-                                               FILE_FLAG_RANDOM_ACCESS | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-            if (moved == INVALID_HANDLE_VALUE) return false;
-            const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(moved), _O_RDONLY | _O_BINARY);
-            if (fd < 0) {
-                ::CloseHandle(moved);
-                return false;
-            }
-            ::_close(reader->m_fd);
-            reader->m_fd = fd;
-        }
-        // Linked but no reader took it (all failed before): nothing holds the second name open.
-        return true;
-    }
-};
-
-namespace windows {
-bool MoveReadersAside(const std::wstring& file, const std::wstring& aside) {
-    return OpenReaders::All().MoveAside(file, aside);
-}
-}  // namespace windows
 
 RandomAccessFile::RandomAccessFile(const std::string& path, const std::string& displayName) {
     const HANDLE file = ::CreateFileW(LongPath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
@@ -148,16 +79,11 @@ RandomAccessFile::RandomAccessFile(const std::string& path, const std::string& d
         ::CloseHandle(file);
         throw EngineError("\"" + displayName + "\" cannot be read (no file descriptor is left).");
     }
-    OpenReaders::All().Add(this);
 }
 
-RandomAccessFile::~RandomAccessFile() {
-    Close();
-    OpenReaders::All().Remove(this);
-}
+RandomAccessFile::~RandomAccessFile() { Close(); }
 
 void RandomAccessFile::Close() {
-    const std::lock_guard<std::mutex> hold(OpenReaders::All().lock);
     if (m_fd >= 0) ::_close(m_fd);
     m_fd = -1;
 }

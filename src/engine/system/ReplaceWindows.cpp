@@ -129,9 +129,6 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     // Observers never fail a save (the undo history notes what it could not keep).
     ReplaceObserver* observer = CurrentReplaceObserver();
     if (observer) observer->BeforeReplace(path);
-    // This program's own readers of the workbook (the package being saved) let go of its name first; where the
-    // file system has no hard links they cannot, and the rename below fails: the old file then goes aside.
-    if (exists) windows::MoveReadersAside(target, temp + L"-read");
     bool replaced = ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     DWORD error = replaced ? 0 : ::GetLastError();
     if (!replaced && (error == ERROR_ACCESS_DENIED || HeldByAnotherProgram(error))) {

@@ -22,9 +22,4 @@ std::wstring LongPath(std::string_view utf8Path);
 // The system's description of an error code, without its final full stop and line break.
 std::string ErrorText(DWORD error);
 
-// Before `file` (a long path) is replaced: this program's readers of it go on reading it under a second name,
-// `aside`, a hard link that goes when the last of them closes. False when it cannot be linked (a file system
-// without hard links); the readers then still hold the file itself.
-bool MoveReadersAside(const std::wstring& file, const std::wstring& aside);
-
 }  // namespace orv::engine::windows
