@@ -10,6 +10,8 @@
 #    change).
 # 3. Unpacks Qt 6 for Windows into the cache, or builds it with ../shared/toolchains/build-qt6-mingw.sh.
 # 4. Configures and builds the project with cmake/mingw-w64.cmake.
+# 5. Writes the installer and the portable zip into BUILD_DIR/package/ (scripts/package-windows.sh), unless
+#    ORVANDEL_WINDOWS_PACKAGE=0.
 #
 # Cache layout:
 #   src/<package>/       the source package as downloaded, and tree/ with it unpacked (Debian's patches applied)
@@ -330,4 +332,10 @@ cmake -S "$root" -B "$build_dir" -G Ninja \
   "$@"
 log "building $build_dir"
 cmake --build "$build_dir" -j"$jobs"
+
+# --- 5. The installer and the portable zip ---------------------------------------------------------------------
+
+if [ "${ORVANDEL_WINDOWS_PACKAGE:-1}" != 0 ]; then
+  bash "$root/scripts/package-windows.sh" "$build_dir"
+fi
 log "done: $build_dir (run the tests with: ctest --test-dir $build_dir)"

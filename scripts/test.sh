@@ -29,5 +29,4 @@ bash scripts/build-windows.sh build-windows
 qt_bin=${ORVANDEL_WINDOWS_CACHE:-$HOME/.cache/orvandel-windows}/qt6-mingw/bin
 python3 tests/windows/same_parts.py build/bin/orvandel-sheets build-windows/bin/orvandel-sheets.exe \
   bash scripts/wine-run.sh --path "$qt_bin" --
-bash scripts/package-windows.sh build-windows
 bash tests/windows/installer-test.sh build-windows
