@@ -5,6 +5,7 @@
 #include <deque>
 #include <filesystem>
 #include <system_error>
+#include <unordered_map>
 
 #include "engine/package/FileSniff.h"
 #include "engine/package/PartNames.h"
@@ -34,6 +35,18 @@ Package::Package(std::string path, std::unique_ptr<ZipReader> zip)
         m_byKey[PartKey(entry.name)] = part.get();
         m_parts.push_back(std::move(part));
     }
+}
+
+void Package::ReadAgainAfterSave() {
+    auto fresh = std::make_unique<ZipReader>(m_path, m_displayName, m_zip->limits());
+    std::unordered_map<std::string, const ZipEntry*> byName;
+    for (const auto& entry : fresh->entries()) byName.emplace(entry.name, &entry);
+    for (auto& part : m_parts) {
+        if (!part->entry) continue;
+        const auto it = byName.find(part->name);
+        part->entry = it == byName.end() ? nullptr : it->second;
+    }
+    m_zip = std::move(fresh);
 }
 
 Package::Part* Package::Find(const std::string& part) {
@@ -202,8 +215,22 @@ void Package::Save(const std::string& path) {
                                    "its changes. Nothing was written; open the file again, then repeat the "
                                    "operation.");
     }
-    ReplaceFileAtomically(
-        path, [&](int fd) { return WriteZip(*m_zip, entries, fd); }, FileNameOf(path));
+    // Where the file being replaced cannot stay open (Windows), the package lets go of it and reads the saved file
+    // from then on: its parts hold the same bytes.
+    bool letGo = false;
+    try {
+        ReplaceFileAtomically(
+            path, [&](int fd) { return WriteZip(*m_zip, entries, fd); }, FileNameOf(path),
+            [&] {
+                if (!own) return;
+                m_zip->ReleaseFile();
+                letGo = true;
+            });
+    } catch (...) {
+        if (letGo) ReadAgainAfterSave();  // the old file is still there
+        throw;
+    }
+    if (letGo) ReadAgainAfterSave();
     m_changed = false;
     if (const auto saved = own ? IdentityOf(path) : std::nullopt) m_identity = *saved;
 }

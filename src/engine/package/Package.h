@@ -82,6 +82,8 @@ class Package {
     Part* FindOrAdd(const std::string& part);
     const Part* Find(const std::string& part) const;
     std::string MissingPart(const std::string& part) const;
+    // Reads the package's own file again after a save that let go of it: its parts now come from there.
+    void ReadAgainAfterSave();
 
     std::string m_path;
     std::string m_displayName;

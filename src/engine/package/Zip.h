@@ -78,6 +78,9 @@ class ZipReader {
     const std::vector<ZipEntry>& entries() const { return m_entries; }
     // The entry of that name (compared ignoring ASCII case, as package part names are), or nullptr.
     const ZipEntry* Find(const std::string& name) const;
+    // Closes the file: reads fail from now on (the file is about to be replaced; see Package::Save).
+    void ReleaseFile();
+    InflateLimits limits() const { return m_limits; }
     // The inflated bytes of an entry; throws EngineError when it is damaged or exceeds the limits.
     std::string Read(const ZipEntry& entry) const;
     // The same bytes, inflated on a thread of its own while the caller reads them as they arrive.

@@ -161,6 +161,8 @@ ZipReader::~ZipReader() {
     if (m_zip) zip_discard(m_zip);
 }
 
+void ZipReader::ReleaseFile() { m_counter->file->Close(); }
+
 const ZipEntry* ZipReader::Find(const std::string& name) const {
     const std::string wanted = Lower(name);
     for (const auto& entry : m_entries) {

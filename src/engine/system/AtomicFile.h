@@ -16,7 +16,11 @@ using FileWriter = std::function<int(int fd)>;
 // keeping the link). On Windows the new file takes the old one's attributes, and a file another program holds
 // open is refused before anything is written. Throws EngineError naming `displayName` when the file or its folder
 // is read-only or any step fails; the original is then untouched and the temporary file removed.
-void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName);
+// `letGo`, when given, is called once the new file is written and flushed, just before it takes the name, where
+// the system cannot rename over a file that is open (Windows): the caller closes what it reads of the file it
+// replaces. Where the system can (POSIX), it is never called.
+void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName,
+                           const std::function<void()>& letGo = {});
 
 // Told of every file ReplaceFileAtomically replaces on the thread where it is installed, just before and just
 // after the rename: the undo history keeps the file being replaced.

@@ -32,7 +32,8 @@ int WriteAll(int fd, const char* data, std::size_t size) {
     return 0;
 }
 
-void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName) {
+void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName,
+                           const std::function<void()>&) {
     namespace fs = std::filesystem;
     std::error_code ec;
     // A symbolic link stays a link: the file it points to is the one replaced.

@@ -57,7 +57,8 @@ int WriteAll(int fd, const char* data, std::size_t size) {
     return 0;
 }
 
-void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName) {
+void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName,
+                           const std::function<void()>& letGo) {
     const std::string failed = "\"" + displayName + "\" could not be saved: ";
     const std::wstring target = LongPath(path);
     DWORD attributes = ::GetFileAttributesW(target.c_str());
@@ -129,6 +130,7 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     // Observers never fail a save (the undo history notes what it could not keep).
     ReplaceObserver* observer = CurrentReplaceObserver();
     if (observer) observer->BeforeReplace(path);
+    if (letGo) letGo();
     bool replaced = ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     DWORD error = replaced ? 0 : ::GetLastError();
     if (!replaced && (error == ERROR_ACCESS_DENIED || HeldByAnotherProgram(error))) {
