@@ -38,7 +38,13 @@ Package::Package(std::string path, std::unique_ptr<ZipReader> zip)
 }
 
 void Package::ReadAgainAfterSave() {
-    auto fresh = std::make_unique<ZipReader>(m_path, m_displayName, m_zip->limits());
+    std::unique_ptr<ZipReader> fresh;
+    try {
+        fresh = std::make_unique<ZipReader>(m_path, m_displayName, m_zip->limits());
+    } catch (const EngineError&) {
+        // The save itself stands (or failed for its own reason); a later read says the file cannot be read.
+        return;
+    }
     std::unordered_map<std::string, const ZipEntry*> byName;
     for (const auto& entry : fresh->entries()) byName.emplace(entry.name, &entry);
     for (auto& part : m_parts) {
