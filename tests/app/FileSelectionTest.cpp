@@ -106,7 +106,10 @@ TEST_F(FileSelectionTest, ClearFilesEmptiesBothPanelsWithoutAsking) {
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
-// The real dialog, worked through its widgets: a name typed for a file that does not exist is taken as it is.
+// The real dialog, worked through its widgets: a name typed for a file that does not exist is taken as it is. Left
+// out on Windows, where the program shows the system's dialog, which offscreen tests cannot drive (Qt's own,
+// driven under Wine, hung once in a parallel run).
+#ifndef _WIN32
 TEST(QtOpenFileDialog, TakesATypedNameOfAFileThatDoesNotExist) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
@@ -141,6 +144,7 @@ TEST(QtOpenFileDialog, TakesATypedNameOfAFileThatDoesNotExist) {
     EXPECT_TRUE(typedIn);
     EXPECT_EQ(chosen, QDir::toNativeSeparators(typed).toStdString());
 }
+#endif
 
 #ifndef _WIN32
 // Runs `check` in a child process as an unprivileged user (root ignores file permissions, so a read-only folder
