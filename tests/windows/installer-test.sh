@@ -52,7 +52,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
-mkdir -p "$tmp/wine" "$tmp/work"
+mkdir -p "$tmp/wine" "$tmp/books"
 
 export WINEPREFIX=$tmp/wine
 export WINEDEBUG=-all
@@ -136,8 +136,8 @@ lists_sheets() { [ -n "$1" ] && ! grep -Evq "$line_format" <<<"$1"; }  # not emp
 differs() { ! cmp -s "$1" "$2"; }
 lacks() { ! grep -qF "$1" "$2"; }
 
-cp "$root/samples/sample1.xlsx" "$tmp/work/copy.xlsx"
-copy_win=$(windows_path "$tmp/work/copy.xlsx")
+cp "$root/samples/sample1.xlsx" "$tmp/books/copy.xlsx"
+copy_win=$(windows_path "$tmp/books/copy.xlsx")
 before=$(sheets_run list "$copy_win"); status=$?
 echo "      list copy.xlsx:"; printf '%s\n' "$before" | sed 's/^/        /'
 check "orvandel-sheets list copy.xlsx exits with 0 (got $status)" test "$status" -eq 0
@@ -148,7 +148,7 @@ check "the first sheet is not already named Renamed (it is \"$first_name\")" tes
 sheets_run rename "$copy_win" "#1" Renamed >"$tmp/rename.out"; status=$?
 check "orvandel-sheets rename copy.xlsx \"#1\" Renamed exits with 0 (got $status: $(cat "$tmp/sheets.err"))" \
   test "$status" -eq 0
-check "the copy was changed on disk" differs "$root/samples/sample1.xlsx" "$tmp/work/copy.xlsx"
+check "the copy was changed on disk" differs "$root/samples/sample1.xlsx" "$tmp/books/copy.xlsx"
 after=$(sheets_run list "$copy_win"); status=$?
 echo "      list copy.xlsx after the rename:"; printf '%s\n' "$after" | sed 's/^/        /'
 check "list after the rename exits with 0 (got $status)" test "$status" -eq 0
