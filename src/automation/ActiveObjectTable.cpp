@@ -1,40 +1,29 @@
 // The spreadsheet application the user has open, as Windows knows it: the running instance its automation
 // class reaches, which must name itself as the application.
-#include "automation/RunningSpreadsheet.h"
-
 #include <objbase.h>
 #include <oleauto.h>
-#include <string_view>
 #include <windows.h>
+
+#include <string_view>
+
+#include "automation/RunningSpreadsheet.h"
+#include "automation/com/ComForThisThread.h"
 
 namespace orv::automation {
 
 namespace {
 
-constexpr const wchar_t* kClassName = L"Excel.Application";
+using com::ComForThisThread;
+using com::kAutomationClass;
 constexpr const wchar_t* kApplicationName = L"Microsoft Excel";
-
-// COM for this thread for as long as the object lives; a thread that has it already keeps its apartment.
-class ComForThisThread {
-  public:
-    ComForThisThread() : m_result(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComForThisThread() {
-        if (SUCCEEDED(m_result)) ::CoUninitialize();
-    }
-    ComForThisThread(const ComForThisThread&) = delete;
-    ComForThisThread& operator=(const ComForThisThread&) = delete;
-
-  private:
-    HRESULT m_result;
-};
 
 // The default value of the instance: what it calls itself.
 bool NamesItself(IDispatch* application) {
     DISPPARAMS none{};
     VARIANT value;
     ::VariantInit(&value);
-    const HRESULT result = application->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
-                                               &none, &value, nullptr, nullptr);
+    const HRESULT result = application->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT,
+                                               DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr);
     const bool named = SUCCEEDED(result) && value.vt == VT_BSTR && value.bstrVal &&
                        std::wstring_view(value.bstrVal, ::SysStringLen(value.bstrVal)) == kApplicationName;
     ::VariantClear(&value);
@@ -47,7 +36,7 @@ bool ActiveObjectTable::AutomationInstanceRunning() const {
     const ComForThisThread com;
     CLSID id{};
     // Not registered: the application is not installed, so none runs.
-    if (FAILED(::CLSIDFromProgID(kClassName, &id))) return false;
+    if (FAILED(::CLSIDFromProgID(kAutomationClass, &id))) return false;
     IUnknown* running = nullptr;
     if (FAILED(::GetActiveObject(id, nullptr, &running)) || !running) return false;
     IDispatch* application = nullptr;

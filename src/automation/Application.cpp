@@ -29,13 +29,28 @@ class RoutedWorkbook : public Workbook {
     void Close() override { Use().Close(); }
     int sheetCount() const override { return Use().sheetCount(); }
     std::shared_ptr<Sheet> sheetAt(int position) override { return Use().sheetAt(position); }
-    std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets, After after,
+    std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
+                                                   After after,
                                                    const std::vector<std::string>& names) override {
         return Use().CopySheets(sheets, after, names);
+    }
+    int SheetsIndexOfWorksheet(int worksheetPosition) override {
+        return Use().SheetsIndexOfWorksheet(worksheetPosition);
+    }
+    int worksheetCount() override { return Use().worksheetCount(); }
+    std::shared_ptr<Sheet> worksheetAt(int worksheetPosition) override {
+        return Use().worksheetAt(worksheetPosition);
+    }
+    std::shared_ptr<Sheet> sheetNamed(const std::string& name, bool worksheetsOnly) override {
+        return Use().sheetNamed(name, worksheetsOnly);
     }
 
     FileFormat format() const { return m_format; }
     Backend* backend() const { return m_backend; }
+    const std::shared_ptr<Workbook>& target() {
+        m_used = true;
+        return m_target;
+    }
     bool used() const { return m_used; }
     void Retarget(std::shared_ptr<Workbook> target, Backend* backend) {
         m_target = std::move(target);
@@ -93,7 +108,10 @@ void WorkbookCollection::Close() {
     m_application.ThrowIfQuit();
     auto open = std::move(m_application.m_open);
     m_application.m_open.clear();
-    for (auto& workbook : open) workbook->Close();
+    // One call per backend session: an application closes its whole collection at once.
+    std::map<Backend*, std::vector<std::shared_ptr<Workbook>>> bySession;
+    for (auto& workbook : open) bySession[workbook->backend()].push_back(workbook->target());
+    for (auto& [backend, workbooks] : bySession) m_application.m_sessions.at(backend)->CloseAll(workbooks);
 }
 
 std::shared_ptr<Backend> BackendRegistry::BackendFor(FileFormat format) const {
@@ -131,6 +149,7 @@ WorkbookCollection& Application::Workbooks() {
 void Application::setDisplayAlerts(bool on) {
     ThrowIfQuit();
     m_displayAlerts = on;
+    for (auto& [backend, session] : m_sessions) session->setDisplayAlerts(on);
 }
 
 bool Application::displayAlerts() const { return m_displayAlerts; }
@@ -211,9 +230,12 @@ std::shared_ptr<Backend> Application::ChooseBackend(const std::string& path, Fil
 }
 
 BackendSession& Application::SessionOf(const std::shared_ptr<Backend>& backend) {
-    auto& session = m_sessions[backend.get()];
-    if (!session) session = backend->Start();
-    return *session;
+    auto found = m_sessions.find(backend.get());
+    if (found != m_sessions.end()) return *found->second;
+    // Only a started session joins the instance: one that failed to start has nothing to quit.
+    auto session = backend->Start();
+    if (!m_displayAlerts) session->setDisplayAlerts(false);
+    return *m_sessions.emplace(backend.get(), std::move(session)).first->second;
 }
 
 void Application::Reopen(RoutedWorkbook& workbook, const std::shared_ptr<Backend>& backend) {

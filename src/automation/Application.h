@@ -66,7 +66,8 @@ class Application {
     Application& operator=(const Application&) = delete;
 
     WorkbookCollection& Workbooks();
-    // DisplayAlerts: neither backend ever asks the user anything, so the flag is only kept.
+    // DisplayAlerts: passed on to every backend session of the instance (one that never asks anything only
+    // keeps it).
     void setDisplayAlerts(bool on);
     bool displayAlerts() const;
     // Ends the instance, discarding unsaved changes of workbooks still open.

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "automation/FileFormat.h"
 #include "automation/ObjectModel.h"
@@ -19,6 +20,12 @@ class BackendSession {
     virtual std::shared_ptr<Workbook> Open(const std::string& path) = 0;
     // Ends the instance, discarding unsaved changes of workbooks still open. Never asks anything.
     virtual void Quit() = 0;
+    // The instance's alert flag. A backend that never asks anything has none to set.
+    virtual void setDisplayAlerts(bool /*on*/) {}
+    // Closes `workbooks`, every workbook open in this session, discarding unsaved changes.
+    virtual void CloseAll(const std::vector<std::shared_ptr<Workbook>>& workbooks) {
+        for (const auto& workbook : workbooks) workbook->Close();
+    }
 };
 
 class Backend {

@@ -4,6 +4,9 @@
 #if ORVANDEL_HAVE_OOXML_BACKEND
 #include "automation/ooxml/OoxmlBackend.h"
 #endif
+#if ORVANDEL_HAVE_COM_BACKEND
+#include "automation/com/ComBackend.h"
+#endif
 #if ORVANDEL_HAVE_LIBREOFFICE_BACKEND
 #include "automation/libreoffice/LibreOfficeBackend.h"
 #endif
@@ -14,6 +17,10 @@ std::shared_ptr<const BackendRegistry> DefaultBackends() {
     auto registry = std::make_shared<BackendRegistry>();
 #if ORVANDEL_HAVE_OOXML_BACKEND
     registry->Add(ooxml::MakeOoxmlBackend());
+#endif
+#if ORVANDEL_HAVE_COM_BACKEND
+    // Where the spreadsheet application is installed, it changes what our engine does not.
+    registry->Add(com::MakeComBackend());
 #endif
 #if ORVANDEL_HAVE_LIBREOFFICE_BACKEND
     registry->Add(libreoffice::MakeLibreOfficeBackend({.serveOoxml = true}));

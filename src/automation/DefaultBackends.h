@@ -1,4 +1,4 @@
-// The backends the program uses: our own OOXML engine first, then LibreOffice.
+// The backends the program uses, in order of preference.
 #pragma once
 
 #include <memory>
@@ -7,8 +7,9 @@
 
 namespace orv::automation {
 
-// Our OOXML engine first; then LibreOffice, which also takes OOXML workbooks when a transfer mixes them with
-// .xls or .ods. Each joins only when it is part of the build.
+// Our OOXML engine first; then, on Windows, the spreadsheet application through its automation interface
+// where it is installed; then LibreOffice. The last two also take OOXML workbooks when a transfer mixes them
+// with .xls or .ods. Each joins only when it is part of the build.
 std::shared_ptr<const BackendRegistry> DefaultBackends();
 
 }  // namespace orv::automation

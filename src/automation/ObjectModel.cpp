@@ -47,34 +47,44 @@ void RefuseLeavingNoVisibleSheet(Workbook& source, const std::vector<std::shared
                                       [&](const auto& s) { return s->name() == sheet->name(); });
         if (!goes && KeepsWorkbookVisible(*sheet)) return;
     }
-    const std::string what = leaving.size() == 1
-                                 ? "Sheet \"" + leaving.front()->name() + "\" cannot be moved"
-                                 : "These " + std::to_string(leaving.size()) + " sheets cannot be moved together";
+    const std::string what =
+        leaving.size() == 1 ? "Sheet \"" + leaving.front()->name() + "\" cannot be moved"
+                            : "These " + std::to_string(leaving.size()) + " sheets cannot be moved together";
     throw AutomationError(what + ": \"" + engine::FileNameOf(path) +
                           "\" must keep at least one visible sheet. Insert or unhide another sheet first; "
                           "nothing was changed.");
 }
 
 int SheetCollection::count() const {
-    const int all = m_workbook.sheetCount();
-    if (!m_worksheetsOnly) return all;
+    return m_worksheetsOnly ? m_workbook.worksheetCount() : m_workbook.sheetCount();
+}
+
+std::shared_ptr<Sheet> SheetCollection::operator()(int position) const {
+    return m_worksheetsOnly ? m_workbook.worksheetAt(position) : m_workbook.sheetAt(position);
+}
+
+std::shared_ptr<Sheet> SheetCollection::operator()(const std::string& name) const {
+    return m_workbook.sheetNamed(name, m_worksheetsOnly);
+}
+
+int Workbook::worksheetCount() {
+    const int all = sheetCount();
     int worksheets = 0;
     for (int i = 1; i <= all; ++i) {
-        if (m_workbook.sheetAt(i)->kind() == SheetKind::Worksheet) ++worksheets;
+        if (sheetAt(i)->kind() == SheetKind::Worksheet) ++worksheets;
     }
     return worksheets;
 }
 
-std::shared_ptr<Sheet> SheetCollection::operator()(int position) const {
-    if (!m_worksheetsOnly) return m_workbook.sheetAt(position);
-    return m_workbook.sheetAt(m_workbook.SheetsIndexOfWorksheet(position));
+std::shared_ptr<Sheet> Workbook::worksheetAt(int worksheetPosition) {
+    return sheetAt(SheetsIndexOfWorksheet(worksheetPosition));
 }
 
-std::shared_ptr<Sheet> SheetCollection::operator()(const std::string& name) const {
-    const int all = m_workbook.sheetCount();
+std::shared_ptr<Sheet> Workbook::sheetNamed(const std::string& name, bool worksheetsOnly) {
+    const int all = sheetCount();
     for (int i = 1; i <= all; ++i) {
-        auto sheet = m_workbook.sheetAt(i);
-        if (m_worksheetsOnly && sheet->kind() != SheetKind::Worksheet) continue;
+        auto sheet = sheetAt(i);
+        if (worksheetsOnly && sheet->kind() != SheetKind::Worksheet) continue;
         if (engine::SheetNamesEqual(sheet->name(), name)) return sheet;
     }
     throw AutomationError("The workbook has no sheet named \"" + name + "\".");

@@ -105,15 +105,25 @@ class Workbook {
 
     // The position in Sheets of the position-th worksheet, so that a list of worksheets addresses the sheet
     // its entry stands for. Throws when there is no such worksheet.
-    int SheetsIndexOfWorksheet(int worksheetPosition);
+    virtual int SheetsIndexOfWorksheet(int worksheetPosition);
+
+    // What Worksheets and the lookup by name rest on. The defaults walk the full collection; a backend whose
+    // application keeps these collections itself answers from them, one call each.
+    virtual int worksheetCount();
+    virtual std::shared_ptr<Sheet> worksheetAt(int worksheetPosition);
+    // The sheet of that name (compared ignoring case), among worksheets only when `worksheetsOnly`; throws
+    // when there is none.
+    virtual std::shared_ptr<Sheet> sheetNamed(const std::string& name, bool worksheetsOnly);
 
     // Inserts copies of `sheets` (sheets of this workbook, in the order they are to arrive) side by side,
     // directly after `after.sheet`, named `names` (one per sheet, "" or none for Copy's naming); returns the
-    // copies in that order. References among the sheets lead to their copies, under the names they arrive with,
-    // where the backend can carry them so (the workbook engine does); the default copies one sheet after the
-    // other and renames the copies. A failure can leave the first copies in the target: do not save it then.
+    // copies in that order. References among the sheets lead to their copies, under the names they arrive
+    // with, where the backend can carry them so (the workbook engine does); the default copies one sheet
+    // after the other and renames the copies. A failure can leave the first copies in the target: do not save
+    // it then.
     virtual std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
-                                                           After after, const std::vector<std::string>& names = {});
+                                                           After after,
+                                                           const std::vector<std::string>& names = {});
 
     // Writes the workbook back to its own file, in place and in its own format; the file is replaced whole or
     // not at all.

@@ -1,0 +1,264 @@
+// The object model on the spreadsheet application's own objects: sheets, workbooks and the private instance,
+// each a reference to the application's object, every member called by its name at the moment of the call.
+#include "automation/com/ComBackend.h"
+
+#include <filesystem>
+#include <optional>
+
+#include "automation/com/ComForThisThread.h"
+#include "automation/com/Dispatch.h"
+#include "engine/system/Paths.h"
+#include "engine/system/WindowsText.h"
+
+namespace orv::automation::com {
+
+namespace {
+
+// The xlSheetVisibility values of the object model.
+constexpr int kSheetVisible = -1;
+constexpr int kSheetHidden = 0;
+constexpr int kSheetVeryHidden = 2;
+
+class ComWorkbook;
+
+class ComSheet : public Sheet {
+  public:
+    ComSheet(Object sheet, std::shared_ptr<ComWorkbook> workbook, std::optional<SheetKind> kind)
+        : m_sheet(std::move(sheet)), m_workbook(std::move(workbook)), m_kind(kind) {}
+
+    std::string name() const override {
+        return Call(m_sheet, "Sheet", L"name", CallKind::Get).Text("Sheet.name");
+    }
+    void setName(const std::string& name) override { Call(m_sheet, "Sheet", L"name", CallKind::Put, {name}); }
+    SheetKind kind() const override;
+    SheetVisibility visibility() const override {
+        switch (Call(m_sheet, "Sheet", L"Visible", CallKind::Get).Number("Sheet.Visible")) {
+            case kSheetHidden:
+                return SheetVisibility::Hidden;
+            case kSheetVeryHidden:
+                return SheetVisibility::VeryHidden;
+            default:
+                return SheetVisibility::Visible;
+        }
+    }
+
+    std::shared_ptr<Sheet> Copy(After after) override;
+    void Move(Before before) override {
+        Call(m_sheet, "Sheet", L"Move", CallKind::Method, {&Peer(before.sheet).m_sheet}, L"Before");
+    }
+    void Move(After after) override {
+        Call(m_sheet, "Sheet", L"Move", CallKind::Method, {&Peer(after.sheet).m_sheet}, L"After");
+    }
+    void Delete() override { Call(m_sheet, "Sheet", L"Delete", CallKind::Method); }
+
+    // The sheet's position in its workbook's Sheets.
+    int Index() const { return Call(m_sheet, "Sheet", L"Index", CallKind::Get).Number("Sheet.Index"); }
+
+  private:
+    // A sheet of the same instance: only those can stand on either side of a copy or move.
+    ComSheet& Peer(Sheet& other) const {
+        auto* peer = dynamic_cast<ComSheet*>(&other);
+        if (!peer || peer->m_sheet.apartment() != m_sheet.apartment()) {
+            throw AutomationError(
+                "A sheet can be copied or moved only next to a sheet of a workbook open in the same "
+                "spreadsheet "
+                "application instance.");
+        }
+        return *peer;
+    }
+
+    Object m_sheet;
+    std::shared_ptr<ComWorkbook> m_workbook;
+    mutable std::optional<SheetKind> m_kind;
+};
+
+class ComWorkbook : public Workbook, public std::enable_shared_from_this<ComWorkbook> {
+  public:
+    ComWorkbook(Object workbook, std::string path)
+        : m_workbook(std::move(workbook)), m_path(std::move(path)) {}
+
+    std::string fullName() const override { return m_path; }
+    void Save() override { Call(m_workbook, "Workbook", L"Save", CallKind::Method); }
+    void Close() override { Call(m_workbook, "Workbook", L"Close", CallKind::Method); }
+
+    int sheetCount() const override { return Count(L"Sheets"); }
+    std::shared_ptr<Sheet> sheetAt(int position) override { return Item(L"Sheets", position, std::nullopt); }
+    int worksheetCount() override { return Count(L"Worksheets"); }
+    std::shared_ptr<Sheet> worksheetAt(int position) override {
+        return Item(L"Worksheets", position, SheetKind::Worksheet);
+    }
+    std::shared_ptr<Sheet> sheetNamed(const std::string& name, bool worksheetsOnly) override {
+        if (worksheetsOnly) return Item(L"Worksheets", name, SheetKind::Worksheet);
+        return Item(L"Sheets", name, std::nullopt);
+    }
+    int SheetsIndexOfWorksheet(int worksheetPosition) override {
+        return Worksheet(worksheetPosition)->Index();
+    }
+
+    // Whether the sheet at `index` in Sheets is one of the worksheets: the object model tells the kinds apart
+    // by the collections it keeps.
+    bool IsWorksheetAt(int index) {
+        const int worksheets = worksheetCount();
+        for (int i = 1; i <= worksheets; ++i) {
+            if (Worksheet(i)->Index() == index) return true;
+        }
+        return false;
+    }
+
+  private:
+    int Count(const wchar_t* collection) const {
+        const std::string name = engine::windows::Narrow(collection);
+        Object sheets =
+            Call(m_workbook, "Workbook", collection, CallKind::Get).TakeObject("Workbook." + name);
+        return Call(sheets, name, L"count", CallKind::Get).Number(name + ".count");
+    }
+
+    std::shared_ptr<ComSheet> Item(const wchar_t* collection, Argument key, std::optional<SheetKind> kind) {
+        const std::string name = engine::windows::Narrow(collection);
+        Object sheets =
+            Call(m_workbook, "Workbook", collection, CallKind::Get).TakeObject("Workbook." + name);
+        Object sheet =
+            Call(sheets, name, L"Item", CallKind::Get, {std::move(key)}).TakeObject(name + ".Item");
+        return std::make_shared<ComSheet>(std::move(sheet), shared_from_this(), kind);
+    }
+
+    std::shared_ptr<ComSheet> Worksheet(int position) {
+        return Item(L"Worksheets", position, SheetKind::Worksheet);
+    }
+
+    Object m_workbook;
+    std::string m_path;
+};
+
+SheetKind ComSheet::kind() const {
+    if (!m_kind) m_kind = m_workbook->IsWorksheetAt(Index()) ? SheetKind::Worksheet : SheetKind::Chartsheet;
+    return *m_kind;
+}
+
+std::shared_ptr<Sheet> ComSheet::Copy(After after) {
+    ComSheet& anchor = Peer(after.sheet);
+    Call(m_sheet, "Sheet", L"Copy", CallKind::Method, {&anchor.m_sheet}, L"After");
+    // The application gives nothing back: the copy is the sheet right after the anchor, in its workbook.
+    return anchor.m_workbook->sheetAt(anchor.Index() + 1);
+}
+
+// A handle on the instance's process, for the watchdog to end it; empty when the application runs inside this
+// process (an in-process server) or does not say where it runs.
+std::shared_ptr<void> ProcessOf(const Object& application) {
+    int window = 0;
+    try {
+        window = Call(application, "Application", L"Hwnd", CallKind::Get).Number("Application.Hwnd");
+    } catch (const AutomationError&) {
+        return nullptr;
+    }
+    DWORD id = 0;
+    ::GetWindowThreadProcessId(reinterpret_cast<HWND>(static_cast<INT_PTR>(window)), &id);
+    if (id == 0 || id == ::GetCurrentProcessId()) return nullptr;
+    HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, id);
+    if (!process) return nullptr;
+    return std::shared_ptr<void>(process, [](HANDLE h) { ::CloseHandle(h); });
+}
+
+class ComSession : public BackendSession {
+  public:
+    explicit ComSession(const ComBackendOptions& options)
+        : m_application(Create(std::make_shared<Apartment>(options.callDeadline))) {
+        // Never shown, and never stopped by a question nobody can see.
+        Call(m_application, "Application", L"Visible", CallKind::Put, {false});
+        Call(m_application, "Application", L"DisplayAlerts", CallKind::Put, {false});
+        if (auto process = ProcessOf(m_application)) {
+            m_application.apartment()->OnStuck([process] { ::TerminateProcess(process.get(), 1); });
+        }
+    }
+
+    std::shared_ptr<Workbook> Open(const std::string& path) override {
+        // The application resolves a relative path against its own folder, not ours.
+        std::error_code ec;
+        auto full = std::filesystem::absolute(engine::PathFromUtf8(path), ec);
+        const std::string absolute = ec ? path : engine::Utf8FromPath(full.make_preferred());
+        Object workbooks = Workbooks();
+        Object workbook =
+            Call(workbooks, "Workbooks", L"Open", CallKind::Method, {absolute}).TakeObject("Workbooks.Open");
+        return std::make_shared<ComWorkbook>(std::move(workbook), path);
+    }
+
+    void Quit() override {
+        // The reference goes whatever Quit says: a failed Quit must not keep the instance bound to us.
+        Object application = std::move(m_application);
+        Call(application, "Application", L"Quit", CallKind::Method);
+    }
+
+    void setDisplayAlerts(bool on) override {
+        Call(m_application, "Application", L"DisplayAlerts", CallKind::Put, {on});
+    }
+
+    void CloseAll(const std::vector<std::shared_ptr<Workbook>>&) override {
+        Object workbooks = Workbooks();
+        Call(workbooks, "Workbooks", L"Close", CallKind::Method);
+    }
+
+  private:
+    Object Workbooks() const {
+        return Call(m_application, "Application", L"Workbooks", CallKind::Get)
+            .TakeObject("Application.Workbooks");
+    }
+
+    // A new instance, never the one the user has open: created, not looked up among the running ones.
+    static Object Create(std::shared_ptr<Apartment> apartment) {
+        auto created = std::make_shared<IDispatch*>(nullptr);
+        auto result = std::make_shared<HRESULT>(S_OK);
+        apartment->Run("starting it", [created, result] {
+            CLSID id{};
+            *result = ::CLSIDFromProgID(kAutomationClass, &id);
+            if (SUCCEEDED(*result)) {
+                *result = ::CoCreateInstance(id, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
+                                             IID_IDispatch, reinterpret_cast<void**>(created.get()));
+            }
+        });
+        if (FAILED(*result) || !*created) {
+            throw AutomationError("The spreadsheet application could not be started: " +
+                                  engine::windows::ErrorText(static_cast<DWORD>(*result)) +
+                                  ". Make sure it is "
+                                  "installed and opens normally, then try again.");
+        }
+        return Object(std::move(apartment), *created);
+    }
+
+    Object m_application;
+};
+
+class ComBackend : public Backend {
+  public:
+    explicit ComBackend(ComBackendOptions options) : m_options(options) {}
+
+    std::string name() const override { return "the spreadsheet application"; }
+    bool serves(FileFormat format) const override {
+        if (format == FileFormat::Xls || format == FileFormat::Xlsb || format == FileFormat::Ods) return true;
+        return m_options.serveOoxml && IsOoxml(format);
+    }
+    // Asked afresh each time: the application may be installed or removed while the program runs.
+    bool isAvailable(std::string* why) const override {
+        const ComForThisThread com;
+        CLSID id{};
+        const bool registered = SUCCEEDED(::CLSIDFromProgID(kAutomationClass, &id));
+        if (why) {
+            *why = registered
+                       ? ""
+                       : "The spreadsheet application is not installed on this computer (its automation "
+                         "class is not registered).";
+        }
+        return registered;
+    }
+    std::unique_ptr<BackendSession> Start() override { return std::make_unique<ComSession>(m_options); }
+
+  private:
+    ComBackendOptions m_options;
+};
+
+}  // namespace
+
+std::shared_ptr<Backend> MakeComBackend(ComBackendOptions options) {
+    return std::make_shared<ComBackend>(options);
+}
+
+}  // namespace orv::automation::com
