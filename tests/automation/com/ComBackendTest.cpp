@@ -1,0 +1,317 @@
+// The automation backend against the tests' stand-in for the spreadsheet application (an in-process server
+// registered under the application's class in a Wine prefix of these tests' own): the window's procedures and
+// the command line run through it end to end, with the object-model calls in the procedures' order, a failure
+// injected at every call reported with the stand-in's text and no sheet lost, and every object, instance and
+// string released.
+#include <objbase.h>
+#include <windows.h>
+
+#include <QApplication>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "OperationsFixture.h"
+#include "automation/DefaultBackends.h"
+#include "automation/com/ComBackend.h"
+#include "automation/ooxml/OoxmlBackend.h"
+#include "cli/SheetsTool.h"
+#include "engine/system/Paths.h"
+
+namespace orv::testing {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// The stand-in's control functions, found in the very module the automation runtime loads.
+class StandIn {
+  public:
+    StandIn() {
+        wchar_t self[MAX_PATH];
+        const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring path(self, n);
+        path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"orvandel_standin_server.dll";
+        m_module = ::LoadLibraryW(path.c_str());
+        if (!m_module) throw std::runtime_error("the stand-in server could not be loaded");
+    }
+    template <class F>
+    F* Get(const char* name) const {
+        return reinterpret_cast<F*>(reinterpret_cast<void*>(::GetProcAddress(m_module, name)));
+    }
+    bool Register() const { return SUCCEEDED(Get<HRESULT __stdcall()>("DllRegisterServer")()); }
+    void Unregister() const { Get<HRESULT __stdcall()>("DllUnregisterServer")(); }
+    void Reset() const { Get<void()>("StandIn_Reset")(); }
+    void FailCall(int call, const wchar_t* text) const {
+        Get<void(int, const wchar_t*)>("StandIn_FailCall")(call, text);
+    }
+    void FailCallWithResult(int call, HRESULT result) const {
+        Get<void(int, HRESULT)>("StandIn_FailCallWithResult")(call, result);
+    }
+    void HangCall(int call) const { Get<void(int)>("StandIn_HangCall")(call); }
+    void EndHang() const { Get<void()>("StandIn_EndHang")(); }
+    int Calls() const { return Get<int()>("StandIn_CallCount")(); }
+    Strings Log() const {
+        std::wstring log = Get<const wchar_t*()>("StandIn_Log")();
+        Strings lines;
+        std::wstringstream in(log);
+        for (std::wstring line; std::getline(in, line);) lines.push_back(engine::Utf8FromPath(line));
+        return lines;
+    }
+    int LiveObjects() const { return Get<int()>("StandIn_LiveObjects")(); }
+    int LiveInstances() const { return Get<int()>("StandIn_LiveInstances")(); }
+    int Created() const { return Get<int()>("StandIn_InstancesCreated")(); }
+    int Quits() const { return Get<int()>("StandIn_Quits")(); }
+
+  private:
+    HMODULE m_module = nullptr;
+};
+
+// Counts the blocks of COM's task allocator (BSTRs among them, with the BSTR cache off: OANOCACHE) taken and
+// given back, and frees of blocks it never handed out.
+class TaskMemoryCount : public IMallocSpy {
+  public:
+    long taken = 0;
+    long given = 0;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        *object = (id == IID_IUnknown || id == IID_IMallocSpy) ? this : nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
+    void* STDMETHODCALLTYPE PostAlloc(void* block) override {
+        if (block) ++taken;
+        return block;
+    }
+    void* STDMETHODCALLTYPE PreFree(void* block, BOOL spied) override {
+        if (block && spied) ++given;
+        return block;
+    }
+    void STDMETHODCALLTYPE PostFree(BOOL) override {}
+    SIZE_T STDMETHODCALLTYPE PreRealloc(void* block, SIZE_T size, void** out, BOOL) override {
+        *out = block;
+        return size;
+    }
+    void* STDMETHODCALLTYPE PostRealloc(void* block, BOOL) override { return block; }
+    void* STDMETHODCALLTYPE PreGetSize(void* block, BOOL) override { return block; }
+    SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, BOOL) override { return size; }
+    void* STDMETHODCALLTYPE PreDidAlloc(void* block, BOOL) override { return block; }
+    int STDMETHODCALLTYPE PostDidAlloc(void*, BOOL, int allocated) override { return allocated; }
+    void STDMETHODCALLTYPE PreHeapMinimize() override {}
+    void STDMETHODCALLTYPE PostHeapMinimize() override {}
+};
+
+struct Book {
+    std::string kind = "worksheet";
+    std::string visibility = "visible";
+    std::string name;
+};
+
+void Write(const std::string& path, const std::vector<Book>& sheets) {
+    std::ofstream out(engine::PathFromUtf8(path), std::ios::binary);
+    out << "orvandel stand-in workbook\n";
+    for (const auto& s : sheets)
+        out << s.kind << '\t' << s.visibility << '\t' << s.name << "\tcontent of " << s.name << '\n';
+}
+
+// The sheet names a stand-in workbook file holds, in order.
+Strings Names(const std::string& path) {
+    std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
+    Strings names;
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        const auto first = line.find('\t'), second = line.find('\t', first + 1);
+        names.push_back(line.substr(second + 1, line.find('\t', second + 1) - second - 1));
+    }
+    return names;
+}
+
+// The calls that change something or end the instance, in order: what a procedure's steps must show.
+Strings Changes(const Strings& log) {
+    Strings changes;
+    for (const auto& call : log) {
+        for (const char* member :
+             {"CreateInstance", ".Open(", "=", ".Copy(", ".Move(", ".Delete", ".Save", ".Close", ".Quit"}) {
+            if (call.find(member) == std::string::npos) continue;
+            // The folder of a workbook is the test's own.
+            const auto open = call.find(".Open(\"");
+            changes.push_back(open == std::string::npos
+                                  ? call
+                                  : "Open " + call.substr(call.find_last_of('\\') + 1,
+                                                          call.size() - call.find_last_of('\\') - 3));
+            break;
+        }
+    }
+    return changes;
+}
+
+// True when the call's member is one of the object model's, spelled as the application's own names are called
+// (lower-case "count" and "name"), or one the backend reads for its own purposes (Index, Hwnd).
+bool InTheTable(const std::string& call) {
+    if (call == "CreateInstance") return true;
+    const std::string head = call.substr(0, call.find_first_of("(="));
+    const std::string member = head.substr(head.find_last_of('.') + 1);
+    static const Strings members{"Workbooks", "count", "Item", "Open", "Worksheets", "Sheets", "name",
+                                 "Copy",      "Move",  "Delete", "Save", "Close",     "Quit",   "DisplayAlerts",
+                                 "Visible",   "Index", "Hwnd"};
+    return std::find(members.begin(), members.end(), member) != members.end();
+}
+
+class ComBackendTest : public OperationsFixture {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(standIn.Register()) << "the stand-in could not be registered";
+        ::CoRegisterMallocSpy(&memory);
+    }
+    void TearDown() override {
+        ::CoRevokeMallocSpy();
+        standIn.Unregister();
+    }
+
+    // Two stand-in .xls workbooks listed in the window, through the automation backend.
+    void LoadBooks(std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
+        path1 = engine::Utf8FromPath(workFolder() / "one.xls");
+        path2 = engine::Utf8FromPath(workFolder() / "two.xls");
+        Write(path1, {{.name = "Alpha"}, {.kind = "chart", .name = "Chart"}, {.name = "Data"}});
+        Write(path2, {{.name = "One"}, {.name = "Data"}});
+        auto registry = std::make_shared<automation::BackendRegistry>();
+        registry->Add(ooxml::MakeOoxmlBackend());
+        registry->Add(automation::com::MakeComBackend({.callDeadline = deadline}));
+        Start(registry);
+        form->panel1()->setPath(path1);
+        form->panel2()->setPath(path2);
+        standIn.Reset();
+        dialogs.shown.clear();
+    }
+
+    // Each procedure of the window, from its selection to its end.
+    struct Procedure {
+        std::string name;
+        std::function<void(ComBackendTest&)> run;
+        Strings changes;  // what it asks of the application, in order
+        Strings after1, after2;
+    };
+    static std::vector<Procedure> Procedures();
+
+    StandIn standIn;
+    TaskMemoryCount memory;
+};
+
+constexpr const char* kAlertsOff = "Application.DisplayAlerts=False";
+
+std::vector<ComBackendTest::Procedure> ComBackendTest::Procedures() {
+    const auto select = [](ComBackendTest& t, int in1, int in2) {
+        if (in1) t.form->panel1()->list().select(in1);
+        if (in2) t.form->panel2()->list().select(in2);
+    };
+    // Every instance starts private and invisible, with alerts off; the rest is each procedure's own steps.
+    return {
+        {"list",
+         [](ComBackendTest& t) { t.form->panel2()->ListWorkbookSheets(); },
+         {"Open two.xls", "Application.Quit"},
+         {"Alpha", "Chart", "Data"},
+         {"One", "Data"}},
+        {"copy to #2",
+         [=](ComBackendTest& t) {
+             select(t, 1, 1);
+             t.form->PushButton1_Click();
+         },
+         {"Open one.xls", "Open two.xls", "Sheet[one.xls!Alpha].Copy(After:=Sheet[two.xls!One])",
+          "Workbook[two.xls].Save", kAlertsOff, "Application.Quit"},
+         {"Alpha", "Chart", "Data"},
+         {"One", "Alpha", "Data"}},
+        {"copy to #1 under another name",
+         [=](ComBackendTest& t) {
+             select(t, 1, 2);
+             t.dialogs.inputAnswers = {"Data (b)"};
+             t.form->PushButton5_Click();
+         },
+         {"Open two.xls", "Open one.xls", "Sheet[two.xls!Data].name=\"Data (b)\"",
+          "Sheet[two.xls!Data (b)].Copy(After:=Sheet[one.xls!Alpha])",
+          "Sheet[two.xls!Data (b)].name=\"Data\"", "Workbook[one.xls].Save", kAlertsOff, "Application.Quit"},
+         {"Alpha", "Data (b)", "Chart", "Data"},
+         {"One", "Data"}},
+        {"move to #2",
+         [=](ComBackendTest& t) {
+             select(t, 1, 2);
+             t.form->PushButton2_Click();
+         },
+         {"Open one.xls", "Open two.xls", "Sheet[one.xls!Alpha].Copy(After:=Sheet[two.xls!Data])", kAlertsOff,
+          "Sheet[one.xls!Alpha].Delete", "Workbook[two.xls].Save", "Workbook[one.xls].Save",
+          "Workbooks.Close", kAlertsOff, "Application.Quit"},
+         {"Chart", "Data"},
+         {"One", "Data", "Alpha"}},
+        {"move to #1",
+         [=](ComBackendTest& t) {
+             select(t, 1, 1);
+             t.form->PushButton4_Click();
+         },
+         {"Open two.xls", "Open one.xls", "Sheet[two.xls!One].Copy(After:=Sheet[one.xls!Alpha])", kAlertsOff,
+          "Sheet[two.xls!One].Delete", "Workbook[one.xls].Save", "Workbook[two.xls].Save", kAlertsOff,
+          "Application.Quit"},
+         {"Alpha", "One", "Chart", "Data"},
+         {"Data"}},
+        {"delete",
+         [=](ComBackendTest& t) {
+             select(t, 1, 0);
+             t.form->PushButton7_Click();
+         },
+         {"Open one.xls", kAlertsOff, "Sheet[one.xls!Alpha].Delete", "Workbook[one.xls].Save",
+          "Application.Quit"},
+         {"Chart", "Data"},
+         {"One", "Data"}},
+        {"rename",
+         [=](ComBackendTest& t) {
+             select(t, 0, 2);
+             t.dialogs.inputAnswers = {"Zwei"};
+             t.form->PushButton10_Click();
+         },
+         {"Open two.xls", kAlertsOff, "Sheet[two.xls!Data].name=\"Zwei\"", "Workbook[two.xls].Save",
+          "Application.Quit"},
+         {"Alpha", "Chart", "Data"},
+         {"One", "Zwei"}},
+        {"reorder up",
+         [=](ComBackendTest& t) {
+             select(t, 2, 0);
+             t.form->PushButton11_Click();
+         },
+         {"Open one.xls", kAlertsOff, "Sheet[one.xls!Data].Move(Before:=Sheet[one.xls!Alpha])",
+          "Workbook[one.xls].Save", "Workbook[one.xls].Close", "Application.Quit"},
+         {"Data", "Alpha", "Chart"},
+         {"One", "Data"}},
+        {"reorder down",
+         [=](ComBackendTest& t) {
+             select(t, 0, 1);
+             t.form->PushButton13_Click();
+         },
+         {"Open two.xls", kAlertsOff, "Sheet[two.xls!One].Move(After:=Sheet[two.xls!Data])",
+          "Workbook[two.xls].Save", "Workbook[two.xls].Close", "Application.Quit"},
+         {"Alpha", "Chart", "Data"},
+         {"Data", "One"}},
+    };
+}
+
+TEST_F(ComBackendTest, ProceduresCallTheObjectModelInTheirOrder) {
+    for (const auto& procedure : Procedures()) {
+        SCOPED_TRACE(procedure.name);
+        LoadBooks();
+        procedure.run(*this);
+        EXPECT_EQ(dialogs.reportedSteps(), std::vector<int>{});
+        Strings changes = Changes(standIn.Log());
+        Strings expected{"CreateInstance", "Application.Visible=False", kAlertsOff};
+        expected.insert(expected.end(), procedure.changes.begin(), procedure.changes.end());
+        EXPECT_EQ(changes, expected) << ::testing::PrintToString(standIn.Log());
+        for (const auto& call : standIn.Log()) EXPECT_TRUE(InTheTable(call)) << call;
+        EXPECT_EQ(Names(path1), procedure.after1);
+        EXPECT_EQ(Names(path2), procedure.after2);
+        form.reset();
+        EXPECT_EQ(standIn.LiveObjects(), 0);
+        EXPECT_EQ(standIn.LiveInstances(), 0);
+        EXPECT_EQ(memory.taken, memory.given);
+    }
+}
+
+}  // namespace
+}  // namespace orv::testing
