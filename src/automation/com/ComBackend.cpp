@@ -163,9 +163,18 @@ class ComSession : public BackendSession {
   public:
     explicit ComSession(const ComBackendOptions& options)
         : m_application(Create(std::make_shared<Apartment>(options.callDeadline))) {
-        // Never shown, and never stopped by a question nobody can see.
-        Call(m_application, "Application", L"Visible", CallKind::Put, {false});
-        Call(m_application, "Application", L"DisplayAlerts", CallKind::Put, {false});
+        // Never shown, and never stopped by a question nobody can see; an instance that cannot be made so is
+        // told to quit at once.
+        try {
+            Call(m_application, "Application", L"Visible", CallKind::Put, {false});
+            Call(m_application, "Application", L"DisplayAlerts", CallKind::Put, {false});
+        } catch (const AutomationError&) {
+            try {
+                Quit();
+            } catch (const AutomationError&) {
+            }
+            throw;
+        }
         if (auto process = ProcessOf(m_application)) {
             m_application.apartment()->OnStuck([process] { ::TerminateProcess(process.get(), 1); });
         }
@@ -216,10 +225,8 @@ class ComSession : public BackendSession {
             }
         });
         if (FAILED(*result) || !*created) {
-            throw AutomationError("The spreadsheet application could not be started: " +
-                                  engine::windows::ErrorText(static_cast<DWORD>(*result)) +
-                                  ". Make sure it is "
-                                  "installed and opens normally, then try again.");
+            throw AutomationError("The spreadsheet application could not be started: " + SystemText(*result) +
+                                  ". Make sure it is installed and opens normally, then try again.");
         }
         return Object(std::move(apartment), *created);
     }

@@ -242,12 +242,16 @@ std::string DescribeFailure(std::string_view call, HRESULT result, const EXCEPIN
         if (!description.empty()) return description;
         if (exception->scode) code = exception->scode;
     }
-    std::string text = engine::windows::ErrorText(static_cast<DWORD>(code));
-    const std::string what = "The spreadsheet application could not carry out " + std::string(call);
-    // The system has words for most results, but not for the application's own.
+    return "The spreadsheet application could not carry out " + std::string(call) + ": " + SystemText(code) +
+           ".";
+}
+
+std::string SystemText(HRESULT result) {
+    const std::string text = engine::windows::ErrorText(static_cast<DWORD>(result));
+    // The system has words for most results, but not for every application's own.
     if (text.rfind("system error", 0) == 0)
-        return what + " (error " + Hex(code) + ", which it did not describe).";
-    return what + ": " + text + " (error " + Hex(code) + ").";
+        return "error " + Hex(result) + ", which the system does not describe";
+    return text + " (error " + Hex(result) + ")";
 }
 
 }  // namespace orv::automation::com

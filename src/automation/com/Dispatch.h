@@ -63,4 +63,7 @@ Result Call(const Object& target, std::string_view objectName, const std::wstrin
 // system's text of `result` with the call it came from.
 std::string DescribeFailure(std::string_view call, HRESULT result, const EXCEPINFO* exception);
 
+// The system's words for `result`, with its number: "Access is denied (error 0x80070005)".
+std::string SystemText(HRESULT result);
+
 }  // namespace orv::automation::com

@@ -128,6 +128,36 @@ Strings Names(const std::string& path) {
     return names;
 }
 
+// What each sheet of a stand-in workbook file carries (its content travels with copies, moves and renames).
+Strings Contents(const std::string& path) {
+    std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
+    Strings contents;
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) contents.push_back(line.substr(line.find_last_of('\t') + 1));
+    return contents;
+}
+
+// The worksheet names of a stand-in workbook file: what its list shows.
+Strings WorksheetNames(const std::string& path) {
+    std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
+    Strings names;
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        if (line.rfind("worksheet\t", 0) != 0) continue;
+        const auto second = line.find('\t', line.find('\t') + 1);
+        names.push_back(line.substr(second + 1, line.find('\t', second + 1) - second - 1));
+    }
+    return names;
+}
+
+QStringList AsList(const Strings& names) {
+    QStringList list;
+    for (const auto& name : names) list << QString::fromStdString(name);
+    return list;
+}
+
 // The calls that change something or end the instance, in order: what a procedure's steps must show.
 Strings Changes(const Strings& log) {
     Strings changes;
@@ -151,11 +181,12 @@ Strings Changes(const Strings& log) {
 // (lower-case "count" and "name"), or one the backend reads for its own purposes (Index, Hwnd).
 bool InTheTable(const std::string& call) {
     if (call == "CreateInstance") return true;
-    const std::string head = call.substr(0, call.find_first_of("(="));
-    const std::string member = head.substr(head.find_last_of('.') + 1);
-    static const Strings members{"Workbooks", "count", "Item", "Open", "Worksheets", "Sheets", "name",
-                                 "Copy",      "Move",  "Delete", "Save", "Close",     "Quit",   "DisplayAlerts",
-                                 "Visible",   "Index", "Hwnd"};
+    const auto object = call.find("].");
+    const auto start = object != std::string::npos ? object + 2 : call.find('.') + 1;
+    const std::string member = call.substr(start, call.find_first_of("(=", start) - start);
+    static const Strings members{"Workbooks", "count",         "Item",    "Open",   "Worksheets", "Sheets",
+                                 "name",      "Copy",          "Move",    "Delete", "Save",       "Close",
+                                 "Quit",      "DisplayAlerts", "Visible", "Index",  "Hwnd"};
     return std::find(members.begin(), members.end(), member) != members.end();
 }
 
@@ -194,6 +225,12 @@ class ComBackendTest : public OperationsFixture {
         Strings after1, after2;
     };
     static std::vector<Procedure> Procedures();
+
+    // True when a box shown so far contains `text`.
+    bool Shown(const std::string& text) const {
+        return std::any_of(dialogs.shown.begin(), dialogs.shown.end(),
+                           [&](const ShownBox& box) { return box.text.find(text) != std::string::npos; });
+    }
 
     StandIn standIn;
     TaskMemoryCount memory;
@@ -310,6 +347,62 @@ TEST_F(ComBackendTest, ProceduresCallTheObjectModelInTheirOrder) {
         EXPECT_EQ(standIn.LiveObjects(), 0);
         EXPECT_EQ(standIn.LiveInstances(), 0);
         EXPECT_EQ(memory.taken, memory.given);
+    }
+}
+
+// A failure at any call, with the application's own text or with a bare result, is shown with that text (or
+// the system's words for the result) in a report naming its step, loses no sheet, leaves each list showing
+// its file, and still quits and releases the instance.
+TEST_F(ComBackendTest, AFailureAtAnyCallIsReportedAndLosesNoSheet) {
+    for (const auto& procedure : Procedures()) {
+        LoadBooks();
+        procedure.run(*this);
+        const int calls = standIn.Calls();
+        const Strings clean = standIn.Log();
+        form.reset();
+        for (int call = 1; call <= calls; ++call) {
+            for (const bool bare : {false, true}) {
+                SCOPED_TRACE(procedure.name + ", call " + std::to_string(call) + " " + clean[call - 1] +
+                             (bare ? ", bare result" : ""));
+                LoadBooks();
+                const Strings before = Contents(path1), before2 = Contents(path2);
+                const std::string text = "Stand-in failure at call " + std::to_string(call) + ".";
+                bare ? standIn.FailCallWithResult(call, E_ACCESSDENIED)
+                     : standIn.FailCall(call, engine::PathFromUtf8(text).wstring().c_str());
+                const long taken = memory.taken, given = memory.given;
+                procedure.run(*this);
+                if (procedure.name != "list") {
+                    EXPECT_EQ(list1(), AsList(WorksheetNames(path1)));
+                    EXPECT_EQ(list2(), AsList(WorksheetNames(path2)));
+                }
+                form.reset();
+
+                // The window's own reading of where the instance runs may fail unnoticed.
+                // Nothing carries the application's text out of a failed start: the system's words for it do.
+                const std::string expected = bare        ? "(error 0x80070005)"
+                                             : call == 1 ? "could not be started: error 0x80080005"
+                                                         : text;
+                if (clean[call - 1] != "Application.Hwnd") {
+                    EXPECT_TRUE(Shown(expected)) << ::testing::PrintToString(dialogs.messages());
+                    if (procedure.name != "list") {
+                        EXPECT_FALSE(dialogs.reportedSteps().empty());
+                    }
+                }
+                Strings all = Contents(path1), all2 = Contents(path2);
+                all.insert(all.end(), all2.begin(), all2.end());
+                for (const auto* book : {&before, &before2}) {
+                    for (const auto& content : *book) {
+                        if (procedure.name == "delete" && content == "content of Alpha") continue;
+                        EXPECT_NE(std::find(all.begin(), all.end(), content), all.end())
+                            << content << " was lost";
+                    }
+                }
+                EXPECT_EQ(standIn.LiveObjects(), 0);
+                EXPECT_EQ(standIn.LiveInstances(), 0);
+                EXPECT_EQ(standIn.Created() - standIn.Quits(), clean[call - 1] == "Application.Quit" ? 1 : 0);
+                EXPECT_EQ(memory.taken - taken, memory.given - given);
+            }
+        }
     }
 }
 
