@@ -2,6 +2,7 @@
 // each with a deadline, and a call the application rejects while it is busy is tried again until then.
 #include "automation/com/Apartment.h"
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <future>
@@ -48,8 +49,9 @@ class RetryWhileBusy : public IMessageFilter {
 };
 
 std::string Seconds(std::chrono::milliseconds duration) {
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
-    return std::to_string(seconds < 1 ? 1 : seconds) + (seconds == 1 ? " second" : " seconds");
+    const auto seconds =
+        std::max<long long>(1, std::chrono::duration_cast<std::chrono::seconds>(duration).count());
+    return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
 }
 
 }  // namespace

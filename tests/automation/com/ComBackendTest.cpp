@@ -11,9 +11,12 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "OperationsFixture.h"
 #include "automation/DefaultBackends.h"
+#include "automation/RunningSpreadsheet.h"
+#include "automation/com/Apartment.h"
 #include "automation/com/ComBackend.h"
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
@@ -193,12 +196,14 @@ bool InTheTable(const std::string& call) {
 class ComBackendTest : public OperationsFixture {
   protected:
     void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         ASSERT_TRUE(standIn.Register()) << "the stand-in could not be registered";
-        ::CoRegisterMallocSpy(&memory);
+        ASSERT_EQ(::CoRegisterMallocSpy(&memory), S_OK);
     }
     void TearDown() override {
         ::CoRevokeMallocSpy();
         standIn.Unregister();
+        ::CoUninitialize();
     }
 
     // Two stand-in .xls workbooks listed in the window, through the automation backend.
@@ -404,6 +409,118 @@ TEST_F(ComBackendTest, AFailureAtAnyCallIsReportedAndLosesNoSheet) {
             }
         }
     }
+}
+
+// A call that never comes back: the watchdog gives up on it at the deadline, the procedure reports it and
+// goes on without the instance, nothing is written, and every reference is released once the call does come
+// back.
+TEST_F(ComBackendTest, AHungCallIsGivenUpWithoutLosingAnything) {
+    const auto& copy = Procedures()[1];
+    LoadBooks();
+    copy.run(*this);
+    const Strings clean = standIn.Log();
+    const int save =
+        static_cast<int>(std::find(clean.begin(), clean.end(), "Workbook[two.xls].Save") - clean.begin()) + 1;
+    ASSERT_LE(save, static_cast<int>(clean.size()));
+    form.reset();
+
+    LoadBooks(std::chrono::seconds(1));
+    standIn.HangCall(save);
+    copy.run(*this);
+    EXPECT_TRUE(Shown("did not answer within 1 second (Workbook.Save), so its instance was ended"));
+    EXPECT_TRUE(Shown("instance was ended after it stopped answering"));  // the steps after it
+    EXPECT_EQ(Names(path2), (Strings{"One", "Data"}));
+    EXPECT_EQ(list2(), AsList(Names(path2)));
+    form.reset();
+    standIn.EndHang();
+    for (int i = 0; i < 100 && standIn.LiveObjects() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(standIn.LiveObjects(), 0);
+    EXPECT_EQ(standIn.LiveInstances(), 0);
+}
+
+// orvandel-sheets chooses the application where its class is registered, and refuses a change of an .xls
+// workbook, as before, where it is not.
+TEST_F(ComBackendTest, TheCommandLineGoesThroughItWhereItIsRegistered) {
+    path1 = engine::Utf8FromPath(workFolder() / "one.xls");
+    path2 = engine::Utf8FromPath(workFolder() / "two.xls");
+    Write(path1,
+          {{.name = "Alpha"}, {.kind = "chart", .name = "Chart"}, {.visibility = "hidden", .name = "Data"}});
+    Write(path2, {{.name = "One"}});
+    const auto tool = [](const Strings& args) {
+        std::ostringstream out, err;
+        const int code = cli::RunSheetsTool(args, out, err, automation::DefaultBackends());
+        return std::tuple{code, out.str(), err.str()};
+    };
+    EXPECT_EQ(tool({"list", path1}),
+              std::tuple(0,
+                         std::string("1\tworksheet\tvisible\tAlpha\n2\tchartsheet\tvisible\tChart\n"
+                                     "3\tworksheet\thidden\tData\n"),
+                         std::string()));
+    EXPECT_EQ(std::get<0>(tool({"rename", path1, "data", "Daten"})), 0);
+    EXPECT_EQ(std::get<0>(tool({"reorder", path1, "Daten", "before", "#1"})), 0);
+    EXPECT_EQ(std::get<0>(tool({"copy", path1, "Alpha", path2, "after", "One", "as", "Beta"})), 0);
+    EXPECT_EQ(std::get<0>(tool({"move", path1, "Daten", path2, "after", "#1"})), 0);
+    EXPECT_EQ(std::get<0>(tool({"delete", path2, "One"})), 0);
+    const auto [code, out, err] = tool({"rename", path2, "Beta", "Chart/1"});
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(err, "orvandel-sheets: The name you typed is not valid for a sheet.\n");
+    EXPECT_EQ(Names(path1), (Strings{"Alpha", "Chart"}));
+    EXPECT_EQ(Names(path2), (Strings{"Daten", "Beta"}));
+    EXPECT_EQ(standIn.LiveObjects(), 0);
+
+    standIn.Unregister();
+    const std::string xls = Workbook("samples/sample1.xls");
+    const std::string bytes = Bytes(xls);
+    const auto [refused, nothing, why] = tool({"rename", xls, "#1", "Renamed"});
+    EXPECT_EQ(refused, 1);
+    EXPECT_NE(why.find("can be listed but not changed"), std::string::npos) << why;
+    EXPECT_EQ(Bytes(xls), bytes);
+}
+
+// The running-application warning looks for the instance by the same class, and counts only one that names
+// itself as the application.
+TEST_F(ComBackendTest, TheWarningFindsARunningInstanceOfTheClass) {
+    const automation::ActiveObjectTable table;
+    EXPECT_FALSE(table.AutomationInstanceRunning());
+    CLSID id{};
+    ASSERT_TRUE(SUCCEEDED(::CLSIDFromProgID(L"Excel.Application", &id)));
+    IUnknown* running = nullptr;
+    ASSERT_TRUE(SUCCEEDED(::CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                             reinterpret_cast<void**>(&running))));
+    DWORD registration = 0;
+    ASSERT_TRUE(SUCCEEDED(::RegisterActiveObject(running, id, ACTIVEOBJECT_STRONG, &registration)));
+    EXPECT_TRUE(table.AutomationInstanceRunning());
+    ::RevokeActiveObject(registration, nullptr);
+    running->Release();
+    EXPECT_FALSE(table.AutomationInstanceRunning());
+    EXPECT_EQ(standIn.LiveObjects(), 0);
+}
+
+// The watchdog on its own: a call still running at the deadline makes it end the instance (which, for an
+// application in its own process, is what makes the call come back), and the apartment takes no call after
+// it.
+TEST(Apartment, EndsTheInstanceOfACallThatDoesNotComeBack) {
+    HANDLE ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    {
+        automation::com::Apartment apartment(std::chrono::milliseconds(200));
+        apartment.OnStuck([ended] { ::SetEvent(ended); });
+        apartment.Run("a quick call", [] {});
+        try {
+            apartment.Run("Workbook.Save", [ended] { ::WaitForSingleObject(ended, 10000); });
+            ADD_FAILURE() << "the hung call came back";
+        } catch (const automation::AutomationError& e) {
+            EXPECT_STREQ(
+                e.what(),
+                "The spreadsheet application did not answer within 1 second (Workbook.Save), so its "
+                "instance was ended. Nothing more is done in it; each workbook file keeps what was last "
+                "saved to it.");
+        }
+        EXPECT_EQ(::WaitForSingleObject(ended, 0), WAIT_OBJECT_0);
+        EXPECT_TRUE(apartment.ended());
+        EXPECT_THROW(apartment.Run("Application.Quit", [] {}), automation::AutomationError);
+    }
+    ::CloseHandle(ended);
 }
 
 }  // namespace
