@@ -207,15 +207,17 @@ class ComBackendTest : public OperationsFixture {
     }
 
     // Two stand-in .xls workbooks listed in the window, through the automation backend.
-    void LoadBooks(std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
+    static constexpr std::chrono::milliseconds kDeadline = std::chrono::minutes(5);
+    void LoadBooks(std::chrono::milliseconds deadline = kDeadline) {
         path1 = engine::Utf8FromPath(workFolder() / "one.xls");
         path2 = engine::Utf8FromPath(workFolder() / "two.xls");
         Write(path1, {{.name = "Alpha"}, {.kind = "chart", .name = "Chart"}, {.name = "Data"}});
         Write(path2, {{.name = "One"}, {.name = "Data"}});
+        // The program's own choice of backends, unless the watchdog is to give up sooner.
         auto registry = std::make_shared<automation::BackendRegistry>();
         registry->Add(ooxml::MakeOoxmlBackend());
         registry->Add(automation::com::MakeComBackend({.callDeadline = deadline}));
-        Start(registry);
+        Start(deadline == kDeadline ? automation::DefaultBackends() : registry);
         form->panel1()->setPath(path1);
         form->panel2()->setPath(path2);
         standIn.Reset();
@@ -295,6 +297,20 @@ std::vector<ComBackendTest::Procedure> ComBackendTest::Procedures() {
           "Application.Quit"},
          {"Alpha", "One", "Chart", "Data"},
          {"Data"}},
+        {"copy a group to #2",
+         [=](ComBackendTest& t) {
+             select(t, 0, 1);
+             auto* list = t.form->panel1()->sheetList();
+             list->topLevelItem(0)->setSelected(true);
+             list->topLevelItem(1)->setSelected(true);
+             t.dialogs.inputAnswers = {"Data 1"};
+             t.form->PushButton1_Click();
+         },
+         {"Open one.xls", "Open two.xls", "Sheet[one.xls!Alpha].Copy(After:=Sheet[two.xls!One])",
+          "Sheet[one.xls!Data].Copy(After:=Sheet[two.xls!Alpha])", "Sheet[two.xls!Data (2)].name=\"Data 1\"",
+          "Workbook[two.xls].Save", kAlertsOff, "Application.Quit"},
+         {"Alpha", "Chart", "Data"},
+         {"One", "Alpha", "Data 1", "Data"}},
         {"delete",
          [=](ComBackendTest& t) {
              select(t, 1, 0);
