@@ -63,10 +63,22 @@ struct Apartment::State {
     std::atomic<bool> ended{false};
     std::function<void()> endInstance;
     HANDLE wake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::promise<void> finished;  // set when the thread has let go of COM
     std::thread thread;
 
     ~State() {
         if (wake) ::CloseHandle(wake);
+    }
+
+    // The watchdog's work, done once: the apartment takes no more calls and the instance is ended.
+    void GiveUp() {
+        if (ended.exchange(true)) return;
+        std::function<void()> end;
+        {
+            const std::lock_guard lock(mutex);
+            end = endInstance;
+        }
+        if (end) end();
     }
 
     void Post(std::function<void()> task) {
@@ -107,6 +119,7 @@ struct Apartment::State {
         }
         ::CoRegisterMessageFilter(previous, nullptr);
         ::CoUninitialize();
+        state->finished.set_value();
     }
 };
 
@@ -138,20 +151,22 @@ Apartment::~Apartment() {
     }
     ::SetEvent(m_state->wake);
     // A thread still inside a call that never came back cannot be waited for; it keeps its own share of the
-    // state and ends whenever the call does (or with the program).
-    if (m_state->ended) {
-        m_state->thread.detach();
-    } else {
+    // state and ends whenever the call does (or with the program). The last releases are calls into the
+    // application too, and get the same deadline.
+    auto finished = m_state->finished.get_future();
+    if (!m_state->ended && finished.wait_for(m_deadline) == std::future_status::ready) {
         m_state->thread.join();
+        return;
     }
+    m_state->GiveUp();
+    m_state->thread.detach();
 }
 
 void Apartment::Run(const std::string& what, std::function<void()> work) {
     if (m_state->ended) {
         throw AutomationError(
             "The spreadsheet application instance was ended after it stopped answering, so this step could "
-            "not "
-            "be done in it.");
+            "not be done in it.");
     }
     auto done = std::make_shared<std::promise<void>>();
     auto future = done->get_future();
@@ -167,13 +182,7 @@ void Apartment::Run(const std::string& what, std::function<void()> work) {
         future.get();
         return;
     }
-    m_state->ended = true;
-    std::function<void()> endInstance;
-    {
-        const std::lock_guard lock(m_state->mutex);
-        endInstance = m_state->endInstance;
-    }
-    if (endInstance) endInstance();
+    m_state->GiveUp();
     throw AutomationError(
         "The spreadsheet application did not answer within " + Seconds(m_deadline) + " (" + what +
         "), so its instance was ended. Nothing more is done in it; each workbook file keeps "
