@@ -37,6 +37,7 @@ class ComSheet : public Sheet {
                 return SheetVisibility::Hidden;
             case kSheetVeryHidden:
                 return SheetVisibility::VeryHidden;
+            case kSheetVisible:
             default:
                 return SheetVisibility::Visible;
         }
@@ -163,6 +164,10 @@ class ComSession : public BackendSession {
   public:
     explicit ComSession(const ComBackendOptions& options)
         : m_application(Create(std::make_shared<Apartment>(options.callDeadline))) {
+        // First of all, so that the watchdog can end the instance from its very first call.
+        if (auto process = ProcessOf(m_application)) {
+            m_application.apartment()->OnStuck([process] { ::TerminateProcess(process.get(), 1); });
+        }
         // Never shown, and never stopped by a question nobody can see; an instance that cannot be made so is
         // told to quit at once.
         try {
@@ -174,9 +179,6 @@ class ComSession : public BackendSession {
             } catch (const AutomationError&) {
             }
             throw;
-        }
-        if (auto process = ProcessOf(m_application)) {
-            m_application.apartment()->OnStuck([process] { ::TerminateProcess(process.get(), 1); });
         }
     }
 
