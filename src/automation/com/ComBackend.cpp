@@ -107,19 +107,21 @@ class ComWorkbook : public Workbook, public std::enable_shared_from_this<ComWork
     }
 
   private:
+    // Workbook.Sheets or Workbook.Worksheets, asked for afresh at each use.
+    Object Collection(const wchar_t* collection) const {
+        return Call(m_workbook, "Workbook", collection, CallKind::Get)
+            .TakeObject("Workbook." + engine::windows::Narrow(collection));
+    }
+
     int Count(const wchar_t* collection) const {
         const std::string name = engine::windows::Narrow(collection);
-        Object sheets =
-            Call(m_workbook, "Workbook", collection, CallKind::Get).TakeObject("Workbook." + name);
-        return Call(sheets, name, L"count", CallKind::Get).Number(name + ".count");
+        return Call(Collection(collection), name, L"count", CallKind::Get).Number(name + ".count");
     }
 
     std::shared_ptr<ComSheet> Item(const wchar_t* collection, Argument key, std::optional<SheetKind> kind) {
         const std::string name = engine::windows::Narrow(collection);
-        Object sheets =
-            Call(m_workbook, "Workbook", collection, CallKind::Get).TakeObject("Workbook." + name);
-        Object sheet =
-            Call(sheets, name, L"Item", CallKind::Get, {std::move(key)}).TakeObject(name + ".Item");
+        Object sheet = Call(Collection(collection), name, L"Item", CallKind::Get, {std::move(key)})
+                           .TakeObject(name + ".Item");
         return std::make_shared<ComSheet>(std::move(sheet), shared_from_this(), kind);
     }
 

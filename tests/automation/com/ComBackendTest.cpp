@@ -6,7 +6,6 @@
 #include <objbase.h>
 #include <windows.h>
 
-#include <QApplication>
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -118,42 +117,24 @@ void Write(const std::string& path, const std::vector<Book>& sheets) {
         out << s.kind << '\t' << s.visibility << '\t' << s.name << "\tcontent of " << s.name << '\n';
 }
 
-// The sheet names a stand-in workbook file holds, in order.
-Strings Names(const std::string& path) {
+// One field of every sheet of a stand-in workbook file, in order: the name, or what the sheet carries (its
+// content travels with copies, moves and renames); of worksheets only (what a list shows) when asked.
+enum class Field { Name, Content };
+Strings Read(const std::string& path, Field field, bool worksheetsOnly = false) {
     std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
-    Strings names;
+    Strings values;
     std::string line;
     std::getline(in, line);
     while (std::getline(in, line)) {
-        const auto first = line.find('\t'), second = line.find('\t', first + 1);
-        names.push_back(line.substr(second + 1, line.find('\t', second + 1) - second - 1));
+        if (worksheetsOnly && line.rfind("worksheet\t", 0) != 0) continue;
+        const auto name = line.find('\t', line.find('\t') + 1) + 1, content = line.find('\t', name) + 1;
+        values.push_back(field == Field::Name ? line.substr(name, content - 1 - name) : line.substr(content));
     }
-    return names;
+    return values;
 }
-
-// What each sheet of a stand-in workbook file carries (its content travels with copies, moves and renames).
-Strings Contents(const std::string& path) {
-    std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
-    Strings contents;
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) contents.push_back(line.substr(line.find_last_of('\t') + 1));
-    return contents;
-}
-
-// The worksheet names of a stand-in workbook file: what its list shows.
-Strings WorksheetNames(const std::string& path) {
-    std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
-    Strings names;
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        if (line.rfind("worksheet\t", 0) != 0) continue;
-        const auto second = line.find('\t', line.find('\t') + 1);
-        names.push_back(line.substr(second + 1, line.find('\t', second + 1) - second - 1));
-    }
-    return names;
-}
+Strings Names(const std::string& path) { return Read(path, Field::Name); }
+Strings Contents(const std::string& path) { return Read(path, Field::Content); }
+Strings WorksheetNames(const std::string& path) { return Read(path, Field::Name, true); }
 
 QStringList AsList(const Strings& names) {
     QStringList list;
@@ -227,11 +208,28 @@ class ComBackendTest : public OperationsFixture {
     // Each procedure of the window, from its selection to its end.
     struct Procedure {
         std::string name;
-        std::function<void(ComBackendTest&)> run;
-        Strings changes;  // what it asks of the application, in order
+        std::vector<int> selected1;  // the entries selected in each list (none: as listed)
+        int selected2;
+        void (app::Form1::*button)();  // none: list workbook #2 again
+        std::string answer;            // to the name prompt, when one comes
+        Strings changes;               // what it asks of the application, in order
         Strings after1, after2;
     };
     static std::vector<Procedure> Procedures();
+
+    void Run(const Procedure& procedure) {
+        if (!procedure.button) return form->panel2()->ListWorkbookSheets();
+        auto* list = form->panel1()->sheetList();
+        for (const int position : procedure.selected1) {
+            if (procedure.selected1.size() == 1)
+                form->panel1()->list().select(position);
+            else
+                list->topLevelItem(position - 1)->setSelected(true);
+        }
+        if (procedure.selected2) form->panel2()->list().select(procedure.selected2);
+        if (!procedure.answer.empty()) dialogs.inputAnswers = {procedure.answer};
+        (form.get()->*procedure.button)();
+    }
 
     // True when a box shown so far contains `text`.
     bool Shown(const std::string& text) const {
@@ -246,104 +244,97 @@ class ComBackendTest : public OperationsFixture {
 constexpr const char* kAlertsOff = "Application.DisplayAlerts=False";
 
 std::vector<ComBackendTest::Procedure> ComBackendTest::Procedures() {
-    const auto select = [](ComBackendTest& t, int in1, int in2) {
-        if (in1) t.form->panel1()->list().select(in1);
-        if (in2) t.form->panel2()->list().select(in2);
-    };
     // Every instance starts private and invisible, with alerts off; the rest is each procedure's own steps.
     return {
         {"list",
-         [](ComBackendTest& t) { t.form->panel2()->ListWorkbookSheets(); },
+         {},
+         0,
+         nullptr,
+         "",
          {"Open two.xls", "Application.Quit"},
          {"Alpha", "Chart", "Data"},
          {"One", "Data"}},
         {"copy to #2",
-         [=](ComBackendTest& t) {
-             select(t, 1, 1);
-             t.form->PushButton1_Click();
-         },
+         {1},
+         1,
+         &app::Form1::PushButton1_Click,
+         "",
          {"Open one.xls", "Open two.xls", "Sheet[one.xls!Alpha].Copy(After:=Sheet[two.xls!One])",
           "Workbook[two.xls].Save", kAlertsOff, "Application.Quit"},
          {"Alpha", "Chart", "Data"},
          {"One", "Alpha", "Data"}},
         {"copy to #1 under another name",
-         [=](ComBackendTest& t) {
-             select(t, 1, 2);
-             t.dialogs.inputAnswers = {"Data (b)"};
-             t.form->PushButton5_Click();
-         },
+         {1},
+         2,
+         &app::Form1::PushButton5_Click,
+         "Data (b)",
          {"Open two.xls", "Open one.xls", "Sheet[two.xls!Data].name=\"Data (b)\"",
           "Sheet[two.xls!Data (b)].Copy(After:=Sheet[one.xls!Alpha])",
           "Sheet[two.xls!Data (b)].name=\"Data\"", "Workbook[one.xls].Save", kAlertsOff, "Application.Quit"},
          {"Alpha", "Data (b)", "Chart", "Data"},
          {"One", "Data"}},
         {"move to #2",
-         [=](ComBackendTest& t) {
-             select(t, 1, 2);
-             t.form->PushButton2_Click();
-         },
+         {1},
+         2,
+         &app::Form1::PushButton2_Click,
+         "",
          {"Open one.xls", "Open two.xls", "Sheet[one.xls!Alpha].Copy(After:=Sheet[two.xls!Data])", kAlertsOff,
           "Sheet[one.xls!Alpha].Delete", "Workbook[two.xls].Save", "Workbook[one.xls].Save",
           "Workbooks.Close", kAlertsOff, "Application.Quit"},
          {"Chart", "Data"},
          {"One", "Data", "Alpha"}},
         {"move to #1",
-         [=](ComBackendTest& t) {
-             select(t, 1, 1);
-             t.form->PushButton4_Click();
-         },
+         {1},
+         1,
+         &app::Form1::PushButton4_Click,
+         "",
          {"Open two.xls", "Open one.xls", "Sheet[two.xls!One].Copy(After:=Sheet[one.xls!Alpha])", kAlertsOff,
           "Sheet[two.xls!One].Delete", "Workbook[one.xls].Save", "Workbook[two.xls].Save", kAlertsOff,
           "Application.Quit"},
          {"Alpha", "One", "Chart", "Data"},
          {"Data"}},
         {"copy a group to #2",
-         [=](ComBackendTest& t) {
-             select(t, 0, 1);
-             auto* list = t.form->panel1()->sheetList();
-             list->topLevelItem(0)->setSelected(true);
-             list->topLevelItem(1)->setSelected(true);
-             t.dialogs.inputAnswers = {"Data 1"};
-             t.form->PushButton1_Click();
-         },
+         {1, 2},
+         1,
+         &app::Form1::PushButton1_Click,
+         "Data 1",
          {"Open one.xls", "Open two.xls", "Sheet[one.xls!Alpha].Copy(After:=Sheet[two.xls!One])",
           "Sheet[one.xls!Data].Copy(After:=Sheet[two.xls!Alpha])", "Sheet[two.xls!Data (2)].name=\"Data 1\"",
           "Workbook[two.xls].Save", kAlertsOff, "Application.Quit"},
          {"Alpha", "Chart", "Data"},
          {"One", "Alpha", "Data 1", "Data"}},
         {"delete",
-         [=](ComBackendTest& t) {
-             select(t, 1, 0);
-             t.form->PushButton7_Click();
-         },
+         {1},
+         0,
+         &app::Form1::PushButton7_Click,
+         "",
          {"Open one.xls", kAlertsOff, "Sheet[one.xls!Alpha].Delete", "Workbook[one.xls].Save",
           "Application.Quit"},
          {"Chart", "Data"},
          {"One", "Data"}},
         {"rename",
-         [=](ComBackendTest& t) {
-             select(t, 0, 2);
-             t.dialogs.inputAnswers = {"Zwei"};
-             t.form->PushButton10_Click();
-         },
+         {},
+         2,
+         &app::Form1::PushButton10_Click,
+         "Zwei",
          {"Open two.xls", kAlertsOff, "Sheet[two.xls!Data].name=\"Zwei\"", "Workbook[two.xls].Save",
           "Application.Quit"},
          {"Alpha", "Chart", "Data"},
          {"One", "Zwei"}},
         {"reorder up",
-         [=](ComBackendTest& t) {
-             select(t, 2, 0);
-             t.form->PushButton11_Click();
-         },
+         {2},
+         0,
+         &app::Form1::PushButton11_Click,
+         "",
          {"Open one.xls", kAlertsOff, "Sheet[one.xls!Data].Move(Before:=Sheet[one.xls!Alpha])",
           "Workbook[one.xls].Save", "Workbook[one.xls].Close", "Application.Quit"},
          {"Data", "Alpha", "Chart"},
          {"One", "Data"}},
         {"reorder down",
-         [=](ComBackendTest& t) {
-             select(t, 0, 1);
-             t.form->PushButton13_Click();
-         },
+         {},
+         1,
+         &app::Form1::PushButton13_Click,
+         "",
          {"Open two.xls", kAlertsOff, "Sheet[two.xls!One].Move(After:=Sheet[two.xls!Data])",
           "Workbook[two.xls].Save", "Workbook[two.xls].Close", "Application.Quit"},
          {"Alpha", "Chart", "Data"},
@@ -355,7 +346,7 @@ TEST_F(ComBackendTest, ProceduresCallTheObjectModelInTheirOrder) {
     for (const auto& procedure : Procedures()) {
         SCOPED_TRACE(procedure.name);
         LoadBooks();
-        procedure.run(*this);
+        Run(procedure);
         EXPECT_EQ(dialogs.reportedSteps(), std::vector<int>{});
         Strings changes = Changes(standIn.Log());
         Strings expected{"CreateInstance", "Application.Visible=False", kAlertsOff};
@@ -377,7 +368,7 @@ TEST_F(ComBackendTest, ProceduresCallTheObjectModelInTheirOrder) {
 TEST_F(ComBackendTest, AFailureAtAnyCallIsReportedAndLosesNoSheet) {
     for (const auto& procedure : Procedures()) {
         LoadBooks();
-        procedure.run(*this);
+        Run(procedure);
         const int calls = standIn.Calls();
         const Strings clean = standIn.Log();
         form.reset();
@@ -391,7 +382,7 @@ TEST_F(ComBackendTest, AFailureAtAnyCallIsReportedAndLosesNoSheet) {
                 bare ? standIn.FailCallWithResult(call, E_ACCESSDENIED)
                      : standIn.FailCall(call, engine::PathFromUtf8(text).wstring().c_str());
                 const long taken = memory.taken, given = memory.given;
-                procedure.run(*this);
+                Run(procedure);
                 if (procedure.name != "list") {
                     EXPECT_EQ(list1(), AsList(WorksheetNames(path1)));
                     EXPECT_EQ(list2(), AsList(WorksheetNames(path2)));
@@ -433,7 +424,7 @@ TEST_F(ComBackendTest, AFailureAtAnyCallIsReportedAndLosesNoSheet) {
 TEST_F(ComBackendTest, AHungCallIsGivenUpWithoutLosingAnything) {
     const auto& copy = Procedures()[1];
     LoadBooks();
-    copy.run(*this);
+    Run(copy);
     const Strings clean = standIn.Log();
     const int save =
         static_cast<int>(std::find(clean.begin(), clean.end(), "Workbook[two.xls].Save") - clean.begin()) + 1;
@@ -442,7 +433,7 @@ TEST_F(ComBackendTest, AHungCallIsGivenUpWithoutLosingAnything) {
 
     LoadBooks(std::chrono::seconds(1));
     standIn.HangCall(save);
-    copy.run(*this);
+    Run(copy);
     EXPECT_TRUE(Shown("did not answer within 1 second (Workbook.Save), so its instance was ended"));
     EXPECT_TRUE(Shown("instance was ended after it stopped answering"));  // the steps after it
     EXPECT_EQ(Names(path2), (Strings{"One", "Data"}));
