@@ -180,7 +180,7 @@ std::vector<Case> Cases(const std::string& pristine, const std::string& lastShee
          [](const Registry& r, const Paths& p) {
              undo::Journal journal((fs::path(p.source).parent_path() / "undo-store").string(), "rename");
              {
-                 const engine::ScopedReplaceObserver observing(&journal);
+                 const automation::ScopedSaveObserver observing(&journal);
                  RenameSheet(r, p.source, "Notes", "Remarks");
              }
              journal.Commit();

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "automation/RunningSpreadsheet.h"
+#include "operations/SpreadsheetChecks.h"
 #include "engine/system/Files.h"
 #include "engine/system/Paths.h"
 #include "errors/Dialogs.h"
@@ -16,7 +17,7 @@ void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env
                     std::string_view procedureName) {
     errors::GuardedProcedure p(env.dialogs, procedureName);
     bool stop = false;
-    p.Step(100, [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes); });
+    p.Step(100, [&] { stop = operations::ConfirmSpreadsheetClosed(env.dialogs, env.processes); });
     if (stop) return;
     errors::OpenFileRequest dialog;
     p.Step(102, [&] { dialog.fileName = ""; });

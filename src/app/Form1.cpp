@@ -11,6 +11,7 @@
 #include "app/StartUp.h"
 #include "automation/Application.h"
 #include "automation/RunningSpreadsheet.h"
+#include "operations/SpreadsheetChecks.h"
 #include "engine/system/Paths.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
@@ -276,7 +277,7 @@ bool Form1::Form_Load() {
     p.Step(136, [&] { m_panel2->sheetList()->setColumnWidthPixels(kListColumnWidth); });
     bool available = true;
     p.Step(138, [&] {
-        available = automation::CheckSpreadsheetAvailable(*m_services.backends, m_services.dialogs);
+        available = operations::CheckSpreadsheetAvailable(*m_services.backends, m_services.dialogs);
     });
     return available;
 }

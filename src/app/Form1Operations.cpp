@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "app/Form1.h"
-#include "engine/system/AtomicFile.h"
+#include "automation/ObjectModel.h"
 #include "engine/system/Paths.h"
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
@@ -46,7 +46,7 @@ void Form1::Recorded(const std::string& what, const std::function<void()>& proce
     }
     undo::Journal journal(engine::Utf8FromPath(m_services.undoFolder), what);
     {
-        const engine::ScopedReplaceObserver observing(&journal);
+        const automation::ScopedSaveObserver observing(&journal);
         procedure();
     }
     journal.Commit();

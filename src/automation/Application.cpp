@@ -7,8 +7,6 @@
 #include <system_error>
 
 #include "engine/system/Paths.h"
-#include "errors/Dialogs.h"
-#include "errors/Messages.h"
 
 namespace orv::automation {
 
@@ -25,7 +23,19 @@ class RoutedWorkbook : public Workbook {
     RoutedWorkbook(std::string path, FileFormat format) : m_path(std::move(path)), m_format(format) {}
 
     std::string fullName() const override { return m_path; }
-    void Save() override { Use().Save(); }
+    // Every backend's save passes here, so this is where the thread's observer hears of it.
+    void Save() override {
+        SaveObserver* observer = CurrentSaveObserver();
+        if (!observer) return Use().Save();
+        observer->BeforeSave(m_path, m_backend && m_backend->savesByReplacing());
+        try {
+            Use().Save();
+        } catch (...) {
+            observer->AfterSave(m_path, false);
+            throw;
+        }
+        observer->AfterSave(m_path, true);
+    }
     void Close() override { Use().Close(); }
     int sheetCount() const override { return Use().sheetCount(); }
     std::shared_ptr<Sheet> sheetAt(int position) override { return Use().sheetAt(position); }
@@ -264,19 +274,6 @@ std::shared_ptr<Application> OpenWorkbookInstance(std::shared_ptr<const BackendR
     auto application = CreateInstance(std::move(registry));  // 1
     application->Workbooks().Open(path);                     // 2: the returned workbook is not kept
     return application;                                      // 3
-}
-
-bool CheckSpreadsheetAvailable(const BackendRegistry& registry, errors::Dialogs& dialogs) {
-    bool available = false;
-    try {
-        available = registry.AnyAvailable();
-    } catch (...) {
-        available = false;
-    }
-    if (available) return true;
-    dialogs.messageBox(errors::msg::kNoSpreadsheetInstance, errors::ApplicationTitle(), errors::Buttons::Ok,
-                       errors::Icon::None);
-    return false;
 }
 
 }  // namespace orv::automation

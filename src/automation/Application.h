@@ -1,5 +1,5 @@
-// The private spreadsheet application instance of one listing or procedure run, and the helpers that start
-// one: OpenWorkbookInstance and CheckSpreadsheetAvailable.
+// The private spreadsheet application instance of one listing or procedure run, and OpenWorkbookInstance, which
+// starts one.
 #pragma once
 
 #include <map>
@@ -9,10 +9,6 @@
 
 #include "automation/Backend.h"
 #include "automation/ObjectModel.h"
-
-namespace orv::errors {
-class Dialogs;
-}
 
 namespace orv::automation {
 
@@ -97,9 +93,5 @@ std::shared_ptr<Application> CreateInstance(std::shared_ptr<const BackendRegistr
 // Workbooks()(Workbooks().count()). On failure nothing is kept and the failure is passed on.
 std::shared_ptr<Application> OpenWorkbookInstance(std::shared_ptr<const BackendRegistry> registry,
                                                   const std::string& path);
-
-// Returns true when an instance can be created. Otherwise shows the start-up message naming the likely causes
-// and returns false: the caller then ends the program before its window is shown.
-bool CheckSpreadsheetAvailable(const BackendRegistry& registry, errors::Dialogs& dialogs);
 
 }  // namespace orv::automation

@@ -9,6 +9,18 @@
 
 namespace orv::automation {
 
+namespace {
+thread_local SaveObserver* t_saveObserver = nullptr;
+}
+
+ScopedSaveObserver::ScopedSaveObserver(SaveObserver* observer) : m_previous(t_saveObserver) {
+    t_saveObserver = observer;
+}
+
+ScopedSaveObserver::~ScopedSaveObserver() { t_saveObserver = m_previous; }
+
+SaveObserver* CurrentSaveObserver() { return t_saveObserver; }
+
 const char* ToString(SheetKind kind) {
     switch (kind) {
         case SheetKind::Worksheet:

@@ -126,7 +126,7 @@ class Workbook {
                                                            const std::vector<std::string>& names = {});
 
     // Writes the workbook back to its own file, in place and in its own format; the file is replaced whole or
-    // not at all.
+    // not at all. The instance's workbooks tell the thread's SaveObserver of every save.
     virtual void Save() = 0;
     // Closes the workbook, discarding unsaved changes.
     virtual void Close() = 0;
@@ -135,5 +135,33 @@ class Workbook {
     virtual int sheetCount() const = 0;
     virtual std::shared_ptr<Sheet> sheetAt(int position) = 0;
 };
+
+// Told of every save of a workbook of an instance, on the thread where it is installed, whichever backend
+// writes the file: the undo history keeps the version a save replaces. Observers never fail a save.
+class SaveObserver {
+  public:
+    virtual ~SaveObserver() = default;
+    // `path` is about to be saved and still holds its old content. `replacedWhole`: the backend writes the new
+    // content to another file and renames it into place, so the old bytes stay as they are under any second
+    // name of the file; otherwise the backend may write into the file itself.
+    virtual void BeforeSave(const std::string& path, bool replacedWhole) = 0;
+    // The save of `path` ended; `succeeded` false when it failed (the file may or may not have been replaced).
+    virtual void AfterSave(const std::string& path, bool succeeded) = 0;
+};
+
+// Installs `observer` for this thread while it lives (nullptr: none), putting back the one before.
+class ScopedSaveObserver {
+  public:
+    explicit ScopedSaveObserver(SaveObserver* observer);
+    ~ScopedSaveObserver();
+    ScopedSaveObserver(const ScopedSaveObserver&) = delete;
+    ScopedSaveObserver& operator=(const ScopedSaveObserver&) = delete;
+
+  private:
+    SaveObserver* m_previous;
+};
+
+// The observer installed on this thread, or nullptr.
+SaveObserver* CurrentSaveObserver();
 
 }  // namespace orv::automation

@@ -1,4 +1,4 @@
-// Finds a spreadsheet application the user has open, and asks whether to go on.
+// Finds a spreadsheet application the user has open.
 #include "automation/RunningSpreadsheet.h"
 
 #include <system_error>
@@ -8,8 +8,6 @@
 #endif
 
 #include "engine/system/Paths.h"
-#include "errors/Dialogs.h"
-#include "errors/Messages.h"
 
 namespace orv::automation {
 
@@ -77,16 +75,6 @@ bool IsWorkbookLocked(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(folder / engine::PathFromUtf8(".~lock." + name + "#"), ec) ||
            std::filesystem::exists(folder / engine::PathFromUtf8("~$" + name), ec);
-}
-
-bool ConfirmSpreadsheetClosed(errors::Dialogs& dialogs, const ProcessTable& processes,
-                              const std::vector<std::string>& workbooks) {
-    bool open = IsSpreadsheetRunning(processes);
-    for (const auto& workbook : workbooks) open = open || IsWorkbookLocked(workbook);
-    if (!open) return false;
-    const auto answer = dialogs.messageBox(errors::msg::kSpreadsheetMayBeOpen, errors::ApplicationTitle(),
-                                           errors::Buttons::YesNo, errors::Icon::None);
-    return answer != errors::Answer::Yes;
 }
 
 }  // namespace orv::automation

@@ -1,14 +1,11 @@
-// The warning before an operation when the user has a spreadsheet application open: IsSpreadsheetRunning and
-// ConfirmSpreadsheetClosed. The process table is read through an interface so tests can drive both answers.
+// Whether the user has a spreadsheet application open: IsSpreadsheetRunning and IsWorkbookLocked, which the
+// window's warning before an operation asks. The process table is read through an interface so tests can drive
+// both answers.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
-
-namespace orv::errors {
-class Dialogs;
-}
 
 namespace orv::automation {
 
@@ -64,11 +61,5 @@ bool IsSpreadsheetRunning(const ProcessTable& processes);
 // True when a workbook file is open in a spreadsheet application elsewhere, as its lock file beside it shows
 // (".~lock.<name>#" of LibreOffice, "~$<name>" of the commercial application).
 bool IsWorkbookLocked(const std::string& path);
-
-// True when the user chose not to go on: a spreadsheet application is running, or one of `workbooks` is open
-// in one, and the user answered anything but Yes to the question. False when neither, or when the user
-// answered Yes.
-bool ConfirmSpreadsheetClosed(errors::Dialogs& dialogs, const ProcessTable& processes,
-                              const std::vector<std::string>& workbooks = {});
 
 }  // namespace orv::automation

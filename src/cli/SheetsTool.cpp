@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "automation/ObjectModel.h"
-#include "engine/system/AtomicFile.h"
 #include "engine/system/Paths.h"
+#include "transfers/SheetTransfer.h"
 #include "undo/UndoStore.h"
 
 namespace orv::cli {
@@ -66,7 +66,7 @@ void Expect(const std::vector<std::string>& args, std::size_t count) {
     }
 }
 
-// One instance with FILE open; quits it whatever happens.
+// One instance with FILE open, given to `f` with the workbook; quits it whatever happens.
 template <typename F>
 void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& registry, const std::string& path,
                   F&& f) {
@@ -74,20 +74,12 @@ void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& regi
     auto& workbooks = application->Workbooks();
     auto workbook = workbooks(workbooks.count());
     try {
-        f(*workbook);
+        f(*application, *workbook);
     } catch (...) {
         application->Quit();
         throw;
     }
     application->Quit();
-}
-
-// The position of `sheet` in its workbook, or 0.
-int PositionOf(automation::Workbook& workbook, automation::Sheet& sheet) {
-    for (int i = 1; i <= workbook.sheetCount(); ++i) {
-        if (workbook.sheetAt(i)->name() == sheet.name()) return i;
-    }
-    return 0;
 }
 
 // The words of a copy or move: SRC SHEET [SHEET...] DST after OTHER [as NEWNAME].
@@ -122,83 +114,37 @@ TransferArgs ParseTransfer(const std::vector<std::string>& args) {
     return t;
 }
 
-// Copies (and for a move, then deletes) the sheets of SRC to after OTHER of DST in one instance; several sheets
-// arrive side by side in SRC's order, referring to each other's copies. A new name is given to the copy in DST:
-// the source is never changed by a copy, so a workbook whose structure is protected can still give one. A copy
-// the backend made but reported as not faithful is saved, as the window saves it, and a move then leaves the
-// sheet in SRC. Returns kDone or kDoneUnfaithfully (the differences on `err`).
+// Copies (and for a move, then deletes) the sheets of SRC to after OTHER of DST in one instance, by the rules the
+// window's procedures follow. A new name is given to the copy in DST: the source is never changed by a copy, so
+// a workbook whose structure is protected can still give one. Returns kDone or kDoneUnfaithfully (the
+// differences on `err`).
 int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry, const TransferArgs& t, bool move,
              std::ostream& err) {
-    std::error_code ec;
-    if (std::filesystem::equivalent(engine::PathFromUtf8(t.source), engine::PathFromUtf8(t.target), ec)) {
-        throw AutomationError(
-            "The source and the target are the same file; copy or move between two workbooks.");
-    }
-    const std::string sourceName = engine::FileNameOf(t.source);
-    const std::string targetName = engine::FileNameOf(t.target);
-    auto application = automation::OpenWorkbookInstance(registry, t.source);
-    try {
-        auto source = application->Workbooks()(application->Workbooks().count());
-        auto target = application->Workbooks().Open(t.target);
+    transfers::RefuseSameFile(t.source, t.target);
+    int result = kDone;
+    WithWorkbook(registry, t.source, [&](automation::Application& application, automation::Workbook&) {
+        auto source = application.Workbooks()(application.Workbooks().count());
+        auto target = transfers::OpenTarget(application, t.source, t.target);
         std::vector<std::shared_ptr<automation::Sheet>> sheets;
-        for (const auto& spec : t.sheets) {
-            auto sheet = FindSheet(*source, spec);
-            if (std::any_of(sheets.begin(), sheets.end(), [&](const auto& s) { return s.get() == sheet.get(); }))
-                throw AutomationError("Sheet \"" + sheet->name() + "\" is named twice; name each sheet once.");
-            sheets.push_back(std::move(sheet));
-        }
-        std::stable_sort(sheets.begin(), sheets.end(), [&](const auto& a, const auto& b) {
-            return PositionOf(*source, *a) < PositionOf(*source, *b);
-        });
+        for (const auto& spec : t.sheets) sheets.push_back(FindSheet(*source, spec));
+        sheets = transfers::InWorkbookOrder(*source, std::move(sheets));
         auto after = FindSheet(*target, t.after);
-        if (move) automation::RefuseLeavingNoVisibleSheet(*source, sheets, t.source);
-        std::vector<std::shared_ptr<automation::Sheet>> copies;
-        std::string differences;
-        if (sheets.size() == 1) {
-            const int sheetsBefore = target->sheetCount();
-            const int afterPosition = PositionOf(*target, *after);
-            try {
-                copies.push_back(sheets.front()->Copy(automation::After{*after}));
-            } catch (const std::exception& e) {
-                // A copy that stands in the target came with a report of what it could not keep.
-                if (target->sheetCount() != sheetsBefore + 1 || afterPosition == 0) throw;
-                copies.push_back(target->sheetAt(afterPosition + 1));
-                differences = e.what();
-            }
-            if (t.newName && *t.newName != copies.front()->name()) copies.front()->setName(*t.newName);
-        } else {
-            // Nothing of a group that failed part way is saved.
-            copies = source->CopySheets(sheets, automation::After{*after});
-        }
-        target->Save();
-        if (!differences.empty()) {
-            err << "orvandel-sheets: " << differences << " The copy \"" << copies.front()->name()
-                << "\" was saved in \"" << targetName << "\""
-                << (move ? "; the sheet stays in \"" + sourceName + "\", which was not changed." : ".") << "\n";
-            application->Quit();
-            return kDoneUnfaithfully;
+        using Kind = transfers::SheetTransfer::Kind;
+        transfers::SheetTransfer transfer(move ? Kind::Move : Kind::Copy, source, target);
+        transfer.Copy(sheets, *after, t.newName ? std::vector<std::string>{*t.newName} : std::vector<std::string>{});
+        transfer.SaveTarget();
+        if (!transfer.problem().empty()) {
+            err << "orvandel-sheets: " << transfer.KeptUnfaithfully() << "\n";
+            result = kDoneUnfaithfully;
+            return;
         }
         if (move) {
-            // The copies are saved in DST by now: a failure from here on must say so, or the user takes the
-            // sheets for lost or tries the move again and gets second copies.
-            try {
-                for (auto& sheet : sheets) sheet->Delete();
-                source->Save();
-            } catch (const std::exception& e) {
-                throw AutomationError(std::string(e.what()) + " The " +
-                                      (copies.size() == 1 ? "copy was" : "copies were") + " saved in \"" +
-                                      targetName + "\"; \"" + sourceName + "\" still holds the " +
-                                      (copies.size() == 1 ? "sheet." : "sheets."));
-            }
+            transfer.DeleteFromSource();
+            transfer.SaveSource();
         }
-    } catch (...) {
-        application->Quit();
-        throw;
-    }
-    application->Quit();
-    return kDone;
+    });
+    return result;
 }
-
 
 // What the history calls the operation `args` asks for; "" for a command that changes nothing.
 std::string OperationName(const std::vector<std::string>& args) {
@@ -251,7 +197,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     // Every change is kept for undo: the files its saves replace, in one record however the command ends.
     std::optional<undo::Journal> journal;
-    std::optional<engine::ScopedReplaceObserver> observing;
+    std::optional<automation::ScopedSaveObserver> observing;
     if (const std::string name = OperationName(args); !name.empty() && !undoFolder.empty()) {
         journal.emplace(undoFolder, name);
         observing.emplace(&*journal);
@@ -264,7 +210,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } commit{journal};
     if (command == "list") {
         Expect(args, 2);
-        WithWorkbook(registry, args[1], [&](automation::Workbook& workbook) {
+        WithWorkbook(registry, args[1], [&](automation::Application&, automation::Workbook& workbook) {
             const int count = workbook.Sheets().count();
             for (int i = 1; i <= count; ++i) {
                 auto sheet = workbook.Sheets()(i);
@@ -276,7 +222,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (command == "rename") {
         Expect(args, 4);
-        WithWorkbook(registry, args[1], [&](automation::Workbook& workbook) {
+        WithWorkbook(registry, args[1], [&](automation::Application&, automation::Workbook& workbook) {
             FindSheet(workbook, args[2])->setName(args[3]);
             workbook.Save();
         });
@@ -287,7 +233,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (args[3] != "before" && args[3] != "after") {
             throw UsageError{"'reorder' wants 'before' or 'after', not '" + args[3] + "'."};
         }
-        WithWorkbook(registry, args[1], [&](automation::Workbook& workbook) {
+        WithWorkbook(registry, args[1], [&](automation::Application&, automation::Workbook& workbook) {
             auto sheet = FindSheet(workbook, args[2]);
             auto other = FindSheet(workbook, args[4]);
             if (args[3] == "before") {
@@ -301,8 +247,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (command == "delete") {
         Expect(args, 3);
-        WithWorkbook(registry, args[1], [&](automation::Workbook& workbook) {
-            FindSheet(workbook, args[2])->Delete();
+        WithWorkbook(registry, args[1], [&](automation::Application&, automation::Workbook& workbook) {
+            transfers::DeleteSheets(workbook, {FindSheet(workbook, args[2])}, args[1]);
             workbook.Save();
         });
         return kDone;

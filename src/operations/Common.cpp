@@ -50,12 +50,6 @@ Instance OpenInstance(errors::GuardedProcedure& p, const Environment& env, const
     return instance;
 }
 
-automation::Workbook& Need(const std::shared_ptr<automation::Workbook>& workbook) {
-    if (!workbook)
-        throw automation::AutomationError("The workbook was not opened, so this step cannot be done.");
-    return *workbook;
-}
-
 automation::Application& Need(const std::shared_ptr<automation::Application>& application) {
     if (!application) {
         throw automation::AutomationError(

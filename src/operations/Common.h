@@ -9,6 +9,7 @@
 #include "automation/ObjectModel.h"
 #include "errors/Guard.h"
 #include "operations/Panel.h"
+#include "transfers/SheetTransfer.h"
 
 namespace orv::operations {
 
@@ -41,7 +42,7 @@ Instance OpenInstance(errors::GuardedProcedure& p, const Environment& env, const
                       int first);
 
 // The workbook or application a step needs; throws when it was never obtained (an earlier step failed).
-automation::Workbook& Need(const std::shared_ptr<automation::Workbook>& workbook);
+using transfers::Need;
 automation::Application& Need(const std::shared_ptr<automation::Application>& application);
 
 }  // namespace orv::operations

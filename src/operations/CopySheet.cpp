@@ -2,7 +2,7 @@
 // their closing steps, in the release steps and in the "Done." message of "Copy To #2 >".
 #include "operations/CopySheet.h"
 
-#include "automation/RunningSpreadsheet.h"
+#include "operations/SpreadsheetChecks.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
 #include "operations/Common.h"
@@ -36,7 +36,7 @@ void CopySheet(Panel& source, Panel& target, const Environment& env, const CopyH
     bool stop = false;
     p.Step(104, [&] {
         stop =
-            automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
+            ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
     });
     if (stop) return;
     p.Step(106, [&] { env.pointer.setHourglass(); });
@@ -46,11 +46,12 @@ void CopySheet(Panel& source, Panel& target, const Environment& env, const CopyH
             118, [&] { return name.sheetName.empty(); }, false)) {
         auto [application, sourceBook] = OpenInstance(p, env, source.path(), 120);  // 120, 122
         std::shared_ptr<automation::Workbook> targetBook;
-        p.Step(124, [&] { targetBook = Need(application).Workbooks().Open(target.path()); });
+        p.Step(124,
+               [&] { targetBook = transfers::OpenTarget(Need(application), source.path(), target.path()); });
 
         // 126 to 134: the copy, under a new name when one was chosen.
-        const CopyResult copy =
-            CopyUnderName(p, name, source, target, sourceBook, targetBook, {128, 130, 132, 134});
+        transfers::SheetTransfer transfer(transfers::SheetTransfer::Kind::Copy, sourceBook, targetBook);
+        const CopyResult copy = CopyUnderName(p, name, source, target, transfer, {128, 130, 132, 134});
         // A failed copy adds no entry: the list keeps mirroring the workbook.
         int inserted = 0;
         if (copy.sheet) {
@@ -61,7 +62,7 @@ void CopySheet(Panel& source, Panel& target, const Environment& env, const CopyH
             });
         }
         // A target that could not be saved does not hold the copy on disk, so its entry goes again.
-        if (!p.Step(144, [&] { Need(targetBook).Save(); }) && inserted > 0) target.list().remove(inserted);
+        if (!p.Step(144, [&] { transfer.SaveTarget(); }) && inserted > 0) target.list().remove(inserted);
         p.Step(146, [&] { Need(application).setDisplayAlerts(false); });
         p.Step(148, [&] { Need(application).Quit(); });
         if (h.releasesAndSaysDone) {

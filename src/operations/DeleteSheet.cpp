@@ -1,7 +1,7 @@
 // The delete procedure, written as its numbered steps.
 #include "operations/DeleteSheet.h"
 
-#include "automation/RunningSpreadsheet.h"
+#include "operations/SpreadsheetChecks.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
 #include "operations/Common.h"
@@ -18,7 +18,7 @@ void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedur
     }
     bool stop = false;
     p.Step(102,
-           [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
+           [&] { stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
     if (!p.Test(
             104, [&] { return panel.list().count() > 1; }, true)) {

@@ -3,7 +3,7 @@
 // source workbook without it is saved only after the target workbook with the copy has been saved.
 #include "operations/MoveSheet.h"
 
-#include "automation/RunningSpreadsheet.h"
+#include "operations/SpreadsheetChecks.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
 #include "operations/Common.h"
@@ -20,48 +20,28 @@ struct Run {
     Panel& target;
     const Environment& env;
     std::shared_ptr<automation::Application> application;
-    std::shared_ptr<automation::Workbook> sourceBook;
-    std::shared_ptr<automation::Workbook> targetBook;
+    transfers::SheetTransfer transfer;
     CopyResult copy;
-    bool targetSaved = false;
     bool targetSaveFailed = false;  // reported by the source-save step: not tried again
-    bool sourceSaved = false;  // the source file no longer holds the sheet
+    bool sourceSaved = false;       // the source file no longer holds the sheet
 };
 
 // Steps 136 to 140 (after a rename) or 144 to 148: alerts off, delete the source sheet, save. Saving writes
 // the target first; when the target cannot be saved the source keeps its sheet on disk.
-void DeleteAndSave(Run& r, const NameChoice& name, int alertsStep) {
+void DeleteAndSave(Run& r, int alertsStep) {
     r.p.Step(alertsStep, [&] { Need(r.application).setDisplayAlerts(false); });
     // No copy in the target, or one that did not arrive whole: the source sheet stays.
-    if (!r.copy.sheet || r.copy.reportedProblem) return;
-    const bool deleted = r.p.Step(alertsStep + 2, [&] {
-        auto& book = Need(r.sourceBook);
-        auto sheet = name.renamed ? SheetOfEntry(book, r.source.list().selectedPosition())
-                                  : book.Sheets()(name.sheetName);
-        sheet->Delete();
-    });
-    if (!deleted) return;
-    r.sourceSaved = r.p.Step(alertsStep + 4, [&] {
-        try {
-            Need(r.targetBook).Save();
-        } catch (const std::exception& e) {
-            r.targetSaveFailed = true;
-            throw automation::AutomationError(
-                std::string(e.what()) +
-                "\r\nThe sheet was therefore not removed from the source workbook's "
-                "file.");
-        }
-        r.targetSaved = true;
-        Need(r.sourceBook).Save();
-    });
+    if (!r.transfer.SourceMayLoseSheets()) return;
+    if (!r.p.Step(alertsStep + 2, [&] { r.transfer.DeleteFromSource(); })) return;
+    r.sourceSaved = r.p.Step(alertsStep + 4, [&] { r.transfer.SaveSource(); });
+    r.targetSaveFailed = !r.sourceSaved && !r.transfer.targetSaved();
 }
 
 // Saves the target unless it was saved before the source already, and shows the copy in the target list once
 // the target file holds it.
 void UpdateTarget(Run& r, int insertStep) {
-    if (!r.targetSaved && !r.targetSaveFailed)
-        r.targetSaved = r.p.Step(insertStep + 2, [&] { Need(r.targetBook).Save(); });
-    if (r.copy.sheet && r.targetSaved) {
+    if (!r.transfer.targetSaved() && !r.targetSaveFailed) r.p.Step(insertStep + 2, [&] { r.transfer.SaveTarget(); });
+    if (r.copy.sheet && r.transfer.targetSaved()) {
         r.p.Step(insertStep,
                  [&] { r.target.list().insert(r.target.list().selectedPosition() + 1, r.copy.name); });
     }
@@ -100,7 +80,7 @@ void MoveSheet(Panel& panel1, Panel& panel2, Panel& source, Panel& target, const
     bool stop = false;
     p.Step(104, [&] {
         stop =
-            automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
+            ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
     });
     if (stop) return;
     if (!p.Test(
@@ -113,14 +93,15 @@ void MoveSheet(Panel& panel1, Panel& panel2, Panel& source, Panel& target, const
     const NameChoice name = ChooseSheetName(p, source, target, env, 110);  // steps 110 to 118
     if (!p.Test(
             120, [&] { return name.sheetName.empty(); }, false)) {
-        Run r{p, source, target, env, {}, {}, {}, {}};
-        auto opened = OpenInstance(p, env, source.path(), 122);  // 122, 124
-        r.application = std::move(opened.application);
-        r.sourceBook = std::move(opened.workbook);
-        p.Step(126, [&] { r.targetBook = Need(r.application).Workbooks().Open(target.path()); });
+        auto [application, sourceBook] = OpenInstance(p, env, source.path(), 122);  // 122, 124
+        std::shared_ptr<automation::Workbook> targetBook;
+        p.Step(126,
+               [&] { targetBook = transfers::OpenTarget(Need(application), source.path(), target.path()); });
+        Run r{p, source, target, env, application,
+              transfers::SheetTransfer(transfers::SheetTransfer::Kind::Move, sourceBook, targetBook), {}};
         // 128: the branch on the renamed flag, which cannot fail.
-        r.copy = CopyUnderName(p, name, source, target, r.sourceBook, r.targetBook, {130, 132, 134, 142});
-        DeleteAndSave(r, name, name.renamed ? 136 : 144);
+        r.copy = CopyUnderName(p, name, source, target, r.transfer, {130, 132, 134, 142});
+        DeleteAndSave(r, name.renamed ? 136 : 144);
 
         if (toPanel2) {
             UpdateTarget(r, 156);  // 156, 158

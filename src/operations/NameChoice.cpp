@@ -26,43 +26,31 @@ NameChoice ChooseSheetName(errors::GuardedProcedure& p, Panel& source, Panel& ta
 }
 
 CopyResult CopyUnderName(errors::GuardedProcedure& p, const NameChoice& name, Panel& source, Panel& target,
-                         const std::shared_ptr<automation::Workbook>& sourceBook,
-                         const std::shared_ptr<automation::Workbook>& targetBook, const CopySteps& steps) {
+                         transfers::SheetTransfer& transfer, const CopySteps& steps) {
     CopyResult result;
-    int anchorIndex = 0;
-    int sheetsBefore = -1;
-    auto copyAfterAnchor = [&] {
-        auto& book = Need(targetBook);
-        anchorIndex = book.SheetsIndexOfWorksheet(target.list().selectedPosition());
-        auto anchor = book.Sheets()(anchorIndex);
-        sheetsBefore = book.Sheets().count();
-        result.sheet = Need(sourceBook).Sheets()(name.sheetName)->Copy(automation::After{*anchor});
-        result.name = result.sheet->name();
-    };
     auto copy = [&](int step) {
-        if (p.Step(step, copyAfterAnchor)) return;
-        result = {};
-        // A backend may report a problem with a copy it did make (formulas it had to keep as values): the copy
-        // stands in the target, so its list must show it, but a move must not take the source sheet away.
+        p.Step(step, [&] {
+            auto& book = transfer.target();
+            auto anchor = book.Sheets()(book.SheetsIndexOfWorksheet(target.list().selectedPosition()));
+            transfer.CopyOne(transfer.source().Sheets()(name.sheetName), *anchor);
+        });
+        if (transfer.copies().empty()) return;
         try {
-            if (sheetsBefore >= 0 && targetBook->Sheets().count() == sheetsBefore + 1) {
-                result.sheet = targetBook->Sheets()(anchorIndex + 1);
-                result.name = result.sheet->name();
-                result.reportedProblem = true;
-            }
+            result.name = transfer.copies().front()->name();
+            result.sheet = transfer.copies().front();
+            result.reportedProblem = !transfer.problem().empty();
         } catch (const std::exception&) {
             result = {};
         }
     };
     if (name.renamed) {
         const bool renamed = p.Step(steps.rename, [&] {
-            SheetOfEntry(Need(sourceBook), source.list().selectedPosition())->setName(name.sheetName);
+            SheetOfEntry(transfer.source(), source.list().selectedPosition())->setName(name.sheetName);
         });
         // After a refused rename, the name may belong to another sheet of the source: copy nothing.
         if (renamed) {
             copy(steps.copyRenamed);
-            p.Step(steps.renameBack,
-                   [&] { Need(sourceBook).Sheets()(name.sheetName)->setName(name.entryText); });
+            p.Step(steps.renameBack, [&] { transfer.source().Sheets()(name.sheetName)->setName(name.entryText); });
         }
     } else {
         copy(steps.copyPlain);

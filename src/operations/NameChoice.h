@@ -8,6 +8,7 @@
 #include "automation/ObjectModel.h"
 #include "errors/Guard.h"
 #include "operations/Panel.h"
+#include "transfers/SheetTransfer.h"
 
 namespace orv::operations {
 
@@ -35,11 +36,10 @@ struct CopyResult {
     bool reportedProblem = false;              // the copy was made, but with a problem the report named
 };
 
-// Copies the source entry's sheet to directly after the target entry's sheet. A failed rename copies nothing;
-// a failed copy leaves the result empty, so that no later step acts as if the copy existed; a copy made with a
-// reported problem is returned with reportedProblem set.
+// Copies the source entry's sheet to directly after the target entry's sheet through `transfer`. A failed
+// rename copies nothing; a failed copy leaves the result empty, so that no later step acts as if the copy
+// existed; a copy made with a reported problem is returned with reportedProblem set.
 CopyResult CopyUnderName(errors::GuardedProcedure& p, const NameChoice& name, Panel& source, Panel& target,
-                         const std::shared_ptr<automation::Workbook>& sourceBook,
-                         const std::shared_ptr<automation::Workbook>& targetBook, const CopySteps& steps);
+                         transfers::SheetTransfer& transfer, const CopySteps& steps);
 
 }  // namespace orv::operations

@@ -1,7 +1,7 @@
 // The rename procedure, written as its numbered steps.
 #include "operations/RenameSheet.h"
 
-#include "automation/RunningSpreadsheet.h"
+#include "operations/SpreadsheetChecks.h"
 #include "errors/Dialogs.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
@@ -23,7 +23,7 @@ void RenameSheet(Panel& panel, const Environment& env, std::string_view procedur
         return;
     bool stop = false;
     p.Step(104,
-           [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
+           [&] { stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
     std::string newName;
     p.Step(106, [&] { env.pointer.setHourglass(); });

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "automation/RunningSpreadsheet.h"
+#include "operations/SpreadsheetChecks.h"
 #include "engine/workbook/SheetNames.h"
 #include "errors/Dialogs.h"
 #include "errors/Guard.h"
@@ -55,7 +55,7 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
     bool stop = false;
     p.Step(104, [&] {
         stop =
-            automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
+            ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
     });
     if (stop) return;
     std::vector<int> positions;
@@ -81,19 +81,20 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
     if (named && names.size() == positions.size()) {
         auto [application, sourceBook] = OpenInstance(p, env, source.path(), 114);  // 114, 116
         std::shared_ptr<automation::Workbook> targetBook;
-        p.Step(118, [&] { targetBook = Need(application).Workbooks().Open(target.path()); });
-        std::vector<std::shared_ptr<automation::Sheet>> sheets;
-        // 120: the copies, under the names chosen; a failure here saves nothing.
+        p.Step(118,
+               [&] { targetBook = transfers::OpenTarget(Need(application), source.path(), target.path()); });
+        using Kind = transfers::SheetTransfer::Kind;
+        transfers::SheetTransfer transfer(move ? Kind::Move : Kind::Copy, sourceBook, targetBook);
+        // 120: the copies, under the names chosen; a failure here saves nothing. Hidden sheets are listed too: the
+        // list's count alone does not show that a visible one stays, which the transfer checks first.
         const bool copied = p.Step(120, [&] {
-            auto& from = Need(sourceBook);
-            auto& to = Need(targetBook);
-            for (const int position : positions) sheets.push_back(SheetOfEntry(from, position));
-            // Hidden sheets are listed too: the list's count alone does not show that a visible one stays.
-            if (move) automation::RefuseLeavingNoVisibleSheet(from, sheets, source.path());
+            std::vector<std::shared_ptr<automation::Sheet>> sheets;
+            for (const int position : positions) sheets.push_back(SheetOfEntry(transfer.source(), position));
+            auto& to = transfer.target();
             auto anchor = to.Sheets()(to.SheetsIndexOfWorksheet(target.list().selectedPosition()));
-            from.CopySheets(sheets, automation::After{*anchor}, names);
+            transfer.Copy(sheets, *anchor, names);
         });
-        const bool saved = copied && p.Step(122, [&] { Need(targetBook).Save(); });
+        const bool saved = copied && p.Step(122, [&] { transfer.SaveTarget(); });
         if (saved) {
             p.Step(124, [&] {
                 int position = target.list().selectedPosition();
@@ -102,11 +103,9 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
         }
         p.Step(126, [&] { Need(application).setDisplayAlerts(false); });
         if (move && saved) {
-            const bool deleted = p.Step(128, [&] {
-                for (auto& sheet : sheets) sheet->Delete();
-            });
+            const bool deleted = p.Step(128, [&] { transfer.DeleteFromSource(); });
             // The source file keeps the sheets unless it was saved without them: its entries stay as long.
-            if (deleted && p.Step(130, [&] { Need(sourceBook).Save(); }))
+            if (deleted && p.Step(130, [&] { transfer.SaveSource(); }))
                 RemoveEntries(p, source.list(), positions, 132);  // 132, 134
         }
         p.Step(136, [&] { Need(application).Quit(); });
@@ -135,7 +134,7 @@ void DeleteSelectedSheets(Panel& panel, const Environment& env, std::string_view
     }
     bool stop = false;
     p.Step(102,
-           [&] { stop = automation::ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
+           [&] { stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
     auto& list = panel.list();
     std::vector<int> positions;
@@ -158,7 +157,7 @@ void DeleteSelectedSheets(Panel& panel, const Environment& env, std::string_view
     const bool deleted = p.Step(118, [&] {
         std::vector<std::shared_ptr<automation::Sheet>> sheets;
         for (const int position : positions) sheets.push_back(SheetOfEntry(Need(workbook), position));
-        for (auto& sheet : sheets) sheet->Delete();
+        transfers::DeleteSheets(Need(workbook), sheets, panel.path());
     });
     // A deletion that failed part way is not saved: the file, and so the list, keep every sheet.
     if (deleted && p.Step(120, [&] { Need(workbook).Save(); })) RemoveEntries(p, list, positions, 122);

@@ -14,6 +14,7 @@
 #include <optional>
 #include <sstream>
 
+#include "engine/system/AtomicFile.h"
 #include "engine/system/EngineError.h"
 #include "engine/system/Files.h"
 #include "engine/system/Paths.h"
@@ -43,18 +44,20 @@ std::string NewId() {
     return id;
 }
 
-// Keeps the file at `path` as `version`: a hard link, or a copy when the store is on another file system and
-// the file is not larger than `copyLimit`. Returns "" or what kept it from being kept.
-std::string Keep(const std::string& path, const fs::path& version, std::uint64_t copyLimit) {
+// Keeps the file at `path` as `version`: a hard link when `mayLink` (the save renames a new file into place, so
+// the link keeps the old bytes), else a copy, as also when the store is on another file system; a copy only of a
+// file not larger than `copyLimit`. Returns "" or what kept it from being kept.
+std::string Keep(const std::string& path, const fs::path& version, std::uint64_t copyLimit, bool mayLink = true) {
     std::error_code ec;
     fs::remove(version, ec);
-    fs::create_hard_link(PathFromUtf8(path), version, ec);
-    if (!ec) return "";
-    if (!engine::IsOtherVolume(ec)) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
+    if (mayLink) {
+        fs::create_hard_link(PathFromUtf8(path), version, ec);
+        if (!ec) return "";
+        if (!engine::IsOtherVolume(ec)) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
+    }
     const auto size = fs::file_size(PathFromUtf8(path), ec);
     if (ec || size > copyLimit) {
-        return "\"" + Name(path) + "\" was not kept: the undo store is on another file system and the file is too "
-               "large to copy there";
+        return "\"" + Name(path) + "\" was not kept: the file is too large to copy into the undo store";
     }
     fs::copy_file(PathFromUtf8(path), version, ec);
     if (ec) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
@@ -145,8 +148,6 @@ std::optional<Record> ParseRecord(const std::string& text, const std::string& id
 
 // Puts the bytes of `version` in place of `path`, whole or not at all.
 void Restore(const fs::path& version, const std::string& path) {
-    // The history's own writes are not operations to record.
-    const engine::ScopedReplaceObserver unobserved(nullptr);
     engine::ReplaceFileWithCopyOf(path, Utf8FromPath(version), Name(path));
     // The version's time comes back with its bytes, so that the record of the operation before this one finds the
     // file as that operation left it.
@@ -297,7 +298,6 @@ void WriteRecord(const std::string& folder, const Record& record) {
              << "\nrestored " << StateText(file.restored) << "\n";
     }
     const std::string bytes = text.str();
-    const engine::ScopedReplaceObserver unobserved(nullptr);
     try {
         fs::create_directories(RecordsOf(folder));
         const fs::path file = RecordsOf(folder) / (record.id + ".txt");
@@ -316,10 +316,18 @@ Journal::Journal(std::string folder, std::string what, Limits limits)
     m_record.what = std::move(what);
 }
 
-void Journal::BeforeReplace(const std::string& given) {
-    // The history must find the file again from any folder.
+namespace {
+
+// The path as the history names it: absolute, so that it finds the file again from any folder.
+std::string Absolute(const std::string& given) {
     std::error_code absent;
-    const std::string path = Utf8FromPath(fs::absolute(PathFromUtf8(given), absent).lexically_normal());
+    return Utf8FromPath(fs::absolute(PathFromUtf8(given), absent).lexically_normal());
+}
+
+}  // namespace
+
+void Journal::BeforeSave(const std::string& given, bool replacedWhole) {
+    const std::string path = Absolute(given);
     for (const auto& file : m_record.files) {
         if (file.path == path) return;  // kept at its first save in this operation
     }
@@ -329,7 +337,8 @@ void Journal::BeforeReplace(const std::string& given) {
         std::error_code ec;
         fs::create_directories(VersionsOf(m_folder), ec);
         const std::string version = m_record.id + "-" + std::to_string(m_record.files.size()) + "-before";
-        const std::string problem = Keep(path, VersionsOf(m_folder) / version, m_limits.copyAcrossFileSystems);
+        const std::uint64_t copyLimit = replacedWhole ? m_limits.copyAcrossFileSystems : m_limits.bytes;
+        const std::string problem = Keep(path, VersionsOf(m_folder) / version, copyLimit, replacedWhole);
         if (problem.empty()) {
             file.before = version;
         } else {
@@ -342,11 +351,17 @@ void Journal::BeforeReplace(const std::string& given) {
     m_replaced.push_back(false);
 }
 
-void Journal::AfterReplace(const std::string& given) {
-    std::error_code absent;
-    const std::string path = Utf8FromPath(fs::absolute(PathFromUtf8(given), absent).lexically_normal());
+void Journal::AfterSave(const std::string& given, bool succeeded) {
+    const std::string path = Absolute(given);
     for (std::size_t i = 0; i < m_record.files.size(); ++i) {
-        if (m_record.files[i].path == path) m_replaced[i] = true;
+        if (m_record.files[i].path != path || m_replaced[i]) continue;
+        // A failed save may still have replaced the file (a backend that checks the file it wrote): the kept
+        // version tells, when there is one.
+        FileState now, kept;
+        const auto& before = m_record.files[i].before;
+        m_replaced[i] = succeeded || (!before.empty() && ReadFileState(path, now) &&
+                                      ReadFileState(Utf8FromPath(VersionsOf(m_folder) / before), kept) &&
+                                      (now.size != kept.size || now.crc != kept.crc));
     }
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/system/AtomicFile.h"
+#include "automation/ObjectModel.h"
 
 namespace orv::undo {
 
@@ -56,13 +56,14 @@ struct Limits {
     std::uint64_t copyAcrossFileSystems = 256ull << 20;  // a larger file on another file system is not kept
 };
 
-// One operation's record, filled by the saves made while it is installed (see engine::ScopedReplaceObserver)
-// and written by Commit. Never fails an operation: what it cannot keep, it notes.
-class Journal : public engine::ReplaceObserver {
+// One operation's record, filled by the workbook saves made while it is installed (see
+// automation::ScopedSaveObserver), whichever backend saves, and written by Commit. Never fails an operation: what
+// it cannot keep, it notes.
+class Journal : public automation::SaveObserver {
   public:
     Journal(std::string folder, std::string what, Limits limits = {});
-    void BeforeReplace(const std::string& path) override;
-    void AfterReplace(const std::string& path) override;
+    void BeforeSave(const std::string& path, bool replacedWhole) override;
+    void AfterSave(const std::string& path, bool succeeded) override;
     // Writes the record when a file was replaced and prunes the store to its limits. Never throws.
     void Commit() noexcept;
 

@@ -5,10 +5,14 @@
 #include "MemoryBackend.h"
 #include "ScriptedDialogs.h"
 #include "automation/Application.h"
+#include "operations/SpreadsheetChecks.h"
 #include "errors/Messages.h"
 
 namespace orv::automation {
 namespace {
+
+using operations::CheckSpreadsheetAvailable;
+using operations::ConfirmSpreadsheetClosed;
 
 using testing::MemorySheet;
 using testing::MemoryStore;

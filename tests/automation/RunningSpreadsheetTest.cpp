@@ -9,10 +9,14 @@
 
 #include "ScriptedDialogs.h"
 #include "automation/RunningSpreadsheet.h"
+#include "operations/SpreadsheetChecks.h"
 #include "errors/Messages.h"
 
 namespace orv::automation {
 namespace {
+
+using operations::CheckSpreadsheetAvailable;
+using operations::ConfirmSpreadsheetClosed;
 
 class FakeProcesses : public ProcessTable {
   public:

@@ -10,6 +10,7 @@
 #include "TestSupport.h"
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
+#include "automation/ObjectModel.h"
 #include "engine/system/AtomicFile.h"
 #include "undo/UndoStore.h"
 
@@ -141,13 +142,11 @@ TEST_F(Undo, TheOldestRecordsGoFirstWhenTheKeptFilesOutgrowTheByteLimit) {
     limits.bytes = 350 * 1024;
     for (int i = 0; i < 10; ++i) {
         undo::Journal journal(store, "save " + std::to_string(i), limits);
-        {
-            const ScopedReplaceObserver observing(&journal);
-            const std::string content(100 * 1024, static_cast<char>('a' + i));
-            if (!fs::exists(path)) std::ofstream(path) << "first";
-            ReplaceFileAtomically(
-                path, [&](int fd) { return WriteAll(fd, content.data(), content.size()); }, "big.bin");
-        }
+        const std::string content(100 * 1024, static_cast<char>('a' + i));
+        if (!fs::exists(path)) std::ofstream(path) << "first";
+        journal.BeforeSave(path, true);
+        ReplaceFileAtomically(path, [&](int fd) { return WriteAll(fd, content.data(), content.size()); }, "big.bin");
+        journal.AfterSave(path, true);
         journal.Commit();
     }
     const auto history = undo::Store(store, limits).History();
@@ -158,6 +157,48 @@ TEST_F(Undo, TheOldestRecordsGoFirstWhenTheKeptFilesOutgrowTheByteLimit) {
     std::uint64_t kept = 0;
     for (const auto& entry : fs::directory_iterator(fs::path(store) / "versions")) kept += fs::file_size(entry.path());
     EXPECT_LE(kept, limits.bytes);
+}
+
+// Saves the history hears of at the object model, however the backend writes: a backend that renames a new file
+// into place (a second name keeps the old bytes) and one that writes into the file itself (only a copy keeps
+// them); a failed save is recorded only when it replaced the file all the same.
+TEST_F(Undo, KeepsTheReplacedVersionHoweverTheBackendWritesTheFile) {
+    struct Case {
+        const char* name;
+        bool replacedWhole;  // what the backend says of its saves
+        bool writesInPlace;  // what it really does
+        bool fails;
+        bool recorded;
+    };
+    const std::vector<Case> cases = {
+        {"renamed into place", true, false, false, true},
+        {"written into the file", false, true, false, true},
+        {"failed after writing into the file", false, true, true, true},
+        {"failed before writing anything", false, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.File(std::string(c.name) + ".xls");
+        const std::string folder = (dir.path() / ("store " + std::string(c.name))).string();
+        std::ofstream(path, std::ios::binary) << "the old workbook";
+        undo::Journal journal(folder, std::string("save of ") + c.name);
+        {
+            const automation::ScopedSaveObserver observing(&journal);
+            automation::CurrentSaveObserver()->BeforeSave(path, c.replacedWhole);
+            if (c.writesInPlace) {
+                std::ofstream(path, std::ios::binary | std::ios::in) << "THE NEW";
+            } else if (!c.fails) {
+                ReplaceFileAtomically(path, [](int fd) { return WriteAll(fd, "new", 3); }, "x");
+            }
+            automation::CurrentSaveObserver()->AfterSave(path, !c.fails);
+        }
+        journal.Commit();
+        const auto history = undo::Store(folder).History();
+        ASSERT_EQ(history.size(), c.recorded ? 1u : 0u);
+        if (!c.recorded) continue;
+        EXPECT_EQ(undo::Store(folder).Undo(), std::string("save of ") + c.name);
+        EXPECT_EQ(Bytes(path), "the old workbook");
+    }
 }
 
 }  // namespace

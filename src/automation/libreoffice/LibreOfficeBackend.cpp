@@ -14,6 +14,7 @@ class LibreOfficeBackend : public automation::Backend {
     explicit LibreOfficeBackend(LibreOfficeBackendOptions options) : m_options(options) {}
 
     std::string name() const override { return "LibreOffice"; }
+    bool savesByReplacing() const override { return true; }
 
     bool serves(automation::FileFormat format) const override {
         if (format == automation::FileFormat::Xls || format == automation::FileFormat::Ods) return true;

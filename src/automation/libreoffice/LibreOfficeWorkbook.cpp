@@ -448,8 +448,6 @@ void LoWorkbook::SaveInPlace(const std::vector<ListedSheet>& sheets, const std::
     if (!ec) fs::permissions(fresh, fs::status(path).permissions(), ec);
     // LibreOffice refuses to save over a file whose time changed since it loaded it.
     if (!ec) fs::last_write_time(fresh, fs::last_write_time(path), ec);
-    engine::ReplaceObserver* observer = engine::CurrentReplaceObserver();
-    if (!ec && observer) observer->BeforeReplace(m_path);
     if (!ec) fs::rename(fresh, path, ec);
     if (ec) {
         fs::remove(fresh, ec);
@@ -472,7 +470,6 @@ void LoWorkbook::SaveInPlace(const std::vector<ListedSheet>& sheets, const std::
         throw AutomationError(HiddenSheetsProblem(FileName(), *problem));
     }
     fs::remove(aside, ec);
-    if (observer) observer->AfterReplace(m_path);
 }
 
 void LoWorkbook::Close() {

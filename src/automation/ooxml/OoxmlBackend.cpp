@@ -34,6 +34,7 @@ class OoxmlSession : public automation::BackendSession {
 class OoxmlBackend : public automation::Backend {
   public:
     std::string name() const override { return "the built-in workbook engine"; }
+    bool savesByReplacing() const override { return true; }
     bool serves(automation::FileFormat format) const override { return automation::IsOoxml(format); }
     bool isAvailable(std::string*) const override { return true; }
     std::unique_ptr<automation::BackendSession> Start() override { return std::make_unique<OoxmlSession>(); }

@@ -10,18 +10,6 @@
 
 namespace orv::engine {
 
-namespace {
-thread_local ReplaceObserver* t_observer = nullptr;
-}
-
-ScopedReplaceObserver::ScopedReplaceObserver(ReplaceObserver* observer) : m_previous(t_observer) {
-    t_observer = observer;
-}
-
-ScopedReplaceObserver::~ScopedReplaceObserver() { t_observer = m_previous; }
-
-ReplaceObserver* CurrentReplaceObserver() { return t_observer; }
-
 void ReplaceFileWithCopyOf(const std::string& path, const std::string& source, const std::string& displayName) {
     ReplaceFileAtomically(
         path,

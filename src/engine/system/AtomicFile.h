@@ -22,32 +22,6 @@ using FileWriter = std::function<int(int fd)>;
 void ReplaceFileAtomically(const std::string& path, const FileWriter& write, const std::string& displayName,
                            const std::function<void()>& letGo = {});
 
-// Told of every file ReplaceFileAtomically replaces on the thread where it is installed, just before and just
-// after the rename: the undo history keeps the file being replaced.
-class ReplaceObserver {
-  public:
-    virtual ~ReplaceObserver() = default;
-    // `path` (the file itself, links resolved) is about to be replaced; it still holds its old content.
-    virtual void BeforeReplace(const std::string& path) = 0;
-    // `path` now holds its new content.
-    virtual void AfterReplace(const std::string& path) = 0;
-};
-
-// Installs `observer` for this thread while it lives (nullptr: none), putting back the one before.
-class ScopedReplaceObserver {
-  public:
-    explicit ScopedReplaceObserver(ReplaceObserver* observer);
-    ~ScopedReplaceObserver();
-    ScopedReplaceObserver(const ScopedReplaceObserver&) = delete;
-    ScopedReplaceObserver& operator=(const ScopedReplaceObserver&) = delete;
-
-  private:
-    ReplaceObserver* m_previous;
-};
-
-// The observer installed on this thread, or nullptr.
-ReplaceObserver* CurrentReplaceObserver();
-
 // ReplaceFileAtomically with the bytes of the file at `source` (read in pieces, never whole).
 void ReplaceFileWithCopyOf(const std::string& path, const std::string& source, const std::string& displayName);
 

@@ -90,16 +90,12 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
         throw EngineError(failed + "closing the new file failed (" + reason +
                           "). The original file is unchanged.");
     }
-    // Observers never fail a save (the undo history notes what it could not keep).
-    ReplaceObserver* observer = CurrentReplaceObserver();
-    if (observer) observer->BeforeReplace(target.string());
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const std::string reason = Reason();
         ::unlink(temp.c_str());
         throw EngineError(failed + "replacing the file failed (" + reason +
                           "). The original file is unchanged.");
     }
-    if (observer) observer->AfterReplace(target.string());
     // Make the rename itself durable.
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
     if (dir >= 0) {

@@ -127,9 +127,6 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     // The new file takes the attributes of the one it replaces (archive, hidden, not content indexed...).
     attributes = exists ? attributes & ~(FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_DIRECTORY) : FILE_ATTRIBUTE_NORMAL;
     ::SetFileAttributesW(temp.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
-    // Observers never fail a save (the undo history notes what it could not keep).
-    ReplaceObserver* observer = CurrentReplaceObserver();
-    if (observer) observer->BeforeReplace(path);
     if (letGo) letGo();
     bool replaced = ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     DWORD error = replaced ? 0 : ::GetLastError();
@@ -145,7 +142,6 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
         throw EngineError(failed + "replacing the file failed (" + ErrorText(error) +
                           "). The original file is unchanged.");
     }
-    if (observer) observer->AfterReplace(path);
 }
 
 }  // namespace orv::engine

@@ -1,0 +1,164 @@
+// The shared rules of a transfer, each written once with the words the user is shown.
+#include "transfers/SheetTransfer.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/system/Paths.h"
+
+namespace orv::transfers {
+
+using automation::AutomationError;
+
+namespace {
+
+std::string Quoted(const Workbook& workbook) { return "\"" + engine::FileNameOf(workbook.fullName()) + "\""; }
+
+// The position of `sheet` in `workbook`'s full collection, or 0.
+int PositionOf(Workbook& workbook, const Sheet& sheet) {
+    const std::string name = sheet.name();
+    for (int i = 1; i <= workbook.sheetCount(); ++i) {
+        if (workbook.sheetAt(i)->name() == name) return i;
+    }
+    return 0;
+}
+
+}  // namespace
+
+Workbook& Need(const std::shared_ptr<Workbook>& workbook) {
+    if (!workbook) throw AutomationError("The workbook was not opened, so this step cannot be done.");
+    return *workbook;
+}
+
+void RefuseSameFile(const std::string& source, const std::string& target) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(engine::PathFromUtf8(source), engine::PathFromUtf8(target), ec))
+        throw AutomationError("The source and the target are the same file; copy or move between two workbooks.");
+}
+
+std::shared_ptr<Workbook> OpenTarget(automation::Application& application, const std::string& sourcePath,
+                                     const std::string& targetPath) {
+    RefuseSameFile(sourcePath, targetPath);
+    return application.Workbooks().Open(targetPath);
+}
+
+std::vector<std::shared_ptr<Sheet>> InWorkbookOrder(Workbook& source, std::vector<std::shared_ptr<Sheet>> sheets) {
+    for (auto it = sheets.begin(); it != sheets.end(); ++it) {
+        if (std::any_of(sheets.begin(), it, [&](const auto& earlier) { return earlier.get() == it->get(); }))
+            throw AutomationError("Sheet \"" + (*it)->name() + "\" is named twice; name each sheet once.");
+    }
+    std::vector<std::pair<int, std::shared_ptr<Sheet>>> placed;
+    for (auto& sheet : sheets) placed.emplace_back(PositionOf(source, *sheet), std::move(sheet));
+    std::stable_sort(placed.begin(), placed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::shared_ptr<Sheet>> ordered;
+    for (auto& [position, sheet] : placed) ordered.push_back(std::move(sheet));
+    return ordered;
+}
+
+void DeleteSheets(Workbook& workbook, const std::vector<std::shared_ptr<Sheet>>& sheets, const std::string& path) {
+    automation::RefuseLeavingNoVisibleSheet(workbook, sheets, path);
+    for (const auto& sheet : sheets) sheet->Delete();
+}
+
+SheetTransfer::SheetTransfer(Kind kind, std::shared_ptr<Workbook> source, std::shared_ptr<Workbook> target)
+    : m_kind(kind), m_source(std::move(source)), m_target(std::move(target)) {}
+
+void SheetTransfer::RefuseEmptyingSource(const std::vector<std::shared_ptr<Sheet>>& sheets) {
+    if (m_kind == Kind::Move) automation::RefuseLeavingNoVisibleSheet(source(), sheets, source().fullName());
+    m_sheets = sheets;
+}
+
+void SheetTransfer::CopyOne(const std::shared_ptr<Sheet>& sheet, Sheet& anchor) {
+    RefuseEmptyingSource({sheet});
+    const int sheetsBefore = target().sheetCount();
+    const int anchorPosition = PositionOf(target(), anchor);
+    try {
+        m_copies = {sheet->Copy(automation::After{anchor})};
+    } catch (const std::exception& e) {
+        // A backend may report a problem with a copy it did make (formulas it had to keep as values): the copy
+        // stands in the target, so it is kept and shown, but a move must not take the source sheet away.
+        std::shared_ptr<Sheet> standing;
+        try {
+            if (anchorPosition > 0 && target().sheetCount() == sheetsBefore + 1)
+                standing = target().sheetAt(anchorPosition + 1);
+        } catch (const std::exception&) {
+        }
+        if (!standing) throw;
+        m_copies = {standing};
+        m_problem = e.what();
+        throw AutomationError(m_problem);
+    }
+}
+
+const std::vector<std::shared_ptr<Sheet>>& SheetTransfer::Copy(const std::vector<std::shared_ptr<Sheet>>& sheets,
+                                                                Sheet& anchor, const std::vector<std::string>& names) {
+    if (sheets.size() == 1) {
+        try {
+            CopyOne(sheets.front(), anchor);
+        } catch (const std::exception&) {
+            if (m_copies.empty()) throw;
+        }
+        const std::string name = names.empty() ? "" : names.front();
+        if (!name.empty() && name != m_copies.front()->name()) m_copies.front()->setName(name);
+    } else {
+        RefuseEmptyingSource(sheets);
+        m_copies = source().CopySheets(sheets, automation::After{anchor}, names);
+    }
+    return m_copies;
+}
+
+std::string SheetTransfer::KeptUnfaithfully() const {
+    return m_problem + " The copy \"" + (m_copies.empty() ? "" : m_copies.front()->name()) + "\" was saved in " +
+           Quoted(target()) +
+           (m_kind == Kind::Move ? "; the sheet stays in " + Quoted(source()) + ", which was not changed." : ".");
+}
+
+void SheetTransfer::SaveTarget() {
+    target().Save();
+    m_targetSaved = true;
+}
+
+bool SheetTransfer::SourceMayLoseSheets() const {
+    return m_kind == Kind::Move && !m_copies.empty() && m_copies.size() == m_sheets.size() && m_problem.empty();
+}
+
+std::string SheetTransfer::StillInSource(const std::string& failure) const {
+    const bool one = m_copies.size() == 1;
+    return failure + " The " + (one ? "copy was" : "copies were") + " saved in " + Quoted(target()) + "; " +
+           Quoted(source()) + " still holds the " + (one ? "sheet." : "sheets.");
+}
+
+void SheetTransfer::DeleteFromSource() {
+    if (!SourceMayLoseSheets()) {
+        throw AutomationError("The " + std::string(m_sheets.size() == 1 ? "sheet stays" : "sheets stay") + " in " +
+                              Quoted(source()) + ": not every copy arrived whole in " + Quoted(target()) + ".");
+    }
+    try {
+        for (const auto& sheet : m_sheets) sheet->Delete();
+    } catch (const std::exception& e) {
+        // Copies saved by now: the user must not take the sheets for lost, nor move them again into second copies.
+        if (m_targetSaved) throw AutomationError(StillInSource(e.what()));
+        throw;
+    }
+    m_deleted = true;
+}
+
+void SheetTransfer::SaveSource() {
+    if (!m_deleted) throw AutomationError("The sheets to move were not removed from " + Quoted(source()) + ".");
+    if (!m_targetSaved) {
+        try {
+            SaveTarget();
+        } catch (const std::exception& e) {
+            throw AutomationError(std::string(e.what()) +
+                                  "\r\nThe sheet was therefore not removed from the source workbook's file.");
+        }
+    }
+    try {
+        source().Save();
+    } catch (const std::exception& e) {
+        throw AutomationError(StillInSource(e.what()));
+    }
+}
+
+}  // namespace orv::transfers
