@@ -1,4 +1,5 @@
-// The package layer: raw copy of untouched entries, atomic saves, and clear refusals of bad input.
+// The package layer: raw copy of untouched entries, atomic saves, changes discarded back to a checkpoint, and
+// clear refusals of bad input.
 #include <gtest/gtest.h>
 #include <zip.h>
 #ifndef _WIN32
@@ -9,7 +10,9 @@
 #include <fstream>
 
 #include "TestSupport.h"
+#include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
+#include "engine/package/Xml.h"
 #include "engine/system/EngineError.h"
 #include "engine/workbook/Workbook.h"
 
@@ -258,6 +261,124 @@ INSTANTIATE_TEST_SUITE_P(
         std::replace(name.begin(), name.end(), '-', '_');
         return name;
     });
+
+// Changes made after a checkpoint and discarded: the package lists, reads and saves as it did at the
+// checkpoint, an unsaved change made before it included, and a document handed out before it stays the one
+// Xml() returns.
+struct Undone {
+    const char* label;
+    std::function<void(Package&)> change;
+};
+
+class CheckpointTest : public ::testing::TestWithParam<Undone> {};
+
+const std::string kSheet1 = "xl/worksheets/sheet1.xml";
+const std::string kSheet3 = "xl/worksheets/sheet3.xml";
+
+// Every part name in order with the bytes Read() gives for it.
+Parts Contents(const Package& package) {
+    Parts parts;
+    for (const auto& name : package.PartNames()) parts.emplace_back(name, package.Read(name));
+    return parts;
+}
+
+void AddElement(Package& package, const std::string& part, const char* name) {
+    package.Xml(part).document_element().append_child(name);
+    package.MarkChanged(part);
+}
+
+TEST_P(CheckpointTest, DiscardPutsEveryPartBack) {
+    TempDir dir;
+    const auto path = dir.File("book.xlsx");
+    WritePackage(path, RichWorkbookParts());
+    auto prepare = [&] {
+        auto package = Package::Open(path);
+        AddElement(*package, "xl/workbook.xml", "before");
+        package->Xml("xl/styles.xml");  // parsed, unchanged
+        return package;
+    };
+    auto untouched = prepare();
+    auto package = prepare();
+    const auto before = Contents(*package);
+    const pugi::xml_document* workbook = &package->Xml("xl/workbook.xml");
+    const auto checkpoint = package->TakeCheckpoint();
+    GetParam().change(*package);
+    ASSERT_NE(Contents(*package), before);
+    package->DiscardSince(checkpoint);
+    EXPECT_EQ(Contents(*package), before);
+    EXPECT_EQ(&package->Xml("xl/workbook.xml"), workbook);
+    for (const auto& part : {std::string("xl/workbook.xml"), std::string("xl/styles.xml"), kSheet1})
+        EXPECT_EQ(SerializeXml(package->Xml(part)), SerializeXml(untouched->Xml(part))) << part;
+    EXPECT_TRUE(package->changed());
+    EXPECT_THROW(package->DiscardSince(checkpoint), EngineError);  // it ended with the discard
+    untouched->Save(dir.File("untouched.xlsx"));
+    package->Save(dir.File("discarded.xlsx"));
+    const auto expected = ReadStored(dir.File("untouched.xlsx"));
+    EXPECT_EQ(ReadStored(dir.File("discarded.xlsx")).order, expected.order);
+    ExpectSameParts(expected.entries, dir.File("discarded.xlsx"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, CheckpointTest,
+    ::testing::Values(Undone{"write", [](Package& p) { p.Write(kSheet1, "<worksheet/>"); }},
+                      Undone{"write_deflated",
+                             [](Package& p) { p.WriteDeflated("xl/styles.xml", Deflate("<styleSheet/>")); }},
+                      Undone{"add", [](Package& p) { p.Write("xl/added.xml", "<added/>"); }},
+                      Undone{"remove", [](Package& p) { p.Remove(kSheet3); }},
+                      Undone{"remove_and_add_again",
+                             [](Package& p) {
+                                 p.Remove(kSheet3);
+                                 p.Write("/XL/worksheets/Sheet3.xml", "<worksheet/>");
+                             }},
+                      Undone{"xml_changed", [](Package& p) { AddElement(p, "xl/styles.xml", "after"); }},
+                      Undone{"xml_changed_again",
+                             [](Package& p) { AddElement(p, "xl/workbook.xml", "after"); }},
+                      Undone{"xml_changed_then_written",
+                             [](Package& p) {
+                                 AddElement(p, "xl/workbook.xml", "after");
+                                 AddElement(p, kSheet1, "after");
+                                 p.Write("xl/workbook.xml", "<workbook/>");
+                                 p.Remove(kSheet1);
+                             }},
+                      Undone{"inner_checkpoint_kept",
+                             [](Package& p) {
+                                 const auto inner = p.TakeCheckpoint();
+                                 AddElement(p, "xl/workbook.xml", "inner");
+                                 p.Write("xl/added.xml", "<added/>");
+                                 p.KeepSince(inner);
+                             }},
+                      Undone{"inner_checkpoint_discarded_then_more",
+                             [](Package& p) {
+                                 AddElement(p, "xl/styles.xml", "outer");
+                                 {
+                                     PackageCheckpointGuard inner(p);
+                                     AddElement(p, "xl/styles.xml", "inner");
+                                     p.Remove(kSheet3);
+                                 }
+                                 EXPECT_TRUE(p.Has(kSheet3));
+                                 EXPECT_EQ(p.Read("xl/styles.xml").find("<inner"), std::string::npos);
+                                 AddElement(p, "xl/styles.xml", "later");
+                                 p.Write(kSheet3, "<worksheet/>");
+                             }}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(PackageCheckpoint, AGuardKeepsOnlyWhatItIsToldToAndASaveEndsIt) {
+    TempDir dir;
+    const auto path = dir.File("book.xlsx");
+    WritePackage(path, RichWorkbookParts());
+    auto package = Package::Open(path);
+    {
+        PackageCheckpointGuard guard(*package);
+        package->Remove(kSheet3);
+        guard.Keep();
+    }
+    EXPECT_FALSE(package->Has(kSheet3));
+    const auto checkpoint = package->TakeCheckpoint();
+    package->Write(kSheet1, "<worksheet/>");
+    package->Save(dir.File("saved.xlsx"));
+    EXPECT_THROW(package->DiscardSince(checkpoint), EngineError);
+    EXPECT_EQ(package->Read(kSheet1), "<worksheet/>");
+}
 
 TEST(PackageLimits, OversizedOrImplausiblyCompressedPartsAreRefused) {
     TempDir dir;

@@ -1,7 +1,7 @@
-// The package: parts on demand, changes in memory, raw-copy save.
+// The package: parts on demand, changes in memory and their way back to a checkpoint, raw-copy save.
 #include "engine/package/Package.h"
 
-
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <system_error>
@@ -53,6 +53,153 @@ void Package::ReadAgainAfterSave() {
         part->entry = it == byName.end() ? nullptr : it->second;
     }
     m_zip = std::move(fresh);
+}
+
+// A part as it was at a checkpoint. Its contents are only moved here when a change is about to replace them,
+// so that a checkpoint copies nothing but the documents that hold unsaved changes and are handed out again.
+struct Package::Before {
+    Part* part = nullptr;
+    unsigned journaledBefore = 0;
+    Before* previous = nullptr;
+    // A part added since: it goes, and the removed part of the same name it hid (if any) is found again.
+    bool added = false;
+    std::string key;
+    Part* hidden = nullptr;
+
+    bool removed = false;
+    bool docChanged = false;
+    std::string afterDeclaration;
+    const pugi::xml_document* doc = nullptr;      // the document object it had, if parsed
+    bool handedOut = false;                       // since the checkpoint, so its content may have changed
+    std::unique_ptr<pugi::xml_document> changes;  // that content, when it held unsaved changes
+    bool setAside = false;
+    std::optional<std::string> bytes;
+    std::optional<DeflatedPart> deflated;
+    std::unique_ptr<pugi::xml_document> takenDoc;
+};
+
+Package::~Package() = default;
+
+Package::Checkpoint Package::TakeCheckpoint() {
+    Checkpoint at;
+    at.generation = ++m_generations;
+    at.journalAt = m_journal.size();
+    at.saves = m_saves;
+    at.changed = m_changed;
+    m_open.push_back(at.generation);
+    return at;
+}
+
+Package::Before* Package::Journal(Part* p, bool handOut) {
+    if (m_open.empty()) return nullptr;
+    // Generations only grow: an entry made since the innermost checkpoint (or in one kept inside it) already
+    // holds the part as it was then.
+    if (p->journaled >= m_open.back()) return p->before;
+    auto& before = *m_journal.emplace_back(std::make_unique<Before>());
+    before.part = p;
+    before.journaledBefore = p->journaled;
+    before.previous = p->before;
+    before.removed = p->removed;
+    before.docChanged = p->docChanged;
+    before.afterDeclaration = p->afterDeclaration;
+    before.doc = p->doc.get();
+    before.handedOut = handOut;
+    if (handOut && p->doc && p->docChanged) {
+        // The caller may change it in place, and its unsaved changes are not written anywhere else.
+        before.changes = std::make_unique<pugi::xml_document>();
+        before.changes->reset(*p->doc);
+    }
+    p->journaled = m_open.back();
+    p->before = &before;
+    return &before;
+}
+
+void Package::SetAside(Part* p) {
+    Before* before = Journal(p, false);
+    if (!before || before->setAside || before->added) return;
+    before->setAside = true;
+    before->bytes = std::move(p->bytes);
+    before->deflated = std::move(p->deflated);
+    before->takenDoc = std::move(p->doc);
+    p->bytes.reset();
+    p->deflated.reset();
+}
+
+void Package::Restore(Before& before) {
+    Part* p = before.part;
+    p->journaled = before.journaledBefore;
+    p->before = before.previous;
+    if (before.added) {
+        // Parts are only ever appended, and undone last first: this one is the last.
+        if (before.hidden)
+            m_byKey[before.key] = before.hidden;
+        else
+            m_byKey.erase(before.key);
+        if (!m_parts.empty() && m_parts.back().get() == p) m_parts.pop_back();
+        return;
+    }
+    if (before.setAside) {
+        p->bytes = std::move(before.bytes);
+        p->deflated = std::move(before.deflated);
+        p->doc = std::move(before.takenDoc);
+    }
+    p->removed = before.removed;
+    p->docChanged = before.docChanged;
+    p->afterDeclaration = before.afterDeclaration;
+    if (!before.doc || p->doc.get() != before.doc) {
+        p->doc.reset();  // parsed since (or lost): parsed again from the restored bytes when asked for
+        return;
+    }
+    if (before.changes) {
+        p->doc->reset(*before.changes);
+    } else if (before.handedOut) {
+        // Unchanged at the checkpoint, so its bytes say what it held; the object stays for whoever holds it.
+        try {
+            ParseXml(*p->doc, Read(p->name), p->name, m_displayName);
+        } catch (...) {
+            p->doc.reset();
+        }
+    }
+}
+
+void Package::DiscardSince(const Checkpoint& checkpoint) {
+    const auto open = std::find(m_open.begin(), m_open.end(), checkpoint.generation);
+    if (checkpoint.saves != m_saves) {
+        throw EngineError("The changes to \"" + m_displayName +
+                          "\" cannot be taken back: they were saved since.");
+    }
+    if (open == m_open.end()) {
+        throw EngineError("The changes to \"" + m_displayName +
+                          "\" cannot be taken back: their checkpoint was already kept or discarded.");
+    }
+    while (m_journal.size() > checkpoint.journalAt) {
+        Restore(*m_journal.back());
+        m_journal.pop_back();
+    }
+    m_open.erase(open, m_open.end());
+    m_changed = checkpoint.changed;
+}
+
+void Package::KeepSince(const Checkpoint& checkpoint) {
+    const auto open = std::find(m_open.begin(), m_open.end(), checkpoint.generation);
+    if (open == m_open.end()) return;
+    m_open.erase(open, m_open.end());
+    // An enclosing checkpoint still needs the entries; with none open, nothing can go back any more.
+    if (m_open.empty()) m_journal.clear();
+}
+
+PackageCheckpointGuard::~PackageCheckpointGuard() {
+    if (m_kept) return;
+    try {
+        m_package.DiscardSince(m_at);
+    } catch (...) {
+        // Saved meanwhile: the file holds the changes, and the package says what the file holds.
+    }
+}
+
+void PackageCheckpointGuard::Keep() {
+    m_kept = true;
+    m_package.KeepSince(m_at);
 }
 
 Package::Part* Package::Find(const std::string& part) {
@@ -116,6 +263,7 @@ std::unique_ptr<ArrivingEntry> Package::ReadArriving(const std::string& part, st
 pugi::xml_document& Package::Xml(const std::string& part) {
     Part* p = Find(part);
     if (!p) throw EngineError(MissingPart(part));
+    Journal(p, true);
     if (!p->doc) {
         auto doc = std::make_unique<pugi::xml_document>();
         const std::string bytes = Read(part);
@@ -129,6 +277,7 @@ pugi::xml_document& Package::Xml(const std::string& part) {
 void Package::MarkChanged(const std::string& part) {
     Part* p = Find(part);
     if (!p || !p->doc) return;
+    Journal(p, true);
     p->docChanged = true;
     m_changed = true;
 }
@@ -139,14 +288,23 @@ Package::Part* Package::FindOrAdd(const std::string& part) {
         auto fresh = std::make_unique<Part>();
         fresh->name = !part.empty() && part.front() == '/' ? part.substr(1) : part;
         p = fresh.get();
-        m_byKey[PartKey(part)] = p;  // replaces a removed part of the same name
+        const std::string key = PartKey(part);
+        Part*& slot = m_byKey[key];
+        Part* hidden = slot;
+        slot = p;  // replaces a removed part of the same name
         m_parts.push_back(std::move(fresh));
+        if (Before* before = Journal(p, false)) {
+            before->added = true;
+            before->key = key;
+            before->hidden = hidden;
+        }
     }
     return p;
 }
 
 void Package::Write(const std::string& part, std::string bytes) {
     Part* p = FindOrAdd(part);
+    SetAside(p);
     p->bytes = std::move(bytes);
     p->deflated.reset();
     p->doc.reset();
@@ -156,6 +314,7 @@ void Package::Write(const std::string& part, std::string bytes) {
 
 void Package::WriteDeflated(const std::string& part, DeflatedPart deflated) {
     Part* p = FindOrAdd(part);
+    SetAside(p);
     p->deflated = std::move(deflated);
     p->bytes.reset();
     p->doc.reset();
@@ -166,6 +325,7 @@ void Package::WriteDeflated(const std::string& part, DeflatedPart deflated) {
 void Package::Remove(const std::string& part) {
     Part* p = Find(part);
     if (!p) return;
+    SetAside(p);
     p->removed = true;
     p->doc.reset();
     p->bytes.reset();
@@ -238,6 +398,10 @@ void Package::Save(const std::string& path) {
     }
     if (letGo) ReadAgainAfterSave();
     m_changed = false;
+    // The file now holds the changes: taking them back in memory would make the package lie about it.
+    ++m_saves;
+    m_open.clear();
+    m_journal.clear();
     if (const auto saved = own ? IdentityOf(path) : std::nullopt) m_identity = *saved;
 }
 

@@ -1,10 +1,12 @@
 // An open OOXML package: its parts read on demand from the zip, changed in memory, and written back as a new
-// package in which every untouched entry keeps its compressed bytes.
+// package in which every untouched entry keeps its compressed bytes; changes since a checkpoint can be
+// discarded.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <pugixml.hpp>
@@ -21,6 +23,7 @@ class Package {
     // Opens the package at `path`; throws EngineError saying what the file is when it is not a readable
     // package (not a zip, a password-protected or legacy workbook, truncated, duplicate entries...).
     static std::unique_ptr<Package> Open(const std::string& path, InflateLimits limits = {});
+    ~Package();
 
     const std::string& path() const { return m_path; }
     // The file name, for messages.
@@ -60,13 +63,34 @@ class Package {
 
     // Writes the package to `path` (atomically, see AtomicFile.h); throws EngineError and leaves the file as
     // it was on any failure, and when `path` is the package's own file but that file was deleted, moved or
-    // replaced since it was opened.
+    // replaced since it was opened. A save that writes ends every open checkpoint.
     void Save(const std::string& path);
 
     // Bytes of the file read so far: the zip directory and every part read.
     std::uint64_t bytesRead() const { return m_zip->bytesRead(); }
 
+    // A point the package can go back to, in the manner of zip_unchange_all: each part is kept as it was
+    // before its first change after the point. Checkpoints nest; a save ends every open one.
+    struct Checkpoint {
+        unsigned generation = 0;
+        std::size_t journalAt = 0;
+        unsigned saves = 0;
+        bool changed = false;
+    };
+    // Starts a checkpoint here; never fails.
+    Checkpoint TakeCheckpoint();
+    // Puts the package back as it was at `checkpoint`: parts written, added, removed or marked changed, and
+    // the documents Xml() handed out since (the document objects stay; one first parsed since is parsed again
+    // when next asked for), so that a save writes what it would have written then. Checkpoints taken since
+    // end with it. A document changed without MarkChanged counts as unchanged. Throws EngineError, changing
+    // nothing, when the package was saved since or the checkpoint was already kept or discarded.
+    void DiscardSince(const Checkpoint& checkpoint);
+    // Ends `checkpoint` keeping the changes since (an enclosing checkpoint can still discard them); one
+    // already ended is ignored.
+    void KeepSince(const Checkpoint& checkpoint);
+
   private:
+    struct Before;  // a part as it was at a checkpoint (Package.cpp)
     struct Part {
         std::string name;
         const ZipEntry* entry = nullptr;
@@ -76,6 +100,8 @@ class Package {
         std::string afterDeclaration;
         bool docChanged = false;
         bool removed = false;
+        unsigned journaled = 0;    // the generation of the checkpoint whose journal holds it as it was
+        Before* before = nullptr;  // that journal entry, the latest of the part's
     };
     Package(std::string path, std::unique_ptr<ZipReader> zip);
     Part* Find(const std::string& part);
@@ -84,6 +110,13 @@ class Package {
     std::string MissingPart(const std::string& part) const;
     // Reads the package's own file again after a save that let go of it: its parts now come from there.
     void ReadAgainAfterSave();
+    // Keeps `p` as it is in the journal of the innermost open checkpoint, unless it is there already;
+    // `handOut` when its document is about to be given to a caller who may change it.
+    Before* Journal(Part* p, bool handOut);
+    // Moves the part's contents into its journal entry, when the entry does not hold them yet, before a
+    // change replaces them.
+    void SetAside(Part* p);
+    void Restore(Before& before);
 
     std::string m_path;
     std::string m_displayName;
@@ -91,9 +124,31 @@ class Package {
     std::vector<std::unique_ptr<Part>> m_parts;
     std::map<std::string, Part*> m_byKey;
     bool m_changed = false;
+    std::vector<std::unique_ptr<Before>> m_journal;
+    std::vector<unsigned> m_open;  // the generations of the open checkpoints, innermost last
+    unsigned m_generations = 0;
+    unsigned m_saves = 0;
     // The file at m_path when it was opened (or last saved), so that a save never overwrites a file that
     // someone else wrote, moved or deleted meanwhile.
     FileIdentity m_identity;
+};
+
+// Discards the package's changes made during its life unless Keep() was called: a change of several steps
+// either happens whole or leaves the package as it found it.
+class PackageCheckpointGuard {
+  public:
+    explicit PackageCheckpointGuard(Package& package) : m_package(package), m_at(package.TakeCheckpoint()) {}
+    // Never throws: a package that cannot be put back (saved meanwhile) stays as it is.
+    ~PackageCheckpointGuard();
+    PackageCheckpointGuard(const PackageCheckpointGuard&) = delete;
+    PackageCheckpointGuard& operator=(const PackageCheckpointGuard&) = delete;
+    // Keeps the changes; never fails.
+    void Keep();
+
+  private:
+    Package& m_package;
+    Package::Checkpoint m_at;
+    bool m_kept = false;
 };
 
 }  // namespace orv::engine
