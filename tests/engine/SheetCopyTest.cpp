@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include <pugixml.hpp>
 
@@ -13,6 +14,7 @@
 #include "engine/transfer/ExternalLinks.h"
 #include "engine/transfer/SharedStrings.h"
 #include "engine/transfer/SheetCopy.h"
+#include "engine/transfer/SheetCopyPhases.h"
 #include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
@@ -391,6 +393,98 @@ TEST_F(SheetCopy, TheCopyLeavesTheCodeNameOfItsVbaModuleBehind) {
     EXPECT_EQ(StrictRegressions(before, dstPath), std::vector<std::string>{});
     EXPECT_EQ(Part("xl/worksheets/sheet4.xml").find("codeName="), std::string::npos);
 }
+
+// A copy that fails after any of its phases leaves the target as it found it, an unsaved change made before
+// included: saved, it holds the parts it held, byte for byte and in order; and the same copy made afterwards
+// writes what it writes in a workbook that never saw the failure.
+struct FailedCopy {
+    const char* label;
+    const char* source;  // a fixture; "" for the generated workbook, nullptr for a copy inside the target
+    std::vector<int> sheets;
+    int after = 0;
+};
+
+class FailedCopyTest : public ::testing::TestWithParam<std::tuple<FailedCopy, int>> {
+  protected:
+    static void ExpectSamePackages(const std::string& expected, const std::string& actual) {
+        const auto a = ReadStored(expected);
+        const auto b = ReadStored(actual);
+        EXPECT_EQ(a.order, b.order);
+        ExpectSameParts(a.entries, actual);
+        for (const auto& [name, entry] : a.entries) {
+            if (b.entries.count(name)) {
+                EXPECT_EQ(entry.compressed, b.entries.at(name).compressed) << name;
+            }
+        }
+    }
+};
+
+TEST_P(FailedCopyTest, LeavesTheTargetAsItWas) {
+    const auto& [copy, phaseNumber] = GetParam();
+    const auto phase = static_cast<CopyPhase>(phaseNumber);
+    TempDir dir;
+    const auto dstPath = dir.File("dst.xlsx");
+    WritePackage(dstPath, RichWorkbookParts());
+    std::string srcPath;
+    if (copy.source && !*copy.source) WritePackage(srcPath = dir.File("src.xlsx"), RichWorkbookParts());
+    if (copy.source && *copy.source) srcPath = CopyTo(Fixture(copy.source), dir, "src.xlsx");
+    auto open = [&] {
+        auto doc = WorkbookDocument::Open(dstPath);
+        doc->Rename(2, "Renamed");
+        return doc;
+    };
+    auto copyInto = [&](WorkbookDocument& target) {
+        auto source = srcPath.empty() ? nullptr : WorkbookDocument::Open(srcPath);
+        return CopySheets(source ? *source : target, copy.sheets, target, copy.after);
+    };
+    auto untouched = open();
+    auto failed = open();
+    {
+        // Disarmed however the attempt ends, so that no other test's copy fails.
+        struct Armed {
+            explicit Armed(CopyPhase phase) { FailSheetCopiesAfterPhaseForTests(phase); }
+            ~Armed() { FailSheetCopiesAfterPhaseForTests(std::nullopt); }
+        } armed(phase);
+        try {
+            copyInto(*failed);
+            ADD_FAILURE() << "the copy did not fail";
+        } catch (const EngineError& e) {
+            EXPECT_NE(std::string(e.what()).find(std::string("\"") + CopyPhaseName(phase) + "\""),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    EXPECT_EQ(failed->SheetNames(), untouched->SheetNames());
+    untouched->SaveTo(dir.File("untouched.xlsx"));
+    failed->SaveTo(dir.File("failed.xlsx"));
+    ExpectSamePackages(dir.File("untouched.xlsx"), dir.File("failed.xlsx"));
+
+    const auto expected = copyInto(*untouched);
+    const auto copies = copyInto(*failed);
+    ASSERT_EQ(copies.size(), expected.size());
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        EXPECT_EQ(copies[i].name, expected[i].name);
+        EXPECT_EQ(copies[i].index, expected[i].index);
+    }
+    untouched->SaveTo(dir.File("untouched-copied.xlsx"));
+    failed->SaveTo(dir.File("failed-copied.xlsx"));
+    ExpectSamePackages(dir.File("untouched-copied.xlsx"), dir.File("failed-copied.xlsx"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryPhase, FailedCopyTest,
+    ::testing::Combine(
+        ::testing::Values(FailedCopy{"one_sheet", "", {0}, 2}, FailedCopy{"group", "", {0, 1}, 0},
+                          FailedCopy{"inside_one_workbook", nullptr, {1}, 2},
+                          FailedCopy{"pivot_table", "many-sheets-tables-pivots.xlsx", {11}, 0},
+                          FailedCopy{"threaded_comments", "threaded-comments-arabic-rtl.xlsx", {1}, 0},
+                          FailedCopy{"strict_source", "strict-14-sheets.xlsx", {0}, 1}),
+        ::testing::Range(0, kCopyPhaseCount)),
+    [](const auto& info) {
+        std::string phase = CopyPhaseName(static_cast<CopyPhase>(std::get<1>(info.param)));
+        std::replace(phase.begin(), phase.end(), ' ', '_');
+        return std::string(std::get<0>(info.param).label) + "_after_" + phase;
+    });
 
 // A table of many strings (readied side by side) merged into one that holds a string twice: every source string
 // reads the same in the target, equal strings share an entry, and new ones follow the last entry in the order
