@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "OperationsFixture.h"
+#include "automation/DefaultBackends.h"
+#include "cli/SheetsTool.h"
 #include "errors/Messages.h"
 
 namespace orv::testing {
@@ -19,6 +22,45 @@ class MoveSheetTest : public OperationsFixture {
         return list;
     }
 };
+
+// The window and orvandel-sheets refuse the same moves, before anything is written, in the same words.
+TEST_F(MoveSheetTest, RefusesWhatTheCommandLineRefusesInTheSameWords) {
+    LoadReal("ooxml/hidden-veryhidden-chartsheet.xlsx", "samples/sample2.xlsx");
+    const auto tool = [](const Strings& args) {
+        std::ostringstream out, err;
+        cli::RunSheetsTool(args, out, err, automation::DefaultBackends());
+        return err.str();
+    };
+    // Its chart sheet gone, "Visible" is the only sheet that keeps the workbook visible.
+    ASSERT_EQ(tool({"delete", path1, "Chart"}), "");
+    struct Case {
+        const char* name;
+        bool sameFile;
+    };
+    for (const Case c : {Case{"into the same file", true}, Case{"of the last visible sheet", false}}) {
+        SCOPED_TRACE(c.name);
+        const std::string target = c.sameFile ? path1 : path2;
+        form->panel1()->ListWorkbookSheets();
+        form->panel2()->setPath(target);
+        form->panel1()->list().select(1);
+        form->panel2()->list().select(1);
+        ASSERT_EQ(list1().front(), "Visible");
+        const Strings before1 = SheetsOnDisk(path1), before2 = SheetsOnDisk(path2);
+        dialogs.shown.clear();
+        dialogs.inputAnswers = {"Elsewhere"};
+        form->PushButton2_Click();
+        std::string words = tool({"move", path1, "Visible", target, "after", "#1"});
+        const std::string prefix = "orvandel-sheets: ";
+        ASSERT_EQ(words.rfind(prefix, 0), 0u) << words;
+        words = words.substr(prefix.size(), words.size() - prefix.size() - 1);
+        EXPECT_TRUE(std::any_of(dialogs.shown.begin(), dialogs.shown.end(),
+                                [&](const ShownBox& box) { return box.text.find(words) != std::string::npos; }))
+            << words;
+        // The window's closing step saves the target whatever happened: its sheets stay as they were.
+        EXPECT_EQ(SheetsOnDisk(path1), before1);
+        EXPECT_EQ(SheetsOnDisk(path2), before2);
+    }
+}
 
 TEST_F(MoveSheetTest, MovesBetweenTheListsAndSelectsTheNeighbour) {
     LoadMemory({{"Alpha"}, {"Data"}, {"Omega"}}, {{"One"}, {"Two"}, {"Three"}});

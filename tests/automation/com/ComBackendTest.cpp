@@ -533,6 +533,73 @@ TEST_F(ComBackendTest, TheCommandLineReportsAFailureAtAnyCallAndLosesNoSheet) {
     }
 }
 
+// The application writes the files itself, yet every change through it can be taken back and done again byte
+// for byte, from the command line and from the window, and an undo after another program changed a file is
+// refused with nothing changed.
+TEST_F(ComBackendTest, UndoAndRedoTakeBackWhatTheApplicationSaved) {
+    undoFolder = workFolder() / "undo";
+    LoadBooks();
+    const std::string store = engine::Utf8FromPath(undoFolder);
+    const auto tool = [&](const Strings& args) {
+        std::ostringstream out, err;
+        const int code = cli::RunSheetsTool(args, out, err, automation::DefaultBackends(), store);
+        return std::tuple{code, out.str(), err.str()};
+    };
+    const auto snapshot = [&] { return std::pair{Bytes(path1), Bytes(path2)}; };
+    const auto fresh = [&] {
+        Write(path1, {{.name = "Alpha"}, {.kind = "chart", .name = "Chart"}, {.name = "Data"}});
+        Write(path2, {{.name = "One"}, {.name = "Data"}});
+    };
+    // Each change, by the command line (its arguments) or by a window procedure (its name).
+    const std::vector<Strings> changes{{"rename", path1, "Data", "Daten"},
+                                       {"reorder", path1, "Data", "before", "Alpha"},
+                                       {"delete", path1, "Alpha"},
+                                       {"copy", path1, "Alpha", path2, "after", "One"},
+                                       {"move", path1, "Alpha", path2, "after", "#1"},
+                                       {"move", path1, "Alpha", "Data", path2, "after", "#1"},
+                                       {"move to #2"},
+                                       {"copy a group to #2"},
+                                       {"rename"}};
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change[0] + (change.size() > 1 ? " by the command line" : " in the window"));
+        fresh();
+        form->panel1()->ListWorkbookSheets();
+        form->panel2()->ListWorkbookSheets();
+        const auto before = snapshot();
+        if (change.size() > 1) {
+            ASSERT_EQ(std::get<0>(tool(change)), 0);
+        } else {
+            const auto all = Procedures();
+            Run(*std::find_if(all.begin(), all.end(), [&](const Procedure& p) { return p.name == change[0]; }));
+        }
+        const auto after = snapshot();
+        ASSERT_NE(after, before);
+        const auto [listed, history, none] = tool({"history"});
+        EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1) << history;
+        EXPECT_NE(history.find("\tdone\t"), std::string::npos) << history;
+
+        dialogs.yesNoAnswers = {errors::Answer::Yes};
+        form->UndoLastOperation();
+        EXPECT_EQ(snapshot(), before);
+        EXPECT_EQ(std::get<0>(tool({"redo"})), 0);
+        EXPECT_EQ(snapshot(), after);
+        EXPECT_EQ(std::get<0>(tool({"undo"})), 0);
+        EXPECT_EQ(snapshot(), before);
+        // Taken back for good: the next change starts a history of its own.
+        std::filesystem::remove_all(undoFolder);
+    }
+
+    fresh();
+    ASSERT_EQ(std::get<0>(tool({"rename", path1, "Alpha", "First"})), 0);
+    std::ofstream(engine::PathFromUtf8(path1), std::ios::app | std::ios::binary) << "another program";
+    const auto changed = snapshot();
+    const auto [refused, out, why] = tool({"undo"});
+    EXPECT_EQ(refused, 1);
+    EXPECT_NE(why.find("was changed since"), std::string::npos) << why;
+    EXPECT_EQ(snapshot(), changed);
+    EXPECT_EQ(standIn.LiveObjects(), 0);
+}
+
 // The running-application warning looks for the instance by the same class, and counts only one that names
 // itself as the application.
 TEST_F(ComBackendTest, TheWarningFindsARunningInstanceOfTheClass) {
