@@ -30,8 +30,8 @@ struct Run {
 // the target first; when the target cannot be saved the source keeps its sheet on disk.
 void DeleteAndSave(Run& r, int alertsStep) {
     r.p.Step(alertsStep, [&] { Need(r.application).setDisplayAlerts(false); });
-    // No copy in the target, or one that did not arrive whole: the source sheet stays.
-    if (!r.transfer.SourceMayLoseSheets()) return;
+    // No copy in the target, or one that did not arrive whole or whose step failed: the source sheet stays.
+    if (!r.copy.sheet || r.copy.reportedProblem || !r.transfer.SourceMayLoseSheets()) return;
     if (!r.p.Step(alertsStep + 2, [&] { r.transfer.DeleteFromSource(); })) return;
     r.sourceSaved = r.p.Step(alertsStep + 4, [&] { r.transfer.SaveSource(); });
     r.targetSaveFailed = !r.sourceSaved && !r.transfer.targetSaved();

@@ -29,16 +29,20 @@ CopyResult CopyUnderName(errors::GuardedProcedure& p, const NameChoice& name, Pa
                          transfers::SheetTransfer& transfer, const CopySteps& steps) {
     CopyResult result;
     auto copy = [&](int step) {
-        p.Step(step, [&] {
+        const bool copied = p.Step(step, [&] {
             auto& book = transfer.target();
             auto anchor = book.Sheets()(book.SheetsIndexOfWorksheet(target.list().selectedPosition()));
             transfer.CopyOne(transfer.source().Sheets()(name.sheetName), *anchor);
-        });
-        if (transfer.copies().empty()) return;
-        try {
-            result.name = transfer.copies().front()->name();
             result.sheet = transfer.copies().front();
-            result.reportedProblem = !transfer.problem().empty();
+            result.name = result.sheet->name();
+        });
+        if (copied || transfer.copies().empty()) return;
+        // The copy stands though its step failed (a problem the backend reported, or a failure right after it
+        // was made): the list must show it, but a move must not take the source sheet away.
+        try {
+            result.sheet = transfer.copies().front();
+            result.name = result.sheet->name();
+            result.reportedProblem = true;
         } catch (const std::exception&) {
             result = {};
         }
