@@ -12,7 +12,7 @@
 #include "References.h"
 #include "WorkbookGenerator.h"
 #include "automation/ooxml/OoxmlBackend.h"
-#include "engine/system/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "undo/UndoStore.h"
 #ifdef ORVANDEL_BENCH_WITH_LIBREOFFICE
 #include "automation/libreoffice/LibreOfficeBackend.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "FuzzSupport.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/workbook/Workbook.h"
 

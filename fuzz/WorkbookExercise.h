@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 
 namespace orv::fuzz {
 

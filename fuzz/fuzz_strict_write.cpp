@@ -31,7 +31,7 @@
 #include "FuzzSupport.h"
 #include "WorkbookExercise.h"
 #include "engine/package/PartNames.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/workbook/Workbook.h"
 

@@ -12,7 +12,7 @@
 #include "automation/Application.h"
 #include "automation/RunningSpreadsheet.h"
 #include "operations/SpreadsheetChecks.h"
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
 #include "operations/IsExistingFile.h"
@@ -256,11 +256,11 @@ bool Form1::Form_Load() {
     p.Step(100, [&] { ApplySkin(); });
     const auto handFile = m_services.programFolder / "HAND-M.CUR";
     if (p.Test(
-            102, [&] { return operations::IsExistingFile(engine::Utf8FromPath(handFile)); }, true)) {
+            102, [&] { return operations::IsExistingFile(platform::Utf8FromPath(handFile)); }, true)) {
         p.Step(104, [&] {
-            auto cursor = LoadCursorFile(QString::fromStdString(engine::Utf8FromPath(handFile)));
+            auto cursor = LoadCursorFile(QString::fromStdString(platform::Utf8FromPath(handFile)));
             if (!cursor)
-                throw std::runtime_error("The pointer file \"" + engine::Utf8FromPath(handFile) +
+                throw std::runtime_error("The pointer file \"" + platform::Utf8FromPath(handFile) +
                                          "\" is not a cursor file.");
             m_handCursor = *cursor;
         });

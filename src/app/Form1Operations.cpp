@@ -8,7 +8,7 @@
 
 #include "app/Form1.h"
 #include "automation/ObjectModel.h"
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
 #include "operations/CopySheet.h"
@@ -24,7 +24,7 @@ namespace orv::app {
 using operations::Direction;
 
 std::string Form1::Describe(const std::string& operation, WorkbookPanel& from, WorkbookPanel* to) const {
-    auto file = [](WorkbookPanel& panel) { return engine::FileNameOf(panel.path()); };
+    auto file = [](WorkbookPanel& panel) { return platform::FileNameOf(panel.path()); };
     // The procedure itself reports a missing selection; the names are only for the history.
     std::string sheet = "a sheet";
     try {
@@ -44,7 +44,7 @@ void Form1::Recorded(const std::string& what, const std::function<void()>& proce
         procedure();
         return;
     }
-    undo::Journal journal(engine::Utf8FromPath(m_services.undoFolder), what);
+    undo::Journal journal(platform::Utf8FromPath(m_services.undoFolder), what);
     {
         const automation::ScopedSaveObserver observing(&journal);
         procedure();
@@ -157,7 +157,7 @@ void Form1::RedoLastOperation() { TakeBack(false); }
 void Form1::TakeBack(bool undoing) {
     if (m_services.undoFolder.empty()) return;
     const std::string title = errors::ApplicationTitle();
-    undo::Store store(engine::Utf8FromPath(m_services.undoFolder));
+    undo::Store store(platform::Utf8FromPath(m_services.undoFolder));
     const auto history = store.History();
     // The operation an undo takes back is the newest one not taken back; a redo does the one taken back last.
     auto next = std::find_if(history.begin(), history.end(), [](const undo::Record& r) { return !r.undone; });

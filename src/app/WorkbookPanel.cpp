@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "automation/Application.h"
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
 #include "operations/IsExistingFile.h"
@@ -126,7 +126,7 @@ void WorkbookPanel::ListWorkbookSheets() {
 }
 
 void WorkbookPanel::ReportListingFailure(const std::string& description) {
-    const std::string file = engine::FileNameOf(path());
+    const std::string file = platform::FileNameOf(path());
     m_dialogs.messageBox(
         "The worksheets of Excel File #" + std::to_string(m_number) + " (\"" + file +
             "\") could not be listed.\r\n\r\n" + description +

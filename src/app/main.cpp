@@ -15,7 +15,7 @@
 #include "app/StartUp.h"
 #include "automation/DefaultBackends.h"
 #include "automation/RunningSpreadsheet.h"
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 #include "undo/UndoStore.h"
 
 namespace {
@@ -54,11 +54,11 @@ int main(int argc, char* argv[]) {
     orv::app::Form1 form(orv::app::Form1Services{
         dialogs, orv::automation::DefaultBackends(), processes,
         // The samples' paths are joined with the system's own separator.
-        orv::engine::PathFromUtf8(QCoreApplication::applicationDirPath().toStdString()).make_preferred(),
+        orv::platform::PathFromUtf8(QCoreApplication::applicationDirPath().toStdString()).make_preferred(),
         &orv::app::RandomFractionSeededByTime,
         [](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); },
-        orv::engine::PathFromUtf8(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString()),
-        true, orv::engine::PathFromUtf8(orv::undo::DefaultStoreFolder())});
+        orv::platform::PathFromUtf8(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString()),
+        true, orv::platform::PathFromUtf8(orv::undo::DefaultStoreFolder())});
     dialogs.setParent(&form);
     if (!form.Form_Load()) return 0;
     form.show();

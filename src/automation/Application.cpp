@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
 namespace orv::automation {
 
 namespace {
 
-using engine::FileNameOf;
+using platform::FileNameOf;
 
 }  // namespace
 

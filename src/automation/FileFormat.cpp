@@ -5,12 +5,12 @@
 #include <cctype>
 #include <filesystem>
 
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
 namespace orv::automation {
 
 FileFormat FormatOfPath(std::string_view path) {
-    std::string ext = engine::Utf8FromPath(engine::PathFromUtf8(path).extension());
+    std::string ext = platform::Utf8FromPath(platform::PathFromUtf8(path).extension());
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
     if (ext == ".xlsx") return FileFormat::Xlsx;
     if (ext == ".xlsm") return FileFormat::Xlsm;

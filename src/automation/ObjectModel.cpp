@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 #include "engine/workbook/SheetNames.h"
 
 namespace orv::automation {
@@ -62,7 +62,7 @@ void RefuseLeavingNoVisibleSheet(Workbook& source, const std::vector<std::shared
     const std::string what =
         leaving.size() == 1 ? "Sheet \"" + leaving.front()->name() + "\" cannot be moved"
                             : "These " + std::to_string(leaving.size()) + " sheets cannot be moved together";
-    throw AutomationError(what + ": \"" + engine::FileNameOf(path) +
+    throw AutomationError(what + ": \"" + platform::FileNameOf(path) +
                           "\" must keep at least one visible sheet. Insert or unhide another sheet first; "
                           "nothing was changed.");
 }

@@ -7,7 +7,7 @@
 #include <unistd.h>
 #endif
 
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
 namespace orv::automation {
 
@@ -31,7 +31,7 @@ bool IsGnumeric(const ProcessInfo& p) { return p.comm == "gnumeric" || BaseName(
 
 // Our private instances carry -env:UserInstallation=file://<private root>/...
 bool IsOurPrivateInstance(const ProcessInfo& p) {
-    const std::string root = engine::Utf8FromPath(PrivateInstanceRoot());
+    const std::string root = platform::Utf8FromPath(PrivateInstanceRoot());
     for (const auto& arg : p.argv) {
         static constexpr std::string_view kOption = "-env:UserInstallation=";
         if (arg.rfind(kOption, 0) != 0) continue;
@@ -70,11 +70,11 @@ bool IsSpreadsheetRunning(const ProcessTable& processes) {
 
 bool IsWorkbookLocked(const std::string& path) {
     if (path.empty()) return false;
-    const std::filesystem::path folder = engine::PathFromUtf8(path).parent_path();
-    const std::string name = engine::FileNameOf(path);
+    const std::filesystem::path folder = platform::PathFromUtf8(path).parent_path();
+    const std::string name = platform::FileNameOf(path);
     std::error_code ec;
-    return std::filesystem::exists(folder / engine::PathFromUtf8(".~lock." + name + "#"), ec) ||
-           std::filesystem::exists(folder / engine::PathFromUtf8("~$" + name), ec);
+    return std::filesystem::exists(folder / platform::PathFromUtf8(".~lock." + name + "#"), ec) ||
+           std::filesystem::exists(folder / platform::PathFromUtf8("~$" + name), ec);
 }
 
 }  // namespace orv::automation

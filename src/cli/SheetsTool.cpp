@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "automation/ObjectModel.h"
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 #include "transfers/SheetTransfer.h"
 #include "undo/UndoStore.h"
 
@@ -150,15 +150,15 @@ int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
 std::string OperationName(const std::vector<std::string>& args) {
     const std::string& command = args[0];
     if (command == "rename" && args.size() == 4)
-        return "rename of \"" + args[2] + "\" to \"" + args[3] + "\" in " + engine::FileNameOf(args[1]);
+        return "rename of \"" + args[2] + "\" to \"" + args[3] + "\" in " + platform::FileNameOf(args[1]);
     if (command == "reorder" && args.size() == 5)
-        return "reorder of \"" + args[2] + "\" in " + engine::FileNameOf(args[1]);
-    if (command == "delete" && args.size() == 3) return "delete of \"" + args[2] + "\" from " + engine::FileNameOf(args[1]);
+        return "reorder of \"" + args[2] + "\" in " + platform::FileNameOf(args[1]);
+    if (command == "delete" && args.size() == 3) return "delete of \"" + args[2] + "\" from " + platform::FileNameOf(args[1]);
     if ((command == "copy" || command == "move") && args.size() >= 6) {
         const TransferArgs t = ParseTransfer(args);
         std::string sheets;
         for (const auto& sheet : t.sheets) sheets += (sheets.empty() ? "\"" : ", \"") + sheet + "\"";
-        return command + " of " + sheets + " from " + engine::FileNameOf(t.source) + " to " + engine::FileNameOf(t.target);
+        return command + " of " + sheets + " from " + platform::FileNameOf(t.source) + " to " + platform::FileNameOf(t.target);
     }
     return "";
 }

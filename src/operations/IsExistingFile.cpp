@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
 namespace orv::operations {
 
@@ -12,7 +12,7 @@ bool IsExistingFile(const std::string& path) noexcept {
     if (path.empty()) return false;
     try {
         std::error_code ec;
-        const std::filesystem::path p = engine::PathFromUtf8(path);
+        const std::filesystem::path p = platform::PathFromUtf8(path);
         [[maybe_unused]] const auto modified = std::filesystem::last_write_time(p, ec);
         if (ec) return false;
         return !std::filesystem::is_directory(p, ec) && !ec;

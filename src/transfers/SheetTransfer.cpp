@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
 namespace orv::transfers {
 
@@ -13,7 +13,7 @@ using automation::AutomationError;
 
 namespace {
 
-std::string Quoted(const Workbook& workbook) { return "\"" + engine::FileNameOf(workbook.fullName()) + "\""; }
+std::string Quoted(const Workbook& workbook) { return "\"" + platform::FileNameOf(workbook.fullName()) + "\""; }
 
 // The position of `sheet` in `workbook`'s full collection, or 0.
 int PositionOf(Workbook& workbook, const Sheet& sheet) {
@@ -33,7 +33,7 @@ Workbook& Need(const std::shared_ptr<Workbook>& workbook) {
 
 void RefuseSameFile(const std::string& source, const std::string& target) {
     std::error_code ec;
-    if (std::filesystem::equivalent(engine::PathFromUtf8(source), engine::PathFromUtf8(target), ec))
+    if (std::filesystem::equivalent(platform::PathFromUtf8(source), platform::PathFromUtf8(target), ec))
         throw AutomationError("The source and the target are the same file; copy or move between two workbooks.");
 }
 

@@ -14,10 +14,10 @@
 #include <optional>
 #include <sstream>
 
-#include "engine/system/AtomicFile.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/Files.h"
-#include "engine/system/Paths.h"
+#include "platform/AtomicFile.h"
+#include "engine/EngineError.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace orv::undo {
 
@@ -27,20 +27,20 @@ namespace {
 
 constexpr const char* kMagic = "orvandel-undo-record 1";
 
-using engine::PathFromUtf8;
-using engine::Utf8FromPath;
+using platform::PathFromUtf8;
+using platform::Utf8FromPath;
 
 fs::path RecordsOf(const std::string& folder) { return PathFromUtf8(folder) / "records"; }
 fs::path VersionsOf(const std::string& folder) { return PathFromUtf8(folder) / "versions"; }
 
-std::string Name(const std::string& path) { return engine::FileNameOf(path); }
+std::string Name(const std::string& path) { return platform::FileNameOf(path); }
 
 std::string NewId() {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
     char id[48];
-    std::snprintf(id, sizeof id, "%020lld-%d", static_cast<long long>(ns), static_cast<int>(engine::ProcessId()));
+    std::snprintf(id, sizeof id, "%020lld-%d", static_cast<long long>(ns), static_cast<int>(platform::ProcessId()));
     return id;
 }
 
@@ -53,7 +53,7 @@ std::string Keep(const std::string& path, const fs::path& version, std::uint64_t
     if (mayLink) {
         fs::create_hard_link(PathFromUtf8(path), version, ec);
         if (!ec) return "";
-        if (!engine::IsOtherVolume(ec)) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
+        if (!platform::IsOtherVolume(ec)) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
     }
     const auto size = fs::file_size(PathFromUtf8(path), ec);
     if (ec || size > copyLimit) {
@@ -148,7 +148,7 @@ std::optional<Record> ParseRecord(const std::string& text, const std::string& id
 
 // Puts the bytes of `version` in place of `path`, whole or not at all.
 void Restore(const fs::path& version, const std::string& path) {
-    engine::ReplaceFileWithCopyOf(path, Utf8FromPath(version), Name(path));
+    platform::ReplaceFileWithCopyOf(path, Utf8FromPath(version), Name(path));
     // The version's time comes back with its bytes, so that the record of the operation before this one finds the
     // file as that operation left it.
     std::error_code ec;
@@ -252,7 +252,7 @@ void PutBack(const std::string& folder, Record& record, bool undoing) {
 }  // namespace
 
 bool ReadFileState(const std::string& path, FileState& state) {
-    const auto facts = engine::FactsOf(path);
+    const auto facts = platform::FactsOf(path);
     if (!facts || !facts->regular) return false;
     std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) return false;
@@ -275,13 +275,13 @@ bool ReadFileState(const std::string& path, FileState& state) {
 std::string DefaultStoreFolder() {
 #ifdef _WIN32
     // Local, not roaming: the versions are as large as the workbooks and name files of this machine.
-    const auto local = engine::EnvironmentVariable("LOCALAPPDATA");
+    const auto local = platform::EnvironmentVariable("LOCALAPPDATA");
     if (local && !local->empty()) return Utf8FromPath(PathFromUtf8(*local) / "Orvandel" / "undo");
     return Utf8FromPath(fs::temp_directory_path() / "Orvandel" / "undo");
 #else
-    if (const auto state = engine::EnvironmentVariable("XDG_STATE_HOME"); state && state->starts_with('/'))
+    if (const auto state = platform::EnvironmentVariable("XDG_STATE_HOME"); state && state->starts_with('/'))
         return Utf8FromPath(PathFromUtf8(*state) / "orvandel" / "undo");
-    const auto home = engine::EnvironmentVariable("HOME");
+    const auto home = platform::EnvironmentVariable("HOME");
     return Utf8FromPath(PathFromUtf8(home && !home->empty() ? *home : "/tmp") / ".local" / "state" / "orvandel" /
                         "undo");
 #endif
@@ -303,8 +303,8 @@ void WriteRecord(const std::string& folder, const Record& record) {
         const fs::path file = RecordsOf(folder) / (record.id + ".txt");
         const std::string path = Utf8FromPath(file);
         if (!fs::exists(file)) std::ofstream(file).flush();
-        engine::ReplaceFileAtomically(
-            path, [&](int fd) { return engine::WriteAll(fd, bytes.data(), bytes.size()); }, Name(path));
+        platform::ReplaceFileAtomically(
+            path, [&](int fd) { return platform::WriteAll(fd, bytes.data(), bytes.size()); }, Name(path));
     } catch (const std::exception& e) {
         throw UndoError(std::string("The undo history could not be written (") + e.what() + ").");
     }

@@ -15,7 +15,7 @@ TEST(SheetNames, CompareIgnoringCaseInAnyScript) {
 }
 
 TEST(SheetNames, CountCharactersNotBytes) {
-    EXPECT_EQ(CharacterCount("Страница"), 8u);
+    EXPECT_EQ(platform::CharacterCount("Страница"), 8u);
     EXPECT_FALSE(SheetNameProblem("Абвгдеёжзийклмнопрстуфхцчшщъыэю"));  // 31 Cyrillic letters, 62 bytes
     EXPECT_TRUE(SheetNameProblem("Абвгдеёжзийклмнопрстуфхцчшщъыэюя"));  // 32
 }

@@ -7,7 +7,7 @@
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/workbook/Workbook.h"
 

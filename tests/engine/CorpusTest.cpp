@@ -16,7 +16,7 @@
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Package.h"
 #include "engine/package/Zip.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/Workbook.h"
@@ -93,7 +93,7 @@ TEST_P(CorpusTest, EveryOperationLeavesASoundPackage) {
         const std::string oldName = sheets[static_cast<std::size_t>(i)].name;
         // Only parts that mention the old name (in any case) may change, besides the bookkeeping parts.
         const std::string folded =
-            FoldCase(oldName.substr(0, std::min(oldName.find_first_of("'&<>\""), std::size_t{3})));
+            platform::FoldCase(oldName.substr(0, std::min(oldName.find_first_of("'&<>\""), std::size_t{3})));
         const auto path = Check(
             "rename" + std::to_string(i),
             [&](WorkbookDocument& doc) {
@@ -105,7 +105,7 @@ TEST_P(CorpusTest, EveryOperationLeavesASoundPackage) {
                 }
             },
             [&](const std::string& part, const std::string& text) {
-                return Bookkeeping(part) || FoldCase(text).find(folded) != std::string::npos ||
+                return Bookkeeping(part) || platform::FoldCase(text).find(folded) != std::string::npos ||
                        folded.empty();
             });
         auto reopened = WorkbookDocument::Open(path);

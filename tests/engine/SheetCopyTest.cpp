@@ -10,7 +10,7 @@
 #include "StrictCheck.h"
 #include "TestSupport.h"
 #include "engine/package/Package.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/transfer/ExternalLinks.h"
 #include "engine/transfer/SharedStrings.h"
 #include "engine/transfer/SheetCopy.h"

@@ -12,7 +12,7 @@
 #include "TestSupport.h"
 #include "engine/package/Package.h"
 #include "engine/package/Zip.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/SheetStream.h"
 
 namespace orv::engine::test {

@@ -1,7 +1,7 @@
 // Structured references written as the ranges they cover.
 #include <gtest/gtest.h>
 
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/transfer/StructuredRefs.h"
 #include "engine/workbook/SheetNames.h"
 
@@ -14,7 +14,7 @@ std::map<std::string, TableArea> Tables() {
     sales.firstRow = 2, sales.firstColumn = 2, sales.lastRow = 10, sales.lastColumn = 4;
     sales.totalsRows = 1;
     sales.columns = {"Region", "Amt", "Due [days]"};
-    return {{FoldCase("Sales"), sales}};
+    return {{platform::FoldCase("Sales"), sales}};
 }
 
 TEST(StructuredToA1, ColumnsAndSpecialItemsBecomeFixedRanges) {

@@ -11,7 +11,7 @@
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
 #include "automation/ObjectModel.h"
-#include "engine/system/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "undo/UndoStore.h"
 
 namespace orv::engine::test {
@@ -145,7 +145,7 @@ TEST_F(Undo, TheOldestRecordsGoFirstWhenTheKeptFilesOutgrowTheByteLimit) {
         const std::string content(100 * 1024, static_cast<char>('a' + i));
         if (!fs::exists(path)) std::ofstream(path) << "first";
         journal.BeforeSave(path, true);
-        ReplaceFileAtomically(path, [&](int fd) { return WriteAll(fd, content.data(), content.size()); }, "big.bin");
+        platform::ReplaceFileAtomically(path, [&](int fd) { return platform::WriteAll(fd, content.data(), content.size()); }, "big.bin");
         journal.AfterSave(path, true);
         journal.Commit();
     }
@@ -188,7 +188,7 @@ TEST_F(Undo, KeepsTheReplacedVersionHoweverTheBackendWritesTheFile) {
             if (c.writesInPlace) {
                 std::ofstream(path, std::ios::binary | std::ios::in) << "THE NEW";
             } else if (!c.fails) {
-                ReplaceFileAtomically(path, [](int fd) { return WriteAll(fd, "new", 3); }, "x");
+                platform::ReplaceFileAtomically(path, [](int fd) { return platform::WriteAll(fd, "new", 3); }, "x");
             }
             automation::CurrentSaveObserver()->AfterSave(path, !c.fails);
         }

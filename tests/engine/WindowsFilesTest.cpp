@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/Files.h"
-#include "engine/system/Paths.h"
+#include "engine/EngineError.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 #include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
@@ -39,7 +39,7 @@ std::vector<std::string> Names(const fs::path& folder) {
     if (walk == INVALID_HANDLE_VALUE) return {"(cannot be listed)"};
     do {
         const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") names.push_back(Utf8FromPath(fs::path(name)));
+        if (name != L"." && name != L"..") names.push_back(platform::Utf8FromPath(fs::path(name)));
     } while (::FindNextFileW(walk, &found));
     ::FindClose(walk);
     return names;
@@ -68,9 +68,9 @@ void RemoveTree(const std::wstring& path) {
 // A copy of a fixture at `folder`/`name` (UTF-8), its folders made as the wide API allows at any length.
 std::string Place(const fs::path& folder, const std::string& name, const std::string& fixture = "3d-references.xlsx") {
     fs::create_directories(folder);
-    const std::string path = Utf8FromPath(folder / PathFromUtf8(name));
-    const std::wstring wide = Long(PathFromUtf8(path));
-    EXPECT_TRUE(::CopyFileW(PathFromUtf8(Fixture(fixture)).wstring().c_str(), wide.c_str(), TRUE))
+    const std::string path = platform::Utf8FromPath(folder / platform::PathFromUtf8(name));
+    const std::wstring wide = Long(platform::PathFromUtf8(path));
+    EXPECT_TRUE(::CopyFileW(platform::PathFromUtf8(Fixture(fixture)).wstring().c_str(), wide.c_str(), TRUE))
         << ::GetLastError();
     return path;
 }
@@ -78,18 +78,18 @@ std::string Place(const fs::path& folder, const std::string& name, const std::st
 TEST(WindowsFiles, NamesOutsideTheCodePageAndPastMaxPathAreSavedInPlace) {
     TempDir dir;
     // "Données d'été €" is not in the ANSI code page as a whole; the folders take the path past 260 characters.
-    fs::path folder = dir.path() / PathFromUtf8("Donn\xC3\xA9" "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC");
+    fs::path folder = dir.path() / platform::PathFromUtf8("Donn\xC3\xA9" "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC");
     for (int i = 0; i < 6; ++i) folder /= std::string(40, static_cast<char>('a' + i));
     const std::string path = Place(folder, "R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC.xlsx");
-    ASSERT_GT(PathFromUtf8(path).wstring().size(), 260u);
+    ASSERT_GT(platform::PathFromUtf8(path).wstring().size(), 260u);
 
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(0, "\xC3\x89t\xC3\xA9");
     doc->Save();
     doc.reset();  // the file it replaced, still read until now, and its spool go with it
     EXPECT_EQ(WorkbookDocument::Open(path)->sheets()[0].name, "\xC3\x89t\xC3\xA9");
-    EXPECT_EQ(Names(PathFromUtf8(path).parent_path()), std::vector<std::string>{"R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC.xlsx"});
-    RemoveTree(Long(dir.path() / PathFromUtf8("Donn\xC3\xA9" "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC")));
+    EXPECT_EQ(Names(platform::PathFromUtf8(path).parent_path()), std::vector<std::string>{"R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC.xlsx"});
+    RemoveTree(Long(dir.path() / platform::PathFromUtf8("Donn\xC3\xA9" "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC")));
 }
 
 // Another program holding a file open as the spreadsheet application holds a workbook (HoldFile.cpp), until the
@@ -108,7 +108,7 @@ class OtherProgramHolding {
         start.hStdInput = childIn;
         start.hStdOutput = childOut;
         start.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-        std::wstring command = L"\"" + fs::absolute(PathFromUtf8(ORVANDEL_HOLD_FILE)).make_preferred().wstring() +
+        std::wstring command = L"\"" + fs::absolute(platform::PathFromUtf8(ORVANDEL_HOLD_FILE)).make_preferred().wstring() +
                                L"\" \"" + file.wstring() + L"\"";
         PROCESS_INFORMATION process{};
         if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
@@ -141,8 +141,8 @@ class OtherProgramHolding {
 TEST(WindowsFiles, ReadOnlyOrHeldOpenWorkbooksAreRefusedAndLeftAlone) {
     TempDir dir;
     const std::string path = Place(dir.path(), "book.xlsx");
-    const std::wstring wide = PathFromUtf8(path).wstring();
-    const std::string original = Bytes(PathFromUtf8(path));
+    const std::wstring wide = platform::PathFromUtf8(path).wstring();
+    const std::string original = Bytes(platform::PathFromUtf8(path));
     struct Case {
         const char* what;
         const char* said;
@@ -153,7 +153,7 @@ TEST(WindowsFiles, ReadOnlyOrHeldOpenWorkbooksAreRefusedAndLeftAlone) {
         if (std::string(c.what) == "read-only attribute") {
             ASSERT_TRUE(::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_READONLY));
         } else {
-            held = std::make_unique<OtherProgramHolding>(PathFromUtf8(path));
+            held = std::make_unique<OtherProgramHolding>(platform::PathFromUtf8(path));
             ASSERT_TRUE(held->holding());
         }
         auto doc = WorkbookDocument::Open(path);
@@ -167,7 +167,7 @@ TEST(WindowsFiles, ReadOnlyOrHeldOpenWorkbooksAreRefusedAndLeftAlone) {
         doc.reset();
         held.reset();
         ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-        EXPECT_EQ(Bytes(PathFromUtf8(path)), original);
+        EXPECT_EQ(Bytes(platform::PathFromUtf8(path)), original);
         EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"book.xlsx"});
     }
 }
@@ -175,7 +175,7 @@ TEST(WindowsFiles, ReadOnlyOrHeldOpenWorkbooksAreRefusedAndLeftAlone) {
 TEST(WindowsFiles, ASavedWorkbookKeepsItsAttributesAndTheSpoolLeavesNothing) {
     TempDir dir;
     const std::string path = Place(dir.path(), "book.xlsx");
-    const std::wstring wide = PathFromUtf8(path).wstring();
+    const std::wstring wide = platform::PathFromUtf8(path).wstring();
     ASSERT_TRUE(::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
     auto doc = WorkbookDocument::Open(path);
     doc->Rename(1, "Middle");
@@ -193,7 +193,7 @@ TEST(WindowsFiles, ASavedWorkbookKeepsItsAttributesAndTheSpoolLeavesNothing) {
     const fs::path spoolFolder = dir.path() / "spool";
     fs::create_directories(spoolFolder);
     {
-        auto spool = TemporaryFile::Create(Utf8FromPath(spoolFolder));
+        auto spool = platform::TemporaryFile::Create(platform::Utf8FromPath(spoolFolder));
         ASSERT_NE(spool, nullptr);
         EXPECT_EQ(spool->WriteAt(5, "spooled", 7), "");
         char back[7] = {};
@@ -206,8 +206,8 @@ TEST(WindowsFiles, ASavedWorkbookKeepsItsAttributesAndTheSpoolLeavesNothing) {
 // Saves the workbook ORVANDEL_SAVE_FOREVER names over and over, its first sheet renamed R<run>G<n>, until it is
 // killed: the other program of the kill test below, which runs this test program again for it.
 TEST(WindowsFiles, DISABLED_SaveForever) {
-    const auto path = EnvironmentVariable("ORVANDEL_SAVE_FOREVER");
-    const auto run = EnvironmentVariable("ORVANDEL_SAVE_RUN");
+    const auto path = platform::EnvironmentVariable("ORVANDEL_SAVE_FOREVER");
+    const auto run = platform::EnvironmentVariable("ORVANDEL_SAVE_RUN");
     if (!path || !run) GTEST_SKIP() << "run by KilledWhileSavingTheWorkbookIsAlwaysWhole";
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
@@ -234,7 +234,7 @@ TEST(WindowsFiles, KilledWhileSavingTheWorkbookIsAlwaysWhole) {
     std::uniform_int_distribution<long> delayMs(0, 4 * saveMs + 5);
     wchar_t self[MAX_PATH * 4] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
-    ::SetEnvironmentVariableW(L"ORVANDEL_SAVE_FOREVER", PathFromUtf8(path).wstring().c_str());
+    ::SetEnvironmentVariableW(L"ORVANDEL_SAVE_FOREVER", platform::PathFromUtf8(path).wstring().c_str());
     std::string previous = "G0";
     int saved = 0, leftovers = 0;
     constexpr int kRuns = 15;
@@ -286,7 +286,7 @@ TEST(WindowsFiles, KilledWhileSavingTheWorkbookIsAlwaysWhole) {
             if (name == "large.xlsx") continue;
             EXPECT_EQ(name.rfind(".large.xlsx.orvandel-", 0), 0u) << name;
             EXPECT_FALSE(name.ends_with("-replaced")) << name;
-            fs::remove(dir.path() / PathFromUtf8(name));
+            fs::remove(dir.path() / platform::PathFromUtf8(name));
             ++leftovers;
         }
     }

@@ -4,7 +4,7 @@
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {

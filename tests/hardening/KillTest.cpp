@@ -12,7 +12,7 @@
 
 #include "Files.h"
 #include "Workbooks.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/Workbook.h"
 
 namespace orv::hardening {

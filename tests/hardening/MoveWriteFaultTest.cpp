@@ -15,7 +15,7 @@
 #include "automation/Application.h"
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/Workbook.h"
 
 namespace orv::hardening {

@@ -16,7 +16,7 @@
 #include "Files.h"
 #include "Workbooks.h"
 #include "engine/package/Package.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/workbook/Workbook.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "automation/ObjectModel.h"
-#include "engine/system/WindowsText.h"
+#include "platform/WindowsText.h"
 
 namespace orv::automation::com {
 
@@ -127,7 +127,7 @@ Apartment::Apartment(std::chrono::milliseconds deadline)
     : m_state(std::make_shared<State>()), m_deadline(deadline) {
     if (!m_state->wake) {
         throw AutomationError("The spreadsheet application could not be started: " +
-                              engine::windows::ErrorText(::GetLastError()) + ".");
+                              platform::windows::ErrorText(::GetLastError()) + ".");
     }
     // Shared with the thread: set_value may still be returning there when the result is read here.
     auto started = std::make_shared<std::promise<HRESULT>>();
@@ -140,7 +140,7 @@ Apartment::Apartment(std::chrono::milliseconds deadline)
         m_state->thread.join();
         throw AutomationError(
             "The spreadsheet application could not be started: COM could not be initialised (" +
-            engine::windows::ErrorText(static_cast<DWORD>(initialised)) + ").");
+            platform::windows::ErrorText(static_cast<DWORD>(initialised)) + ").");
     }
 }
 

@@ -7,8 +7,8 @@
 
 #include "automation/com/ComForThisThread.h"
 #include "automation/com/Dispatch.h"
-#include "engine/system/Paths.h"
-#include "engine/system/WindowsText.h"
+#include "platform/Paths.h"
+#include "platform/WindowsText.h"
 
 namespace orv::automation::com {
 
@@ -110,16 +110,16 @@ class ComWorkbook : public Workbook, public std::enable_shared_from_this<ComWork
     // Workbook.Sheets or Workbook.Worksheets, asked for afresh at each use.
     Object Collection(const wchar_t* collection) const {
         return Call(m_workbook, "Workbook", collection, CallKind::Get)
-            .TakeObject("Workbook." + engine::windows::Narrow(collection));
+            .TakeObject("Workbook." + platform::windows::Narrow(collection));
     }
 
     int Count(const wchar_t* collection) const {
-        const std::string name = engine::windows::Narrow(collection);
+        const std::string name = platform::windows::Narrow(collection);
         return Call(Collection(collection), name, L"count", CallKind::Get).Number(name + ".count");
     }
 
     std::shared_ptr<ComSheet> Item(const wchar_t* collection, Argument key, std::optional<SheetKind> kind) {
-        const std::string name = engine::windows::Narrow(collection);
+        const std::string name = platform::windows::Narrow(collection);
         Object sheet = Call(Collection(collection), name, L"Item", CallKind::Get, {std::move(key)})
                            .TakeObject(name + ".Item");
         return std::make_shared<ComSheet>(std::move(sheet), shared_from_this(), kind);
@@ -187,8 +187,8 @@ class ComSession : public BackendSession {
     std::shared_ptr<Workbook> Open(const std::string& path) override {
         // The application resolves a relative path against its own folder, not ours.
         std::error_code ec;
-        auto full = std::filesystem::absolute(engine::PathFromUtf8(path), ec);
-        const std::string absolute = ec ? path : engine::Utf8FromPath(full.make_preferred());
+        auto full = std::filesystem::absolute(platform::PathFromUtf8(path), ec);
+        const std::string absolute = ec ? path : platform::Utf8FromPath(full.make_preferred());
         Object workbooks = Workbooks();
         Object workbook =
             Call(workbooks, "Workbooks", L"Open", CallKind::Method, {absolute}).TakeObject("Workbooks.Open");

@@ -8,14 +8,14 @@
 #include <utility>
 
 #include "automation/ObjectModel.h"
-#include "engine/system/WindowsText.h"
+#include "platform/WindowsText.h"
 
 namespace orv::automation::com {
 
 namespace {
 
-using engine::windows::Narrow;
-using engine::windows::Wide;
+using platform::windows::Narrow;
+using platform::windows::Wide;
 
 // Member names and arguments are the application's English ones whatever the user's language.
 const LCID kEnglish = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
@@ -247,7 +247,7 @@ std::string DescribeFailure(std::string_view call, HRESULT result, const EXCEPIN
 }
 
 std::string SystemText(HRESULT result) {
-    const std::string text = engine::windows::ErrorText(static_cast<DWORD>(result));
+    const std::string text = platform::windows::ErrorText(static_cast<DWORD>(result));
     // The system has words for most results, but not for every application's own.
     if (text.rfind("system error", 0) == 0)
         return "error " + Hex(result) + ", which the system does not describe";

@@ -9,10 +9,10 @@
 
 #include "automation/libreoffice/SheetStates.h"
 #include "automation/libreoffice/WarmOffice.h"
-#include "engine/system/AtomicFile.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/Files.h"
-#include "engine/system/Paths.h"
+#include "platform/AtomicFile.h"
+#include "engine/EngineError.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 #include "engine/workbook/SheetNames.h"
 
 namespace orv::libreoffice {
@@ -35,7 +35,7 @@ LoWorkbook::LoWorkbook(std::shared_ptr<SessionState> session, std::string path, 
     for (auto& sheet : listing) m_records.push_back({m_nextId++, std::move(sheet)});
 }
 
-std::string LoWorkbook::FileName() const { return engine::FileNameOf(m_path); }
+std::string LoWorkbook::FileName() const { return platform::FileNameOf(m_path); }
 
 void LoWorkbook::ThrowIfClosed() const {
     if (m_closed)
@@ -81,8 +81,8 @@ namespace {
 // True when the user may replace the file: write it, and create the temporary file beside it.
 bool MayReplace(const std::string& path) {
     std::error_code ec;
-    const auto folder = std::filesystem::absolute(engine::PathFromUtf8(path), ec).parent_path();
-    return engine::MayWrite(path) && engine::FolderTakesNewFiles(engine::Utf8FromPath(folder));
+    const auto folder = std::filesystem::absolute(platform::PathFromUtf8(path), ec).parent_path();
+    return platform::MayWrite(path) && platform::FolderTakesNewFiles(platform::Utf8FromPath(folder));
 }
 
 }  // namespace
@@ -175,7 +175,7 @@ std::string LoWorkbook::FreeCopyName(const std::string& name) const {
         const std::string suffix = " (" + std::to_string(n) + ")";
         // Shorten the name, whole characters at a time, so that name and suffix fit the length limit.
         std::string base = name;
-        while (engine::CharacterCount(base) + suffix.size() > engine::kMaxSheetNameLength) {
+        while (platform::CharacterCount(base) + suffix.size() > engine::kMaxSheetNameLength) {
             do {
                 base.pop_back();
             } while (!base.empty() && (static_cast<unsigned char>(base.back()) & 0xC0) == 0x80);
@@ -407,11 +407,11 @@ void LoWorkbook::Save() {
     // a new file aside, which then replaces the workbook whole. Aside means in the workbook's own folder,
     // since LibreOffice stores links to other files relative to the file it writes.
     static std::atomic<int> counter{0};
-    const std::string unique = std::to_string(engine::ProcessId()) + "-" + std::to_string(++counter);
+    const std::string unique = std::to_string(platform::ProcessId()) + "-" + std::to_string(++counter);
     const std::filesystem::path staged =
-        engine::PathFromUtf8(m_path).parent_path() / engine::PathFromUtf8(".~orvandel-" + unique + "-save-" + FileName());
+        platform::PathFromUtf8(m_path).parent_path() / platform::PathFromUtf8(".~orvandel-" + unique + "-save-" + FileName());
     // Made here first, so that a folder that takes no new file is told apart from a failure of LibreOffice.
-    if (const std::string why = engine::CreateNewFile(engine::Utf8FromPath(staged)); !why.empty()) {
+    if (const std::string why = platform::CreateNewFile(platform::Utf8FromPath(staged)); !why.empty()) {
         throw AutomationError("\"" + FileName() + "\" could not be saved: no new file can be written in its folder (" +
                               why + "). Make the folder writable, then try again.");
     }
@@ -422,14 +422,14 @@ void LoWorkbook::Save() {
             std::filesystem::remove(path, ec);
         }
     } remove{staged};
-    if (!m_document->storeTo(engine::Utf8FromPath(staged))) {
+    if (!m_document->storeTo(platform::Utf8FromPath(staged))) {
         SaveInPlace(sheets, unique);
         return;
     }
-    if (const auto problem = RestoreSheetStates(m_format, engine::Utf8FromPath(staged), sheets))
+    if (const auto problem = RestoreSheetStates(m_format, platform::Utf8FromPath(staged), sheets))
         throw AutomationError(HiddenSheetsProblem(FileName(), *problem));
     try {
-        engine::ReplaceFileWithCopyOf(m_path, engine::Utf8FromPath(staged), FileName());
+        platform::ReplaceFileWithCopyOf(m_path, platform::Utf8FromPath(staged), FileName());
     } catch (const engine::EngineError& e) {
         throw AutomationError(e.what());
     }
@@ -439,9 +439,9 @@ void LoWorkbook::SaveInPlace(const std::vector<ListedSheet>& sheets, const std::
     namespace fs = std::filesystem;
     // The old file stays aside under a second name (a link, no copy) while LibreOffice writes over a copy of
     // it, and comes back when the save fails.
-    const fs::path path = engine::PathFromUtf8(m_path);
-    const fs::path aside = path.parent_path() / engine::PathFromUtf8(".~orvandel-" + unique + "-" + FileName());
-    const fs::path fresh = path.parent_path() / engine::PathFromUtf8(".~orvandel-" + unique + "-new-" + FileName());
+    const fs::path path = platform::PathFromUtf8(m_path);
+    const fs::path aside = path.parent_path() / platform::PathFromUtf8(".~orvandel-" + unique + "-" + FileName());
+    const fs::path fresh = path.parent_path() / platform::PathFromUtf8(".~orvandel-" + unique + "-new-" + FileName());
     std::error_code ec;
     fs::create_hard_link(path, aside, ec);
     if (!ec) fs::copy_file(path, fresh, ec);
@@ -527,7 +527,7 @@ LoSession::~LoSession() {
 
 std::shared_ptr<automation::Workbook> LoSession::Open(const std::string& path) {
     if (m_state->quit) throw AutomationError("The LibreOffice instance has already quit; start a new one.");
-    const std::string full = engine::Utf8FromPath(std::filesystem::absolute(engine::PathFromUtf8(path)).lexically_normal());
+    const std::string full = platform::Utf8FromPath(std::filesystem::absolute(platform::PathFromUtf8(path)).lexically_normal());
     // Opening a workbook that is open already gives that workbook, as the spreadsheet application does.
     for (const auto& weak : m_state->workbooks) {
         if (auto open = weak.lock(); open && !open->closed() && open->fullName() == full) return open;

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "automation/libreoffice/SheetStates.h"
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
 namespace orv::libreoffice {
 
@@ -47,7 +47,7 @@ std::string WorkbookPart(zip_t* z) {
         std::string target = rel.attribute("Target").value();
         if (!type.ends_with("/officeDocument")) continue;
         if (!target.empty() && target[0] == '/') target.erase(0, 1);
-        return engine::GenericUtf8(engine::PathFromUtf8(target).lexically_normal());
+        return platform::GenericUtf8(platform::PathFromUtf8(target).lexically_normal());
     }
     return "";
 }

@@ -14,7 +14,7 @@
 
 namespace orv::libreoffice {
 
-using engine::AppendUtf8;
+using platform::AppendUtf8;
 
 namespace {
 

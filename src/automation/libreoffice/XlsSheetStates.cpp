@@ -8,7 +8,7 @@
 #include "automation/libreoffice/BiffRecords.h"
 #include "automation/libreoffice/CompoundFile.h"
 #include "automation/libreoffice/SheetStates.h"
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
 namespace orv::libreoffice {
 
@@ -54,7 +54,7 @@ std::optional<std::string> RestoreXlsSheetStates(const std::string& path,
                                                  const std::vector<ListedSheet>& sheets) {
     std::vector<std::uint8_t> bytes;
     {
-        std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
+        std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     try {
@@ -105,8 +105,8 @@ std::optional<std::string> RestoreXlsSheetStates(const std::string& path,
         }
         const auto patched = file.WithRootStream(streamName, stream);
         // Replace the file whole or not at all.
-        const fs::path target = engine::PathFromUtf8(path);
-        const fs::path temporary = target.parent_path() / engine::PathFromUtf8(".~orvandel." + engine::FileNameOf(path));
+        const fs::path target = platform::PathFromUtf8(path);
+        const fs::path temporary = target.parent_path() / platform::PathFromUtf8(".~orvandel." + platform::FileNameOf(path));
         {
             std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(patched.data()),

@@ -10,7 +10,7 @@
 
 #include "automation/libreoffice/CompoundFile.h"
 #include "automation/libreoffice/SheetListing.h"
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
 namespace orv::libreoffice {
 
@@ -50,7 +50,7 @@ ZipHandle OpenZip(const std::string& path, const std::string& notThisFormat, con
     if (!z) {
         // A zip whose end was cut off has lost its directory, which libzip reports as "not a zip".
         char head[4] = {};
-        std::ifstream(engine::PathFromUtf8(path), std::ios::binary).read(head, 4);
+        std::ifstream(platform::PathFromUtf8(path), std::ios::binary).read(head, 4);
         const bool startsLikeZip = head[0] == 'P' && head[1] == 'K' && head[2] == 3 && head[3] == 4;
         if (error == ZIP_ER_NOZIP && !startsLikeZip)
             throw AutomationError(CannotOpen(path, notThisFormat, advice));
@@ -91,13 +91,13 @@ pugi::xml_document ParseMember(const std::string& xml, const std::string& member
 // The relationship targets of a part's relationships, by id, resolved against the part's folder.
 std::string ResolveTarget(const std::string& partFolder, const std::string& target) {
     if (!target.empty() && target[0] == '/') return target.substr(1);
-    return engine::GenericUtf8((engine::PathFromUtf8(partFolder) / engine::PathFromUtf8(target)).lexically_normal());
+    return platform::GenericUtf8((platform::PathFromUtf8(partFolder) / platform::PathFromUtf8(target)).lexically_normal());
 }
 
 }  // namespace
 
 std::string CannotOpen(const std::string& path, const std::string& reason, const std::string& advice) {
-    return "\"" + engine::FileNameOf(path) + "\" cannot be opened: " + reason + ". " +
+    return "\"" + platform::FileNameOf(path) + "\" cannot be opened: " + reason + ". " +
            advice;
 }
 
@@ -182,9 +182,9 @@ std::optional<std::vector<ListedSheet>> ListOoxmlSheets(const std::string& path)
     }
     const auto workbook = workbookPart.empty() ? std::nullopt : ReadMember(z.get(), workbookPart, path);
     if (!workbook) throw AutomationError(CannotOpen(path, notOoxml + " (it has no workbook part)", advice));
-    const std::filesystem::path part = engine::PathFromUtf8(workbookPart);
-    const std::string relsName = engine::GenericUtf8(part.parent_path() / "_rels" /
-                                                     engine::PathFromUtf8(engine::FileNameOf(workbookPart) + ".rels"));
+    const std::filesystem::path part = platform::PathFromUtf8(workbookPart);
+    const std::string relsName = platform::GenericUtf8(part.parent_path() / "_rels" /
+                                                     platform::PathFromUtf8(platform::FileNameOf(workbookPart) + ".rels"));
     std::vector<std::pair<std::string, std::string>> relTypes;  // id, type
     if (const auto rels = ReadMember(z.get(), relsName, path)) {
         const auto relsDoc = ParseMember(*rels, relsName, path);
@@ -233,7 +233,7 @@ std::optional<std::vector<ListedSheet>> ListSheets(const std::string& path, File
     if (!std::filesystem::is_regular_file(path, ec)) {
         throw AutomationError(CannotOpen(path, "the file does not exist", "Check the path and try again."));
     }
-    std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
+    std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
     if (!in) {
         throw AutomationError(CannotOpen(path, "the file cannot be read",
                                          "Check that you may read it and that no other program locks it."));

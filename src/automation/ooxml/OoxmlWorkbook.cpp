@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "engine/system/EngineError.h"
-#include "engine/system/Paths.h"
+#include "engine/EngineError.h"
+#include "platform/Paths.h"
 #include "engine/transfer/SheetCopy.h"
 
 namespace orv::ooxml {
@@ -39,13 +39,13 @@ OoxmlWorkbook::OoxmlWorkbook(std::unique_ptr<engine::WorkbookDocument> document)
 
 std::string OoxmlWorkbook::fullName() const {
     std::error_code ec;
-    const auto absolute = std::filesystem::absolute(engine::PathFromUtf8(m_path), ec);
-    return ec ? m_path : engine::Utf8FromPath(absolute);
+    const auto absolute = std::filesystem::absolute(platform::PathFromUtf8(m_path), ec);
+    return ec ? m_path : platform::Utf8FromPath(absolute);
 }
 
 engine::WorkbookDocument& OoxmlWorkbook::document() const {
     if (!m_document) {
-        throw AutomationError("The workbook \"" + engine::FileNameOf(m_path) +
+        throw AutomationError("The workbook \"" + platform::FileNameOf(m_path) +
                               "\" has been closed.");
     }
     return *m_document;

@@ -1,7 +1,7 @@
 // Parsing, formatting and quoting of sheet prefixes ('My Sheet'!, [1]First:Last!, #REF!).
 #include "engine/formula/Formula.h"
 #include "engine/formula/Text.h"
-#include "engine/system/TextCase.h"
+#include "platform/TextCase.h"
 
 namespace orv::formula {
 
@@ -35,9 +35,9 @@ char32_t DecodeAt(std::string_view s, std::size_t& i) {
     return cp;
 }
 
-bool IsUnicodeLetter(char32_t cp) { return engine::IsLetter(cp); }
+bool IsUnicodeLetter(char32_t cp) { return platform::IsLetter(cp); }
 
-bool IsUnicodeLetterOrDigit(char32_t cp) { return engine::IsLetterOrDigit(cp); }
+bool IsUnicodeLetterOrDigit(char32_t cp) { return platform::IsLetterOrDigit(cp); }
 
 // R, C, RC, R2, C3, R2C3, R2C, RC3: what the R1C1 notation would read.
 bool LooksLikeR1C1(std::string_view name) {

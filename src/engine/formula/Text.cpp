@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "engine/system/TextCase.h"
+#include "platform/TextCase.h"
 
 namespace orv::formula::detail {
 
@@ -32,7 +32,7 @@ bool AsciiContainsNoCase(std::string_view haystack, std::string_view needle) {
 bool NamesEqual(std::string_view a, std::string_view b) {
     // Folding allocates; most names are ASCII, where folding is plain ASCII case.
     if (IsAscii(a) && IsAscii(b)) return AsciiEqualNoCase(a, b);
-    return a == b || engine::FoldCase(a) == engine::FoldCase(b);
+    return a == b || platform::FoldCase(a) == platform::FoldCase(b);
 }
 
 bool MayMention(std::string_view formula, std::string_view name) {

@@ -17,10 +17,10 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-#include "engine/system/AtomicFile.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/Files.h"
-#include "engine/system/Threads.h"
+#include "platform/AtomicFile.h"
+#include "engine/EngineError.h"
+#include "platform/Files.h"
+#include "platform/Threads.h"
 
 namespace orv::engine {
 
@@ -104,7 +104,7 @@ struct DeflateStream::State {
         std::uint64_t size = 0;
     };
 
-    State() : inFlight(WorkerThreads() + 1) {}
+    State() : inFlight(platform::WorkerThreads() + 1) {}
 
     // The workers start with the first whole block: most parts are smaller, and a rename rewrites thousands.
     // A system that can start no more threads gets fewer of them, or none (see Hand).
@@ -331,7 +331,7 @@ void DeflatedPart::ReadCompressed(std::uint64_t offset, char* out, std::size_t n
 }
 
 std::shared_ptr<Spool> Spool::Create(const std::string& folder) {
-    auto file = TemporaryFile::Create(folder);
+    auto file = platform::TemporaryFile::Create(folder);
     if (!file) return nullptr;
     return std::shared_ptr<Spool>(new Spool(std::move(file)));
 }

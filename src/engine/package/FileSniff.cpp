@@ -4,8 +4,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "engine/system/EngineError.h"
-#include "engine/system/Paths.h"
+#include "engine/EngineError.h"
+#include "platform/Paths.h"
 
 namespace orv::engine {
 
@@ -23,7 +23,7 @@ bool ContainsUtf16(const std::string& bytes, const char* ascii) {
 }  // namespace
 
 void CheckLooksLikePackage(const std::string& path, const std::string& displayName) {
-    std::ifstream in(PathFromUtf8(path), std::ios::binary);
+    std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
     if (!in) {
         throw EngineError("\"" + displayName +
                           "\" cannot be read. Check that the file exists and that you may read it.");

@@ -10,19 +10,19 @@
 #include "engine/package/FileSniff.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
-#include "engine/system/AtomicFile.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/Files.h"
-#include "engine/system/Paths.h"
+#include "platform/AtomicFile.h"
+#include "engine/EngineError.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace orv::engine {
 
 std::unique_ptr<Package> Package::Open(const std::string& path, InflateLimits limits) {
-    const std::string displayName = FileNameOf(path);
+    const std::string displayName = platform::FileNameOf(path);
     CheckLooksLikePackage(path, displayName);
     auto zip = std::make_unique<ZipReader>(path, displayName, limits);
     std::unique_ptr<Package> package(new Package(path, std::move(zip)));
-    if (const auto identity = IdentityOf(path)) package->m_identity = *identity;
+    if (const auto identity = platform::IdentityOf(path)) package->m_identity = *identity;
     return package;
 }
 
@@ -368,7 +368,7 @@ void Package::Save(const std::string& path) {
     }
     const bool own = path == m_path;
     const std::string failed = "\"" + m_displayName + "\" could not be saved: ";
-    const auto identity = own ? IdentityOf(path) : std::nullopt;
+    const auto identity = own ? platform::IdentityOf(path) : std::nullopt;
     if (own && !identity) {
         throw EngineError(failed + "the file was deleted or moved since it was opened. Nothing was written; open "
                                    "it again where it is now.");
@@ -385,8 +385,8 @@ void Package::Save(const std::string& path) {
     // from then on: its parts hold the same bytes.
     bool letGo = false;
     try {
-        ReplaceFileAtomically(
-            path, [&](int fd) { return WriteZip(*m_zip, entries, fd); }, FileNameOf(path),
+        platform::ReplaceFileAtomically(
+            path, [&](int fd) { return WriteZip(*m_zip, entries, fd); }, platform::FileNameOf(path),
             [&] {
                 if (!own) return;
                 m_zip->ReleaseFile();
@@ -402,7 +402,7 @@ void Package::Save(const std::string& path) {
     ++m_saves;
     m_open.clear();
     m_journal.clear();
-    if (const auto saved = own ? IdentityOf(path) : std::nullopt) m_identity = *saved;
+    if (const auto saved = own ? platform::IdentityOf(path) : std::nullopt) m_identity = *saved;
 }
 
 }  // namespace orv::engine

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/package/Zip.h"
-#include "engine/system/Files.h"
+#include "platform/Files.h"
 
 namespace orv::engine {
 
@@ -130,7 +130,7 @@ class Package {
     unsigned m_saves = 0;
     // The file at m_path when it was opened (or last saved), so that a save never overwrites a file that
     // someone else wrote, moved or deleted meanwhile.
-    FileIdentity m_identity;
+    platform::FileIdentity m_identity;
 };
 
 // Discards the package's changes made during its life unless Keep() was called: a change of several steps

@@ -9,8 +9,8 @@
 #include <set>
 #include <sstream>
 
-#include "engine/system/EngineError.h"
-#include "engine/system/TextEncoding.h"
+#include "engine/EngineError.h"
+#include "platform/TextEncoding.h"
 
 namespace orv::engine {
 
@@ -80,13 +80,13 @@ std::string ToUtf8(const std::string& bytes, std::string_view encoding, const st
                c == '.' || c == ':';
     });
     std::string out;
-    const Conversion result = plainName ? ConvertToUtf8(bytes, name, out) : Conversion::UnknownEncoding;
-    if (result == Conversion::UnknownEncoding) {
+    const platform::Conversion result = plainName ? platform::ConvertToUtf8(bytes, name, out) : platform::Conversion::UnknownEncoding;
+    if (result == platform::Conversion::UnknownEncoding) {
         throw EngineError(part + " is stored in the character encoding \"" + name +
                           "\", which cannot be read. Open the file in the spreadsheet application and save it "
                           "again, which stores it in UTF-8.");
     }
-    if (result == Conversion::NotValidText) {
+    if (result == platform::Conversion::NotValidText) {
         throw EngineError(part + " is not valid text in the character encoding \"" + name +
                           "\" it declares. Open the file in the spreadsheet application to repair it.");
     }

@@ -15,6 +15,10 @@
 
 struct zip;
 
+namespace orv::platform {
+class TemporaryFile;
+}  // namespace orv::platform
+
 namespace orv::engine {
 
 // Limits on what the engine inflates from one entry.
@@ -108,7 +112,6 @@ class ZipReader {
 };
 
 class Spool;
-class TemporaryFile;
 
 // A part's bytes deflated ahead of writing, with what the zip directory says of them.
 struct DeflatedPart {
@@ -145,8 +148,8 @@ class Spool : public std::enable_shared_from_this<Spool> {
     void Read(std::uint64_t offset, char* out, std::size_t n) const;
 
   private:
-    explicit Spool(std::unique_ptr<TemporaryFile> file) : m_file(std::move(file)) {}
-    std::unique_ptr<TemporaryFile> m_file;
+    explicit Spool(std::unique_ptr<platform::TemporaryFile> file) : m_file(std::move(file)) {}
+    std::unique_ptr<platform::TemporaryFile> m_file;
     std::uint64_t m_end = 0;
 };
 

@@ -17,11 +17,11 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-#include "engine/system/AtomicFile.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/Files.h"
-#include "engine/system/Memory.h"
-#include "engine/system/Threads.h"
+#include "platform/AtomicFile.h"
+#include "engine/EngineError.h"
+#include "platform/Files.h"
+#include "platform/Memory.h"
+#include "platform/Threads.h"
 
 namespace orv::engine {
 
@@ -39,7 +39,7 @@ std::string Lower(std::string s) {
 // A seekable libzip source over a file descriptor that counts every byte it hands out, so that tests can
 // prove how little of a workbook a listing reads.
 struct ZipReader::Counter {
-    std::unique_ptr<RandomAccessFile> file;
+    std::unique_ptr<platform::RandomAccessFile> file;
     std::uint64_t size = 0;
     std::uint64_t offset = 0;
     std::uint64_t bytesRead = 0;
@@ -99,7 +99,7 @@ namespace {
 std::string EntryBuffer(const ZipEntry& entry) {
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(entry.size));
-    Prefault(bytes.data(), bytes.capacity());
+    platform::Prefault(bytes.data(), bytes.capacity());
     bytes.resize(static_cast<std::size_t>(entry.size));
     return bytes;
 }
@@ -108,9 +108,9 @@ std::string EntryBuffer(const ZipEntry& entry) {
 
 ZipReader::ZipReader(const std::string& path, const std::string& displayName, InflateLimits limits)
     : m_counter(std::make_unique<Counter>()), m_displayName(displayName), m_limits(limits) {
-    ReturnLargeBuffersAtOnce();
+    platform::ReturnLargeBuffersAtOnce();
     zip_error_init(&m_counter->error);
-    m_counter->file = std::make_unique<RandomAccessFile>(path, displayName);
+    m_counter->file = std::make_unique<platform::RandomAccessFile>(path, displayName);
     m_counter->size = m_counter->file->size();
 
     zip_error_t error;

@@ -16,10 +16,10 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-#include "engine/system/AtomicFile.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/Files.h"
-#include "engine/system/Threads.h"
+#include "platform/AtomicFile.h"
+#include "engine/EngineError.h"
+#include "platform/Files.h"
+#include "platform/Threads.h"
 
 namespace orv::engine {
 
@@ -103,8 +103,8 @@ struct DescriptorSink {
 
     bool Flush() {
         if (pending.empty()) return true;
-        writeErrno = SeekTo(fd, pendingAt);
-        if (writeErrno == 0) writeErrno = WriteAll(fd, pending.data(), pending.size());
+        writeErrno = platform::SeekTo(fd, pendingAt);
+        if (writeErrno == 0) writeErrno = platform::WriteAll(fd, pending.data(), pending.size());
         pending.clear();
         if (writeErrno == 0) return true;
         zip_error_set(&error, ZIP_ER_WRITE, writeErrno);

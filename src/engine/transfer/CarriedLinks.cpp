@@ -8,8 +8,8 @@
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/Paths.h"
+#include "engine/EngineError.h"
+#include "platform/Paths.h"
 #include "engine/transfer/ExternalLinks.h"
 #include "engine/workbook/SheetNames.h"
 
@@ -79,8 +79,8 @@ bool IsRelative(std::string_view target) {
 
 fs::path FolderOf(const std::string& workbookPath) {
     std::error_code ec;
-    auto absolute = fs::absolute(PathFromUtf8(workbookPath), ec);
-    if (ec) absolute = PathFromUtf8(workbookPath);
+    auto absolute = fs::absolute(platform::PathFromUtf8(workbookPath), ec);
+    if (ec) absolute = platform::PathFromUtf8(workbookPath);
     return absolute.lexically_normal().parent_path();
 }
 
@@ -186,10 +186,10 @@ std::string LinkDestination(const std::string& target, const std::string& workbo
         path.erase(0, 5);
         if (path.starts_with("///")) path.erase(0, path.size() > 4 && IsDrivePath(path.substr(3)) ? 3 : 2);
     } else if (IsRelative(target)) {
-        path = GenericUtf8(FolderOf(workbookPath) / PathFromUtf8(path));
+        path = platform::GenericUtf8(FolderOf(workbookPath) / platform::PathFromUtf8(path));
     }
     const bool windows = target.find('\\') != std::string::npos || IsDrivePath(path) || path.starts_with("//");
-    path = GenericUtf8(PathFromUtf8(path).lexically_normal());
+    path = platform::GenericUtf8(platform::PathFromUtf8(path).lexically_normal());
     return windows ? AsciiLower(path) : path;
 }
 
@@ -201,12 +201,12 @@ std::string RebasedLinkTarget(const std::string& target, const std::string& from
     const fs::path from = FolderOf(fromPath);
     const fs::path to = FolderOf(toPath);
     if (from == to) return target;
-    const fs::path absolute = (from / PathFromUtf8(Unescaped(file))).lexically_normal();
+    const fs::path absolute = (from / platform::PathFromUtf8(Unescaped(file))).lexically_normal();
     const std::string fragment = hash == std::string::npos ? "" : target.substr(hash);
     const fs::path relative = absolute.lexically_relative(to);
-    if (!relative.empty() && !GenericUtf8(relative).starts_with(".."))
-        return Escaped(GenericUtf8(relative)) + fragment;
-    const std::string generic = GenericUtf8(absolute);
+    if (!relative.empty() && !platform::GenericUtf8(relative).starts_with(".."))
+        return Escaped(platform::GenericUtf8(relative)) + fragment;
+    const std::string generic = platform::GenericUtf8(absolute);
     return "file:///" + Escaped(generic.starts_with('/') ? generic.substr(1) : generic) + fragment;
 }
 
@@ -235,7 +235,7 @@ CarriedLinks::CarriedLinks(Package& source, const std::string& workbookPart, con
 
 std::map<int, int> CarriedLinks::JoinTo(Package& target, const std::string& workbookPart) {
     std::map<int, int> numbers;
-    const std::string itself = LinkDestination(FileNameOf(target.path()), target.path());
+    const std::string itself = LinkDestination(platform::FileNameOf(target.path()), target.path());
     // What each of the target's links leads to, read once; a link added below leads where its source's did.
     auto parts = LinkParts(target, workbookPart);
     std::vector<std::string> identities;

@@ -18,7 +18,7 @@
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
 #include "engine/package/Zip.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/transfer/CarriedLinks.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/SheetStream.h"

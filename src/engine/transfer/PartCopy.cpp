@@ -8,7 +8,7 @@
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/transfer/CarriedLinks.h"
 
 namespace orv::engine {

@@ -5,7 +5,7 @@
 #include "engine/package/Package.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/system/Threads.h"
+#include "platform/Threads.h"
 
 namespace orv::engine {
 
@@ -91,10 +91,10 @@ void StringMerger::EnsureTarget() {
 
 void StringMerger::Prepare(const std::vector<int>& indices) {
     constexpr std::size_t kSideBySideFrom = 10000;
-    const std::size_t shares = indices.size() >= kSideBySideFrom ? WorkerThreads() : 1;
+    const std::size_t shares = indices.size() >= kSideBySideFrom ? platform::WorkerThreads() : 1;
     if (shares < 2) return;
     m_keys.resize(m_sourceItems.size());
-    SideBySide(shares, [&](std::size_t k) {
+    platform::SideBySide(shares, [&](std::size_t k) {
         for (std::size_t i = indices.size() * k / shares; i < indices.size() * (k + 1) / shares; ++i) {
             const auto at = static_cast<std::size_t>(indices[i]);
             if (indices[i] < 0 || at >= m_sourceItems.size() || m_done[at] >= 0) continue;

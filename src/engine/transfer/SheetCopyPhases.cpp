@@ -12,8 +12,8 @@
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/TextCase.h"
+#include "engine/EngineError.h"
+#include "platform/TextCase.h"
 #include "engine/transfer/Conformance.h"
 #include "engine/transfer/PartCopy.h"
 #include "engine/transfer/SharedStrings.h"
@@ -130,19 +130,19 @@ void MakeTablesUnique(CopyPlan& plan, CopyProgress& done) {
         if (!ContentTypeIs(dstTypes.TypeOf(part), "spreadsheetml.table+xml")) continue;
         if (std::find(written.begin(), written.end(), part) != written.end()) continue;
         auto table = Root(dst.Xml(part));
-        takenNames.insert(FoldCase(table.attribute("name").value()));
-        takenNames.insert(FoldCase(table.attribute("displayName").value()));
+        takenNames.insert(platform::FoldCase(table.attribute("name").value()));
+        takenNames.insert(platform::FoldCase(table.attribute("displayName").value()));
         highestId = std::max(highestId, table.attribute("id").as_uint());
     }
     for (auto n : Children(Child(Root(dst.Xml(plan.dstWorkbook)), "definedNames"), "definedName"))
-        takenNames.insert(FoldCase(n.attribute("name").value()));
+        takenNames.insert(platform::FoldCase(n.attribute("name").value()));
     for (const auto& part : written) {
         if (!ContentTypeIs(dstTypes.TypeOf(part), "spreadsheetml.table+xml")) continue;
         auto table = Root(dst.Xml(part));
         const std::string old = table.attribute("displayName").value();
-        done.copiedTables.insert(FoldCase(old));
+        done.copiedTables.insert(platform::FoldCase(old));
         const std::string fresh = FreeTableName(old, takenNames);
-        takenNames.insert(FoldCase(fresh));
+        takenNames.insert(platform::FoldCase(fresh));
         if (fresh != old) done.tableRenames[old] = fresh;
         table.attribute("name") = fresh.c_str();
         table.attribute("displayName") = fresh.c_str();

@@ -11,10 +11,10 @@
 #include "engine/package/ContentTypes.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
-#include "engine/system/EngineError.h"
-#include "engine/system/Paths.h"
-#include "engine/system/TextCase.h"
-#include "engine/system/Threads.h"
+#include "engine/EngineError.h"
+#include "platform/Paths.h"
+#include "platform/TextCase.h"
+#include "platform/Threads.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/transfer/SheetCopySupport.h"
 #include "engine/workbook/References.h"
@@ -69,7 +69,7 @@ std::vector<CopyMember> GroupToCopy(WorkbookDocument& source, const std::vector<
     }
     const std::string& firstName = group.front().sheet.name;
     std::error_code ec;
-    if (&source != &target && fs::equivalent(PathFromUtf8(source.path()), PathFromUtf8(target.path()), ec)) {
+    if (&source != &target && fs::equivalent(platform::PathFromUtf8(source.path()), platform::PathFromUtf8(target.path()), ec)) {
         throw EngineError("Sheet \"" + firstName +
                           "\" cannot be copied: the source and the target are the same file (\"" +
                           target.displayName() + "\").");
@@ -157,7 +157,7 @@ void ReadWorkbookParts(CopyPlan& plan, std::vector<std::string>& formulas) {
     for (auto& m : plan.group) {
         if (m.sheet.kind != SheetKind::Worksheet) continue;
         m.rows = std::make_unique<StreamedSheet>();
-        m.rows->spoolFolder = ParentFolderOf(dst.path());
+        m.rows->spoolFolder = platform::ParentFolderOf(dst.path());
         m.rows->Load(src, m.sheet.part, formulas);
         if (!plan.sameBook) CheckSharedStrings(src, plan.srcStrings, m.sheet.name, m.rows->scan);
     }
@@ -171,9 +171,9 @@ std::vector<pugi::xml_node> UsedGlobalNames(std::vector<std::string>& formulas,
     // The names the sheet's own formulas use are found side by side (a large sheet has hundreds of
     // thousands), each share keeping only the formulas that use any; then taken in order.
     const std::size_t given = formulas.size();
-    const std::size_t shares = given >= 20000 ? WorkerThreads() : 1;
+    const std::size_t shares = given >= 20000 ? platform::WorkerThreads() : 1;
     std::vector<std::vector<std::pair<std::size_t, std::vector<std::string>>>> found(shares);
-    SideBySide(shares, [&](std::size_t k) {
+    platform::SideBySide(shares, [&](std::size_t k) {
         for (std::size_t i = given * k / shares; i < given * (k + 1) / shares; ++i) {
             const auto views = formula::UsedDefinedNames(formulas[i]);
             if (!views.empty())
@@ -196,7 +196,7 @@ std::vector<pugi::xml_node> UsedGlobalNames(std::vector<std::string>& formulas,
             names = std::move(next++->second);
         }
         for (const auto& one : names) {
-            const std::string key = FoldCase(one);
+            const std::string key = platform::FoldCase(one);
             if (localKeys.count(key) || !seen.insert(key).second) continue;
             if (auto it = globalNames.find(key); it != globalNames.end()) {
                 used.push_back(it->second);
@@ -215,13 +215,13 @@ void FindNamesAndTables(CopyPlan& plan, std::vector<std::string>& formulas,
     std::set<std::string> localKeys;
     for (auto n : Children(Child(plan.srcBook, "definedNames"), "definedName")) {
         if (!n.attribute("localSheetId")) {
-            globalNames[FoldCase(n.attribute("name").value())] = n;
+            globalNames[platform::FoldCase(n.attribute("name").value())] = n;
             continue;
         }
         for (auto& m : plan.group) {
             if (n.attribute("localSheetId").as_int() != m.sourceIndex) continue;
             m.localNames.push_back(n);
-            localKeys.insert(FoldCase(n.attribute("name").value()));
+            localKeys.insert(platform::FoldCase(n.attribute("name").value()));
             formulas.emplace_back(n.text().get());
         }
     }

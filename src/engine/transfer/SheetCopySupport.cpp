@@ -8,7 +8,7 @@
 #include "engine/package/PartNames.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 #include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
 
@@ -42,20 +42,20 @@ std::string SharedStringsPart(Package& package, const std::string& workbookPart)
 // folder tree, else absolute.
 std::string LinkTarget(const std::string& sourcePath, const std::string& targetPath) {
     std::error_code ec;
-    const auto from = fs::absolute(PathFromUtf8(targetPath), ec).parent_path();
-    const auto to = fs::absolute(PathFromUtf8(sourcePath), ec);
+    const auto from = fs::absolute(platform::PathFromUtf8(targetPath), ec).parent_path();
+    const auto to = fs::absolute(platform::PathFromUtf8(sourcePath), ec);
     const auto relative = fs::relative(to, from, ec);
-    if (!ec && !relative.empty() && !GenericUtf8(relative).starts_with("..")) return GenericUtf8(relative);
-    const std::string generic = GenericUtf8(to);
+    if (!ec && !relative.empty() && !platform::GenericUtf8(relative).starts_with("..")) return platform::GenericUtf8(relative);
+    const std::string generic = platform::GenericUtf8(to);
     return "file:///" + generic.substr(generic.front() == '/' ? 1 : 0);
 }
 
 // A table name free among the target's tables and defined names: "Tbl1", then "Tbl1_2", "Tbl1_3"...
 std::string FreeTableName(const std::string& name, const std::set<std::string>& taken) {
-    if (!taken.count(FoldCase(name))) return name;
+    if (!taken.count(platform::FoldCase(name))) return name;
     for (int n = 2;; ++n) {
         const std::string candidate = name + "_" + std::to_string(n);
-        if (!taken.count(FoldCase(candidate))) return candidate;
+        if (!taken.count(platform::FoldCase(candidate))) return candidate;
     }
 }
 
@@ -109,7 +109,7 @@ void PointCacheAtItsSource(Package& dst, const std::string& cache, const std::ve
                 table = it->second.c_str();
                 continue;
             }
-            if (copiedTables.count(FoldCase(table.value()))) continue;
+            if (copiedTables.count(platform::FoldCase(table.value()))) continue;
         }
         if (RelAttribute(source, "id")) continue;
         const std::string id =

@@ -7,7 +7,7 @@
 
 #include "engine/package/Package.h"
 #include "engine/package/Xml.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/References.h"
 
 namespace orv::engine {

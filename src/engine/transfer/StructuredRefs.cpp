@@ -9,7 +9,7 @@
 #include "engine/package/Package.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/SheetNames.h"
 
 namespace orv::engine {
@@ -89,7 +89,7 @@ std::map<std::string, TableArea> WorkbookTables(Package& package, const std::str
             if (auto s = root.attribute("totalsRowCount")) area.totalsRows = s.as_int();
             for (auto c : Children(Child(root, "tableColumns"), "tableColumn"))
                 area.columns.emplace_back(c.attribute("name").value());
-            tables[FoldCase(root.attribute("displayName").value())] = area;
+            tables[platform::FoldCase(root.attribute("displayName").value())] = area;
         }
     }
     return tables;
@@ -104,7 +104,7 @@ std::string StructuredToA1(std::string_view formula, const std::map<std::string,
             token.kind == formula::TokenKind::StructuredReference || token.kind == formula::TokenKind::Name;
         const auto bracket = token.text.find('[');
         const auto name = token.text.substr(0, bracket);
-        auto it = structured && token.prefixLength == 0 && !name.empty() ? tables.find(FoldCase(name))
+        auto it = structured && token.prefixLength == 0 && !name.empty() ? tables.find(platform::FoldCase(name))
                                                                          : tables.end();
         if (it == tables.end()) {
             out += token.text;

@@ -9,7 +9,7 @@
 
 #include "engine/package/Package.h"
 #include "engine/package/Xml.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 
 namespace orv::engine {
 

@@ -10,7 +10,7 @@
 #include "engine/package/Package.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/SheetNames.h"
 
 namespace orv::engine {

@@ -104,7 +104,7 @@ void CheckWorkbook(Package& package, std::vector<std::string>& problems) {
             problems.push_back("Defined name " + std::string(name.attribute("name").value()) +
                                " has localSheetId " + std::to_string(scope) + ", out of range.");
         }
-        if (!definedNames.insert({FoldCase(name.attribute("name").value()), scope}).second) {
+        if (!definedNames.insert({platform::FoldCase(name.attribute("name").value()), scope}).second) {
             problems.push_back("Defined name " + std::string(name.attribute("name").value()) +
                                " is defined twice in one scope.");
         }

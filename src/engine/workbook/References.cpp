@@ -16,8 +16,8 @@
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
-#include "engine/system/Paths.h"
-#include "engine/system/Threads.h"
+#include "platform/Paths.h"
+#include "platform/Threads.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/SheetStream.h"
 
@@ -77,7 +77,7 @@ NameFragment Fragment(const std::string& name) {
             run += c;
         }
     }
-    return {FoldCase(best), bestEnds};
+    return {platform::FoldCase(best), bestEnds};
 }
 
 // A formula names a sheet as Name!, 'Name'!, Name:Other! or First:Name!, and a pivot source as sheet="Name"
@@ -107,7 +107,7 @@ char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32
 bool MayReferTo(std::string_view part, const NameFragment& fragment) {
     if (!IsAscii(fragment.folded) || part.find("\xC4\xB1") != std::string_view::npos ||
         part.find("\xC5\xBF") != std::string_view::npos) {
-        return CouldReferTo(FoldCase(part), fragment);
+        return CouldReferTo(platform::FoldCase(part), fragment);
     }
     const std::string_view wanted = fragment.folded;
     const std::boyer_moore_horspool_searcher searcher(
@@ -222,7 +222,7 @@ std::string TableReferencesToErrors(std::string_view formula, const std::set<std
                                token.prefixLength == 0;
         if (candidate) {
             const auto table = token.text.substr(0, token.text.find('['));
-            if (!table.empty() && tables.count(FoldCase(table))) {
+            if (!table.empty() && tables.count(platform::FoldCase(table))) {
                 out += "#REF!";
                 changed = true;
                 continue;
@@ -283,7 +283,7 @@ std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::st
     };
     std::vector<RewrittenPart> rewritten;
     // What waits for the commit waits on disk: together the rewritten parts can be nearly the whole workbook.
-    const auto spool = Spool::Create(ParentFolderOf(package.path()));
+    const auto spool = Spool::Create(platform::ParentFolderOf(package.path()));
     auto keep = [&](std::optional<RewrittenPart> done) {
         if (!done) return;
         if (spool) spool->Keep(done->bytes);
@@ -302,8 +302,8 @@ std::vector<RewrittenPart> StageReferenceRewrite(Package& package, const std::st
     std::size_t batchBytes = 0;
     auto flush = [&] {
         std::vector<std::optional<RewrittenPart>> done(batch.size());
-        const std::size_t shares = std::min<std::size_t>(WorkerThreads(), batch.size());
-        SideBySide(shares, [&](std::size_t k) {
+        const std::size_t shares = std::min<std::size_t>(platform::WorkerThreads(), batch.size());
+        platform::SideBySide(shares, [&](std::size_t k) {
             for (std::size_t i = k; i < batch.size(); i += shares)
                 done[i] = rewrite(std::move(batch[i].part), std::move(batch[i].bytes), batch[i].worksheet);
         });

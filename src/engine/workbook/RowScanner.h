@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/SheetNames.h"
 
 namespace orv::engine::rows {
@@ -283,7 +283,7 @@ inline void AppendDecoded(std::string& out, std::string_view raw, bool cdata) {
             out += c;
             continue;
         }
-        AppendUtf8(out, code);
+        platform::AppendUtf8(out, code);
         i = semi;
     }
 }

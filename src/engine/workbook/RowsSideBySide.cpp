@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/system/Threads.h"
+#include "platform/Threads.h"
 #include "engine/workbook/RowWalker.h"
 
 namespace orv::engine {
@@ -32,7 +32,7 @@ std::size_t RowEndAfter(std::string_view xml, std::size_t from) {
 // rows are then scanned whole.
 std::vector<std::size_t> CandidateCuts(std::string_view body) {
     std::vector<std::size_t> cuts;
-    const unsigned cores = WorkerThreads();
+    const unsigned cores = platform::WorkerThreads();
     if (body.size() < kRowsOnSeveralCoresFrom || cores < 2) return cuts;
     for (unsigned i = 1; i < cores; ++i) {
         const std::size_t from = std::max(cuts.empty() ? 0 : cuts.back(), body.size() / cores * i);
@@ -73,7 +73,7 @@ SheetDataScan ScanSheetData(std::string_view body, const std::function<void(std:
         std::vector<std::vector<std::string>> formulas(scans.size());
         bool sound = true;
         try {
-            SideBySide(scans.size(), [&](std::size_t i) {
+            platform::SideBySide(scans.size(), [&](std::size_t i) {
                 const std::function<void(std::string_view)> keep = [&](std::string_view f) {
                     formulas[i].emplace_back(f);
                 };
@@ -104,7 +104,7 @@ SheetDataScan ScanSheetData(std::string_view body, const std::function<void(std:
 
 std::optional<ArrivingScan> ScanArrivingSheetData(std::string_view text,
                                                   const std::function<std::size_t(std::size_t)>& arrived) {
-    const unsigned cores = WorkerThreads();
+    const unsigned cores = platform::WorkerThreads();
     if (cores < 2 || text.size() < kRowsOnSeveralCoresFrom) return std::nullopt;
     constexpr std::size_t kHead = 1u << 20;     // where the rows must start
     constexpr std::size_t kStretch = 4u << 20;  // rows walked at a time behind the read
@@ -223,7 +223,7 @@ void RewriteSheetDataSideBySide(std::string_view body, const SheetDataScan& scan
     if (cuts.empty() && outs.size() != 1)
         throw EngineError("The rows of a copied sheet could not be rewritten (they were cut in a different way).");
     try {
-        SideBySide(outs.size(), [&](std::size_t i) { RowWalker(Piece(body, cuts, i), ahead, outs[i]).Write(); });
+        platform::SideBySide(outs.size(), [&](std::size_t i) { RowWalker(Piece(body, cuts, i), ahead, outs[i]).Write(); });
     } catch (const MalformedRows& e) {
         throw EngineError("The rows of a copied sheet could not be rewritten (" + e.what + ").");
     }

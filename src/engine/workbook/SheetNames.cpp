@@ -3,13 +3,13 @@
 
 namespace orv::engine {
 
-bool SheetNamesEqual(std::string_view a, std::string_view b) { return a == b || FoldCase(a) == FoldCase(b); }
+bool SheetNamesEqual(std::string_view a, std::string_view b) { return a == b || platform::FoldCase(a) == platform::FoldCase(b); }
 
 std::optional<std::string> SheetNameProblem(std::string_view name) {
     if (name.empty()) return "A sheet name cannot be empty.";
-    if (CharacterCount(name) > kMaxSheetNameLength) {
+    if (platform::CharacterCount(name) > kMaxSheetNameLength) {
         return "A sheet name cannot be longer than 31 characters (\"" + std::string(name) + "\" has " +
-               std::to_string(CharacterCount(name)) + ").";
+               std::to_string(platform::CharacterCount(name)) + ").";
     }
     if (name.find_first_of(":\\/?*[]") != std::string_view::npos) {
         return "A sheet name cannot contain any of these characters: : \\ / ? * [ ]";

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/system/TextCase.h"
+#include "platform/TextCase.h"
 
 namespace orv::engine {
 

@@ -9,7 +9,7 @@
 #include "engine/package/PartNames.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/AppProperties.h"
 #include "engine/workbook/WorkbookPart.h"
 

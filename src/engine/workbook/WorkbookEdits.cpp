@@ -8,7 +8,7 @@
 #include "engine/package/PartGraph.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/system/EngineError.h"
+#include "engine/EngineError.h"
 #include "engine/workbook/AppProperties.h"
 #include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
@@ -66,7 +66,7 @@ void WorkbookDocument::Delete(int index) {
         for (const auto& rel : Relationships(*m_package, gone.part).All()) {
             if (rel.external || !RelTypeIs(rel.type, "table") || !m_package->Has(rel.targetPart)) continue;
             const std::string table = Root(m_package->Xml(rel.targetPart)).attribute("displayName").value();
-            if (!table.empty()) tables.insert(FoldCase(table));
+            if (!table.empty()) tables.insert(platform::FoldCase(table));
         }
     }
     ReferenceEdit edit;

@@ -19,7 +19,7 @@
 #include "automation/com/ComBackend.h"
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
 namespace orv::testing {
 namespace {
@@ -57,7 +57,7 @@ class StandIn {
         std::wstring log = Get<const wchar_t*()>("StandIn_Log")();
         Strings lines;
         std::wstringstream in(log);
-        for (std::wstring line; std::getline(in, line);) lines.push_back(engine::Utf8FromPath(line));
+        for (std::wstring line; std::getline(in, line);) lines.push_back(platform::Utf8FromPath(line));
         return lines;
     }
     int LiveObjects() const { return Get<int()>("StandIn_LiveObjects")(); }
@@ -111,7 +111,7 @@ struct Book {
 };
 
 void Write(const std::string& path, const std::vector<Book>& sheets) {
-    std::ofstream out(engine::PathFromUtf8(path), std::ios::binary);
+    std::ofstream out(platform::PathFromUtf8(path), std::ios::binary);
     out << "orvandel stand-in workbook\n";
     for (const auto& s : sheets)
         out << s.kind << '\t' << s.visibility << '\t' << s.name << "\tcontent of " << s.name << '\n';
@@ -121,7 +121,7 @@ void Write(const std::string& path, const std::vector<Book>& sheets) {
 // content travels with copies, moves and renames); of worksheets only (what a list shows) when asked.
 enum class Field { Name, Content };
 Strings Read(const std::string& path, Field field, bool worksheetsOnly = false) {
-    std::ifstream in(engine::PathFromUtf8(path), std::ios::binary);
+    std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
     Strings values;
     std::string line;
     std::getline(in, line);
@@ -190,8 +190,8 @@ class ComBackendTest : public OperationsFixture {
     // Two stand-in .xls workbooks listed in the window, through the automation backend.
     static constexpr std::chrono::milliseconds kDeadline = std::chrono::minutes(5);
     void LoadBooks(std::chrono::milliseconds deadline = kDeadline) {
-        path1 = engine::Utf8FromPath(workFolder() / "one.xls");
-        path2 = engine::Utf8FromPath(workFolder() / "two.xls");
+        path1 = platform::Utf8FromPath(workFolder() / "one.xls");
+        path2 = platform::Utf8FromPath(workFolder() / "two.xls");
         Write(path1, {{.name = "Alpha"}, {.kind = "chart", .name = "Chart"}, {.name = "Data"}});
         Write(path2, {{.name = "One"}, {.name = "Data"}});
         // The program's own choice of backends, unless the watchdog is to give up sooner.
@@ -380,7 +380,7 @@ TEST_F(ComBackendTest, AFailureAtAnyCallIsReportedAndLosesNoSheet) {
                 const Strings before = Contents(path1), before2 = Contents(path2);
                 const std::string text = "Stand-in failure at call " + std::to_string(call) + ".";
                 bare ? standIn.FailCallWithResult(call, E_ACCESSDENIED)
-                     : standIn.FailCall(call, engine::PathFromUtf8(text).wstring().c_str());
+                     : standIn.FailCall(call, platform::PathFromUtf8(text).wstring().c_str());
                 const long taken = memory.taken, given = memory.given;
                 Run(procedure);
                 if (procedure.name != "list") {
@@ -449,8 +449,8 @@ TEST_F(ComBackendTest, AHungCallIsGivenUpWithoutLosingAnything) {
 // orvandel-sheets chooses the application where its class is registered, and refuses a change of an .xls
 // workbook, as before, where it is not.
 TEST_F(ComBackendTest, TheCommandLineGoesThroughItWhereItIsRegistered) {
-    path1 = engine::Utf8FromPath(workFolder() / "one.xls");
-    path2 = engine::Utf8FromPath(workFolder() / "two.xls");
+    path1 = platform::Utf8FromPath(workFolder() / "one.xls");
+    path2 = platform::Utf8FromPath(workFolder() / "two.xls");
     Write(path1,
           {{.name = "Alpha"}, {.kind = "chart", .name = "Chart"}, {.visibility = "hidden", .name = "Data"}});
     Write(path2, {{.name = "One"}});
@@ -488,8 +488,8 @@ TEST_F(ComBackendTest, TheCommandLineGoesThroughItWhereItIsRegistered) {
 // The command line at every call of each command: exit status 1 with the application's text (or, for a failed
 // start, the system's words), no sheet lost, the instance quit and released.
 TEST_F(ComBackendTest, TheCommandLineReportsAFailureAtAnyCallAndLosesNoSheet) {
-    path1 = engine::Utf8FromPath(workFolder() / "one.xls");
-    path2 = engine::Utf8FromPath(workFolder() / "two.xls");
+    path1 = platform::Utf8FromPath(workFolder() / "one.xls");
+    path2 = platform::Utf8FromPath(workFolder() / "two.xls");
     const std::vector<Strings> commands{{"rename", path1, "Data", "Daten"},
                                         {"reorder", path1, "Data", "before", "Alpha"},
                                         {"delete", path1, "Alpha"},
@@ -503,7 +503,7 @@ TEST_F(ComBackendTest, TheCommandLineReportsAFailureAtAnyCallAndLosesNoSheet) {
             Write(path2, {{.name = "One"}});
             standIn.Reset();
             const std::string text = "Stand-in failure at call " + std::to_string(call) + ".";
-            if (call > 0) standIn.FailCall(call, engine::PathFromUtf8(text).wstring().c_str());
+            if (call > 0) standIn.FailCall(call, platform::PathFromUtf8(text).wstring().c_str());
             std::ostringstream out, err;
             const int code = cli::RunSheetsTool(command, out, err, automation::DefaultBackends());
             const Strings log = standIn.Log();
@@ -539,7 +539,7 @@ TEST_F(ComBackendTest, TheCommandLineReportsAFailureAtAnyCallAndLosesNoSheet) {
 TEST_F(ComBackendTest, UndoAndRedoTakeBackWhatTheApplicationSaved) {
     undoFolder = workFolder() / "undo";
     LoadBooks();
-    const std::string store = engine::Utf8FromPath(undoFolder);
+    const std::string store = platform::Utf8FromPath(undoFolder);
     const auto tool = [&](const Strings& args) {
         std::ostringstream out, err;
         const int code = cli::RunSheetsTool(args, out, err, automation::DefaultBackends(), store);
@@ -591,7 +591,7 @@ TEST_F(ComBackendTest, UndoAndRedoTakeBackWhatTheApplicationSaved) {
 
     fresh();
     ASSERT_EQ(std::get<0>(tool({"rename", path1, "Alpha", "First"})), 0);
-    std::ofstream(engine::PathFromUtf8(path1), std::ios::app | std::ios::binary) << "another program";
+    std::ofstream(platform::PathFromUtf8(path1), std::ios::app | std::ios::binary) << "another program";
     const auto changed = snapshot();
     const auto [refused, out, why] = tool({"undo"});
     EXPECT_EQ(refused, 1);

@@ -1,11 +1,11 @@
 // Character encodings through iconv (the C library's converter).
-#include "engine/system/TextEncoding.h"
+#include "platform/TextEncoding.h"
 
 #include <iconv.h>
 
 #include <cerrno>
 
-namespace orv::engine {
+namespace orv::platform {
 
 Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, std::string& out) {
     const iconv_t convert = iconv_open("UTF-8", encoding.c_str());
@@ -36,4 +36,4 @@ Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, 
     return Conversion::Done;
 }
 
-}  // namespace orv::engine
+}  // namespace orv::platform

@@ -1,5 +1,5 @@
 // Atomic replacement of a workbook file through a temporary file in its own folder: the Windows side.
-#include "engine/system/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -9,12 +9,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/system/EngineError.h"
-#include "engine/system/Files.h"
-#include "engine/system/Paths.h"
-#include "engine/system/WindowsText.h"
+#include "platform/Error.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/WindowsText.h"
 
-namespace orv::engine {
+namespace orv::platform {
 
 using windows::ErrorText;
 using windows::LongPath;
@@ -65,16 +65,16 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists) {
         if (attributes & FILE_ATTRIBUTE_READONLY)
-            throw EngineError(failed + "the file is read-only. Make it writable, then try again.");
+            throw SystemError(failed + "the file is read-only. Make it writable, then try again.");
         // Asked before anything is written: may this program replace the file, and does no other hold it?
         const HANDLE probe = ::CreateFileW(target.c_str(), DELETE,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (probe == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();
-            if (HeldByAnotherProgram(error)) throw EngineError(failed + kClose);
+            if (HeldByAnotherProgram(error)) throw SystemError(failed + kClose);
             if (error == ERROR_ACCESS_DENIED)
-                throw EngineError(failed + "you may not change it. Ask for write access to it, then try again.");
+                throw SystemError(failed + "you may not change it. Ask for write access to it, then try again.");
         } else {
             ::CloseHandle(probe);
         }
@@ -92,14 +92,14 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
         if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
     }
     if (file == INVALID_HANDLE_VALUE) {
-        throw EngineError(failed + "no temporary file can be created in its folder (" + ErrorText(::GetLastError()) +
+        throw SystemError(failed + "no temporary file can be created in its folder (" + ErrorText(::GetLastError()) +
                           "). Make the folder writable, then try again.");
     }
     const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_RDWR | _O_BINARY);
     if (fd < 0) {
         ::CloseHandle(file);
         ::DeleteFileW(temp.c_str());
-        throw EngineError(failed + "no file descriptor is left. Close other programs, then try again.");
+        throw SystemError(failed + "no file descriptor is left. Close other programs, then try again.");
     }
     auto discard = [&] {
         ::_close(fd);
@@ -115,12 +115,12 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     if (writeError != 0) {
         const std::string reason = std::strerror(writeError);
         discard();
-        throw EngineError(failed + "writing the new file failed (" + reason + "). The original file is unchanged.");
+        throw SystemError(failed + "writing the new file failed (" + reason + "). The original file is unchanged.");
     }
     if (!::FlushFileBuffers(file)) {
         const std::string reason = ErrorText(::GetLastError());
         discard();
-        throw EngineError(failed + "flushing the new file to disk failed (" + reason +
+        throw SystemError(failed + "flushing the new file to disk failed (" + reason +
                           "). The original file is unchanged.");
     }
     ::_close(fd);
@@ -138,10 +138,10 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     }
     if (!replaced) {
         ::DeleteFileW(temp.c_str());
-        if (HeldByAnotherProgram(error)) throw EngineError(failed + kClose + " The original file is unchanged.");
-        throw EngineError(failed + "replacing the file failed (" + ErrorText(error) +
+        if (HeldByAnotherProgram(error)) throw SystemError(failed + kClose + " The original file is unchanged.");
+        throw SystemError(failed + "replacing the file failed (" + ErrorText(error) +
                           "). The original file is unchanged.");
     }
 }
 
-}  // namespace orv::engine
+}  // namespace orv::platform

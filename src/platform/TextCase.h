@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace orv::engine {
+namespace orv::platform {
 
 // Appends the UTF-8 form of one Unicode code point.
 void AppendUtf8(std::string& out, char32_t codePoint);
@@ -22,4 +22,4 @@ std::string FoldCase(std::string_view utf8);
 bool IsLetter(char32_t codePoint);
 bool IsLetterOrDigit(char32_t codePoint);
 
-}  // namespace orv::engine
+}  // namespace orv::platform

@@ -1,5 +1,5 @@
 // Work shared out over the cores.
-#include "engine/system/Threads.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <exception>
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-namespace orv::engine {
+namespace orv::platform {
 
 unsigned WorkerThreads() { return std::max(1u, std::min(4u, std::thread::hardware_concurrency())); }
 
@@ -37,4 +37,4 @@ void SideBySide(std::size_t n, const std::function<void(std::size_t)>& work) {
     }
 }
 
-}  // namespace orv::engine
+}  // namespace orv::platform

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace orv::engine {
+namespace orv::platform {
 
 inline std::filesystem::path PathFromUtf8(std::string_view utf8) {
     return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
@@ -30,4 +30,4 @@ inline std::string FileNameOf(std::string_view utf8Path) { return Utf8FromPath(P
 // The folder of a UTF-8 path, as UTF-8.
 inline std::string ParentFolderOf(std::string_view utf8Path) { return Utf8FromPath(PathFromUtf8(utf8Path).parent_path()); }
 
-}  // namespace orv::engine
+}  // namespace orv::platform

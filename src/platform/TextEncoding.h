@@ -3,11 +3,11 @@
 
 #include <string>
 
-namespace orv::engine {
+namespace orv::platform {
 
 enum class Conversion { Done, UnknownEncoding, NotValidText };
 
 // `bytes` in the encoding named `encoding`, converted to UTF-8 into `out`.
 Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, std::string& out);
 
-}  // namespace orv::engine
+}  // namespace orv::platform

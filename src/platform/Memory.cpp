@@ -1,7 +1,7 @@
 // Large buffers: glibc's mapping threshold and the kernel's page population. On Windows the C runtime's heap
 // already takes blocks this large straight from the system (VirtualAlloc) and gives them back when freed, and
 // its pages are had as they are touched: neither hint applies.
-#include "engine/system/Memory.h"
+#include "platform/Memory.h"
 
 #ifndef _WIN32
 #include <malloc.h>
@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace orv::engine {
+namespace orv::platform {
 
 // A part's text, and its compressed bytes while they grow, take several megabytes each, and come and go by the
 // hundred while a rename rewrites the parts that name a sheet. glibc serves such blocks from its heaps once one
@@ -41,4 +41,4 @@ void Prefault(void* buffer, std::size_t size) {
 #endif
 }
 
-}  // namespace orv::engine
+}  // namespace orv::platform

@@ -1,6 +1,6 @@
 // Unicode text the same in any locale: UTF-8 written and counted, letters classified and folded to upper case
 // in every script. The C library's locale functions are called here only.
-#include "engine/system/TextCase.h"
+#include "platform/TextCase.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -11,7 +11,7 @@
 #include <cwctype>
 #endif
 
-namespace orv::engine {
+namespace orv::platform {
 
 namespace {
 
@@ -159,4 +159,4 @@ bool IsLetterOrDigit(char32_t codePoint) {
 }
 #endif
 
-}  // namespace orv::engine
+}  // namespace orv::platform

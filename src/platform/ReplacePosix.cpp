@@ -1,5 +1,5 @@
 // Atomic replacement of a workbook file through a temporary file in its own folder: the POSIX side.
-#include "engine/system/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,9 +9,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/system/EngineError.h"
+#include "platform/Error.h"
 
-namespace orv::engine {
+namespace orv::platform {
 
 namespace {
 
@@ -41,7 +41,7 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     if (fs::is_symlink(target, ec)) {
         target = fs::canonical(target, ec);
         if (ec)
-            throw EngineError("\"" + displayName + "\" is a symbolic link to a file that cannot be found.");
+            throw SystemError("\"" + displayName + "\" is a symbolic link to a file that cannot be found.");
     }
     const std::string failed = "\"" + displayName + "\" could not be saved: ";
     struct stat st {};
@@ -50,25 +50,25 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
         mode = st.st_mode & 07777;
         // Write bits decide even for the superuser: a file marked read-only is never replaced.
         if ((mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
-            throw EngineError(failed + "the file is read-only. Make it writable, then try again.");
+            throw SystemError(failed + "the file is read-only. Make it writable, then try again.");
         }
     }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     struct stat folderStat {};
     if (::stat(folder.c_str(), &folderStat) == 0 && (folderStat.st_mode & 0222) == 0) {
-        throw EngineError(failed + "its folder is read-only. Make the folder writable, then try again.");
+        throw SystemError(failed + "its folder is read-only. Make the folder writable, then try again.");
     }
     std::string temp = (folder / ("." + target.filename().string() + ".orvandel-XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
-        throw EngineError(failed + "no temporary file can be created in its folder (" + Reason() +
+        throw SystemError(failed + "no temporary file can be created in its folder (" + Reason() +
                           "). Make the folder writable, then try again.");
     }
     auto abandon = [&](const std::string& step) {
         const std::string reason = Reason();
         ::close(fd);
         ::unlink(temp.c_str());
-        throw EngineError(failed + step + " (" + reason + "). The original file is unchanged.");
+        throw SystemError(failed + step + " (" + reason + "). The original file is unchanged.");
     };
     int writeError = 0;
     try {
@@ -87,13 +87,13 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     if (::close(fd) != 0) {
         const std::string reason = Reason();
         ::unlink(temp.c_str());
-        throw EngineError(failed + "closing the new file failed (" + reason +
+        throw SystemError(failed + "closing the new file failed (" + reason +
                           "). The original file is unchanged.");
     }
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const std::string reason = Reason();
         ::unlink(temp.c_str());
-        throw EngineError(failed + "replacing the file failed (" + reason +
+        throw SystemError(failed + "replacing the file failed (" + reason +
                           "). The original file is unchanged.");
     }
     // Make the rename itself durable.
@@ -104,4 +104,4 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     }
 }
 
-}  // namespace orv::engine
+}  // namespace orv::platform

@@ -1,14 +1,14 @@
 // Character encodings through the system's code pages: the names parts declare, read as Windows knows them.
-#include "engine/system/TextEncoding.h"
+#include "platform/TextEncoding.h"
 
 #include <windows.h>
 
 #include <cctype>
 #include <string_view>
 
-#include "engine/system/WindowsText.h"
+#include "platform/WindowsText.h"
 
-namespace orv::engine {
+namespace orv::platform {
 
 namespace {
 
@@ -68,4 +68,4 @@ Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, 
     return Conversion::Done;
 }
 
-}  // namespace orv::engine
+}  // namespace orv::platform

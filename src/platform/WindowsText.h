@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace orv::engine::windows {
+namespace orv::platform::windows {
 
 // UTF-16 of UTF-8 text (malformed bytes become U+FFFD).
 std::wstring Wide(std::string_view utf8);
@@ -22,4 +22,4 @@ std::wstring LongPath(std::string_view utf8Path);
 // The system's description of an error code, without its final full stop and line break.
 std::string ErrorText(DWORD error);
 
-}  // namespace orv::engine::windows
+}  // namespace orv::platform::windows

@@ -1,11 +1,11 @@
 // UTF-16 names, long paths and error texts for the Windows side of the system room.
-#include "engine/system/WindowsText.h"
+#include "platform/WindowsText.h"
 
 #include <filesystem>
 
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
-namespace orv::engine::windows {
+namespace orv::platform::windows {
 
 std::wstring Wide(std::string_view utf8) {
     if (utf8.empty()) return {};
@@ -48,4 +48,4 @@ std::string ErrorText(DWORD error) {
     return text.empty() ? "system error " + std::to_string(error) : text;
 }
 
-}  // namespace orv::engine::windows
+}  // namespace orv::platform::windows

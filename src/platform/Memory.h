@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-namespace orv::engine {
+namespace orv::platform {
 
 // Has blocks of 4 MB and more mapped from the system, so that each goes back to it when freed (once per
 // process; harmless to call again).
@@ -13,4 +13,4 @@ void ReturnLargeBuffersAtOnce();
 // filled. A hint: nothing changes where the system cannot take it.
 void Prefault(void* buffer, std::size_t size);
 
-}  // namespace orv::engine
+}  // namespace orv::platform

@@ -1,6 +1,6 @@
 // The Windows side of the engine's files: wide names at any length, positional reads and writes, and shares
 // that let the workbook being read be replaced by its saved version.
-#include "engine/system/Files.h"
+#include "platform/Files.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "engine/system/EngineError.h"
-#include "engine/system/WindowsText.h"
+#include "platform/Error.h"
+#include "platform/WindowsText.h"
 
-namespace orv::engine {
+namespace orv::platform {
 
 using windows::ErrorText;
 using windows::LongPath;
@@ -70,14 +70,14 @@ RandomAccessFile::RandomAccessFile(const std::string& path, const std::string& d
         const std::string advice = error == ERROR_SHARING_VIOLATION
                                        ? "Close it in the program that has it open, then try again."
                                        : "Check that the file exists and that you may read it.";
-        throw EngineError("\"" + displayName + "\" cannot be read (" + ErrorText(error) + "). " + advice);
+        throw SystemError("\"" + displayName + "\" cannot be read (" + ErrorText(error) + "). " + advice);
     }
     LARGE_INTEGER size{};
     m_size = ::GetFileSizeEx(file, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
     m_fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_RDONLY | _O_BINARY);
     if (m_fd < 0) {
         ::CloseHandle(file);
-        throw EngineError("\"" + displayName + "\" cannot be read (no file descriptor is left).");
+        throw SystemError("\"" + displayName + "\" cannot be read (no file descriptor is left).");
     }
 }
 
@@ -218,4 +218,4 @@ bool IsOtherVolume(const std::error_code& error) {
            (error.category() == std::system_category() && error.value() == ERROR_NOT_SAME_DEVICE);
 }
 
-}  // namespace orv::engine
+}  // namespace orv::platform

@@ -9,12 +9,12 @@
 #include <string>
 #include <system_error>
 
-namespace orv::engine {
+namespace orv::platform {
 
 // A file opened for reading at any offset (the zip reader's source), closed with the object.
 class RandomAccessFile {
   public:
-    // Opens `path`; throws EngineError naming `displayName` when it cannot be read.
+    // Opens `path`; throws SystemError naming `displayName` when it cannot be read.
     RandomAccessFile(const std::string& path, const std::string& displayName);
     ~RandomAccessFile();
     RandomAccessFile(const RandomAccessFile&) = delete;
@@ -91,4 +91,4 @@ std::optional<std::string> EnvironmentVariable(const char* name);
 // True when `error`, from making a hard link, says the link and the file are on different volumes.
 bool IsOtherVolume(const std::error_code& error);
 
-}  // namespace orv::engine
+}  // namespace orv::platform

@@ -1,14 +1,14 @@
 // Atomic replacement of a workbook file: what both systems share. ReplacePosix.cpp and ReplaceWindows.cpp replace
 // the file itself.
-#include "engine/system/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <cerrno>
 #include <fstream>
 #include <vector>
 
-#include "engine/system/Paths.h"
+#include "platform/Paths.h"
 
-namespace orv::engine {
+namespace orv::platform {
 
 void ReplaceFileWithCopyOf(const std::string& path, const std::string& source, const std::string& displayName) {
     ReplaceFileAtomically(
@@ -26,4 +26,4 @@ void ReplaceFileWithCopyOf(const std::string& path, const std::string& source, c
         displayName);
 }
 
-}  // namespace orv::engine
+}  // namespace orv::platform

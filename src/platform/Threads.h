@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <functional>
 
-namespace orv::engine {
+namespace orv::platform {
 
 // How many threads the engine gives work that can be shared out: one per core, four at most.
 unsigned WorkerThreads();
@@ -14,4 +14,4 @@ unsigned WorkerThreads();
 // done.
 void SideBySide(std::size_t n, const std::function<void(std::size_t)>& work);
 
-}  // namespace orv::engine
+}  // namespace orv::platform

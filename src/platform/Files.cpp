@@ -1,5 +1,5 @@
 // The POSIX side of the engine's files.
-#include "engine/system/Files.h"
+#include "platform/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,14 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/system/EngineError.h"
+#include "platform/Error.h"
 
-namespace orv::engine {
+namespace orv::platform {
 
 RandomAccessFile::RandomAccessFile(const std::string& path, const std::string& displayName) {
     m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (m_fd < 0) {
-        throw EngineError("\"" + displayName + "\" cannot be read (" + std::string(std::strerror(errno)) +
+        throw SystemError("\"" + displayName + "\" cannot be read (" + std::string(std::strerror(errno)) +
                           "). Check that the file exists and that you may read it.");
     }
     const off_t end = ::lseek(m_fd, 0, SEEK_END);
@@ -113,4 +113,4 @@ std::optional<std::string> EnvironmentVariable(const char* name) {
 
 bool IsOtherVolume(const std::error_code& error) { return error == std::errc::cross_device_link; }
 
-}  // namespace orv::engine
+}  // namespace orv::platform
