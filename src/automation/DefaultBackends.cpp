@@ -1,10 +1,11 @@
-// Registers the backends in order of preference.
+// Registers the backends in order of preference, and picks the process table of this build.
 #include "automation/DefaultBackends.h"
 
 #if ORVANDEL_HAVE_OOXML_BACKEND
 #include "automation/ooxml/OoxmlBackend.h"
 #endif
 #if ORVANDEL_HAVE_COM_BACKEND
+#include "automation/com/ActiveObjectTable.h"
 #include "automation/com/ComBackend.h"
 #endif
 #if ORVANDEL_HAVE_LIBREOFFICE_BACKEND
@@ -26,6 +27,14 @@ std::shared_ptr<const BackendRegistry> DefaultBackends() {
     registry->Add(libreoffice::MakeLibreOfficeBackend({.serveOoxml = true}));
 #endif
     return registry;
+}
+
+std::unique_ptr<ProcessTable> SystemProcessTable() {
+#if ORVANDEL_HAVE_COM_BACKEND
+    return std::make_unique<com::ActiveObjectTable>();
+#else
+    return std::make_unique<ProcFsProcessTable>();
+#endif
 }
 
 }  // namespace orv::automation

@@ -1,9 +1,11 @@
-// The backends the program uses, in order of preference.
+// The backends the program uses, in order of preference, and where it looks for a spreadsheet application the
+// user has open.
 #pragma once
 
 #include <memory>
 
 #include "automation/Application.h"
+#include "automation/RunningSpreadsheet.h"
 
 namespace orv::automation {
 
@@ -11,5 +13,9 @@ namespace orv::automation {
 // where it is installed; then LibreOffice. The last two also take OOXML workbooks when a transfer mixes them
 // with .xls or .ods. Each joins only when it is part of the build.
 std::shared_ptr<const BackendRegistry> DefaultBackends();
+
+// Where this build looks for a spreadsheet application the user has open: the running instance of the
+// application's automation class where the automation backend is built (Windows), the process table elsewhere.
+std::unique_ptr<ProcessTable> SystemProcessTable();
 
 }  // namespace orv::automation

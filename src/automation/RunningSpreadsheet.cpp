@@ -3,11 +3,8 @@
 
 #include <system_error>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 #include "platform/Paths.h"
+#include "platform/Program.h"
 
 namespace orv::automation {
 
@@ -42,17 +39,7 @@ bool IsOurPrivateInstance(const ProcessInfo& p) {
 
 }  // namespace
 
-std::filesystem::path PrivateInstanceRoot() {
-    std::error_code ec;
-    auto temp = std::filesystem::temp_directory_path(ec);
-#ifdef _WIN32
-    // The temporary folder is the user's own.
-    return temp / "orvandel";
-#else
-    if (ec) temp = "/tmp";
-    return temp / ("orvandel-" + std::to_string(::getuid()));
-#endif
-}
+std::filesystem::path PrivateInstanceRoot() { return platform::UserTemporaryFolder("orvandel"); }
 
 bool IsSpreadsheetRunning(const ProcessTable& processes) {
     try {

@@ -29,25 +29,13 @@ class ProcessTable {
     virtual bool AutomationInstanceRunning() const { return false; }
 };
 
-#ifdef _WIN32
-// The spreadsheet application as Windows registers it: its running instance, found by its automation class.
-// No process list: the programs that hold workbooks open leave lock files beside them.
-class ActiveObjectTable : public ProcessTable {
-  public:
-    std::vector<ProcessInfo> List() const override { return {}; }
-    unsigned currentUser() const override { return 0; }
-    bool AutomationInstanceRunning() const override;
-};
-using SystemProcessTable = ActiveObjectTable;
-#else
-// The process table of this machine, read from /proc.
+// The process table of a POSIX machine, read from /proc. (Windows keeps no list the warning can use: there the
+// automation backend looks for the application's running instance by its class.)
 class ProcFsProcessTable : public ProcessTable {
   public:
     std::vector<ProcessInfo> List() const override;
     unsigned currentUser() const override;
 };
-using SystemProcessTable = ProcFsProcessTable;
-#endif
 
 // The folder under which our own private spreadsheet instances keep their profiles; a process whose profile
 // lies there is ours, never the user's.

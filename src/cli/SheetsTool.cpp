@@ -9,6 +9,7 @@
 
 #include "automation/ObjectModel.h"
 #include "platform/Paths.h"
+#include "platform/Program.h"
 #include "transfers/SheetTransfer.h"
 #include "undo/UndoStore.h"
 
@@ -168,13 +169,7 @@ int History(const std::string& folder, const std::vector<std::string>& args, std
     if (folder.empty()) throw AutomationError("This program keeps no undo history.");
     for (const auto& record : undo::Store(folder).History()) {
         char when[32];
-        const std::time_t t = static_cast<std::time_t>(record.when);
-        std::tm local{};
-#ifdef _WIN32
-        ::localtime_s(&local, &t);
-#else
-        ::localtime_r(&t, &local);
-#endif
+        const std::tm local = platform::LocalTime(static_cast<std::time_t>(record.when));
         std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
         out << when << '\t' << (record.undone ? "undone" : "done") << '\t' << record.what;
         if (!record.note.empty()) out << "\t(" << record.note << ")";

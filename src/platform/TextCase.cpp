@@ -118,6 +118,31 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
+std::string Utf8FromUtf16(std::u16string_view units) {
+    std::string out;
+    out.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        char32_t unit = units[i];
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size()) {
+            const char32_t low = units[i + 1];
+            if (low >= 0xDC00 && low < 0xE000) {
+                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (unit >= 0xD800 && unit < 0xE000) unit = 0xFFFD;
+        AppendUtf8(out, unit);
+    }
+    return out;
+}
+
+std::string Utf8FromUtf16Le(const unsigned char* bytes, std::size_t units) {
+    std::u16string text(units, u'\0');
+    for (std::size_t i = 0; i < units; ++i) text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    return Utf8FromUtf16(text);
+}
+
 std::size_t CharacterCount(std::string_view utf8) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < utf8.size();) {

@@ -4,6 +4,9 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <vector>
+
+#include "platform/TextCase.h"
 
 namespace orv::platform {
 
@@ -34,6 +37,67 @@ Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, 
     iconv_close(convert);
     out.resize(used);
     return Conversion::Done;
+}
+
+namespace {
+
+// The code pages of a legacy workbook's own record, as iconv names them.
+std::string IconvName(unsigned codePage) {
+    switch (codePage) {
+        case 367:
+            return "ASCII";
+        case 10000:
+        case 32768:
+            return "MACINTOSH";
+        case 10006:
+            return "MACGREEK";
+        case 10007:
+            return "MACCYRILLIC";
+        case 10029:
+            return "MACCENTRALEUROPE";
+        case 10079:
+            return "MACICELAND";
+        case 10081:
+            return "MACTURKISH";
+        case 0:
+        case 32769:
+            return "CP1252";
+        default:
+            return "CP" + std::to_string(codePage);
+    }
+}
+
+}  // namespace
+
+std::string CodePageToUtf8(std::string_view bytes, unsigned codePage) {
+    if (codePage == 1200) return Utf8FromUtf16Le(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size() / 2);
+    iconv_t cd = iconv_open("UTF-8", IconvName(codePage).c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open("UTF-8", "CP1252");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        // Without iconv tables keep ASCII and mark the rest, rather than fail a listing.
+        std::string out;
+        for (unsigned char c : bytes) c < 0x80 ? void(out += static_cast<char>(c)) : AppendUtf8(out, 0xFFFD);
+        return out;
+    }
+    std::string out;
+    std::vector<char> in(bytes.begin(), bytes.end());
+    char* inPtr = in.data();
+    std::size_t inLeft = in.size();
+    char buffer[256];
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+        if (rc == static_cast<std::size_t>(-1) && outLeft == sizeof buffer) {
+            // A byte the code page leaves unmapped (or a cut multi-byte character): replace it and go on.
+            AppendUtf8(out, 0xFFFD);
+            ++inPtr;
+            --inLeft;
+        }
+    }
+    iconv_close(cd);
+    return out;
 }
 
 }  // namespace orv::platform

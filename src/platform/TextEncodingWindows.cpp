@@ -6,6 +6,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "platform/TextCase.h"
 #include "platform/WindowsText.h"
 
 namespace orv::platform {
@@ -49,6 +50,21 @@ UINT CodePageOf(const std::string& encoding) {
     return 0;
 }
 
+// The code pages of a legacy workbook's own record, as Windows numbers them.
+UINT WindowsCodePage(unsigned codePage) {
+    switch (codePage) {
+        case 367:
+            return 20127;
+        case 32768:
+            return 10000;
+        case 0:
+        case 32769:
+            return 1252;
+        default:
+            return codePage;
+    }
+}
+
 }  // namespace
 
 Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, std::string& out) {
@@ -66,6 +82,19 @@ Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, 
     ::MultiByteToWideChar(codePage, flags, bytes.data(), size, wide.data(), n);
     out = windows::Narrow(wide);
     return Conversion::Done;
+}
+
+std::string CodePageToUtf8(std::string_view bytes, unsigned codePage) {
+    if (codePage == 1200) return Utf8FromUtf16Le(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size() / 2);
+    // Bytes the code page leaves unmapped come out as U+FFFD.
+    UINT windowsCodePage = WindowsCodePage(codePage);
+    CPINFO info{};
+    if (!::GetCPInfo(windowsCodePage, &info)) windowsCodePage = 1252;
+    const int size = static_cast<int>(bytes.size());
+    const int units = size ? ::MultiByteToWideChar(windowsCodePage, 0, bytes.data(), size, nullptr, 0) : 0;
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    if (units) ::MultiByteToWideChar(windowsCodePage, 0, bytes.data(), size, wide.data(), units);
+    return windows::Narrow(wide);
 }
 
 }  // namespace orv::platform

@@ -1,9 +1,10 @@
-// UTF-16 names, long paths and error texts for the Windows side of the system room.
+// UTF-16 names, long paths and error texts for the Windows side of the platform room.
 #include "platform/WindowsText.h"
 
 #include <filesystem>
 
 #include "platform/Paths.h"
+#include "platform/TextCase.h"
 
 namespace orv::platform::windows {
 
@@ -17,12 +18,8 @@ std::wstring Wide(std::string_view utf8) {
 }
 
 std::string Narrow(std::wstring_view utf16) {
-    if (utf16.empty()) return {};
-    const int size = static_cast<int>(utf16.size());
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, out.data(), n, nullptr, nullptr);
-    return out;
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 code units");
+    return Utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(utf16.data()), utf16.size()));
 }
 
 std::wstring LongPath(std::string_view utf8Path) {

@@ -18,6 +18,7 @@
 #include "engine/EngineError.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Program.h"
 
 namespace orv::undo {
 
@@ -272,20 +273,7 @@ bool ReadFileState(const std::string& path, FileState& state) {
     return true;
 }
 
-std::string DefaultStoreFolder() {
-#ifdef _WIN32
-    // Local, not roaming: the versions are as large as the workbooks and name files of this machine.
-    const auto local = platform::EnvironmentVariable("LOCALAPPDATA");
-    if (local && !local->empty()) return Utf8FromPath(PathFromUtf8(*local) / "Orvandel" / "undo");
-    return Utf8FromPath(fs::temp_directory_path() / "Orvandel" / "undo");
-#else
-    if (const auto state = platform::EnvironmentVariable("XDG_STATE_HOME"); state && state->starts_with('/'))
-        return Utf8FromPath(PathFromUtf8(*state) / "orvandel" / "undo");
-    const auto home = platform::EnvironmentVariable("HOME");
-    return Utf8FromPath(PathFromUtf8(home && !home->empty() ? *home : "/tmp") / ".local" / "state" / "orvandel" /
-                        "undo");
-#endif
-}
+std::string DefaultStoreFolder() { return Utf8FromPath(platform::StateFolder("orvandel") / "undo"); }
 
 void WriteRecord(const std::string& folder, const Record& record) {
     std::ostringstream text;

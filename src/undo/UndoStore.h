@@ -46,7 +46,8 @@ struct Record {
     std::vector<RecordedFile> files;
 };
 
-// The per-user store's folder: $XDG_STATE_HOME/orvandel/undo, else ~/.local/state/orvandel/undo.
+// The per-user store's folder: $XDG_STATE_HOME/orvandel/undo, else ~/.local/state/orvandel/undo;
+// %LOCALAPPDATA%\Orvandel\undo on Windows.
 std::string DefaultStoreFolder();
 
 // The limits the store keeps to.

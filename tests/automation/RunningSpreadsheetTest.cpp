@@ -9,6 +9,9 @@
 
 #include "ScriptedDialogs.h"
 #include "automation/RunningSpreadsheet.h"
+#ifdef _WIN32
+#include "automation/com/ActiveObjectTable.h"
+#endif
 #include "operations/SpreadsheetChecks.h"
 #include "errors/Messages.h"
 
@@ -97,7 +100,7 @@ TEST(ConfirmSpreadsheetClosed, AlsoAsksWhenAWorkbookIsOpenElsewhere) {
 #ifdef _WIN32
 TEST(ActiveObjectTable, NoRegisteredApplicationMeansNoneRuns) {
     // The Wine prefix of the tests registers no spreadsheet application.
-    EXPECT_FALSE(ActiveObjectTable().AutomationInstanceRunning());
+    EXPECT_FALSE(com::ActiveObjectTable().AutomationInstanceRunning());
 }
 #else
 TEST(ProcFsProcessTable, SeesThisProcess) {

@@ -5,7 +5,8 @@
 #include "automation/libreoffice/BiffRecords.h"
 #include "automation/libreoffice/CompoundFile.h"
 #include "automation/libreoffice/SheetListing.h"
-#include "automation/libreoffice/TextEncoding.h"
+#include "platform/TextCase.h"
+#include "platform/TextEncoding.h"
 
 namespace orv::libreoffice {
 
@@ -133,19 +134,19 @@ std::optional<std::vector<ListedSheet>> ListXlsSheets(const std::vector<std::uin
                     CannotOpen(fileName, "it is damaged (a sheet name is cut short)", kDamagedAdvice));
             }
             if (wide) {
-                sheet.name = Utf16LeToUtf8(data + 8, length);
+                sheet.name = platform::Utf8FromUtf16Le(data + 8, length);
             } else {
                 // Compressed strings hold the low bytes of UTF-16 code units, which is ISO 8859-1.
                 std::vector<std::uint8_t> units;
                 for (std::size_t i = 0; i < length; ++i) units.insert(units.end(), {data[8 + i], 0});
-                sheet.name = Utf16LeToUtf8(units.data(), length);
+                sheet.name = platform::Utf8FromUtf16Le(units.data(), length);
             }
         } else {
             if (7 + length > record.size) {
                 throw AutomationError(
                     CannotOpen(fileName, "it is damaged (a sheet name is cut short)", kDamagedAdvice));
             }
-            sheet.name = CodePageToUtf8({reinterpret_cast<const char*>(data + 7), length}, codePage);
+            sheet.name = platform::CodePageToUtf8({reinterpret_cast<const char*>(data + 7), length}, codePage);
         }
         sheets.push_back(std::move(sheet));
     }

@@ -15,6 +15,7 @@
 #include "OperationsFixture.h"
 #include "automation/DefaultBackends.h"
 #include "automation/RunningSpreadsheet.h"
+#include "automation/com/ActiveObjectTable.h"
 #include "automation/com/Apartment.h"
 #include "automation/com/ComBackend.h"
 #include "automation/ooxml/OoxmlBackend.h"
@@ -603,7 +604,7 @@ TEST_F(ComBackendTest, UndoAndRedoTakeBackWhatTheApplicationSaved) {
 // The running-application warning looks for the instance by the same class, and counts only one that names
 // itself as the application.
 TEST_F(ComBackendTest, TheWarningFindsARunningInstanceOfTheClass) {
-    const automation::ActiveObjectTable table;
+    const automation::com::ActiveObjectTable table;
     EXPECT_FALSE(table.AutomationInstanceRunning());
     CLSID id{};
     ASSERT_TRUE(SUCCEEDED(::CLSIDFromProgID(L"Excel.Application", &id)));

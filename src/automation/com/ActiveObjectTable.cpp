@@ -6,15 +6,13 @@
 
 #include <string_view>
 
-#include "automation/RunningSpreadsheet.h"
+#include "automation/com/ActiveObjectTable.h"
 #include "automation/com/ComForThisThread.h"
 
-namespace orv::automation {
+namespace orv::automation::com {
 
 namespace {
 
-using com::ComForThisThread;
-using com::kAutomationClass;
 constexpr const wchar_t* kApplicationName = L"Microsoft Excel";
 
 // The default value of the instance: what it calls itself.
@@ -48,4 +46,4 @@ bool ActiveObjectTable::AutomationInstanceRunning() const {
     return named;
 }
 
-}  // namespace orv::automation
+}  // namespace orv::automation::com
