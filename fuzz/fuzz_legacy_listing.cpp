@@ -7,21 +7,21 @@
 
 #include "FuzzSupport.h"
 #include "automation/ObjectModel.h"
-#include "automation/libreoffice/CompoundFile.h"
-#include "automation/libreoffice/SheetListing.h"
+#include "legacy/CompoundFile.h"
+#include "legacy/SheetListing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using orv::automation::AutomationError;
     using orv::automation::FileFormat;
-    namespace lo = orv::libreoffice;
+    namespace legacy = orv::legacy;
     const std::vector<std::uint8_t> bytes(data, data + size);
     try {
-        (void)lo::ListXlsSheets(bytes, "fuzz.xls");
+        (void)legacy::ListXlsSheets(bytes, "fuzz.xls");
     } catch (const AutomationError&) {
     }
-    if (lo::CompoundFile::HasSignature(bytes)) {
+    if (legacy::CompoundFile::HasSignature(bytes)) {
         try {
-            const lo::CompoundFile file(bytes);
+            const legacy::CompoundFile file(bytes);
             for (const auto& name : file.rootStreamNames()) {
                 const auto stream = file.ReadRootStream(name);
                 if (stream) (void)file.WithRootStream(name, *stream);
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto path = orv::fuzz::WriteScratch("input.ods", data, size);
         for (const auto format : {FileFormat::Ods, FileFormat::Xlsx}) {
             try {
-                (void)lo::ListSheets(path, format);
+                (void)legacy::ListSheets(path, format);
             } catch (const AutomationError&) {
             }
         }

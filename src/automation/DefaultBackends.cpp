@@ -10,6 +10,8 @@
 #endif
 #if ORVANDEL_HAVE_LIBREOFFICE_BACKEND
 #include "automation/libreoffice/LibreOfficeBackend.h"
+#else
+#include "legacy/ListingBackend.h"
 #endif
 
 namespace orv::automation {
@@ -25,6 +27,9 @@ std::shared_ptr<const BackendRegistry> DefaultBackends() {
 #endif
 #if ORVANDEL_HAVE_LIBREOFFICE_BACKEND
     registry->Add(libreoffice::MakeLibreOfficeBackend({.serveOoxml = true}));
+#else
+    // Where the application is not installed either, .xls and .ods workbooks are listed, and a change refused.
+    registry->Add(legacy::MakeListingBackend());
 #endif
     return registry;
 }

@@ -10,8 +10,9 @@
 namespace orv::automation {
 
 // Our OOXML engine first; then, on Windows, the spreadsheet application through its automation interface
-// where it is installed; then LibreOffice. The last two also take OOXML workbooks when a transfer mixes them
-// with .xls or .ods. Each joins only when it is part of the build.
+// where it is installed; then LibreOffice on Linux, or on Windows the listing of .xls and .ods files that refuses
+// every change. The last ones also take OOXML workbooks when a transfer mixes them with .xls or .ods. Each joins
+// only when it is part of the build.
 std::shared_ptr<const BackendRegistry> DefaultBackends();
 
 // Where this build looks for a spreadsheet application the user has open: the running instance of the

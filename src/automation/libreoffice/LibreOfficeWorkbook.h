@@ -11,9 +11,13 @@
 
 #include "automation/Backend.h"
 #include "automation/libreoffice/Office.h"
-#include "automation/libreoffice/SheetListing.h"
+#include "legacy/SheetListing.h"
 
 namespace orv::libreoffice {
+
+using legacy::CannotOpen;
+using legacy::ListedSheet;
+using legacy::ListSheets;
 
 class LoWorkbook;
 

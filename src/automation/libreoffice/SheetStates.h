@@ -8,9 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "automation/libreoffice/SheetListing.h"
+#include "legacy/SheetListing.h"
 
 namespace orv::libreoffice {
+
+using legacy::CannotOpen;
+using legacy::ListedSheet;
+using legacy::ListSheets;
 
 // Gives the sheets of the .xls at `path` the visibility of `sheets` (the same sheets in the same order) and,
 // when the active sheet is not visible, makes the first visible sheet active; the file is replaced through a

@@ -11,7 +11,7 @@
 #include <com/sun/star/task/XInteractionRequest.hpp>
 #include <com/sun/star/ucb/InteractiveIOException.hpp>
 
-#include "automation/libreoffice/SheetListing.h"
+#include "legacy/SheetListing.h"
 
 namespace orv::libreoffice {
 
@@ -60,21 +60,21 @@ std::string DescribeLoadFailure(const std::string& path, const std::vector<Recor
     for (const auto& question : questions) {
         switch (question.kind) {
             case LoadQuestion::Password:
-                return CannotOpen(
+                return legacy::CannotOpen(
                     path, "it is password-protected",
                     "Remove the password in a spreadsheet application, save it, and try again.");
             case LoadQuestion::Locked:
-                return CannotOpen(path, "it is open in another program",
+                return legacy::CannotOpen(path, "it is open in another program",
                                   "Close it there (or in LibreOffice or Excel), then try again.");
             case LoadQuestion::Damaged:
-                return CannotOpen(
+                return legacy::CannotOpen(
                     path, "it is damaged",
                     "Open it in a spreadsheet application to repair it, or use a good copy of the file.");
             case LoadQuestion::NoFilter:
-                return CannotOpen(path, "it is not a workbook LibreOffice can read",
+                return legacy::CannotOpen(path, "it is not a workbook LibreOffice can read",
                                   "Choose a workbook saved by a spreadsheet application.");
             case LoadQuestion::IoError:
-                return CannotOpen(
+                return legacy::CannotOpen(
                     path, "LibreOffice could not read the file",
                     "Check that it exists, that you may read it and that no other program locks it.");
             case LoadQuestion::Other:
@@ -86,7 +86,7 @@ std::string DescribeLoadFailure(const std::string& path, const std::vector<Recor
         reason += " (it asked " + questions.front().typeName + ")";
     else if (!detail.empty())
         reason += " (" + detail + ")";
-    return CannotOpen(path, reason,
+    return legacy::CannotOpen(path, reason,
                       "Check that it is a workbook a spreadsheet application opens, then try again.");
 }
 

@@ -43,7 +43,7 @@
 #include "automation/libreoffice/Office.h"
 #include "automation/libreoffice/OfficeProcess.h"
 #include "automation/libreoffice/OfficeWatchdog.h"
-#include "automation/libreoffice/SheetListing.h"
+#include "legacy/SheetListing.h"
 #include "automation/libreoffice/UnoCopyChecks.h"
 #include "automation/libreoffice/UnoInteraction.h"
 
@@ -229,14 +229,14 @@ std::unique_ptr<OfficeDocument> UnoOffice::Load(const std::string& path, bool re
     std::error_code ec;
     if (std::filesystem::file_size(path, ec) == 0 && !ec) {
         // The office opens an empty file as a new workbook; saving it would write a workbook in its place.
-        throw AutomationError(CannotOpen(path, "the file is empty (0 bytes), not a workbook",
+        throw AutomationError(legacy::CannotOpen(path, "the file is empty (0 bytes), not a workbook",
                                          "Use a good copy of the workbook."));
     }
     OUString url;
     if (osl::FileBase::getFileURLFromSystemPath(FromUtf8(std::filesystem::absolute(path).string()), url) !=
         osl::FileBase::E_None) {
         throw AutomationError(
-            CannotOpen(path, "its path cannot be given to LibreOffice", "Rename or move it."));
+            legacy::CannotOpen(path, "its path cannot be given to LibreOffice", "Rename or move it."));
     }
     rtl::Reference<RecordingInteractionHandler> handler(new RecordingInteractionHandler());
     const beans::PropertyValue settings[] = {
@@ -258,13 +258,13 @@ std::unique_ptr<OfficeDocument> UnoOffice::Load(const std::string& path, bool re
     if (!component.is()) throw AutomationError(DescribeLoadFailure(path, handler->questions(), detail));
     auto document = std::make_unique<UnoDocument>(*this, path, component);
     if (!document->document().is()) {
-        throw AutomationError(CannotOpen(path, "LibreOffice opened it as something other than a workbook",
+        throw AutomationError(legacy::CannotOpen(path, "LibreOffice opened it as something other than a workbook",
                                          "Choose a workbook saved by a spreadsheet application."));
     }
     uno::Reference<frame::XStorable> storable(component, uno::UNO_QUERY);
     if (!readOnly && storable.is() && storable->isReadonly()) {
         throw AutomationError(
-            CannotOpen(path, "it can only be opened read-only, so it cannot be changed",
+            legacy::CannotOpen(path, "it can only be opened read-only, so it cannot be changed",
                        "Make the file and its folder writable, close it in other programs, and "
                        "try again."));
     }

@@ -5,12 +5,16 @@
 #include <filesystem>
 #include <fstream>
 
-#include "automation/libreoffice/BiffRecords.h"
-#include "automation/libreoffice/CompoundFile.h"
+#include "legacy/BiffRecords.h"
+#include "legacy/CompoundFile.h"
 #include "automation/libreoffice/SheetStates.h"
 #include "platform/Paths.h"
 
 namespace orv::libreoffice {
+
+using legacy::CompoundFile;
+using legacy::ListXlsSheets;
+namespace biff = legacy::biff;
 
 using automation::SheetVisibility;
 using namespace biff;

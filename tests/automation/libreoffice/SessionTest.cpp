@@ -16,10 +16,10 @@
 
 #include "OfficeTestSupport.h"
 #include "automation/Application.h"
-#include "automation/libreoffice/CompoundFile.h"
+#include "legacy/CompoundFile.h"
 #include "automation/libreoffice/LibreOfficeBackend.h"
 #include "automation/libreoffice/OfficeProcess.h"
-#include "automation/libreoffice/SheetListing.h"
+#include "legacy/SheetListing.h"
 #include "automation/libreoffice/WarmOffice.h"
 #include "automation/libreoffice/Office.h"
 #include "cli/SheetsTool.h"
@@ -186,7 +186,7 @@ TEST_F(LibreOfficeSession, TheListingAndCopyCyclesRunThroughTheApplicationInstan
     to->Save();
     app->Quit();
     EXPECT_TRUE(OurOfficeProcesses().empty());
-    const auto back = ListSheets(target.string(), automation::FileFormat::Xls);
+    const auto back = legacy::ListSheets(target.string(), automation::FileFormat::Xls);
     ASSERT_TRUE(back.has_value());
     names.clear();
     for (const auto& sheet : *back) names.push_back(sheet.name);
@@ -414,7 +414,7 @@ TEST_F(LibreOfficeSession, Excel95WorkbooksAreChangedAndSavedInTheirOwnFormat) {
         book->Save();
         session->Quit();
     }
-    const auto listed = ListSheets(path.string(), automation::FileFormat::Xls);
+    const auto listed = legacy::ListSheets(path.string(), automation::FileFormat::Xls);
     ASSERT_TRUE(listed.has_value());
     std::vector<std::string> names;
     for (const auto& sheet : *listed) names.push_back(sheet.name);
@@ -424,7 +424,7 @@ TEST_F(LibreOfficeSession, Excel95WorkbooksAreChangedAndSavedInTheirOwnFormat) {
     EXPECT_EQ((*listed)[0].visibility, automation::SheetVisibility::VeryHidden);
     EXPECT_EQ((*listed)[2].visibility, automation::SheetVisibility::Hidden);
     std::ifstream in(path, std::ios::binary);
-    CompoundFile file(
+    legacy::CompoundFile file(
         std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
     EXPECT_TRUE(file.ReadRootStream("Book").has_value()) << "saved as Excel 97-2003 instead of Excel 5/95";
     EXPECT_FALSE(file.ReadRootStream("Workbook").has_value());
@@ -441,9 +441,9 @@ TEST_F(LibreOfficeSession, HiddenSheetsStayHiddenThroughReorderDeleteAndRepeated
         book->Save();
         session->Quit();
     }
-    const auto listed = ListSheets(path.string(), automation::FileFormat::Xls);
+    const auto listed = legacy::ListSheets(path.string(), automation::FileFormat::Xls);
     ASSERT_TRUE(listed.has_value());
-    const std::vector<ListedSheet> expected = {
+    const std::vector<legacy::ListedSheet> expected = {
         {"Hidden", automation::SheetKind::Worksheet, automation::SheetVisibility::Hidden},
         {"VeryHidden", automation::SheetKind::Worksheet, automation::SheetVisibility::VeryHidden},
         {"Visible", automation::SheetKind::Worksheet, automation::SheetVisibility::Visible},

@@ -8,11 +8,11 @@
 #include <memory>
 #include <pugixml.hpp>
 
-#include "automation/libreoffice/CompoundFile.h"
-#include "automation/libreoffice/SheetListing.h"
+#include "legacy/CompoundFile.h"
+#include "legacy/SheetListing.h"
 #include "platform/Paths.h"
 
-namespace orv::libreoffice {
+namespace orv::legacy {
 
 using automation::AutomationError;
 using automation::FileFormat;
@@ -262,4 +262,4 @@ std::optional<std::vector<ListedSheet>> ListSheets(const std::string& path, File
     return std::nullopt;
 }
 
-}  // namespace orv::libreoffice
+}  // namespace orv::legacy

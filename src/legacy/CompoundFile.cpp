@@ -1,11 +1,11 @@
 // The compound file reader: follows the sector chains of the allocation tables to read root streams.
-#include "automation/libreoffice/CompoundFile.h"
+#include "legacy/CompoundFile.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
-namespace orv::libreoffice {
+namespace orv::legacy {
 
 namespace {
 
@@ -239,4 +239,4 @@ std::vector<std::uint8_t> CompoundFile::WithRootStream(const std::string& name,
     return file;
 }
 
-}  // namespace orv::libreoffice
+}  // namespace orv::legacy

@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-namespace orv::libreoffice::test {
+namespace orv::legacy::test {
 
 namespace {
 
@@ -153,4 +153,4 @@ std::vector<std::uint8_t> MakeXls(const std::vector<FixtureSheet>& sheets, const
     return MakeCompoundFile(name, MakeBiffStream(sheets, options));
 }
 
-}  // namespace orv::libreoffice::test
+}  // namespace orv::legacy::test

@@ -10,7 +10,7 @@
 #include "automation/FileFormat.h"
 #include "automation/ObjectModel.h"
 
-namespace orv::libreoffice {
+namespace orv::legacy {
 
 struct ListedSheet {
     std::string name;  // UTF-8
@@ -37,4 +37,4 @@ std::optional<std::vector<ListedSheet>> ListOoxmlSheets(const std::string& path)
 // The description of a file that cannot be opened: "\"<file name>\" cannot be opened: <reason>. <advice>"
 std::string CannotOpen(const std::string& path, const std::string& reason, const std::string& advice);
 
-}  // namespace orv::libreoffice
+}  // namespace orv::legacy

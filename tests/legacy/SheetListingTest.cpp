@@ -9,11 +9,9 @@
 #include <functional>
 
 #include "XlsFixture.h"
-#include "automation/libreoffice/LibreOfficeWorkbook.h"
-#include "automation/libreoffice/SheetListing.h"
-#include "automation/libreoffice/SheetStates.h"
+#include "legacy/SheetListing.h"
 
-namespace orv::libreoffice {
+namespace orv::legacy {
 namespace {
 
 using automation::AutomationError;
@@ -27,56 +25,7 @@ using test::Utf16Le;
 
 namespace fs = std::filesystem;
 
-class ListingFiles : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("orvandel-listing-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        const auto path = (m_dir / name).string();
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-    std::string Write(const std::string& name, const std::string& text) {
-        return Write(name, std::vector<std::uint8_t>(text.begin(), text.end()));
-    }
-
-    // A zip archive of (member, content) pairs; the first member is stored uncompressed like an ODF mimetype.
-    std::string WriteZip(const std::string& name,
-                         const std::vector<std::pair<std::string, std::string>>& members) {
-        const auto path = (m_dir / name).string();
-        int error = 0;
-        zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-        EXPECT_NE(z, nullptr);
-        for (const auto& [member, content] : members) {
-            zip_source_t* source = zip_source_buffer(z, content.data(), content.size(), 0);
-            const zip_int64_t index = zip_file_add(z, member.c_str(), source, ZIP_FL_OVERWRITE);
-            if (&member == &members.front().first)
-                zip_set_file_compression(z, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
-        }
-        EXPECT_EQ(zip_close(z), 0);
-        return path;
-    }
-
-    // The description ListSheets fails with, or "" when it does not fail.
-    static std::string FailureOf(const std::string& path, FileFormat format) {
-        try {
-            ListSheets(path, format);
-        } catch (const AutomationError& e) {
-            return e.what();
-        }
-        return "";
-    }
-
-    fs::path m_dir;
-};
+using test::ListingFiles;
 
 TEST_F(ListingFiles, Biff8ListsNamesKindsVisibilityInOrder) {
     const std::vector<FixtureSheet> sheets = {
@@ -276,29 +225,12 @@ TEST_F(ListingFiles, OoxmlEntriesWithoutAPartArePlaceholders) {
         {"Module1", SheetKind::Macrosheet, SheetVisibility::Visible, true},
     };
     EXPECT_EQ(*ListSheets(path, FileFormat::Xlsx), expected);
-    LoSession session;
-    auto book = session.Open(path);
-    auto data = book->Sheets()("Data");
-    auto refusal = [](const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const AutomationError& e) {
-            return std::string(e.what());
-        }
-        return std::string();
-    };
-    EXPECT_EQ(refusal([&] { data->Delete(); }),
-              "The sheet \"Data\" cannot be deleted: a workbook must keep at least one visible sheet. Add or "
-              "unhide another sheet first.");
-    const std::string moved = refusal([&] { automation::RefuseLeavingNoVisibleSheet(*book, {data}, path); });
-    EXPECT_NE(moved.find("must keep at least one visible sheet"), std::string::npos) << moved;
-    EXPECT_EQ(book->sheetCount(), 2);
 }
 
 }  // namespace
-}  // namespace orv::libreoffice
+}  // namespace orv::legacy
 
-namespace orv::libreoffice {
+namespace orv::legacy {
 namespace {
 
 std::vector<std::uint8_t> ReadFixture(const std::string& name) {
@@ -342,28 +274,4 @@ TEST(DamagedXls, CutOrCorruptedFilesListOrFailCleanly) {
 }
 
 }  // namespace
-}  // namespace orv::libreoffice
-
-namespace orv::libreoffice {
-namespace {
-
-TEST_F(ListingFiles, SheetStatesAreRestoredInPlaceAndOnlyForTheSameSheets) {
-    const auto path =
-        Write("states.xls", MakeXls({{"One", false, 0}, {"Two", false, 0}, {"Three", false, 1}}));
-    std::vector<ListedSheet> wanted = {{"One", SheetKind::Worksheet, SheetVisibility::Visible},
-                                       {"Two", SheetKind::Worksheet, SheetVisibility::VeryHidden},
-                                       {"Three", SheetKind::Worksheet, SheetVisibility::Hidden}};
-    EXPECT_EQ(RestoreXlsSheetStates(path, wanted), std::nullopt);
-    EXPECT_EQ(*ListSheets(path, FileFormat::Xls), wanted);
-
-    // Another sheet list than the file's leaves the file alone.
-    const auto before = fs::last_write_time(path);
-    wanted[1].name = "Zwei";
-    wanted[1].visibility = SheetVisibility::Visible;
-    EXPECT_EQ(RestoreXlsSheetStates(path, wanted), "the saved file does not list the expected sheets");
-    EXPECT_EQ(fs::last_write_time(path), before);
-    EXPECT_EQ((*ListSheets(path, FileFormat::Xls))[1].visibility, SheetVisibility::VeryHidden);
-}
-
-}  // namespace
-}  // namespace orv::libreoffice
+}  // namespace orv::legacy

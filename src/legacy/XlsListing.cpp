@@ -2,13 +2,13 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "automation/libreoffice/BiffRecords.h"
-#include "automation/libreoffice/CompoundFile.h"
-#include "automation/libreoffice/SheetListing.h"
+#include "legacy/BiffRecords.h"
+#include "legacy/CompoundFile.h"
+#include "legacy/SheetListing.h"
 #include "platform/TextCase.h"
 #include "platform/TextEncoding.h"
 
-namespace orv::libreoffice {
+namespace orv::legacy {
 
 using automation::AutomationError;
 using automation::SheetKind;
@@ -160,4 +160,4 @@ std::optional<std::vector<ListedSheet>> ListXlsSheets(const std::vector<std::uin
     return sheets;
 }
 
-}  // namespace orv::libreoffice
+}  // namespace orv::legacy

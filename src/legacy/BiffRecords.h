@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace orv::libreoffice::biff {
+namespace orv::legacy::biff {
 
 constexpr unsigned kBof = 0x0809;
 constexpr unsigned kEof = 0x000A;
@@ -49,4 +49,4 @@ class RecordReader {
     std::size_t m_offset;
 };
 
-}  // namespace orv::libreoffice::biff
+}  // namespace orv::legacy::biff
