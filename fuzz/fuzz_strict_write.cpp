@@ -30,8 +30,8 @@
 
 #include "FuzzSupport.h"
 #include "WorkbookExercise.h"
-#include "engine/package/PartNames.h"
 #include "engine/EngineError.h"
+#include "engine/package/PartNames.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/workbook/Workbook.h"
 

@@ -4,12 +4,12 @@
 #include <stdexcept>
 
 #include "automation/RunningSpreadsheet.h"
-#include "operations/SpreadsheetChecks.h"
-#include "platform/Files.h"
-#include "platform/Paths.h"
 #include "errors/Dialogs.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
+#include "operations/SpreadsheetChecks.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace orv::app {
 
@@ -40,7 +40,8 @@ std::filesystem::path SamplesFolder(const std::filesystem::path& programFolder,
     namespace fs = std::filesystem;
     const fs::path installed = programFolder / "Samples";
     // Every operation saves through a temporary file beside the workbook: the folder itself must be writable.
-    if (userDataFolder.empty() || !fs::exists(installed) || platform::FolderTakesNewFiles(platform::Utf8FromPath(installed)))
+    if (userDataFolder.empty() || !fs::exists(installed) ||
+        platform::FolderTakesNewFiles(platform::Utf8FromPath(installed)))
         return installed;
     const fs::path own = userDataFolder / "Samples";
     try {
@@ -51,9 +52,9 @@ std::filesystem::path SamplesFolder(const std::filesystem::path& programFolder,
             fs::permissions(own / name, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
         }
     } catch (const fs::filesystem_error& e) {
-        throw std::runtime_error("The sample workbooks could not be copied into \"" + platform::Utf8FromPath(own) +
-                                 "\", where they can be changed (" + e.code().message() +
-                                 "). Make that folder writable, then try again.");
+        throw std::runtime_error("The sample workbooks could not be copied into \"" +
+                                 platform::Utf8FromPath(own) + "\", where they can be changed (" +
+                                 e.code().message() + "). Make that folder writable, then try again.");
     }
     return own;
 }
@@ -62,8 +63,12 @@ void LoadSampleWorkbooks(operations::Panel& panel1, operations::Panel& panel2,
                          const std::filesystem::path& programFolder, const std::filesystem::path& userDataFolder,
                          const operations::Environment& env) {
     errors::GuardedProcedure p(env.dialogs, "PushButton15_Click");
-    p.Step(100, [&] { panel1.setPath(platform::Utf8FromPath(SamplesFolder(programFolder, userDataFolder) / "sample1.xls")); });
-    p.Step(102, [&] { panel2.setPath(platform::Utf8FromPath(SamplesFolder(programFolder, userDataFolder) / "sample2.xls")); });
+    p.Step(100, [&] {
+        panel1.setPath(platform::Utf8FromPath(SamplesFolder(programFolder, userDataFolder) / "sample1.xls"));
+    });
+    p.Step(102, [&] {
+        panel2.setPath(platform::Utf8FromPath(SamplesFolder(programFolder, userDataFolder) / "sample2.xls"));
+    });
 }
 
 void ClearFiles(operations::Panel& panel1, operations::Panel& panel2, const operations::Environment& env) {

@@ -11,11 +11,11 @@
 #include "app/StartUp.h"
 #include "automation/Application.h"
 #include "automation/RunningSpreadsheet.h"
-#include "operations/SpreadsheetChecks.h"
-#include "platform/Paths.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
 #include "operations/IsExistingFile.h"
+#include "operations/SpreadsheetChecks.h"
+#include "platform/Paths.h"
 
 namespace orv::app {
 

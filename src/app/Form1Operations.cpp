@@ -8,7 +8,6 @@
 
 #include "app/Form1.h"
 #include "automation/ObjectModel.h"
-#include "platform/Paths.h"
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
 #include "operations/CopySheet.h"
@@ -17,6 +16,7 @@
 #include "operations/RenameSheet.h"
 #include "operations/ReorderSheet.h"
 #include "operations/SheetGroups.h"
+#include "platform/Paths.h"
 #include "undo/UndoStore.h"
 
 namespace orv::app {

@@ -9,10 +9,10 @@
 #include <filesystem>
 
 #include "automation/Application.h"
-#include "platform/Paths.h"
 #include "errors/Dialogs.h"
 #include "errors/Messages.h"
 #include "operations/IsExistingFile.h"
+#include "platform/Paths.h"
 
 namespace orv::app {
 

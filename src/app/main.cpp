@@ -38,7 +38,8 @@ int main(int argc, char* argv[]) {
         orv::platform::PathFromUtf8(QCoreApplication::applicationDirPath().toStdString()).make_preferred(),
         &orv::app::RandomFractionSeededByTime,
         [](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); },
-        orv::platform::PathFromUtf8(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString()),
+        orv::platform::PathFromUtf8(
+            QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).toStdString()),
         true, orv::platform::PathFromUtf8(orv::undo::DefaultStoreFolder())});
     dialogs.setParent(&form);
     if (!form.Form_Load()) return 0;

@@ -1,5 +1,5 @@
-// The private spreadsheet application instance of one listing or procedure run, and OpenWorkbookInstance, which
-// starts one.
+// The private spreadsheet application instance of one listing or procedure run, and OpenWorkbookInstance,
+// which starts one.
 #pragma once
 
 #include <map>

@@ -36,8 +36,9 @@ class Backend {
     virtual bool serves(FileFormat format) const = 0;
     // Whether an instance can be started on this machine; when not, `why` says what is missing.
     virtual bool isAvailable(std::string* why) const = 0;
-    // True when a save writes the new content to another file renamed into place, so that a second name of the
-    // old file keeps its bytes; false where the backend (or the application behind it) may write into the file.
+    // True when a save writes the new content to another file renamed into place, so that a second name of
+    // the old file keeps its bytes; false where the backend (or the application behind it) may write into the
+    // file.
     virtual bool savesByReplacing() const { return false; }
     // Starts a new private instance; throws AutomationError when none can be started.
     virtual std::unique_ptr<BackendSession> Start() = 0;

@@ -28,7 +28,8 @@ std::shared_ptr<const BackendRegistry> DefaultBackends() {
 #if ORVANDEL_HAVE_LIBREOFFICE_BACKEND
     registry->Add(libreoffice::MakeLibreOfficeBackend({.serveOoxml = true}));
 #else
-    // Where the application is not installed either, .xls and .ods workbooks are listed, and a change refused.
+    // Where the application is not installed either, .xls and .ods workbooks are listed, and a change
+    // refused.
     registry->Add(legacy::MakeListingBackend());
 #endif
     return registry;

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/Paths.h"
 #include "engine/workbook/SheetNames.h"
+#include "platform/Paths.h"
 
 namespace orv::automation {
 

@@ -141,11 +141,12 @@ class Workbook {
 class SaveObserver {
   public:
     virtual ~SaveObserver() = default;
-    // `path` is about to be saved and still holds its old content. `replacedWhole`: the backend writes the new
-    // content to another file and renames it into place, so the old bytes stay as they are under any second
-    // name of the file; otherwise the backend may write into the file itself.
+    // `path` is about to be saved and still holds its old content. `replacedWhole`: the backend writes the
+    // new content to another file and renames it into place, so the old bytes stay as they are under any
+    // second name of the file; otherwise the backend may write into the file itself.
     virtual void BeforeSave(const std::string& path, bool replacedWhole) = 0;
-    // The save of `path` ended; `succeeded` false when it failed (the file may or may not have been replaced).
+    // The save of `path` ended; `succeeded` false when it failed (the file may or may not have been
+    // replaced).
     virtual void AfterSave(const std::string& path, bool succeeded) = 0;
 };
 

@@ -1,6 +1,6 @@
 // Whether the user has a spreadsheet application open: IsSpreadsheetRunning and IsWorkbookLocked, which the
-// window's warning before an operation asks. The process table is read through an interface so tests can drive
-// both answers.
+// window's warning before an operation asks. The process table is read through an interface so tests can
+// drive both answers.
 #pragma once
 
 #include <filesystem>
@@ -29,8 +29,8 @@ class ProcessTable {
     virtual bool AutomationInstanceRunning() const { return false; }
 };
 
-// The process table of a POSIX machine, read from /proc. (Windows keeps no list the warning can use: there the
-// automation backend looks for the application's running instance by its class.)
+// The process table of a POSIX machine, read from /proc. (Windows keeps no list the warning can use: there
+// the automation backend looks for the application's running instance by its class.)
 class ProcFsProcessTable : public ProcessTable {
   public:
     std::vector<ProcessInfo> List() const override;

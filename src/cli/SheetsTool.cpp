@@ -115,10 +115,10 @@ TransferArgs ParseTransfer(const std::vector<std::string>& args) {
     return t;
 }
 
-// Copies (and for a move, then deletes) the sheets of SRC to after OTHER of DST in one instance, by the rules the
-// window's procedures follow. A new name is given to the copy in DST: the source is never changed by a copy, so
-// a workbook whose structure is protected can still give one. Returns kDone or kDoneUnfaithfully (the
-// differences on `err`).
+// Copies (and for a move, then deletes) the sheets of SRC to after OTHER of DST in one instance, by the rules
+// the window's procedures follow. A new name is given to the copy in DST: the source is never changed by a
+// copy, so a workbook whose structure is protected can still give one. Returns kDone or kDoneUnfaithfully
+// (the differences on `err`).
 int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry, const TransferArgs& t, bool move,
              std::ostream& err) {
     transfers::RefuseSameFile(t.source, t.target);
@@ -132,7 +132,8 @@ int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
         auto after = FindSheet(*target, t.after);
         using Kind = transfers::SheetTransfer::Kind;
         transfers::SheetTransfer transfer(move ? Kind::Move : Kind::Copy, source, target);
-        transfer.Copy(sheets, *after, t.newName ? std::vector<std::string>{*t.newName} : std::vector<std::string>{});
+        transfer.Copy(sheets, *after,
+                      t.newName ? std::vector<std::string>{*t.newName} : std::vector<std::string>{});
         transfer.SaveTarget();
         if (!transfer.problem().empty()) {
             err << "orvandel-sheets: " << transfer.KeptUnfaithfully() << "\n";
@@ -154,12 +155,14 @@ std::string OperationName(const std::vector<std::string>& args) {
         return "rename of \"" + args[2] + "\" to \"" + args[3] + "\" in " + platform::FileNameOf(args[1]);
     if (command == "reorder" && args.size() == 5)
         return "reorder of \"" + args[2] + "\" in " + platform::FileNameOf(args[1]);
-    if (command == "delete" && args.size() == 3) return "delete of \"" + args[2] + "\" from " + platform::FileNameOf(args[1]);
+    if (command == "delete" && args.size() == 3)
+        return "delete of \"" + args[2] + "\" from " + platform::FileNameOf(args[1]);
     if ((command == "copy" || command == "move") && args.size() >= 6) {
         const TransferArgs t = ParseTransfer(args);
         std::string sheets;
         for (const auto& sheet : t.sheets) sheets += (sheets.empty() ? "\"" : ", \"") + sheet + "\"";
-        return command + " of " + sheets + " from " + platform::FileNameOf(t.source) + " to " + platform::FileNameOf(t.target);
+        return command + " of " + sheets + " from " + platform::FileNameOf(t.source) + " to " +
+               platform::FileNameOf(t.target);
     }
     return "";
 }

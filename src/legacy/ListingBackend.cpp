@@ -11,8 +11,10 @@ using automation::AutomationError;
 using automation::FileFormat;
 
 const char* const kNotInThisBuild =
-    "This Windows build of Orvandel changes .xlsx, .xlsm, .xltx and .xltm workbooks only, with its own engine. "
-    ".xls and .ods workbooks are changed through LibreOffice, which this build cannot drive, so they can be listed "
+    "This Windows build of Orvandel changes .xlsx, .xlsm, .xltx and .xltm workbooks only, with its own "
+    "engine. "
+    ".xls and .ods workbooks are changed through LibreOffice, which this build cannot drive, so they can be "
+    "listed "
     "but not changed. Nothing was changed. Save the workbook as an .xlsx workbook in your spreadsheet "
     "application, then try again.";
 
@@ -46,9 +48,9 @@ class ListedWorkbook : public automation::Workbook, public std::enable_shared_fr
         : m_path(std::move(path)), m_sheets(std::move(sheets)) {}
 
     std::string fullName() const override { return m_path; }
-    std::vector<std::shared_ptr<automation::Sheet>> CopySheets(const std::vector<std::shared_ptr<automation::Sheet>>&,
-                                                               automation::After,
-                                                               const std::vector<std::string>&) override {
+    std::vector<std::shared_ptr<automation::Sheet>> CopySheets(
+        const std::vector<std::shared_ptr<automation::Sheet>>&, automation::After,
+        const std::vector<std::string>&) override {
         Refuse();
     }
     // Nothing can have changed, so there is nothing to write.
@@ -88,7 +90,9 @@ class ListingBackend : public automation::Backend {
         if (why) why->clear();
         return true;
     }
-    std::unique_ptr<automation::BackendSession> Start() override { return std::make_unique<ListingSession>(); }
+    std::unique_ptr<automation::BackendSession> Start() override {
+        return std::make_unique<ListingSession>();
+    }
 };
 
 }  // namespace

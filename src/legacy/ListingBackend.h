@@ -1,5 +1,5 @@
-// A backend that lists .xls and .ods workbooks (and OOXML ones opened beside them) straight from their files, for
-// a build where nothing can change those formats: every change is refused before anything is written.
+// A backend that lists .xls and .ods workbooks (and OOXML ones opened beside them) straight from their files,
+// for a build where nothing can change those formats: every change is refused before anything is written.
 #pragma once
 
 #include <memory>

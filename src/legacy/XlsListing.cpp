@@ -146,7 +146,8 @@ std::optional<std::vector<ListedSheet>> ListXlsSheets(const std::vector<std::uin
                 throw AutomationError(
                     CannotOpen(fileName, "it is damaged (a sheet name is cut short)", kDamagedAdvice));
             }
-            sheet.name = platform::CodePageToUtf8({reinterpret_cast<const char*>(data + 7), length}, codePage);
+            sheet.name =
+                platform::CodePageToUtf8({reinterpret_cast<const char*>(data + 7), length}, codePage);
         }
         sheets.push_back(std::move(sheet));
     }

@@ -91,14 +91,14 @@ pugi::xml_document ParseMember(const std::string& xml, const std::string& member
 // The relationship targets of a part's relationships, by id, resolved against the part's folder.
 std::string ResolveTarget(const std::string& partFolder, const std::string& target) {
     if (!target.empty() && target[0] == '/') return target.substr(1);
-    return platform::GenericUtf8((platform::PathFromUtf8(partFolder) / platform::PathFromUtf8(target)).lexically_normal());
+    return platform::GenericUtf8(
+        (platform::PathFromUtf8(partFolder) / platform::PathFromUtf8(target)).lexically_normal());
 }
 
 }  // namespace
 
 std::string CannotOpen(const std::string& path, const std::string& reason, const std::string& advice) {
-    return "\"" + platform::FileNameOf(path) + "\" cannot be opened: " + reason + ". " +
-           advice;
+    return "\"" + platform::FileNameOf(path) + "\" cannot be opened: " + reason + ". " + advice;
 }
 
 std::optional<std::vector<ListedSheet>> ListOdsSheets(const std::string& path) {
@@ -183,8 +183,8 @@ std::optional<std::vector<ListedSheet>> ListOoxmlSheets(const std::string& path)
     const auto workbook = workbookPart.empty() ? std::nullopt : ReadMember(z.get(), workbookPart, path);
     if (!workbook) throw AutomationError(CannotOpen(path, notOoxml + " (it has no workbook part)", advice));
     const std::filesystem::path part = platform::PathFromUtf8(workbookPart);
-    const std::string relsName = platform::GenericUtf8(part.parent_path() / "_rels" /
-                                                     platform::PathFromUtf8(platform::FileNameOf(workbookPart) + ".rels"));
+    const std::string relsName = platform::GenericUtf8(
+        part.parent_path() / "_rels" / platform::PathFromUtf8(platform::FileNameOf(workbookPart) + ".rels"));
     std::vector<std::pair<std::string, std::string>> relTypes;  // id, type
     if (const auto rels = ReadMember(z.get(), relsName, path)) {
         const auto relsDoc = ParseMember(*rels, relsName, path);

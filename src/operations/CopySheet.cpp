@@ -2,12 +2,12 @@
 // their closing steps, in the release steps and in the "Done." message of "Copy To #2 >".
 #include "operations/CopySheet.h"
 
-#include "operations/SpreadsheetChecks.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
 #include "operations/Common.h"
 #include "operations/IsExistingFile.h"
 #include "operations/NameChoice.h"
+#include "operations/SpreadsheetChecks.h"
 
 namespace orv::operations {
 
@@ -35,8 +35,7 @@ void CopySheet(Panel& source, Panel& target, const Environment& env, const CopyH
     }
     bool stop = false;
     p.Step(104, [&] {
-        stop =
-            ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
+        stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
     });
     if (stop) return;
     p.Step(106, [&] { env.pointer.setHourglass(); });

@@ -1,11 +1,11 @@
 // The delete procedure, written as its numbered steps.
 #include "operations/DeleteSheet.h"
 
-#include "operations/SpreadsheetChecks.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
 #include "operations/Common.h"
 #include "operations/IsExistingFile.h"
+#include "operations/SpreadsheetChecks.h"
 
 namespace orv::operations {
 
@@ -17,8 +17,7 @@ void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedur
         return;
     }
     bool stop = false;
-    p.Step(102,
-           [&] { stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
+    p.Step(102, [&] { stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
     if (!p.Test(
             104, [&] { return panel.list().count() > 1; }, true)) {

@@ -3,12 +3,12 @@
 // source workbook without it is saved only after the target workbook with the copy has been saved.
 #include "operations/MoveSheet.h"
 
-#include "operations/SpreadsheetChecks.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
 #include "operations/Common.h"
 #include "operations/IsExistingFile.h"
 #include "operations/NameChoice.h"
+#include "operations/SpreadsheetChecks.h"
 
 namespace orv::operations {
 
@@ -40,7 +40,8 @@ void DeleteAndSave(Run& r, int alertsStep) {
 // Saves the target unless it was saved before the source already, and shows the copy in the target list once
 // the target file holds it.
 void UpdateTarget(Run& r, int insertStep) {
-    if (!r.transfer.targetSaved() && !r.targetSaveFailed) r.p.Step(insertStep + 2, [&] { r.transfer.SaveTarget(); });
+    if (!r.transfer.targetSaved() && !r.targetSaveFailed)
+        r.p.Step(insertStep + 2, [&] { r.transfer.SaveTarget(); });
     if (r.copy.sheet && r.transfer.targetSaved()) {
         r.p.Step(insertStep,
                  [&] { r.target.list().insert(r.target.list().selectedPosition() + 1, r.copy.name); });
@@ -79,8 +80,7 @@ void MoveSheet(Panel& panel1, Panel& panel2, Panel& source, Panel& target, const
     }
     bool stop = false;
     p.Step(104, [&] {
-        stop =
-            ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
+        stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
     });
     if (stop) return;
     if (!p.Test(
@@ -97,8 +97,13 @@ void MoveSheet(Panel& panel1, Panel& panel2, Panel& source, Panel& target, const
         std::shared_ptr<automation::Workbook> targetBook;
         p.Step(126,
                [&] { targetBook = transfers::OpenTarget(Need(application), source.path(), target.path()); });
-        Run r{p, source, target, env, application,
-              transfers::SheetTransfer(transfers::SheetTransfer::Kind::Move, sourceBook, targetBook), {}};
+        Run r{p,
+              source,
+              target,
+              env,
+              application,
+              transfers::SheetTransfer(transfers::SheetTransfer::Kind::Move, sourceBook, targetBook),
+              {}};
         // 128: the branch on the renamed flag, which cannot fail.
         r.copy = CopyUnderName(p, name, source, target, r.transfer, {130, 132, 134, 142});
         DeleteAndSave(r, name.renamed ? 136 : 144);

@@ -54,7 +54,8 @@ CopyResult CopyUnderName(errors::GuardedProcedure& p, const NameChoice& name, Pa
         // After a refused rename, the name may belong to another sheet of the source: copy nothing.
         if (renamed) {
             copy(steps.copyRenamed);
-            p.Step(steps.renameBack, [&] { transfer.source().Sheets()(name.sheetName)->setName(name.entryText); });
+            p.Step(steps.renameBack,
+                   [&] { transfer.source().Sheets()(name.sheetName)->setName(name.entryText); });
         }
     } else {
         copy(steps.copyPlain);

@@ -1,12 +1,12 @@
 // The rename procedure, written as its numbered steps.
 #include "operations/RenameSheet.h"
 
-#include "operations/SpreadsheetChecks.h"
 #include "errors/Dialogs.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
 #include "operations/Common.h"
 #include "operations/IsExistingFile.h"
+#include "operations/SpreadsheetChecks.h"
 
 namespace orv::operations {
 
@@ -22,8 +22,7 @@ void RenameSheet(Panel& panel, const Environment& env, std::string_view procedur
             102, [&] { return list.count() > 0; }, true))
         return;
     bool stop = false;
-    p.Step(104,
-           [&] { stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
+    p.Step(104, [&] { stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
     std::string newName;
     p.Step(106, [&] { env.pointer.setHourglass(); });

@@ -5,13 +5,13 @@
 
 #include <algorithm>
 
-#include "operations/SpreadsheetChecks.h"
 #include "engine/workbook/SheetNames.h"
 #include "errors/Dialogs.h"
 #include "errors/Guard.h"
 #include "errors/Messages.h"
 #include "operations/Common.h"
 #include "operations/IsExistingFile.h"
+#include "operations/SpreadsheetChecks.h"
 
 namespace orv::operations {
 
@@ -54,8 +54,7 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
     }
     bool stop = false;
     p.Step(104, [&] {
-        stop =
-            ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
+        stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {source.path(), target.path()});
     });
     if (stop) return;
     std::vector<int> positions;
@@ -85,8 +84,9 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
                [&] { targetBook = transfers::OpenTarget(Need(application), source.path(), target.path()); });
         using Kind = transfers::SheetTransfer::Kind;
         transfers::SheetTransfer transfer(move ? Kind::Move : Kind::Copy, sourceBook, targetBook);
-        // 120: the copies, under the names chosen; a failure here saves nothing. Hidden sheets are listed too: the
-        // list's count alone does not show that a visible one stays, which the transfer checks first.
+        // 120: the copies, under the names chosen; a failure here saves nothing. Hidden sheets are listed
+        // too: the list's count alone does not show that a visible one stays, which the transfer checks
+        // first.
         const bool copied = p.Step(120, [&] {
             std::vector<std::shared_ptr<automation::Sheet>> sheets;
             for (const int position : positions) sheets.push_back(SheetOfEntry(transfer.source(), position));
@@ -133,8 +133,7 @@ void DeleteSelectedSheets(Panel& panel, const Environment& env, std::string_view
         return;
     }
     bool stop = false;
-    p.Step(102,
-           [&] { stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
+    p.Step(102, [&] { stop = ConfirmSpreadsheetClosed(env.dialogs, env.processes, {panel.path()}); });
     if (stop) return;
     auto& list = panel.list();
     std::vector<int> positions;

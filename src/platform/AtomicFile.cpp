@@ -1,5 +1,5 @@
-// Atomic replacement of a workbook file: what both systems share. ReplacePosix.cpp and ReplaceWindows.cpp replace
-// the file itself.
+// Atomic replacement of a workbook file: what both systems share. ReplacePosix.cpp and ReplaceWindows.cpp
+// replace the file itself.
 #include "platform/AtomicFile.h"
 
 #include <cerrno>
@@ -10,7 +10,8 @@
 
 namespace orv::platform {
 
-void ReplaceFileWithCopyOf(const std::string& path, const std::string& source, const std::string& displayName) {
+void ReplaceFileWithCopyOf(const std::string& path, const std::string& source,
+                           const std::string& displayName) {
     ReplaceFileAtomically(
         path,
         [&](int fd) {
@@ -19,7 +20,8 @@ void ReplaceFileWithCopyOf(const std::string& path, const std::string& source, c
             std::vector<char> buffer(1 << 20);
             while (in) {
                 in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-                if (const int error = WriteAll(fd, buffer.data(), static_cast<std::size_t>(in.gcount()))) return error;
+                if (const int error = WriteAll(fd, buffer.data(), static_cast<std::size_t>(in.gcount())))
+                    return error;
             }
             return in.eof() ? 0 : EIO;
         },

@@ -55,7 +55,8 @@ TemporaryFile::~TemporaryFile() {
 std::string TemporaryFile::WriteAt(std::uint64_t offset, const char* data, std::size_t n) {
     std::size_t written = 0;
     while (written < n) {
-        const ssize_t done = ::pwrite(m_fd, data + written, n - written, static_cast<off_t>(offset + written));
+        const ssize_t done =
+            ::pwrite(m_fd, data + written, n - written, static_cast<off_t>(offset + written));
         if (done < 0 && errno == EINTR) continue;
         if (done <= 0) return done < 0 ? std::strerror(errno) : "nothing written";
         written += static_cast<std::size_t>(done);

@@ -1,7 +1,5 @@
 // The Windows side of the engine's files: wide names at any length, positional reads and writes, and shares
 // that let the workbook being read be replaced by its saved version.
-#include "platform/Files.h"
-
 #include <fcntl.h>
 #include <io.h>
 
@@ -11,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/Error.h"
+#include "platform/Files.h"
 #include "platform/WindowsText.h"
 
 namespace orv::platform {
@@ -105,10 +104,9 @@ std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::string& folder) 
         const std::string name = (folder.empty() ? std::string(".") : folder) + "/.orvandel-spool-" +
                                  std::to_string(ProcessId()) + "-" + std::to_string(++counter);
         // Gone with its last handle, even when the program is ended: the system deletes it.
-        const HANDLE file = ::CreateFileW(LongPath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                          CREATE_NEW,
-                                          FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE,
-                                          nullptr);
+        const HANDLE file = ::CreateFileW(
+            LongPath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             if (::GetLastError() == ERROR_FILE_EXISTS) continue;
             return nullptr;
@@ -177,7 +175,8 @@ std::optional<FileFacts> FactsOf(const std::string& path) {
     const std::int64_t ticks =
         static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                                   data.ftLastWriteTime.dwLowDateTime);
-    return FileFacts{(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0, ticks * 100};
+    return FileFacts{(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0,
+                     ticks * 100};
 }
 
 std::uint32_t ProcessId() { return ::GetCurrentProcessId(); }

@@ -14,11 +14,12 @@
 
 namespace orv::platform {
 
-// A part's text, and its compressed bytes while they grow, take several megabytes each, and come and go by the
-// hundred while a rename rewrites the parts that name a sheet. glibc serves such blocks from its heaps once one
-// was freed (its mmap threshold rises to the largest block freed), where they fragment: a rename of a large
-// workbook kept some fifty megabytes freed but not given back. A fixed threshold maps them, so that each goes
-// back to the system when it is freed; the many blocks of a megabyte stay on the heaps, where they are reused.
+// A part's text, and its compressed bytes while they grow, take several megabytes each, and come and go by
+// the hundred while a rename rewrites the parts that name a sheet. glibc serves such blocks from its heaps
+// once one was freed (its mmap threshold rises to the largest block freed), where they fragment: a rename of
+// a large workbook kept some fifty megabytes freed but not given back. A fixed threshold maps them, so that
+// each goes back to the system when it is freed; the many blocks of a megabyte stay on the heaps, where they
+// are reused.
 void ReturnLargeBuffersAtOnce() {
 #ifdef __GLIBC__
     static std::once_flag once;

@@ -1,6 +1,6 @@
-// Paths above the system room are UTF-8 text; the system takes them in its own form. On Windows that is UTF-16,
-// and a std::filesystem::path made from a narrow string reads it in the ANSI code page: a name with "é" would
-// name another file. Every path made from text, and every text made from a path, goes through here.
+// Paths above the system room are UTF-8 text; the system takes them in its own form. On Windows that is
+// UTF-16, and a std::filesystem::path made from a narrow string reads it in the ANSI code page: a name with
+// "é" would name another file. Every path made from text, and every text made from a path, goes through here.
 #pragma once
 
 #include <filesystem>
@@ -25,9 +25,13 @@ inline std::string GenericUtf8(const std::filesystem::path& path) {
 }
 
 // The last component of a UTF-8 path ("Budget.xlsx" of "C:\Data\Budget.xlsx" or "/data/Budget.xlsx").
-inline std::string FileNameOf(std::string_view utf8Path) { return Utf8FromPath(PathFromUtf8(utf8Path).filename()); }
+inline std::string FileNameOf(std::string_view utf8Path) {
+    return Utf8FromPath(PathFromUtf8(utf8Path).filename());
+}
 
 // The folder of a UTF-8 path, as UTF-8.
-inline std::string ParentFolderOf(std::string_view utf8Path) { return Utf8FromPath(PathFromUtf8(utf8Path).parent_path()); }
+inline std::string ParentFolderOf(std::string_view utf8Path) {
+    return Utf8FromPath(PathFromUtf8(utf8Path).parent_path());
+}
 
 }  // namespace orv::platform

@@ -1,7 +1,6 @@
 // The program's arguments, console, local time and per-user folders on Windows.
-#include <windows.h>
-
 #include <shellapi.h>
+#include <windows.h>
 
 #include "platform/Files.h"
 #include "platform/Paths.h"

@@ -1,6 +1,4 @@
 // Atomic replacement of a workbook file through a temporary file in its own folder: the POSIX side.
-#include "platform/AtomicFile.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/AtomicFile.h"
 #include "platform/Error.h"
 
 namespace orv::platform {

@@ -1,6 +1,4 @@
 // Atomic replacement of a workbook file through a temporary file in its own folder: the Windows side.
-#include "platform/AtomicFile.h"
-
 #include <fcntl.h>
 #include <io.h>
 
@@ -9,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/AtomicFile.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -22,16 +21,20 @@ using windows::LongPath;
 namespace {
 
 // The spreadsheet application keeps the workbooks it has open without leave to delete or replace them.
-bool HeldByAnotherProgram(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+bool HeldByAnotherProgram(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
 
-const char* const kClose = "it is open in another program (a spreadsheet application keeps the workbooks it has "
-                           "open). Close it there, then try again.";
+const char* const kClose =
+    "it is open in another program (a spreadsheet application keeps the workbooks it has "
+    "open). Close it there, then try again.";
 
 // Puts `from` in the place of `to` while this program still reads `to` (a package being saved copies its
-// untouched parts from the file it replaces, and keeps reading it afterwards, as it may on Linux): a file that is
-// open cannot be renamed over, but it can be renamed, when every handle to it lets others delete it. The file
-// replaced goes aside under a name of ours beside it, the new one takes its place, and the old one is deleted: its
-// name goes once the last handle to it is closed. Should the second rename fail, the old file comes back.
+// untouched parts from the file it replaces, and keeps reading it afterwards, as it may on Linux): a file
+// that is open cannot be renamed over, but it can be renamed, when every handle to it lets others delete it.
+// The file replaced goes aside under a name of ours beside it, the new one takes its place, and the old one
+// is deleted: its name goes once the last handle to it is closed. Should the second rename fail, the old file
+// comes back.
 DWORD ReplaceOpenFile(const std::wstring& from, const std::wstring& to, const std::wstring& aside) {
     if (!::MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return ::GetLastError();
     if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
@@ -67,14 +70,15 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
         if (attributes & FILE_ATTRIBUTE_READONLY)
             throw SystemError(failed + "the file is read-only. Make it writable, then try again.");
         // Asked before anything is written: may this program replace the file, and does no other hold it?
-        const HANDLE probe = ::CreateFileW(target.c_str(), DELETE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE probe =
+            ::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (probe == INVALID_HANDLE_VALUE) {
             const DWORD error = ::GetLastError();
             if (HeldByAnotherProgram(error)) throw SystemError(failed + kClose);
             if (error == ERROR_ACCESS_DENIED)
-                throw SystemError(failed + "you may not change it. Ask for write access to it, then try again.");
+                throw SystemError(failed +
+                                  "you may not change it. Ask for write access to it, then try again.");
         } else {
             ::CloseHandle(probe);
         }
@@ -86,14 +90,15 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
         temp = folder + L"\\" +
-               windows::Wide("." + name + ".orvandel-" + std::to_string(ProcessId()) + "-" + std::to_string(++counter));
+               windows::Wide("." + name + ".orvandel-" + std::to_string(ProcessId()) + "-" +
+                             std::to_string(++counter));
         file = ::CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_HIDDEN, nullptr);
         if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
     }
     if (file == INVALID_HANDLE_VALUE) {
-        throw SystemError(failed + "no temporary file can be created in its folder (" + ErrorText(::GetLastError()) +
-                          "). Make the folder writable, then try again.");
+        throw SystemError(failed + "no temporary file can be created in its folder (" +
+                          ErrorText(::GetLastError()) + "). Make the folder writable, then try again.");
     }
     const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_RDWR | _O_BINARY);
     if (fd < 0) {
@@ -115,7 +120,8 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     if (writeError != 0) {
         const std::string reason = std::strerror(writeError);
         discard();
-        throw SystemError(failed + "writing the new file failed (" + reason + "). The original file is unchanged.");
+        throw SystemError(failed + "writing the new file failed (" + reason +
+                          "). The original file is unchanged.");
     }
     if (!::FlushFileBuffers(file)) {
         const std::string reason = ErrorText(::GetLastError());
@@ -125,10 +131,12 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     }
     ::_close(fd);
     // The new file takes the attributes of the one it replaces (archive, hidden, not content indexed...).
-    attributes = exists ? attributes & ~(FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_DIRECTORY) : FILE_ATTRIBUTE_NORMAL;
+    attributes =
+        exists ? attributes & ~(FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_DIRECTORY) : FILE_ATTRIBUTE_NORMAL;
     ::SetFileAttributesW(temp.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
     if (letGo) letGo();
-    bool replaced = ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    bool replaced =
+        ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     DWORD error = replaced ? 0 : ::GetLastError();
     if (!replaced && (error == ERROR_ACCESS_DENIED || HeldByAnotherProgram(error))) {
         const std::wstring aside = temp + L"-replaced";
@@ -138,7 +146,8 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     }
     if (!replaced) {
         ::DeleteFileW(temp.c_str());
-        if (HeldByAnotherProgram(error)) throw SystemError(failed + kClose + " The original file is unchanged.");
+        if (HeldByAnotherProgram(error))
+            throw SystemError(failed + kClose + " The original file is unchanged.");
         throw SystemError(failed + "replacing the file failed (" + ErrorText(error) +
                           "). The original file is unchanged.");
     }

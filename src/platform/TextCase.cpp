@@ -67,10 +67,11 @@ char32_t Upper(char32_t cp) {
     if (cp >= 0xD800 && cp < 0xE000) return cp;
     const std::wstring in = Units(cp);
     wchar_t out[4] = {};
-    const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, in.data(), static_cast<int>(in.size()),
-                                  out, 4, nullptr, nullptr, 0);
+    const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, in.data(),
+                                  static_cast<int>(in.size()), out, 4, nullptr, nullptr, 0);
     if (n == 1) return out[0];
-    if (n == 2 && out[0] >= 0xD800 && out[0] < 0xDC00) return 0x10000 + ((out[0] - 0xD800) << 10) + (out[1] - 0xDC00);
+    if (n == 2 && out[0] >= 0xD800 && out[0] < 0xDC00)
+        return 0x10000 + ((out[0] - 0xD800) << 10) + (out[1] - 0xDC00);
     return cp;
 }
 
@@ -83,7 +84,8 @@ WORD TypeOf(char32_t cp) {
 }
 
 #else
-// The C.UTF-8 locale knows the letters and case mappings of every script, whatever locale the process runs in.
+// The C.UTF-8 locale knows the letters and case mappings of every script, whatever locale the process runs
+// in.
 locale_t Utf8Locale() {
     static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
     return locale;
@@ -139,7 +141,8 @@ std::string Utf8FromUtf16(std::u16string_view units) {
 
 std::string Utf8FromUtf16Le(const unsigned char* bytes, std::size_t units) {
     std::u16string text(units, u'\0');
-    for (std::size_t i = 0; i < units; ++i) text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    for (std::size_t i = 0; i < units; ++i)
+        text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
     return Utf8FromUtf16(text);
 }
 
@@ -175,12 +178,14 @@ bool IsLetterOrDigit(char32_t codePoint) { return (TypeOf(codePoint) & (C1_ALPHA
 #else
 bool IsLetter(char32_t codePoint) {
     const locale_t locale = Utf8Locale();
-    return locale != static_cast<locale_t>(nullptr) && iswalpha_l(static_cast<wint_t>(codePoint), locale) != 0;
+    return locale != static_cast<locale_t>(nullptr) &&
+           iswalpha_l(static_cast<wint_t>(codePoint), locale) != 0;
 }
 
 bool IsLetterOrDigit(char32_t codePoint) {
     const locale_t locale = Utf8Locale();
-    return locale != static_cast<locale_t>(nullptr) && iswalnum_l(static_cast<wint_t>(codePoint), locale) != 0;
+    return locale != static_cast<locale_t>(nullptr) &&
+           iswalnum_l(static_cast<wint_t>(codePoint), locale) != 0;
 }
 #endif
 

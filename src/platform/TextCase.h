@@ -1,5 +1,5 @@
-// Unicode text the same in any locale: UTF-8 written, converted from UTF-16 and counted, letters classified and folded to upper case in
-// every script.
+// Unicode text the same in any locale: UTF-8 written, converted from UTF-16 and counted, letters classified
+// and folded to upper case in every script.
 #pragma once
 
 #include <cstddef>

@@ -70,7 +70,8 @@ std::string IconvName(unsigned codePage) {
 }  // namespace
 
 std::string CodePageToUtf8(std::string_view bytes, unsigned codePage) {
-    if (codePage == 1200) return Utf8FromUtf16Le(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size() / 2);
+    if (codePage == 1200)
+        return Utf8FromUtf16Le(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size() / 2);
     iconv_t cd = iconv_open("UTF-8", IconvName(codePage).c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open("UTF-8", "CP1252");
     if (cd == reinterpret_cast<iconv_t>(-1)) {

@@ -1,12 +1,11 @@
 // Character encodings through the system's code pages: the names parts declare, read as Windows knows them.
-#include "platform/TextEncoding.h"
-
 #include <windows.h>
 
 #include <cctype>
 #include <string_view>
 
 #include "platform/TextCase.h"
+#include "platform/TextEncoding.h"
 #include "platform/WindowsText.h"
 
 namespace orv::platform {
@@ -31,14 +30,14 @@ UINT CodePageOf(const std::string& encoding) {
         UINT codePage;
     };
     static constexpr Known kKnown[] = {
-        {"UTF-8", CP_UTF8},        {"UTF8", CP_UTF8},         {"UTF-7", CP_UTF7},         {"US-ASCII", 20127},
-        {"ASCII", 20127},          {"ISO-8859-1", 28591},     {"LATIN1", 28591},          {"ISO-8859-2", 28592},
-        {"ISO-8859-3", 28593},     {"ISO-8859-4", 28594},     {"ISO-8859-5", 28595},      {"ISO-8859-6", 28596},
-        {"ISO-8859-7", 28597},     {"ISO-8859-8", 28598},     {"ISO-8859-9", 28599},      {"ISO-8859-13", 28603},
-        {"ISO-8859-15", 28605},    {"SHIFT_JIS", 932},        {"SHIFT-JIS", 932},         {"SJIS", 932},
-        {"EUC-JP", 20932},         {"ISO-2022-JP", 50220},    {"GB2312", 936},            {"GBK", 936},
-        {"GB18030", 54936},        {"BIG5", 950},             {"EUC-KR", 51949},          {"KS_C_5601-1987", 949},
-        {"KOI8-R", 20866},         {"KOI8-U", 21866},         {"MACINTOSH", 10000},       {"TIS-620", 874},
+        {"UTF-8", CP_UTF8},     {"UTF8", CP_UTF8},      {"UTF-7", CP_UTF7},    {"US-ASCII", 20127},
+        {"ASCII", 20127},       {"ISO-8859-1", 28591},  {"LATIN1", 28591},     {"ISO-8859-2", 28592},
+        {"ISO-8859-3", 28593},  {"ISO-8859-4", 28594},  {"ISO-8859-5", 28595}, {"ISO-8859-6", 28596},
+        {"ISO-8859-7", 28597},  {"ISO-8859-8", 28598},  {"ISO-8859-9", 28599}, {"ISO-8859-13", 28603},
+        {"ISO-8859-15", 28605}, {"SHIFT_JIS", 932},     {"SHIFT-JIS", 932},    {"SJIS", 932},
+        {"EUC-JP", 20932},      {"ISO-2022-JP", 50220}, {"GB2312", 936},       {"GBK", 936},
+        {"GB18030", 54936},     {"BIG5", 950},          {"EUC-KR", 51949},     {"KS_C_5601-1987", 949},
+        {"KOI8-R", 20866},      {"KOI8-U", 21866},      {"MACINTOSH", 10000},  {"TIS-620", 874},
     };
     for (const auto& known : kKnown) {
         if (name == known.name) return known.codePage;
@@ -74,7 +73,8 @@ Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, 
     out.clear();
     if (bytes.empty()) return Conversion::Done;
     // Stateful code pages (UTF-7, the ISO-2022 family) take no flags.
-    const DWORD flags = codePage == CP_UTF7 || (codePage >= 50220 && codePage <= 50229) ? 0 : MB_ERR_INVALID_CHARS;
+    const DWORD flags =
+        codePage == CP_UTF7 || (codePage >= 50220 && codePage <= 50229) ? 0 : MB_ERR_INVALID_CHARS;
     const int size = static_cast<int>(bytes.size());
     const int n = ::MultiByteToWideChar(codePage, flags, bytes.data(), size, nullptr, 0);
     if (n <= 0) return Conversion::NotValidText;
@@ -85,7 +85,8 @@ Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, 
 }
 
 std::string CodePageToUtf8(std::string_view bytes, unsigned codePage) {
-    if (codePage == 1200) return Utf8FromUtf16Le(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size() / 2);
+    if (codePage == 1200)
+        return Utf8FromUtf16Le(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size() / 2);
     // Bytes the code page leaves unmapped come out as U+FFFD.
     UINT windowsCodePage = WindowsCodePage(codePage);
     CPINFO info{};

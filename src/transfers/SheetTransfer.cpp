@@ -13,7 +13,9 @@ using automation::AutomationError;
 
 namespace {
 
-std::string Quoted(const Workbook& workbook) { return "\"" + platform::FileNameOf(workbook.fullName()) + "\""; }
+std::string Quoted(const Workbook& workbook) {
+    return "\"" + platform::FileNameOf(workbook.fullName()) + "\"";
+}
 
 // The position of `sheet` in `workbook`'s full collection, or 0.
 int PositionOf(Workbook& workbook, const Sheet& sheet) {
@@ -34,7 +36,8 @@ Workbook& Need(const std::shared_ptr<Workbook>& workbook) {
 void RefuseSameFile(const std::string& source, const std::string& target) {
     std::error_code ec;
     if (std::filesystem::equivalent(platform::PathFromUtf8(source), platform::PathFromUtf8(target), ec))
-        throw AutomationError("The source and the target are the same file; copy or move between two workbooks.");
+        throw AutomationError(
+            "The source and the target are the same file; copy or move between two workbooks.");
 }
 
 std::shared_ptr<Workbook> OpenTarget(automation::Application& application, const std::string& sourcePath,
@@ -43,20 +46,23 @@ std::shared_ptr<Workbook> OpenTarget(automation::Application& application, const
     return application.Workbooks().Open(targetPath);
 }
 
-std::vector<std::shared_ptr<Sheet>> InWorkbookOrder(Workbook& source, std::vector<std::shared_ptr<Sheet>> sheets) {
+std::vector<std::shared_ptr<Sheet>> InWorkbookOrder(Workbook& source,
+                                                    std::vector<std::shared_ptr<Sheet>> sheets) {
     for (auto it = sheets.begin(); it != sheets.end(); ++it) {
         if (std::any_of(sheets.begin(), it, [&](const auto& earlier) { return earlier.get() == it->get(); }))
             throw AutomationError("Sheet \"" + (*it)->name() + "\" is named twice; name each sheet once.");
     }
     std::vector<std::pair<int, std::shared_ptr<Sheet>>> placed;
     for (auto& sheet : sheets) placed.emplace_back(PositionOf(source, *sheet), std::move(sheet));
-    std::stable_sort(placed.begin(), placed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::shared_ptr<Sheet>> ordered;
     for (auto& [position, sheet] : placed) ordered.push_back(std::move(sheet));
     return ordered;
 }
 
-void DeleteSheets(Workbook& workbook, const std::vector<std::shared_ptr<Sheet>>& sheets, const std::string& path) {
+void DeleteSheets(Workbook& workbook, const std::vector<std::shared_ptr<Sheet>>& sheets,
+                  const std::string& path) {
     automation::RefuseLeavingNoVisibleSheet(workbook, sheets, path);
     for (const auto& sheet : sheets) sheet->Delete();
 }
@@ -76,8 +82,8 @@ void SheetTransfer::CopyOne(const std::shared_ptr<Sheet>& sheet, Sheet& anchor) 
     try {
         m_copies = {sheet->Copy(automation::After{anchor})};
     } catch (const std::exception& e) {
-        // A backend may report a problem with a copy it did make (formulas it had to keep as values): the copy
-        // stands in the target, so it is kept and shown, but a move must not take the source sheet away.
+        // A backend may report a problem with a copy it did make (formulas it had to keep as values): the
+        // copy stands in the target, so it is kept and shown, but a move must not take the source sheet away.
         std::shared_ptr<Sheet> standing;
         try {
             if (anchorPosition > 0 && target().sheetCount() == sheetsBefore + 1)
@@ -91,8 +97,8 @@ void SheetTransfer::CopyOne(const std::shared_ptr<Sheet>& sheet, Sheet& anchor) 
     }
 }
 
-const std::vector<std::shared_ptr<Sheet>>& SheetTransfer::Copy(const std::vector<std::shared_ptr<Sheet>>& sheets,
-                                                                Sheet& anchor, const std::vector<std::string>& names) {
+const std::vector<std::shared_ptr<Sheet>>& SheetTransfer::Copy(
+    const std::vector<std::shared_ptr<Sheet>>& sheets, Sheet& anchor, const std::vector<std::string>& names) {
     if (sheets.size() == 1) {
         try {
             CopyOne(sheets.front(), anchor);
@@ -109,9 +115,10 @@ const std::vector<std::shared_ptr<Sheet>>& SheetTransfer::Copy(const std::vector
 }
 
 std::string SheetTransfer::KeptUnfaithfully() const {
-    return m_problem + " The copy \"" + (m_copies.empty() ? "" : m_copies.front()->name()) + "\" was saved in " +
-           Quoted(target()) +
-           (m_kind == Kind::Move ? "; the sheet stays in " + Quoted(source()) + ", which was not changed." : ".");
+    return m_problem + " The copy \"" + (m_copies.empty() ? "" : m_copies.front()->name()) +
+           "\" was saved in " + Quoted(target()) +
+           (m_kind == Kind::Move ? "; the sheet stays in " + Quoted(source()) + ", which was not changed."
+                                 : ".");
 }
 
 void SheetTransfer::SaveTarget() {
@@ -120,7 +127,8 @@ void SheetTransfer::SaveTarget() {
 }
 
 bool SheetTransfer::SourceMayLoseSheets() const {
-    return m_kind == Kind::Move && !m_copies.empty() && m_copies.size() == m_sheets.size() && m_problem.empty();
+    return m_kind == Kind::Move && !m_copies.empty() && m_copies.size() == m_sheets.size() &&
+           m_problem.empty();
 }
 
 std::string SheetTransfer::StillInSource(const std::string& failure) const {
@@ -131,13 +139,15 @@ std::string SheetTransfer::StillInSource(const std::string& failure) const {
 
 void SheetTransfer::DeleteFromSource() {
     if (!SourceMayLoseSheets()) {
-        throw AutomationError("The " + std::string(m_sheets.size() == 1 ? "sheet stays" : "sheets stay") + " in " +
-                              Quoted(source()) + ": not every copy arrived whole in " + Quoted(target()) + ".");
+        throw AutomationError("The " + std::string(m_sheets.size() == 1 ? "sheet stays" : "sheets stay") +
+                              " in " + Quoted(source()) + ": not every copy arrived whole in " +
+                              Quoted(target()) + ".");
     }
     try {
         for (const auto& sheet : m_sheets) sheet->Delete();
     } catch (const std::exception& e) {
-        // Copies saved by now: the user must not take the sheets for lost, nor move them again into second copies.
+        // Copies saved by now: the user must not take the sheets for lost, nor move them again into second
+        // copies.
         if (m_targetSaved) throw AutomationError(StillInSource(e.what()));
         throw;
     }
@@ -145,7 +155,8 @@ void SheetTransfer::DeleteFromSource() {
 }
 
 void SheetTransfer::SaveSource() {
-    if (!m_deleted) throw AutomationError("The sheets to move were not removed from " + Quoted(source()) + ".");
+    if (!m_deleted)
+        throw AutomationError("The sheets to move were not removed from " + Quoted(source()) + ".");
     if (!m_targetSaved) {
         try {
             SaveTarget();

@@ -1,6 +1,6 @@
-// The rules of copying, moving and deleting sheets that the window and the command line share: what is refused
-// before anything is written, the order of the saves (the target before the source), and what stays after a
-// partial failure (a sheet leaves its workbook only once its copy is saved whole in the other).
+// The rules of copying, moving and deleting sheets that the window and the command line share: what is
+// refused before anything is written, the order of the saves (the target before the source), and what stays
+// after a partial failure (a sheet leaves its workbook only once its copy is saved whole in the other).
 #pragma once
 
 #include <memory>
@@ -26,12 +26,15 @@ void RefuseSameFile(const std::string& source, const std::string& target);
 std::shared_ptr<Workbook> OpenTarget(automation::Application& application, const std::string& sourcePath,
                                      const std::string& targetPath);
 
-// `sheets` (sheets of `source`) in the order they stand in it; throws AutomationError when one is named twice.
-std::vector<std::shared_ptr<Sheet>> InWorkbookOrder(Workbook& source, std::vector<std::shared_ptr<Sheet>> sheets);
+// `sheets` (sheets of `source`) in the order they stand in it; throws AutomationError when one is named
+// twice.
+std::vector<std::shared_ptr<Sheet>> InWorkbookOrder(Workbook& source,
+                                                    std::vector<std::shared_ptr<Sheet>> sheets);
 
-// Deletes `sheets` from `workbook` (the file at `path`): refuses, before anything changes, to leave it without a
-// visible sheet. A deletion that fails part way must not be saved. Throws AutomationError.
-void DeleteSheets(Workbook& workbook, const std::vector<std::shared_ptr<Sheet>>& sheets, const std::string& path);
+// Deletes `sheets` from `workbook` (the file at `path`): refuses, before anything changes, to leave it
+// without a visible sheet. A deletion that fails part way must not be saved. Throws AutomationError.
+void DeleteSheets(Workbook& workbook, const std::vector<std::shared_ptr<Sheet>>& sheets,
+                  const std::string& path);
 
 // One copy or move of a sheet or a group from one open workbook into another.
 class SheetTransfer {
@@ -43,16 +46,17 @@ class SheetTransfer {
     Workbook& source() const { return Need(m_source); }
     Workbook& target() const { return Need(m_target); }
 
-    // Copies `sheet` (of the source; the caller may have renamed it for the moment) to directly after `anchor`
-    // of the target. A move that would leave the source no visible sheet is refused first. A copy the backend
-    // made but reported as not faithful stands: it is kept in copies(), and the report is thrown as
-    // AutomationError (problem() says it again). Throws when no copy stands.
+    // Copies `sheet` (of the source; the caller may have renamed it for the moment) to directly after
+    // `anchor` of the target. A move that would leave the source no visible sheet is refused first. A copy
+    // the backend made but reported as not faithful stands: it is kept in copies(), and the report is thrown
+    // as AutomationError (problem() says it again). Throws when no copy stands.
     void CopyOne(const std::shared_ptr<Sheet>& sheet, Sheet& anchor);
     // Copies `sheets` side by side directly after `anchor`, named `names` ("" or none: the backend's naming),
-    // after the same refusal; one sheet goes as CopyOne does (its report kept in problem(), not thrown), a group
-    // whole or not at all (nothing of it may be saved then). Throws AutomationError.
+    // after the same refusal; one sheet goes as CopyOne does (its report kept in problem(), not thrown), a
+    // group whole or not at all (nothing of it may be saved then). Throws AutomationError.
     const std::vector<std::shared_ptr<Sheet>>& Copy(const std::vector<std::shared_ptr<Sheet>>& sheets,
-                                                     Sheet& anchor, const std::vector<std::string>& names = {});
+                                                    Sheet& anchor,
+                                                    const std::vector<std::string>& names = {});
 
     const std::vector<std::shared_ptr<Sheet>>& copies() const { return m_copies; }
     // What the backend reported of a copy it made, "" when every copy is faithful.

@@ -14,8 +14,8 @@
 #include <optional>
 #include <sstream>
 
-#include "platform/AtomicFile.h"
 #include "engine/EngineError.h"
+#include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Program.h"
@@ -41,20 +41,23 @@ std::string NewId() {
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
     char id[48];
-    std::snprintf(id, sizeof id, "%020lld-%d", static_cast<long long>(ns), static_cast<int>(platform::ProcessId()));
+    std::snprintf(id, sizeof id, "%020lld-%d", static_cast<long long>(ns),
+                  static_cast<int>(platform::ProcessId()));
     return id;
 }
 
-// Keeps the file at `path` as `version`: a hard link when `mayLink` (the save renames a new file into place, so
-// the link keeps the old bytes), else a copy, as also when the store is on another file system; a copy only of a
-// file not larger than `copyLimit`. Returns "" or what kept it from being kept.
-std::string Keep(const std::string& path, const fs::path& version, std::uint64_t copyLimit, bool mayLink = true) {
+// Keeps the file at `path` as `version`: a hard link when `mayLink` (the save renames a new file into place,
+// so the link keeps the old bytes), else a copy, as also when the store is on another file system; a copy
+// only of a file not larger than `copyLimit`. Returns "" or what kept it from being kept.
+std::string Keep(const std::string& path, const fs::path& version, std::uint64_t copyLimit,
+                 bool mayLink = true) {
     std::error_code ec;
     fs::remove(version, ec);
     if (mayLink) {
         fs::create_hard_link(PathFromUtf8(path), version, ec);
         if (!ec) return "";
-        if (!platform::IsOtherVolume(ec)) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
+        if (!platform::IsOtherVolume(ec))
+            return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
     }
     const auto size = fs::file_size(PathFromUtf8(path), ec);
     if (ec || size > copyLimit) {

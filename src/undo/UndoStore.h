@@ -58,8 +58,8 @@ struct Limits {
 };
 
 // One operation's record, filled by the workbook saves made while it is installed (see
-// automation::ScopedSaveObserver), whichever backend saves, and written by Commit. Never fails an operation: what
-// it cannot keep, it notes.
+// automation::ScopedSaveObserver), whichever backend saves, and written by Commit. Never fails an operation:
+// what it cannot keep, it notes.
 class Journal : public automation::SaveObserver {
   public:
     Journal(std::string folder, std::string what, Limits limits = {});

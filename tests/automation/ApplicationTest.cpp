@@ -5,8 +5,8 @@
 #include "MemoryBackend.h"
 #include "ScriptedDialogs.h"
 #include "automation/Application.h"
-#include "operations/SpreadsheetChecks.h"
 #include "errors/Messages.h"
+#include "operations/SpreadsheetChecks.h"
 
 namespace orv::automation {
 namespace {

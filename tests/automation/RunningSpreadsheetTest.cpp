@@ -12,8 +12,8 @@
 #ifdef _WIN32
 #include "automation/com/ActiveObjectTable.h"
 #endif
-#include "operations/SpreadsheetChecks.h"
 #include "errors/Messages.h"
+#include "operations/SpreadsheetChecks.h"
 
 namespace orv::automation {
 namespace {

@@ -2,7 +2,6 @@
 // breaks nothing a strict reader had accepted, adds no orphaned part, and keeps every part the operation had
 // no reason to touch byte-identical.
 #include <gtest/gtest.h>
-
 #include <libxml/c14n.h>
 #include <libxml/parser.h>
 
@@ -12,11 +11,11 @@
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
+#include "engine/EngineError.h"
 #include "engine/formula/Formula.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Package.h"
 #include "engine/package/Zip.h"
-#include "engine/EngineError.h"
 #include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/Workbook.h"

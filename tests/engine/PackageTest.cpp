@@ -10,10 +10,10 @@
 #include <fstream>
 
 #include "TestSupport.h"
+#include "engine/EngineError.h"
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
 #include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {

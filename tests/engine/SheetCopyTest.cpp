@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <tuple>
-
 #include <pugixml.hpp>
+#include <tuple>
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
-#include "engine/package/Package.h"
 #include "engine/EngineError.h"
+#include "engine/package/Package.h"
 #include "engine/transfer/ExternalLinks.h"
 #include "engine/transfer/SharedStrings.h"
 #include "engine/transfer/SheetCopy.h"

@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "TestSupport.h"
+#include "engine/EngineError.h"
 #include "engine/package/Package.h"
 #include "engine/package/Zip.h"
-#include "engine/EngineError.h"
 #include "engine/workbook/SheetStream.h"
 
 namespace orv::engine::test {

@@ -2,20 +2,18 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <cctype>
-
 #include <zip.h>
 
 #include <algorithm>
+#include <cctype>
 #include <random>
 #include <stdexcept>
 
 #include "StrictCheck.h"
 #include "engine/package/Package.h"
-#include "platform/Paths.h"
 #include "engine/workbook/PackageCheck.h"
 #include "engine/workbook/Workbook.h"
+#include "platform/Paths.h"
 
 namespace orv::engine::test {
 
@@ -38,7 +36,9 @@ TempDir::~TempDir() {
     fs::remove_all(m_path, ec);
 }
 
-std::string TempDir::File(const std::string& name) const { return platform::Utf8FromPath(m_path / platform::PathFromUtf8(name)); }
+std::string TempDir::File(const std::string& name) const {
+    return platform::Utf8FromPath(m_path / platform::PathFromUtf8(name));
+}
 
 std::string Fixture(const std::string& name) { return std::string(ORVANDEL_OOXML_FIXTURES) + "/" + name; }
 
@@ -63,8 +63,10 @@ std::vector<std::string> OpenableFixtures() {
 
 std::string CopyTo(const std::string& from, const TempDir& dir, const std::string& name) {
     const auto to = dir.File(name);
-    fs::copy_file(platform::PathFromUtf8(from), platform::PathFromUtf8(to), fs::copy_options::overwrite_existing);
-    fs::permissions(platform::PathFromUtf8(to), fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+    fs::copy_file(platform::PathFromUtf8(from), platform::PathFromUtf8(to),
+                  fs::copy_options::overwrite_existing);
+    fs::permissions(platform::PathFromUtf8(to), fs::perms::owner_read | fs::perms::owner_write,
+                    fs::perm_options::add);
     return to;
 }
 

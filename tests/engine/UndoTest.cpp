@@ -8,9 +8,9 @@
 #include <sstream>
 
 #include "TestSupport.h"
+#include "automation/ObjectModel.h"
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
-#include "automation/ObjectModel.h"
 #include "platform/AtomicFile.h"
 #include "undo/UndoStore.h"
 
@@ -145,7 +145,8 @@ TEST_F(Undo, TheOldestRecordsGoFirstWhenTheKeptFilesOutgrowTheByteLimit) {
         const std::string content(100 * 1024, static_cast<char>('a' + i));
         if (!fs::exists(path)) std::ofstream(path) << "first";
         journal.BeforeSave(path, true);
-        platform::ReplaceFileAtomically(path, [&](int fd) { return platform::WriteAll(fd, content.data(), content.size()); }, "big.bin");
+        platform::ReplaceFileAtomically(
+            path, [&](int fd) { return platform::WriteAll(fd, content.data(), content.size()); }, "big.bin");
         journal.AfterSave(path, true);
         journal.Commit();
     }
@@ -159,9 +160,9 @@ TEST_F(Undo, TheOldestRecordsGoFirstWhenTheKeptFilesOutgrowTheByteLimit) {
     EXPECT_LE(kept, limits.bytes);
 }
 
-// Saves the history hears of at the object model, however the backend writes: a backend that renames a new file
-// into place (a second name keeps the old bytes) and one that writes into the file itself (only a copy keeps
-// them); a failed save is recorded only when it replaced the file all the same.
+// Saves the history hears of at the object model, however the backend writes: a backend that renames a new
+// file into place (a second name keeps the old bytes) and one that writes into the file itself (only a copy
+// keeps them); a failed save is recorded only when it replaced the file all the same.
 TEST_F(Undo, KeepsTheReplacedVersionHoweverTheBackendWritesTheFile) {
     struct Case {
         const char* name;
@@ -188,7 +189,8 @@ TEST_F(Undo, KeepsTheReplacedVersionHoweverTheBackendWritesTheFile) {
             if (c.writesInPlace) {
                 std::ofstream(path, std::ios::binary | std::ios::in) << "THE NEW";
             } else if (!c.fails) {
-                platform::ReplaceFileAtomically(path, [](int fd) { return platform::WriteAll(fd, "new", 3); }, "x");
+                platform::ReplaceFileAtomically(
+                    path, [](int fd) { return platform::WriteAll(fd, "new", 3); }, "x");
             }
             automation::CurrentSaveObserver()->AfterSave(path, !c.fails);
         }

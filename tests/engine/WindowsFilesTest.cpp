@@ -13,9 +13,9 @@
 
 #include "TestSupport.h"
 #include "engine/EngineError.h"
+#include "engine/workbook/Workbook.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
 namespace {
@@ -78,7 +78,9 @@ std::string Place(const fs::path& folder, const std::string& name, const std::st
 TEST(WindowsFiles, NamesOutsideTheCodePageAndPastMaxPathAreSavedInPlace) {
     TempDir dir;
     // "Données d'été €" is not in the ANSI code page as a whole; the folders take the path past 260 characters.
-    fs::path folder = dir.path() / platform::PathFromUtf8("Donn\xC3\xA9" "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC");
+    fs::path folder = dir.path() / platform::PathFromUtf8(
+                                       "Donn\xC3\xA9"
+                                       "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC");
     for (int i = 0; i < 6; ++i) folder /= std::string(40, static_cast<char>('a' + i));
     const std::string path = Place(folder, "R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC.xlsx");
     ASSERT_GT(platform::PathFromUtf8(path).wstring().size(), 260u);
@@ -88,8 +90,10 @@ TEST(WindowsFiles, NamesOutsideTheCodePageAndPastMaxPathAreSavedInPlace) {
     doc->Save();
     doc.reset();  // the file it replaced, still read until now, and its spool go with it
     EXPECT_EQ(WorkbookDocument::Open(path)->sheets()[0].name, "\xC3\x89t\xC3\xA9");
-    EXPECT_EQ(Names(platform::PathFromUtf8(path).parent_path()), std::vector<std::string>{"R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC.xlsx"});
-    RemoveTree(Long(dir.path() / platform::PathFromUtf8("Donn\xC3\xA9" "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC")));
+    EXPECT_EQ(Names(platform::PathFromUtf8(path).parent_path()),
+              std::vector<std::string>{"R\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC.xlsx"});
+    RemoveTree(Long(dir.path() / platform::PathFromUtf8("Donn\xC3\xA9"
+                                                        "es d'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC")));
 }
 
 // Another program holding a file open as the spreadsheet application holds a workbook (HoldFile.cpp), until the
@@ -108,8 +112,9 @@ class OtherProgramHolding {
         start.hStdInput = childIn;
         start.hStdOutput = childOut;
         start.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-        std::wstring command = L"\"" + fs::absolute(platform::PathFromUtf8(ORVANDEL_HOLD_FILE)).make_preferred().wstring() +
-                               L"\" \"" + file.wstring() + L"\"";
+        std::wstring command =
+            L"\"" + fs::absolute(platform::PathFromUtf8(ORVANDEL_HOLD_FILE)).make_preferred().wstring() +
+            L"\" \"" + file.wstring() + L"\"";
         PROCESS_INFORMATION process{};
         if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
             m_process = process.hProcess;

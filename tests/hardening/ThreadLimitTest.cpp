@@ -15,8 +15,8 @@
 #include "ChildProcess.h"
 #include "Files.h"
 #include "Workbooks.h"
-#include "engine/package/Package.h"
 #include "engine/EngineError.h"
+#include "engine/package/Package.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/workbook/Workbook.h"
 

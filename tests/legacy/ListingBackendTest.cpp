@@ -1,5 +1,5 @@
-// Where nothing can change .xls and .ods workbooks (the Windows build without the spreadsheet application), they
-// are listed from their files and every change is refused, in one text, before anything is written.
+// Where nothing can change .xls and .ods workbooks (the Windows build without the spreadsheet application),
+// they are listed from their files and every change is refused, in one text, before anything is written.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -43,15 +43,16 @@ TEST(ListingBackend, ListsXlsAndOdsButRefusesToChangeThem) {
     EXPECT_EQ(listed.first, 0) << err;
     EXPECT_FALSE(listed.second.empty());
     // A transfer with an .xlsx workbook is refused in the same words, and leaves that workbook alone too.
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"rename", xls.string(), "#1", "Renamed"},
-             {"delete", xls.string(), "#1"},
-             {"reorder", xls.string(), "#1", "after", "#2"},
-             {"copy", xls.string(), "#1", xlsx.string(), "after", "#1"},
-             {"move", xlsx.string(), "#1", xls.string(), "after", "#1"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"rename", xls.string(), "#1", "Renamed"},
+                                               {"delete", xls.string(), "#1"},
+                                               {"reorder", xls.string(), "#1", "after", "#2"},
+                                               {"copy", xls.string(), "#1", xlsx.string(), "after", "#1"},
+                                               {"move", xlsx.string(), "#1", xls.string(), "after", "#1"}}) {
         const auto changed = run(args, err);
         EXPECT_EQ(changed.first, 1) << args[0];
-        EXPECT_NE(err.find(".xls and .ods workbooks are changed through LibreOffice"), std::string::npos) << err;
+        EXPECT_NE(err.find(".xls and .ods workbooks are changed through LibreOffice"), std::string::npos)
+            << err;
         EXPECT_EQ(Bytes(xls), before) << args[0];
         EXPECT_EQ(Bytes(xlsx), beforeXlsx) << args[0];
     }

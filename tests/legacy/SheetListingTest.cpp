@@ -211,15 +211,7 @@ TEST_F(ListingFiles, OoxmlListsSheetsWithChartSheetsAndStates) {
 // keeps no workbook visible: the one sheet beside it can neither be deleted nor moved out, which is known
 // before LibreOffice is started.
 TEST_F(ListingFiles, OoxmlEntriesWithoutAPartArePlaceholders) {
-    const auto path = WriteZip(
-        "modules.xlsx",
-        {{"[Content_Types].xml", "<Types/>"},
-         {"_rels/.rels",
-          R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)"},
-         {"xl/_rels/workbook.xml.rels",
-          R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/></Relationships>)"},
-         {"xl/workbook.xml",
-          R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="Data" sheetId="1" r:id="rId1"/><sheet name="Module1" sheetId="2" r:id=""/></sheets></workbook>)"}});
+    const auto path = WriteModulesWorkbook();
     const std::vector<ListedSheet> expected = {
         {"Data", SheetKind::Worksheet, SheetVisibility::Visible},
         {"Module1", SheetKind::Macrosheet, SheetVisibility::Visible, true},

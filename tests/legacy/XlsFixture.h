@@ -84,6 +84,20 @@ class ListingFiles : public ::testing::Test {
         return path;
     }
 
+    // An OOXML workbook with the worksheet "Data" and the entry "Module1" without a part (the application
+    // lists a VBA project's modules so).
+    std::string WriteModulesWorkbook() {
+        return WriteZip(
+            "modules.xlsx",
+            {{"[Content_Types].xml", "<Types/>"},
+             {"_rels/.rels",
+              R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)"},
+             {"xl/_rels/workbook.xml.rels",
+              R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/></Relationships>)"},
+             {"xl/workbook.xml",
+              R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="Data" sheetId="1" r:id="rId1"/><sheet name="Module1" sheetId="2" r:id=""/></sheets></workbook>)"}});
+    }
+
     // The description ListSheets fails with, or "" when it does not fail.
     static std::string FailureOf(const std::string& path, automation::FileFormat format) {
         try {

@@ -53,9 +53,9 @@ TEST_F(MoveSheetTest, RefusesWhatTheCommandLineRefusesInTheSameWords) {
         const std::string prefix = "orvandel-sheets: ";
         ASSERT_EQ(words.rfind(prefix, 0), 0u) << words;
         words = words.substr(prefix.size(), words.size() - prefix.size() - 1);
-        EXPECT_TRUE(std::any_of(dialogs.shown.begin(), dialogs.shown.end(),
-                                [&](const ShownBox& box) { return box.text.find(words) != std::string::npos; }))
-            << words;
+        EXPECT_TRUE(std::any_of(dialogs.shown.begin(), dialogs.shown.end(), [&](const ShownBox& box) {
+            return box.text.find(words) != std::string::npos;
+        })) << words;
         // The window's closing step saves the target whatever happened: its sheets stay as they were.
         EXPECT_EQ(SheetsOnDisk(path1), before1);
         EXPECT_EQ(SheetsOnDisk(path2), before2);

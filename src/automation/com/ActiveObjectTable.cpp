@@ -1,12 +1,13 @@
 // The spreadsheet application the user has open, as Windows knows it: the running instance its automation
 // class reaches, which must name itself as the application.
+#include "automation/com/ActiveObjectTable.h"
+
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
 
 #include <string_view>
 
-#include "automation/com/ActiveObjectTable.h"
 #include "automation/com/ComForThisThread.h"
 
 namespace orv::automation::com {

@@ -9,11 +9,11 @@
 
 #include "automation/libreoffice/SheetStates.h"
 #include "automation/libreoffice/WarmOffice.h"
-#include "platform/AtomicFile.h"
 #include "engine/EngineError.h"
+#include "engine/workbook/SheetNames.h"
+#include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "engine/workbook/SheetNames.h"
 
 namespace orv::libreoffice {
 
@@ -409,7 +409,8 @@ void LoWorkbook::Save() {
     static std::atomic<int> counter{0};
     const std::string unique = std::to_string(platform::ProcessId()) + "-" + std::to_string(++counter);
     const std::filesystem::path staged =
-        platform::PathFromUtf8(m_path).parent_path() / platform::PathFromUtf8(".~orvandel-" + unique + "-save-" + FileName());
+        platform::PathFromUtf8(m_path).parent_path() /
+        platform::PathFromUtf8(".~orvandel-" + unique + "-save-" + FileName());
     // Made here first, so that a folder that takes no new file is told apart from a failure of LibreOffice.
     if (const std::string why = platform::CreateNewFile(platform::Utf8FromPath(staged)); !why.empty()) {
         throw AutomationError("\"" + FileName() + "\" could not be saved: no new file can be written in its folder (" +
@@ -440,8 +441,10 @@ void LoWorkbook::SaveInPlace(const std::vector<ListedSheet>& sheets, const std::
     // The old file stays aside under a second name (a link, no copy) while LibreOffice writes over a copy of
     // it, and comes back when the save fails.
     const fs::path path = platform::PathFromUtf8(m_path);
-    const fs::path aside = path.parent_path() / platform::PathFromUtf8(".~orvandel-" + unique + "-" + FileName());
-    const fs::path fresh = path.parent_path() / platform::PathFromUtf8(".~orvandel-" + unique + "-new-" + FileName());
+    const fs::path aside =
+        path.parent_path() / platform::PathFromUtf8(".~orvandel-" + unique + "-" + FileName());
+    const fs::path fresh =
+        path.parent_path() / platform::PathFromUtf8(".~orvandel-" + unique + "-new-" + FileName());
     std::error_code ec;
     fs::create_hard_link(path, aside, ec);
     if (!ec) fs::copy_file(path, fresh, ec);
@@ -527,7 +530,8 @@ LoSession::~LoSession() {
 
 std::shared_ptr<automation::Workbook> LoSession::Open(const std::string& path) {
     if (m_state->quit) throw AutomationError("The LibreOffice instance has already quit; start a new one.");
-    const std::string full = platform::Utf8FromPath(std::filesystem::absolute(platform::PathFromUtf8(path)).lexically_normal());
+    const std::string full =
+        platform::Utf8FromPath(std::filesystem::absolute(platform::PathFromUtf8(path)).lexically_normal());
     // Opening a workbook that is open already gives that workbook, as the spreadsheet application does.
     for (const auto& weak : m_state->workbooks) {
         if (auto open = weak.lock(); open && !open->closed() && open->fullName() == full) return open;

@@ -65,14 +65,14 @@ std::string DescribeLoadFailure(const std::string& path, const std::vector<Recor
                     "Remove the password in a spreadsheet application, save it, and try again.");
             case LoadQuestion::Locked:
                 return legacy::CannotOpen(path, "it is open in another program",
-                                  "Close it there (or in LibreOffice or Excel), then try again.");
+                                          "Close it there (or in LibreOffice or Excel), then try again.");
             case LoadQuestion::Damaged:
                 return legacy::CannotOpen(
                     path, "it is damaged",
                     "Open it in a spreadsheet application to repair it, or use a good copy of the file.");
             case LoadQuestion::NoFilter:
                 return legacy::CannotOpen(path, "it is not a workbook LibreOffice can read",
-                                  "Choose a workbook saved by a spreadsheet application.");
+                                          "Choose a workbook saved by a spreadsheet application.");
             case LoadQuestion::IoError:
                 return legacy::CannotOpen(
                     path, "LibreOffice could not read the file",
@@ -87,7 +87,7 @@ std::string DescribeLoadFailure(const std::string& path, const std::vector<Recor
     else if (!detail.empty())
         reason += " (" + detail + ")";
     return legacy::CannotOpen(path, reason,
-                      "Check that it is a workbook a spreadsheet application opens, then try again.");
+                              "Check that it is a workbook a spreadsheet application opens, then try again.");
 }
 
 }  // namespace orv::libreoffice

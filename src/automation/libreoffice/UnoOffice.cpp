@@ -43,9 +43,9 @@
 #include "automation/libreoffice/Office.h"
 #include "automation/libreoffice/OfficeProcess.h"
 #include "automation/libreoffice/OfficeWatchdog.h"
-#include "legacy/SheetListing.h"
 #include "automation/libreoffice/UnoCopyChecks.h"
 #include "automation/libreoffice/UnoInteraction.h"
+#include "legacy/SheetListing.h"
 
 namespace orv::libreoffice {
 
@@ -230,7 +230,7 @@ std::unique_ptr<OfficeDocument> UnoOffice::Load(const std::string& path, bool re
     if (std::filesystem::file_size(path, ec) == 0 && !ec) {
         // The office opens an empty file as a new workbook; saving it would write a workbook in its place.
         throw AutomationError(legacy::CannotOpen(path, "the file is empty (0 bytes), not a workbook",
-                                         "Use a good copy of the workbook."));
+                                                 "Use a good copy of the workbook."));
     }
     OUString url;
     if (osl::FileBase::getFileURLFromSystemPath(FromUtf8(std::filesystem::absolute(path).string()), url) !=
@@ -258,15 +258,16 @@ std::unique_ptr<OfficeDocument> UnoOffice::Load(const std::string& path, bool re
     if (!component.is()) throw AutomationError(DescribeLoadFailure(path, handler->questions(), detail));
     auto document = std::make_unique<UnoDocument>(*this, path, component);
     if (!document->document().is()) {
-        throw AutomationError(legacy::CannotOpen(path, "LibreOffice opened it as something other than a workbook",
-                                         "Choose a workbook saved by a spreadsheet application."));
+        throw AutomationError(legacy::CannotOpen(path,
+                                                 "LibreOffice opened it as something other than a workbook",
+                                                 "Choose a workbook saved by a spreadsheet application."));
     }
     uno::Reference<frame::XStorable> storable(component, uno::UNO_QUERY);
     if (!readOnly && storable.is() && storable->isReadonly()) {
         throw AutomationError(
             legacy::CannotOpen(path, "it can only be opened read-only, so it cannot be changed",
-                       "Make the file and its folder writable, close it in other programs, and "
-                       "try again."));
+                               "Make the file and its folder writable, close it in other programs, and "
+                               "try again."));
     }
     return document;
 }

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "automation/libreoffice/SheetStates.h"
 #include "legacy/BiffRecords.h"
 #include "legacy/CompoundFile.h"
-#include "automation/libreoffice/SheetStates.h"
 #include "platform/Paths.h"
 
 namespace orv::libreoffice {
@@ -110,7 +110,8 @@ std::optional<std::string> RestoreXlsSheetStates(const std::string& path,
         const auto patched = file.WithRootStream(streamName, stream);
         // Replace the file whole or not at all.
         const fs::path target = platform::PathFromUtf8(path);
-        const fs::path temporary = target.parent_path() / platform::PathFromUtf8(".~orvandel." + platform::FileNameOf(path));
+        const fs::path temporary =
+            target.parent_path() / platform::PathFromUtf8(".~orvandel." + platform::FileNameOf(path));
         {
             std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(patched.data()),

@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "engine/EngineError.h"
-#include "platform/Paths.h"
 #include "engine/transfer/SheetCopy.h"
+#include "platform/Paths.h"
 
 namespace orv::ooxml {
 
@@ -45,8 +45,7 @@ std::string OoxmlWorkbook::fullName() const {
 
 engine::WorkbookDocument& OoxmlWorkbook::document() const {
     if (!m_document) {
-        throw AutomationError("The workbook \"" + platform::FileNameOf(m_path) +
-                              "\" has been closed.");
+        throw AutomationError("The workbook \"" + platform::FileNameOf(m_path) + "\" has been closed.");
     }
     return *m_document;
 }

@@ -1,15 +1,14 @@
 // Deflating rewritten parts ahead of the save (ISA-L, in pieces, side by side), the spool that keeps them on
 // disk, and reading them back.
-#include "engine/package/Zip.h"
-
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include <zlib.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -17,8 +16,10 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-#include "platform/AtomicFile.h"
+
 #include "engine/EngineError.h"
+#include "engine/package/Zip.h"
+#include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "platform/Threads.h"
 

@@ -7,11 +7,11 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "engine/EngineError.h"
 #include "engine/package/FileSniff.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
 #include "platform/AtomicFile.h"
-#include "engine/EngineError.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 

@@ -1,7 +1,6 @@
 // XML helpers of the engine over pugixml.
 #include "engine/package/Xml.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <functional>
@@ -80,7 +79,8 @@ std::string ToUtf8(const std::string& bytes, std::string_view encoding, const st
                c == '.' || c == ':';
     });
     std::string out;
-    const platform::Conversion result = plainName ? platform::ConvertToUtf8(bytes, name, out) : platform::Conversion::UnknownEncoding;
+    const platform::Conversion result =
+        plainName ? platform::ConvertToUtf8(bytes, name, out) : platform::Conversion::UnknownEncoding;
     if (result == platform::Conversion::UnknownEncoding) {
         throw EngineError(part + " is stored in the character encoding \"" + name +
                           "\", which cannot be read. Open the file in the spreadsheet application and save it "

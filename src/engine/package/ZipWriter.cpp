@@ -1,14 +1,13 @@
 // Writing a new archive over libzip: untouched entries copied as their compressed bytes, parts deflated ahead
 // stored as they are.
-#include "engine/package/Zip.h"
-
 #include <zip.h>
 #include <zlib.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -16,8 +15,10 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-#include "platform/AtomicFile.h"
+
 #include "engine/EngineError.h"
+#include "engine/package/Zip.h"
+#include "platform/AtomicFile.h"
 #include "platform/Files.h"
 #include "platform/Threads.h"
 

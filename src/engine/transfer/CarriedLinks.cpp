@@ -4,14 +4,14 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "engine/EngineError.h"
 #include "engine/formula/CellReference.h"
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
-#include "platform/Paths.h"
 #include "engine/transfer/ExternalLinks.h"
 #include "engine/workbook/SheetNames.h"
+#include "platform/Paths.h"
 
 namespace orv::engine {
 

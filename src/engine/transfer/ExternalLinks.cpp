@@ -1,16 +1,16 @@
 // Building externalLink parts and reading the cells they cache.
 #include "engine/transfer/ExternalLinks.h"
 
-#include <iterator>
-#include <map>
-
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <iterator>
+#include <map>
 #include <set>
 #include <tuple>
 #include <unordered_map>
 
+#include "engine/EngineError.h"
 #include "engine/formula/CellReference.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Package.h"
@@ -18,7 +18,6 @@
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
 #include "engine/package/Zip.h"
-#include "engine/EngineError.h"
 #include "engine/transfer/CarriedLinks.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/SheetStream.h"

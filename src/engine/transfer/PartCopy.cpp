@@ -4,11 +4,11 @@
 #include <cctype>
 #include <deque>
 
+#include "engine/EngineError.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
 #include "engine/transfer/CarriedLinks.h"
 
 namespace orv::engine {

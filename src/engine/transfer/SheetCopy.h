@@ -18,21 +18,22 @@ struct CopiedSheet {
 // to stay within 31 characters.
 std::string FreeSheetName(const std::string& name, const std::vector<std::string>& names);
 
-// Copies sheet `sourceIndex` of `source` (a worksheet or a chart sheet) to directly after sheet `afterIndex` of
-// `target` (the same document for a copy inside one workbook) under `newName` (empty: the source's name).
+// Copies sheet `sourceIndex` of `source` (a worksheet or a chart sheet) to directly after sheet `afterIndex`
+// of `target` (the same document for a copy inside one workbook) under `newName` (empty: the source's name).
 // References to other sheets of the source become external references to the source file, with cached values.
-// Throws EngineError, with nothing changed in the target (a save writes what it would have written without the
-// attempt), when the sheet cannot be carried (another kind of sheet, slicers, protected structure, damaged
-// parts, the same file opened twice) or the copy fails on the way.
+// Throws EngineError, with nothing changed in the target (a save writes what it would have written without
+// the attempt), when the sheet cannot be carried (another kind of sheet, slicers, protected structure,
+// damaged parts, the same file opened twice) or the copy fails on the way.
 CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocument& target, int afterIndex,
                       const std::string& newName = "");
 
 // Copies the sheets `sourceIndices` of `source` (worksheets and chart sheets, taken in the source's order
-// whatever the order given) side by side to directly after sheet `afterIndex` of `target`, in one change of the
-// target. References among them name the copies (under the names they get on arrival); references to other
-// sheets of the source become external references as for one sheet. `newNames`, when not empty, holds a name
-// for each of `sourceIndices` ("" keeps the source's). Throws EngineError, with nothing changed in the target,
-// when any of them cannot be carried or the copy fails on the way. Returns the copies in target order.
+// whatever the order given) side by side to directly after sheet `afterIndex` of `target`, in one change of
+// the target. References among them name the copies (under the names they get on arrival); references to
+// other sheets of the source become external references as for one sheet. `newNames`, when not empty, holds a
+// name for each of `sourceIndices` ("" keeps the source's). Throws EngineError, with nothing changed in the
+// target, when any of them cannot be carried or the copy fails on the way. Returns the copies in target
+// order.
 std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<int>& sourceIndices,
                                     WorkbookDocument& target, int afterIndex,
                                     const std::vector<std::string>& newNames = {});

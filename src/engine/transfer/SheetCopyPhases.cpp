@@ -8,12 +8,11 @@
 #include <set>
 #include <utility>
 
+#include "engine/EngineError.h"
 #include "engine/formula/Formula.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
-#include "platform/TextCase.h"
 #include "engine/transfer/Conformance.h"
 #include "engine/transfer/PartCopy.h"
 #include "engine/transfer/SharedStrings.h"
@@ -21,6 +20,7 @@
 #include "engine/transfer/Styles.h"
 #include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
+#include "platform/TextCase.h"
 
 namespace orv::engine {
 
@@ -276,19 +276,6 @@ constexpr std::pair<CopyPhase, Phase> kPhases[] = {
 };
 static_assert(std::size(kPhases) == kCopyPhaseCount);
 
-// The target document's sheet list has no way back of its own: the copies it already lists leave it through
-// Delete, last first, and the package's changes (Delete's with the copy's) are then discarded whole.
-void TakeBackSheets(CopyPlan& plan, std::size_t sheetsBefore) {
-    WorkbookDocument& target = *plan.target;
-    try {
-        while (target.sheets().size() > sheetsBefore)
-            target.Delete(plan.afterIndex + static_cast<int>(target.sheets().size() - sheetsBefore));
-    } catch (const EngineError&) {
-        // Only a target Delete cannot change (no other visible sheet, a damaged part) gets here; the copy's own
-        // failure is still the one to report, and the package is put back all the same.
-    }
-}
-
 }  // namespace
 
 const char* CopyPhaseName(CopyPhase phase) {
@@ -301,7 +288,8 @@ const char* CopyPhaseName(CopyPhase phase) {
 
 void ApplyCopyPlan(CopyPlan& plan) {
     CopyProgress done;
-    const std::size_t sheetsBefore = plan.target->sheets().size();
+    // The package goes back by its checkpoint; the sheet list the document keeps of it goes back here.
+    std::vector<SheetInfo> sheetsBefore = plan.target->sheets();
     try {
         for (const auto& [phase, apply] : kPhases) {
             apply(plan, done);
@@ -310,7 +298,7 @@ void ApplyCopyPlan(CopyPlan& plan) {
                                   CopyPhaseName(phase) + "\".");
         }
     } catch (...) {
-        TakeBackSheets(plan, sheetsBefore);
+        plan.target->RestoreSheets(std::move(sheetsBefore));
         throw;
     }
 }

@@ -7,18 +7,18 @@
 #include <iterator>
 #include <set>
 
+#include "engine/EngineError.h"
 #include "engine/formula/Formula.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
-#include "platform/Paths.h"
-#include "platform/TextCase.h"
-#include "platform/Threads.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/transfer/SheetCopySupport.h"
 #include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
+#include "platform/Paths.h"
+#include "platform/TextCase.h"
+#include "platform/Threads.h"
 
 namespace orv::engine {
 
@@ -69,7 +69,8 @@ std::vector<CopyMember> GroupToCopy(WorkbookDocument& source, const std::vector<
     }
     const std::string& firstName = group.front().sheet.name;
     std::error_code ec;
-    if (&source != &target && fs::equivalent(platform::PathFromUtf8(source.path()), platform::PathFromUtf8(target.path()), ec)) {
+    if (&source != &target &&
+        fs::equivalent(platform::PathFromUtf8(source.path()), platform::PathFromUtf8(target.path()), ec)) {
         throw EngineError("Sheet \"" + firstName +
                           "\" cannot be copied: the source and the target are the same file (\"" +
                           target.displayName() + "\").");

@@ -8,9 +8,9 @@
 #include "engine/package/PartNames.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "platform/Paths.h"
 #include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
+#include "platform/Paths.h"
 
 namespace orv::engine {
 
@@ -45,7 +45,8 @@ std::string LinkTarget(const std::string& sourcePath, const std::string& targetP
     const auto from = fs::absolute(platform::PathFromUtf8(targetPath), ec).parent_path();
     const auto to = fs::absolute(platform::PathFromUtf8(sourcePath), ec);
     const auto relative = fs::relative(to, from, ec);
-    if (!ec && !relative.empty() && !platform::GenericUtf8(relative).starts_with("..")) return platform::GenericUtf8(relative);
+    if (!ec && !relative.empty() && !platform::GenericUtf8(relative).starts_with(".."))
+        return platform::GenericUtf8(relative);
     const std::string generic = platform::GenericUtf8(to);
     return "file:///" + generic.substr(generic.front() == '/' ? 1 : 0);
 }

@@ -5,9 +5,9 @@
 #include <memory>
 #include <optional>
 
+#include "engine/EngineError.h"
 #include "engine/package/Package.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
 #include "engine/workbook/References.h"
 
 namespace orv::engine {

@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <cctype>
 
+#include "engine/EngineError.h"
 #include "engine/formula/CellReference.h"
 #include "engine/formula/Formula.h"
 #include "engine/package/Package.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
 #include "engine/workbook/SheetNames.h"
 
 namespace orv::engine {
@@ -104,8 +104,9 @@ std::string StructuredToA1(std::string_view formula, const std::map<std::string,
             token.kind == formula::TokenKind::StructuredReference || token.kind == formula::TokenKind::Name;
         const auto bracket = token.text.find('[');
         const auto name = token.text.substr(0, bracket);
-        auto it = structured && token.prefixLength == 0 && !name.empty() ? tables.find(platform::FoldCase(name))
-                                                                         : tables.end();
+        auto it = structured && token.prefixLength == 0 && !name.empty()
+                      ? tables.find(platform::FoldCase(name))
+                      : tables.end();
         if (it == tables.end()) {
             out += token.text;
             continue;

@@ -7,9 +7,9 @@
 #include <set>
 #include <vector>
 
+#include "engine/EngineError.h"
 #include "engine/package/Package.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
 
 namespace orv::engine {
 

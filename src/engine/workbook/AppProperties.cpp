@@ -6,11 +6,11 @@
 #include <optional>
 #include <unordered_map>
 
+#include "engine/EngineError.h"
 #include "engine/formula/Formula.h"
 #include "engine/package/Package.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
 #include "engine/workbook/SheetNames.h"
 
 namespace orv::engine {

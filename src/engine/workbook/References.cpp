@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <functional>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <system_error>
@@ -16,10 +16,10 @@
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
-#include "platform/Paths.h"
-#include "platform/Threads.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/SheetStream.h"
+#include "platform/Paths.h"
+#include "platform/Threads.h"
 
 namespace orv::engine {
 

@@ -1,7 +1,5 @@
 // Large rows on several cores: the scan cut into one piece per core, the scan that follows a part as it is
 // inflated, and the rewrite of the pieces side by side.
-#include "engine/workbook/SheetStream.h"
-
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -9,8 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Threads.h"
 #include "engine/workbook/RowWalker.h"
+#include "engine/workbook/SheetStream.h"
+#include "platform/Threads.h"
 
 namespace orv::engine {
 
@@ -223,7 +222,8 @@ void RewriteSheetDataSideBySide(std::string_view body, const SheetDataScan& scan
     if (cuts.empty() && outs.size() != 1)
         throw EngineError("The rows of a copied sheet could not be rewritten (they were cut in a different way).");
     try {
-        platform::SideBySide(outs.size(), [&](std::size_t i) { RowWalker(Piece(body, cuts, i), ahead, outs[i]).Write(); });
+        platform::SideBySide(outs.size(),
+                             [&](std::size_t i) { RowWalker(Piece(body, cuts, i), ahead, outs[i]).Write(); });
     } catch (const MalformedRows& e) {
         throw EngineError("The rows of a copied sheet could not be rewritten (" + e.what + ").");
     }

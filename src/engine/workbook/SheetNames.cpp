@@ -3,7 +3,9 @@
 
 namespace orv::engine {
 
-bool SheetNamesEqual(std::string_view a, std::string_view b) { return a == b || platform::FoldCase(a) == platform::FoldCase(b); }
+bool SheetNamesEqual(std::string_view a, std::string_view b) {
+    return a == b || platform::FoldCase(a) == platform::FoldCase(b);
+}
 
 std::optional<std::string> SheetNameProblem(std::string_view name) {
     if (name.empty()) return "A sheet name cannot be empty.";

@@ -13,15 +13,15 @@
 #include <thread>
 #include <vector>
 
+#include "engine/EngineError.h"
 #include "engine/formula/CellReference.h"
 #include "engine/package/Package.h"
 #include "engine/package/Xml.h"
 #include "engine/package/Zip.h"
-#include "engine/EngineError.h"
-#include "platform/Threads.h"
 #include "engine/workbook/RowScanner.h"
 #include "engine/workbook/SharedFormulas.h"
 #include "engine/workbook/SheetNames.h"
+#include "platform/Threads.h"
 
 namespace orv::engine {
 

@@ -5,11 +5,11 @@
 #include <numeric>
 #include <unordered_map>
 
+#include "engine/EngineError.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
 #include "engine/workbook/AppProperties.h"
 #include "engine/workbook/WorkbookPart.h"
 

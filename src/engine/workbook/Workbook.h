@@ -49,6 +49,9 @@ class WorkbookDocument {
     // Returns its index.
     int InsertSheet(int afterIndex, const std::string& name, const std::string& part,
                     SheetState state = SheetState::Visible, SheetKind kind = SheetKind::Worksheet);
+    // Puts the sheet list back as sheets() gave it before changes that the package was then put back from (a
+    // discarded checkpoint), so that the list follows the package again. Never fails.
+    void RestoreSheets(std::vector<SheetInfo> sheets) noexcept { m_sheets = std::move(sheets); }
     // Throws EngineError when the workbook's structure is protected against `operation` ("copy"...).
     void CheckStructureUnlocked(const char* operation);
 

@@ -3,12 +3,12 @@
 #include <set>
 #include <vector>
 
+#include "engine/EngineError.h"
 #include "engine/formula/Formula.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/PartGraph.h"
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
-#include "engine/EngineError.h"
 #include "engine/workbook/AppProperties.h"
 #include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"

@@ -571,7 +571,8 @@ TEST_F(ComBackendTest, UndoAndRedoTakeBackWhatTheApplicationSaved) {
             ASSERT_EQ(std::get<0>(tool(change)), 0);
         } else {
             const auto all = Procedures();
-            Run(*std::find_if(all.begin(), all.end(), [&](const Procedure& p) { return p.name == change[0]; }));
+            Run(*std::find_if(all.begin(), all.end(),
+                              [&](const Procedure& p) { return p.name == change[0]; }));
         }
         const auto after = snapshot();
         ASSERT_NE(after, before);

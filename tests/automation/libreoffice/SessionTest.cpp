@@ -16,13 +16,13 @@
 
 #include "OfficeTestSupport.h"
 #include "automation/Application.h"
-#include "legacy/CompoundFile.h"
 #include "automation/libreoffice/LibreOfficeBackend.h"
-#include "automation/libreoffice/OfficeProcess.h"
-#include "legacy/SheetListing.h"
-#include "automation/libreoffice/WarmOffice.h"
 #include "automation/libreoffice/Office.h"
+#include "automation/libreoffice/OfficeProcess.h"
+#include "automation/libreoffice/WarmOffice.h"
 #include "cli/SheetsTool.h"
+#include "legacy/CompoundFile.h"
+#include "legacy/SheetListing.h"
 
 extern char** environ;
 

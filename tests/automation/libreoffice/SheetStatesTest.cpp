@@ -1,5 +1,5 @@
-// What the LibreOffice backend adds to the legacy listing: the sheet states it restores in the files the office
-// saved, and the refusal to leave a workbook with no visible sheet when one entry stands for no sheet.
+// What the LibreOffice backend adds to the legacy listing: the sheet states it restores in the files the
+// office saved, and the refusal to leave a workbook with no visible sheet when one entry stands for no sheet.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -22,15 +22,7 @@ using legacy::test::MakeXls;
 namespace fs = std::filesystem;
 
 TEST_F(ListingFiles, AnEntryWithoutAPartKeepsNoWorkbookVisible) {
-    const auto path = WriteZip(
-        "modules.xlsx",
-        {{"[Content_Types].xml", "<Types/>"},
-         {"_rels/.rels",
-          R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)"},
-         {"xl/_rels/workbook.xml.rels",
-          R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/></Relationships>)"},
-         {"xl/workbook.xml",
-          R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="Data" sheetId="1" r:id="rId1"/><sheet name="Module1" sheetId="2" r:id=""/></sheets></workbook>)"}});
+    const auto path = WriteModulesWorkbook();
     LoSession session;
     auto book = session.Open(path);
     auto data = book->Sheets()("Data");
