@@ -52,7 +52,7 @@ bool KeepsWorkbookVisible(const Sheet& sheet) {
 }
 
 void RefuseLeavingNoVisibleSheet(Workbook& source, const std::vector<std::shared_ptr<Sheet>>& leaving,
-                                 const std::string& path) {
+                                 const std::string& path, const char* operation) {
     for (int i = 1; i <= source.sheetCount(); ++i) {
         auto sheet = source.sheetAt(i);
         const bool goes = std::any_of(leaving.begin(), leaving.end(),
@@ -60,8 +60,8 @@ void RefuseLeavingNoVisibleSheet(Workbook& source, const std::vector<std::shared
         if (!goes && KeepsWorkbookVisible(*sheet)) return;
     }
     const std::string what =
-        leaving.size() == 1 ? "Sheet \"" + leaving.front()->name() + "\" cannot be moved"
-                            : "These " + std::to_string(leaving.size()) + " sheets cannot be moved together";
+        leaving.size() == 1 ? "Sheet \"" + leaving.front()->name() + "\" cannot be " + operation
+                            : "These " + std::to_string(leaving.size()) + " sheets cannot be " + operation + " together";
     throw AutomationError(what + ": \"" + platform::FileNameOf(path) +
                           "\" must keep at least one visible sheet. Insert or unhide another sheet first; "
                           "nothing was changed.");

@@ -70,10 +70,11 @@ class Workbook;
 // workbook.
 bool KeepsWorkbookVisible(const Sheet& sheet);
 
-// Refuses, before anything is written, a move of `leaving` (sheets of `source`, the workbook at `path`) that
-// would leave it without a sheet that KeepsWorkbookVisible: throws AutomationError saying so.
+// Refuses, before anything is written, a move (or, with `operation` "deleted", a deletion) of `leaving` (sheets
+// of `source`, the workbook at `path`) that would leave it without a sheet that KeepsWorkbookVisible: throws
+// AutomationError saying so.
 void RefuseLeavingNoVisibleSheet(Workbook& source, const std::vector<std::shared_ptr<Sheet>>& leaving,
-                                 const std::string& path);
+                                 const std::string& path, const char* operation = "moved");
 
 // A view of a workbook's sheets: Sheets (every sheet) or Worksheets (worksheets only), in workbook order.
 class SheetCollection {

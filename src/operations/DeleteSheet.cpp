@@ -29,7 +29,10 @@ void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedur
     auto [application, workbook] = OpenInstance(p, env, panel.path(), 108);  // 108, 110
     p.Step(112, [&] { Need(application).setDisplayAlerts(false); });
     const bool deleted =
-        p.Step(114, [&] { SheetOfEntry(Need(workbook), list.selectedPosition())->Delete(); });
+        p.Step(114, [&] {
+            auto& book = Need(workbook);
+            transfers::DeleteSheets(book, {SheetOfEntry(book, list.selectedPosition())}, panel.path());
+        });
     // The list shows what the file holds: a refused deletion, or a save that failed, leaves the sheet in the
     // file, so its entry stays too.
     const bool saved = p.Step(124, [&] { Need(workbook).Save(); });

@@ -63,7 +63,7 @@ std::vector<std::shared_ptr<Sheet>> InWorkbookOrder(Workbook& source,
 
 void DeleteSheets(Workbook& workbook, const std::vector<std::shared_ptr<Sheet>>& sheets,
                   const std::string& path) {
-    automation::RefuseLeavingNoVisibleSheet(workbook, sheets, path);
+    automation::RefuseLeavingNoVisibleSheet(workbook, sheets, path, "deleted");
     for (const auto& sheet : sheets) sheet->Delete();
 }
 

@@ -23,7 +23,8 @@ class MoveSheetTest : public OperationsFixture {
     }
 };
 
-// The window and orvandel-sheets refuse the same moves, before anything is written, in the same words.
+// The window and orvandel-sheets refuse the same moves and deletions, before anything is written, in the same
+// words.
 TEST_F(MoveSheetTest, RefusesWhatTheCommandLineRefusesInTheSameWords) {
     LoadReal("ooxml/hidden-veryhidden-chartsheet.xlsx", "samples/sample2.xlsx");
     const auto tool = [](const Strings& args) {
@@ -36,10 +37,14 @@ TEST_F(MoveSheetTest, RefusesWhatTheCommandLineRefusesInTheSameWords) {
     struct Case {
         const char* name;
         bool sameFile;
+        void (app::Form1::*button)();
     };
-    for (const Case c : {Case{"into the same file", true}, Case{"of the last visible sheet", false}}) {
+    for (const Case c : {Case{"a move into the same file", true, &app::Form1::PushButton2_Click},
+                         Case{"a move of the last visible sheet", false, &app::Form1::PushButton2_Click},
+                         Case{"a deletion of the last visible sheet", false, &app::Form1::PushButton7_Click}}) {
         SCOPED_TRACE(c.name);
         const std::string target = c.sameFile ? path1 : path2;
+        const bool deleting = c.button == &app::Form1::PushButton7_Click;
         form->panel1()->ListWorkbookSheets();
         form->panel2()->setPath(target);
         form->panel1()->list().select(1);
@@ -48,8 +53,9 @@ TEST_F(MoveSheetTest, RefusesWhatTheCommandLineRefusesInTheSameWords) {
         const Strings before1 = SheetsOnDisk(path1), before2 = SheetsOnDisk(path2);
         dialogs.shown.clear();
         dialogs.inputAnswers = {"Elsewhere"};
-        form->PushButton2_Click();
-        std::string words = tool({"move", path1, "Visible", target, "after", "#1"});
+        (form.get()->*c.button)();
+        std::string words = deleting ? tool({"delete", path1, "Visible"})
+                                     : tool({"move", path1, "Visible", target, "after", "#1"});
         const std::string prefix = "orvandel-sheets: ";
         ASSERT_EQ(words.rfind(prefix, 0), 0u) << words;
         words = words.substr(prefix.size(), words.size() - prefix.size() - 1);
