@@ -1,6 +1,7 @@
 // The program's arguments, console, local time and per-user folders on Windows.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
