@@ -1,7 +1,5 @@
 // The program's arguments, console, local time and per-user folders on Windows.
 #include <windows.h>
-// After windows.h, whose types it uses.
-#include <shellapi.h>
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -9,17 +7,6 @@
 #include "platform/WindowsText.h"
 
 namespace orv::platform {
-
-std::vector<std::string> ArgumentsAsUtf8(int argc, char** argv) {
-    int count = 0;
-    if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
-        std::vector<std::string> args;
-        for (int i = 1; i < count; ++i) args.push_back(windows::Narrow(wide[i]));
-        ::LocalFree(wide);
-        return args;
-    }
-    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{};
-}
 
 void PrintUtf8ToConsole() { ::SetConsoleOutputCP(CP_UTF8); }
 
