@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
-#include <filesystem>
 #include <optional>
 
 #include "automation/ObjectModel.h"

@@ -78,14 +78,15 @@ void SheetTransfer::RefuseEmptyingSource(const std::vector<std::shared_ptr<Sheet
 void SheetTransfer::CopyOne(const std::shared_ptr<Sheet>& sheet, Sheet& anchor) {
     RefuseEmptyingSource({sheet});
     const int sheetsBefore = target().sheetCount();
-    const int anchorPosition = PositionOf(target(), anchor);
     try {
         m_copies = {sheet->Copy(automation::After{anchor})};
     } catch (const std::exception& e) {
         // A backend may report a problem with a copy it did make (formulas it had to keep as values): the
         // copy stands in the target, so it is kept and shown, but a move must not take the source sheet away.
+        // The anchor is looked for only now: a copy placed after it leaves its position as it was.
         std::shared_ptr<Sheet> standing;
         try {
+            const int anchorPosition = PositionOf(target(), anchor);
             if (anchorPosition > 0 && target().sheetCount() == sheetsBefore + 1)
                 standing = target().sheetAt(anchorPosition + 1);
         } catch (const std::exception&) {
