@@ -7,7 +7,7 @@
 
 #include "FuzzSupport.h"
 #include "automation/ObjectModel.h"
-#include "legacy/CompoundFile.h"
+#include "compound/CompoundFile.h"
 #include "legacy/SheetListing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)legacy::ListXlsSheets(bytes, "fuzz.xls");
     } catch (const AutomationError&) {
     }
-    if (legacy::CompoundFile::HasSignature(bytes)) {
+    if (orv::compound::CompoundFile::HasSignature(bytes)) {
         try {
-            const legacy::CompoundFile file(bytes);
+            const orv::compound::CompoundFile file(bytes);
             for (const auto& name : file.rootStreamNames()) {
                 const auto stream = file.ReadRootStream(name);
                 if (stream) (void)file.WithRootStream(name, *stream);

@@ -2,8 +2,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "compound/CompoundFile.h"
 #include "legacy/BiffRecords.h"
-#include "legacy/CompoundFile.h"
 #include "legacy/SheetListing.h"
 #include "platform/TextCase.h"
 #include "platform/TextEncoding.h"
@@ -12,6 +12,7 @@ namespace orv::legacy {
 
 using automation::AutomationError;
 using automation::SheetKind;
+using compound::CompoundFile;
 using automation::SheetVisibility;
 
 namespace {

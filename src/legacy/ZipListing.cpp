@@ -8,7 +8,7 @@
 #include <memory>
 #include <pugixml.hpp>
 
-#include "legacy/CompoundFile.h"
+#include "compound/CompoundFile.h"
 #include "legacy/SheetListing.h"
 #include "platform/Paths.h"
 
@@ -18,6 +18,7 @@ using automation::AutomationError;
 using automation::FileFormat;
 using automation::SheetKind;
 using automation::SheetVisibility;
+using compound::CompoundFile;
 
 namespace {
 

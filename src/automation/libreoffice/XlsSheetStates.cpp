@@ -6,13 +6,13 @@
 #include <fstream>
 
 #include "automation/libreoffice/SheetStates.h"
+#include "compound/CompoundFile.h"
 #include "legacy/BiffRecords.h"
-#include "legacy/CompoundFile.h"
 #include "platform/Paths.h"
 
 namespace orv::libreoffice {
 
-using legacy::CompoundFile;
+using compound::CompoundFile;
 using legacy::ListXlsSheets;
 namespace biff = legacy::biff;
 

@@ -21,7 +21,7 @@
 #include "automation/libreoffice/OfficeProcess.h"
 #include "automation/libreoffice/WarmOffice.h"
 #include "cli/SheetsTool.h"
-#include "legacy/CompoundFile.h"
+#include "compound/CompoundFile.h"
 #include "legacy/SheetListing.h"
 
 extern char** environ;
@@ -424,7 +424,7 @@ TEST_F(LibreOfficeSession, Excel95WorkbooksAreChangedAndSavedInTheirOwnFormat) {
     EXPECT_EQ((*listed)[0].visibility, automation::SheetVisibility::VeryHidden);
     EXPECT_EQ((*listed)[2].visibility, automation::SheetVisibility::Hidden);
     std::ifstream in(path, std::ios::binary);
-    legacy::CompoundFile file(
+    compound::CompoundFile file(
         std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
     EXPECT_TRUE(file.ReadRootStream("Book").has_value()) << "saved as Excel 97-2003 instead of Excel 5/95";
     EXPECT_FALSE(file.ReadRootStream("Workbook").has_value());

@@ -1,11 +1,11 @@
 // The compound file reader: follows the sector chains of the allocation tables to read root streams.
-#include "legacy/CompoundFile.h"
+#include "compound/CompoundFile.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
-namespace orv::legacy {
+namespace orv::compound {
 
 namespace {
 
@@ -239,4 +239,4 @@ std::vector<std::uint8_t> CompoundFile::WithRootStream(const std::string& name,
     return file;
 }
 
-}  // namespace orv::legacy
+}  // namespace orv::compound

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace orv::legacy {
+namespace orv::compound {
 
 // A compound file held in memory. Every failure is a std::runtime_error whose text says what is damaged.
 class CompoundFile {
@@ -58,4 +58,4 @@ class CompoundFile {
     std::vector<std::uint8_t> m_miniStream;
 };
 
-}  // namespace orv::legacy
+}  // namespace orv::compound
