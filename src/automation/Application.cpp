@@ -37,6 +37,7 @@ class RoutedWorkbook : public Workbook {
         observer->AfterSave(m_path, true);
     }
     void Close() override { Use().Close(); }
+    std::vector<std::string> TakeNotices() override { return m_target ? m_target->TakeNotices() : std::vector<std::string>{}; }
     int sheetCount() const override { return Use().sheetCount(); }
     std::shared_ptr<Sheet> sheetAt(int position) override { return Use().sheetAt(position); }
     std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,

@@ -17,6 +17,20 @@ class AutomationError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+class Sheet;
+
+// Copies a backend made that differ from their sources (what() says how, for instance code that stayed behind):
+// they stand in the target, which may be saved, but a move must keep the sheets in their source.
+class UnfaithfulCopy : public AutomationError {
+  public:
+    UnfaithfulCopy(const std::string& what, std::vector<std::shared_ptr<Sheet>> copies)
+        : AutomationError(what), m_copies(std::move(copies)) {}
+    const std::vector<std::shared_ptr<Sheet>>& copies() const { return m_copies; }
+
+  private:
+    std::vector<std::shared_ptr<Sheet>> m_copies;
+};
+
 enum class SheetKind { Worksheet, Chartsheet, Dialogsheet, Macrosheet };
 enum class SheetVisibility { Visible, Hidden, VeryHidden };
 
@@ -54,7 +68,8 @@ class Sheet {
 
     // Inserts a copy of this sheet directly after `after.sheet`, which may belong to another workbook open in
     // the same application. Returns the copy; its name is this sheet's name unless the target workbook
-    // already has that name in another case, when it gets a free one ("Data (2)").
+    // already has that name in another case, when it gets a free one ("Data (2)"). Throws UnfaithfulCopy for
+    // a copy made that differs from the sheet.
     virtual std::shared_ptr<Sheet> Copy(After after) = 0;
     // Moves this sheet to directly before / after another sheet of the same workbook.
     virtual void Move(Before before) = 0;
@@ -131,6 +146,9 @@ class Workbook {
     virtual void Save() = 0;
     // Closes the workbook, discarding unsaved changes.
     virtual void Close() = 0;
+    // What the changes so far did that the user must be told though they succeeded (a macro project's
+    // signature removed), each once.
+    virtual std::vector<std::string> TakeNotices() { return {}; }
 
     // The full sheet collection, 1-based, in workbook order. sheetAt throws when position is out of range.
     virtual int sheetCount() const = 0;

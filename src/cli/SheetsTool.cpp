@@ -114,6 +114,13 @@ TransferArgs ParseTransfer(const std::vector<std::string>& args) {
     return t;
 }
 
+// Prints what a change did that the user must hear of though it succeeded; kDoneUnfaithfully when there was
+// anything, else kDone.
+int Told(const std::vector<std::string>& notices, std::ostream& err) {
+    for (const auto& notice : notices) err << "orvandel-sheets: " << notice << "\n";
+    return notices.empty() ? kDone : kDoneUnfaithfully;
+}
+
 // Copies (and for a move, then deletes) the sheets of SRC to after OTHER of DST in one instance, by the rules
 // the window's procedures follow. A new name is given to the copy in DST: the source is never changed by a
 // copy, so a workbook whose structure is protected can still give one. Returns kDone or kDoneUnfaithfully
@@ -137,12 +144,11 @@ int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
         if (!transfer.problem().empty()) {
             err << "orvandel-sheets: " << transfer.KeptUnfaithfully() << "\n";
             result = kDoneUnfaithfully;
-            return;
-        }
-        if (move) {
+        } else if (move) {
             transfer.DeleteFromSource();
             transfer.SaveSource();
         }
+        result = std::max(result, Told(transfer.TakeNotices(), err));
     });
     return result;
 }
@@ -244,11 +250,13 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (command == "delete") {
         Expect(args, 3);
+        int result = kDone;
         WithWorkbook(registry, args[1], [&](automation::Application&, automation::Workbook& workbook) {
             transfers::DeleteSheets(workbook, {FindSheet(workbook, args[2])}, args[1]);
             workbook.Save();
+            result = Told(workbook.TakeNotices(), err);
         });
-        return kDone;
+        return result;
     }
     if (command == "copy" || command == "move") return Transfer(registry, ParseTransfer(args), command == "move", err);
     throw UsageError{"Unknown command '" + command + "'."};

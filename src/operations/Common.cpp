@@ -18,6 +18,15 @@ void ShowMessage(const Environment& env, const std::string& text) {
     env.dialogs.messageBox(text, errors::ApplicationTitle(), errors::Buttons::Ok, errors::Icon::None);
 }
 
+void ShowNotices(const Environment& env, const std::vector<std::string>& notices) {
+    for (const auto& notice : notices) {
+        try {
+            ShowMessage(env, notice);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
 std::string TransferBadPathMessage(const Panel& panel) {
     return panel.number() == 1 ? errors::msg::kFile1NotValid : errors::msg::kSelectFile2;
 }

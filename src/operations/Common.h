@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "automation/Application.h"
 #include "automation/ObjectModel.h"
@@ -15,6 +16,9 @@ namespace orv::operations {
 
 // A plain message box: the text, an OK button, no icon, the application title.
 void ShowMessage(const Environment& env, const std::string& text);
+// Shows, one message each, what a change that succeeded did that the user must hear of (a macro project's
+// signature removed); a message that cannot be shown changes nothing of the run.
+void ShowNotices(const Environment& env, const std::vector<std::string>& notices);
 
 // The message for a path box that names no existing file, in copy and move: "Excel File #1 does not appear to
 // be valid" for panel 1, "Please select Excel File #2" for panel 2.

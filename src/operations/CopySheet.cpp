@@ -62,6 +62,7 @@ void CopySheet(Panel& source, Panel& target, const Environment& env, const CopyH
         }
         // A target that could not be saved does not hold the copy on disk, so its entry goes again.
         if (!p.Step(144, [&] { transfer.SaveTarget(); }) && inserted > 0) target.list().remove(inserted);
+        if (transfer.targetSaved()) ShowNotices(env, transfer.TakeNotices());
         p.Step(146, [&] { Need(application).setDisplayAlerts(false); });
         p.Step(148, [&] { Need(application).Quit(); });
         if (h.releasesAndSaysDone) {

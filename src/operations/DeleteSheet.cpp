@@ -36,6 +36,7 @@ void DeleteSheet(Panel& panel, const Environment& env, std::string_view procedur
     // The list shows what the file holds: a refused deletion, or a save that failed, leaves the sheet in the
     // file, so its entry stays too.
     const bool saved = p.Step(124, [&] { Need(workbook).Save(); });
+    if (saved) ShowNotices(env, Need(workbook).TakeNotices());
     if (deleted && saved) {
         std::int32_t remembered = 0;
         p.Step(116, [&] { remembered = list.selectedPosition(); });

@@ -111,12 +111,14 @@ void MoveSheet(Panel& panel1, Panel& panel2, Panel& source, Panel& target, const
         if (toPanel2) {
             UpdateTarget(r, 156);  // 156, 158
             UpdateSource(r, 160);  // 160 to 166
+            ShowNotices(env, r.transfer.TakeNotices());
             p.Step(168, [&] { Need(r.application).Workbooks().Close(); });
             p.Step(170, [&] { Need(r.application).setDisplayAlerts(false); });
             p.Step(172, [&] { Need(r.application).Quit(); });
         } else {
             UpdateSource(r, 150);  // 150 to 156
             UpdateTarget(r, 164);  // 164, 166
+            ShowNotices(env, r.transfer.TakeNotices());
             p.Step(168, [&] { Need(r.application).setDisplayAlerts(false); });
             p.Step(170, [&] { Need(r.application).Quit(); });
         }

@@ -93,7 +93,10 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
             auto& to = transfer.target();
             auto anchor = to.Sheets()(to.SheetsIndexOfWorksheet(target.list().selectedPosition()));
             transfer.Copy(sheets, *anchor, names);
-        });
+            // Copies made but not faithfully stand and are saved; the report says what they lack, and a move
+            // keeps the sheets in the source.
+            if (!transfer.problem().empty()) throw automation::AutomationError(transfer.problem());
+        }) || !transfer.copies().empty();
         const bool saved = copied && p.Step(122, [&] { transfer.SaveTarget(); });
         if (saved) {
             p.Step(124, [&] {
@@ -108,6 +111,7 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
             if (deleted && p.Step(130, [&] { transfer.SaveSource(); }))
                 RemoveEntries(p, source.list(), positions, 132);  // 132, 134
         }
+        ShowNotices(env, transfer.TakeNotices());
         p.Step(136, [&] { Need(application).Quit(); });
         if (saysDone && saved) p.Step(138, [&] { ShowMessage(env, errors::msg::kDone); });
     }
@@ -159,7 +163,10 @@ void DeleteSelectedSheets(Panel& panel, const Environment& env, std::string_view
         transfers::DeleteSheets(Need(workbook), sheets, panel.path());
     });
     // A deletion that failed part way is not saved: the file, and so the list, keep every sheet.
-    if (deleted && p.Step(120, [&] { Need(workbook).Save(); })) RemoveEntries(p, list, positions, 122);
+    if (deleted && p.Step(120, [&] { Need(workbook).Save(); })) {
+        RemoveEntries(p, list, positions, 122);
+        ShowNotices(env, Need(workbook).TakeNotices());
+    }
     p.Step(126, [&] { Need(application).Quit(); });
     p.Step(128, [&] { env.pointer.setDefault(); });
 }

@@ -101,4 +101,26 @@ std::string CodePageToUtf8(std::string_view bytes, unsigned codePage) {
     return out;
 }
 
+std::optional<std::string> CodePageFromUtf8(std::string_view utf8, unsigned codePage) {
+    iconv_t cd = iconv_open(IconvName(codePage).c_str(), "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string out;
+    std::vector<char> in(utf8.begin(), utf8.end());
+    char* inPtr = in.data();
+    std::size_t inLeft = in.size();
+    char buffer[256];
+    bool whole = true;
+    while (inLeft > 0 && whole) {
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+        // A character the code page lacks, or a cut UTF-8 sequence; a full buffer just goes round again.
+        if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) whole = false;
+    }
+    iconv_close(cd);
+    if (!whole) return std::nullopt;
+    return out;
+}
+
 }  // namespace orv::platform

@@ -2,6 +2,7 @@
 // by the system's converter.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +17,9 @@ Conversion ConvertToUtf8(const std::string& bytes, const std::string& encoding, 
 // 10000 for Mac Roman, 1200 for UTF-16LE...). Bytes the code page does not map become U+FFFD; an unknown code
 // page is read as 1252.
 std::string CodePageToUtf8(std::string_view bytes, unsigned codePage);
+
+// `utf8` in the Windows code page `codePage` (the text of a macro project is kept so), or nullopt when the
+// code page cannot hold every character of it.
+std::optional<std::string> CodePageFromUtf8(std::string_view utf8, unsigned codePage);
 
 }  // namespace orv::platform

@@ -98,4 +98,22 @@ std::string CodePageToUtf8(std::string_view bytes, unsigned codePage) {
     return windows::Narrow(wide);
 }
 
+std::optional<std::string> CodePageFromUtf8(std::string_view utf8, unsigned codePage) {
+    const UINT windowsCodePage = WindowsCodePage(codePage);
+    CPINFO info{};
+    if (!::GetCPInfo(windowsCodePage, &info)) return std::nullopt;
+    const std::wstring wide = windows::Wide(utf8);
+    if (wide.empty()) return std::string();
+    // No best fit: a character the code page lacks must refuse the text, not turn into a look-alike.
+    BOOL lost = FALSE;
+    const int size = static_cast<int>(wide.size());
+    const int n = ::WideCharToMultiByte(windowsCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0,
+                                        nullptr, &lost);
+    if (n <= 0 || lost) return std::nullopt;
+    std::string out(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(windowsCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), size, out.data(), n, nullptr,
+                          nullptr);
+    return out;
+}
+
 }  // namespace orv::platform

@@ -80,6 +80,10 @@ void SheetTransfer::CopyOne(const std::shared_ptr<Sheet>& sheet, Sheet& anchor) 
     const int sheetsBefore = target().sheetCount();
     try {
         m_copies = {sheet->Copy(automation::After{anchor})};
+    } catch (const automation::UnfaithfulCopy& e) {
+        m_copies = e.copies();
+        m_problem = e.what();
+        throw AutomationError(m_problem);
     } catch (const std::exception& e) {
         // A backend may report a problem with a copy it did make (formulas it had to keep as values): the
         // copy stands in the target, so it is kept and shown, but a move must not take the source sheet away.
@@ -110,16 +114,34 @@ const std::vector<std::shared_ptr<Sheet>>& SheetTransfer::Copy(
         if (!name.empty() && name != m_copies.front()->name()) m_copies.front()->setName(name);
     } else {
         RefuseEmptyingSource(sheets);
-        m_copies = source().CopySheets(sheets, automation::After{anchor}, names);
+        try {
+            m_copies = source().CopySheets(sheets, automation::After{anchor}, names);
+        } catch (const automation::UnfaithfulCopy& e) {
+            m_copies = e.copies();
+            m_problem = e.what();
+        }
     }
     return m_copies;
 }
 
 std::string SheetTransfer::KeptUnfaithfully() const {
-    return m_problem + " The copy \"" + (m_copies.empty() ? "" : m_copies.front()->name()) +
-           "\" was saved in " + Quoted(target()) +
-           (m_kind == Kind::Move ? "; the sheet stays in " + Quoted(source()) + ", which was not changed."
+    const bool one = m_copies.size() <= 1;
+    std::string names;
+    for (const auto& copy : m_copies) names += (names.empty() ? "\"" : ", \"") + copy->name() + "\"";
+    return m_problem + (one ? " The copy " : " The copies ") + names + (one ? " was" : " were") +
+           " saved in " + Quoted(target()) +
+           (m_kind == Kind::Move ? (one ? "; the sheet stays in " : "; the sheets stay in ") + Quoted(source()) +
+                                       ", which was not changed."
                                  : ".");
+}
+
+std::vector<std::string> SheetTransfer::TakeNotices() {
+    std::vector<std::string> notices;
+    for (const auto* book : {&m_target, &m_source}) {
+        if (!*book) continue;
+        for (auto& notice : (*book)->TakeNotices()) notices.push_back(std::move(notice));
+    }
+    return notices;
 }
 
 void SheetTransfer::SaveTarget() {

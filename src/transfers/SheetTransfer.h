@@ -53,7 +53,8 @@ class SheetTransfer {
     void CopyOne(const std::shared_ptr<Sheet>& sheet, Sheet& anchor);
     // Copies `sheets` side by side directly after `anchor`, named `names` ("" or none: the backend's naming),
     // after the same refusal; one sheet goes as CopyOne does (its report kept in problem(), not thrown), a
-    // group whole or not at all (nothing of it may be saved then). Throws AutomationError.
+    // group whole or not at all (nothing of it may be saved then), a group made but not faithfully with its
+    // report kept in problem(). Throws AutomationError.
     const std::vector<std::shared_ptr<Sheet>>& Copy(const std::vector<std::shared_ptr<Sheet>>& sheets,
                                                     Sheet& anchor,
                                                     const std::vector<std::string>& names = {});
@@ -63,6 +64,9 @@ class SheetTransfer {
     const std::string& problem() const { return m_problem; }
     // What the user is told of a copy kept with a problem: where it was saved, and that a moved sheet stays.
     std::string KeptUnfaithfully() const;
+    // What the changes to either workbook did that the user must be told though they succeeded (see
+    // Workbook::TakeNotices).
+    std::vector<std::string> TakeNotices();
 
     // Saves the target. Throws AutomationError.
     void SaveTarget();

@@ -61,6 +61,10 @@ void OoxmlWorkbook::Close() {
     m_document.reset();
 }
 
+std::vector<std::string> OoxmlWorkbook::TakeNotices() {
+    return m_document ? m_document->TakeNotices() : std::vector<std::string>{};
+}
+
 int OoxmlWorkbook::sheetCount() const { return static_cast<int>(document().sheets().size()); }
 
 std::shared_ptr<automation::Sheet> OoxmlWorkbook::sheetAt(int position) {
@@ -160,7 +164,9 @@ std::shared_ptr<automation::Sheet> OoxmlSheet::Copy(automation::After after) {
     const int target = anchor->index();
     const auto copied =
         Engine([&] { return engine::CopySheet(from.document(), source, to.document(), target); });
-    return to.insertHandle(copied.index);
+    auto copy = to.insertHandle(copied.index);
+    if (!copied.codeLeftBehind.empty()) throw automation::UnfaithfulCopy(copied.codeLeftBehind, {copy});
+    return copy;
 }
 
 std::vector<std::shared_ptr<automation::Sheet>> OoxmlWorkbook::CopySheets(
@@ -186,7 +192,12 @@ std::vector<std::shared_ptr<automation::Sheet>> OoxmlWorkbook::CopySheets(
     const auto copied =
         Engine([&] { return engine::CopySheets(document(), indices, to.document(), target, given); });
     std::vector<std::shared_ptr<automation::Sheet>> copies;
-    for (const auto& copy : copied) copies.push_back(to.insertHandle(copy.index));
+    std::string leftBehind;
+    for (const auto& copy : copied) {
+        copies.push_back(to.insertHandle(copy.index));
+        if (!copy.codeLeftBehind.empty()) leftBehind += (leftBehind.empty() ? "" : " ") + copy.codeLeftBehind;
+    }
+    if (!leftBehind.empty()) throw automation::UnfaithfulCopy(leftBehind, copies);
     return copies;
 }
 

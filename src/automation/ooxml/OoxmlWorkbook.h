@@ -46,6 +46,7 @@ class OoxmlWorkbook : public automation::Workbook, public std::enable_shared_fro
     std::string fullName() const override;
     void Save() override;
     void Close() override;
+    std::vector<std::string> TakeNotices() override;
     int sheetCount() const override;
     std::shared_ptr<automation::Sheet> sheetAt(int position) override;
     // The engine copies the group in one go, so that references among the sheets lead to the copies, and

@@ -45,8 +45,9 @@ std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<
     CopyPlan plan = PlanCopy(source, sourceIndices, target, afterIndex, newNames);
     ApplyCopyPlan(plan);
     unlessDone.Keep();
+    for (auto& notice : plan.notices) target.AddNotice(std::move(notice));
     std::vector<CopiedSheet> copies;
-    for (const auto& m : plan.group) copies.push_back({m.index, m.name});
+    for (const auto& m : plan.group) copies.push_back({m.index, m.name, m.codeLeftBehind});
     return copies;
 }
 

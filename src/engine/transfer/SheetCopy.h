@@ -12,6 +12,9 @@ class WorkbookDocument;
 struct CopiedSheet {
     int index = 0;     // 0-based position in the target
     std::string name;  // the copy's name (a free one when the target had the name in any case)
+    // Why the sheet's code (its module) did not come along, "" when it did or it has none: the copy is made
+    // but is not faithful.
+    std::string codeLeftBehind;
 };
 
 // The name itself when no sheet of `names` has it (ignoring case), else "name (2)", "name (3)"... shortened
@@ -21,6 +24,8 @@ std::string FreeSheetName(const std::string& name, const std::vector<std::string
 // Copies sheet `sourceIndex` of `source` (a worksheet or a chart sheet) to directly after sheet `afterIndex`
 // of `target` (the same document for a copy inside one workbook) under `newName` (empty: the source's name).
 // References to other sheets of the source become external references to the source file, with cached values.
+// The sheet's module comes along into a macro-enabled target under a code name of its own (see SheetCode.h);
+// what the user must hear of it (a signature removed) waits in the target's TakeNotices.
 // Throws EngineError, with nothing changed in the target (a save writes what it would have written without
 // the attempt), when the sheet cannot be carried (another kind of sheet, slicers, protected structure,
 // damaged parts, the same file opened twice) or the copy fails on the way.

@@ -16,6 +16,7 @@
 #include "engine/transfer/Conformance.h"
 #include "engine/transfer/PartCopy.h"
 #include "engine/transfer/SharedStrings.h"
+#include "engine/transfer/SheetCode.h"
 #include "engine/transfer/SheetCopySupport.h"
 #include "engine/transfer/Styles.h"
 #include "engine/workbook/References.h"
@@ -113,8 +114,16 @@ void MergeFormats(CopyPlan& plan, CopyProgress& done) {
         }
         bool edited = false;
         for (auto view : Descendants(ws, "sheetView")) edited |= view.remove_attribute("tabSelected");
-        // The code name ties a sheet to its VBA module; the application gives a copy a code name of its own.
-        if (auto properties = Child(ws, "sheetPr")) edited |= properties.remove_attribute("codeName");
+        // The code name ties a sheet to its module: a copy whose module travels gets a code name of its own,
+        // one without it none, as a name without a module would be taken for a sheet with code.
+        if (auto properties = Child(ws, "sheetPr")) {
+            if (!m.codeName.empty()) {
+                properties.attribute("codeName") = m.codeName.c_str();
+                edited = true;
+            } else {
+                edited |= properties.remove_attribute("codeName");
+            }
+        }
         if (edited && !m.rows) dst.MarkChanged(m.newPart);
     }
 }
@@ -259,6 +268,8 @@ void CarryNames(CopyPlan& plan, CopyProgress& done) {
     plan.dst->MarkChanged(plan.dstWorkbook);
 }
 
+void CarryCode(CopyPlan& plan, CopyProgress&) { CarrySheetCode(plan); }
+
 using Phase = void (*)(CopyPlan&, CopyProgress&);
 
 constexpr std::pair<CopyPhase, Phase> kPhases[] = {
@@ -273,6 +284,7 @@ constexpr std::pair<CopyPhase, Phase> kPhases[] = {
     {CopyPhase::Persons, CarryCopiedPersons},
     {CopyPhase::Sheets, JoinSheets},
     {CopyPhase::Names, CarryNames},
+    {CopyPhase::Code, CarryCode},
 };
 static_assert(std::size(kPhases) == kCopyPhaseCount);
 
@@ -281,7 +293,7 @@ static_assert(std::size(kPhases) == kCopyPhaseCount);
 const char* CopyPhaseName(CopyPhase phase) {
     static constexpr const char* kNames[] = {"parts",      "formats", "tables",       "links",
                                              "references", "class",   "rows",         "pivot caches",
-                                             "persons",    "sheets",  "defined names"};
+                                             "persons",    "sheets",  "defined names", "code"};
     static_assert(std::size(kNames) == kCopyPhaseCount);
     return kNames[static_cast<int>(phase)];
 }

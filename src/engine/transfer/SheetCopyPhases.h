@@ -21,8 +21,9 @@ enum class CopyPhase {
     Persons,      // the authors of threaded comments
     Sheets,       // the copies listed in the target workbook
     Names,        // the copies' defined names
+    Code,         // the copies' modules added to the target's macro project
 };
-inline constexpr int kCopyPhaseCount = 11;
+inline constexpr int kCopyPhaseCount = 12;
 
 // The phase's name, for messages of tests.
 const char* CopyPhaseName(CopyPhase phase);

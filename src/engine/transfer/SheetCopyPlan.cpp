@@ -12,6 +12,7 @@
 #include "engine/package/ContentTypes.h"
 #include "engine/package/PartNames.h"
 #include "engine/package/Xml.h"
+#include "engine/transfer/SheetCode.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/transfer/SheetCopySupport.h"
 #include "engine/workbook/References.h"
@@ -303,6 +304,7 @@ CopyPlan PlanCopy(WorkbookDocument& source, const std::vector<int>& sourceIndice
     ReadWorkbookParts(plan, formulas);
     FindNamesAndTables(plan, formulas, formulaParts);
     ReadLinksAndCachedCells(plan, formulas);
+    PlanSheetCode(plan);
     return plan;
 }
 

@@ -16,6 +16,7 @@
 #include "engine/transfer/StreamedSheet.h"
 #include "engine/transfer/StructuredRefs.h"
 #include "engine/workbook/Workbook.h"
+#include "engine/workbook/WorkbookCode.h"
 
 namespace orv::engine {
 
@@ -27,6 +28,9 @@ struct CopyMember {
     std::vector<std::string> carried;
     std::unique_ptr<StreamedSheet> rows;  // a worksheet's own part; none for a chart sheet
     std::vector<pugi::xml_node> localNames;
+    std::string module;          // the source module of the sheet's code, when it travels
+    std::string codeName;        // the copy's code name, when its module travels
+    std::string codeLeftBehind;  // why the sheet's code stays behind, when it does
     // Set as the plan is applied.
     std::string newPart;
     int index = 0;  // the copy's, in the target
@@ -52,6 +56,10 @@ struct CopyPlan {
     // The cells of the sheets left behind that the copies' formulas use, by source sheet index.
     std::map<int, CachedCells> cells;
     std::vector<std::pair<std::string, std::string>> renames;  // source sheet name, copy's name
+    // The macro projects of both workbooks (the source's only, inside one workbook), and what the copy must
+    // tell of them once it is made.
+    std::optional<WorkbookCode> srcCode, dstCode;
+    std::vector<std::string> notices;
 
     // The member copying the source sheet `sheetName`, or nullptr.
     const CopyMember* Member(std::string_view sheetName) const;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/package/Package.h"
@@ -55,6 +56,11 @@ class WorkbookDocument {
     // Throws EngineError when the workbook's structure is protected against `operation` ("copy"...).
     void CheckStructureUnlocked(const char* operation);
 
+    // What a change did that the user must be told though it succeeded (a macro project's signature removed);
+    // handed over once.
+    void AddNotice(std::string notice) { m_notices.push_back(std::move(notice)); }
+    std::vector<std::string> TakeNotices() { return std::exchange(m_notices, {}); }
+
     // True when something was changed since opening or the last save.
     bool changed() const { return m_package->changed(); }
     // Writes the workbook back to its own file atomically; throws EngineError (file untouched) on failure.
@@ -76,6 +82,7 @@ class WorkbookDocument {
     std::string m_workbookPart;
     std::vector<SheetInfo> m_sheets;
     std::vector<std::string> m_savedNames;  // as the file holds them
+    std::vector<std::string> m_notices;
 };
 
 // The name of a kind and of a state as the command-line tool prints them.

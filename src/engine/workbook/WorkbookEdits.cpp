@@ -13,6 +13,7 @@
 #include "engine/workbook/References.h"
 #include "engine/workbook/SheetNames.h"
 #include "engine/workbook/Workbook.h"
+#include "engine/workbook/WorkbookCode.h"
 #include "engine/workbook/WorkbookPart.h"
 
 namespace orv::engine {
@@ -74,6 +75,8 @@ void WorkbookDocument::Delete(int index) {
         return TableReferencesToErrors(formula::DeleteSheet(f, gone.name, orderBefore), tables);
     };
     auto rewritten = StageReferenceRewrite(*m_package, m_workbookPart, gone.name, tables, edit, gone.part);
+    // Its module goes with it; the project is read (and refused when damaged) before anything changes.
+    auto code = WithoutSheetModule(*this, gone.part);
 
     // Detach the sheet, then drop the parts nobody refers to any more (its drawings, comments, tables...).
     auto& workbook = m_package->Xml(m_workbookPart);
@@ -100,6 +103,9 @@ void WorkbookDocument::Delete(int index) {
     CommitRewrites(*m_package, std::move(rewritten));
     RewriteReferences(*m_package, {m_workbookPart}, edit);
     AppDeleteSheet(*m_package, gone.name);
+    if (code) {
+        if (auto notice = code->Commit(); !notice.empty()) AddNotice(std::move(notice));
+    }
 }
 
 }  // namespace orv::engine
