@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libzip-dev libpugixml-dev libisal-dev zlib1g-dev libgtest-dev libxml2-dev
   fonts-liberation2 xvfb xauth x11-utils
   libreoffice-calc-nogui libreoffice-dev libreoffice-dev-common
-  zip unzip python3
+  zip unzip python3 python3-olefile
   dpkg-dev file
   clang-14 libclang-rt-14-dev
 )
