@@ -273,9 +273,10 @@ std::vector<std::shared_ptr<automation::Sheet>> LoWorkbook::CopySheets(
         const auto notices = CheckCopy(Document(), IndexOf(ids[i]), target, copied, namesBefore);
         if (!notices.empty()) text += (text.empty() ? "" : " ") + CopyNotice(renames[i].first, target, notices);
     }
-    if (!text.empty()) throw AutomationError(text);
     std::vector<std::shared_ptr<automation::Sheet>> copies;
     for (const int copyId : copyIds) copies.push_back(std::make_shared<LoSheet>(target.shared_from_this(), copyId));
+    // The copies stand, whole but not faithful: they may be saved, and a move keeps its sheets.
+    if (!text.empty()) throw automation::UnfaithfulCopy(text, copies);
     return copies;
 }
 
@@ -305,6 +306,11 @@ std::vector<std::string> LoWorkbook::CheckCopy(OfficeDocument& source, int sourc
             "its formulas use names that \"" + target.FileName() + "\" defines differently (" + list +
             "), so they now compute with the target's meaning. Give the names different names in "
             "one of the workbooks and copy the sheet again.");
+    }
+    // The office gives the copy an empty module of its own: the sheet's code stays behind.
+    if (const std::string code = source.sheetCode(sourceIndex); !code.empty() && document.sheetCode(copied) != code) {
+        notices.push_back("its code (the sheet's own module) stayed behind: LibreOffice does not carry a sheet's "
+                          "code into another workbook. Copy the sheet between .xlsm workbooks to keep its code.");
     }
     const auto styles = document.differingCellStyles(source, copied);
     if (!styles.empty()) {

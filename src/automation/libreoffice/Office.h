@@ -48,6 +48,8 @@ class OfficeDocument {
     virtual std::vector<std::pair<std::string, std::string>> keepValuesOfLostReferences(OfficeDocument& source,
                                                                                        int sourceIndex,
                                                                                        int index) = 0;
+    // The code of sheet `index`'s own module, without the lines the office adds; "" when it has none.
+    virtual std::string sheetCode(int index) = 0;
     // The cell styles used on sheet `index` that this document defines differently from `source`.
     virtual std::vector<std::string> differingCellStyles(OfficeDocument& source, int index) = 0;
     // The addresses ("B2") and formulas of the cells of sheet `index` whose formulas refer to other files,

@@ -7,6 +7,7 @@
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/script/XLibraryContainer.hpp>
 #include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/FormulaResult.hpp>
 #include <com/sun/star/frame/XModel.hpp>
@@ -317,6 +318,38 @@ std::vector<std::pair<std::string, std::string>> KeepValuesOfLostReferences(cons
                       sourceCells->getCellRangeByName(at)->getCellByPosition(0, 0));
     }
     return found;
+}
+
+std::string SheetCode(const Document& document, int index) {
+    OUString codeName;
+    uno::Reference<beans::XPropertySet>(SheetAt(document, index), uno::UNO_QUERY_THROW)
+            ->getPropertyValue("CodeName") >>= codeName;
+    uno::Reference<beans::XPropertySet> properties(document, uno::UNO_QUERY_THROW);
+    uno::Reference<script::XLibraryContainer> libraries;
+    properties->getPropertyValue("BasicLibraries") >>= libraries;
+    if (codeName.isEmpty() || !libraries.is()) return "";
+    // A document's macros from another format live in this library, each sheet's under its code name.
+    const OUString library = "VBAProject";
+    if (!libraries->hasByName(library)) return "";
+    libraries->loadLibrary(library);
+    uno::Reference<container::XNameAccess> modules(libraries->getByName(library), uno::UNO_QUERY_THROW);
+    if (!modules->hasByName(codeName)) return "";
+    OUString source;
+    modules->getByName(codeName) >>= source;
+    std::string code;
+    std::string text = ToUtf8(source);
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos || line.starts_with("Rem Attribute") ||
+            line.starts_with("Attribute ") || line.starts_with("Option VBASupport"))
+            continue;
+        code += line + "\n";
+    }
+    return code;
 }
 
 std::vector<std::string> DifferingCellStyles(const Document& target, int copyIndex, const Document& source) {

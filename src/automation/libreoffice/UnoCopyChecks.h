@@ -51,6 +51,10 @@ std::vector<std::pair<std::string, std::string>> KeepValuesOfLostReferences(cons
                                                                            const Document& source,
                                                                            int sourceIndex);
 
+// The code of sheet `index`'s own module (found by the sheet's code name among the document's macros): its
+// lines without the attribute and option lines the office adds, "" when the sheet has no code.
+std::string SheetCode(const Document& document, int index);
+
 // The cell styles used on the copy at `copyIndex` that the target defines differently from `source`.
 std::vector<std::string> DifferingCellStyles(const Document& target, int copyIndex, const Document& source);
 

@@ -123,6 +123,7 @@ class UnoDocument : public OfficeDocument {
                                                                                int sourceIndex,
                                                                                int index) override;
     std::vector<std::string> differingCellStyles(OfficeDocument& source, int index) override;
+    std::string sheetCode(int index) override;
     std::vector<std::pair<std::string, std::string>> externalFormulas(int index) override;
     int freezeExternalFormulas(int index) override;
     int relinkToCopies(OfficeDocument& source, int index,
@@ -417,6 +418,11 @@ std::vector<std::string> UnoDocument::differingCellStyles(OfficeDocument& source
     auto& from = dynamic_cast<UnoDocument&>(source);
     return Call("compare the cell styles of a copied sheet in \"" + FileName(m_path) + "\"",
                 [&] { return uno_checks::DifferingCellStyles(m_document, index, from.m_document); });
+}
+
+std::string UnoDocument::sheetCode(int index) {
+    return Call("read the code of a sheet of \"" + FileName(m_path) + "\"",
+                [&] { return uno_checks::SheetCode(m_document, index); });
 }
 
 std::vector<std::pair<std::string, std::string>> UnoDocument::externalFormulas(int index) {

@@ -22,6 +22,8 @@
 #include "automation/libreoffice/WarmOffice.h"
 #include "cli/SheetsTool.h"
 #include "compound/CompoundFile.h"
+#include "engine/transfer/SheetCopy.h"
+#include "engine/workbook/Workbook.h"
 #include "legacy/SheetListing.h"
 
 extern char** environ;
@@ -259,6 +261,39 @@ TEST_F(LibreOfficeSession, TheToolSavesACopyThatCouldNotBeFaithfulAndSaysSo) {
         std::vector<std::string> names;
         for (const auto& sheet : Reread(source)) names.push_back(sheet.name);
         EXPECT_NE(std::find(names.begin(), names.end(), "Beta"), names.end()) << "the source lost its sheet";
+    }
+}
+
+// LibreOffice gives a copied sheet an empty module of its own: the code stays behind, and the tool says so
+// rather than report a faithful copy. The .xls is the application's; the .ods is made by the engine and
+// converted (LibreOffice's own .xls export drops the code names that tie sheets to modules).
+TEST_F(LibreOfficeSession, ACopyWhoseCodeStaysBehindIsSaidToBeUnfaithful) {
+    const fs::path withCode = m_dir / "code.xlsm";
+    fs::copy_file(fs::path(ORVANDEL_OOXML_FIXTURES) / "xlm-macrosheet.xlsm", withCode);
+    fs::permissions(withCode, fs::perms::owner_write, fs::perm_options::add);
+    {
+        auto source = engine::WorkbookDocument::Open(std::string(ORVANDEL_OOXML_FIXTURES) +
+                                                     "/chartsheets-213-names-vba.xlsm");
+        auto target = engine::WorkbookDocument::Open(withCode.string());
+        engine::CopySheet(*source, 1, *target, 0);  // "General", whose module has code
+        target->Save();
+    }
+    ASSERT_EQ(test::Convert({withCode}, "ods", m_dir), "");
+    const std::pair<fs::path, std::string> sources[] = {{Fixture("sheet-code-extlinks.xls"), "Output"},
+                                                        {m_dir / "code.ods", "General"}};
+    for (const auto& [source, sheet] : sources) {
+        const std::string format = source.extension().string().substr(1);
+        SCOPED_TRACE(format);
+        const auto target = Generated("target", format);
+        auto registry = std::make_shared<automation::BackendRegistry>();
+        registry->Add(MakeLibreOfficeBackend());
+        std::ostringstream out, err;
+        const int code = cli::RunSheetsTool({"copy", source.string(), sheet, target.string(), "after", "One"},
+                                            out, err, registry);
+        EXPECT_EQ(code, cli::kDoneUnfaithfully) << err.str();
+        EXPECT_NE(err.str().find("its code (the sheet's own module) stayed behind"), std::string::npos) << err.str();
+        const auto names = NamesOf(Reread(target));
+        EXPECT_NE(std::find(names.begin(), names.end(), sheet), names.end());
     }
 }
 
