@@ -12,6 +12,7 @@
 #include "compound/CompoundFile.h"
 #include "engine/EngineError.h"
 #include "engine/package/Package.h"
+#include "engine/transfer/MacroReferences.h"
 #include "engine/transfer/SheetCopy.h"
 #include "engine/vba/Compression.h"
 #include "engine/vba/Project.h"
@@ -81,6 +82,14 @@ TEST(VbaCompression, DamagedContainersAreRefused) {
         EXPECT_THROW(vba::Decompress(container), EngineError) << label;
     }
     EXPECT_THROW(vba::Decompress(vba::Compress(std::string(20000, 'z')), 8192), EngineError) << "limit";
+}
+
+TEST(SheetCode, ControlsInAnotherWorkbookNameTheSourceWorkbooksMacro) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"[0]!omit_Click", "[2]!omit_Click"}, {"Module1.Go", "[2]!Module1.Go"}, {"Go", "[2]!Go"},
+        {"", ""}, {"[1]!Other", "[1]!Other"}, {"'b.xlsm'!Go", "'b.xlsm'!Go"},
+    };
+    for (const auto& [macro, expected] : cases) EXPECT_EQ(MacroOfSource(macro, 2), expected) << macro;
 }
 
 // The bytes of a part of the package at `path`, or "" when there is none.
@@ -180,6 +189,24 @@ TEST(SheetCode, ACopyCarriesItsModuleUnderAFreeCodeName) {
         EXPECT_TRUE(source.starts_with("Attribute VB_Name = \"" + std::string(c.codeName) + "\"")) << label;
         ExpectSheetsAndModulesMatch(target, label);
         EXPECT_EQ(Problems(target), std::vector<std::string>{}) << label;
+        // Buttons and controls run the source workbook's macros, through the link to it.
+        if (std::string(c.sheet) == "MV Calculator") {
+            // The target has no macros of its own to name.
+            auto package = Package::Open(target);
+            for (const auto& part : package->PartNames()) {
+                const std::string text = package->Read(part);
+                EXPECT_EQ(text.find("macro=\"[0]!"), std::string::npos) << label << ": " << part;
+                EXPECT_EQ(text.find("FmlaMacro>[0]!"), std::string::npos) << label << ": " << part;
+            }
+            const std::string sheetPart = [&] {
+                auto doc = WorkbookDocument::Open(target);
+                return doc->sheets()[0 + 1].part;
+            }();
+            EXPECT_NE(package->Read(sheetPart).find("macro=\"[1]!omit_Click\""), std::string::npos) << label;
+            EXPECT_NE(package->Read("xl/externalLinks/_rels/externalLink1.xml.rels").find("form-controls-hidden-vba.xlsm"),
+                      std::string::npos)
+                << label;
+        }
 
         // Compiled again from source when opened; every other stream of the project kept as it was.
         const std::string after = PartText(target, "xl/vbaProject.bin");

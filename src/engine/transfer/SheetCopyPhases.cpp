@@ -14,6 +14,7 @@
 #include "engine/package/Relationships.h"
 #include "engine/package/Xml.h"
 #include "engine/transfer/Conformance.h"
+#include "engine/transfer/MacroReferences.h"
 #include "engine/transfer/PartCopy.h"
 #include "engine/transfer/SharedStrings.h"
 #include "engine/transfer/SheetCode.h"
@@ -170,7 +171,9 @@ void MakeTablesUnique(CopyPlan& plan, CopyProgress& done) {
 }
 
 void AddLinks(CopyPlan& plan, CopyProgress& done) {
-    if (!plan.cells.empty()) {
+    // Buttons and controls of the copies run the source workbook's macros, through the link to it.
+    const bool macros = !plan.sameBook && CopiesRunSourceMacros(plan, done.copier->written());
+    if (!plan.cells.empty() || macros) {
         done.book =
             AddExternalLink(*plan.dst, plan.dstWorkbook, LinkTarget(plan.source->path(), plan.target->path()),
                             plan.order, plan.cells);
@@ -178,6 +181,7 @@ void AddLinks(CopyPlan& plan, CopyProgress& done) {
         std::map<int, CachedCells>().swap(plan.cells);
     }
     if (plan.links && !plan.links->empty()) done.books = plan.links->JoinTo(*plan.dst, plan.dstWorkbook);
+    if (macros) PointMacrosAtSource(plan, done.copier->written(), done.book);
 }
 
 void RewriteCarriedReferences(CopyPlan& plan, CopyProgress& done) {
