@@ -113,6 +113,9 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// The macro-enabled twin of a generated workbook's path.
+std::string MacroEnabled(const std::string& path) { return path.substr(0, path.size() - 5) + "-code.xlsm"; }
+
 std::vector<Case> Cases(const std::string& pristine, const std::string& lastSheet, double dataPartMb) {
     const std::string dataPart = "xl/worksheets/sheet2.xml";
     const auto dataParts = PartsContaining(pristine, "Data!");
@@ -229,6 +232,25 @@ std::vector<Case> Cases(const std::string& pristine, const std::string& lastShee
          [](const Paths& p) {
              Expect(Contains(NamesOf(p.target), "Data (2)"), "no \"Data (2)\" in the target");
          }});
+    // The same copy between macro-enabled workbooks (see RunSize) whose projects hold 1 MB of code each: what
+    // the sheet's module costs on top of the plain copy.
+    cases.push_back(
+        {"copy-code", "copy \"Data\" with its module between workbooks with 1 MB projects",
+         [](const Registry& r, const Paths& p) {
+             TransferSheet(r, MacroEnabled(p.source), "Data", MacroEnabled(p.target), false);
+         },
+         nullptr, "the same copy without projects",
+         [](const Paths& p) { return TimeMs([&] { TransferSheet(EngineRegistry(), p.source, "Data", p.target, false); }); },
+         "<= the plain copy + 50 ms",
+         [](const ResultRow& row) {
+             const double added = row.engineMs - row.referenceMs;
+             return Join(added <= 50 ? std::vector<std::string>{}
+                                     : std::vector<std::string>{"adds " + Format(added) + " ms (bound 50 ms)"});
+         },
+         [](const Paths& p) {
+             Expect(Contains(NamesOf(MacroEnabled(p.target)), "Data (2)"), "no \"Data (2)\" in the target");
+         },
+         true});
     cases.push_back(
         {"move-between", "move \"Calc 1\" into another workbook (1 MB)",
          [](const Registry& r, const Paths& p) { TransferSheet(r, p.source, "Calc 1", p.target, true); },
@@ -265,6 +287,8 @@ std::vector<Case> WideCases(const std::string& pristine, const std::string& last
 
 void Fresh(const std::string& from, const std::string& to) {
     fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    // The macro-enabled twin of a generated workbook, when there is one, is made fresh with it.
+    if (fs::exists(MacroEnabled(from))) fs::copy_file(MacroEnabled(from), MacroEnabled(to), fs::copy_options::overwrite_existing);
 }
 
 }  // namespace
@@ -297,6 +321,9 @@ std::vector<ResultRow> RunSize(Options& options, int megabytes) {
         if (wide) target.cellFormats = shape.cellFormats;
         GenerateWorkbook(pristineTarget, target);
     }
+    if (!fs::exists(MacroEnabled(pristine))) MakeMacroEnabled(pristine, MacroEnabled(pristine), 1024, "Sheet2");
+    if (!fs::exists(MacroEnabled(pristineTarget)))
+        MakeMacroEnabled(pristineTarget, MacroEnabled(pristineTarget), 1024, "Sheet2");
     const double dataMb = EntrySizeMb(pristine, "xl/worksheets/sheet2.xml");
     const std::string label = Format(static_cast<double>(fs::file_size(pristine)) / (1024.0 * 1024.0)) + " MB" +
                               (wide ? ", wide" : "");

@@ -1,6 +1,9 @@
 // The benchmark workbook generator: package parts built as plain strings and stored with libzip.
 #include "WorkbookGenerator.h"
 
+#include <filesystem>
+#include <random>
+
 #include <zip.h>
 #include <zlib.h>
 
@@ -11,6 +14,12 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "engine/package/ContentTypes.h"
+#include "engine/package/Package.h"
+#include "engine/package/Relationships.h"
+#include "engine/package/Xml.h"
+#include "engine/vba/Project.h"
 
 namespace orv::bench {
 
@@ -455,6 +464,58 @@ void GenerateWorkbook(const std::string& path, const WorkbookShape& shape) {
     zip.Add("xl/drawings/_rels/drawing1.xml.rels", Relationships({{"image", "../media/image1.png"}}));
     zip.Add("xl/media/image1.png", Png(shape.imageKilobytes, random), true);
     zip.Close();
+}
+
+namespace {
+
+// Code that compresses as written code does: statements alike in form, numbers and names that differ.
+std::string GeneratedCode(std::size_t bytes, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string code = "Option Explicit\r\n";
+    for (int procedure = 1; code.size() < bytes; ++procedure) {
+        code += "Public Sub Step" + std::to_string(procedure) + "(ByVal target As Range)\r\n";
+        for (int line = 0; line < 20; ++line) {
+            code += "    target.Offset(" + std::to_string(random() % 500) + ", " + std::to_string(random() % 40) +
+                    ").Value = target.Value * " + std::to_string(random() % 10000) + " / 7 ' step " +
+                    std::to_string(random()) + "\r\n";
+        }
+        code += "End Sub\r\n";
+    }
+    return code;
+}
+
+}  // namespace
+
+void MakeMacroEnabled(const std::string& from, const std::string& to, int codeKilobytes,
+                      const std::string& dataCodeName) {
+    namespace fs = std::filesystem;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    auto package = engine::Package::Open(to);
+    const std::string workbook = "xl/workbook.xml";
+    const std::string dataPart = "xl/worksheets/sheet2.xml";
+    engine::ContentTypes types(*package);
+    types.SetOverride(workbook, "application/vnd.ms-excel.sheet.macroEnabled.main+xml");
+    auto book = engine::Root(package->Xml(workbook));
+    auto properties = engine::Child(book, "workbookPr");
+    if (!properties) properties = book.prepend_child("workbookPr");
+    properties.append_attribute("codeName") = "ThisWorkbook";
+    package->MarkChanged(workbook);
+    auto sheet = engine::Root(package->Xml(dataPart));
+    auto sheetProperties = engine::Child(sheet, "sheetPr");
+    if (!sheetProperties) sheetProperties = sheet.prepend_child("sheetPr");
+    sheetProperties.append_attribute("codeName") = dataCodeName.c_str();
+    package->MarkChanged(dataPart);
+
+    const std::size_t total = static_cast<std::size_t>(codeKilobytes) * 1024;
+    auto project = engine::vba::Project::New(1252, "ThisWorkbook");
+    project.AddDocumentModule(dataCodeName, GeneratedCode(total / 10, 1));
+    for (int n = 1; n * total / 10 < total; ++n)
+        project.AddDocumentModule("Code" + std::to_string(n), GeneratedCode(total / 10, 100 + n));
+    package->Write("xl/vbaProject.bin", project.Write());
+    engine::Relationships(*package, workbook)
+        .Add("http://schemas.microsoft.com/office/2006/relationships/vbaProject", "xl/vbaProject.bin");
+    types.SetOverride("xl/vbaProject.bin", "application/vnd.ms-office.vbaProject");
+    package->Save(to);
 }
 
 }  // namespace orv::bench

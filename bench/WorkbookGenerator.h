@@ -31,4 +31,10 @@ WorkbookShape WideShape();
 // Writes the workbook of `shape` to `path` (replacing it); throws std::runtime_error saying what failed.
 void GenerateWorkbook(const std::string& path, const WorkbookShape& shape);
 
+// Writes to `to` (an .xlsm) the generated workbook `from` made macro-enabled, with a project of about
+// `codeKilobytes` KB of code: a tenth of it in the module of sheet "Data" (code name `dataCodeName`), the rest
+// in modules of their own. Throws what the engine throws.
+void MakeMacroEnabled(const std::string& from, const std::string& to, int codeKilobytes,
+                      const std::string& dataCodeName);
+
 }  // namespace orv::bench

@@ -28,7 +28,7 @@ constexpr const char* kUsage =
     "  --timeout S          stop an engine run after S seconds and report it (default 120)\n"
     "  --only OPERATION     run only the operations whose key contains this text (list, rename-ref, "
     "rename-free,\n"
-    "                       move-up, delete-free, delete-ref, copy, move-between, samples)\n"
+    "                       move-up, delete-free, delete-ref, copy, copy-code, move-between, samples)\n"
     "  --dir DIR            generate into DIR (kept) instead of a removed temporary folder\n"
     "Prints one Markdown table of medians to standard output and progress to standard error.\n";
 

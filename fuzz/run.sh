@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang and runs one (or all) for a given time on seeds made from the
 # project's fixtures. Usage:
 #   fuzz/run.sh TARGET SECONDS     TARGET: fuzz_package, fuzz_workbook_xml, fuzz_formula, fuzz_legacy_listing,
-#                                  fuzz_compound, fuzz_strict_write
+#                                  fuzz_compound, fuzz_vba_project, fuzz_strict_write
 #   fuzz/run.sh all SECONDS        each target in turn for SECONDS (CI: fuzz/run.sh all 60)
 # Environment: ORVANDEL_FUZZ_BUILD (build folder, default build-fuzz), ORVANDEL_FUZZ_JOBS (parallel jobs of
 # one target, default 1). The corpus a run grows stays in the build folder and is reused by the next run.
@@ -13,7 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANDEL_FUZZ_BUILD:-$root/build-fuzz}
 jobs=${ORVANDEL_FUZZ_JOBS:-1}
-targets=(fuzz_package fuzz_workbook_xml fuzz_formula fuzz_legacy_listing fuzz_compound fuzz_strict_write)
+targets=(fuzz_package fuzz_workbook_xml fuzz_formula fuzz_legacy_listing fuzz_compound fuzz_vba_project fuzz_strict_write)
 
 if [[ $# -ne 2 || ! $2 =~ ^[0-9]+$ ]]; then
   sed -n '2,10p' "$0" >&2
@@ -86,6 +86,11 @@ make_seeds() {
       done
       rm -rf "$scratch"
       ;;
+    fuzz_vba_project)
+      for f in $(find "${fixtures[@]}" -maxdepth 1 -type f -name '*.xl[st]m'); do
+        unzip -p "$f" xl/vbaProject.bin >"$dir/$(basename "$f").bin" 2>/dev/null || rm -f "$dir/$(basename "$f").bin"
+      done
+      ;;
     fuzz_legacy_listing | fuzz_compound)
       for f in $(find "${fixtures[@]}" -maxdepth 1 -type f \( -name '*.xls' -o -name 'encrypted-*' -o -name '*.ods' \)); do
         cp "$f" "$dir/"
@@ -102,6 +107,7 @@ for target in "${selected[@]}"; do
   mkdir -p "$corpus" "$artifacts"
   max_len=65536
   [[ $target == fuzz_package || $target == fuzz_legacy_listing || $target == fuzz_compound ||
+     $target == fuzz_vba_project ||
      $target == fuzz_strict_write ]] && max_len=1048576
   echo "== $target: $seconds s, $(ls "$build/seeds/$target" | wc -l) seeds, $(ls "$corpus" | wc -l) in corpus"
   start=$(date +%s)

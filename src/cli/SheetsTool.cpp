@@ -38,9 +38,12 @@ constexpr const char* kUsageText =
     "Several sheets arrive side by side in SRC's order, and their references to each other lead to the copies:\n"
     "  orvandel-sheets copy model.xlsx Data Calc Chart report.xlsx after #1\n"
     "'as NEWNAME' goes with one SHEET only.\n"
+    "A sheet's code (its module) comes along into .xlsm and .xltm workbooks under a code name of its own; a move\n"
+    "or a delete takes it out of SRC.\n"
     "kind: worksheet, chartsheet, dialogsheet, macrosheet; state: visible, hidden, veryHidden.\n"
     "Exit status: 0 done, 1 refused or failed (the reason is printed), 2 wrong arguments, 3 done but not\n"
-    "faithfully: the copy was saved and differs from its source as printed (a moved sheet stays in SRC).\n"
+    "faithfully: the copy was saved and differs from its source as printed (its code stayed behind, say; a\n"
+    "moved sheet stays in SRC), or a changed macro project lost its signature.\n"
     "Undo and redo restore every workbook of the operation, and refuse (status 1, nothing changed) when one\n"
     "was changed since by another program or operation. The history keeps the last 20 operations\n"
     "(at most 2 GB) in $XDG_STATE_HOME/orvandel/undo, else ~/.local/state/orvandel/undo.\n";

@@ -256,7 +256,8 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
     if (at == std::string::npos) throw EngineError("The link to \"" + linkTarget + "\" could not be written.");
     DeflateStream out;
     out.Add(std::string_view(around).substr(0, at));
-    out.Add("<sheetDataSet>");
+    // A link without cached cells (one only macros use) has no data set: an empty one is not allowed.
+    if (!cells.empty()) out.Add("<sheetDataSet>");
     std::string piece;
     auto flush = [&] {
         out.Add(piece);
@@ -287,7 +288,7 @@ int AddExternalLink(Package& target, const std::string& workbookPart, const std:
         if (current != 0) piece += "</row>";
         piece += "</sheetData>";
     }
-    piece += "</sheetDataSet>";
+    if (!cells.empty()) piece += "</sheetDataSet>";
     flush();
     out.Add(std::string_view(around).substr(at + placeholder.size()));
     target.WriteDeflated(part, out.Finish());

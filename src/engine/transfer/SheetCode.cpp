@@ -27,6 +27,11 @@ void PlanSheetCode(CopyPlan& plan) {
     if (!target->macroEnabled()) {
         for (auto& m : plan.group) {
             if (m.module.empty()) continue;
+            // A module without code (the application gives every sheet one) loses nothing when it stays.
+            if (!vba::Project::HoldsCode(from.Source(*from.Find(m.module)))) {
+                m.module.clear();
+                continue;
+            }
             m.codeLeftBehind = (
                 "The code of sheet \"" + m.sheet.name + "\" (module \"" + m.module + "\") stayed behind: \"" +
                 plan.target->displayName() +

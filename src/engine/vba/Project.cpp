@@ -344,13 +344,59 @@ Project Project::Read(std::string_view bytes, const std::string& workbookName) {
     return project;
 }
 
+Project Project::New(unsigned codePage, const std::string& workbookCodeName, const std::string& projectName) {
+    // The information records a writer must give (system, locales, code page, name, version), and no
+    // references: a project like the source's takes those from it instead.
+    std::string head;
+    auto u32 = [](std::uint32_t v) {
+        std::string out;
+        Put32(out, v);
+        return out;
+    };
+    PutRecord(head, 0x0001, u32(1));  // 32-bit Windows
+    PutRecord(head, 0x0002, u32(0x409));
+    PutRecord(head, 0x0014, u32(0x409));
+    std::string page;
+    Put16(page, codePage);
+    PutRecord(head, kCodePage, page);
+    PutRecord(head, 0x0004, projectName);
+    PutRecord(head, 0x0005, "");
+    PutRecord(head, 0x0040, "");
+    PutRecord(head, 0x0006, "");
+    PutRecord(head, 0x003D, "");
+    PutRecord(head, 0x0007, u32(0));
+    PutRecord(head, 0x0008, u32(0));
+    Put16(head, kVersion);
+    head += u32(4) + u32(1);
+    Put16(head, 0);
+    PutRecord(head, 0x000C, "");
+    PutRecord(head, 0x003C, "");
+    return Made(codePage, head, "\"" + projectName + "\"", workbookCodeName);
+}
+
 Project Project::NewLike(const Project& like, const std::string& workbookCodeName) {
-    Project project;
+    std::string name = "VBAProject";
+    for (const auto& line : Lines(AsBytes(like.m_root.Child("PROJECT")->data))) {
+        if (AsciiUpper(KeyOf(line)) == "NAME") name = line.substr(line.find('=') + 1);
+    }
+    if (!name.starts_with('"')) name = "\"" + name + "\"";
+    // The module count and the cookie that follows it close the head again.
+    Project project = Made(like.m_codePage, like.m_head.substr(0, like.m_countAt - 6), name, workbookCodeName);
     project.m_workbookName = like.m_workbookName;
-    project.m_codePage = like.m_codePage;
     project.m_head = like.m_head;
     project.m_countAt = like.m_countAt;
-    project.m_tail = like.m_tail;
+    return project;
+}
+
+Project Project::Made(unsigned codePage, std::string head, const std::string& quotedName,
+                      const std::string& workbookCodeName) {
+    Project project;
+    project.m_codePage = codePage;
+    project.m_countAt = head.size() + 6;
+    PutRecord(head, kModuleCount, std::string(2, '\0'));
+    PutRecord(head, 0x0013, "\xFF\xFF");
+    project.m_head = std::move(head);
+    PutRecord(project.m_tail, kEnd, "");
     project.m_root.name = "Root Entry";
     project.m_root.storage = true;
 
@@ -358,12 +404,7 @@ Project Project::NewLike(const Project& like, const std::string& workbookCodeNam
     const std::string id = NewProjectId();
     std::random_device device;
     auto seed = [&] { return static_cast<unsigned char>(device() & 0xFF); };
-    std::string name = "VBAProject";
-    for (const auto& line : Lines(AsBytes(like.m_root.Child("PROJECT")->data))) {
-        if (AsciiUpper(KeyOf(line)) == "NAME") name = line.substr(line.find('=') + 1);
-    }
-    if (!name.starts_with('"')) name = "\"" + name + "\"";
-    const std::string text = "ID=\"" + id + "\"\r\nName=" + name +
+    const std::string text = "ID=\"" + id + "\"\r\nName=" + quotedName +
                              "\r\nHelpContextID=\"0\"\r\nVersionCompatible32=\"393222000\"\r\nCMG=\"" +
                              Obfuscated(id, std::string(4, '\0'), seed()) + "\"\r\nDPB=\"" +
                              Obfuscated(id, std::string(1, '\0'), seed()) + "\"\r\nGC=\"" +
@@ -386,27 +427,18 @@ Project Project::NewLike(const Project& like, const std::string& workbookCodeNam
         entry.name = stream;
         project.Storage().children.push_back(std::move(entry));
     }
-
-    const auto mbcs = platform::CodePageFromUtf8(workbookCodeName, project.m_codePage);
+    const auto mbcs = platform::CodePageFromUtf8(workbookCodeName, codePage);
     if (!mbcs) throw EngineError("The workbook's code name \"" + workbookCodeName + "\" cannot be written.");
-    Module module;
-    module.name = module.streamName = workbookCodeName;
-    module.document = true;
-    const std::string unicode = Utf16Le(workbookCodeName);
-    PutRecord(module.records, kModuleName, *mbcs);
-    PutRecord(module.records, kModuleNameUnicode, unicode);
-    PutRecord(module.records, kStreamName, *mbcs);
-    PutRecord(module.records, kStreamNameUnicode, unicode);
-    PutRecord(module.records, kDocString, "");
-    PutRecord(module.records, kDocStringUnicode, "");
-    PutRecord(module.records, kTextOffset, std::string(4, '\0'));
-    PutRecord(module.records, kHelpContext, std::string(4, '\0'));
-    PutRecord(module.records, kCookie, "\xFF\xFF");
-    PutRecord(module.records, kDocument, "");
-    PutRecord(module.records, kModuleEnd, "");
-    project.AddModule(std::move(module), Compress(WorkbookModuleSource(*mbcs)),
-                      "Document=" + *mbcs + "/&H00000000");
+    project.AddDocumentModule(workbookCodeName, WorkbookModuleSource(*mbcs));
     return project;
+}
+
+bool Project::HoldsCode(std::string_view source) {
+    for (const auto& line : Lines(source)) {
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first != std::string::npos && !AsciiUpper(line.substr(first)).starts_with("ATTRIBUTE ")) return true;
+    }
+    return false;
 }
 
 std::string Project::WorkbookModuleSource(const std::string& codeName) {
@@ -460,16 +492,33 @@ std::optional<std::string> Project::SourceFrom(const Project& from, const Module
 }
 
 void Project::AddDocumentModule(const Project& from, const Module& module, const std::string& name) {
-    auto cannot = [&](const std::string& why) {
-        return EngineError("The code of module \"" + module.name + "\" cannot be carried into \"" +
-                           m_workbookName + "\": " + why + ".");
-    };
     auto converted = SourceFrom(from, module);
-    if (!converted) throw cannot("the code page of its project cannot hold every character of it");
-    std::string source = std::move(*converted);
-    const auto mbcs = platform::CodePageFromUtf8(name, m_codePage);
-    if (!mbcs) throw cannot("the code page of the project cannot hold its name \"" + name + "\"");
+    if (!converted) {
+        throw EngineError("The code of module \"" + module.name + "\" cannot be carried into \"" + m_workbookName +
+                          "\": the code page of its project cannot hold every character of it.");
+    }
+    AddDocument(name, std::move(*converted), module.records);
+}
 
+void Project::AddDocumentModule(const std::string& name, std::string source) {
+    std::string records;
+    for (unsigned id : {kModuleName, kModuleNameUnicode, kStreamName, kStreamNameUnicode, kDocString,
+                        kDocStringUnicode})
+        PutRecord(records, id, "");
+    PutRecord(records, kTextOffset, std::string(4, '\0'));
+    PutRecord(records, kHelpContext, std::string(4, '\0'));
+    PutRecord(records, kCookie, "\xFF\xFF");
+    PutRecord(records, kDocument, "");
+    PutRecord(records, kModuleEnd, "");
+    AddDocument(name, std::move(source), records);
+}
+
+void Project::AddDocument(const std::string& name, std::string source, const std::string& like) {
+    const auto mbcs = platform::CodePageFromUtf8(name, m_codePage);
+    if (!mbcs) {
+        throw EngineError("The code page of the macro project of \"" + m_workbookName +
+                          "\" cannot hold the module name \"" + name + "\".");
+    }
     // The module names itself in its first line; the copy answers to its own name.
     auto lines = Lines(source);
     bool named = false;
@@ -483,15 +532,15 @@ void Project::AddDocumentModule(const Project& from, const Module& module, const
     if (!named) lines.insert(lines.begin(), "Attribute VB_Name = \"" + *mbcs + "\"");
     source = Joined(lines);
 
+    // The records of `like`, with the names and the place of the source made the new module's.
     Module added;
     added.name = added.streamName = name;
     added.document = true;
     const std::string unicode = Utf16Le(name);
-    const std::string& from_records = module.records;
-    for (std::size_t at = 0; at + 6 <= from_records.size();) {
-        const unsigned id = U16(from_records, at);
-        const std::size_t size = U32(from_records, at + 2);
-        const std::string_view data = std::string_view(from_records).substr(at + 6, size);
+    for (std::size_t at = 0; at + 6 <= like.size();) {
+        const unsigned id = U16(like, at);
+        const std::size_t size = std::min<std::size_t>(U32(like, at + 2), like.size() - at - 6);
+        const std::string_view data = std::string_view(like).substr(at + 6, size);
         switch (id) {
             case kModuleName:
             case kStreamName:
@@ -560,9 +609,24 @@ std::string Project::Write() const {
     dir += m_tail;
     compound::Entry root = m_root;
     compound::Entry& storage = *root.Child("VBA");
-    storage.Child("dir")->data = AsData(Compress(dir));
-    storage.Child("_VBA_PROJECT")->data.assign(kUncompiled.begin(), kUncompiled.end());
-    return AsBytes(compound::Write(root));
+    // Both are written whole, whatever the project read had (a module's stream may even have shared a name).
+    auto stream = [&](const char* name) -> compound::Entry& {
+        storage.Remove(name);
+        compound::Entry entry;
+        entry.name = name;
+        storage.children.push_back(std::move(entry));
+        return storage.children.back();
+    };
+    stream("dir").data = AsData(Compress(dir));
+    const auto uncompiled = AsData(std::string(kUncompiled.begin(), kUncompiled.end()));
+    stream("_VBA_PROJECT").data = uncompiled;
+    try {
+        return AsBytes(compound::Write(root));
+    } catch (const std::exception& e) {
+        // A name the file held that the format does not allow a writer.
+        throw EngineError("The macro project of \"" + m_workbookName + "\" cannot be written again: " + e.what() +
+                          ".");
+    }
 }
 
 }  // namespace orv::engine::vba

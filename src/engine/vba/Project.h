@@ -30,6 +30,10 @@ class Project {
     // A project holding only the module of the workbook named `workbookCodeName`, compiled against the same
     // libraries, code page and constants as `like`, for a workbook that has none yet.
     static Project NewLike(const Project& like, const std::string& workbookCodeName);
+    // A project holding only the module of the workbook named `workbookCodeName`, in `codePage`, referring
+    // to no library.
+    static Project New(unsigned codePage, const std::string& workbookCodeName,
+                       const std::string& projectName = "VBAProject");
 
     // The bytes of the project as it is now.
     std::string Write() const;
@@ -43,6 +47,8 @@ class Project {
     // The module's source, in the project's code page; throws EngineError when its stream is missing or
     // damaged.
     std::string Source(const Module& module) const;
+    // True when a module's source holds code: a line that is neither blank nor an attribute.
+    static bool HoldsCode(std::string_view source);
     // The source of a module of the workbook named `codeName`, as a project for it must hold it.
     static std::string WorkbookModuleSource(const std::string& codeName);
 
@@ -53,11 +59,18 @@ class Project {
     // converted to this project's code page and its name attribute made `name`. Throws EngineError when the
     // code page cannot hold the source or the name.
     void AddDocumentModule(const Project& from, const Module& module, const std::string& name);
+    // Adds a document module named `name` holding `source` (in this project's code page; its name attribute is
+    // made `name`). Throws EngineError when the code page cannot hold the name.
+    void AddDocumentModule(const std::string& name, std::string source);
     // Removes the module named `name` and everything that lists it; no module of that name is not an error.
     void RemoveModule(std::string_view name);
 
   private:
     Project() = default;
+    // A project with the directory records `head` before its module list, and the workbook's module.
+    static Project Made(unsigned codePage, std::string head, const std::string& quotedName,
+                        const std::string& workbookCodeName);
+    void AddDocument(const std::string& name, std::string source, const std::string& likeRecords);
     void AddModule(Module module, std::string streamBytes, std::string_view projectLine);
     compound::Entry& Storage();
     const compound::Entry& Storage() const;
