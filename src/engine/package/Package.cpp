@@ -249,6 +249,13 @@ void Package::ReadInPieces(const std::string& part, const std::function<void(std
     m_zip->ReadInPieces(*p->entry, piece);
 }
 
+std::string Package::ReadStart(const std::string& part, std::size_t bytes) const {
+    const Part* p = Find(part);
+    if (!p) throw EngineError(MissingPart(part));
+    if (p->docChanged || p->bytes || p->deflated) return Read(part).substr(0, bytes);
+    return m_zip->ReadStart(*p->entry, bytes);
+}
+
 std::unique_ptr<ArrivingEntry> Package::ReadArriving(const std::string& part, std::uint64_t atLeast) const {
     const Part* p = Find(part);
     if (!p) throw EngineError(MissingPart(part));

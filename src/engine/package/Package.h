@@ -35,6 +35,9 @@ class Package {
     std::string Read(const std::string& part) const;
     // The same bytes handed to `piece` in order, a megabyte at a time where the part is still in the file.
     void ReadInPieces(const std::string& part, const std::function<void(std::string_view)>& piece) const;
+    // The first `bytes` bytes of the part (all of a shorter one), without reading the rest where it is still in
+    // the file; not checked against the part's checksum, which needs the whole.
+    std::string ReadStart(const std::string& part, std::size_t bytes) const;
     // A large part as it is in the file, inflated on a thread of its own while the caller follows it (see
     // ArrivingEntry: nothing else may be read from the package meanwhile); nullptr for a part of under
     // `atLeast` bytes, one changed since opening, or when no thread can be had. Throws EngineError for a

@@ -91,6 +91,9 @@ class ZipReader {
     std::unique_ptr<ArrivingEntry> ReadArriving(const ZipEntry& entry) const;
     // The same bytes handed to `piece` a megabyte at a time, so that a large entry is never held whole.
     void ReadInPieces(const ZipEntry& entry, const std::function<void(std::string_view)>& piece) const;
+    // The first `bytes` bytes of the entry (all of a shorter one), unchecked: what a glance at a part's start
+    // needs, without inflating the rest.
+    std::string ReadStart(const ZipEntry& entry, std::size_t bytes) const;
     // How many bytes of the file were read so far (the directory and every entry read).
     std::uint64_t bytesRead() const;
 

@@ -345,6 +345,13 @@ std::unique_ptr<ArrivingEntry> ZipReader::ReadArriving(const ZipEntry& entry) co
     return arriving;
 }
 
+std::string ZipReader::ReadStart(const ZipEntry& entry, std::size_t bytes) const {
+    EntryReader reader(m_zip, entry, m_limits, Describe(entry));
+    std::string start(static_cast<std::size_t>(std::min<std::uint64_t>(entry.size, bytes)), '\0');
+    start.resize(static_cast<std::size_t>(reader.Read(start.data(), start.size())));
+    return start;
+}
+
 void ZipReader::ReadInPieces(const ZipEntry& entry, const std::function<void(std::string_view)>& piece) const {
     EntryReader reader(m_zip, entry, m_limits, Describe(entry));
     constexpr std::uint64_t kPiece = 1u << 20;

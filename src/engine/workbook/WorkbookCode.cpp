@@ -21,9 +21,6 @@ constexpr const char* kProjectRelType = "http://schemas.microsoft.com/office/200
 constexpr const char* kProjectType = "application/vnd.ms-office.vbaProject";
 constexpr std::size_t kMaxCodeName = 31;
 
-// Stops reading a part once its beginning is known.
-struct EnoughRead {};
-
 pugi::xml_node WorkbookProperties(Package& package, const std::string& workbookPart) {
     return Child(Root(package.Xml(workbookPart)), "workbookPr");
 }
@@ -32,14 +29,7 @@ pugi::xml_node WorkbookProperties(Package& package, const std::string& workbookP
 
 std::string SheetCodeName(Package& package, const std::string& part) {
     // The sheet's properties come first; a sheet of millions of cells is not read for them.
-    std::string head;
-    try {
-        package.ReadInPieces(part, [&](std::string_view piece) {
-            head.append(piece);
-            if (head.size() >= (64u << 10)) throw EnoughRead{};
-        });
-    } catch (const EnoughRead&) {
-    }
+    const std::string head = package.ReadStart(part, 64u << 10);
     std::size_t properties = head.find("sheetPr");
     // Not sheetProtection, which starts alike.
     while (properties != std::string::npos && properties + 7 < head.size() &&
@@ -134,7 +124,8 @@ std::string WorkbookCode::Commit() {
         m_package.MarkChanged(m_workbookPart);
         m_created = false;
     }
-    m_package.Write(m_part, m_project->Write());
+    // Deflated ahead with the fast deflater the rewritten sheets use: a project can be megabytes.
+    m_package.WriteDeflated(m_part, Deflate(m_project->Write()));
     // A signature covers the project as it was; the application refuses one that no longer matches.
     Relationships rels(m_package, m_part);
     bool unsigned_ = false;
