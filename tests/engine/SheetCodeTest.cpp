@@ -254,6 +254,15 @@ TEST(SheetCode, AGroupCarriesEveryModuleAndADeletionTakesOneAway) {
         ExpectSheetsAndModulesMatch(target, "group");
     }
     {
+        // A rename keeps the code name, and so the module.
+        auto doc = WorkbookDocument::Open(target);
+        const std::string codeName = SheetCodeName(doc->package(), doc->sheets()[1].part);
+        doc->Rename(1, "Renamed");
+        doc->Save();
+        EXPECT_EQ(CodeNameOf(target, "Renamed"), codeName);
+        ExpectSheetsAndModulesMatch(target, "rename");
+    }
+    {
         auto doc = WorkbookDocument::Open(target);
         const std::string codeName = SheetCodeName(doc->package(), doc->sheets()[1].part);
         doc->Delete(1);

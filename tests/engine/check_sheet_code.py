@@ -217,6 +217,14 @@ def main():
                     kept = os.path.join(work, "lo-%s-%d.xlsm" % (kind, len(for_libreoffice)))
                     shutil.move(target, kept)
                     for_libreoffice[(kind, book)] = (kept, copied, source, code)
+            # A move into a workbook that cannot hold the code is not made: the sheet and its module stay.
+            if any(l.strip() and not l.startswith("Attribute") for l in project[code.lower()][0]):
+                kept_in = fresh(book, "kept-in-" + book)
+                rc, err = run(tool, "move", kept_in, sheet, fresh(PLAIN, "plain-" + PLAIN), "after", "#1")
+                runs += 1
+                if rc != 3 or sheet not in [n for n, _ in sheets_of(kept_in)] or code.lower() not in read_project(kept_in):
+                    fail("move %s!%s into %s: exit %d, the sheet or its module left the source: %s"
+                         % (book, sheet, PLAIN, rc, err.strip()))
             # A move takes the module out of the source too.
             moved_from = fresh(book, "moved-from-" + book)
             into = MACRO_BOOKS[(i + 1) % len(MACRO_BOOKS)]
