@@ -146,6 +146,15 @@ std::string Utf8FromUtf16Le(const unsigned char* bytes, std::size_t units) {
     return Utf8FromUtf16(text);
 }
 
+std::string FirstCharacters(std::string_view utf8, std::size_t count) {
+    std::size_t end = 0;
+    for (std::size_t characters = 0; end < utf8.size() && characters < count; ++characters) {
+        ++end;
+        while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+    }
+    return std::string(utf8.substr(0, end));
+}
+
 std::size_t CharacterCount(std::string_view utf8) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < utf8.size();) {

@@ -19,6 +19,9 @@ std::string Utf8FromUtf16Le(const unsigned char* bytes, std::size_t units);
 
 // The number of characters (Unicode code points) of a UTF-8 text.
 std::size_t CharacterCount(std::string_view utf8);
+// The longest start of a UTF-8 text that holds at most `count` characters: a name shortened to make room for a
+// suffix is never cut inside a character.
+std::string FirstCharacters(std::string_view utf8, std::size_t count);
 
 // The text with every letter in its simple upper-case form, in any script (so "ärger" and "ÄRGER" fold
 // alike).

@@ -20,13 +20,7 @@ std::string FreeSheetName(const std::string& name, const std::vector<std::string
     if (!taken(name)) return name;
     for (int n = 2;; ++n) {
         const std::string suffix = " (" + std::to_string(n) + ")";
-        std::string base = name;
-        // Shorten by whole characters (never inside a UTF-8 sequence) until the name fits.
-        while (platform::CharacterCount(base) + suffix.size() > kMaxSheetNameLength && !base.empty()) {
-            do base.pop_back();
-            while (!base.empty() && (static_cast<unsigned char>(base.back()) & 0xC0) == 0x80);
-            if (!base.empty() && static_cast<unsigned char>(base.back()) >= 0xC0) base.pop_back();
-        }
+        const std::string base = platform::FirstCharacters(name, kMaxSheetNameLength - suffix.size());
         if (!taken(base + suffix)) return base + suffix;
     }
 }

@@ -91,12 +91,7 @@ std::string WorkbookCode::FreeCodeName(const std::string& wanted) {
     if (!CodeNameTaken(wanted)) return wanted;
     for (int n = 1;; ++n) {
         const std::string suffix = std::to_string(n);
-        std::string base = wanted;
-        while (platform::CharacterCount(base) + suffix.size() > kMaxCodeName && !base.empty()) {
-            do base.pop_back();
-            while (!base.empty() && (static_cast<unsigned char>(base.back()) & 0xC0) == 0x80);
-            if (!base.empty() && static_cast<unsigned char>(base.back()) >= 0xC0) base.pop_back();
-        }
+        const std::string base = platform::FirstCharacters(wanted, kMaxCodeName - suffix.size());
         if (!CodeNameTaken(base + suffix)) return base + suffix;
     }
 }
