@@ -3,6 +3,8 @@
 #include "engine/transfer/SheetCode.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "engine/transfer/SheetCopyPlan.h"
 #include "engine/workbook/WorkbookCode.h"
@@ -10,12 +12,17 @@
 namespace orv::engine {
 
 void PlanSheetCode(CopyPlan& plan) {
+    // Sheets without a code name have no module: the project (damaged or not) is none of their copy's business.
+    std::vector<std::string> codeNames;
+    for (const auto& m : plan.group) codeNames.push_back(SheetCodeName(*plan.src, m.sheet.part));
+    if (std::all_of(codeNames.begin(), codeNames.end(), [](const std::string& n) { return n.empty(); })) return;
     plan.srcCode.emplace(*plan.source);
     if (!plan.srcCode->hasProject()) return;
     vba::Project& from = plan.srcCode->project();
     bool travels = false;
-    for (auto& m : plan.group) {
-        const std::string codeName = SheetCodeName(*plan.src, m.sheet.part);
+    for (std::size_t i = 0; i < plan.group.size(); ++i) {
+        auto& m = plan.group[i];
+        const std::string& codeName = codeNames[i];
         if (const vba::Module* module = codeName.empty() ? nullptr : from.Find(codeName)) {
             m.module = module->name;
             travels = true;
@@ -32,10 +39,10 @@ void PlanSheetCode(CopyPlan& plan) {
                 m.module.clear();
                 continue;
             }
-            m.codeLeftBehind = (
-                "The code of sheet \"" + m.sheet.name + "\" (module \"" + m.module + "\") stayed behind: \"" +
-                plan.target->displayName() +
-                "\" cannot hold macros. Copy the sheet into a macro-enabled workbook (.xlsm) to keep it.");
+            m.codeLeftBehind = "The code of sheet \"" + m.sheet.name + "\" (module \"" + m.module +
+                               "\") stayed behind: \"" + plan.target->displayName() +
+                               "\" cannot hold macros. Copy the sheet into a macro-enabled workbook (.xlsm) to "
+                               "keep it.";
             m.module.clear();
         }
         return;
@@ -49,7 +56,8 @@ void PlanSheetCode(CopyPlan& plan) {
             m.codeLeftBehind = "The code of sheet \"" + m.sheet.name + "\" (module \"" + m.module +
                                "\") stayed behind: the macro project of \"" + plan.target->displayName() +
                                "\" is written in code page " + std::to_string(target->project().codePage()) +
-                               ", which cannot hold every character of it.";
+                               ", which cannot hold every character of it. Copy the code by hand in the "
+                               "spreadsheet application's code editor.";
             m.module.clear();
             continue;
         }
