@@ -561,11 +561,11 @@ void Project::AddDocument(const std::string& name, std::string source, const std
         }
         at += 6 + size;
     }
-    AddModule(std::move(added), Compress(source), "Document=" + *mbcs + "/&H00000000");
+    AddModule(std::move(added), *mbcs, Compress(source));
 }
 
-void Project::AddModule(Module module, std::string streamBytes, std::string_view projectLine) {
-    const std::string mbcs = platform::CodePageFromUtf8(module.name, m_codePage).value_or(module.name);
+void Project::AddModule(Module module, const std::string& mbcs, std::string streamBytes) {
+    const std::string projectLine = "Document=" + mbcs + "/&H00000000";
     compound::Entry stream;
     stream.name = module.streamName;
     stream.data = AsData(streamBytes);

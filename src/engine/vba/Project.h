@@ -71,7 +71,8 @@ class Project {
     static Project Made(unsigned codePage, std::string head, const std::string& quotedName,
                         const std::string& workbookCodeName);
     void AddDocument(const std::string& name, std::string source, const std::string& likeRecords);
-    void AddModule(Module module, std::string streamBytes, std::string_view projectLine);
+    // Adds a document module (`mbcs`: its name in the project's code page) with its stream.
+    void AddModule(Module module, const std::string& mbcs, std::string streamBytes);
     compound::Entry& Storage();
     const compound::Entry& Storage() const;
 
