@@ -135,6 +135,8 @@ std::optional<Record> ParseRecord(const std::string& text, const std::string& id
             if (!ParseState(value, record.files.back().left)) return std::nullopt;
         } else if (key == "restored") {
             if (!ParseState(value, record.files.back().restored)) return std::nullopt;
+        } else if (key == "created") {
+            record.files.back().created = value == "1";
         } else if (!key.empty()) {
             return std::nullopt;
         }
@@ -157,6 +159,13 @@ void Restore(const fs::path& version, const std::string& path) {
     // file as that operation left it.
     std::error_code ec;
     fs::last_write_time(PathFromUtf8(path), fs::last_write_time(version, ec), ec);
+}
+
+// Takes away a file an operation made; one that cannot be taken away is left whole.
+void Remove(const std::string& path) {
+    std::error_code ec;
+    fs::remove(PathFromUtf8(path), ec);
+    if (ec) throw engine::EngineError("\"" + Name(path) + "\" could not be removed (" + ec.message() + ").");
 }
 
 void RemoveRecord(const std::string& folder, const Record& record) {
@@ -209,6 +218,16 @@ std::string Describe(const Record& record) { return record.what; }
 // Refuses, naming the file, when one of `record`'s files is not as `expected` says.
 void CheckUnchanged(const Record& record, bool undoing) {
     for (const auto& file : record.files) {
+        if (!undoing && file.created) {
+            // The redo makes the file again, so it must not take the place of one made since.
+            std::error_code ec;
+            const auto type = fs::symlink_status(PathFromUtf8(file.path), ec).type();
+            if (type == fs::file_type::not_found) continue;
+            throw UndoError("Redo of the " + record.what + " is not possible: \"" + file.path + "\" " +
+                            (ec ? "cannot be read"
+                                : "was made again since it was taken back, by another program or another operation") +
+                            ". Nothing was changed.");
+        }
         FileState now;
         const FileState& expected = undoing ? file.left : file.restored;
         if (!ReadFileState(file.path, now)) {
@@ -227,6 +246,9 @@ void CheckUnchanged(const Record& record, bool undoing) {
 // already put back are returned to how they stood, and the failure is thrown.
 void PutBack(const std::string& folder, Record& record, bool undoing) {
     std::vector<std::size_t> done;
+    // An operation that only made files kept nothing, so its versions may have no folder yet.
+    std::error_code ec;
+    if (undoing) fs::create_directories(VersionsOf(folder), ec);
     try {
         for (std::size_t i = 0; i < record.files.size(); ++i) {
             auto& file = record.files[i];
@@ -234,18 +256,31 @@ void PutBack(const std::string& folder, Record& record, bool undoing) {
             if (undoing) {
                 // What the operation left is kept first, for a redo.
                 file.after = record.id + "-" + std::to_string(i) + "-after";
-                if (!Keep(file.path, VersionsOf(folder) / file.after, UINT64_MAX).empty()) file.after.clear();
+                const std::string problem = Keep(file.path, VersionsOf(folder) / file.after, UINT64_MAX);
+                if (!problem.empty()) {
+                    file.after.clear();
+                    // A made file taken away unkept would be gone for good, and so could not come back either
+                    // when a later file fails.
+                    if (file.created) throw engine::EngineError(problem + ".");
+                }
             }
-            Restore(VersionsOf(folder) / version, file.path);
+            if (undoing && file.created) {
+                Remove(file.path);
+            } else {
+                Restore(VersionsOf(folder) / version, file.path);
+            }
             done.push_back(i);
         }
     } catch (const engine::EngineError& e) {
         for (std::size_t i : done) {
             auto& file = record.files[i];
             const std::string& back = undoing ? file.after : file.before;
-            if (back.empty()) continue;
             try {
-                Restore(VersionsOf(folder) / back, file.path);
+                if (!undoing && file.created) {
+                    Remove(file.path);
+                } else if (!back.empty()) {
+                    Restore(VersionsOf(folder) / back, file.path);
+                }
             } catch (...) {
             }
         }
@@ -287,6 +322,7 @@ void WriteRecord(const std::string& folder, const Record& record) {
         text << "file " << Escape(file.path) << "\nbefore " << (file.before.empty() ? "-" : file.before)
              << "\nafter " << (file.after.empty() ? "-" : file.after) << "\nleft " << StateText(file.left)
              << "\nrestored " << StateText(file.restored) << "\n";
+        if (file.created) text << "created 1\n";
     }
     const std::string bytes = text.str();
     try {
@@ -324,6 +360,14 @@ void Journal::BeforeSave(const std::string& given, bool replacedWhole) {
     }
     RecordedFile file;
     file.path = path;
+    std::error_code absent;
+    if (fs::symlink_status(PathFromUtf8(path), absent).type() == fs::file_type::not_found) {
+        // The save makes the file: there is nothing to keep, as taking it back takes it away.
+        file.created = true;
+        m_record.files.push_back(std::move(file));
+        m_replaced.push_back(false);
+        return;
+    }
     try {
         std::error_code ec;
         fs::create_directories(VersionsOf(m_folder), ec);
@@ -346,6 +390,12 @@ void Journal::AfterSave(const std::string& given, bool succeeded) {
     const std::string path = Absolute(given);
     for (std::size_t i = 0; i < m_record.files.size(); ++i) {
         if (m_record.files[i].path != path || m_replaced[i]) continue;
+        if (m_record.files[i].created) {
+            // Even a failed save leaves a file to take away when it got as far as making one.
+            const auto facts = platform::FactsOf(path);
+            m_replaced[i] = facts && facts->regular;
+            continue;
+        }
         // A failed save may still have replaced the file (a backend that checks the file it wrote): the kept
         // version tells, when there is one.
         FileState now, kept;
@@ -368,8 +418,10 @@ void Journal::Commit() noexcept {
                 if (!file.before.empty()) fs::remove(VersionsOf(m_folder) / file.before, ec);
                 continue;
             }
-            record.files.push_back(file);
-            ReadFileState(file.path, record.files.back().left);
+            RecordedFile kept = file;
+            // A file made and gone again before the operation ended leaves nothing to take back.
+            if (!ReadFileState(file.path, kept.left) && file.created) continue;
+            record.files.push_back(std::move(kept));
         }
         if (record.files.empty()) return;
         record.when = std::chrono::duration_cast<std::chrono::seconds>(
@@ -414,6 +466,7 @@ std::string Store::TakeBack(bool undoing) {
         throw UndoError(std::string("There is no operation to ") + (undoing ? "undo." : "redo."));
     Record record = undoing ? *firstDone : *(firstDone - 1);
     for (const auto& file : record.files) {
+        if (undoing && file.created) continue;  // nothing was there to keep
         const std::string& version = undoing ? file.before : file.after;
         if (version.empty() || !fs::exists(VersionsOf(m_folder) / version)) {
             throw UndoError(undoing ? "Undo of the " + record.what + " is not possible: the earlier version of \"" +
@@ -426,7 +479,10 @@ std::string Store::TakeBack(bool undoing) {
     }
     CheckUnchanged(record, undoing);
     PutBack(m_folder, record, undoing);
-    for (auto& file : record.files) ReadFileState(file.path, undoing ? file.restored : file.left);
+    for (auto& file : record.files) {
+        if (undoing && file.created) file.restored = {};
+        else ReadFileState(file.path, undoing ? file.restored : file.left);
+    }
     record.undone = undoing;
     WriteRecord(m_folder, record);
     return Describe(record);

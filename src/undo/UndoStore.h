@@ -35,6 +35,7 @@ struct RecordedFile {
     std::string after;   // the version the operation left, kept when it is undone
     FileState left;      // the file as the operation (or a redo) left it
     FileState restored;  // the file as the undo left it
+    bool created = false;  // the operation made the file: undoing takes it away, redoing makes it again
 };
 
 struct Record {
@@ -65,7 +66,7 @@ class Journal : public automation::SaveObserver {
     Journal(std::string folder, std::string what, Limits limits = {});
     void BeforeSave(const std::string& path, bool replacedWhole) override;
     void AfterSave(const std::string& path, bool succeeded) override;
-    // Writes the record when a file was replaced and prunes the store to its limits. Never throws.
+    // Writes the record when a file was replaced or made, and prunes the store to its limits. Never throws.
     void Commit() noexcept;
 
   private:

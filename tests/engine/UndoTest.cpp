@@ -162,7 +162,8 @@ TEST_F(Undo, TheOldestRecordsGoFirstWhenTheKeptFilesOutgrowTheByteLimit) {
 
 // Saves the history hears of at the object model, however the backend writes: a backend that renames a new
 // file into place (a second name keeps the old bytes) and one that writes into the file itself (only a copy
-// keeps them); a failed save is recorded only when it replaced the file all the same.
+// keeps them); a failed save is recorded only when it replaced, or made, the file all the same. A file the
+// save made is taken away by the undo and made again by the redo.
 TEST_F(Undo, KeepsTheReplacedVersionHoweverTheBackendWritesTheFile) {
     struct Case {
         const char* name;
@@ -170,24 +171,29 @@ TEST_F(Undo, KeepsTheReplacedVersionHoweverTheBackendWritesTheFile) {
         bool writesInPlace;  // what it really does
         bool fails;
         bool recorded;
+        bool existed = true;  // false: the save makes the file
     };
     const std::vector<Case> cases = {
         {"renamed into place", true, false, false, true},
         {"written into the file", false, true, false, true},
         {"failed after writing into the file", false, true, true, true},
         {"failed before writing anything", false, false, true, false},
+        {"made by renaming into place", true, false, false, true, false},
+        {"made by writing into it", false, true, false, true, false},
+        {"failed after making the file", false, true, true, true, false},
+        {"failed before making the file", true, false, true, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.File(std::string(c.name) + ".xls");
         const std::string folder = (dir.path() / ("store " + std::string(c.name))).string();
-        std::ofstream(path, std::ios::binary) << "the old workbook";
+        if (c.existed) std::ofstream(path, std::ios::binary) << "the old workbook";
         undo::Journal journal(folder, std::string("save of ") + c.name);
         {
             const automation::ScopedSaveObserver observing(&journal);
             automation::CurrentSaveObserver()->BeforeSave(path, c.replacedWhole);
             if (c.writesInPlace) {
-                std::ofstream(path, std::ios::binary | std::ios::in) << "THE NEW";
+                std::ofstream(path, std::ios::binary | (c.existed ? std::ios::in : std::ios::trunc)) << "THE NEW";
             } else if (!c.fails) {
                 platform::ReplaceFileAtomically(
                     path, [](int fd) { return platform::WriteAll(fd, "new", 3); }, "x");
@@ -198,8 +204,106 @@ TEST_F(Undo, KeepsTheReplacedVersionHoweverTheBackendWritesTheFile) {
         const auto history = undo::Store(folder).History();
         ASSERT_EQ(history.size(), c.recorded ? 1u : 0u);
         if (!c.recorded) continue;
+        const std::string saved = Bytes(path);
+        const auto savedTime = fs::last_write_time(path);
         EXPECT_EQ(undo::Store(folder).Undo(), std::string("save of ") + c.name);
-        EXPECT_EQ(Bytes(path), "the old workbook");
+        EXPECT_EQ(fs::exists(path), c.existed);
+        if (c.existed) {
+            EXPECT_EQ(Bytes(path), "the old workbook");
+        }
+        EXPECT_EQ(undo::Store(folder).Redo(), std::string("save of ") + c.name);
+        EXPECT_EQ(Bytes(path), saved);
+        EXPECT_EQ(fs::last_write_time(path), savedTime);
+    }
+}
+
+// An operation that replaces one workbook and makes another is taken back, and done again, for both or for
+// neither: a refusal, or a failure part way, leaves both files and the record as they were.
+TEST_F(Undo, AWorkbookTheOperationMadeGoesAndComesBackWithTheOneItReplaced) {
+    using Meddle = void (*)(const std::string& replaced, const std::string& made);
+    struct Case {
+        const char* name;
+        bool redoing;       // the step tried: the redo after an undo, else the undo
+        Meddle meddle;      // what happens to the files before the step
+        const char* words;  // what the refused or failed step says; "" when it goes through
+    };
+    const Meddle nothing = [](const std::string&, const std::string&) {};
+    const std::vector<Case> cases = {
+        {"undone and redone together", false, nothing, ""},
+        {"the made workbook changed since", false,
+         [](const std::string&, const std::string& made) { std::ofstream(made, std::ios::app) << "x"; },
+         "made.xlsx\" was changed since, by another program or another operation. Nothing was changed."},
+        {"the made workbook is gone", false, [](const std::string&, const std::string& made) { fs::remove(made); },
+         "made.xlsx\" cannot be read. Nothing was changed."},
+        // The made workbook is taken away first; the replaced one then cannot be put back.
+        {"the replaced workbook cannot be put back", false,
+         [](const std::string& replaced, const std::string&) {
+             fs::permissions(replaced, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+         },
+         "replaced.xlsx\" could not be saved: the file is read-only"},
+        {"a workbook is at the made path again", true,
+         [](const std::string&, const std::string& made) { std::ofstream(made) << "theirs"; },
+         "made.xlsx\" was made again since it was taken back, by another program or another operation. Nothing "
+         "was changed."},
+        {"the replaced workbook cannot be redone", true,
+         [](const std::string& replaced, const std::string&) {
+             fs::permissions(replaced, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+         },
+         "replaced.xlsx\" could not be saved: the file is read-only"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::create_directory(dir.path() / c.name);
+        const std::string replaced = (dir.path() / c.name / "replaced.xlsx").string();
+        const std::string made = (dir.path() / c.name / "made.xlsx").string();
+        const std::string folder = (dir.path() / c.name / "store").string();
+        std::ofstream(replaced, std::ios::binary) << "the old workbook";
+        auto save = [](const std::string& path, const std::string& bytes) {
+            platform::ReplaceFileAtomically(
+                path, [&](int fd) { return platform::WriteAll(fd, bytes.data(), bytes.size()); }, "x");
+        };
+        // Whatever tells an absent file from an empty one, with the bytes of each.
+        auto state = [&] {
+            std::string text;
+            for (const auto& path : {replaced, made}) text += fs::exists(path) ? "[" + Bytes(path) + "]" : "absent;";
+            return text;
+        };
+        undo::Journal journal(folder, "combine into made.xlsx");
+        journal.BeforeSave(made, true);
+        save(made, "the made workbook");
+        journal.AfterSave(made, true);
+        journal.BeforeSave(replaced, true);
+        save(replaced, "the new workbook");
+        journal.AfterSave(replaced, true);
+        journal.Commit();
+        undo::Store store(folder);
+        ASSERT_EQ(store.History().size(), 1u);
+        const std::string done = state();
+        const std::string undone = "[the old workbook]absent;";
+
+        if (c.redoing) {
+            ASSERT_EQ(store.Undo(), "combine into made.xlsx");
+        }
+        c.meddle(replaced, made);
+        const std::string meddled = state();
+        if (*c.words) {
+            try {
+                c.redoing ? store.Redo() : store.Undo();
+                ADD_FAILURE() << "the step went through";
+            } catch (const undo::UndoError& e) {
+                EXPECT_NE(std::string(e.what()).find(c.words), std::string::npos) << e.what();
+            }
+            EXPECT_EQ(state(), meddled);
+            EXPECT_EQ(store.History().front().undone, c.redoing);
+            continue;
+        }
+        EXPECT_EQ(store.Undo(), "combine into made.xlsx");
+        EXPECT_EQ(state(), undone);
+        EXPECT_EQ(store.Redo(), "combine into made.xlsx");
+        EXPECT_EQ(state(), done);
+        // The redo left the made workbook as the operation did: it can be taken back again.
+        EXPECT_EQ(store.Undo(), "combine into made.xlsx");
+        EXPECT_EQ(state(), undone);
     }
 }
 
