@@ -3,7 +3,7 @@
 # project's fixtures. Usage:
 #   fuzz/run.sh TARGET SECONDS     TARGET: fuzz_package, fuzz_workbook_xml, fuzz_formula, fuzz_legacy_listing,
 #                                  fuzz_compound, fuzz_vba_project, fuzz_strict_write
-#   fuzz/run.sh all SECONDS        each target in turn for SECONDS (CI: fuzz/run.sh all 60)
+#   fuzz/run.sh all SECONDS        each target in turn for SECONDS (CI: fuzz/run.sh all 30)
 # Environment: ORVANDEL_FUZZ_BUILD (build folder, default build-fuzz), ORVANDEL_FUZZ_JOBS (parallel jobs of
 # one target, default 1). The corpus a run grows stays in the build folder and is reused by the next run.
 # Exit status 0 when no target found anything; 1 when one crashed, leaked, hung or ran out of memory (the

@@ -13,11 +13,12 @@ echo "== normal build"
 bash scripts/build.sh build
 (cd build && ctest --output-on-failure -j2)
 
-echo "== fuzz targets, 60 s each on their seeds"
-bash fuzz/run.sh all 60
+echo "== fuzz targets, 30 s each on their seeds"
+bash fuzz/run.sh all 30
 
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-bash scripts/build.sh build-asan -DORVANDEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+# -O1, as the sanitizers' authors advise: their checks stay whole, and the tests run about twice as fast as at -O0.
+bash scripts/build.sh build-asan -DORVANDEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
