@@ -42,8 +42,9 @@ class RoutedWorkbook : public Workbook {
     std::shared_ptr<Sheet> sheetAt(int position) override { return Use().sheetAt(position); }
     std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
                                                    After after,
-                                                   const std::vector<std::string>& names) override {
-        return Use().CopySheets(sheets, after, names);
+                                                   const std::vector<std::string>& names,
+                                                   const CopyOptions& options) override {
+        return Use().CopySheets(sheets, after, names, options);
     }
     int SheetsIndexOfWorksheet(int worksheetPosition) override {
         return Use().SheetsIndexOfWorksheet(worksheetPosition);
@@ -113,6 +114,15 @@ std::shared_ptr<Workbook> WorkbookCollection::operator()(int n) const {
 
 std::shared_ptr<Workbook> WorkbookCollection::Open(const std::string& path) {
     return m_application.OpenWorkbook(path);
+}
+
+std::shared_ptr<Workbook> WorkbookCollection::Add(const std::string& path) {
+    return m_application.OpenWorkbook(path, true);
+}
+
+std::shared_ptr<Workbook> BackendSession::Create(const std::string& path) {
+    throw AutomationError("\"" + FileNameOf(path) + "\" cannot be created: no program on this computer makes new " +
+                          DescribeFormat(FormatOfPath(path)) + " workbooks. Name a new .xlsx workbook instead.");
 }
 
 void WorkbookCollection::Close() {
@@ -185,7 +195,7 @@ void Application::ThrowIfQuit() const {
     if (m_quit) throw AutomationError("The spreadsheet application instance has already been told to quit.");
 }
 
-std::shared_ptr<Workbook> Application::OpenWorkbook(const std::string& path) {
+std::shared_ptr<Workbook> Application::OpenWorkbook(const std::string& path, bool create) {
     ThrowIfQuit();
     const FileFormat format = FormatOfPath(path);
     // A workbook cannot be open twice in one instance: a transfer whose two panels name the same file would
@@ -205,7 +215,13 @@ std::shared_ptr<Workbook> Application::OpenWorkbook(const std::string& path) {
     for (auto& open : m_open) {
         if (open->backend() != backend.get()) Reopen(*open, backend);
     }
-    routed->Retarget(SessionOf(backend).Open(path), backend.get());
+    if (create) {
+        std::error_code ec;
+        if (std::filesystem::exists(platform::PathFromUtf8(path), ec) || ec)
+            throw AutomationError("\"" + FileNameOf(path) + "\" already exists; a new workbook is never written over a file.");
+    }
+    auto& session = SessionOf(backend);
+    routed->Retarget(create ? session.Create(path) : session.Open(path), backend.get());
     m_open.push_back(routed);
     return routed;
 }

@@ -26,6 +26,9 @@ class WorkbookCollection {
     // Opens the workbook file at `path` in this instance and returns it; throws with a clear description when
     // the file cannot be opened as a workbook or no backend serves its format.
     std::shared_ptr<Workbook> Open(const std::string& path);
+    // Adds a new workbook that its first save writes to `path`, in the format the extension names, holding one
+    // empty worksheet (see BackendSession::Create); refuses a `path` that exists. Throws AutomationError.
+    std::shared_ptr<Workbook> Add(const std::string& path);
     // Closes every open workbook, discarding unsaved changes.
     void Close();
 
@@ -73,7 +76,7 @@ class Application {
   private:
     friend class WorkbookCollection;
     void ThrowIfQuit() const;
-    std::shared_ptr<Workbook> OpenWorkbook(const std::string& path);
+    std::shared_ptr<Workbook> OpenWorkbook(const std::string& path, bool create = false);
     std::shared_ptr<Backend> ChooseBackend(const std::string& path, FileFormat format) const;
     BackendSession& SessionOf(const std::shared_ptr<Backend>& backend);
     void Reopen(RoutedWorkbook& workbook, const std::shared_ptr<Backend>& backend);

@@ -18,6 +18,10 @@ class BackendSession {
     // Opens the workbook at `path` read-write; throws AutomationError with a clear description when it
     // cannot.
     virtual std::shared_ptr<Workbook> Open(const std::string& path) = 0;
+    // A new workbook in the format `path`'s extension names, holding one empty worksheet, that its first save
+    // writes to `path` (a file that does not exist yet); nothing is written before. Throws AutomationError
+    // when the backend cannot make one; the default says so.
+    virtual std::shared_ptr<Workbook> Create(const std::string& path);
     // Ends the instance, discarding unsaved changes of workbooks still open. Never asks anything.
     virtual void Quit() = 0;
     // The instance's alert flag. A backend that never asks anything has none to set.

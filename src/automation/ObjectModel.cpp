@@ -102,8 +102,21 @@ std::shared_ptr<Sheet> Workbook::sheetNamed(const std::string& name, bool worksh
     throw AutomationError("The workbook has no sheet named \"" + name + "\".");
 }
 
+void Sheet::setVisibility(SheetVisibility) {
+    throw AutomationError("Sheet \"" + name() + "\" cannot be shown or hidden by this program in a workbook of its kind.");
+}
+
 std::vector<std::shared_ptr<Sheet>> Workbook::CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
-                                                         After after, const std::vector<std::string>& names) {
+                                                         After after, const std::vector<std::string>& names,
+                                                         const CopyOptions& options) {
+    if (options.any()) {
+        throw AutomationError(
+            std::string("Copies ") +
+            (options.valuesOnly ? "with values only" : "whose references lead to the target's own sheets") +
+            " are made by the built-in workbook engine, for .xlsx, .xlsm, .xltx and .xltm workbooks; \"" +
+            platform::FileNameOf(fullName()) + "\" is not one. Copy the sheets as they are, or save both "
+            "workbooks as .xlsx first.");
+    }
     std::vector<std::shared_ptr<Sheet>> copies;
     Sheet* anchor = &after.sheet;
     for (const auto& sheet : sheets) {

@@ -41,6 +41,18 @@ const char* ToString(SheetVisibility visibility);
 
 class Sheet;
 
+// How a copy treats what its formulas read; the default copies them as they are.
+struct CopyOptions {
+    // Every cell formula of the copies gives way to the value it last showed (its cached value): the copies
+    // read nothing, so no link to the source is made for their cells.
+    bool valuesOnly = false;
+    // References to sheets of the source that are not copied lead to the target's sheet of the same name
+    // (compared as sheet names are) where the target has one, instead of to the source file.
+    bool referToTarget = false;
+
+    bool any() const { return valuesOnly || referToTarget; }
+};
+
 // Named arguments of Copy and Move.
 struct After {
     Sheet& sheet;
@@ -62,6 +74,9 @@ class Sheet {
 
     virtual SheetKind kind() const = 0;
     virtual SheetVisibility visibility() const = 0;
+    // Shows or hides the sheet; throws AutomationError when that would leave its workbook no visible sheet, or
+    // the backend cannot (the default says so).
+    virtual void setVisibility(SheetVisibility visibility);
     // True for an entry that stands for no sheet of its own (a workbook may list the modules of its VBA
     // project so): it has nothing to show.
     virtual bool isPlaceholder() const { return false; }
@@ -135,11 +150,13 @@ class Workbook {
     // directly after `after.sheet`, named `names` (one per sheet, "" or none for Copy's naming); returns the
     // copies in that order. References among the sheets lead to their copies, under the names they arrive
     // with, where the backend can carry them so (the workbook engine does); the default copies one sheet
-    // after the other and renames the copies. A failure can leave the first copies in the target: do not save
-    // it then.
+    // after the other and renames the copies, and refuses `options` it cannot honour. A failure can leave the
+    // first copies in the target: do not save it then. A copy with values only whose formulas had no cached
+    // value throws UnfaithfulCopy naming those cells, which stay empty.
     virtual std::vector<std::shared_ptr<Sheet>> CopySheets(const std::vector<std::shared_ptr<Sheet>>& sheets,
                                                            After after,
-                                                           const std::vector<std::string>& names = {});
+                                                           const std::vector<std::string>& names = {},
+                                                           const CopyOptions& options = {});
 
     // Writes the workbook back to its own file, in place and in its own format; the file is replaced whole or
     // not at all. The instance's workbooks tell the thread's SaveObserver of every save.

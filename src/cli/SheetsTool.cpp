@@ -9,7 +9,7 @@
 #include "automation/ObjectModel.h"
 #include "platform/Paths.h"
 #include "platform/Program.h"
-#include "transfers/SheetTransfer.h"
+#include "transfers/Commands.h"
 #include "undo/UndoStore.h"
 
 namespace orv::cli {
@@ -25,42 +25,55 @@ constexpr const char* kUsageText =
     "  orvandel-sheets rename FILE SHEET NEWNAME\n"
     "  orvandel-sheets reorder FILE SHEET before|after OTHER\n"
     "  orvandel-sheets delete FILE SHEET\n"
-    "  orvandel-sheets copy SRC SHEET [SHEET...] DST after OTHER [as NEWNAME]\n"
-    "  orvandel-sheets move SRC SHEET [SHEET...] DST after OTHER [as NEWNAME]\n"
+    "  orvandel-sheets copy SRC SHEET [SHEET...] DST [POSITION] [as NEWNAME] [--values] [--refer-to-target]\n"
+    "  orvandel-sheets move SRC SHEET [SHEET...] DST [POSITION] [as NEWNAME] [--values] [--refer-to-target]\n"
+    "  orvandel-sheets split SRC [FOLDER]                one new workbook per sheet, named after it\n"
+    "  orvandel-sheets combine DST SRC [SRC...]         every sheet of each SRC, in order, at the end of DST\n"
     "  orvandel-sheets history                          the operations that can be taken back, newest first\n"
     "  orvandel-sheets undo                             takes the last operation back\n"
     "  orvandel-sheets redo                             does the operation taken back last again\n"
     "\n"
     "SHEET and OTHER are a sheet name, or #N for the N-th sheet of the full collection (SHEET in SRC, OTHER "
     "in\n"
-    "DST for copy and move). A move saves DST before SRC and deletes the source sheet only once its copy is "
-    "saved.\n"
-    "Several sheets arrive side by side in SRC's order, and their references to each other lead to the copies:\n"
+    "DST). POSITION is 'after OTHER', 'before OTHER', 'at start' or 'at end' (the default). A move saves DST "
+    "before\n"
+    "SRC and deletes the source sheet only once its copy is saved. Several sheets arrive side by side in SRC's "
+    "order,\n"
+    "and their references to each other lead to the copies:\n"
     "  orvandel-sheets copy model.xlsx Data Calc Chart report.xlsx after #1\n"
-    "'as NEWNAME' goes with one SHEET only.\n"
+    "A DST that does not exist is created, in the format its extension names:\n"
+    "  orvandel-sheets move model.xlsx Archive archive-2026.xlsx\n"
+    "DST the same file as SRC copies inside it (a move there reorders); a name taken gets \" (2)\":\n"
+    "  orvandel-sheets copy model.xlsx Data model.xlsx at start as \"Data before\"\n"
+    "'as NEWNAME' goes with one SHEET only. --values copies every formula's last value instead of the formula:\n"
+    "  orvandel-sheets copy model.xlsx Summary board.xlsx --values\n"
+    "--refer-to-target makes references to sheets not copied lead to DST's sheet of the same name, where DST "
+    "has one:\n"
+    "  orvandel-sheets copy model-2026.xlsx Calc model-2027.xlsx --refer-to-target\n"
+    "split writes FOLDER/<sheet name>.<SRC's extension> (default: beside SRC) and refuses when one exists:\n"
+    "  orvandel-sheets split model.xlsx parts\n"
+    "combine creates DST when it does not exist:\n"
+    "  orvandel-sheets combine all.xlsx january.xlsx february.xlsx\n"
+    "In file names, the characters < > : \" / \\ | ? * and control characters become _, trailing dots and "
+    "spaces\n"
+    "are dropped, device names (CON, PRN, AUX, NUL, COM1-9, LPT1-9) get a _ after them, and a name met twice "
+    "gets\n"
+    "\" (2)\".\n"
     "A sheet's code (its module) comes along into .xlsm and .xltm workbooks under a code name of its own; a move\n"
     "or a delete takes it out of SRC.\n"
     "kind: worksheet, chartsheet, dialogsheet, macrosheet; state: visible, hidden, veryHidden.\n"
     "Exit status: 0 done, 1 refused or failed (the reason is printed), 2 wrong arguments, 3 done but not\n"
-    "faithfully: the copy was saved and differs from its source as printed (its code stayed behind, say; a\n"
-    "moved sheet stays in SRC), or a changed macro project lost its signature.\n"
-    "Undo and redo restore every workbook of the operation, and refuse (status 1, nothing changed) when one\n"
-    "was changed since by another program or operation. The history keeps the last 20 operations\n"
-    "(at most 2 GB) in $XDG_STATE_HOME/orvandel/undo, else ~/.local/state/orvandel/undo.\n";
+    "faithfully: the copy was saved and differs from its source as printed (its code stayed behind, a formula\n"
+    "had no value to keep, say; a moved sheet stays in SRC), or a changed macro project lost its signature.\n"
+    "Undo and redo restore every workbook of the operation (a workbook it created is removed), and refuse\n"
+    "(status 1, nothing changed) when one was changed since by another program or operation. The history keeps\n"
+    "the last 20 operations (at most 2 GB) in $XDG_STATE_HOME/orvandel/undo, else ~/.local/state/orvandel/undo.\n";
 
 struct UsageError {
     std::string message;
 };
 
-// The sheet SHEET names: "#N" for a position in the full collection, else a name (ignoring case).
-std::shared_ptr<automation::Sheet> FindSheet(automation::Workbook& workbook, const std::string& spec) {
-    if (spec.size() > 1 && spec[0] == '#' &&
-        std::all_of(spec.begin() + 1, spec.end(), [](unsigned char c) { return std::isdigit(c); })) {
-        if (spec.size() > 10) throw AutomationError("There is no sheet " + spec + ".");
-        return workbook.Sheets()(std::stoi(spec.substr(1)));
-    }
-    return workbook.Sheets()(spec);
-}
+using transfers::FindSheet;
 
 void Expect(const std::vector<std::string>& args, std::size_t count) {
     if (args.size() != count) {
@@ -85,35 +98,50 @@ void WithWorkbook(const std::shared_ptr<const automation::BackendRegistry>& regi
     application->Quit();
 }
 
-// The words of a copy or move: SRC SHEET [SHEET...] DST after OTHER [as NEWNAME].
-struct TransferArgs {
-    std::string source;
-    std::vector<std::string> sheets;
-    std::string target;
-    std::string after;
-    std::optional<std::string> newName;
-};
-
-TransferArgs ParseTransfer(const std::vector<std::string>& args) {
-    const std::string& command = args[0];
-    const bool named = args.size() >= 8 && args[args.size() - 2] == "as";
-    const std::size_t afterAt = args.size() - (named ? 4 : 2);
-    if (args.size() < 6 || afterAt < 4) {
-        throw UsageError{"'" + command + "' takes SRC SHEET [SHEET...] DST after OTHER [as NEWNAME]."};
+// The words of a copy or move: SRC SHEET [SHEET...] DST [POSITION] [as NEWNAME] [--values]
+// [--refer-to-target], the options anywhere after the command.
+transfers::TransferRequest ParseTransfer(const std::vector<std::string>& given) {
+    const std::string& command = given[0];
+    transfers::TransferRequest t;
+    t.kind = command == "move" ? transfers::SheetTransfer::Kind::Move : transfers::SheetTransfer::Kind::Copy;
+    std::vector<std::string> args;
+    for (const auto& arg : given) {
+        if (arg == "--values") {
+            t.options.valuesOnly = true;
+        } else if (arg == "--refer-to-target") {
+            t.options.referToTarget = true;
+        } else if (arg.starts_with("--")) {
+            throw UsageError{"'" + command + "' has no option '" + arg + "'."};
+        } else {
+            args.push_back(arg);
+        }
     }
-    if (args[afterAt] != "after") {
-        throw UsageError{"'" + command + "' wants the words 'after' and 'as' where the usage shows them."};
+    const std::string shape = "'" + command + "' takes SRC SHEET [SHEET...] DST [after OTHER | before OTHER | at start | at end] [as NEWNAME].";
+    std::size_t end = args.size();
+    if (end >= 6 && args[end - 2] == "as") {
+        t.newName = args[end - 1];
+        if (t.newName.empty()) throw UsageError{"'as' wants the copy's new name after it."};
+        end -= 2;
     }
-    TransferArgs t;
+    if (end >= 6 && (args[end - 2] == "after" || args[end - 2] == "before")) {
+        t.position = {args[end - 2] == "after" ? transfers::Position::Kind::After : transfers::Position::Kind::Before,
+                      args[end - 1]};
+        end -= 2;
+    } else if (end >= 6 && args[end - 2] == "at") {
+        if (args[end - 1] != "start" && args[end - 1] != "end")
+            throw UsageError{"'at' wants 'start' or 'end', not '" + args[end - 1] + "'."};
+        t.position.kind = args[end - 1] == "start" ? transfers::Position::Kind::AtStart : transfers::Position::Kind::AtEnd;
+        end -= 2;
+    }
+    if (end < 4) throw UsageError{shape};
+    for (const char* word : {"after", "before", "at", "as"}) {
+        if (args[end - 1] == word) throw UsageError{shape};
+    }
     t.source = args[1];
-    t.sheets.assign(args.begin() + 2, args.begin() + static_cast<long>(afterAt) - 1);
-    t.target = args[afterAt - 1];
-    t.after = args[afterAt + 1];
-    if (named) {
-        if (t.sheets.size() != 1)
-            throw UsageError{"'as NEWNAME' names the copy of one sheet; give it with one SHEET only."};
-        t.newName = args.back();
-    }
+    t.sheets.assign(args.begin() + 2, args.begin() + static_cast<long>(end) - 1);
+    t.target = args[end - 1];
+    if (!t.newName.empty() && t.sheets.size() != 1)
+        throw UsageError{"'as NEWNAME' names the copy of one sheet; give it with one SHEET only."};
     return t;
 }
 
@@ -124,36 +152,23 @@ int Told(const std::vector<std::string>& notices, std::ostream& err) {
     return notices.empty() ? kDone : kDoneUnfaithfully;
 }
 
-// Copies (and for a move, then deletes) the sheets of SRC to after OTHER of DST in one instance, by the rules
-// the window's procedures follow. A new name is given to the copy in DST: the source is never changed by a
-// copy, so a workbook whose structure is protected can still give one. Returns kDone or kDoneUnfaithfully
-// (the differences on `err`).
-int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry, const TransferArgs& t, bool move,
-             std::ostream& err) {
-    transfers::RefuseSameFile(t.source, t.target);
+// What a transfer command reports: the files it created on `out`, the differences and notices on `err`.
+int Reported(const std::vector<std::string>& created, const std::string& problem,
+             const std::vector<std::string>& notices, std::ostream& out, std::ostream& err) {
+    for (const auto& path : created) out << "Created \"" << path << "\".\n";
     int result = kDone;
-    WithWorkbook(registry, t.source, [&](automation::Application& application, automation::Workbook&) {
-        auto source = application.Workbooks()(application.Workbooks().count());
-        auto target = transfers::OpenTarget(application, t.source, t.target);
-        std::vector<std::shared_ptr<automation::Sheet>> sheets;
-        for (const auto& spec : t.sheets) sheets.push_back(FindSheet(*source, spec));
-        sheets = transfers::InWorkbookOrder(*source, std::move(sheets));
-        auto after = FindSheet(*target, t.after);
-        using Kind = transfers::SheetTransfer::Kind;
-        transfers::SheetTransfer transfer(move ? Kind::Move : Kind::Copy, source, target);
-        transfer.Copy(sheets, *after,
-                      t.newName ? std::vector<std::string>{*t.newName} : std::vector<std::string>{});
-        transfer.SaveTarget();
-        if (!transfer.problem().empty()) {
-            err << "orvandel-sheets: " << transfer.KeptUnfaithfully() << "\n";
-            result = kDoneUnfaithfully;
-        } else if (move) {
-            transfer.DeleteFromSource();
-            transfer.SaveSource();
-        }
-        result = std::max(result, Told(transfer.TakeNotices(), err));
-    });
-    return result;
+    if (!problem.empty()) {
+        err << "orvandel-sheets: " << problem << "\n";
+        result = kDoneUnfaithfully;
+    }
+    return std::max(result, Told(notices, err));
+}
+
+int Transfer(const std::shared_ptr<const automation::BackendRegistry>& registry,
+             const transfers::TransferRequest& t, std::ostream& out, std::ostream& err) {
+    const auto outcome = transfers::Transfer(registry, t);
+    return Reported(outcome.createdTarget ? std::vector<std::string>{t.target} : std::vector<std::string>{},
+                    outcome.problem, outcome.notices, out, err);
 }
 
 // What the history calls the operation `args` asks for; "" for a command that changes nothing.
@@ -165,8 +180,15 @@ std::string OperationName(const std::vector<std::string>& args) {
         return "reorder of \"" + args[2] + "\" in " + platform::FileNameOf(args[1]);
     if (command == "delete" && args.size() == 3)
         return "delete of \"" + args[2] + "\" from " + platform::FileNameOf(args[1]);
-    if ((command == "copy" || command == "move") && args.size() >= 6) {
-        const TransferArgs t = ParseTransfer(args);
+    if (command == "split" && (args.size() == 2 || args.size() == 3))
+        return "split of " + platform::FileNameOf(args[1]);
+    if (command == "combine" && args.size() >= 3) {
+        std::string sources;
+        for (std::size_t i = 2; i < args.size(); ++i) sources += (i == 2 ? "" : ", ") + platform::FileNameOf(args[i]);
+        return "combine of " + sources + " into " + platform::FileNameOf(args[1]);
+    }
+    if ((command == "copy" || command == "move") && args.size() >= 4) {
+        const transfers::TransferRequest t = ParseTransfer(args);
         std::string sheets;
         for (const auto& sheet : t.sheets) sheets += (sheets.empty() ? "\"" : ", \"") + sheet + "\"";
         return command + " of " + sheets + " from " + platform::FileNameOf(t.source) + " to " +
@@ -261,7 +283,19 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         });
         return result;
     }
-    if (command == "copy" || command == "move") return Transfer(registry, ParseTransfer(args), command == "move", err);
+    if (command == "copy" || command == "move") return Transfer(registry, ParseTransfer(args), out, err);
+    if (command == "split") {
+        if (args.size() != 2 && args.size() != 3) throw UsageError{"'split' takes SRC [FOLDER]."};
+        const auto outcome = transfers::Split(registry, args[1], args.size() == 3 ? args[2] : "");
+        return Reported(outcome.created, outcome.problem, outcome.notices, out, err);
+    }
+    if (command == "combine") {
+        if (args.size() < 3) throw UsageError{"'combine' takes DST SRC [SRC...]."};
+        const auto outcome =
+            transfers::Combine(registry, args[1], std::vector<std::string>(args.begin() + 2, args.end()));
+        return Reported(outcome.createdTarget ? std::vector<std::string>{args[1]} : std::vector<std::string>{},
+                        outcome.problem, outcome.notices, out, err);
+    }
     throw UsageError{"Unknown command '" + command + "'."};
 }
 

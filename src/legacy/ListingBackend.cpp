@@ -50,7 +50,7 @@ class ListedWorkbook : public automation::Workbook, public std::enable_shared_fr
     std::string fullName() const override { return m_path; }
     std::vector<std::shared_ptr<automation::Sheet>> CopySheets(
         const std::vector<std::shared_ptr<automation::Sheet>>&, automation::After,
-        const std::vector<std::string>&) override {
+        const std::vector<std::string>&, const automation::CopyOptions&) override {
         Refuse();
     }
     // Nothing can have changed, so there is nothing to write.

@@ -103,8 +103,9 @@ void SheetTransfer::CopyOne(const std::shared_ptr<Sheet>& sheet, Sheet& anchor) 
 }
 
 const std::vector<std::shared_ptr<Sheet>>& SheetTransfer::Copy(
-    const std::vector<std::shared_ptr<Sheet>>& sheets, Sheet& anchor, const std::vector<std::string>& names) {
-    if (sheets.size() == 1) {
+    const std::vector<std::shared_ptr<Sheet>>& sheets, Sheet& anchor, const std::vector<std::string>& names,
+    const automation::CopyOptions& options) {
+    if (sheets.size() == 1 && !options.any()) {
         try {
             CopyOne(sheets.front(), anchor);
         } catch (const std::exception&) {
@@ -115,7 +116,7 @@ const std::vector<std::shared_ptr<Sheet>>& SheetTransfer::Copy(
     } else {
         RefuseEmptyingSource(sheets);
         try {
-            m_copies = source().CopySheets(sheets, automation::After{anchor}, names);
+            m_copies = source().CopySheets(sheets, automation::After{anchor}, names, options);
         } catch (const automation::UnfaithfulCopy& e) {
             m_copies = e.copies();
             m_problem = e.what();

@@ -54,10 +54,12 @@ class SheetTransfer {
     // Copies `sheets` side by side directly after `anchor`, named `names` ("" or none: the backend's naming),
     // after the same refusal; one sheet goes as CopyOne does (its report kept in problem(), not thrown), a
     // group whole or not at all (nothing of it may be saved then), a group made but not faithfully with its
-    // report kept in problem(). Throws AutomationError.
+    // report kept in problem(). `options` other than the default go to the backend as for a group. Throws
+    // AutomationError.
     const std::vector<std::shared_ptr<Sheet>>& Copy(const std::vector<std::shared_ptr<Sheet>>& sheets,
                                                     Sheet& anchor,
-                                                    const std::vector<std::string>& names = {});
+                                                    const std::vector<std::string>& names = {},
+                                                    const automation::CopyOptions& options = {});
 
     const std::vector<std::shared_ptr<Sheet>>& copies() const { return m_copies; }
     // What the backend reported of a copy it made, "" when every copy is faithful.

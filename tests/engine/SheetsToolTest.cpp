@@ -103,10 +103,75 @@ TEST(SheetsTool, CopyAndMoveBetweenWorkbooks) {
     EXPECT_EQ(Problems(dst), std::vector<std::string>{});
     EXPECT_EQ(StrictRegressions({srcBefore}, src), std::vector<std::string>{});
     EXPECT_EQ(StrictRegressions(dstBefore, dst), std::vector<std::string>{});
-    r = Tool({"copy", src, "Other", src, "after", "Last"});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;
-    EXPECT_EQ(Tool({"copy", src, "Other", dst, "before", "Last"}).code, 2);
+}
+
+// Where copies land, in another workbook and in their own, and how a name taken or refused is dealt with;
+// each case starts from the same two workbooks, Data Other Last each.
+TEST(SheetsTool, CopiesGoWhereThePositionSaysUnderTheNamesTheApplicationGives) {
+    struct Case {
+        std::vector<std::string> words;  // after the command and SRC SHEET...: DST is "dst" or "src"
+        int code;
+        std::string src, dst;  // the sheets afterwards, by name
+    };
+    const std::vector<Case> cases = {
+        {{"copy", "Other", "dst"}, 0, "Data Other Last", "Data Other Last Other (2)"},
+        {{"copy", "Other", "dst", "at", "end"}, 0, "Data Other Last", "Data Other Last Other (2)"},
+        {{"copy", "Other", "dst", "at", "start"}, 0, "Data Other Last", "Other (2) Data Other Last"},
+        {{"copy", "Other", "Last", "dst", "before", "#2"}, 0, "Data Other Last",
+         "Data Other (2) Last (2) Other Last"},
+        {{"copy", "Data", "dst", "after", "data", "as", "Copy"}, 0, "Data Other Last", "Data Copy Other Last"},
+        {{"move", "Data", "dst", "before", "Last"}, 0, "Other Last", "Data Other Data (2) Last"},
+        // Inside one workbook: a copy beside its sheet, a move that only reorders, a group named as the
+        // application names them.
+        {{"copy", "Other", "src", "after", "Other"}, 0, "Data Other Other (2) Last", ""},
+        {{"copy", "Data", "Other", "src", "at", "end"}, 0, "Data Other Last Data (2) Other (2)", ""},
+        {{"move", "Last", "Data", "src", "at", "start"}, 0, "Data Last Other", ""},
+        {{"move", "Data", "src", "after", "Last", "as", "First"}, 0, "Other Last First", ""},
+        // Refused before anything is written, in the application's words.
+        {{"copy", "Data", "dst", "as", "other"}, 1, "Data Other Last", "Data Other Last"},
+        {{"copy", "Data", "dst", "as", "Bad/Name"}, 1, "Data Other Last", "Data Other Last"},
+        {{"copy", "Data", "src", "as", "DATA"}, 1, "Data Other Last", ""},
+        {{"copy", "Data", "dst", "before", "Nowhere"}, 1, "Data Other Last", "Data Other Last"},
+        {{"move", "Data", "src", "at", "end", "--values"}, 1, "Data Other Last", ""},
+        {{"copy", "Data", "dst", "at", "middle"}, 2, "Data Other Last", "Data Other Last"},
+        {{"copy", "Data", "dst", "--value"}, 2, "Data Other Last", "Data Other Last"},
+    };
+    auto names = [](const std::string& path) {
+        std::string listed;
+        std::istringstream lines(Tool({"list", path}).out);
+        for (std::string line; std::getline(lines, line);)
+            listed += (listed.empty() ? "" : " ") + line.substr(line.rfind('\t') + 1);
+        return listed;
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const auto src = dir.File("src.xlsx");
+        const auto dst = dir.File("dst.xlsx");
+        WritePackage(src, RichWorkbookParts());
+        WritePackage(dst, RichWorkbookParts());
+        const auto before = ReadStored(dst).entries;
+        std::vector<std::string> args{c.words.front(), src};
+        for (std::size_t i = 1; i < c.words.size(); ++i)
+            args.push_back(c.words[i] == "dst" ? dst : c.words[i] == "src" ? src : c.words[i]);
+        const auto r = Tool(args);
+        std::string said;
+        for (const auto& w : c.words) said += w + " ";
+        EXPECT_EQ(r.code, c.code) << said << r.err;
+        EXPECT_EQ(names(src), c.src) << said;
+        if (c.dst.empty()) continue;
+        EXPECT_EQ(names(dst), c.dst) << said;
+        if (c.code != 0) {
+            ExpectSameParts(before, dst);
+        } else {
+            EXPECT_EQ(Problems(dst), std::vector<std::string>{}) << said;
+        }
+    }
+    TempDir dir;
+    const auto src = dir.File("src.xlsx");
+    WritePackage(src, RichWorkbookParts());
+    const auto taken = Tool({"copy", src, "Data", src, "as", "other"});
+    EXPECT_NE(taken.err.find("The name \"other\" is already taken by sheet \"Other\""), std::string::npos)
+        << taken.err;
 }
 
 TEST(SheetsTool, SeveralSheetsMoveTogetherInSourceOrder) {

@@ -240,7 +240,8 @@ std::shared_ptr<automation::Sheet> LoWorkbook::CopySheet(int id, LoWorkbook& tar
 
 std::vector<std::shared_ptr<automation::Sheet>> LoWorkbook::CopySheets(
     const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after,
-    const std::vector<std::string>& names) {
+    const std::vector<std::string>& names, const automation::CopyOptions& options) {
+    if (options.any()) return automation::Workbook::CopySheets(sheets, after, names, options);  // refused there
     std::vector<int> ids;
     for (const auto& sheet : sheets) {
         auto* own = dynamic_cast<LoSheet*>(sheet.get());

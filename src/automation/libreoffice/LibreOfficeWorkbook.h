@@ -45,7 +45,8 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     // source file then lead to the copies.
     std::vector<std::shared_ptr<automation::Sheet>> CopySheets(
         const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after,
-        const std::vector<std::string>& names) override;
+        const std::vector<std::string>& names,
+        const automation::CopyOptions& options) override;
 
     // Loads the workbook into the office now (done by itself before the first change). Throws on failure.
     void Load();

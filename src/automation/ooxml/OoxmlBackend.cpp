@@ -18,6 +18,13 @@ class OoxmlSession : public automation::BackendSession {
         return workbook;
     }
 
+    std::shared_ptr<automation::Workbook> Create(const std::string& path) override {
+        if (m_quit) throw automation::AutomationError("The workbook engine instance has already quit.");
+        auto workbook = OoxmlWorkbook::Create(path);
+        m_open.push_back(workbook);
+        return workbook;
+    }
+
     void Quit() override {
         m_quit = true;
         for (auto& workbook : m_open) {

@@ -26,7 +26,14 @@ auto Engine(F&& f) -> decltype(f()) {
 }  // namespace
 
 std::shared_ptr<OoxmlWorkbook> OoxmlWorkbook::Open(const std::string& path) {
-    auto document = Engine([&] { return engine::WorkbookDocument::Open(path); });
+    return Over(Engine([&] { return engine::WorkbookDocument::Open(path); }));
+}
+
+std::shared_ptr<OoxmlWorkbook> OoxmlWorkbook::Create(const std::string& path) {
+    return Over(Engine([&] { return engine::WorkbookDocument::Create(path); }));
+}
+
+std::shared_ptr<OoxmlWorkbook> OoxmlWorkbook::Over(std::unique_ptr<engine::WorkbookDocument> document) {
     std::shared_ptr<OoxmlWorkbook> workbook(new OoxmlWorkbook(std::move(document)));
     for (std::size_t i = 0; i < workbook->m_document->sheets().size(); ++i) {
         workbook->m_sheets.push_back(std::make_shared<OoxmlSheet>(workbook));
@@ -142,6 +149,15 @@ automation::SheetVisibility OoxmlSheet::visibility() const {
     return automation::SheetVisibility::Visible;
 }
 
+void OoxmlSheet::setVisibility(automation::SheetVisibility visibility) {
+    auto& doc = workbook().document();
+    const int i = index();
+    const auto state = visibility == automation::SheetVisibility::Visible  ? engine::SheetState::Visible
+                       : visibility == automation::SheetVisibility::Hidden ? engine::SheetState::Hidden
+                                                                           : engine::SheetState::VeryHidden;
+    Engine([&] { doc.SetState(i, state); });
+}
+
 // The engine's placeholders are the entries without a part.
 bool OoxmlSheet::isPlaceholder() const { return info().part.empty(); }
 
@@ -171,7 +187,7 @@ std::shared_ptr<automation::Sheet> OoxmlSheet::Copy(automation::After after) {
 
 std::vector<std::shared_ptr<automation::Sheet>> OoxmlWorkbook::CopySheets(
     const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after,
-    const std::vector<std::string>& names) {
+    const std::vector<std::string>& names, const automation::CopyOptions& options) {
     auto* anchor = dynamic_cast<OoxmlSheet*>(&after.sheet);
     if (!anchor) {
         throw AutomationError(
@@ -189,13 +205,25 @@ std::vector<std::shared_ptr<automation::Sheet>> OoxmlWorkbook::CopySheets(
     // Named as they arrive, so that the references among them are written once, with those names.
     std::vector<std::string> given = names;
     given.resize(indices.size());
-    const auto copied =
-        Engine([&] { return engine::CopySheets(document(), indices, to.document(), target, given); });
+    engine::SheetCopyOptions engineOptions;
+    engineOptions.valuesOnly = options.valuesOnly;
+    engineOptions.referToTarget = options.referToTarget;
+    const auto copied = Engine(
+        [&] { return engine::CopySheets(document(), indices, to.document(), target, given, engineOptions); });
     std::vector<std::shared_ptr<automation::Sheet>> copies;
     std::string leftBehind;
     for (const auto& copy : copied) {
         copies.push_back(to.insertHandle(copy.index));
         if (!copy.codeLeftBehind.empty()) leftBehind += (leftBehind.empty() ? "" : " ") + copy.codeLeftBehind;
+        if (!copy.cellsWithoutValue.empty()) {
+            std::string cells;
+            for (const auto& cell : copy.cellsWithoutValue) cells += (cells.empty() ? "" : ", ") + cell;
+            leftBehind += (leftBehind.empty() ? "" : " ") + std::string("The copy \"") + copy.name +
+                          "\" has empty cells where a formula had no value kept in \"" +
+                          platform::FileNameOf(fullName()) + "\": " + cells +
+                          ". Open and save that workbook in a spreadsheet application, which works out every "
+                          "value, then copy again.";
+        }
     }
     if (!leftBehind.empty()) throw automation::UnfaithfulCopy(leftBehind, copies);
     return copies;

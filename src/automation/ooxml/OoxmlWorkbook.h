@@ -21,6 +21,7 @@ class OoxmlSheet : public automation::Sheet {
     void setName(const std::string& name) override;
     automation::SheetKind kind() const override;
     automation::SheetVisibility visibility() const override;
+    void setVisibility(automation::SheetVisibility visibility) override;
     bool isPlaceholder() const override;
     std::shared_ptr<automation::Sheet> Copy(automation::After after) override;
     void Move(automation::Before before) override;
@@ -42,6 +43,8 @@ class OoxmlWorkbook : public automation::Workbook, public std::enable_shared_fro
   public:
     // Opens the workbook file; throws AutomationError with the engine's description when it cannot.
     static std::shared_ptr<OoxmlWorkbook> Open(const std::string& path);
+    // A new workbook that its first save writes to `path` (see engine::WorkbookDocument::Create).
+    static std::shared_ptr<OoxmlWorkbook> Create(const std::string& path);
 
     std::string fullName() const override;
     void Save() override;
@@ -53,7 +56,8 @@ class OoxmlWorkbook : public automation::Workbook, public std::enable_shared_fro
     // checks every sheet before the target changes.
     std::vector<std::shared_ptr<automation::Sheet>> CopySheets(
         const std::vector<std::shared_ptr<automation::Sheet>>& sheets, automation::After after,
-        const std::vector<std::string>& names) override;
+        const std::vector<std::string>& names,
+        const automation::CopyOptions& options) override;
 
     // The engine document; throws AutomationError once the workbook is closed.
     engine::WorkbookDocument& document() const;
@@ -68,6 +72,7 @@ class OoxmlWorkbook : public automation::Workbook, public std::enable_shared_fro
 
   private:
     explicit OoxmlWorkbook(std::unique_ptr<engine::WorkbookDocument> document);
+    static std::shared_ptr<OoxmlWorkbook> Over(std::unique_ptr<engine::WorkbookDocument> document);
     std::unique_ptr<engine::WorkbookDocument> m_document;
     std::string m_path;
     std::vector<std::shared_ptr<OoxmlSheet>> m_sheets;

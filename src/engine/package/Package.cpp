@@ -26,6 +26,13 @@ std::unique_ptr<Package> Package::Open(const std::string& path, InflateLimits li
     return package;
 }
 
+std::unique_ptr<Package> Package::Create(const std::string& path) {
+    std::unique_ptr<Package> package(new Package(path, std::make_unique<ZipReader>(platform::FileNameOf(path))));
+    package->m_new = true;
+    package->m_changed = true;
+    return package;
+}
+
 Package::Package(std::string path, std::unique_ptr<ZipReader> zip)
     : m_path(std::move(path)), m_displayName(zip->displayName()), m_zip(std::move(zip)) {
     for (const auto& entry : m_zip->entries()) {
@@ -376,17 +383,23 @@ void Package::Save(const std::string& path) {
     const bool own = path == m_path;
     const std::string failed = "\"" + m_displayName + "\" could not be saved: ";
     const auto identity = own ? platform::IdentityOf(path) : std::nullopt;
-    if (own && !identity) {
-        throw EngineError(failed + "the file was deleted or moved since it was opened. Nothing was written; open "
-                                   "it again where it is now.");
+    if (own && m_new && identity) {
+        throw EngineError(failed + "a file of that name was made by another program meanwhile. Nothing was "
+                                   "written; choose another name.");
     }
-    if (own && identity->directory) {
-        throw EngineError(failed + "a folder now stands where the file was. Nothing was written.");
-    }
-    if (own && !identity->SameFile(m_identity)) {
-        throw EngineError(failed + "another program replaced the file since it was opened, and saving would undo "
-                                   "its changes. Nothing was written; open the file again, then repeat the "
-                                   "operation.");
+    if (own && !m_new) {
+        if (!identity) {
+            throw EngineError(failed + "the file was deleted or moved since it was opened. Nothing was written; open "
+                                       "it again where it is now.");
+        }
+        if (identity->directory) {
+            throw EngineError(failed + "a folder now stands where the file was. Nothing was written.");
+        }
+        if (!identity->SameFile(m_identity)) {
+            throw EngineError(failed + "another program replaced the file since it was opened, and saving would undo "
+                                       "its changes. Nothing was written; open the file again, then repeat the "
+                                       "operation.");
+        }
     }
     // Where the file being replaced cannot stay open (Windows), the package lets go of it and reads the saved file
     // from then on: its parts hold the same bytes.
@@ -404,6 +417,7 @@ void Package::Save(const std::string& path) {
         throw;
     }
     if (letGo) ReadAgainAfterSave();
+    if (own) m_new = false;
     m_changed = false;
     // The file now holds the changes: taking them back in memory would make the package lie about it.
     ++m_saves;

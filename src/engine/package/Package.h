@@ -23,6 +23,8 @@ class Package {
     // Opens the package at `path`; throws EngineError saying what the file is when it is not a readable
     // package (not a zip, a password-protected or legacy workbook, truncated, duplicate entries...).
     static std::unique_ptr<Package> Open(const std::string& path, InflateLimits limits = {});
+    // A package without parts that its first save writes to `path`, which must not exist then.
+    static std::unique_ptr<Package> Create(const std::string& path);
     ~Package();
 
     const std::string& path() const { return m_path; }
@@ -134,6 +136,7 @@ class Package {
     // The file at m_path when it was opened (or last saved), so that a save never overwrites a file that
     // someone else wrote, moved or deleted meanwhile.
     platform::FileIdentity m_identity;
+    bool m_new = false;  // made by Create and not saved yet
 };
 
 // Discards the package's changes made during its life unless Keep() was called: a change of several steps

@@ -75,6 +75,8 @@ class ZipReader {
     // Opens the archive at `path`; throws EngineError naming `displayName` when it is not a readable zip
     // archive.
     ZipReader(const std::string& path, const std::string& displayName, InflateLimits limits = {});
+    // An archive without entries and without a file, for a package made in memory.
+    explicit ZipReader(const std::string& displayName);
     ~ZipReader();
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;

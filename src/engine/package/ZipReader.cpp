@@ -158,11 +158,16 @@ ZipReader::ZipReader(const std::string& path, const std::string& displayName, In
     }
 }
 
+ZipReader::ZipReader(const std::string& displayName)
+    : m_counter(std::make_unique<Counter>()), m_displayName(displayName) {}
+
 ZipReader::~ZipReader() {
     if (m_zip) zip_discard(m_zip);
 }
 
-void ZipReader::ReleaseFile() { m_counter->file->Close(); }
+void ZipReader::ReleaseFile() {
+    if (m_counter->file) m_counter->file->Close();
+}
 
 const ZipEntry* ZipReader::Find(const std::string& name) const {
     const std::string wanted = Lower(name);

@@ -32,16 +32,17 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
 
 std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<int>& sourceIndices,
                                     WorkbookDocument& target, int afterIndex,
-                                    const std::vector<std::string>& newNames) {
+                                    const std::vector<std::string>& newNames, const SheetCopyOptions& options) {
     // The plan reads through the target's package too (parsing is a change a discard takes back), so the
     // checkpoint comes first.
     PackageCheckpointGuard unlessDone(target.package());
-    CopyPlan plan = PlanCopy(source, sourceIndices, target, afterIndex, newNames);
+    CopyPlan plan = PlanCopy(source, sourceIndices, target, afterIndex, newNames, options);
     ApplyCopyPlan(plan);
     unlessDone.Keep();
+    target.setFresh(false);
     for (auto& notice : plan.notices) target.AddNotice(std::move(notice));
     std::vector<CopiedSheet> copies;
-    for (const auto& m : plan.group) copies.push_back({m.index, m.name, m.codeLeftBehind});
+    for (auto& m : plan.group) copies.push_back({m.index, m.name, m.codeLeftBehind, std::move(m.cellsWithoutValue)});
     return copies;
 }
 

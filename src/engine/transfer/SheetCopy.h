@@ -9,12 +9,23 @@ namespace orv::engine {
 
 class WorkbookDocument;
 
+// How a copy treats what its formulas read.
+struct SheetCopyOptions {
+    // Cell formulas give way to their cached values (shared, array and data-table formulas alike): the cells
+    // read nothing, so no link to the source is made for them.
+    bool valuesOnly = false;
+    // References to sheets left behind lead to the target's sheet of the same name where it has one.
+    bool referToTarget = false;
+};
+
 struct CopiedSheet {
     int index = 0;     // 0-based position in the target
     std::string name;  // the copy's name (a free one when the target had the name in any case)
     // Why the sheet's code (its module) did not come along, "" when it did or it has none: the copy is made
     // but is not faithful.
     std::string codeLeftBehind;
+    // With values only: the cells whose formula had no cached value and which the copy leaves empty ("B7").
+    std::vector<std::string> cellsWithoutValue;
 };
 
 // The name itself when no sheet of `names` has it (ignoring case), else "name (2)", "name (3)"... shortened
@@ -41,6 +52,7 @@ CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocumen
 // order.
 std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<int>& sourceIndices,
                                     WorkbookDocument& target, int afterIndex,
-                                    const std::vector<std::string>& newNames = {});
+                                    const std::vector<std::string>& newNames = {},
+                                    const SheetCopyOptions& options = {});
 
 }  // namespace orv::engine

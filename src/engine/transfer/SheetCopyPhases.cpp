@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <utility>
 
 #include "engine/EngineError.h"
+#include "engine/formula/CellReference.h"
 #include "engine/formula/Formula.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Relationships.h"
@@ -41,6 +43,9 @@ struct CopyProgress {
     std::set<std::string> copiedTables;  // folded names, as in the source
     int book = 0;                        // the link to the source file, [book] in formulas; 0 for none
     std::map<int, int> books;            // the source's link numbers in the target
+    // The source sheets whose references stay in the target, with the names they lead to there: the copies,
+    // and with references to the target its namesakes.
+    std::vector<std::pair<std::string, std::string>> carried;
 };
 
 // A formula of the copies as the target must read it: references among the copies name the copies,
@@ -49,10 +54,21 @@ std::string Carried(const CopyPlan& plan, const CopyProgress& done, std::string_
     std::string out = plan.sameBook
                           ? formula::CarrySheetReferences(f, plan.order, plan.renames, -1)
                           : formula::CarrySheetReferences(StructuredToA1(f, plan.foreignTables), plan.order,
-                                                          plan.renames, done.book, done.books);
+                                                          done.carried, done.book, done.books);
     for (const auto& [old, fresh] : done.tableRenames)
         out = formula::RenameTableInStructuredReferences(out, old, fresh);
     return out;
+}
+
+// Cell references in the order of the rows, as the user reads a sheet: pieces written side by side report theirs
+// out of order.
+void SortCells(std::vector<std::string>& cells) {
+    auto key = [](const std::string& cell) {
+        int row = 0, column = 0;
+        ParseCellReference(cell, row, column);
+        return std::pair(row, column);
+    };
+    std::sort(cells.begin(), cells.end(), [&](const auto& a, const auto& b) { return key(a) < key(b); });
 }
 
 ReferenceEdit CopyEdit(const CopyPlan& plan, const CopyProgress& done) {
@@ -71,6 +87,8 @@ ReferenceEdit CopyEdit(const CopyPlan& plan, const CopyProgress& done) {
 
 // A pivot table of a copy inside one workbook keeps its cache.
 void CopyParts(CopyPlan& plan, CopyProgress& done) {
+    done.carried = plan.renames;
+    done.carried.insert(done.carried.end(), plan.toTarget.begin(), plan.toTarget.end());
     const bool sameBook = plan.sameBook;
     done.copier.emplace(
         *plan.src, *plan.dst,
@@ -92,9 +110,31 @@ void CopyParts(CopyPlan& plan, CopyProgress& done) {
     }
 }
 
+// A new workbook takes its first source's look whole, its cell formats and its theme (one without pictures of
+// its own), so that the copies look there as they did at home: its own are only the defaults of a workbook
+// nobody styled. A strict source's parts would not fit a transitional workbook; its formats are merged.
+void AdoptSourceLook(CopyPlan& plan) {
+    if (!plan.target->fresh() || plan.sameBook || plan.srcStyles.empty() || plan.dstStyles.empty() ||
+        IsStrict(plan.srcBook))
+        return;
+    Package& src = *plan.src;
+    Package& dst = *plan.dst;
+    dst.Write(plan.dstStyles, src.Read(plan.srcStyles));
+    const auto theme = Relationships(src, plan.srcWorkbook).FirstOfKind("theme");
+    if (!theme || theme->external || !src.Has(theme->targetPart) ||
+        !Relationships(src, theme->targetPart).All().empty() ||
+        Relationships(dst, plan.dstWorkbook).FirstOfKind("theme"))
+        return;
+    const std::string part = "xl/theme/theme1.xml";
+    dst.Write(part, src.Read(theme->targetPart));
+    Relationships(dst, plan.dstWorkbook).Add(theme->type, part);
+    ContentTypes(dst).SetOverride(part, ContentTypes(src).TypeOf(theme->targetPart));
+}
+
 // Cell formats and shared strings, re-indexed into the target's tables: the rows are mapped when their part
 // is written (WriteRows), the columns and rules here.
 void MergeFormats(CopyPlan& plan, CopyProgress& done) {
+    AdoptSourceLook(plan);
     Package& dst = *plan.dst;
     if (!plan.sameBook && !plan.srcStyles.empty() && !plan.dstStyles.empty())
         done.styles.emplace(*plan.src, plan.srcStyles, dst, plan.dstStyles);
@@ -213,6 +253,15 @@ void WriteRows(CopyPlan& plan, CopyProgress& done) {
     if (done.styles) rows.style = [&](int xf) { return done.styles->MapXf(xf); };
     if (done.strings) rows.sharedString = [&](int index) { return done.strings->Map(index); };
     rows.formula = edit.formula;
+    std::mutex emptied;
+    std::vector<std::string>* without = nullptr;
+    if (plan.options.valuesOnly) {
+        rows.dropFormulas = true;
+        rows.noValue = [&](std::string_view cell) {
+            std::lock_guard lock(emptied);
+            without->emplace_back(cell);
+        };
+    }
     // Other applications misread external references inside shared formulas; such groups become plain
     // formulas.
     const std::string prefix = "[" + std::to_string(done.book) + "]";
@@ -221,7 +270,9 @@ void WriteRows(CopyPlan& plan, CopyProgress& done) {
     for (auto& m : plan.group) {
         if (!m.rows) continue;
         RewriteFormulas(m.rows->skeleton, edit);
+        without = &m.cellsWithoutValue;
         plan.dst->WriteDeflated(m.newPart, m.rows->Write(rows));
+        SortCells(m.cellsWithoutValue);
         m.rows.reset();  // the part's text is not needed any more
     }
 }

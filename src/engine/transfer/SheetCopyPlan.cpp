@@ -160,7 +160,7 @@ void ReadWorkbookParts(CopyPlan& plan, std::vector<std::string>& formulas) {
         if (m.sheet.kind != SheetKind::Worksheet) continue;
         m.rows = std::make_unique<StreamedSheet>();
         m.rows->spoolFolder = platform::ParentFolderOf(dst.path());
-        m.rows->Load(src, m.sheet.part, formulas);
+        m.rows->Load(src, m.sheet.part, formulas, !plan.options.valuesOnly);
         if (!plan.sameBook) CheckSharedStrings(src, plan.srcStrings, m.sheet.name, m.rows->scan);
     }
 }
@@ -260,7 +260,7 @@ void ReadLinksAndCachedCells(CopyPlan& plan, const std::vector<std::string>& for
             if (first == order.end() || last == order.end()) continue;
             if (first > last) std::swap(first, last);
             // References that stay inside the group name the copies and need no cache.
-            if (std::all_of(first, last + 1, [&](const std::string& s) { return plan.Member(s) != nullptr; }))
+            if (std::all_of(first, last + 1, [&](const std::string& s) { return plan.StaysInTarget(s); }))
                 continue;
             for (auto it = first; it <= last; ++it) {
                 if (ref.kind == formula::TokenKind::Reference)
@@ -280,6 +280,12 @@ void ReadLinksAndCachedCells(CopyPlan& plan, const std::vector<std::string>& for
 
 }  // namespace
 
+bool CopyPlan::StaysInTarget(std::string_view sheetName) const {
+    if (Member(sheetName)) return true;
+    return std::any_of(toTarget.begin(), toTarget.end(),
+                       [&](const auto& pair) { return SheetNamesEqual(pair.first, sheetName); });
+}
+
 const CopyMember* CopyPlan::Member(std::string_view sheetName) const {
     for (const auto& m : group) {
         if (SheetNamesEqual(m.sheet.name, sheetName)) return &m;
@@ -288,8 +294,9 @@ const CopyMember* CopyPlan::Member(std::string_view sheetName) const {
 }
 
 CopyPlan PlanCopy(WorkbookDocument& source, const std::vector<int>& sourceIndices, WorkbookDocument& target,
-                  int afterIndex, const std::vector<std::string>& newNames) {
+                  int afterIndex, const std::vector<std::string>& newNames, const SheetCopyOptions& options) {
     CopyPlan plan;
+    plan.options = options;
     plan.source = &source;
     plan.target = &target;
     plan.src = &source.package();
@@ -298,6 +305,15 @@ CopyPlan PlanCopy(WorkbookDocument& source, const std::vector<int>& sourceIndice
     plan.sameBook = &source == &target;
     plan.group = GroupToCopy(source, sourceIndices, target, afterIndex, newNames);
     for (const auto& m : plan.group) plan.renames.emplace_back(m.sheet.name, m.name);
+    if (options.referToTarget && !plan.sameBook) {
+        const auto targetNames = target.SheetNames();
+        for (const auto& name : source.SheetNames()) {
+            if (plan.Member(name)) continue;
+            const auto namesake = std::find_if(targetNames.begin(), targetNames.end(),
+                                               [&](const std::string& t) { return SheetNamesEqual(t, name); });
+            if (namesake != targetNames.end()) plan.toTarget.emplace_back(name, *namesake);
+        }
+    }
     const auto formulaParts = ReadCarriedParts(plan);
     // Every formula the copies carry, read only: what they use decides the names, links and cached cells.
     std::vector<std::string> formulas;

@@ -13,6 +13,7 @@
 
 #include "engine/transfer/CarriedLinks.h"
 #include "engine/transfer/ExternalLinks.h"
+#include "engine/transfer/SheetCopy.h"
 #include "engine/transfer/StreamedSheet.h"
 #include "engine/transfer/StructuredRefs.h"
 #include "engine/workbook/Workbook.h"
@@ -31,6 +32,7 @@ struct CopyMember {
     std::string module;          // the source module of the sheet's code, when it travels
     std::string codeName;        // the copy's code name, when its module travels
     std::string codeLeftBehind;  // why the sheet's code stays behind, when it does
+    std::vector<std::string> cellsWithoutValue;  // with values only, the formulas' cells without a value
     // Set as the plan is applied.
     std::string newPart;
     int index = 0;  // the copy's, in the target
@@ -43,6 +45,10 @@ struct CopyPlan {
     Package* dst = nullptr;
     int afterIndex = 0;
     bool sameBook = false;
+    SheetCopyOptions options;
+    // With references to the target: each sheet left behind that the target has one of the same name, with
+    // that sheet's name there.
+    std::vector<std::pair<std::string, std::string>> toTarget;
     std::vector<CopyMember> group;  // in the source's order
     std::string srcWorkbook, dstWorkbook, srcStyles, dstStyles, srcStrings;
     pugi::xml_node srcBook;
@@ -63,12 +69,15 @@ struct CopyPlan {
 
     // The member copying the source sheet `sheetName`, or nullptr.
     const CopyMember* Member(std::string_view sheetName) const;
+    // True when references to the source sheet `sheetName` stay in the target: it is copied, or the target
+    // has its namesake and the copy refers to the target.
+    bool StaysInTarget(std::string_view sheetName) const;
 };
 
 // Reads and checks everything copying `sourceIndices` of `source` to after sheet `afterIndex` of `target`
 // needs (see CopySheets), changing neither workbook's contents; throws EngineError saying why when the copy
 // is refused.
 CopyPlan PlanCopy(WorkbookDocument& source, const std::vector<int>& sourceIndices, WorkbookDocument& target,
-                  int afterIndex, const std::vector<std::string>& newNames);
+                  int afterIndex, const std::vector<std::string>& newNames, const SheetCopyOptions& options = {});
 
 }  // namespace orv::engine

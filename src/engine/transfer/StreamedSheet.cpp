@@ -12,7 +12,10 @@
 
 namespace orv::engine {
 
-void StreamedSheet::Load(Package& package, const std::string& part, std::vector<std::string>& formulas) {
+void StreamedSheet::Load(Package& package, const std::string& part, std::vector<std::string>& formulas,
+                         bool cellFormulas) {
+    std::vector<std::string> unused;
+    std::vector<std::string>& cells = cellFormulas ? formulas : unused;
     // A large part's rows are scanned as it is read; the rest of the reading is as for any part.
     std::optional<ArrivingScan> early;
     if (auto arriving = package.ReadArriving(part, kRowsOnSeveralCoresFrom)) {
@@ -30,10 +33,10 @@ void StreamedSheet::Load(Package& package, const std::string& part, std::vector<
     if (split && early && early->bodyBegin == static_cast<std::size_t>(pieces.body.data() - text.data()) &&
         early->bodyEnd == early->bodyBegin + pieces.body.size()) {
         scan = std::move(early->scan);
-        for (auto& f : early->formulas) formulas.push_back(std::move(f));
+        for (auto& f : early->formulas) cells.push_back(std::move(f));
     } else if (split) {
         scan = ScanSheetData(
-            pieces.body, [&](std::string_view f) { formulas.emplace_back(f); }, part, package.displayName());
+            pieces.body, [&](std::string_view f) { cells.emplace_back(f); }, part, package.displayName());
     }
     ReferenceEdit probe;
     probe.formula = [&](std::string_view f) {

@@ -22,8 +22,10 @@ struct StreamedSheet {
     // Where the rewritten part waits for the save, compressed (beside the target workbook).
     std::string spoolFolder;
 
-    // Reads and checks the part, adding its formulas to `formulas`; throws EngineError when it is damaged.
-    void Load(Package& package, const std::string& part, std::vector<std::string>& formulas);
+    // Reads and checks the part, adding its formulas to `formulas` (the cells' only with `cellFormulas`);
+    // throws EngineError when it is damaged.
+    void Load(Package& package, const std::string& part, std::vector<std::string>& formulas,
+              bool cellFormulas = true);
     // The rewritten part, the rows streamed through `cells`; throws EngineError when it cannot be written.
     DeflatedPart Write(const CellRewrite& cells) const;
 };

@@ -136,6 +136,7 @@ class RowWalker {
             if (t.kind == TokenKind::End) {
                 if (m_stack.empty() || !SameName(m_stack.back().name, t.name))
                     throw MalformedRows{"an end tag that does not match its start tag", t.begin};
+                if (m_stack.back().kind == Known::Cell && m_stack.size() == 2) EndCell();
                 m_stack.pop_back();
                 continue;
             }
@@ -148,11 +149,13 @@ class RowWalker {
             } else if (depth == 1 && kind == Known::Cell && parent == Known::Row) {
                 m_cellType = Find(m_attrs, "t");
                 m_cellReference = Find(m_attrs, "r");
+                m_cellFormula = m_cellValue = false;
                 RestyleTag(t, true);
             } else if (depth == 2 && parent == Known::Cell && kind == Known::Formula) {
                 Formula(t);
                 continue;
             } else if (depth == 2 && parent == Known::Cell && kind == Known::Value) {
+                m_cellValue = true;
                 if (m_cellType.size() == 1 && m_cellType[0] == 's') {
                     SharedStringValue(t);
                     continue;
@@ -313,9 +316,19 @@ class RowWalker {
         ParseCellReference(m_cellReference, m_scan->sharedStringRow, m_scan->sharedStringColumn);
     }
 
+    // The end of a cell: one whose formula was left out without a value to keep is reported.
+    void EndCell() {
+        if (m_out && m_cellFormula && !m_cellValue && m_rewrite->noValue) m_rewrite->noValue(m_cellReference);
+    }
+
     void Formula(const Token& t) {
         std::size_t end = 0;
         const std::string text = ElementText(t, end);
+        if (m_out && m_rewrite->dropFormulas) {
+            m_cellFormula = true;
+            Replace(t.begin, end, {});
+            return;
+        }
         const bool shared = Find(m_attrs, "t") == "shared";
         const std::string si(Find(m_attrs, "si"));
         if (!m_out) {
@@ -371,6 +384,7 @@ class RowWalker {
     std::vector<Attribute> m_attrs;
     std::string_view m_cellType;
     std::string_view m_cellReference;  // the current cell's r, read only where a formula or a message needs it
+    bool m_cellFormula = false, m_cellValue = false;  // the current cell's, where formulas are left out
     std::size_t m_copied = 0;
     std::string m_pending;
 };

@@ -121,6 +121,10 @@ struct CellRewrite {
     std::function<int(int)> sharedString;                           // the <v> of t="s" cells
     std::function<std::string(std::string_view)> formula;           // the text of <f>
     std::function<bool(std::string_view rewrittenMaster)> unshare;  // write this shared group cell by cell
+    // Formulas are left out, each cell keeping the value it holds; `noValue` hears of every cell that had a
+    // formula and no value, and is left empty (called from several threads at once).
+    bool dropFormulas = false;
+    std::function<void(std::string_view cell)> noValue;
 };
 
 // Writes `body` (scanned by ScanSheetData) to `out` with `rewrite` applied, in pieces; never fails on a body

@@ -27,6 +27,14 @@ class WorkbookDocument {
     // Opens the workbook at `path`, reading only the zip directory, the relationships and the workbook part.
     // Throws EngineError with a clear description when it is not a workbook this engine can change.
     static std::unique_ptr<WorkbookDocument> Open(const std::string& path, InflateLimits limits = {});
+    // A new workbook of the kind `path`'s extension names (.xlsx, .xlsm, .xltx, .xltm) holding one empty
+    // worksheet, "Sheet1", that its first save writes to `path` (which must not exist then). Throws EngineError
+    // for another extension.
+    static std::unique_ptr<WorkbookDocument> Create(const std::string& path);
+    // True for a workbook made by Create that no copy has arrived in yet: the first copy brings its source's
+    // look (styles and theme) with it, so that it looks there as it did at home.
+    bool fresh() const { return m_fresh; }
+    void setFresh(bool fresh) { m_fresh = fresh; }
 
     const std::string& path() const { return m_package->path(); }
     const std::string& displayName() const { return m_package->displayName(); }
@@ -41,6 +49,8 @@ class WorkbookDocument {
     void Rename(int index, const std::string& newName);
     // Moves sheet `index` so that it ends at position `newIndex` of the collection (0-based).
     void Move(int index, int newIndex);
+    // Shows or hides sheet `index`; throws EngineError when that would leave no visible sheet.
+    void SetState(int index, SheetState state);
     // Deletes sheet `index`, the parts only it used, and turns references to it into #REF!; throws
     // EngineError for the last visible sheet.
     void Delete(int index);
@@ -83,6 +93,7 @@ class WorkbookDocument {
     std::vector<SheetInfo> m_sheets;
     std::vector<std::string> m_savedNames;  // as the file holds them
     std::vector<std::string> m_notices;
+    bool m_fresh = false;
 };
 
 // The name of a kind and of a state as the command-line tool prints them.

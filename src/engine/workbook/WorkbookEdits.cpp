@@ -45,6 +45,28 @@ void WorkbookDocument::Rename(int index, const std::string& newName) {
     m_sheets[static_cast<std::size_t>(index)].name = newName;
 }
 
+void WorkbookDocument::SetState(int index, SheetState state) {
+    CheckIndex(index);
+    auto& sheet = m_sheets[static_cast<std::size_t>(index)];
+    if (sheet.state == state) return;
+    if (state != SheetState::Visible) {
+        const bool otherVisible = std::any_of(m_sheets.begin(), m_sheets.end(), [&](const SheetInfo& s) {
+            return &s != &sheet && s.state == SheetState::Visible && !s.part.empty();
+        });
+        if (!otherVisible) {
+            throw EngineError("Sheet \"" + sheet.name +
+                              "\" cannot be hidden: a workbook must keep at least one visible sheet.");
+        }
+    }
+    auto& workbook = m_package->Xml(m_workbookPart);
+    auto element = SheetElements(workbook)[static_cast<std::size_t>(index)];
+    element.remove_attribute("state");
+    if (state != SheetState::Visible)
+        element.append_attribute("state") = state == SheetState::Hidden ? "hidden" : "veryHidden";
+    m_package->MarkChanged(m_workbookPart);
+    sheet.state = state;
+}
+
 void WorkbookDocument::Delete(int index) {
     CheckIndex(index);
     const SheetInfo gone = m_sheets[static_cast<std::size_t>(index)];
