@@ -259,9 +259,9 @@ std::string FileNameForSheet(const std::string& sheetName, const std::string& ex
     // The names of devices, with any extension, open the device instead of a file on Windows.
     std::string stem = platform::FoldCase(name.substr(0, name.find('.')));
     while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    static const std::set<std::string> kDevices = {"con", "prn", "aux", "nul", "com1", "com2", "com3", "com4",
-                                                   "com5", "com6", "com7", "com8", "com9", "lpt1", "lpt2",
-                                                   "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
+    static const std::set<std::string> kDevices = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4",
+                                                   "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2",
+                                                   "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
     if (kDevices.count(stem)) name += '_';
     return name + extension;
 }

@@ -241,10 +241,12 @@ TEST_F(LibreOfficeCheck, SheetsCopiedTogetherReadEachOthersCopies) {
 // A sheet copied into another workbook shows in LibreOffice the values it showed in its own workbook. The
 // workbooks of other producers' kind (a strict one, one with links to other workbooks) are named by path; the
 // target is a rich transitional workbook unless one is named.
+// "(new)" for a target the copy creates; `valuesOnly` copies the cells' values without their formulas.
 struct CopyCase {
     const char* fixture;
     int sheetIndex;
     const char* target = nullptr;
+    bool valuesOnly = false;
 };
 
 std::string AnyFixture(const std::string& name) {
@@ -255,20 +257,28 @@ class LibreOfficeCopy : public ::testing::TestWithParam<CopyCase> {};
 
 TEST_P(LibreOfficeCopy, TheCopyShowsTheSourceValues) {
     if (Soffice().empty()) GTEST_SKIP() << "LibreOffice is not installed";
-    const auto [fixture, sheetIndex, targetFixture] = GetParam();
+    const auto [fixture, sheetIndex, targetFixture, valuesOnly] = GetParam();
     TempDir dir;
     const auto source =
         CopyTo(AnyFixture(fixture), dir, std::string("source") + fs::path(fixture).extension().string());
     const auto target = dir.File("target.xlsx");
-    if (targetFixture)
+    const bool created = targetFixture && std::string_view(targetFixture) == "(new)";
+    if (targetFixture && !created)
         CopyTo(AnyFixture(targetFixture), dir, "target.xlsx");
-    else
+    else if (!created)
         WritePackage(target, RichWorkbookParts());
     auto src = WorkbookDocument::Open(source);
-    auto dst = WorkbookDocument::Open(target);
+    auto dst = created ? WorkbookDocument::Create(target) : WorkbookDocument::Open(target);
     const std::string name = src->sheets()[static_cast<std::size_t>(sheetIndex)].name;
-    const auto copied = CopySheet(*src, sheetIndex, *dst, 0);
+    if (created) dst->Rename(0, "Empty");  // out of the copy's way, as the transfers do
+    SheetCopyOptions options;
+    options.valuesOnly = valuesOnly;
+    const auto copied = CopySheets(*src, {sheetIndex}, *dst, 0, {}, options).front();
+    if (created) dst->Delete(0);  // the new workbook's own empty sheet
     dst->Save();
+    if (created) {
+        EXPECT_EQ(dst->SheetNames(), std::vector<std::string>{name});
+    }
     TempDir sourceView;
     const auto before = OpenInLibreOffice(source, sourceView);
     const auto after = OpenInLibreOffice(target, dir);
@@ -294,7 +304,13 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, LibreOfficeCopy,
                                            CopyCase{"regress-external-links.xlsx", 1},
                                            CopyCase{"regress-external-links.xlsx", 1, "regress-strict-class.xlsx"},
                                            CopyCase{"regress-strict-class.xlsx", 1},
-                                           CopyCase{"3d-references.xlsx", 1, "regress-strict-class.xlsx"}));
+                                           CopyCase{"3d-references.xlsx", 1, "regress-strict-class.xlsx"},
+                                           CopyCase{"defined-names-local-global.xlsx", 0, "(new)"},
+                                           CopyCase{"3d-references.xlsx", 1, "(new)"},
+                                           CopyCase{"x14-conditional-formats.xlsx", 9, "(new)"},
+                                           CopyCase{"regress-strict-class.xlsx", 1, "(new)"},
+                                           CopyCase{"3d-references.xlsx", 1, nullptr, true},
+                                           CopyCase{"defined-names-local-global.xlsx", 0, "(new)", true}));
 
 // The oracle itself, with a stand-in for soffice: a start that fails once (as under load) is tried again; a
 // file it never reads is reported with what soffice printed.

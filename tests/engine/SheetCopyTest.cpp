@@ -536,6 +536,8 @@ TEST(FreeSheetName, NumbersClashesAndStaysWithin31Characters) {
     EXPECT_EQ(FreeSheetName("Data", {"Other"}), "Data");
     EXPECT_EQ(FreeSheetName("data", {"Data"}), "data (2)");
     EXPECT_EQ(FreeSheetName("Data", {"Data", "DATA (2)"}), "Data (3)");
+    EXPECT_EQ(FreeSheetName("Data (2)", {"Data (2)"}), "Data (3)");
+    EXPECT_EQ(FreeSheetName("Q (x)", {"Q (x)"}), "Q (x) (2)");
     const std::string longName(31, 'x');
     EXPECT_EQ(FreeSheetName(longName, {longName}), std::string(27, 'x') + " (2)");
     std::string umlauts;

@@ -1,12 +1,15 @@
 // orvandel-sheets through the automation boundary: output format, exit codes and messages.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "StrictCheck.h"
 #include "TestSupport.h"
 #include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
+#include "engine/workbook/Workbook.h"
 
 namespace orv::engine::test {
 namespace {
@@ -23,6 +26,24 @@ Result Tool(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int code = cli::RunSheetsTool(args, out, err, registry);
     return {code, out.str(), err.str()};
+}
+
+// The sheets' names, in order, separated by spaces.
+std::string Listed(const std::string& path) {
+    std::string listed;
+    std::istringstream lines(Tool({"list", path}).out);
+    for (std::string line; std::getline(lines, line);)
+        listed += (listed.empty() ? "" : " ") + line.substr(line.rfind('\t') + 1);
+    return listed;
+}
+
+// The text of the part of the sheet named `sheet`.
+std::string SheetText(const std::string& path, const std::string& sheet) {
+    const auto workbook = WorkbookDocument::Open(path);
+    for (const auto& info : workbook->sheets()) {
+        if (info.name == sheet) return PartText(path, info.part);
+    }
+    return "";
 }
 
 TEST(SheetsTool, ListsTheFullCollectionWithKindAndState) {
@@ -136,13 +157,6 @@ TEST(SheetsTool, CopiesGoWhereThePositionSaysUnderTheNamesTheApplicationGives) {
         {{"copy", "Data", "dst", "at", "middle"}, 2, "Data Other Last", "Data Other Last"},
         {{"copy", "Data", "dst", "--value"}, 2, "Data Other Last", "Data Other Last"},
     };
-    auto names = [](const std::string& path) {
-        std::string listed;
-        std::istringstream lines(Tool({"list", path}).out);
-        for (std::string line; std::getline(lines, line);)
-            listed += (listed.empty() ? "" : " ") + line.substr(line.rfind('\t') + 1);
-        return listed;
-    };
     for (const auto& c : cases) {
         TempDir dir;
         const auto src = dir.File("src.xlsx");
@@ -157,9 +171,9 @@ TEST(SheetsTool, CopiesGoWhereThePositionSaysUnderTheNamesTheApplicationGives) {
         std::string said;
         for (const auto& w : c.words) said += w + " ";
         EXPECT_EQ(r.code, c.code) << said << r.err;
-        EXPECT_EQ(names(src), c.src) << said;
+        EXPECT_EQ(Listed(src), c.src) << said;
         if (c.dst.empty()) continue;
-        EXPECT_EQ(names(dst), c.dst) << said;
+        EXPECT_EQ(Listed(dst), c.dst) << said;
         if (c.code != 0) {
             ExpectSameParts(before, dst);
         } else {
@@ -172,6 +186,162 @@ TEST(SheetsTool, CopiesGoWhereThePositionSaysUnderTheNamesTheApplicationGives) {
     const auto taken = Tool({"copy", src, "Data", src, "as", "other"});
     EXPECT_NE(taken.err.find("The name \"other\" is already taken by sheet \"Other\""), std::string::npos)
         << taken.err;
+}
+
+// A target that does not exist is made in the kind its extension names, holding the copies and what they
+// need; the strict reader finds nothing in it the source did not have. What cannot be made is refused with
+// nothing written.
+TEST(SheetsTool, ANewWorkbookHoldsTheCopiesAndNothingElse) {
+    TempDir dir;
+    const auto src = dir.File("src.xlsx");
+    WritePackage(src, RichWorkbookParts());
+    const auto srcBefore = StrictlyRead(src);
+    for (const std::string extension : {".xlsx", ".xlsm", ".xltx", ".xltm"}) {
+        const auto made = dir.File("made" + extension);
+        const auto r = Tool({"copy", src, "Data", "Other", made});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, "Created \"" + made + "\".\n");
+        EXPECT_EQ(Listed(made), "Data Other");
+        EXPECT_EQ(Problems(made), std::vector<std::string>{}) << extension;
+        EXPECT_EQ(Orphans(made), std::vector<std::string>{}) << extension;
+        EXPECT_EQ(StrictRegressions({srcBefore}, made), std::vector<std::string>{}) << extension;
+        // The references between the two lead to the copies; the styles and theme came along.
+        EXPECT_NE(SheetText(made, "Data").find("<f>Other!A1*2</f>"), std::string::npos);
+        EXPECT_EQ(PartText(made, "xl/styles.xml"), PartText(src, "xl/styles.xml"));
+    }
+    EXPECT_NE(PartText(dir.File("made.xltm"), "[Content_Types].xml").find("template.macroEnabled.main+xml"),
+              std::string::npos);
+    // A move into a new workbook; the hidden sheet arrives shown, as a workbook must show one.
+    const auto moved = dir.File("moved.xlsx");
+    EXPECT_EQ(Tool({"move", src, "Last", moved, "at", "start"}).code, 0);
+    EXPECT_EQ(Listed(src), "Data Other");
+    const auto hidden = dir.File("hidden.xlsx");
+    EXPECT_EQ(Tool({"copy", Fixture("hidden-veryhidden-chartsheet.xlsx"), "Hidden", hidden}).code, 0);
+    EXPECT_EQ(Tool({"list", hidden}).out, "1\tworksheet\tvisible\tHidden\n");
+    // Refused, with nothing written anywhere.
+    std::ofstream(dir.File("notes.xlsx")) << "not a workbook";
+    struct Refusal {
+        std::string target;
+        std::vector<std::string> position;
+        std::string words;
+    };
+    const std::vector<Refusal> refusals = {
+        {dir.File("missing/new.xlsx"), {}, "does not exist"},
+        {dir.File("new.txt"), {}, "names no workbook format"},
+        {dir.File("new.xlsx"), {"after", "Data"}, "does not exist yet"},
+        {dir.File("notes.xlsx"), {}, "notes.xlsx"},
+    };
+    for (const auto& refusal : refusals) {
+        std::vector<std::string> args{"copy", src, "Data", refusal.target};
+        args.insert(args.end(), refusal.position.begin(), refusal.position.end());
+        const auto r = Tool(args);
+        EXPECT_EQ(r.code, 1) << refusal.target;
+        EXPECT_NE(r.err.find(refusal.words), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("new.xlsx")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("new.txt")));
+}
+
+// Values only: no formula and no link in the copies, every value kept; a formula without a value leaves its
+// cell empty and is named. References to the target: sheets it has are read there, the others in the source.
+TEST(SheetsTool, ValuesOnlyAndReferencesToTheTargetsOwnSheets) {
+    TempDir dir;
+    const auto src = dir.File("src.xlsx");
+    const auto dst = dir.File("dst.xlsx");
+    WritePackage(src, RichWorkbookParts());
+    WritePackage(dst, RichWorkbookParts());
+    // Last reads Data and Other through 3D ranges, and shows a formula's text.
+    auto r = Tool({"copy", src, "Last", dst, "--values"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string values = SheetText(dst, "Last (2)");
+    EXPECT_EQ(values.find("<f"), std::string::npos) << values;
+    for (const char* kept : {"<v>11</v>", "<v>5</v>", "<v>Other!A1</v>"})
+        EXPECT_NE(values.find(kept), std::string::npos) << kept;
+    EXPECT_EQ(PartText(dst, "[Content_Types].xml").find("externalLink"), std::string::npos);
+    EXPECT_EQ(Problems(dst), std::vector<std::string>{});
+
+    auto parts = RichWorkbookParts();
+    for (auto& [name, text] : parts) {
+        if (name != "xl/worksheets/sheet3.xml") continue;
+        for (const std::string value : {"<f>SUM(Data:Other!A1)</f><v>11</v>", "<f>SUM(Other:Last!B1)</f><v>5</v>"})
+            text.erase(text.find(value) + value.find("<v>"), value.size() - value.find("<v>"));
+    }
+    const auto uncached = dir.File("uncached.xlsx");
+    WritePackage(uncached, parts);
+    const auto emptied = dir.File("values.xlsx");
+    r = Tool({"copy", uncached, "Last", emptied, "--values"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("The copy \"Last\" has empty cells where a formula had no value kept in "
+                         "\"uncached.xlsx\": A1, A2."),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Listed(emptied), "Last");
+
+    r = Tool({"copy", src, "Data", dst, "as", "Here", "--refer-to-target"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string here = SheetText(dst, "Here");
+    EXPECT_NE(here.find("<f>Other!A1*2</f>"), std::string::npos) << here;
+    const auto made = dir.File("made.xlsx");
+    EXPECT_EQ(Tool({"copy", src, "Data", made, "--refer-to-target"}).code, 0);
+    EXPECT_NE(SheetText(made, "Data").find("<f>[1]Other!A1*2</f>"), std::string::npos);
+}
+
+// A split writes a workbook per sheet under names every system takes, never over a file; a combine gathers
+// workbooks' sheets in order; undo takes both back whole.
+TEST(SheetsTool, SplitAndCombineAreUndoneWhole) {
+    TempDir dir;
+    const auto src = dir.File("src.xlsx");
+    auto parts = RichWorkbookParts();
+    for (auto& [name, text] : parts) {
+        if (name != "xl/workbook.xml") continue;
+        for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+                 {"name=\"Data\"", "name=\"a&lt;b&gt;|&quot;c.. \""}, {"name=\"Other\"", "name=\"CON\""}}) {
+            text.replace(text.find(from), from.size(), to);
+        }
+    }
+    WritePackage(src, parts);
+    std::filesystem::create_directory(dir.File("parts"));
+    const std::string undo = dir.File("undo");
+    auto run = [&](const std::vector<std::string>& args) {
+        auto registry = std::make_shared<automation::BackendRegistry>();
+        registry->Add(ooxml::MakeOoxmlBackend());
+        std::ostringstream out, err;
+        const int code = cli::RunSheetsTool(args, out, err, registry, undo);
+        return Result{code, out.str(), err.str()};
+    };
+    auto r = run({"split", src, dir.File("parts")});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::vector<std::string> files = {"a_b___c.xlsx", "CON_.xlsx", "Last.xlsx"};
+    for (const auto& file : files) {
+        const auto path = dir.File("parts/" + file);
+        EXPECT_NE(r.out.find(path), std::string::npos) << r.out;
+        EXPECT_EQ(Problems(path), std::vector<std::string>{}) << file;
+    }
+    EXPECT_EQ(Listed(dir.File("parts/CON_.xlsx")), "CON");
+    const auto before = ReadStored(dir.File("parts/Last.xlsx")).entries;
+    r = run({"split", src, dir.File("parts")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
+    ExpectSameParts(before, dir.File("parts/Last.xlsx"));
+    EXPECT_EQ(run({"split", src, dir.File("nowhere")}).code, 1);
+    EXPECT_EQ(run({"split", src, src}).code, 1);
+    EXPECT_EQ(run({"undo"}).code, 0);
+    for (const auto& file : files) EXPECT_FALSE(std::filesystem::exists(dir.File("parts/" + file))) << file;
+
+    const auto all = dir.File("all.xlsx");
+    const auto other = dir.File("other.xlsx");
+    WritePackage(other, RichWorkbookParts());
+    r = run({"combine", all, src, other});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Listed(all), "a<b>|\"c..  CON Last Data Other Last (2)");
+    EXPECT_EQ(Problems(all), std::vector<std::string>{});
+    EXPECT_EQ(run({"combine", other, all}).code, 0);
+    EXPECT_EQ(Listed(other), "Data Other Last a<b>|\"c..  CON Last (2) Data (2) Other (2) Last (3)");
+    EXPECT_EQ(run({"combine", other, other}).code, 1);
+    EXPECT_EQ(run({"undo"}).code, 0);
+    EXPECT_EQ(Listed(other), "Data Other Last");
+    EXPECT_EQ(run({"undo"}).code, 0);
+    EXPECT_FALSE(std::filesystem::exists(all));
 }
 
 TEST(SheetsTool, SeveralSheetsMoveTogetherInSourceOrder) {
