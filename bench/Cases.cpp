@@ -113,6 +113,10 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// Where the copy into a new workbook and the split write.
+std::string Made(const Paths& p) { return p.target.substr(0, p.target.size() - 5) + "-new.xlsx"; }
+std::string SplitFolder(const Paths& p) { return p.target.substr(0, p.target.size() - 5) + "-split"; }
+
 // The macro-enabled twin of a generated workbook's path.
 std::string MacroEnabled(const std::string& path) { return path.substr(0, path.size() - 5) + "-code.xlsm"; }
 
@@ -251,6 +255,34 @@ std::vector<Case> Cases(const std::string& pristine, const std::string& lastShee
              Expect(Contains(NamesOf(MacroEnabled(p.target)), "Data (2)"), "no \"Data (2)\" in the target");
          },
          true});
+    // What a copy into a new workbook and a split write is the parts of the sheets they carry: the references
+    // copy the file and inflate those parts. Each first clears what the last run made, before the engine's
+    // clock starts, as a new file must not exist.
+    cases.push_back(
+        {"copy-new", "copy \"Data\" into a new workbook",
+         [](const Registry& r, const Paths& p) { CopyIntoNew(r, p.source, "Data", Made(p)); }, nullptr,
+         "cp source + inflate the sheet",
+         [=](const Paths& p) {
+             fs::remove(Made(p));
+             return CpMs(p.source) + InflateMs(p.source, dataPart);
+         },
+         "<= 2x ref, " + memoryTarget, WithinMemory(memoryBound, RatioVerdict(2, 0)),
+         [](const Paths& p) { Expect(NamesOf(Made(p)) == std::vector<std::string>{"Data"}, "the new workbook is not \"Data\" alone"); },
+         true});
+    const auto sheetParts = PartsContaining(pristine, "<sheetData");
+    cases.push_back(
+        {"split", "split into one workbook per sheet",
+         [](const Registry& r, const Paths& p) { SplitWorkbook(r, p.source, SplitFolder(p)); }, nullptr,
+         "cp source + inflate every sheet",
+         [=](const Paths& p) {
+             fs::remove_all(SplitFolder(p));
+             fs::create_directory(SplitFolder(p));
+             double ms = CpMs(p.source);
+             for (const auto& part : sheetParts) ms += InflateMs(p.source, part);
+             return ms;
+         },
+         "<= 2x ref, " + memoryTarget, WithinMemory(memoryBound, RatioVerdict(2, 0)),
+         [](const Paths& p) { Expect(fs::exists(fs::path(SplitFolder(p)) / "Data.xlsx"), "no Data.xlsx"); }, true});
     cases.push_back(
         {"move-between", "move \"Calc 1\" into another workbook (1 MB)",
          [](const Registry& r, const Paths& p) { TransferSheet(r, p.source, "Calc 1", p.target, true); },
@@ -412,6 +444,8 @@ std::vector<ResultRow> RunSize(Options& options, int megabytes) {
     }
     fs::remove(work.source);
     fs::remove(work.target);
+    fs::remove(Made(work));
+    fs::remove_all(SplitFolder(work));
     return rows;
 }
 

@@ -1,6 +1,8 @@
 // The operations as object-model calls, backend-neutral.
 #include "Operations.h"
 
+#include "transfers/Commands.h"
+
 namespace orv::bench {
 
 namespace {
@@ -85,6 +87,19 @@ void TransferSheet(const Registry& registry, const std::string& source, const st
         throw;
     }
     application->Quit();
+}
+
+void CopyIntoNew(const Registry& registry, const std::string& source, const std::string& sheet,
+                 const std::string& target) {
+    transfers::TransferRequest request;
+    request.source = source;
+    request.sheets = {sheet};
+    request.target = target;
+    transfers::Transfer(registry, request);
+}
+
+void SplitWorkbook(const Registry& registry, const std::string& source, const std::string& folder) {
+    transfers::Split(registry, source, folder);
 }
 
 }  // namespace orv::bench

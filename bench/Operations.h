@@ -25,4 +25,10 @@ void DeleteSheet(const Registry& registry, const std::string& file, const std::s
 void TransferSheet(const Registry& registry, const std::string& source, const std::string& sheet,
                    const std::string& target, bool move);
 
+// Copies `sheet` into `target`, a workbook the copy creates, through the transfer layer.
+void CopyIntoNew(const Registry& registry, const std::string& source, const std::string& sheet,
+                 const std::string& target);
+// Splits `source` into one new workbook per sheet in `folder`.
+void SplitWorkbook(const Registry& registry, const std::string& source, const std::string& folder);
+
 }  // namespace orv::bench
