@@ -2,7 +2,8 @@
 """The Windows command line leaves the same parts as the Linux one.
 
 For every workbook of tests/fixtures/ooxml, each operation (rename, reorder, delete, copy, group copy, move, and a
-rename taken back by undo) runs once with the Linux orvandel-sheets and once with the Windows orvandel-sheets.exe
+rename taken back by undo; and on a few of them, copies to a new workbook and inside one, values only, references to
+the target, split and combine) runs once with the Linux orvandel-sheets and once with the Windows orvandel-sheets.exe
 under Wine, each on its own copies laid out alike. Both must end the same way, and every workbook they leave must
 hold the same parts with the same bytes once inflated (the engine is deterministic).
 
@@ -31,6 +32,20 @@ OPERATIONS = {
     "move": [["move", "{a}", "#1", "target.xlsx", "after", "#1"]],
     "undo": [["rename", "{a}", "#1", "Taken back"], ["undo"]],
 }
+
+# The commands that make workbooks or place copies anywhere, on a few workbooks of every kind: the copy beneath
+# them is the one the operations above try on every workbook.
+COMMANDS = {
+    "copy to a new workbook": [["copy", "{a}", "#1", "#2", "made{x}", "at", "start"]],
+    "copy inside one workbook": [["copy", "{a}", "#2", "{a}", "before", "#1"]],
+    "values only": [["copy", "{a}", "#1", "target.xlsx", "before", "#2", "--values"]],
+    "references to the target": [["copy", "{a}", "#1", "target.xlsx", "--refer-to-target"]],
+    "split": [["split", "{a}"]],
+    "combine": [["combine", "made{x}", "{a}", "target.xlsx"]],
+    "split taken back": [["split", "{a}"], ["undo"]],
+}
+COMMAND_BOOKS = {"3d-references.xlsx", "defined-names-local-global.xlsx", "hidden-veryhidden-chartsheet.xlsx",
+                 "form-controls-hidden-vba.xlsm", "strict-14-sheets.xlsx", "tables-structrefs-querytables.xlsx"}
 
 
 def raw(path, info):
@@ -73,7 +88,8 @@ def main():
                        for f in files if f.endswith((".xlsx", ".xlsm", ".xltx", ".xltm")))
         for fixture in books:
             name = "a" + os.path.splitext(fixture)[1]
-            for operation, commands in OPERATIONS.items():
+            operations = dict(OPERATIONS, **(COMMANDS if fixture in COMMAND_BOOKS else {}))
+            for operation, commands in operations.items():
                 ends = {}
                 for side in ("linux", "windows"):
                     folder = os.path.join(work, side)
@@ -83,7 +99,7 @@ def main():
                     shutil.copyfile(TARGET, os.path.join(folder, "target.xlsx"))
                     results = []
                     for command in commands:
-                        args = [a.format(a=name) for a in command]
+                        args = [a.format(a=name, x=os.path.splitext(fixture)[1]) for a in command]
                         tool = [linux_tool] if side == "linux" else wine + [windows_tool]
                         results.append(run(tool + args, folder, env))
                     files = {f: parts(os.path.join(folder, f)) for f in sorted(os.listdir(folder))

@@ -240,9 +240,18 @@ std::string Obfuscated(std::string_view projectId, std::string_view data, unsign
     return hex;
 }
 
-std::string NewProjectId() {
-    std::random_device device;
-    std::mt19937 random(device());
+// The numbers a new project is made with: from what the project holds, so that the engine writes the same
+// bytes for the same copy on every system (a copied workbook file shares its project's id as well).
+std::mt19937 NumbersFor(unsigned codePage, std::string_view head, std::string_view name, std::string_view workbook) {
+    std::uint32_t hash = 2166136261u;
+    for (const std::string_view part : {head, name, workbook}) {
+        for (const char c : part) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        hash = (hash ^ 0xFFu) * 16777619u;
+    }
+    return std::mt19937(hash ^ codePage);
+}
+
+std::string NewProjectId(std::mt19937& random) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string id = "{";
     for (int i = 0; i < 32; ++i) {
@@ -401,9 +410,9 @@ Project Project::Made(unsigned codePage, std::string head, const std::string& qu
     project.m_root.storage = true;
 
     // A project of its own: a new id, no protection, no password, visible.
-    const std::string id = NewProjectId();
-    std::random_device device;
-    auto seed = [&] { return static_cast<unsigned char>(device() & 0xFF); };
+    std::mt19937 random = NumbersFor(codePage, project.m_head, quotedName, workbookCodeName);
+    const std::string id = NewProjectId(random);
+    auto seed = [&] { return static_cast<unsigned char>(random() & 0xFF); };
     const std::string text = "ID=\"" + id + "\"\r\nName=" + quotedName +
                              "\r\nHelpContextID=\"0\"\r\nVersionCompatible32=\"393222000\"\r\nCMG=\"" +
                              Obfuscated(id, std::string(4, '\0'), seed()) + "\"\r\nDPB=\"" +
