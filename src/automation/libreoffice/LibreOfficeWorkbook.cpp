@@ -35,6 +35,54 @@ LoWorkbook::LoWorkbook(std::shared_ptr<SessionState> session, std::string path, 
     for (auto& sheet : listing) m_records.push_back({m_nextId++, std::move(sheet)});
 }
 
+namespace {
+
+// The export filter that writes a new workbook of `format`; nullptr for a format LibreOffice makes no new
+// workbook in (it writes no macro-enabled template).
+const char* NewWorkbookFilter(FileFormat format) {
+    switch (format) {
+        case FileFormat::Xls:
+            return "MS Excel 97";
+        case FileFormat::Ods:
+            return "calc8";
+        case FileFormat::Xlsx:
+            return "Calc MS Excel 2007 XML";
+        case FileFormat::Xlsm:
+            return "Calc MS Excel 2007 VBA XML";
+        case FileFormat::Xltx:
+            return "Calc MS Excel 2007 XML Template";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<LoWorkbook> LoWorkbook::CreateNew(std::shared_ptr<SessionState> session, std::string path) {
+    const FileFormat format = automation::FormatOfPath(path);
+    const std::string name = platform::FileNameOf(path);
+    const char* filter = NewWorkbookFilter(format);
+    if (!filter) {
+        throw AutomationError("\"" + name + "\" cannot be created: LibreOffice makes no new " +
+                              automation::DescribeFormat(format) +
+                              " workbooks. Name a new .xlsx, .xlsm, .xls or .ods workbook instead.");
+    }
+    std::error_code ec;
+    const auto full = platform::PathFromUtf8(path);
+    if (std::filesystem::exists(full, ec) || ec)
+        throw AutomationError("\"" + name + "\" already exists; a new workbook is never written over a file.");
+    if (!std::filesystem::is_directory(full.parent_path(), ec)) {
+        throw AutomationError("\"" + name + "\" cannot be created: the folder \"" +
+                              platform::Utf8FromPath(full.parent_path()) +
+                              "\" does not exist. Create the folder first, or name a workbook in one that does.");
+    }
+    auto workbook = std::make_shared<LoWorkbook>(session, std::move(path), format, std::vector<ListedSheet>{});
+    workbook->m_document = session->EnsureOffice().Create(workbook->m_path, filter);
+    workbook->m_new = true;
+    workbook->Resync();
+    return workbook;
+}
+
 std::string LoWorkbook::FileName() const { return platform::FileNameOf(m_path); }
 
 void LoWorkbook::ThrowIfClosed() const {
@@ -367,6 +415,32 @@ void LoWorkbook::MoveSheet(int id, int otherId, bool after) {
     Resync();
 }
 
+void LoWorkbook::SetSheetVisibility(int id, SheetVisibility visibility) {
+    const int index = IndexOf(id);
+    const auto& sheet = m_records[static_cast<std::size_t>(index)].sheet;
+    if (sheet.visibility == visibility) return;
+    if (sheet.placeholder) {
+        throw AutomationError("The sheet \"" + sheet.name +
+                              "\" cannot be shown or hidden: it stands for a module of the workbook's code, "
+                              "which has nothing to show.");
+    }
+    if (visibility != SheetVisibility::Visible) {
+        const bool otherVisible = std::any_of(m_records.begin(), m_records.end(), [&](const Record& record) {
+            return record.id != id && automation::KeepsWorkbookVisible(LoSheet(shared_from_this(), record.id));
+        });
+        if (!otherVisible) {
+            throw AutomationError("The sheet \"" + sheet.name +
+                                  "\" cannot be hidden: a workbook must keep at least one visible sheet. Show "
+                                  "another sheet first.");
+        }
+    }
+    ThrowIfReadOnly();
+    Document().setSheetVisible(IndexOf(id), visibility == SheetVisibility::Visible);
+    // The office knows no "very hidden": the record keeps it, and the save writes it into the file.
+    m_records[static_cast<std::size_t>(IndexOf(id))].sheet.visibility = visibility;
+    Resync();
+}
+
 void LoWorkbook::DeleteSheet(int id) {
     const int index = IndexOf(id);
     // The rule of moves and of the engine: another sheet must keep the workbook visible.
@@ -436,10 +510,52 @@ void LoWorkbook::Save() {
     }
     if (const auto problem = RestoreSheetStates(m_format, platform::Utf8FromPath(staged), sheets))
         throw AutomationError(HiddenSheetsProblem(FileName(), *problem));
+    if (m_new) {
+        PlaceNewFile(staged, unique);
+        m_new = false;
+        return;
+    }
     try {
         platform::ReplaceFileWithCopyOf(m_path, platform::Utf8FromPath(staged), FileName());
     } catch (const engine::EngineError& e) {
         throw AutomationError(e.what());
+    }
+}
+
+void LoWorkbook::PlaceNewFile(const std::filesystem::path& staged, const std::string& unique) {
+    namespace fs = std::filesystem;
+    const std::string taken = "\"" + FileName() +
+                              "\" could not be saved: a file of that name was made by another program meanwhile. "
+                              "Nothing was written; choose another name.";
+    std::error_code ec;
+    if (fs::exists(platform::PathFromUtf8(m_path), ec) || ec) throw AutomationError(taken);
+    // The staged file is private to this user; a copy beside it gets a new file's permissions and reaches the
+    // disk before it takes the name. A link takes the name only where none is (a rename would replace a
+    // file that appeared meanwhile).
+    const fs::path ready =
+        staged.parent_path() / platform::PathFromUtf8(".~orvandel-" + unique + "-new-" + FileName());
+    struct Remove {
+        fs::path path;
+        ~Remove() {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        }
+    } remove{ready};
+    try {
+        platform::ReplaceFileWithCopyOf(platform::Utf8FromPath(ready), platform::Utf8FromPath(staged), FileName());
+    } catch (const engine::EngineError& e) {
+        throw AutomationError(e.what());
+    }
+    fs::create_hard_link(ready, platform::PathFromUtf8(m_path), ec);
+    if (ec == std::errc::file_exists) throw AutomationError(taken);
+    if (ec) {
+        // A folder without links: a rename, once more sure that no file took the name.
+        if (fs::exists(platform::PathFromUtf8(m_path), ec) || ec) throw AutomationError(taken);
+        fs::rename(ready, platform::PathFromUtf8(m_path), ec);
+        if (ec) {
+            throw AutomationError("\"" + FileName() + "\" could not be saved: the new file could not take its name (" +
+                                  ec.message() + "). Nothing was written; try again.");
+        }
     }
 }
 
@@ -549,6 +665,14 @@ std::shared_ptr<automation::Workbook> LoSession::Open(const std::string& path) {
         std::make_shared<LoWorkbook>(m_state, full, format, listing.value_or(std::vector<ListedSheet>{}));
     // Only the office can read this file: load it now, so that its sheets are known.
     if (!listing) workbook->Load();
+    m_state->workbooks.push_back(workbook);
+    return workbook;
+}
+
+std::shared_ptr<automation::Workbook> LoSession::Create(const std::string& path) {
+    if (m_state->quit) throw AutomationError("The LibreOffice instance has already quit; start a new one.");
+    auto workbook = LoWorkbook::CreateNew(
+        m_state, platform::Utf8FromPath(std::filesystem::absolute(platform::PathFromUtf8(path)).lexically_normal()));
     m_state->workbooks.push_back(workbook);
     return workbook;
 }

@@ -3,6 +3,7 @@
 // LibreOffice.
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -35,6 +36,9 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
   public:
     LoWorkbook(std::shared_ptr<SessionState> session, std::string path, automation::FileFormat format,
                std::vector<ListedSheet> listing);
+    // A new workbook for `path` (absolute, a file that does not exist yet), made in the session's office
+    // with one empty sheet; its first Save writes the file. Throws AutomationError when it cannot be made.
+    static std::shared_ptr<LoWorkbook> CreateNew(std::shared_ptr<SessionState> session, std::string path);
 
     std::string fullName() const override { return m_path; }
     void Save() override;
@@ -61,10 +65,14 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     std::shared_ptr<automation::Sheet> CopySheet(int id, LoWorkbook& target, int afterId);
     void MoveSheet(int id, int otherId, bool after);
     void DeleteSheet(int id);
+    void SetSheetVisibility(int id, automation::SheetVisibility visibility);
 
   private:
     // Save for a format LibreOffice writes only over the workbook's own file.
     void SaveInPlace(const std::vector<ListedSheet>& sheets, const std::string& unique);
+    // Puts the saved `staged` file at the path of a workbook never saved, refusing a file that took the path
+    // meanwhile.
+    void PlaceNewFile(const std::filesystem::path& staged, const std::string& unique);
 
     struct Record {
         int id = 0;
@@ -104,6 +112,7 @@ class LoWorkbook : public automation::Workbook, public std::enable_shared_from_t
     std::unique_ptr<OfficeDocument> m_document;
     bool m_closed = false;
     bool m_readOnly = false;  // opened read-only: the user may not replace its file
+    bool m_new = false;       // made by CreateNew and not saved yet: its file does not exist
 };
 
 class LoSheet : public automation::Sheet {
@@ -114,6 +123,9 @@ class LoSheet : public automation::Sheet {
     void setName(const std::string& name) override { m_workbook->RenameSheet(m_id, name); }
     automation::SheetKind kind() const override { return m_workbook->SheetOf(m_id).kind; }
     automation::SheetVisibility visibility() const override { return m_workbook->SheetOf(m_id).visibility; }
+    void setVisibility(automation::SheetVisibility visibility) override {
+        m_workbook->SetSheetVisibility(m_id, visibility);
+    }
     bool isPlaceholder() const override { return m_workbook->SheetOf(m_id).placeholder; }
     std::shared_ptr<Sheet> Copy(automation::After after) override;
     void Move(automation::Before before) override;
@@ -136,6 +148,7 @@ class LoSession : public automation::BackendSession {
     ~LoSession() override;
 
     std::shared_ptr<automation::Workbook> Open(const std::string& path) override;
+    std::shared_ptr<automation::Workbook> Create(const std::string& path) override;
     void Quit() override;
 
   private:

@@ -81,6 +81,9 @@ class Office {
     // Loads the workbook at `path` (hidden, macros off, links not updated). Throws with a clear description
     // when it cannot be loaded, or, unless `readOnly`, when it would only open read-only.
     virtual std::unique_ptr<OfficeDocument> Load(const std::string& path, bool readOnly) = 0;
+    // A new hidden workbook holding one empty sheet, whose storeTo writes it with the export filter `filter`
+    // ("MS Excel 97", "calc8", ...). `path` names it in descriptions only: nothing is written.
+    virtual std::unique_ptr<OfficeDocument> Create(const std::string& path, const std::string& filter) = 0;
     // Ends the office; kills it when it does not end by itself. Never fails; calling it again does nothing.
     virtual void Quit() noexcept = 0;
 };

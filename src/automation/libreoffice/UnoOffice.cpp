@@ -101,11 +101,14 @@ class UnoOffice;
 
 class UnoDocument : public OfficeDocument {
   public:
-    UnoDocument(UnoOffice& office, std::string path, uno::Reference<lang::XComponent> component)
+    // `filter`: the export filter of a new document, which has none of its own; "" for a loaded one.
+    UnoDocument(UnoOffice& office, std::string path, uno::Reference<lang::XComponent> component,
+                std::string filter = "")
         : m_office(office),
           m_path(std::move(path)),
           m_component(std::move(component)),
-          m_document(m_component, uno::UNO_QUERY) {}
+          m_document(m_component, uno::UNO_QUERY),
+          m_filter(std::move(filter)) {}
     ~UnoDocument() override { close(); }
 
     std::vector<std::string> sheetNames() override;
@@ -133,6 +136,8 @@ class UnoDocument : public OfficeDocument {
     void close() noexcept override;
 
     uno::Reference<sheet::XSpreadsheetDocument> document() const { return m_document; }
+    // Leaves the document exactly one sheet, inserting or removing sheets after the first.
+    void KeepOneSheet();
 
   private:
     // Runs one call into the office, turning its exceptions into descriptions of `what` went wrong.
@@ -147,6 +152,7 @@ class UnoDocument : public OfficeDocument {
     std::string m_path;
     uno::Reference<lang::XComponent> m_component;
     uno::Reference<sheet::XSpreadsheetDocument> m_document;
+    std::string m_filter;
 };
 
 class UnoOffice : public Office {
@@ -166,6 +172,7 @@ class UnoOffice : public Office {
     ~UnoOffice() override { Quit(); }
 
     std::unique_ptr<OfficeDocument> Load(const std::string& path, bool readOnly) override;
+    std::unique_ptr<OfficeDocument> Create(const std::string& path, const std::string& filter) override;
     void Quit() noexcept override;
 
     // Guards one call into the office against a hang.
@@ -270,6 +277,26 @@ std::unique_ptr<OfficeDocument> UnoOffice::Load(const std::string& path, bool re
                                "Make the file and its folder writable, close it in other programs, and "
                                "try again."));
     }
+    return document;
+}
+
+std::unique_ptr<OfficeDocument> UnoOffice::Create(const std::string& path, const std::string& filter) {
+    const std::string what = "make the new workbook \"" + FileName(path) + "\"";
+    const beans::PropertyValue settings[] = {Property("Hidden", uno::Any(true))};
+    uno::Reference<lang::XComponent> component;
+    try {
+        const auto guard = Guard();
+        component = m_desktop->loadComponentFromURL("private:factory/scalc", "_blank", 0,
+                                                    uno::Sequence<beans::PropertyValue>(settings, 1));
+    } catch (const uno::Exception&) {
+        throw AutomationError(Describe(what, CaughtTypeName()));
+    }
+    auto document = std::make_unique<UnoDocument>(*this, path, component, filter);
+    if (!document->document().is()) {
+        throw AutomationError("LibreOffice could not " + what +
+                              ": it made no spreadsheet. Check that LibreOffice Calc is installed, then try again.");
+    }
+    document->KeepOneSheet();
     return document;
 }
 
@@ -449,16 +476,25 @@ void UnoDocument::store() {
     });
 }
 
+void UnoDocument::KeepOneSheet() {
+    Call("make the new workbook \"" + FileName(m_path) + "\"", [&] {
+        uno::Reference<container::XIndexAccess> sheets(m_document->getSheets(), uno::UNO_QUERY_THROW);
+        // The office's settings decide how many sheets a new document has; the caller counts on one.
+        if (sheets->getCount() == 0) Sheets()->insertNewByName("Sheet1", 0);
+        while (sheets->getCount() > 1) Sheets()->removeByName(FromUtf8(NameAt(sheets->getCount() - 1)));
+    });
+}
+
 bool UnoDocument::storeTo(const std::string& path) {
     OUString url;
     if (osl::FileBase::getFileURLFromSystemPath(FromUtf8(path), url) != osl::FileBase::E_None)
         throw AutomationError("\"" + FileName(m_path) + "\" cannot be saved: no temporary file can be named for it.");
     return Call("save \"" + FileName(m_path) + "\"", [&] {
-        // The format it was loaded in, as store() would write it.
-        OUString filter;
+        // The format it was loaded in, as store() would write it; a new document's was chosen when it was made.
+        OUString filter = FromUtf8(m_filter);
         uno::Reference<frame::XModel> model(m_component, uno::UNO_QUERY_THROW);
         for (const auto& argument : model->getArgs()) {
-            if (argument.Name == "FilterName") argument.Value >>= filter;
+            if (argument.Name == "FilterName" && m_filter.empty()) argument.Value >>= filter;
         }
         // Its export filter refuses any file but the one the workbook came from.
         if (filter == "MS Excel 95") return false;

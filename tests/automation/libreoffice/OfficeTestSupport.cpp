@@ -96,8 +96,23 @@ std::vector<ReadSheet> ReadBack(const fs::path& workbook, const fs::path& scratc
     const fs::path out = scratch / ("readback-" + workbook.filename().string());
     fs::remove_all(out);
     if (!Convert({workbook}, "fods", out).empty()) return {};
+    return ReadFods(out / workbook.filename().replace_extension("fods"));
+}
+
+std::map<std::string, std::vector<ReadSheet>> ReadBackAll(const std::vector<fs::path>& workbooks,
+                                                          const fs::path& scratch) {
+    const fs::path out = scratch / "readback-all";
+    fs::remove_all(out);
+    std::map<std::string, std::vector<ReadSheet>> read;
+    if (!Convert(workbooks, "fods", out).empty()) return read;
+    for (const auto& workbook : workbooks)
+        read[workbook.filename().string()] = ReadFods(out / fs::path(workbook.filename()).replace_extension("fods"));
+    return read;
+}
+
+std::vector<ReadSheet> ReadFods(const fs::path& fods) {
     pugi::xml_document doc;
-    if (!doc.load_file((out / workbook.filename().replace_extension("fods")).c_str())) return {};
+    if (!doc.load_file(fods.c_str())) return {};
     std::vector<std::string> hiddenStyles;
     for (const auto& style :
          doc.select_nodes("//style:style[style:table-properties/@table:display='false']")) {

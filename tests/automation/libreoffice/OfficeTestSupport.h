@@ -48,6 +48,13 @@ struct ReadSheet {
 // The sheets of a workbook file as LibreOffice reads it (through a conversion to flat ODF); empty on failure.
 std::vector<ReadSheet> ReadBack(const std::filesystem::path& workbook, const std::filesystem::path& scratch);
 
+// ReadBack for several workbooks of different stems in one run of LibreOffice, by file name.
+std::map<std::string, std::vector<ReadSheet>> ReadBackAll(const std::vector<std::filesystem::path>& workbooks,
+                                                          const std::filesystem::path& scratch);
+
+// The sheets of a flat OpenDocument spreadsheet; empty when it cannot be read.
+std::vector<ReadSheet> ReadFods(const std::filesystem::path& fods);
+
 // The names of ReadBack's sheets in order.
 std::vector<std::string> NamesOf(const std::vector<ReadSheet>& sheets);
 

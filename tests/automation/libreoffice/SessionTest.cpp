@@ -25,6 +25,7 @@
 #include "engine/transfer/SheetCopy.h"
 #include "engine/workbook/Workbook.h"
 #include "legacy/SheetListing.h"
+#include "transfers/Commands.h"
 
 extern char** environ;
 
@@ -491,14 +492,148 @@ TEST_F(LibreOfficeSession, HiddenSheetsStayHiddenThroughReorderDeleteAndRepeated
     EXPECT_FALSE(SheetNamed(back, "Visible").hidden);
 }
 
-TEST_F(LibreOfficeSession, TheLastVisibleSheetCannotBeDeleted) {
+TEST_F(LibreOfficeSession, TheLastVisibleSheetCannotBeDeletedOrHidden) {
     auto session = MakeLibreOfficeBackend()->Start();
     auto book = session->Open(Fixture("biff5-visibility.xls").string());
     EXPECT_EQ(
         FailureOf([&] { book->Sheets()("Visible")->Delete(); }),
         "The sheet \"Visible\" cannot be deleted: a workbook must keep at least one visible sheet. Add or "
         "unhide another sheet first.");
+    EXPECT_EQ(FailureOf([&] { book->Sheets()("Visible")->setVisibility(automation::SheetVisibility::Hidden); }),
+              "The sheet \"Visible\" cannot be hidden: a workbook must keep at least one visible sheet. Show "
+              "another sheet first.");
+    EXPECT_EQ(book->Sheets()("Visible")->visibility(), automation::SheetVisibility::Visible);
     session->Quit();
+}
+
+// A new workbook exists in the office only until its first save writes the file, which never replaces a file
+// that took its name meanwhile.
+TEST_F(LibreOfficeSession, ANewWorkbookIsWrittenByItsFirstSaveAndNeverOverAFile) {
+    auto session = MakeLibreOfficeBackend({.serveOoxml = true})->Start();
+    EXPECT_NE(FailureOf([&] { session->Create((m_dir / "none" / "new.ods").string()); })
+                  .find("\"new.ods\" cannot be created: the folder \""),
+              std::string::npos);
+    EXPECT_EQ(FailureOf([&] { session->Create((m_dir / "new.xltm").string()); }),
+              "\"new.xltm\" cannot be created: LibreOffice makes no new Excel macro-enabled template (.xltm) "
+              "workbooks. Name a new .xlsx, .xlsm, .xls or .ods workbook instead.");
+    EXPECT_TRUE(OurOfficeProcesses().empty()) << "a refused workbook started LibreOffice";
+    EXPECT_FALSE(fs::exists(m_dir / "none"));
+
+    const auto path = m_dir / "new.ods";
+    auto book = session->Create(path.string());
+    EXPECT_EQ(book->fullName(), path.string());
+    ASSERT_EQ(book->sheetCount(), 1);
+    auto only = book->sheetAt(1);
+    EXPECT_EQ(FailureOf([&] { only->setVisibility(automation::SheetVisibility::Hidden); }),
+              "The sheet \"" + only->name() +
+                  "\" cannot be hidden: a workbook must keep at least one visible sheet. Show another sheet first.");
+    only->setName("Only");
+    EXPECT_FALSE(fs::exists(path)) << "the workbook was written before its save";
+
+    const auto taken = m_dir / "taken.xls";
+    auto late = session->Create(taken.string());
+    std::ofstream(taken) << "theirs";
+    EXPECT_EQ(FailureOf([&] { late->Save(); }),
+              "\"taken.xls\" could not be saved: a file of that name was made by another program meanwhile. "
+              "Nothing was written; choose another name.");
+    std::ifstream kept(taken);
+    EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()) == "theirs")
+        << "the file that took the name was replaced";
+
+    book->Save();
+    session->Quit();
+    EXPECT_EQ(NamesOf(Reread(path)), (Strings{"Only"}));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::others_read, fs::perms::others_read)
+        << "the new file kept the staged file's private permissions";
+    for (const auto& entry : fs::directory_iterator(m_dir)) {
+        EXPECT_NE(entry.path().filename().string().rfind(".~orvandel-", 0), 0u) << entry.path() << " was left behind";
+    }
+}
+
+// A copy or move into a workbook that does not exist yet: the file holds the arriving sheets only (the new
+// workbook's own sheet gives way), shown when all arrived hidden, and a move takes the sheet from its source.
+TEST_F(LibreOfficeSession, TransfersIntoANewWorkbookWriteOnlyTheArrivingSheets) {
+    using Kind = transfers::SheetTransfer::Kind;
+    struct Case {
+        Kind kind;
+        Strings sheets;
+        std::string target;
+        std::vector<bool> hidden;  // of the arriving sheets, in the new file
+    };
+    const Case cases[] = {
+        {Kind::Copy, {"Alpha", "Hidden"}, "pair.xls", {false, true}},
+        {Kind::Copy, {"Hidden"}, "shown.xls", {false}},
+        {Kind::Copy, {"Gamma"}, "copied.ods", {false}},
+        {Kind::Move, {"Gamma"}, "moved.ods", {false}},
+        {Kind::Copy, {"Alpha"}, "ooxml.xlsx", {false}},
+    };
+    auto registry = std::make_shared<automation::BackendRegistry>();
+    registry->Add(MakeLibreOfficeBackend({.serveOoxml = true}));
+    const auto transfer = [&](Kind kind, const fs::path& source, const Strings& sheets, const fs::path& target) {
+        transfers::TransferRequest request;
+        request.kind = kind;
+        request.source = source.string();
+        request.sheets = sheets;
+        request.target = target.string();
+        return transfers::Transfer(registry, request);
+    };
+    // A workbook's sheets as its file lists them, read as the format its extension names (without a run of
+    // LibreOffice, which would read any format whatever the name).
+    const auto listed = [](const fs::path& path) {
+        return legacy::ListSheets(path.string(), automation::FormatOfPath(path.string()))
+            .value_or(std::vector<legacy::ListedSheet>{});
+    };
+    const auto namesIn = [&](const fs::path& path) {
+        Strings names;
+        for (const auto& sheet : listed(path)) names.push_back(sheet.name);
+        return names;
+    };
+    const auto sourceValues = [](const std::string& name) {
+        Strings values;
+        for (const auto& sheet : kSource) {
+            if (sheet.name != name) continue;
+            for (const auto& cell : sheet.cells) values.push_back(cell.value);
+        }
+        return values;
+    };
+    std::vector<fs::path> targets;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const auto source = Generated("source", "xls", "for-" + c.target + ".xls");
+        targets.push_back(m_dir / c.target);
+        const auto outcome = transfer(c.kind, source, c.sheets, targets.back());
+        EXPECT_TRUE(outcome.createdTarget);
+        EXPECT_EQ(outcome.copies, c.sheets);
+        Strings names;
+        std::vector<bool> hidden;
+        for (const auto& sheet : listed(targets.back())) {
+            names.push_back(sheet.name);
+            hidden.push_back(sheet.visibility != automation::SheetVisibility::Visible);
+        }
+        EXPECT_EQ(names, c.sheets);
+        EXPECT_EQ(hidden, c.hidden);
+        const auto left = namesIn(source);
+        EXPECT_EQ(std::count(left.begin(), left.end(), c.sheets.front()), c.kind == Kind::Move ? 0 : 1);
+    }
+    const auto read = test::ReadBackAll(targets, m_dir / "scratch");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const auto back = read.count(c.target) ? read.at(c.target) : std::vector<test::ReadSheet>{};
+        EXPECT_EQ(NamesOf(back), c.sheets) << "as LibreOffice reads it";
+        for (std::size_t i = 0; i < c.sheets.size(); ++i) {
+            const auto copy = SheetNamed(back, c.sheets[i]);
+            EXPECT_EQ(copy.hidden, c.hidden[i]) << c.sheets[i];
+            EXPECT_EQ(copy.values, sourceValues(c.sheets[i])) << c.sheets[i];
+        }
+    }
+    // A folder that does not exist is refused before anything is written or started.
+    const auto source = Generated("source", "xls");
+    const std::string refused = FailureOf([&] {
+        transfer(Kind::Move, source, {"Gamma"}, m_dir / "none" / "new.ods");
+    });
+    EXPECT_NE(refused.find("\"new.ods\" cannot be created: the folder"), std::string::npos) << refused;
+    EXPECT_FALSE(fs::exists(m_dir / "none"));
+    EXPECT_EQ(namesIn(source), (Strings{"Alpha", "Hidden", "Beta", "Gamma"}));
 }
 
 TEST_F(LibreOfficeSession, FilesThatCannotBeChangedFailWithWhatIsWrong) {
