@@ -103,6 +103,7 @@ Form1::Form1(Form1Services services, QWidget* parent) : QWidget(parent), m_servi
     }
     buildButtonPictures();
     connectButtons();
+    connectSheetMenus();
     connectUndo();
     setTabOrder();
 

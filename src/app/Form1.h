@@ -82,6 +82,13 @@ class Form1 : public QWidget, public operations::WindowPointer {
     void UndoLastOperation();
     void RedoLastOperation();
 
+    // The lists' context menus. "Move or Copy…" asks where the panel's selected sheets go (the other panel's
+    // workbook or a new one, before which sheet, copied or moved, under what name) and makes one transfer of
+    // them; "Duplicate" copies them inside their own workbook, directly after the last of them, named as the
+    // spreadsheet application names copies. Both lists are listed again from their files afterwards.
+    void MoveOrCopySheets(WorkbookPanel& from);
+    void DuplicateSheets(WorkbookPanel& panel);
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -98,10 +105,14 @@ class Form1 : public QWidget, public operations::WindowPointer {
     void setTabOrder();
     void watchForHover(QWidget* widget, Pointer pointer);
     void connectUndo();
+    void connectSheetMenus();
     // Runs an operation's procedure with the files its saves replace kept for undo, under the name `what`.
     void Recorded(const std::string& what, const std::function<void()>& procedure);
     // "copy of "Jan" from a.xlsx to b.xlsx" and the like, from the lists' selections as the click finds them.
     std::string Describe(const std::string& operation, WorkbookPanel& from, WorkbookPanel* to) const;
+    // The same with the target named by its path, which may be a workbook no panel shows.
+    std::string Describe(const std::string& operation, WorkbookPanel& from,
+                         const std::string& targetPath) const;
     void TakeBack(bool undoing);
     // True when the panel's list has several sheets selected: Copy, Move and Delete then act on all of them.
     static bool Grouped(WorkbookPanel& panel);

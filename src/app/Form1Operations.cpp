@@ -24,7 +24,11 @@ namespace orv::app {
 using operations::Direction;
 
 std::string Form1::Describe(const std::string& operation, WorkbookPanel& from, WorkbookPanel* to) const {
-    auto file = [](WorkbookPanel& panel) { return platform::FileNameOf(panel.path()); };
+    return Describe(operation, from, to ? to->path() : std::string());
+}
+
+std::string Form1::Describe(const std::string& operation, WorkbookPanel& from,
+                            const std::string& targetPath) const {
     // The procedure itself reports a missing selection; the names are only for the history.
     std::string sheet = "a sheet";
     try {
@@ -34,9 +38,11 @@ std::string Form1::Describe(const std::string& operation, WorkbookPanel& from, W
             sheet = (i == 0 ? "\"" : sheet + ", \"") + from.list().text(selected[i]) + "\"";
     } catch (const std::exception&) {
     }
-    if (to) return operation + " of " + sheet + " from " + file(from) + " to " + file(*to);
-    if (operation == "delete") return operation + " of " + sheet + " from " + file(from);
-    return operation + " of " + sheet + " in " + file(from);
+    const std::string file = platform::FileNameOf(from.path());
+    if (!targetPath.empty())
+        return operation + " of " + sheet + " from " + file + " to " + platform::FileNameOf(targetPath);
+    if (operation == "delete") return operation + " of " + sheet + " from " + file;
+    return operation + " of " + sheet + " in " + file;
 }
 
 void Form1::Recorded(const std::string& what, const std::function<void()>& procedure) {

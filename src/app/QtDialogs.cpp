@@ -1,10 +1,12 @@
-// Message boxes, input boxes and the open-file dialog on Qt widgets.
+// Message boxes, input boxes and the file dialogs on Qt widgets.
 #include "app/QtDialogs.h"
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 #include "errors/Messages.h"
 
@@ -34,6 +36,13 @@ QString QtFilter(const std::string& filter) {
         entries << (description.contains('(') ? description : description + " (" + patterns + ")");
     }
     return entries.join(";;");
+}
+
+// The extension a Qt name filter's first pattern gives ("xlsx" for "Excel Workbook (*.xlsx)"); "" for "*.*".
+QString SuffixOf(const QString& nameFilter) {
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.(\\w+)"));
+    const auto match = pattern.match(nameFilter);
+    return match.hasMatch() ? match.captured(1) : QString();
 }
 
 }  // namespace
@@ -70,6 +79,31 @@ std::string QtDialogs::openFile(const errors::OpenFileRequest& request) {
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList chosen = dialog.selectedFiles();
     // Qt writes paths with "/" on every system; the path box shows the system's own form.
+    return chosen.isEmpty() ? std::string() : QDir::toNativeSeparators(chosen.front()).toStdString();
+}
+
+std::string QtDialogs::saveFile(const errors::SaveFileRequest& request) {
+    QFileDialog dialog(m_parent, Title(request.title), QString::fromStdString(request.fileName),
+                       QtFilter(request.filter));
+    dialog.setObjectName("SaveFileDialog");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // Qt's question would offer to replace the file, which the caller may refuse to do.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    // The filter that fits the proposed name is chosen at first, and a name typed bare takes the chosen one's
+    // extension, so the format is never left to guesswork.
+    const QString proposed = QFileInfo(QString::fromStdString(request.fileName)).suffix();
+    for (const QString& nameFilter : dialog.nameFilters()) {
+        if (!proposed.isEmpty() && SuffixOf(nameFilter).compare(proposed, Qt::CaseInsensitive) == 0) {
+            dialog.selectNameFilter(nameFilter);
+            break;
+        }
+    }
+    dialog.setDefaultSuffix(SuffixOf(dialog.selectedNameFilter()));
+    QObject::connect(&dialog, &QFileDialog::filterSelected,
+                     [&dialog](const QString& nameFilter) { dialog.setDefaultSuffix(SuffixOf(nameFilter)); });
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList chosen = dialog.selectedFiles();
     return chosen.isEmpty() ? std::string() : QDir::toNativeSeparators(chosen.front()).toStdString();
 }
 

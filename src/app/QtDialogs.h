@@ -18,6 +18,7 @@ class QtDialogs : public errors::Dialogs {
     std::string inputBox(const std::string& prompt, const std::string& title,
                          const std::string& defaultText) override;
     std::string openFile(const errors::OpenFileRequest& request) override;
+    std::string saveFile(const errors::SaveFileRequest& request) override;
 
   private:
     QPointer<QWidget> m_parent;

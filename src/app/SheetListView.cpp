@@ -1,7 +1,10 @@
 // The sheet list's item operations, with failures that name the list.
 #include "app/SheetListView.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <algorithm>
 #include <stdexcept>
@@ -104,6 +107,31 @@ void SheetListView::select(int position) {
     clearSelection();
     setCurrentItem(item);
     item->setSelected(true);
+}
+
+void SheetListView::selectPositions(const std::vector<int>& positions) {
+    KeepScroll keep(*this);
+    clearSelection();
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        QTreeWidgetItem* item = itemAt(positions[i]);
+        if (i == 0) setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+        item->setSelected(true);
+    }
+}
+
+void SheetListView::keyPressEvent(QKeyEvent* event) {
+    // The platforms turn the context-menu key into a context-menu event themselves, but not Shift+F10
+    // everywhere.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QRect at = currentItem() ? visualItemRect(currentItem()) : QRect();
+        if (!at.isValid()) at = viewport()->rect();
+        const QPoint local = viewport()->mapTo(this, at.center());
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, local, mapToGlobal(local), event->modifiers());
+        QApplication::sendEvent(this, &menu);
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void SheetListView::scrollTo(int position) { scrollToItem(itemAt(position)); }

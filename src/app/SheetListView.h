@@ -1,5 +1,6 @@
 // A panel's sheet list: a one-column report view with a header, positions from 1. Several items can be selected
-// (Ctrl-click, Shift-click, Shift+arrows) for the group operations; a click or an arrow key selects one.
+// (Ctrl-click, Shift-click, Shift+arrows) for the group operations; a click or an arrow key selects one. Shift+F10
+// opens its context menu at the current item, as the context-menu key does.
 #pragma once
 
 #include <QTreeWidget>
@@ -29,8 +30,14 @@ class SheetListView : public QTreeWidget, public operations::SheetList {
     void focus() override;
     void clear() override;
 
+    // Selects the items at `positions` (none when empty), the first of them current.
+    void selectPositions(const std::vector<int>& positions);
+
     // The item texts in list order, for tests and diagnostics.
     QStringList texts() const;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     QTreeWidgetItem* itemAt(int position) const;

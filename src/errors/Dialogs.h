@@ -1,5 +1,5 @@
 // The one seam through which every modal box of the program is shown: message boxes, input boxes and the
-// open-file dialog. The window supplies the real implementation; tests supply a scripted one.
+// open-file and save-file dialogs. The window supplies the real implementation; tests supply a scripted one.
 #pragma once
 
 #include <string>
@@ -19,6 +19,13 @@ struct OpenFileRequest {
     std::string filter;  // "description|pattern|description|pattern"
 };
 
+// What the save-file dialog is asked to show. Only the chosen path is read back.
+struct SaveFileRequest {
+    std::string fileName;  // the initial path, or a file name in the current folder
+    std::string title;
+    std::string filter;  // as OpenFileRequest's; a name typed without an extension takes the chosen filter's
+};
+
 class Dialogs {
   public:
     virtual ~Dialogs() = default;
@@ -34,6 +41,10 @@ class Dialogs {
 
     // Shows the modal open-file dialog; returns the chosen file's full path, or "" when the user cancels.
     virtual std::string openFile(const OpenFileRequest& request) = 0;
+
+    // Shows the modal save-file dialog; returns the chosen path, or "" when the user cancels. An existing file
+    // is returned without asking to replace it: what that means is the caller's to say.
+    virtual std::string saveFile(const SaveFileRequest& request) = 0;
 };
 
 }  // namespace orv::errors

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -143,6 +144,52 @@ TEST(QtOpenFileDialog, TakesATypedNameOfAFileThatDoesNotExist) {
     driver.stop();
     EXPECT_TRUE(typedIn);
     EXPECT_EQ(chosen, QDir::toNativeSeparators(typed).toStdString());
+}
+
+// The real save dialog: the proposed name's format is the filter chosen at first, a name typed bare takes the
+// chosen filter's extension, and an existing file comes back without a question to replace it.
+TEST(QtSaveFileDialog, KeepsTheFormatAndLeavesAnExistingFileToTheCaller) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile taken(folder.filePath("Taken.xlsx"));
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    taken.close();
+    struct Case {
+        const char* proposed;
+        const char* typed;
+        const char* chosen;
+    };
+    for (const Case& c : {Case{"Book1.ods", "Forecast", "Forecast.ods"}, Case{"Book1.xlsx", "Taken", "Taken.xlsx"},
+                          Case{"Book1.xlsm", "Plan.xls", "Plan.xls"}}) {
+        bool typedIn = false;
+        QTimer driver;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog || dialog->objectName() != "SaveFileDialog") {
+                if (auto* other = QApplication::activeModalWidget()) other->close();
+                return;
+            }
+            auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+            if (!edit || typedIn) return;
+            typedIn = true;
+            edit->setText(QString::fromUtf8(c.typed));
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        driver.start(50);
+        QTimer::singleShot(10000, [] {
+            while (auto* open = QApplication::activeModalWidget()) open->close();
+        });
+        app::QtDialogs dialogs;
+        errors::SaveFileRequest request;
+        request.fileName = QDir(folder.path()).filePath(c.proposed).toStdString();
+        request.title = "New Book";
+        request.filter = "Excel Workbook (*.xlsx)|*.xlsx|Excel Macro-Enabled Workbook (*.xlsm)|*.xlsm|"
+                         "Excel 97-2003 Workbook (*.xls)|*.xls|OpenDocument Spreadsheet (*.ods)|*.ods";
+        const std::string chosen = dialogs.saveFile(request);
+        driver.stop();
+        EXPECT_TRUE(typedIn) << c.typed;
+        EXPECT_EQ(chosen, QDir::toNativeSeparators(folder.filePath(c.chosen)).toStdString()) << c.typed;
+    }
 }
 #endif
 

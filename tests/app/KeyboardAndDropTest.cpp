@@ -70,12 +70,13 @@ TEST_F(KeyboardAndDropTest, CtrlZTakesADeleteBackAndCtrlYDoesItAgain) {
     EXPECT_TRUE(asked("Redo: delete of \"" + all[1].toStdString() + "\" from sample1.xlsx?"));
     EXPECT_EQ(list1(), without);
 
-    // The lists' context menus hold the same two items.
-    ASSERT_EQ(list->actions().size(), 2);
-    EXPECT_EQ(list->actions()[0]->text(), "Undo");
-    EXPECT_EQ(list->actions()[1]->text(), "Redo");
+    // The lists' context menus end with the same two items.
+    const auto items = list->actions();
+    ASSERT_GE(items.size(), 2);
+    EXPECT_EQ(items[items.size() - 2]->text(), "Undo");
+    EXPECT_EQ(items.back()->text(), "Redo");
     dialogs.yesNoAnswers = {errors::Answer::Yes};
-    list->actions()[0]->trigger();
+    items[items.size() - 2]->trigger();
     EXPECT_EQ(list1(), all);
 }
 

@@ -11,27 +11,29 @@
 namespace orv::testing {
 
 struct ShownBox {
-    enum class Kind { Message, Input, OpenFile } kind;
-    std::string text;  // message text, input prompt, or open-file title
+    enum class Kind { Message, Input, OpenFile, SaveFile } kind;
+    std::string text;  // message text, input prompt, or file dialog title
     std::string title;
     errors::Buttons buttons = errors::Buttons::Ok;
     errors::Icon icon = errors::Icon::None;
     std::string defaultText;       // input boxes
     errors::OpenFileRequest file;  // open-file dialogs
+    errors::SaveFileRequest save;  // save-file dialogs
 };
 
 class ScriptedDialogs : public errors::Dialogs {
   public:
-    // Answers for the next Yes/No boxes (default No), input boxes (default "") and open-file dialogs (default
-    // "").
+    // Answers for the next Yes/No boxes (default No), input boxes (default ""), open-file and save-file dialogs
+    // (default "").
     std::deque<errors::Answer> yesNoAnswers;
     std::deque<std::string> inputAnswers;
     std::deque<std::string> fileAnswers;
+    std::deque<std::string> saveAnswers;
     std::vector<ShownBox> shown;
 
     errors::Answer messageBox(const std::string& text, const std::string& title, errors::Buttons buttons,
                               errors::Icon icon) override {
-        shown.push_back({ShownBox::Kind::Message, text, title, buttons, icon, {}, {}});
+        shown.push_back({ShownBox::Kind::Message, text, title, buttons, icon, {}, {}, {}});
         if (buttons == errors::Buttons::Ok) return errors::Answer::Ok;
         if (yesNoAnswers.empty()) return errors::Answer::No;
         const auto answer = yesNoAnswers.front();
@@ -42,7 +44,7 @@ class ScriptedDialogs : public errors::Dialogs {
     std::string inputBox(const std::string& prompt, const std::string& title,
                          const std::string& defaultText) override {
         shown.push_back(
-            {ShownBox::Kind::Input, prompt, title, errors::Buttons::Ok, errors::Icon::None, defaultText, {}});
+            {ShownBox::Kind::Input, prompt, title, errors::Buttons::Ok, errors::Icon::None, defaultText, {}, {}});
         return Take(inputAnswers);
     }
 
@@ -53,8 +55,21 @@ class ScriptedDialogs : public errors::Dialogs {
                          errors::Buttons::Ok,
                          errors::Icon::None,
                          {},
-                         request});
+                         request,
+                         {}});
         return Take(fileAnswers);
+    }
+
+    std::string saveFile(const errors::SaveFileRequest& request) override {
+        shown.push_back({ShownBox::Kind::SaveFile,
+                         request.title,
+                         request.title,
+                         errors::Buttons::Ok,
+                         errors::Icon::None,
+                         {},
+                         {},
+                         request});
+        return Take(saveAnswers);
     }
 
     // The texts of every message box shown, in order.
