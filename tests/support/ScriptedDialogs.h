@@ -61,14 +61,14 @@ class ScriptedDialogs : public errors::Dialogs {
     }
 
     std::string saveFile(const errors::SaveFileRequest& request) override {
-        shown.push_back({ShownBox::Kind::SaveFile,
-                         request.title,
-                         request.title,
-                         errors::Buttons::Ok,
-                         errors::Icon::None,
-                         {},
-                         {},
-                         request});
+        // Filled member by member: MinGW's GCC 12 takes the empty open-file request of a braced list for
+        // uninitialised.
+        ShownBox box;
+        box.kind = ShownBox::Kind::SaveFile;
+        box.text = request.title;
+        box.title = request.title;
+        box.save = request;
+        shown.push_back(std::move(box));
         return Take(saveAnswers);
     }
 

@@ -210,28 +210,7 @@ void LoWorkbook::RenameSheet(int id, const std::string& name) {
     Resync();
 }
 
-std::string LoWorkbook::FreeCopyName(const std::string& name) const {
-    const auto names = Names();
-    auto taken = [&](const std::string& candidate) {
-        for (const auto& existing : names) {
-            if (engine::SheetNamesEqual(existing, candidate)) return true;
-        }
-        return false;
-    };
-    if (!taken(name)) return name;
-    for (int n = 2;; ++n) {
-        const std::string suffix = " (" + std::to_string(n) + ")";
-        // Shorten the name, whole characters at a time, so that name and suffix fit the length limit.
-        std::string base = name;
-        while (platform::CharacterCount(base) + suffix.size() > engine::kMaxSheetNameLength) {
-            do {
-                base.pop_back();
-            } while (!base.empty() && (static_cast<unsigned char>(base.back()) & 0xC0) == 0x80);
-            if (!base.empty() && (static_cast<unsigned char>(base.back()) & 0x80) != 0) base.pop_back();
-        }
-        if (!taken(base + suffix)) return base + suffix;
-    }
-}
+std::string LoWorkbook::FreeCopyName(const std::string& name) const { return engine::FreeSheetName(name, Names()); }
 
 void LoWorkbook::CheckCopyInto(LoWorkbook& target, const std::string& sheetName) {
     if (!target.servedBy(m_session.get())) {

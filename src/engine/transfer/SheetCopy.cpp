@@ -12,25 +12,6 @@
 
 namespace orv::engine {
 
-std::string FreeSheetName(const std::string& name, const std::vector<std::string>& names) {
-    auto taken = [&](const std::string& candidate) {
-        return std::any_of(names.begin(), names.end(),
-                           [&](const std::string& n) { return SheetNamesEqual(n, candidate); });
-    };
-    if (!taken(name)) return name;
-    // A copy of "Data (2)" is "Data (3)", not "Data (2) (2)": the number already there is counted on.
-    std::string stem = name;
-    if (const auto open = name.rfind(" ("); open != std::string::npos && name.back() == ')' &&
-                                            open + 3 < name.size() &&
-                                            name.find_first_not_of("0123456789", open + 2) == name.size() - 1)
-        stem = name.substr(0, open);
-    for (int n = 2;; ++n) {
-        const std::string suffix = " (" + std::to_string(n) + ")";
-        const std::string base = platform::FirstCharacters(stem, kMaxSheetNameLength - suffix.size());
-        if (!taken(base + suffix)) return base + suffix;
-    }
-}
-
 CopiedSheet CopySheet(WorkbookDocument& source, int sourceIndex, WorkbookDocument& target, int afterIndex,
                       const std::string& newName) {
     return CopySheets(source, {sourceIndex}, target, afterIndex, {newName}).front();

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/workbook/SheetNames.h"
+
 namespace orv::engine {
 
 class WorkbookDocument;
@@ -27,10 +29,6 @@ struct CopiedSheet {
     // With values only: the cells whose formula had no cached value and which the copy leaves empty ("B7").
     std::vector<std::string> cellsWithoutValue;
 };
-
-// The name itself when no sheet of `names` has it (ignoring case), else "name (2)", "name (3)"... shortened
-// to stay within 31 characters.
-std::string FreeSheetName(const std::string& name, const std::vector<std::string>& names);
 
 // Copies sheet `sourceIndex` of `source` (a worksheet or a chart sheet) to directly after sheet `afterIndex`
 // of `target` (the same document for a copy inside one workbook) under `newName` (empty: the source's name).

@@ -28,4 +28,9 @@ std::optional<std::string> SheetNameProblem(std::string_view name);
 std::optional<std::string> SheetRenameProblem(std::string_view name, const std::vector<std::string>& names,
                                               int self);
 
+// The name a copy of a sheet named `name` gets among sheets named `names`, as the spreadsheet application names
+// it: the name itself when no sheet has it (ignoring case), else "name (2)", "name (3)"... (a copy of
+// "name (2)" is "name (3)"), shortened at whole characters to stay within 31.
+std::string FreeSheetName(const std::string& name, const std::vector<std::string>& names);
+
 }  // namespace orv::engine
