@@ -187,6 +187,10 @@ TransferOutcome Transfer(const Registry& registry, const TransferRequest& reques
     return InInstance(registry, [&](automation::Application& application) {
         TransferOutcome outcome;
         auto source = application.Workbooks().Open(request.source);
+        // Both open before either is read: a backend that serves only one of them hands it over to one that
+        // serves both, which it can only do with a workbook nothing was asked of yet.
+        auto target = inPlace ? source : create ? application.Workbooks().Add(request.target)
+                                                : application.Workbooks().Open(request.target);
         auto sheets = SheetsNamed(*source, request.sheets);
         if (inPlace && move) {
             if (!request.newName.empty()) {
@@ -202,8 +206,6 @@ TransferOutcome Transfer(const Registry& registry, const TransferRequest& reques
             for (const auto& sheet : sheets) outcome.copies.push_back(sheet->name());
             return outcome;
         }
-        auto target = inPlace ? source : create ? application.Workbooks().Add(request.target)
-                                                : application.Workbooks().Open(request.target);
         outcome.createdTarget = create;
         if (!request.newName.empty()) {
             if (auto problem = NewNameProblem(request.newName, NamesOf(*target))) throw AutomationError(*problem);

@@ -34,16 +34,15 @@ TEST_F(MoveSheetTest, RefusesWhatTheCommandLineRefusesInTheSameWords) {
     };
     // Its chart sheet gone, "Visible" is the only sheet that keeps the workbook visible.
     ASSERT_EQ(tool({"delete", path1, "Chart"}), "");
+    // (A move into the same file is no refusal on the command line, which reorders then.)
     struct Case {
         const char* name;
-        bool sameFile;
         void (app::Form1::*button)();
     };
-    for (const Case c : {Case{"a move into the same file", true, &app::Form1::PushButton2_Click},
-                         Case{"a move of the last visible sheet", false, &app::Form1::PushButton2_Click},
-                         Case{"a deletion of the last visible sheet", false, &app::Form1::PushButton7_Click}}) {
+    for (const Case c : {Case{"a move of the last visible sheet", &app::Form1::PushButton2_Click},
+                         Case{"a deletion of the last visible sheet", &app::Form1::PushButton7_Click}}) {
         SCOPED_TRACE(c.name);
-        const std::string target = c.sameFile ? path1 : path2;
+        const std::string target = path2;
         const bool deleting = c.button == &app::Form1::PushButton7_Click;
         form->panel1()->ListWorkbookSheets();
         form->panel2()->setPath(target);
