@@ -314,7 +314,7 @@ TEST(SheetsTool, SplitAndCombineAreUndoneWhole) {
     const std::vector<std::string> files = {"a_b___c.xlsx", "CON_.xlsx", "Last.xlsx"};
     for (const auto& file : files) {
         const auto path = dir.File("parts/" + file);
-        EXPECT_NE(r.out.find(path), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(file + "\".\n"), std::string::npos) << r.out;
         EXPECT_EQ(Problems(path), std::vector<std::string>{}) << file;
     }
     EXPECT_EQ(Listed(dir.File("parts/CON_.xlsx")), "CON");
