@@ -57,6 +57,25 @@ std::vector<std::string> SheetsOfEntries(const BookSheets& book, WorkbookPanel& 
     return addresses;
 }
 
+// Steps 100 to 104 of both menu items, and 190: the panel's workbook, its selected entries (`positions`) and
+// the sheets they stand for as "#N" of the full collection; false when the run ends there (reported, or the
+// list read again when it no longer matches its file).
+bool ChooseSheets(errors::GuardedProcedure& p, const operations::Environment& env,
+                  const std::shared_ptr<const automation::BackendRegistry>& backends, WorkbookPanel& panel,
+                  std::vector<int>& positions, std::vector<std::string>& sheets) {
+    if (!p.Test(
+            100, [&] { return operations::IsExistingFile(panel.path()); }, true)) {
+        p.Step(190, [&] { operations::ShowMessage(env, operations::BadPathMessage(panel)); });
+        return false;
+    }
+    if (!p.Step(102, [&] { positions = panel.list().selectedPositions(); }) || positions.empty()) return false;
+    if (!p.Step(104, [&] { sheets = SheetsOfEntries(ReadBookSheets(backends, panel.path()), panel, positions); })) {
+        panel.ListWorkbookSheets();
+        return false;
+    }
+    return true;
+}
+
 // Lists the panel's workbook again and selects the entries named `names` (those it shows), else `fallback`
 // (positions, kept within the list).
 void ListAgain(WorkbookPanel& panel, const std::vector<std::string>& names, std::vector<int> fallback) {
@@ -105,20 +124,9 @@ void Form1::MoveOrCopySheets(WorkbookPanel& from) {
     WorkbookPanel& other = &from == m_panel1 ? *m_panel2 : *m_panel1;
     const operations::Environment env = environment();
     errors::GuardedProcedure p(m_services.dialogs, "MoveOrCopy_Click");
-    if (!p.Test(
-            100, [&] { return operations::IsExistingFile(from.path()); }, true)) {
-        p.Step(190, [&] { operations::ShowMessage(env, operations::BadPathMessage(from)); });
-        return;
-    }
     std::vector<int> positions;
-    if (!p.Step(102, [&] { positions = from.list().selectedPositions(); }) || positions.empty()) return;
     std::vector<std::string> sheets;
-    if (!p.Step(104, [&] {
-            sheets = SheetsOfEntries(ReadBookSheets(m_services.backends, from.path()), from, positions);
-        })) {
-        from.ListWorkbookSheets();
-        return;
-    }
+    if (!ChooseSheets(p, env, m_services.backends, from, positions, sheets)) return;
     // 106: the other panel's workbook is offered when it names one; a new book always is.
     std::vector<TargetBook> books;
     p.Step(106, [&] {
@@ -169,20 +177,9 @@ void Form1::MoveOrCopySheets(WorkbookPanel& from) {
 void Form1::DuplicateSheets(WorkbookPanel& panel) {
     const operations::Environment env = environment();
     errors::GuardedProcedure p(m_services.dialogs, "Duplicate_Click");
-    if (!p.Test(
-            100, [&] { return operations::IsExistingFile(panel.path()); }, true)) {
-        p.Step(190, [&] { operations::ShowMessage(env, operations::BadPathMessage(panel)); });
-        return;
-    }
     std::vector<int> positions;
-    if (!p.Step(102, [&] { positions = panel.list().selectedPositions(); }) || positions.empty()) return;
     std::vector<std::string> sheets;
-    if (!p.Step(104, [&] {
-            sheets = SheetsOfEntries(ReadBookSheets(m_services.backends, panel.path()), panel, positions);
-        })) {
-        panel.ListWorkbookSheets();
-        return;
-    }
+    if (!ChooseSheets(p, env, m_services.backends, panel, positions, sheets)) return;
     bool stop = false;
     p.Step(106, [&] {
         stop = operations::ConfirmSpreadsheetClosed(m_services.dialogs, m_services.processes, {panel.path()});

@@ -20,11 +20,12 @@ struct Result {
     std::string err;
 };
 
-Result Tool(const std::vector<std::string>& args) {
+// `undoFolder`: where the history is kept, "" for none.
+Result Tool(const std::vector<std::string>& args, const std::string& undoFolder = "") {
     auto registry = std::make_shared<automation::BackendRegistry>();
     registry->Add(ooxml::MakeOoxmlBackend());
     std::ostringstream out, err;
-    const int code = cli::RunSheetsTool(args, out, err, registry);
+    const int code = cli::RunSheetsTool(args, out, err, registry, undoFolder);
     return {code, out.str(), err.str()};
 }
 
@@ -302,13 +303,7 @@ TEST(SheetsTool, SplitAndCombineAreUndoneWhole) {
     WritePackage(src, parts);
     std::filesystem::create_directory(dir.File("parts"));
     const std::string undo = dir.File("undo");
-    auto run = [&](const std::vector<std::string>& args) {
-        auto registry = std::make_shared<automation::BackendRegistry>();
-        registry->Add(ooxml::MakeOoxmlBackend());
-        std::ostringstream out, err;
-        const int code = cli::RunSheetsTool(args, out, err, registry, undo);
-        return Result{code, out.str(), err.str()};
-    };
+    auto run = [&](const std::vector<std::string>& args) { return Tool(args, undo); };
     auto r = run({"split", src, dir.File("parts")});
     EXPECT_EQ(r.code, 0) << r.err;
     const std::vector<std::string> files = {"a_b___c.xlsx", "CON_.xlsx", "Last.xlsx"};
