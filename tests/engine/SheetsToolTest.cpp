@@ -349,6 +349,30 @@ TEST(SheetsTool, SplitAndCombineAreUndoneWhole) {
     EXPECT_FALSE(std::filesystem::exists(all));
 }
 
+// The link caches every cell the copy reads of a sheet left behind, and only those: the reading of that sheet
+// stops past the last row they reach.
+TEST(SheetsTool, ALinkCachesTheCellsReadUpToTheLastRowAndNoFurther) {
+    TempDir dir;
+    auto parts = RichWorkbookParts();
+    for (auto& [name, text] : parts) {
+        if (name == "xl/worksheets/sheet1.xml") text.replace(text.find("<f>Other!A1*2</f>"), 17, "<f>Other!A40*2</f>");
+        if (name != "xl/worksheets/sheet2.xml") continue;
+        std::string rows;
+        for (int row = 4; row <= 60; ++row)
+            rows += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) + "\"><v>" +
+                    std::to_string(row * 10) + "</v></c></row>";
+        text.insert(text.find("</sheetData>"), rows);
+    }
+    const auto src = dir.File("src.xlsx");
+    WritePackage(src, parts);
+    const auto made = dir.File("made.xlsx");
+    ASSERT_EQ(Tool({"copy", src, "Data", made}).code, 0);
+    const std::string link = PartText(made, "xl/externalLinks/externalLink1.xml");
+    for (const char* cached : {"r=\"A1\"", "r=\"A3\"", "r=\"A40\"><v>400</v>"})
+        EXPECT_NE(link.find(cached), std::string::npos) << cached << "\n" << link;
+    EXPECT_EQ(link.find("r=\"A41\""), std::string::npos) << link;
+}
+
 TEST(SheetsTool, SeveralSheetsMoveTogetherInSourceOrder) {
     TempDir dir;
     const auto src = dir.File("src.xlsx");

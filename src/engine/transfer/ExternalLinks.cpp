@@ -101,6 +101,13 @@ CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
             tall.push_back(&a);
         }
     }
+    // Rows stand in order in a worksheet part: past the last row any area reaches, nothing more is wanted, and
+    // the rest of a large sheet need not be inflated (a small sheet reading a few cells at the top of a large
+    // one costs those rows only).
+    struct PastTheAreas {};
+    const int lastRow = std::max_element(areas.begin(), areas.end(), [](const Area& a, const Area& b) {
+                            return a.row2 < b.row2;
+                        })->row2;
     auto covers = [](const Area* a, int row, int column) {
         return row >= a->row1 && row <= a->row2 && column >= a->col1 && column <= a->col2;
     };
@@ -108,6 +115,7 @@ CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
     if (!sharedStrings.empty()) strings = Children(Root(package.Xml(sharedStrings)), "si");
     // The sheet may be the largest part of the workbook: its rows are read in pieces, never whole.
     auto visit = [&](const CellValue& c) {
+        if (c.row > lastRow) throw PastTheAreas{};
         const bool inside =
             std::any_of(tall.begin(), tall.end(), [&](const Area* a) { return covers(a, c.row, c.column); }) ||
             [&] {
@@ -134,7 +142,10 @@ CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
         }
         out.push_back(std::move(cell));
     };
-    ForEachCellOfPart(package, sheetPart, visit);
+    try {
+        ForEachCellOfPart(package, sheetPart, visit);
+    } catch (const PastTheAreas&) {
+    }
     return out;
 }
 
