@@ -17,7 +17,8 @@ echo "== fuzz targets, 30 s each on their seeds"
 bash fuzz/run.sh all 30
 
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-# -O1, as the sanitizers' authors advise: their checks stay whole, and the tests run about twice as fast as at -O0.
+# -O1, as the sanitizers' authors advise: their checks stay whole, and the tests take 40 % less time than at -O0
+# (the build takes longer by about as much).
 bash scripts/build.sh build-asan -DORVANDEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
