@@ -2,7 +2,6 @@
 #include "cli/SheetsTool.h"
 
 #include <algorithm>
-#include <cctype>
 #include <ctime>
 #include <optional>
 

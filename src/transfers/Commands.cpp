@@ -30,11 +30,6 @@ bool Exists(const std::string& path) {
     return fs::exists(platform::PathFromUtf8(path), ec);
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(platform::PathFromUtf8(a), platform::PathFromUtf8(b), ec);
-}
-
 // The folder a new file at `path` goes into.
 std::string FolderOf(const std::string& path) {
     const std::string folder = platform::ParentFolderOf(path);
@@ -194,11 +189,10 @@ TransferOutcome Transfer(const Registry& registry, const TransferRequest& reques
         auto sheets = SheetsNamed(*source, request.sheets);
         if (inPlace && move) {
             if (!request.newName.empty()) {
-                auto names = NamesOf(*source);
-                names.erase(std::remove_if(names.begin(), names.end(),
-                                           [&](const std::string& n) { return n == sheets.front()->name(); }),
-                            names.end());
-                if (auto problem = NewNameProblem(request.newName, names)) throw AutomationError(*problem);
+                const auto names = NamesOf(*source);
+                const auto self = std::find(names.begin(), names.end(), sheets.front()->name()) - names.begin();
+                if (auto problem = engine::SheetRenameProblem(request.newName, names, static_cast<int>(self)))
+                    throw AutomationError(*problem);
             }
             Reorder(*source, sheets, request.position);
             if (!request.newName.empty()) sheets.front()->setName(request.newName);

@@ -33,9 +33,13 @@ Workbook& Need(const std::shared_ptr<Workbook>& workbook) {
     return *workbook;
 }
 
-void RefuseSameFile(const std::string& source, const std::string& target) {
+bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
-    if (std::filesystem::equivalent(platform::PathFromUtf8(source), platform::PathFromUtf8(target), ec))
+    return std::filesystem::equivalent(platform::PathFromUtf8(a), platform::PathFromUtf8(b), ec);
+}
+
+void RefuseSameFile(const std::string& source, const std::string& target) {
+    if (SameFile(source, target))
         throw AutomationError(
             "The source and the target are the same file; copy or move between two workbooks.");
 }

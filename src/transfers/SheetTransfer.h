@@ -18,6 +18,9 @@ using automation::Workbook;
 // The workbook a step needs; throws AutomationError when it was never opened (an earlier step failed).
 Workbook& Need(const std::shared_ptr<Workbook>& workbook);
 
+// True when both paths name one existing file (however they spell it).
+bool SameFile(const std::string& a, const std::string& b);
+
 // Throws AutomationError when `source` and `target` name one file, before either is opened.
 void RefuseSameFile(const std::string& source, const std::string& target);
 
