@@ -204,9 +204,10 @@ TransferOutcome Transfer(const Registry& registry, const TransferRequest& reques
         if (!request.newName.empty()) {
             if (auto problem = NewNameProblem(request.newName, NamesOf(*target))) throw AutomationError(*problem);
         }
-        std::vector<std::string> arriving;
-        for (const auto& sheet : sheets) arriving.push_back(sheet->name());
-        if (!request.newName.empty()) arriving = {request.newName};
+        // The empty sheet takes a name no sheet of the source has either, so that no reference a copy keeps
+        // can lead to it when it goes.
+        std::vector<std::string> arriving = NamesOf(*source);
+        if (!request.newName.empty()) arriving.push_back(request.newName);
         auto blank = create ? BlankOf(*target, arriving) : nullptr;
         std::shared_ptr<Sheet> anchor;
         switch (request.position.kind) {
@@ -299,7 +300,7 @@ SplitOutcome Split(const Registry& registry, const std::string& sourcePath, cons
         try {
             for (const auto& [sheet, path] : plan) {
                 auto target = application.Workbooks().Add(path);
-                auto blank = BlankOf(*target, {sheet->name()});
+                auto blank = BlankOf(*target, NamesOf(*source));
                 SheetTransfer transfer(SheetTransfer::Kind::Copy, source, target);
                 const auto& copies = transfer.Copy({sheet}, *blank);
                 DropBlank(*blank, copies);
@@ -338,19 +339,17 @@ TransferOutcome Combine(const Registry& registry, const std::string& targetPath,
         for (const auto& sourcePath : sources) {
             auto source = application.Workbooks().Open(sourcePath);
             std::vector<std::shared_ptr<Sheet>> sheets;
-            std::vector<std::string> names;
             for (int i = 1; i <= source->sheetCount(); ++i) {
                 auto sheet = source->sheetAt(i);
                 if (Travels(*sheet)) {
                     sheets.push_back(sheet);
-                    names.push_back(sheet->name());
                 } else if (!sheet->isPlaceholder()) {
                     problems += (problems.empty() ? "" : " ") + std::string("Sheet \"") + sheet->name() + "\" of " +
                                 Quoted(sourcePath) + " was not copied: only worksheets and chart sheets can be.";
                 }
             }
             if (sheets.empty()) continue;
-            auto blank = create && all.empty() ? BlankOf(*target, names) : nullptr;
+            auto blank = create && all.empty() ? BlankOf(*target, NamesOf(*source)) : nullptr;
             SheetTransfer transfer(SheetTransfer::Kind::Copy, source, target);
             const auto& copies = transfer.Copy(sheets, *target->sheetAt(target->sheetCount()));
             if (!transfer.problem().empty()) problems += (problems.empty() ? "" : " ") + transfer.problem();

@@ -285,6 +285,17 @@ TEST(SheetsTool, ValuesOnlyAndReferencesToTheTargetsOwnSheets) {
     const auto made = dir.File("made.xlsx");
     EXPECT_EQ(Tool({"copy", src, "Data", made, "--refer-to-target"}).code, 0);
     EXPECT_NE(SheetText(made, "Data").find("<f>[1]Other!A1*2</f>"), std::string::npos);
+    // A new workbook's own empty sheet is no namesake: it goes, and a reference to it would be lost.
+    auto withEmpty = RichWorkbookParts();
+    for (auto& [name, text] : withEmpty) {
+        for (std::size_t at; (at = text.find("Other")) != std::string::npos;) text.replace(at, 5, "Empty");
+    }
+    const auto emptySource = dir.File("empty-source.xlsx");
+    WritePackage(emptySource, withEmpty);
+    const auto madeFromIt = dir.File("made-from-it.xlsx");
+    EXPECT_EQ(Tool({"copy", emptySource, "Data", madeFromIt, "--refer-to-target"}).code, 0);
+    EXPECT_NE(SheetText(madeFromIt, "Data").find("<f>[1]Empty!A1*2</f>"), std::string::npos)
+        << SheetText(madeFromIt, "Data");
 }
 
 // A split writes a workbook per sheet under names every system takes, never over a file; a combine gathers

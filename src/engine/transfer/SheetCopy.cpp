@@ -27,9 +27,13 @@ std::vector<CopiedSheet> CopySheets(WorkbookDocument& source, const std::vector<
     ApplyCopyPlan(plan);
     unlessDone.Keep();
     target.setFresh(false);
+    target.NoteNamesCopiesMayCite(source.SheetNames());
     for (auto& notice : plan.notices) target.AddNotice(std::move(notice));
     std::vector<CopiedSheet> copies;
     for (auto& m : plan.group) copies.push_back({m.index, m.name, m.codeLeftBehind, std::move(m.cellsWithoutValue)});
+    std::vector<std::string> names;
+    for (const auto& copy : copies) names.push_back(copy.name);
+    target.NoteNamesCopiesMayCite(names);
     return copies;
 }
 

@@ -82,6 +82,7 @@ std::unique_ptr<WorkbookDocument> WorkbookDocument::Create(const std::string& pa
     std::unique_ptr<WorkbookDocument> doc(new WorkbookDocument(std::move(package)));
     doc->Load();
     doc->m_fresh = true;
+    doc->m_citable.emplace();
     return doc;
 }
 

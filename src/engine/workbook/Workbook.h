@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +37,10 @@ class WorkbookDocument {
     // look (styles and theme) with it, so that it looks there as it did at home.
     bool fresh() const { return m_fresh; }
     void setFresh(bool fresh) { m_fresh = fresh; }
+    // Copies arriving in a workbook made by Create bring its only formulas, and those name no sheet but the
+    // sheets of their source and the copies themselves: a sheet of another name (its own empty first sheet)
+    // is deleted without reading every part for references to it.
+    void NoteNamesCopiesMayCite(const std::vector<std::string>& names);
 
     const std::string& path() const { return m_package->path(); }
     const std::string& displayName() const { return m_package->displayName(); }
@@ -82,6 +88,8 @@ class WorkbookDocument {
     explicit WorkbookDocument(std::unique_ptr<Package> package);
     void Load();
     void CheckIndex(int index) const;
+    // False only for a sheet name no formula of the workbook can hold (see NoteNamesCopiesMayCite).
+    bool MayBeCited(const std::string& name) const;
 
   public:
     // The sheet names in workbook order.
@@ -94,6 +102,7 @@ class WorkbookDocument {
     std::vector<std::string> m_savedNames;  // as the file holds them
     std::vector<std::string> m_notices;
     bool m_fresh = false;
+    std::optional<std::set<std::string>> m_citable;  // folded; engaged for a workbook made by Create
 };
 
 // The name of a kind and of a state as the command-line tool prints them.

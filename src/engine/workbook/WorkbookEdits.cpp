@@ -18,6 +18,15 @@
 
 namespace orv::engine {
 
+void WorkbookDocument::NoteNamesCopiesMayCite(const std::vector<std::string>& names) {
+    if (!m_citable) return;
+    for (const auto& name : names) m_citable->insert(platform::FoldCase(name));
+}
+
+bool WorkbookDocument::MayBeCited(const std::string& name) const {
+    return !m_citable || m_citable->count(platform::FoldCase(name)) > 0;
+}
+
 void WorkbookDocument::Rename(int index, const std::string& newName) {
     CheckIndex(index);
     const std::string oldName = m_sheets[static_cast<std::size_t>(index)].name;
@@ -34,7 +43,10 @@ void WorkbookDocument::Rename(int index, const std::string& newName) {
         return std::nullopt;
     };
     // Everything that can fail (reading damaged parts) happens before the first change.
-    auto rewritten = StageReferenceRewrite(*m_package, m_workbookPart, oldName, {}, edit);
+    const bool cited = MayBeCited(oldName);
+    auto rewritten = cited ? StageReferenceRewrite(*m_package, m_workbookPart, oldName, {}, edit)
+                           : std::vector<RewrittenPart>{};
+    if (cited && m_citable) m_citable->insert(platform::FoldCase(newName));
     CommitRewrites(*m_package, std::move(rewritten));
     RewriteReferences(*m_package, {m_workbookPart}, edit);
 
@@ -96,7 +108,9 @@ void WorkbookDocument::Delete(int index) {
     edit.formula = [&](std::string_view f) {
         return TableReferencesToErrors(formula::DeleteSheet(f, gone.name, orderBefore), tables);
     };
-    auto rewritten = StageReferenceRewrite(*m_package, m_workbookPart, gone.name, tables, edit, gone.part);
+    auto rewritten = !tables.empty() || MayBeCited(gone.name)
+                         ? StageReferenceRewrite(*m_package, m_workbookPart, gone.name, tables, edit, gone.part)
+                         : std::vector<RewrittenPart>{};
     // Its module goes with it; the project is read (and refused when damaged) before anything changes.
     auto code = WithoutSheetModule(*this, gone.part);
 
