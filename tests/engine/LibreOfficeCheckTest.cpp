@@ -309,6 +309,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, LibreOfficeCopy,
                                            CopyCase{"3d-references.xlsx", 1, "(new)"},
                                            CopyCase{"x14-conditional-formats.xlsx", 9, "(new)"},
                                            CopyCase{"regress-strict-class.xlsx", 1, "(new)"},
+                                           CopyCase{"regress-external-links.xlsx", 0, "(new)"},
                                            CopyCase{"3d-references.xlsx", 1, nullptr, true},
                                            CopyCase{"defined-names-local-global.xlsx", 0, "(new)", true}));
 

@@ -209,6 +209,9 @@ TEST(SheetsTool, ANewWorkbookHoldsTheCopiesAndNothingElse) {
         // The references between the two lead to the copies; the styles and theme came along.
         EXPECT_NE(SheetText(made, "Data").find("<f>Other!A1*2</f>"), std::string::npos);
         EXPECT_EQ(PartText(made, "xl/styles.xml"), PartText(src, "xl/styles.xml"));
+        // Sheets nothing in needs changing are stored as their source holds them, not rewritten.
+        EXPECT_EQ(SheetText(made, "Data"), SheetText(src, "Data")) << extension;
+        EXPECT_EQ(SheetText(made, "Other"), SheetText(src, "Other")) << extension;
     }
     EXPECT_NE(PartText(dir.File("made.xltm"), "[Content_Types].xml").find("template.macroEnabled.main+xml"),
               std::string::npos);

@@ -263,6 +263,13 @@ std::string Package::ReadStart(const std::string& part, std::size_t bytes) const
     return m_zip->ReadStart(*p->entry, bytes);
 }
 
+std::optional<DeflatedPart> Package::ReadDeflated(const std::string& part) const {
+    const Part* p = Find(part);
+    if (!p) throw EngineError(MissingPart(part));
+    if (p->docChanged || p->bytes || p->deflated || !p->entry) return std::nullopt;
+    return m_zip->ReadDeflated(*p->entry);
+}
+
 std::unique_ptr<ArrivingEntry> Package::ReadArriving(const std::string& part, std::uint64_t atLeast) const {
     const Part* p = Find(part);
     if (!p) throw EngineError(MissingPart(part));

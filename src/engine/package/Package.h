@@ -45,6 +45,9 @@ class Package {
     // `atLeast` bytes, one changed since opening, or when no thread can be had. Throws EngineError for a
     // missing part.
     std::unique_ptr<ArrivingEntry> ReadArriving(const std::string& part, std::uint64_t atLeast) const;
+    // The part's compressed bytes as the file holds them, for another package to store unchanged; nullopt for
+    // a part changed since opening or not deflated in the file. Throws EngineError when they cannot be read.
+    std::optional<DeflatedPart> ReadDeflated(const std::string& part) const;
     // The part parsed as XML, cached; throws EngineError when it is missing or not acceptable XML.
     pugi::xml_document& Xml(const std::string& part);
     // Records that the document returned by Xml(part) was changed, so that it is written on save.

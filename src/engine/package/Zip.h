@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -69,6 +70,23 @@ class ArrivingEntry {
     std::thread m_thread;
 };
 
+class Spool;
+
+// A part's bytes deflated ahead of writing, with what the zip directory says of them.
+struct DeflatedPart {
+    std::string data;  // raw deflate stream (empty once spooled)
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;  // inflated
+    // Where the raw deflate stream lies once a Spool keeps it.
+    std::shared_ptr<const Spool> spool;
+    std::uint64_t spooledAt = 0;
+    std::uint64_t spooledSize = 0;
+
+    std::uint64_t CompressedSize() const { return spool ? spooledSize : data.size(); }
+    // `n` compressed bytes from `offset` into `out`; throws EngineError when a spooled stream cannot be read.
+    void ReadCompressed(std::uint64_t offset, char* out, std::size_t n) const;
+};
+
 // An open zip archive. Only the central directory is read when it opens.
 class ZipReader {
   public:
@@ -96,6 +114,9 @@ class ZipReader {
     // The first `bytes` bytes of the entry (all of a shorter one), unchecked: what a glance at a part's start
     // needs, without inflating the rest.
     std::string ReadStart(const ZipEntry& entry, std::size_t bytes) const;
+    // The compressed bytes of a deflated entry as they are, for another archive to store unchanged; nullopt
+    // for an entry stored or encrypted. Throws EngineError when they cannot be read.
+    std::optional<DeflatedPart> ReadDeflated(const ZipEntry& entry) const;
     // How many bytes of the file were read so far (the directory and every entry read).
     std::uint64_t bytesRead() const;
 
@@ -116,22 +137,6 @@ class ZipReader {
     std::vector<ZipEntry> m_entries;
 };
 
-class Spool;
-
-// A part's bytes deflated ahead of writing, with what the zip directory says of them.
-struct DeflatedPart {
-    std::string data;  // raw deflate stream (empty once spooled)
-    std::uint32_t crc = 0;
-    std::uint64_t size = 0;  // inflated
-    // Where the raw deflate stream lies once a Spool keeps it.
-    std::shared_ptr<const Spool> spool;
-    std::uint64_t spooledAt = 0;
-    std::uint64_t spooledSize = 0;
-
-    std::uint64_t CompressedSize() const { return spool ? spooledSize : data.size(); }
-    // `n` compressed bytes from `offset` into `out`; throws EngineError when a spooled stream cannot be read.
-    void ReadCompressed(std::uint64_t offset, char* out, std::size_t n) const;
-};
 
 // Compressed parts staged for a save, kept in an unlinked temporary file instead of memory: a rename in a
 // workbook of many large sheets holds the rewritten parts of all of them until the save copies them.

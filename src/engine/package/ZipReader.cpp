@@ -350,6 +350,26 @@ std::unique_ptr<ArrivingEntry> ZipReader::ReadArriving(const ZipEntry& entry) co
     return arriving;
 }
 
+std::optional<DeflatedPart> ZipReader::ReadDeflated(const ZipEntry& entry) const {
+    if (entry.method != ZIP_CM_DEFLATE || entry.encrypted) return std::nullopt;
+    zip_file_t* file = zip_fopen_index(m_zip, entry.index, ZIP_FL_COMPRESSED);
+    if (!file) {
+        throw EngineError(Describe(entry) + " cannot be read (" + std::string(zip_strerror(m_zip)) +
+                          "). The file may be damaged.");
+    }
+    DeflatedPart part;
+    part.data.resize(static_cast<std::size_t>(entry.compressedSize));
+    std::uint64_t done = 0;
+    for (zip_int64_t n = 1; n > 0 && done < part.data.size(); done += static_cast<std::uint64_t>(n))
+        n = std::max<zip_int64_t>(zip_fread(file, part.data.data() + done, part.data.size() - done), 0);
+    zip_fclose(file);
+    if (done != entry.compressedSize)
+        throw EngineError(Describe(entry) + " is truncated. Restore the file from a backup.");
+    part.crc = entry.crc;
+    part.size = entry.size;
+    return part;
+}
+
 std::string ZipReader::ReadStart(const ZipEntry& entry, std::size_t bytes) const {
     EntryReader reader(m_zip, entry, m_limits, Describe(entry));
     std::string start(static_cast<std::size_t>(std::min<std::uint64_t>(entry.size, bytes)), '\0');

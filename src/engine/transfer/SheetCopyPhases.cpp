@@ -131,6 +131,29 @@ void AdoptSourceLook(CopyPlan& plan) {
     ContentTypes(dst).SetOverride(part, ContentTypes(src).TypeOf(theme->targetPart));
 }
 
+// A new workbook whose copies use nearly all of their source's shared strings takes the table whole, so that
+// every string keeps its number and rows nothing else changes arrive as they are stored. A few strings only
+// the sheets left behind use are the price; a copy that uses few gets a table of its own.
+bool AdoptSourceStrings(CopyPlan& plan) {
+    if (!plan.target->fresh() || plan.sameBook || plan.srcStrings.empty() || IsStrict(plan.srcBook)) return false;
+    Package& dst = *plan.dst;
+    Relationships targetRels(dst, plan.dstWorkbook);
+    if (targetRels.FirstOfKind("sharedStrings")) return false;
+    std::set<int> used;
+    for (const auto& m : plan.group) {
+        if (m.rows) used.insert(m.rows->scan.sharedStrings.order().begin(), m.rows->scan.sharedStrings.order().end());
+    }
+    const auto table = Root(plan.src->Xml(plan.srcStrings));
+    const std::size_t count = Children(table, "si").size();
+    if (used.size() * 10 < count * 9) return false;
+    const std::string part = "xl/sharedStrings.xml";
+    dst.Write(part, plan.src->Read(plan.srcStrings));
+    const auto rel = Relationships(*plan.src, plan.srcWorkbook).FirstOfKind("sharedStrings");
+    targetRels.Add(rel->type, part);
+    ContentTypes(dst).SetOverride(part, ContentTypes(*plan.src).TypeOf(plan.srcStrings));
+    return true;
+}
+
 // Cell formats and shared strings, re-indexed into the target's tables: the rows are mapped when their part
 // is written (WriteRows), the columns and rules here.
 void MergeFormats(CopyPlan& plan, CopyProgress& done) {
@@ -138,7 +161,7 @@ void MergeFormats(CopyPlan& plan, CopyProgress& done) {
     Package& dst = *plan.dst;
     if (!plan.sameBook && !plan.srcStyles.empty() && !plan.dstStyles.empty())
         done.styles.emplace(*plan.src, plan.srcStyles, dst, plan.dstStyles);
-    if (!plan.sameBook && !plan.srcStrings.empty())
+    if (!plan.sameBook && !plan.srcStrings.empty() && !AdoptSourceStrings(plan))
         done.strings.emplace(*plan.src, plan.srcStrings, dst, plan.dstWorkbook);
     for (const auto& m : plan.group) {
         if (done.strings && m.rows) done.strings->Prepare(m.rows->scan.sharedStrings.order());
@@ -271,7 +294,10 @@ void WriteRows(CopyPlan& plan, CopyProgress& done) {
         if (!m.rows) continue;
         RewriteFormulas(m.rows->skeleton, edit);
         without = &m.cellsWithoutValue;
-        plan.dst->WriteDeflated(m.newPart, m.rows->Write(rows));
+        // A sheet that arrives as it was (a new workbook took its source's look, say) keeps its stored bytes.
+        std::optional<DeflatedPart> stored;
+        if (m.rows->LeavesAsStored(rows)) stored = plan.src->ReadDeflated(m.sheet.part);
+        plan.dst->WriteDeflated(m.newPart, stored ? std::move(*stored) : m.rows->Write(rows));
         SortCells(m.cellsWithoutValue);
         m.rows.reset();  // the part's text is not needed any more
     }

@@ -16,6 +16,7 @@ void StreamedSheet::Load(Package& package, const std::string& part, std::vector<
                          bool cellFormulas) {
     std::vector<std::string> unused;
     std::vector<std::string>& cells = cellFormulas ? formulas : unused;
+    const std::size_t firstCell = cells.size();
     // A large part's rows are scanned as it is read; the rest of the reading is as for any part.
     std::optional<ArrivingScan> early;
     if (auto arriving = package.ReadArriving(part, kRowsOnSeveralCoresFrom)) {
@@ -24,12 +25,16 @@ void StreamedSheet::Load(Package& package, const std::string& part, std::vector<
             early =
                 ScanArrivingSheetData(arriving->text(), [&](std::size_t n) { return arriving->WaitFor(n); });
         text = arriving->Finish();
+        asStored = utf8;
         if (!utf8) text = AsUtf8(std::move(text), part, package.displayName());
     } else {
-        text = ReadAsUtf8(package, part);
+        text = package.Read(part);
+        asStored = IsUtf8Text(std::string_view(text).substr(0, 512));
+        if (!asStored) text = AsUtf8(std::move(text), part, package.displayName());
     }
     split = SplitWorksheet(text, pieces);
     ParseXml(skeleton, split ? pieces.Skeleton() : text, part, package.displayName());
+    if (asStored) skeletonAsRead = SerializeXml(skeleton, WhitespaceAfterDeclaration(text));
     if (split && early && early->bodyBegin == static_cast<std::size_t>(pieces.body.data() - text.data()) &&
         early->bodyEnd == early->bodyBegin + pieces.body.size()) {
         scan = std::move(early->scan);
@@ -38,12 +43,25 @@ void StreamedSheet::Load(Package& package, const std::string& part, std::vector<
         scan = ScanSheetData(
             pieces.body, [&](std::string_view f) { cells.emplace_back(f); }, part, package.displayName());
     }
+    if (asStored && cellFormulas) this->cellFormulas.assign(cells.begin() + firstCell, cells.end());
     ReferenceEdit probe;
     probe.formula = [&](std::string_view f) {
         formulas.emplace_back(f);
         return std::string(f);
     };
     RewriteFormulas(skeleton, probe);
+}
+
+bool StreamedSheet::LeavesAsStored(const CellRewrite& cells) const {
+    if (!asStored || cells.dropFormulas) return false;
+    bool same = true;
+    for (const int s : scan.styles.order()) same = (!cells.style || cells.style(s) == s) && same;
+    for (const int s : scan.sharedStrings.order()) same = (!cells.sharedString || cells.sharedString(s) == s) && same;
+    if (!same) return false;
+    for (const auto& f : cellFormulas) {
+        if ((cells.formula && cells.formula(f) != f) || (cells.unshare && cells.unshare(f))) return false;
+    }
+    return SerializeXml(skeleton, WhitespaceAfterDeclaration(text)) == skeletonAsRead;
 }
 
 DeflatedPart StreamedSheet::Write(const CellRewrite& cells) const {
