@@ -127,11 +127,12 @@ void Form1::MoveOrCopySheets(WorkbookPanel& from) {
     std::vector<int> positions;
     std::vector<std::string> sheets;
     if (!ChooseSheets(p, env, m_services.backends, from, positions, sheets)) return;
-    // 106: the other panel's workbook is offered when it names one; a new book always is.
+    // 106: the other panel's workbook is offered when it names one, then the sheets' own; a new book always is.
     std::vector<TargetBook> books;
     p.Step(106, [&] {
-        if (operations::IsExistingFile(other.path()))
+        if (operations::IsExistingFile(other.path()) && !transfers::SameFile(other.path(), from.path()))
             books.push_back({other.path(), ReadBookSheets(m_services.backends, other.path())});
+        books.push_back({from.path(), ReadBookSheets(m_services.backends, from.path())});
     });
     std::optional<MoveOrCopyChoice> choice;
     p.Step(108, [&] {
@@ -143,7 +144,7 @@ void Form1::MoveOrCopySheets(WorkbookPanel& from) {
     bool stop = false;
     p.Step(110, [&] {
         std::vector<std::string> workbooks{from.path()};
-        if (!choice->newBook) workbooks.push_back(choice->target);
+        if (!choice->newBook && !transfers::SameFile(choice->target, from.path())) workbooks.push_back(choice->target);
         stop = operations::ConfirmSpreadsheetClosed(m_services.dialogs, m_services.processes, workbooks);
     });
     if (stop) return;
@@ -162,9 +163,15 @@ void Form1::MoveOrCopySheets(WorkbookPanel& from) {
     if (done) operations::ShowNotices(env, outcome.notices);
     // 118, 120: the lists show what the files hold now, whatever happened; the copies are selected where they
     // arrived in a panel, and a moved selection gives way to the sheet that took its place.
-    const bool intoOther = done && !choice->newBook;
-    const bool leftSource = done && !copy && outcome.problem.empty();
-    p.Step(118, [&] { ListAgain(from, {}, leftSource ? std::vector<int>{positions.front()} : positions); });
+    const bool intoSelf = !choice->newBook && transfers::SameFile(choice->target, from.path());
+    const bool intoOther = done && !choice->newBook && !intoSelf;
+    const bool leftSource = done && !copy && !intoSelf && outcome.problem.empty();
+    p.Step(118, [&] {
+        if (done && intoSelf)
+            ListAgain(from, outcome.copies, {});
+        else
+            ListAgain(from, {}, leftSource ? std::vector<int>{positions.front()} : positions);
+    });
     p.Step(120, [&] {
         if (!operations::IsExistingFile(other.path())) return;
         std::vector<int> selected;

@@ -146,12 +146,7 @@ MoveOrCopyDialog::MoveOrCopyDialog(errors::Dialogs& dialogs, std::vector<TargetB
                                 m_referToTarget, m_name,   m_ok,   m_cancel};
     for (int i = 0; i + 1 < order.size(); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
 
-    const auto copyChanged = [this](bool copy) {
-        m_valuesOnly->setEnabled(copy);
-        m_referToTarget->setEnabled(copy);
-    };
-    copyChanged(false);
-    connect(m_copy, &QCheckBox::toggled, this, copyChanged);
+    connect(m_copy, &QCheckBox::toggled, this, [this] { showOptions(); });
     connect(m_book, &QComboBox::activated, this, &MoveOrCopyDialog::bookActivated);
     connect(m_book, &QComboBox::currentIndexChanged, this, [this] { showTarget(); });
     connect(m_name, &QLineEdit::textChanged, this, [this] { checkName(); });
@@ -164,6 +159,18 @@ MoveOrCopyDialog::MoveOrCopyDialog(errors::Dialogs& dialogs, std::vector<TargetB
 }
 
 bool MoveOrCopyDialog::newBookChosen() const { return m_book->currentData().toInt() == kNewBook; }
+
+bool MoveOrCopyDialog::ownBookChosen() const {
+    return !newBookChosen() &&
+           transfers::SameFile(m_books[static_cast<std::size_t>(m_book->currentData().toInt())].path, m_sourcePath);
+}
+
+// The options only mean something for a copy; inside its own workbook every sheet is the target's.
+void MoveOrCopyDialog::showOptions() {
+    const bool copy = m_copy->isChecked();
+    m_valuesOnly->setEnabled(copy);
+    m_referToTarget->setEnabled(copy && !ownBookChosen());
+}
 
 bool MoveOrCopyDialog::chooseNewBook() {
     errors::SaveFileRequest request;
@@ -219,6 +226,7 @@ void MoveOrCopyDialog::showTarget() {
     auto* end = new QListWidgetItem(QStringLiteral("(move to end)"), m_before);
     end->setData(Qt::UserRole, kAtEnd);
     m_before->setCurrentItem(end);
+    showOptions();
     checkName();
 }
 
@@ -254,7 +262,7 @@ MoveOrCopyChoice MoveOrCopyDialog::choice() const {
     const int before = m_before->currentItem() ? m_before->currentItem()->data(Qt::UserRole).toInt() : kAtEnd;
     if (before != kAtEnd) choice.position = {transfers::Position::Kind::Before, "#" + std::to_string(before)};
     if (m_name->isEnabled()) choice.newName = m_name->text().toStdString();
-    if (copy) choice.options = {m_valuesOnly->isChecked(), m_referToTarget->isChecked()};
+    if (copy) choice.options = {m_valuesOnly->isChecked(), m_referToTarget->isEnabled() && m_referToTarget->isChecked()};
     return choice;
 }
 

@@ -48,7 +48,8 @@ struct MoveOrCopyChoice {
 class MoveOrCopyDialog : public QDialog {
     Q_OBJECT
   public:
-    // `books` are offered in order, "(new book)" after them, the first one chosen. `sheetCount` sheets are
+    // `books` are offered in order, "(new book)" after them, the first one chosen; the source's own workbook
+    // may be among them, for a copy inside it or a reorder. `sheetCount` sheets are
     // selected: only a single one can be given a new name. A new book is proposed beside `sourcePath`, in its
     // format; its path is asked through `dialogs`.
     MoveOrCopyDialog(errors::Dialogs& dialogs, std::vector<TargetBook> books, int sheetCount,
@@ -69,6 +70,9 @@ class MoveOrCopyDialog : public QDialog {
 
   private:
     bool newBookChosen() const;
+    // True when the sheets are to stay in their own workbook.
+    bool ownBookChosen() const;
+    void showOptions();
     // Asks for the new book's file; false when none was taken (cancelled, or refused with a message).
     bool chooseNewBook();
     void bookActivated(int index);

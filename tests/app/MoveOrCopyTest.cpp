@@ -300,8 +300,9 @@ TEST_F(MoveOrCopyTest, OkPutsTheSheetsWhereTheDialogSays) {
         const char* newName;
         QStringList target;
         QStringList source;
-        QStringList arrived;  // selected in the second list afterwards
+        QStringList arrived;  // selected afterwards in the list of the workbook they went to
         const char* history;
+        bool ownBook = false;  // "To book:" names the sheets' own workbook
     };
     const QStringList all1{"Jan", "Feb", "Rates", "Summary"};
     const Case cases[] = {
@@ -337,13 +338,35 @@ TEST_F(MoveOrCopyTest, OkPutsTheSheetsWhereTheDialogSays) {
          all1,
          {"Jan", "Summary"},
          "copy of \"Jan\", \"Summary\" from sample1.xlsx to sample2.xlsx"},
+        {{1},
+         true,
+         "Rates",
+         "",
+         {"Mar", "Apr", "Totals", "Archive"},
+         {"Jan", "Feb", "Jan (2)", "Rates", "Summary"},
+         {"Jan (2)"},
+         "copy of \"Jan\" from sample1.xlsx to sample1.xlsx",
+         true},
+        {{1},
+         false,
+         "Summary",
+         "",
+         {"Mar", "Apr", "Totals", "Archive"},
+         {"Feb", "Rates", "Jan", "Summary"},
+         {"Jan"},
+         "move of \"Jan\" from sample1.xlsx to sample1.xlsx",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.history);
         undoFolder = workFolder() / ("undo" + std::to_string(&c - cases));
         LoadSamples(c.selected);
         WhenTheDialogOpens([&](MoveOrCopyDialog& dialog) {
+            EXPECT_EQ(dialog.bookBox()->count(), 3);  // the other workbook, their own, a new one
+            if (c.ownBook) dialog.bookBox()->setCurrentIndex(dialog.bookBox()->findText("sample1.xlsx"));
             dialog.copyBox()->setChecked(c.copy);
+            // Inside its own workbook every sheet is the target's.
+            EXPECT_EQ(dialog.referToTargetBox()->isEnabled(), c.copy && !c.ownBook);
             if (c.before) ChooseBefore(dialog, c.before);
             dialog.nameEdit()->setText(c.newName);
             dialog.okButton()->click();
@@ -357,8 +380,9 @@ TEST_F(MoveOrCopyTest, OkPutsTheSheetsWhereTheDialogSays) {
         EXPECT_EQ(list2(), c.target);
         EXPECT_EQ(list1(), c.source);
         QStringList selected;
-        for (const int position : form->panel2()->list().selectedPositions())
-            selected << list2()[position - 1];
+        auto* arrivedIn = c.ownBook ? form->panel1() : form->panel2();
+        for (const int position : arrivedIn->list().selectedPositions())
+            selected << (c.ownBook ? list1() : list2())[position - 1];
         EXPECT_EQ(selected, c.arrived);
         const auto history = undo::Store(undoFolder.string()).History();
         ASSERT_EQ(history.size(), 1u);
