@@ -29,6 +29,7 @@ bool GuardedProcedure::Run(int number, const std::function<void()>& body) {
     } catch (...) {
         description = "An unexpected failure occurred.";
     }
+    m_failed = true;
     // The report is shown outside the catch block so that a failure while showing it is not swallowed here.
     ShowErrorReport(m_dialogs, m_path, number, description);
     return false;

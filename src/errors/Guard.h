@@ -25,6 +25,8 @@ class GuardedProcedure {
 
     // The number of the step most recently begun; 0 before the first.
     int currentStep() const { return m_step; }
+    // True once any step failed and was reported: a run that reported a failure never says it is done.
+    bool failed() const { return m_failed; }
     const std::string& path() const { return m_path; }
 
   private:
@@ -33,6 +35,7 @@ class GuardedProcedure {
     Dialogs& m_dialogs;
     std::string m_path;
     int m_step = 0;
+    bool m_failed = false;
 };
 
 }  // namespace orv::errors

@@ -69,7 +69,7 @@ void CopySheet(Panel& source, Panel& target, const Environment& env, const CopyH
             p.Step(150, [&] { sourceBook.reset(); });
             p.Step(152, [&] { targetBook.reset(); });
             p.Step(154, [&] { application.reset(); });
-            p.Step(162, [&] { ShowMessage(env, errors::msg::kDone); });
+            if (!p.failed()) p.Step(162, [&] { ShowMessage(env, errors::msg::kDone); });
         }
     }
     p.Step(h.pointerStep, [&] { env.pointer.setDefault(); });

@@ -113,7 +113,7 @@ void Transfer(Panel& source, Panel& target, const Environment& env, std::string_
         }
         ShowNotices(env, transfer.TakeNotices());
         p.Step(136, [&] { Need(application).Quit(); });
-        if (saysDone && saved) p.Step(138, [&] { ShowMessage(env, errors::msg::kDone); });
+        if (saysDone && saved && !p.failed()) p.Step(138, [&] { ShowMessage(env, errors::msg::kDone); });
     }
     p.Step(140, [&] { env.pointer.setDefault(); });
 }

@@ -157,5 +157,20 @@ TEST_F(SheetGroupsTest, AFailureAtAnyCallOfAGroupMoveLosesNothing) {
     EXPECT_GE(injected, 16);
 }
 
+// "Copy To #2 >" says it is done only after a run that reported no failure, even one after the save.
+TEST_F(SheetGroupsTest, AGroupCopyThatReportedAFailureDoesNotSayDone) {
+    for (const char* failing : {"Quit", "Save"}) {
+        SCOPED_TRACE(failing);
+        dialogs.shown.clear();
+        LoadMemory({{"Alpha"}, {"Data"}}, {{"Beta"}});
+        store->failOn = {{failing, 0}};
+        SelectSeveral(1, {1, 2});
+        form->PushButton1_Click();
+        EXPECT_EQ(dialogs.reportedSteps().size(), 1u);
+        const auto messages = dialogs.messages();
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), errors::msg::kDone), 0);
+    }
+}
+
 }  // namespace
 }  // namespace orv::testing

@@ -7,6 +7,7 @@
 
 #include "automation/com/ComForThisThread.h"
 #include "automation/com/Dispatch.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/WindowsText.h"
 
@@ -18,6 +19,43 @@ namespace {
 constexpr int kSheetVisible = -1;
 constexpr int kSheetHidden = 0;
 constexpr int kSheetVeryHidden = 2;
+
+// The application's xlFileFormat number for a workbook of `format`, which SaveAs takes beside the name: it
+// does not go by the extension.
+std::optional<int> FileFormatNumber(FileFormat format) {
+    switch (format) {
+        case FileFormat::Xlsx:
+            return 51;
+        case FileFormat::Xlsm:
+            return 52;
+        case FileFormat::Xltx:
+            return 54;
+        case FileFormat::Xltm:
+            return 53;
+        case FileFormat::Xls:
+            return 56;
+        case FileFormat::Ods:
+            return 60;
+        case FileFormat::Xlsb:
+            return 50;
+        case FileFormat::Unknown:
+            break;
+    }
+    return std::nullopt;
+}
+
+// The application resolves a relative path against its own folder, not ours.
+std::string AbsolutePath(const std::string& path) {
+    std::error_code ec;
+    auto full = std::filesystem::absolute(platform::PathFromUtf8(path), ec);
+    return ec ? path : platform::Utf8FromPath(full.make_preferred());
+}
+
+// Where and in which format a new workbook's first save writes it.
+struct FirstSave {
+    std::string path;  // absolute
+    int format;
+};
 
 class ComWorkbook;
 
@@ -75,11 +113,14 @@ class ComSheet : public Sheet {
 
 class ComWorkbook : public Workbook, public std::enable_shared_from_this<ComWorkbook> {
   public:
-    ComWorkbook(Object workbook, std::string path)
-        : m_workbook(std::move(workbook)), m_path(std::move(path)) {}
+    ComWorkbook(Object workbook, std::string path, std::optional<FirstSave> firstSave = std::nullopt)
+        : m_workbook(std::move(workbook)), m_path(std::move(path)), m_firstSave(std::move(firstSave)) {}
 
     std::string fullName() const override { return m_path; }
-    void Save() override { Call(m_workbook, "Workbook", L"Save", CallKind::Method); }
+    void Save() override {
+        if (m_firstSave) return SaveNew();
+        Call(m_workbook, "Workbook", L"Save", CallKind::Method);
+    }
     void Close() override { Call(m_workbook, "Workbook", L"Close", CallKind::Method); }
 
     int sheetCount() const override { return Count(L"Sheets"); }
@@ -129,9 +170,41 @@ class ComWorkbook : public Workbook, public std::enable_shared_from_this<ComWork
         return Item(L"Worksheets", position, SheetKind::Worksheet);
     }
 
+    void SaveNew();
+
     Object m_workbook;
     std::string m_path;
+    // Until the new workbook's first save has made its file.
+    std::optional<FirstSave> m_firstSave;
 };
+
+// The application, its alerts off, writes over whatever file has the name without a word: the name is taken
+// first with an empty file, which only a file that appeared since the workbook was made can refuse.
+void ComWorkbook::SaveNew() {
+    const std::string name = platform::FileNameOf(m_path);
+    const auto file = platform::PathFromUtf8(m_firstSave->path);
+    if (const std::string why = platform::CreateNewFile(m_firstSave->path); !why.empty()) {
+        std::error_code ec;
+        if (std::filesystem::exists(file, ec) || ec) {
+            throw AutomationError(
+                "\"" + name +
+                "\" could not be saved: a file of that name was made by another program meanwhile. "
+                "Nothing was written; choose another name.");
+        }
+        throw AutomationError("\"" + name + "\" could not be saved: its file cannot be made (" + why +
+                              "). Make the folder writable, then try again.");
+    }
+    try {
+        Call(m_workbook, "Workbook", L"SaveAs", CallKind::Method, {m_firstSave->path, m_firstSave->format});
+    } catch (const AutomationError&) {
+        // Only the empty file that held the name goes: what the application began to write stays for the
+        // caller, which removes the files it created.
+        std::error_code ec;
+        if (std::filesystem::file_size(file, ec) == 0 && !ec) std::filesystem::remove(file, ec);
+        throw;
+    }
+    m_firstSave.reset();
+}
 
 SheetKind ComSheet::kind() const {
     if (!m_kind) m_kind = m_workbook->IsWorksheetAt(Index()) ? SheetKind::Worksheet : SheetKind::Chartsheet;
@@ -185,14 +258,51 @@ class ComSession : public BackendSession {
     }
 
     std::shared_ptr<Workbook> Open(const std::string& path) override {
-        // The application resolves a relative path against its own folder, not ours.
-        std::error_code ec;
-        auto full = std::filesystem::absolute(platform::PathFromUtf8(path), ec);
-        const std::string absolute = ec ? path : platform::Utf8FromPath(full.make_preferred());
         Object workbooks = Workbooks();
-        Object workbook =
-            Call(workbooks, "Workbooks", L"Open", CallKind::Method, {absolute}).TakeObject("Workbooks.Open");
+        Object workbook = Call(workbooks, "Workbooks", L"Open", CallKind::Method, {AbsolutePath(path)})
+                              .TakeObject("Workbooks.Open");
         return std::make_shared<ComWorkbook>(std::move(workbook), path);
+    }
+
+    // Workbooks.Add with no template: a workbook of as many empty worksheets as the application is set to
+    // make, all but the first deleted at once.
+    std::shared_ptr<Workbook> Create(const std::string& path) override {
+        const std::string name = platform::FileNameOf(path);
+        const FileFormat format = FormatOfPath(path);
+        const auto number = FileFormatNumber(format);
+        if (!number) {
+            throw AutomationError(
+                "\"" + name + "\" cannot be created: the spreadsheet application makes no new " +
+                DescribeFormat(format) + " workbooks. Name a new .xlsx, .xls or .ods workbook instead.");
+        }
+        const std::string absolute = AbsolutePath(path);
+        std::error_code ec;
+        if (std::filesystem::exists(platform::PathFromUtf8(absolute), ec) || ec)
+            throw AutomationError("\"" + name +
+                                  "\" already exists; a new workbook is never written over a file.");
+        const auto folder = platform::PathFromUtf8(absolute).parent_path();
+        if (!std::filesystem::is_directory(folder, ec)) {
+            throw AutomationError(
+                "\"" + name + "\" cannot be created: the folder \"" + platform::Utf8FromPath(folder) +
+                "\" does not exist. Create the folder first, or name a workbook in one that does.");
+        }
+        Object workbooks = Workbooks();
+        Object workbook = Call(workbooks, "Workbooks", L"Add", CallKind::Method).TakeObject("Workbooks.Add");
+        try {
+            Object sheets =
+                Call(workbook, "Workbook", L"Sheets", CallKind::Get).TakeObject("Workbook.Sheets");
+            for (int n = Call(sheets, "Sheets", L"count", CallKind::Get).Number("Sheets.count"); n > 1; --n) {
+                Object extra = Call(sheets, "Sheets", L"Item", CallKind::Get, {n}).TakeObject("Sheets.Item");
+                Call(extra, "Sheet", L"Delete", CallKind::Method);
+            }
+        } catch (const AutomationError&) {
+            try {
+                Call(workbook, "Workbook", L"Close", CallKind::Method);
+            } catch (const AutomationError&) {
+            }
+            throw;
+        }
+        return std::make_shared<ComWorkbook>(std::move(workbook), path, FirstSave{absolute, *number});
     }
 
     void Quit() override {

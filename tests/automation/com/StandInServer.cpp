@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cwchar>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -39,6 +40,9 @@ constexpr const wchar_t* kVisibleRefused = L"Unable to set the Visible property 
 constexpr const wchar_t* kOtherInstance = L"Copy method of Worksheet class failed";
 constexpr const wchar_t* kOtherWorkbook = L"Move method of Worksheet class failed";
 constexpr const wchar_t* kNotSaved = L"The stand-in could not save the workbook.";
+// Where the application would ask a question: which file a new workbook goes to, whether to replace a file.
+constexpr const wchar_t* kNoFileYet = L"The stand-in would ask where to save this new workbook.";
+constexpr const wchar_t* kWouldAskToReplace = L"The stand-in would ask whether to replace the file.";
 constexpr const wchar_t* kHungText = L"The stand-in was ended while it hung.";
 constexpr DWORD kHangLimitMs = 120000;
 
@@ -276,9 +280,11 @@ struct SheetData {
 using Sheet = std::shared_ptr<SheetData>;
 
 struct WorkbookData {
-    std::wstring path;
+    std::wstring path;  // a new workbook's name until its SaveAs
     std::vector<Sheet> sheets;
     bool closed = false;
+    bool untitled = false;  // made by Workbooks.Add and not saved yet
+    long format = 0;        // the FileFormat of its last SaveAs, written in its header; 0: none given
 };
 using Workbook = std::shared_ptr<WorkbookData>;
 
@@ -288,9 +294,12 @@ Workbook ReadWorkbook(const std::wstring& path) {
     if (!text) return nullptr;
     auto lines = Split(*text, L'\n');
     if (lines.back().empty()) lines.pop_back();
-    if (lines.size() < 2 || lines.front() != kFileHeader) return nullptr;
+    if (lines.size() < 2) return nullptr;
+    const auto header = Split(lines.front(), L'\t');
+    if (header.front() != kFileHeader || header.size() > 2) return nullptr;
     auto workbook = std::make_shared<WorkbookData>();
     workbook->path = path;
+    if (header.size() == 2) workbook->format = std::wcstol(header[1].c_str(), nullptr, 10);
     for (size_t i = 1; i < lines.size(); ++i) {
         const auto fields = Split(lines[i], L'\t');
         if (fields.size() != 4 || fields[2].empty() || (fields[0] != L"worksheet" && fields[0] != L"chart"))
@@ -306,7 +315,8 @@ Workbook ReadWorkbook(const std::wstring& path) {
 
 // Written beside the workbook and renamed over it, so a failed save leaves the old file whole.
 bool SaveWorkbook(const WorkbookData& workbook) {
-    std::wstring text = std::wstring(kFileHeader) + L"\n";
+    std::wstring text = std::wstring(kFileHeader) +
+                        (workbook.format ? L"\t" + std::to_wstring(workbook.format) : std::wstring()) + L"\n";
     for (const Sheet& sheet : workbook.sheets) {
         const auto visibility = std::find_if(std::begin(kVisibilities), std::end(kVisibilities),
                                              [&](const auto& v) { return sheet->visibility == v.second; });
@@ -374,7 +384,9 @@ enum : DISPID {
     kIndex,
     kCopy,
     kMove,
-    kDelete
+    kDelete,
+    kAdd,
+    kSaveAs
 };
 enum : DISPID { kBefore = 0, kAfter = 1 };
 
@@ -410,10 +422,12 @@ ObjectType g_applicationType{{{L"Workbooks", kWorkbooks, Access::Get, 0},
 ObjectType g_workbooksType{{{L"Count", kCount, Access::Get, 0},
                             {L"Item", kItem, Access::MethodOrGet, 1},
                             {L"Open", kOpen, Access::Method, 1},
+                            {L"Add", kAdd, Access::Method, 0},  // no template: a workbook of blank sheets
                             {L"Close", kClose, Access::Method, 0}}};
 ObjectType g_workbookType{{{L"Worksheets", kWorksheets, Access::Get, 0},
                            {L"Sheets", kSheets, Access::Get, 0},
                            {L"Save", kSave, Access::Method, 0},
+                           {L"SaveAs", kSaveAs, Access::Method, 2},  // Filename, FileFormat
                            {L"Close", kClose, Access::Method, 0},
                            {L"Name", kName, Access::Get, 0},
                            {L"FullName", kFullName, Access::Get, 0}}};
@@ -718,6 +732,18 @@ class ApplicationObject final : public DispatchObject {
         for (const Workbook& workbook : m_workbooks) workbook->closed = true;
         m_workbooks.clear();
     }
+    bool DisplayAlerts() const { return m_displayAlerts; }
+    // A new workbook of three empty worksheets, as the application makes where it is set to, so that a
+    // backend that wants one sheet has to delete the others.
+    Workbook Add() {
+        auto workbook = std::make_shared<WorkbookData>();
+        workbook->path = L"Book" + std::to_wstring(++m_added);
+        workbook->untitled = true;
+        for (const wchar_t* name : {L"Sheet1", L"Sheet2", L"Sheet3"})
+            workbook->sheets.push_back(std::make_shared<SheetData>(SheetData{false, kVisible, name, L""}));
+        m_workbooks.push_back(workbook);
+        return workbook;
+    }
 
   protected:
     ~ApplicationObject() override { --g_liveInstances; }
@@ -728,6 +754,7 @@ class ApplicationObject final : public DispatchObject {
     bool m_visible = false;
     bool m_displayAlerts = true;
     bool m_quit = false;
+    int m_added = 0;
 };
 
 class WorkbookObject final : public DispatchObject {
@@ -742,6 +769,8 @@ class WorkbookObject final : public DispatchObject {
     Outcome Execute(const Member& member, const Call& call, VARIANT* result) override;
 
   private:
+    Outcome SaveAs(const Arg& filename, const Arg& format);
+
     Ref<ApplicationObject> m_application;
     Workbook m_data;
 };
@@ -835,6 +864,9 @@ class WorkbooksObject final : public DispatchObject {
                 workbooks.push_back(found);
                 break;
             }
+            case kAdd:
+                found = m_application->Add();
+                break;
             default:
                 return Error(DISP_E_MEMBERNOTFOUND);
         }
@@ -878,16 +910,19 @@ Outcome ApplicationObject::Execute(const Member& member, const Call& call, VARIA
     return Error(DISP_E_MEMBERNOTFOUND);
 }
 
-Outcome WorkbookObject::Execute(const Member& member, const Call&, VARIANT* result) {
+Outcome WorkbookObject::Execute(const Member& member, const Call& call, VARIANT* result) {
     if (m_data->closed) return Failure(kDeleted);
     switch (member.id) {
         case kWorksheets:
         case kSheets:
             return ReturnObject(result, [&] { return new SheetsObject(this, member.id == kWorksheets); });
         case kSave:
+            if (m_data->untitled) return Failure(kNoFileYet);
             if (!SaveWorkbook(*m_data)) return Failure(kNotSaved);
             ++State().saved;
             return {};
+        case kSaveAs:
+            return SaveAs(call.args[0], call.args[1]);
         case kClose:
             m_application->Close(m_data);
             return {};
@@ -897,6 +932,26 @@ Outcome WorkbookObject::Execute(const Member& member, const Call&, VARIANT* resu
             return ReturnText(result, m_data->path);
     }
     return Error(DISP_E_MEMBERNOTFOUND);
+}
+
+// The workbook takes the file's name and format (the application does not go by the extension) and is written
+// there; a file already there is replaced only with alerts off, as the application would ask first.
+Outcome WorkbookObject::SaveAs(const Arg& filename, const Arg& format) {
+    if (filename.kind != Arg::Kind::Text) return Error(DISP_E_TYPEMISMATCH, filename.position);
+    if (format.kind != Arg::Kind::Number) return Error(DISP_E_TYPEMISMATCH, format.position);
+    if (m_application->DisplayAlerts() &&
+        ::GetFileAttributesW(filename.text.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return Failure(kWouldAskToReplace);
+    const WorkbookData before = *m_data;
+    m_data->path = filename.text;
+    m_data->format = format.number;
+    m_data->untitled = false;
+    if (!SaveWorkbook(*m_data)) {
+        *m_data = before;
+        return Failure(kNotSaved);
+    }
+    ++State().saved;
+    return {};
 }
 
 Outcome SheetObject::Execute(const Member& member, const Call& call, VARIANT* result) {
