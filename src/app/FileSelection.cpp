@@ -1,7 +1,9 @@
 // Choosing workbooks, loading the samples and clearing the panels, as numbered guarded steps.
 #include "app/FileSelection.h"
 
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 #include "automation/RunningSpreadsheet.h"
 #include "errors/Dialogs.h"
@@ -13,6 +15,23 @@
 
 namespace orv::app {
 
+namespace {
+
+// The folder of the workbook the path box names, where there is one. Without it the dialog would start in
+// the current folder, the program's own once it is installed, which holds no workbooks.
+std::string StartFolder(const std::string& path) noexcept {
+    try {
+        if (path.empty()) return {};
+        const std::string folder = platform::ParentFolderOf(path);
+        std::error_code ec;
+        return std::filesystem::is_directory(platform::PathFromUtf8(folder), ec) ? folder : std::string();
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+}  // namespace
+
 void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env,
                     std::string_view procedureName) {
     errors::GuardedProcedure p(env.dialogs, procedureName);
@@ -20,7 +39,10 @@ void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env
     p.Step(100, [&] { stop = operations::ConfirmSpreadsheetClosed(env.dialogs, env.processes); });
     if (stop) return;
     errors::OpenFileRequest dialog;
-    p.Step(102, [&] { dialog.fileName = ""; });
+    p.Step(102, [&] {
+        dialog.fileName = "";
+        dialog.folder = StartFolder(panel.path());
+    });
     p.Step(104, [&] { dialog.flags = errors::msg::kOpenFileFlags; });
     p.Step(106, [&] { dialog.title = errors::msg::kSelectExcelFile; });
     p.Step(108, [&] { dialog.filter = errors::msg::kExcelFilter; });

@@ -7,6 +7,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include "errors/Messages.h"
 
@@ -71,8 +72,9 @@ std::string QtDialogs::openFile(const errors::OpenFileRequest& request) {
     // The read-only check box of the requested flags has no counterpart in Qt's dialog; it is never read
     // anyway. Any name is taken, as typed: the file a name does not yet stand for is the caller's business
     // (Qt's own open dialog refuses such a name and never returns it).
-    QFileDialog dialog(m_parent, Title(request.title), QString::fromStdString(request.fileName),
-                       QtFilter(request.filter));
+    QString start = QString::fromStdString(!request.fileName.empty() ? request.fileName : request.folder);
+    if (start.isEmpty()) start = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QFileDialog dialog(m_parent, Title(request.title), start, QtFilter(request.filter));
     dialog.setObjectName("OpenFileDialog");
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -14,6 +14,7 @@ enum class Answer { Ok, Yes, No };
 // What the open-file dialog is asked to show. Only the file name is read back.
 struct OpenFileRequest {
     std::string fileName;  // the initial file name
+    std::string folder;    // where the dialog starts; empty for the user's documents
     unsigned flags = 0;    // the open-file flags, kept for fidelity; a platform may have no counterpart
     std::string title;
     std::string filter;  // "description|pattern|description|pattern"

@@ -22,6 +22,7 @@
 #include "app/FileSelection.h"
 #include "app/QtDialogs.h"
 #include "errors/Messages.h"
+#include "platform/Paths.h"
 
 namespace orv::testing {
 namespace {
@@ -40,6 +41,8 @@ TEST_F(FileSelectionTest, BrowseShowsTheDialogAndCancelChangesNothing) {
     EXPECT_EQ(request.filter, "Excel Files (*.xl*)|*.xl*|All Files (*.*)|*.*");
     EXPECT_EQ(request.flags, 0x280001u);
     EXPECT_EQ(request.fileName, "");
+    // It starts beside the workbook named, not in the program's folder.
+    EXPECT_EQ(request.folder, platform::ParentFolderOf(Workbook("samples/sample1.xlsx")));
     EXPECT_EQ(form->panel1()->pathBox()->text(), before);
     EXPECT_EQ(list1().size(), 4);
 }
@@ -49,6 +52,7 @@ TEST_F(FileSelectionTest, BrowseOnPanel2ListsTheChosenWorkbookAndSelectsItsFirst
     const std::string path = Workbook("samples/sample2.xlsx");
     dialogs.fileAnswers = {path};
     form->PushButton6_Click();
+    EXPECT_EQ(dialogs.shown.at(0).file.folder, "");  // nothing named: the user's documents
     EXPECT_EQ(form->panel2()->pathBox()->text().toStdString(), path);
     EXPECT_EQ(list2(), (QStringList{"Mar", "Apr", "Totals", "Archive"}));
     EXPECT_EQ(form->panel2()->list().selectedPosition(), 1);

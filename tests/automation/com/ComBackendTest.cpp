@@ -137,6 +137,15 @@ Strings Names(const std::string& path) { return Read(path, Field::Name); }
 Strings Contents(const std::string& path) { return Read(path, Field::Content); }
 Strings WorksheetNames(const std::string& path) { return Read(path, Field::Name, true); }
 
+// The FileFormat number the stand-in was given when it last saved the file with SaveAs; "" when none.
+std::string FileFormatOf(const std::string& path) {
+    std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
+    std::string header;
+    std::getline(in, header);
+    const auto tab = header.find('\t');
+    return tab == std::string::npos ? "" : header.substr(tab + 1);
+}
+
 QStringList AsList(const Strings& names) {
     QStringList list;
     for (const auto& name : names) list << QString::fromStdString(name);
@@ -475,6 +484,17 @@ TEST_F(ComBackendTest, TheCommandLineGoesThroughItWhereItIsRegistered) {
     EXPECT_EQ(err, "orvandel-sheets: The name you typed is not valid for a sheet.\n");
     EXPECT_EQ(Names(path1), (Strings{"Alpha", "Chart"}));
     EXPECT_EQ(Names(path2), (Strings{"Daten", "Beta"}));
+    // New workbooks in formats only the application writes hold the arriving sheets only, in the format
+    // their extension names.
+    const std::string made = platform::Utf8FromPath(workFolder() / "made.xls");
+    EXPECT_EQ(tool({"copy", path1, "Alpha", made}),
+              std::tuple(0, "Created \"" + made + "\".\n", std::string()));
+    EXPECT_EQ(Contents(made), (Strings{"content of Alpha"}));
+    EXPECT_EQ(FileFormatOf(made), "56");
+    const std::string combined = platform::Utf8FromPath(workFolder() / "combined.ods");
+    EXPECT_EQ(std::get<0>(tool({"combine", combined, path1, path2})), 0);
+    EXPECT_EQ(Names(combined), (Strings{"Alpha", "Chart", "Daten", "Beta"}));
+    EXPECT_EQ(FileFormatOf(combined), "60");
     EXPECT_EQ(standIn.LiveObjects(), 0);
 
     standIn.Unregister();
@@ -491,17 +511,22 @@ TEST_F(ComBackendTest, TheCommandLineGoesThroughItWhereItIsRegistered) {
 TEST_F(ComBackendTest, TheCommandLineReportsAFailureAtAnyCallAndLosesNoSheet) {
     path1 = platform::Utf8FromPath(workFolder() / "one.xls");
     path2 = platform::Utf8FromPath(workFolder() / "two.xls");
+    const std::string made = platform::Utf8FromPath(workFolder() / "made.xls");
     const std::vector<Strings> commands{{"rename", path1, "Data", "Daten"},
                                         {"reorder", path1, "Data", "before", "Alpha"},
                                         {"delete", path1, "Alpha"},
                                         {"copy", path1, "Data", path2, "after", "One"},
-                                        {"move", path1, "Alpha", "Data", path2, "after", "One"}};
+                                        {"move", path1, "Alpha", "Data", path2, "after", "One"},
+                                        {"copy", path1, "Data", made}};
     for (const auto& command : commands) {
         int calls = 0;
+        int saveAs = 0;  // the call that writes the new workbook; none: the command makes no workbook
         for (int call = 0; call == 0 || call <= calls; ++call) {
-            SCOPED_TRACE(command[0] + ", call " + std::to_string(call));
+            SCOPED_TRACE(command[0] + (command.back() == made ? " into a new workbook" : "") + ", call " +
+                         std::to_string(call));
             Write(path1, {{.name = "Alpha"}, {.kind = "chart", .name = "Chart"}, {.name = "Data"}});
             Write(path2, {{.name = "One"}});
+            std::filesystem::remove(platform::PathFromUtf8(made));
             standIn.Reset();
             const std::string text = "Stand-in failure at call " + std::to_string(call) + ".";
             if (call > 0) standIn.FailCall(call, platform::PathFromUtf8(text).wstring().c_str());
@@ -511,8 +536,14 @@ TEST_F(ComBackendTest, TheCommandLineReportsAFailureAtAnyCallAndLosesNoSheet) {
             if (call == 0) {
                 ASSERT_EQ(code, 0) << err.str();
                 calls = standIn.Calls();
+                for (int i = 1; i <= calls; ++i) {
+                    if (log[i - 1].find(".SaveAs(") != std::string::npos) saveAs = i;
+                }
                 continue;
             }
+            // The new workbook's file is there once the application wrote it, and only then: the empty
+            // file that holds its name for SaveAs goes when SaveAs fails.
+            if (saveAs) EXPECT_EQ(std::filesystem::exists(platform::PathFromUtf8(made)), call > saveAs);
             if (log[call - 1].rfind("Application.Hwnd", 0) != 0) {
                 // 3: the copy stands in the target but could not be looked at after it was made; it is saved.
                 EXPECT_TRUE(code == 1 || (code == 3 && command[0] == "copy")) << code;
@@ -546,7 +577,11 @@ TEST_F(ComBackendTest, UndoAndRedoTakeBackWhatTheApplicationSaved) {
         const int code = cli::RunSheetsTool(args, out, err, automation::DefaultBackends(), store);
         return std::tuple{code, out.str(), err.str()};
     };
-    const auto snapshot = [&] { return std::pair{Bytes(path1), Bytes(path2)}; };
+    const std::string made = platform::Utf8FromPath(workFolder() / "made.xls");
+    const auto snapshot = [&] {
+        return std::tuple{Bytes(path1), Bytes(path2), std::filesystem::exists(platform::PathFromUtf8(made)),
+                          Bytes(made)};
+    };
     const auto fresh = [&] {
         Write(path1, {{.name = "Alpha"}, {.kind = "chart", .name = "Chart"}, {.name = "Data"}});
         Write(path2, {{.name = "One"}, {.name = "Data"}});
@@ -556,6 +591,7 @@ TEST_F(ComBackendTest, UndoAndRedoTakeBackWhatTheApplicationSaved) {
                                        {"reorder", path1, "Data", "before", "Alpha"},
                                        {"delete", path1, "Alpha"},
                                        {"copy", path1, "Alpha", path2, "after", "One"},
+                                       {"copy", path1, "Alpha", made},
                                        {"move", path1, "Alpha", path2, "after", "#1"},
                                        {"move", path1, "Alpha", "Data", path2, "after", "#1"},
                                        {"move to #2"},
@@ -599,6 +635,58 @@ TEST_F(ComBackendTest, UndoAndRedoTakeBackWhatTheApplicationSaved) {
     EXPECT_EQ(refused, 1);
     EXPECT_NE(why.find("was changed since"), std::string::npos) << why;
     EXPECT_EQ(snapshot(), changed);
+    EXPECT_EQ(standIn.LiveObjects(), 0);
+}
+
+// A new workbook is the application's own (Workbooks.Add) cut to one worksheet; its first save writes it with
+// SaveAs in the format its extension names, its later saves are plain ones, and a file that took its name
+// meanwhile refuses that first save with nothing written over it.
+TEST_F(ComBackendTest, ANewWorkbookIsWrittenByItsFirstSaveAndNeverOverAFile) {
+    const auto failure = [](const auto& f) {
+        try {
+            f();
+        } catch (const automation::AutomationError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no failure");
+    };
+    auto session = automation::com::MakeComBackend()->Start();
+    const std::vector<std::pair<std::string, std::string>> formats{
+        {"xls", "56"},  {"xlsx", "51"}, {"xlsm", "52"}, {"xltx", "54"},
+        {"xltm", "53"}, {"ods", "60"},  {"xlsb", "50"}};
+    for (const auto& [extension, number] : formats) {
+        SCOPED_TRACE(extension);
+        const std::string path = platform::Utf8FromPath(workFolder() / ("new." + extension));
+        auto book = session->Create(path);
+        EXPECT_EQ(book->fullName(), path);
+        ASSERT_EQ(book->sheetCount(), 1);
+        book->sheetAt(1)->setName("Only");
+        EXPECT_FALSE(std::filesystem::exists(platform::PathFromUtf8(path))) << "written before its save";
+        standIn.Reset();
+        book->Save();
+        book->Save();
+        const Strings log = standIn.Log();
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_NE(log[0].find(".SaveAs("), std::string::npos) << log[0];
+        EXPECT_EQ(log[1], "Workbook[new." + extension + "].Save");
+        EXPECT_EQ(Names(path), Strings{"Only"});
+        EXPECT_EQ(FileFormatOf(path), number);
+    }
+
+    const std::string taken = platform::Utf8FromPath(workFolder() / "taken.xls");
+    auto late = session->Create(taken);
+    Write(taken, {{.name = "Theirs"}});
+    standIn.Reset();
+    EXPECT_EQ(failure([&] { late->Save(); }),
+              "\"taken.xls\" could not be saved: a file of that name was made by another program meanwhile. "
+              "Nothing was written; choose another name.");
+    EXPECT_EQ(failure([&] { session->Create(taken); }),
+              "\"taken.xls\" already exists; a new workbook is never written over a file.");
+    EXPECT_EQ(standIn.Calls(), 0);
+    EXPECT_EQ(Contents(taken), Strings{"content of Theirs"});
+    session->Quit();
+    late.reset();
+    session.reset();
     EXPECT_EQ(standIn.LiveObjects(), 0);
 }
 
