@@ -52,19 +52,20 @@ const PanelLayout kPanel2{2,
                           {"PushButton10", "Rename", {152, 366, 129, 91}},
                           {"PushButton4", "< Move To #1", {16, 366, 129, 91}}};
 
-QFont WindowFont() {
-    QFont font("Arial");
-    font.setPointSizeF(9);
+// Arial where the machine has it; where it has not (Wine, many Linux machines), a sans-serif face of the
+// same widths before any other: a serif fallback is wider and taller.
+QFont SansSerif(double points) {
+    QFont font;
+    font.setFamilies({"Arial", "Liberation Sans", "Helvetica", "DejaVu Sans", "Tahoma", "Segoe UI"});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
     font.setBold(true);
     return font;
 }
 
-QFont ButtonFont() {
-    QFont font("Arial");
-    font.setPointSizeF(11.25);
-    font.setBold(true);
-    return font;
-}
+QFont WindowFont() { return SansSerif(9); }
+
+QFont ButtonFont() { return SansSerif(11.25); }
 
 }  // namespace
 

@@ -73,6 +73,49 @@ TEST_F(Form1Test, LaysOutEveryControlWhereItBelongs) {
     }
 }
 
+// No caption is cut off: not in the window's font, not in the face a machine without Arial falls back to, not
+// in a wider serif face, not at 150 % or 200 % text size. Each caption is wrapped word by word from the font's
+// metrics and must fit where the button draws it.
+TEST_F(Form1Test, NoButtonsCaptionIsCutOffWhateverTheFaceOrTextSize) {
+    Start();
+    const QString resolved = QFontInfo(form->button(1)->font()).family();
+    EXPECT_FALSE(resolved.contains("Serif") && !resolved.contains("Sans")) << resolved.toStdString();
+    const QFont asked = form->button(1)->font();
+    for (const QString& family : {QString(), QString("DejaVu Serif")}) {
+        for (const double scale : {1.0, 1.5, 2.0}) {
+            for (int n = 1; n <= 16; ++n) {
+                auto* button = form->button(n);
+                QFont font = asked;
+                if (!family.isEmpty()) font.setFamilies({family});
+                font.setPointSizeF(asked.pointSizeF() * scale);
+                button->setFont(font);
+                const QFontMetrics metrics(button->captionFont());
+                const QRect area = button->captionArea();
+                const QStringList words = button->icon().isNull() ? QStringList{button->text()}
+                                                                  : button->text().split(' ', Qt::SkipEmptyParts);
+                int lines = 0;
+                QString line;
+                for (const QString& word : words) {
+                    const QString longer = line.isEmpty() ? word : line + ' ' + word;
+                    if (!line.isEmpty() && metrics.horizontalAdvance(longer) <= area.width()) {
+                        line = longer;
+                        continue;
+                    }
+                    EXPECT_LE(metrics.horizontalAdvance(word), area.width())
+                        << button->objectName().toStdString() << " " << scale << " " << family.toStdString();
+                    line = word;
+                    ++lines;
+                }
+                EXPECT_LE(lines * metrics.lineSpacing() - metrics.leading(), area.height())
+                    << button->objectName().toStdString() << " " << scale << " " << family.toStdString();
+                if (scale == 1.0 && family.isEmpty()) {
+                    EXPECT_EQ(button->captionFont().pointSizeF(), asked.pointSizeF()) << n;  // as asked, where it fits
+                }
+            }
+        }
+    }
+}
+
 TEST_F(Form1Test, StartsPlainWithoutTheOptionalFiles) {
     Start();
     EXPECT_TRUE(loaded);
