@@ -4,7 +4,7 @@
 #   scripts/package-windows.sh BUILD_DIR
 #
 # 1. Stages the program folder BUILD_DIR/package/Orvandel/ from BUILD_DIR/bin and Qt for Windows:
-#      orvandel.exe, orvandel-sheets.exe, HAND-M.CUR, Samples\sample1.xls, Samples\sample2.xls,
+#      orvandel.exe, orvandel-sheets.exe, HAND-M.CUR, Samples\sample1.xls, Samples\sample2.xls and their .xlsx twins,
 #      the DLLs of Qt's bin folder the programs and plugins import (found with objdump, recursively: Qt and the
 #      MinGW runtime; the system's own DLLs are not shipped),
 #      platforms\qwindows.dll (the desktop), platforms\qoffscreen.dll (headless runs: -platform offscreen),
@@ -36,7 +36,8 @@ nsi=$root/packaging/windows/orvandel.nsi
 for tool in "$objdump" "$makensis" zip; do
   command -v "$tool" >/dev/null || die "$tool not found (packages: binutils-mingw-w64-x86-64, nsis, zip)"
 done
-for file in orvandel.exe orvandel-sheets.exe HAND-M.CUR Samples/sample1.xls Samples/sample2.xls; do
+for file in orvandel.exe orvandel-sheets.exe HAND-M.CUR Samples/sample1.xls Samples/sample2.xls Samples/sample1.xlsx \
+    Samples/sample2.xlsx; do
   [ -f "$bin_dir/$file" ] || die "$bin_dir/$file is missing: build the project for Windows first (scripts/build-windows.sh)"
 done
 [ -f "$qt_prefix/bin/Qt6Core.dll" ] || die "Qt for Windows not found in $qt_prefix (set ORVANDEL_QT_PREFIX)"
@@ -55,7 +56,8 @@ mkdir -p "$stage/Samples" "$stage/platforms" "$stage/styles" "$stage/imageformat
 # --- 1. The program folder -------------------------------------------------------------------------------------
 
 cp "$bin_dir/orvandel.exe" "$bin_dir/orvandel-sheets.exe" "$bin_dir/HAND-M.CUR" "$stage/"
-cp "$bin_dir/Samples/sample1.xls" "$bin_dir/Samples/sample2.xls" "$stage/Samples/"
+cp "$bin_dir/Samples/sample1.xls" "$bin_dir/Samples/sample2.xls" "$bin_dir/Samples/sample1.xlsx" \
+  "$bin_dir/Samples/sample2.xlsx" "$stage/Samples/"
 plugins=(platforms/qwindows.dll platforms/qoffscreen.dll styles/qwindowsvistastyle.dll imageformats/qico.dll)
 for plugin in "${plugins[@]}"; do
   [ -f "$qt_prefix/plugins/$plugin" ] || die "the Qt plugin $qt_prefix/plugins/$plugin is missing"

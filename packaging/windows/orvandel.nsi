@@ -96,6 +96,8 @@ Section "Orvandel" SecMain
   SetOutPath "$INSTDIR\Samples"
   File "${STAGE_DIR}/Samples/sample1.xls"
   File "${STAGE_DIR}/Samples/sample2.xls"
+  File "${STAGE_DIR}/Samples/sample1.xlsx"
+  File "${STAGE_DIR}/Samples/sample2.xlsx"
 
   ; The shortcut starts the program in its own folder.
   SetOutPath "$INSTDIR"
@@ -137,6 +139,8 @@ Section "Uninstall"
   RMDir "$INSTDIR\imageformats"
   Delete "$INSTDIR\Samples\sample1.xls"
   Delete "$INSTDIR\Samples\sample2.xls"
+  Delete "$INSTDIR\Samples\sample1.xlsx"
+  Delete "$INSTDIR\Samples\sample2.xlsx"
   RMDir "$INSTDIR\Samples"
 
   Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"

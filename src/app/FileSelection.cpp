@@ -68,7 +68,7 @@ std::filesystem::path SamplesFolder(const std::filesystem::path& programFolder,
     const fs::path own = userDataFolder / "Samples";
     try {
         fs::create_directories(own);
-        for (const char* name : {"sample1.xls", "sample2.xls"}) {
+        for (const char* name : {"sample1.xls", "sample2.xls", "sample1.xlsx", "sample2.xlsx"}) {
             if (fs::exists(own / name) || !fs::exists(installed / name)) continue;
             fs::copy_file(installed / name, own / name);
             fs::permissions(own / name, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
@@ -83,13 +83,16 @@ std::filesystem::path SamplesFolder(const std::filesystem::path& programFolder,
 
 void LoadSampleWorkbooks(operations::Panel& panel1, operations::Panel& panel2,
                          const std::filesystem::path& programFolder, const std::filesystem::path& userDataFolder,
-                         const operations::Environment& env) {
+                         bool legacyChanged, const operations::Environment& env) {
     errors::GuardedProcedure p(env.dialogs, "PushButton15_Click");
+    // Where nothing on this computer changes .xls workbooks, their .xlsx twins (the same sheets) are loaded,
+    // so that the first copy a new user tries works.
+    const std::string extension = legacyChanged ? ".xls" : ".xlsx";
     p.Step(100, [&] {
-        panel1.setPath(platform::Utf8FromPath(SamplesFolder(programFolder, userDataFolder) / "sample1.xls"));
+        panel1.setPath(platform::Utf8FromPath(SamplesFolder(programFolder, userDataFolder) / ("sample1" + extension)));
     });
     p.Step(102, [&] {
-        panel2.setPath(platform::Utf8FromPath(SamplesFolder(programFolder, userDataFolder) / "sample2.xls"));
+        panel2.setPath(platform::Utf8FromPath(SamplesFolder(programFolder, userDataFolder) / ("sample2" + extension)));
     });
 }
 

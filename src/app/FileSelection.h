@@ -14,10 +14,11 @@ namespace orv::app {
 void ChooseWorkbook(operations::Panel& panel, const operations::Environment& env,
                     std::string_view procedureName);
 
-// Writes the two sample workbooks' paths into the path boxes, panel 1 first, from SamplesFolder.
+// Writes the two sample workbooks' paths into the path boxes, panel 1 first, from SamplesFolder: the .xls
+// samples when `legacyChanged` (something here changes .xls workbooks), else their .xlsx twins.
 void LoadSampleWorkbooks(operations::Panel& panel1, operations::Panel& panel2,
                          const std::filesystem::path& programFolder, const std::filesystem::path& userDataFolder,
-                         const operations::Environment& env);
+                         bool legacyChanged, const operations::Environment& env);
 
 // The folder the samples are loaded from: Samples/ of the program folder when the user may write there (a
 // build tree), else Samples/ of `userDataFolder`, into which the two samples are copied when they are not there

@@ -319,7 +319,8 @@ void Form1::SetAppTitle() { errors::SetApplicationTitle(ShortenToAppTitle(errors
 void Form1::PushButton3_Click() { ChooseWorkbook(*m_panel1, environment(), "PushButton3_Click"); }
 void Form1::PushButton6_Click() { ChooseWorkbook(*m_panel2, environment(), "PushButton6_Click"); }
 void Form1::PushButton15_Click() {
-    LoadSampleWorkbooks(*m_panel1, *m_panel2, m_services.programFolder, m_services.userDataFolder, environment());
+    LoadSampleWorkbooks(*m_panel1, *m_panel2, m_services.programFolder, m_services.userDataFolder,
+                        m_services.backends->Changes(automation::FileFormat::Xls), environment());
 }
 void Form1::PushButton16_Click() { ClearFiles(*m_panel1, *m_panel2, environment()); }
 

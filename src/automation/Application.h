@@ -44,6 +44,11 @@ class BackendRegistry {
 
     // The first available backend that serves `format`, or nullptr.
     std::shared_ptr<Backend> BackendFor(FileFormat format) const;
+    // True when an available backend changes workbooks of `format`, not only lists them.
+    bool Changes(FileFormat format) const {
+        const auto backend = BackendFor(format);
+        return backend && !backend->listsOnly();
+    }
     // True when at least one backend can start an instance.
     bool AnyAvailable() const;
     // Ends every instance readied ahead (see Backend::Prepare). Never fails.

@@ -44,6 +44,8 @@ class Backend {
     // the old file keeps its bytes; false where the backend (or the application behind it) may write into the
     // file.
     virtual bool savesByReplacing() const { return false; }
+    // True for a backend that lists the workbooks it serves but changes none of them.
+    virtual bool listsOnly() const { return false; }
     // Starts a new private instance; throws AutomationError when none can be started.
     virtual std::unique_ptr<BackendSession> Start() = 0;
     // Readies an instance in the background for the next Start, where starting one is slow (the window asks,

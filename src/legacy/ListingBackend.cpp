@@ -11,12 +11,10 @@ using automation::AutomationError;
 using automation::FileFormat;
 
 const char* const kNotInThisBuild =
-    "This Windows build of Orvandel changes .xlsx, .xlsm, .xltx and .xltm workbooks only, with its own "
-    "engine. "
-    ".xls and .ods workbooks are changed through LibreOffice, which this build cannot drive, so they can be "
-    "listed "
-    "but not changed. Nothing was changed. Save the workbook as an .xlsx workbook in your spreadsheet "
-    "application, then try again.";
+    "Orvandel changes .xlsx, .xlsm, .xltx and .xltm workbooks with its own engine, and .xls and .ods workbooks "
+    "through the spreadsheet application, which is not installed on this computer: they can be listed but not "
+    "changed. Nothing was changed. Save the workbook as an .xlsx workbook (any spreadsheet program can), or "
+    "install the spreadsheet application, then try again.";
 
 [[noreturn]] void Refuse() { throw AutomationError(kNotInThisBuild); }
 
@@ -90,6 +88,7 @@ class ListingBackend : public automation::Backend {
         if (why) why->clear();
         return true;
     }
+    bool listsOnly() const override { return true; }
     std::unique_ptr<automation::BackendSession> Start() override {
         return std::make_unique<ListingSession>();
     }

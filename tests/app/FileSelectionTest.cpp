@@ -18,10 +18,13 @@
 #include <QTest>
 #include <QTimer>
 
+#include "MemoryBackend.h"
 #include "WindowFixture.h"
 #include "app/FileSelection.h"
 #include "app/QtDialogs.h"
+#include "automation/ooxml/OoxmlBackend.h"
 #include "errors/Messages.h"
+#include "legacy/ListingBackend.h"
 #include "platform/Paths.h"
 
 namespace orv::testing {
@@ -73,20 +76,35 @@ TEST_F(FileSelectionTest, BrowseAsksFirstWhenASpreadsheetApplicationRuns) {
     EXPECT_EQ(list1().size(), 4);
 }
 
+// The .xls samples where something changes .xls workbooks; their .xlsx twins where they could only be listed,
+// so that a new user's first copy works.
 TEST_F(FileSelectionTest, SamplesFillBothPanelsOrKeepTheListsWhenMissing) {
-    Start();
-    form->panel1()->setPath(Workbook("samples/sample1.xlsx", "mine.xlsx"));
-    form->PushButton15_Click();  // no Samples folder beside this program
-    EXPECT_EQ(form->panel1()->path(), (programFolder() / "Samples" / "sample1.xls").string());
-    EXPECT_EQ(form->panel2()->path(), (programFolder() / "Samples" / "sample2.xls").string());
-    EXPECT_EQ(list1().size(), 4);
-    EXPECT_TRUE(list2().isEmpty());
-    EXPECT_TRUE(dialogs.shown.empty());
+    auto listsOnly = std::make_shared<automation::BackendRegistry>();
+    listsOnly->Add(ooxml::MakeOoxmlBackend());
+    listsOnly->Add(legacy::MakeListingBackend());
+    auto changes = std::make_shared<automation::BackendRegistry>();
+    changes->Add(ooxml::MakeOoxmlBackend());
+    changes->Add(MakeMemoryBackend(std::make_shared<MemoryStore>(),
+                                   {automation::FileFormat::Xls, automation::FileFormat::Ods}));
+    const std::pair<std::shared_ptr<automation::BackendRegistry>, std::string> cases[] = {{changes, ".xls"},
+                                                                                          {listsOnly, ".xlsx"}};
+    for (const auto& [backends, extension] : cases) {
+        SCOPED_TRACE(extension);
+        Start(backends);
+        form->panel1()->setPath(Workbook("samples/sample1.xlsx", "mine.xlsx"));
+        form->panel2()->setPath("");
+        form->PushButton15_Click();  // no Samples folder beside this program
+        EXPECT_EQ(form->panel1()->path(), (programFolder() / "Samples" / ("sample1" + extension)).string());
+        EXPECT_EQ(form->panel2()->path(), (programFolder() / "Samples" / ("sample2" + extension)).string());
+        EXPECT_EQ(list1().size(), 4);
+        EXPECT_TRUE(list2().isEmpty());
+        EXPECT_TRUE(dialogs.shown.empty());
+    }
 }
 
 TEST_F(FileSelectionTest, SamplesAreListedWhenPresent) {
     std::filesystem::create_directories(programFolder() / "Samples");
-    for (const char* name : {"sample1.xls", "sample2.xls"}) {
+    for (const char* name : {"sample1.xls", "sample2.xls", "sample1.xlsx", "sample2.xlsx"}) {
         std::filesystem::copy_file(std::filesystem::path(ORVANDEL_SAMPLES_DIR) / name,
                                    programFolder() / "Samples" / name);
     }
@@ -95,6 +113,12 @@ TEST_F(FileSelectionTest, SamplesAreListedWhenPresent) {
     EXPECT_EQ(list1(), (QStringList{"Jan", "Feb", "Rates", "Summary"}));
     EXPECT_EQ(list2(), (QStringList{"Mar", "Apr", "Totals", "Archive"}));
     EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown.front().text;
+    // The first copy a new user tries works, whatever changes workbooks here.
+    form->panel1()->list().select(1);
+    form->panel2()->list().select(1);
+    form->PushButton1_Click();
+    EXPECT_EQ(dialogs.messages(), std::vector<std::string>{"Done."});
+    EXPECT_EQ(list2(), (QStringList{"Mar", "Jan", "Apr", "Totals", "Archive"}));
 }
 
 TEST_F(FileSelectionTest, ClearFilesEmptiesBothPanelsWithoutAsking) {

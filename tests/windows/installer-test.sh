@@ -86,7 +86,7 @@ check "setup.exe /S exits with 0 (got $status)" test "$status" -eq 0
 
 expected_files=(orvandel.exe orvandel-sheets.exe uninstall.exe HAND-M.CUR Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll
   libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll platforms/qwindows.dll platforms/qoffscreen.dll
-  styles/qwindowsvistastyle.dll imageformats/qico.dll Samples/sample1.xls Samples/sample2.xls)
+  styles/qwindowsvistastyle.dll imageformats/qico.dll Samples/sample1.xls Samples/sample2.xls Samples/sample1.xlsx Samples/sample2.xlsx)
 missing=()
 for file in "${expected_files[@]}"; do [ -s "$instdir/$file" ] || missing+=("$file"); done
 check "installed: ${expected_files[*]}" test ${#missing[@]} -eq 0
