@@ -231,7 +231,7 @@ std::optional<std::vector<ListedSheet>> ListOoxmlSheets(const std::string& path)
 
 std::optional<std::vector<ListedSheet>> ListSheets(const std::string& path, FileFormat format) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
+    if (!std::filesystem::is_regular_file(platform::PathFromUtf8(path), ec)) {
         throw AutomationError(CannotOpen(path, "the file does not exist", "Check the path and try again."));
     }
     std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);

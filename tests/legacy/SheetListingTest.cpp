@@ -10,6 +10,7 @@
 
 #include "XlsFixture.h"
 #include "legacy/SheetListing.h"
+#include "platform/Paths.h"
 
 namespace orv::legacy {
 namespace {
@@ -149,6 +150,30 @@ TEST_F(ListingFiles, OdsListsTablesAndTheirDisplay) {
         {"\xC3\x84rger", SheetKind::Worksheet, SheetVisibility::Visible},
     };
     EXPECT_EQ(*listed, expected);
+}
+
+// Workbooks whose folders and names are in other scripts are listed too: on Windows the paths reach the
+// system as UTF-16, never through the code page.
+TEST_F(ListingFiles, WorkbooksNamedInAnyScriptAreListed) {
+    const fs::path xls = Write("book.xls", MakeXls({{"Data", false, 0, 0, false}}));
+    const fs::path ods = WriteZip("book.ods", {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+                                               {"content.xml", kOdsContent}});
+    for (const std::string name : {"\xD0\xA2\xD0\xB0\xD0\xB1\xD0\xBB\xD0\xB8\xD1\x86\xD0\xB0",  // Таблица
+                                   "\xE8\xA1\xA8\xE6\xA0\xBC",                                          // 表格
+                                   "\xC3\x9Cn\xC3\xAF"}) {                                                // Ünï
+        const std::string folder = platform::Utf8FromPath(xls.parent_path()) + "/" + name;
+        fs::create_directories(platform::PathFromUtf8(folder));
+        const std::string inXls = folder + "/" + name + ".xls", inOds = folder + "/" + name + ".ods";
+        fs::copy_file(xls, platform::PathFromUtf8(inXls));
+        fs::copy_file(ods, platform::PathFromUtf8(inOds));
+        const auto listedXls = ListSheets(inXls, FileFormat::Xls);
+        ASSERT_TRUE(listedXls.has_value()) << inXls;
+        ASSERT_EQ(listedXls->size(), 1u);
+        EXPECT_EQ(listedXls->front().name, "Data");
+        const auto listedOds = ListSheets(inOds, FileFormat::Ods);
+        ASSERT_TRUE(listedOds.has_value()) << inOds;
+        EXPECT_EQ(listedOds->size(), 3u);
+    }
 }
 
 TEST_F(ListingFiles, BadOdsFilesFailWithWhatIsWrong) {
