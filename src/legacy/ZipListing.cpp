@@ -2,6 +2,7 @@
 // workbook part and its relationships), and dispatches ListSheets by format.
 #include <zip.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,8 @@
 
 #include "compound/CompoundFile.h"
 #include "legacy/SheetListing.h"
+#include "platform/Error.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 
 namespace orv::legacy {
@@ -234,12 +237,24 @@ std::optional<std::vector<ListedSheet>> ListSheets(const std::string& path, File
     if (!std::filesystem::is_regular_file(platform::PathFromUtf8(path), ec)) {
         throw AutomationError(CannotOpen(path, "the file does not exist", "Check the path and try again."));
     }
-    std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
-    if (!in) {
-        throw AutomationError(CannotOpen(path, "the file cannot be read",
-                                         "Check that you may read it and that no other program locks it."));
+    // Read as the engine reads a workbook: a file another program holds for a moment is waited for, and one it
+    // keeps is named as open there.
+    std::vector<std::uint8_t> bytes;
+    try {
+        const platform::RandomAccessFile file(path, platform::FileNameOf(path));
+        bytes.resize(static_cast<std::size_t>(file.size()));
+        for (std::size_t done = 0; done < bytes.size();) {
+            int error = 0;
+            const auto got = file.ReadAt(done, bytes.data() + done, bytes.size() - done, error);
+            if (got <= 0) throw platform::SystemError(std::strerror(got < 0 ? error : EIO));
+            done += static_cast<std::size_t>(got);
+        }
+    } catch (const platform::SystemError& e) {
+        throw AutomationError(std::string(e.what()).starts_with("\"")
+                                  ? e.what()
+                                  : CannotOpen(path, "the file cannot be read (" + std::string(e.what()) + ")",
+                                               "Check that you may read it, then try again."));
     }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (bytes.empty()) {
         throw AutomationError(CannotOpen(path, "the file is empty (0 bytes), not a workbook",
                                          "Use a good copy of the workbook."));

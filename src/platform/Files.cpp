@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/Error.h"
 
@@ -113,5 +114,11 @@ std::optional<std::string> EnvironmentVariable(const char* name) {
 }
 
 bool IsOtherVolume(const std::error_code& error) { return error == std::errc::cross_device_link; }
+
+std::string CopyNewFile(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    std::filesystem::copy_file(from, to, ec);
+    return ec ? ec.message() : std::string();
+}
 
 }  // namespace orv::platform

@@ -79,6 +79,10 @@ std::uint32_t ProcessId();
 // Creates `path` as a new empty file, failing when anything is there already: "" or why it could not be made.
 std::string CreateNewFile(const std::string& path);
 
+// Copies the file `from` to `to`, which must not exist: "" or why it could not be copied. On Windows a file
+// another program holds for a moment is waited for, as a save waits for it.
+std::string CopyNewFile(const std::string& from, const std::string& to);
+
 // True when the user may write the file at `path` (it exists and is not read-only).
 bool MayWrite(const std::string& path);
 

@@ -62,14 +62,19 @@ std::int64_t ReadHandleAt(HANDLE file, std::uint64_t offset, void* out, std::siz
 }  // namespace
 
 RandomAccessFile::RandomAccessFile(const std::string& path, const std::string& displayName) {
-    const HANDLE file = ::CreateFileW(LongPath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const DWORD error = windows::RetryWhileHeld(
+        [&] {
+            file = ::CreateFileW(LongPath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+            return file == INVALID_HANDLE_VALUE ? ::GetLastError() : DWORD{0};
+        },
+        false);
     if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = ::GetLastError();
-        const std::string advice = error == ERROR_SHARING_VIOLATION
-                                       ? "Close it in the program that has it open, then try again."
-                                       : "Check that the file exists and that you may read it.";
-        throw SystemError("\"" + displayName + "\" cannot be read (" + ErrorText(error) + "). " + advice);
+        if (windows::HeldByAnotherProgram(error))
+            throw SystemError("\"" + displayName + "\" cannot be read: " + windows::kHeldAdvice);
+        throw SystemError("\"" + displayName + "\" cannot be read (" + ErrorText(error) +
+                          "). Check that the file exists and that you may read it.");
     }
     LARGE_INTEGER size{};
     m_size = ::GetFileSizeEx(file, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
@@ -215,6 +220,14 @@ std::optional<std::string> EnvironmentVariable(const char* name) {
 bool IsOtherVolume(const std::error_code& error) {
     return error == std::errc::cross_device_link ||
            (error.category() == std::system_category() && error.value() == ERROR_NOT_SAME_DEVICE);
+}
+
+std::string CopyNewFile(const std::string& from, const std::string& to) {
+    const std::wstring source = LongPath(from), copy = LongPath(to);
+    const DWORD error = windows::RetryWhileHeld(
+        [&] { return ::CopyFileW(source.c_str(), copy.c_str(), TRUE) ? DWORD{0} : ::GetLastError(); }, false);
+    if (error == 0) return {};
+    return windows::HeldByAnotherProgram(error) ? std::string(windows::kHeldAdvice) : ErrorText(error);
 }
 
 }  // namespace orv::platform

@@ -16,18 +16,13 @@
 namespace orv::platform {
 
 using windows::ErrorText;
+using windows::HeldByAnotherProgram;
 using windows::LongPath;
+using windows::RetryWhileHeld;
 
 namespace {
 
-// The spreadsheet application keeps the workbooks it has open without leave to delete or replace them.
-bool HeldByAnotherProgram(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
-
-const char* const kClose =
-    "it is open in another program (a spreadsheet application keeps the workbooks it has "
-    "open). Close it there, then try again.";
+const char* const kClose = windows::kHeldAdvice;
 
 // Puts `from` in the place of `to` while this program still reads `to` (a package being saved copies its
 // untouched parts from the file it replaces, and keeps reading it afterwards, as it may on Linux): a file
@@ -35,6 +30,12 @@ const char* const kClose =
 // The file replaced goes aside under a name of ours beside it, the new one takes its place, and the old one
 // is deleted: its name goes once the last handle to it is closed. Should the second rename fail, the old file
 // comes back.
+// A temporary file another program opened for a moment (a virus scanner looking at a new file) is removed once
+// it lets go; one still held after that is left, hidden, rather than failing the save.
+void RemoveTemporary(const std::wstring& temp) {
+    RetryWhileHeld([&] { return ::DeleteFileW(temp.c_str()) ? DWORD{0} : ::GetLastError(); }, true);
+}
+
 DWORD ReplaceOpenFile(const std::wstring& from, const std::wstring& to, const std::wstring& aside) {
     if (!::MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return ::GetLastError();
     if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
@@ -70,11 +71,15 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
         if (attributes & FILE_ATTRIBUTE_READONLY)
             throw SystemError(failed + "the file is read-only. Make it writable, then try again.");
         // Asked before anything is written: may this program replace the file, and does no other hold it?
-        const HANDLE probe =
-            ::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE probe = INVALID_HANDLE_VALUE;
+        const DWORD error = RetryWhileHeld(
+            [&] {
+                probe = ::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                return probe == INVALID_HANDLE_VALUE ? ::GetLastError() : DWORD{0};
+            },
+            true);
         if (probe == INVALID_HANDLE_VALUE) {
-            const DWORD error = ::GetLastError();
             if (HeldByAnotherProgram(error)) throw SystemError(failed + kClose);
             if (error == ERROR_ACCESS_DENIED)
                 throw SystemError(failed +
@@ -108,7 +113,7 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
     }
     auto discard = [&] {
         ::_close(fd);
-        ::DeleteFileW(temp.c_str());
+        RemoveTemporary(temp);
     };
     int writeError = 0;
     try {
@@ -135,17 +140,21 @@ void ReplaceFileAtomically(const std::string& path, const FileWriter& write, con
         exists ? attributes & ~(FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_DIRECTORY) : FILE_ATTRIBUTE_NORMAL;
     ::SetFileAttributesW(temp.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
     if (letGo) letGo();
-    bool replaced =
-        ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    DWORD error = replaced ? 0 : ::GetLastError();
-    if (!replaced && (error == ERROR_ACCESS_DENIED || HeldByAnotherProgram(error))) {
-        const std::wstring aside = temp + L"-replaced";
-        const DWORD asideError = ReplaceOpenFile(temp, target, aside);
-        replaced = asideError == 0;
-        if (!replaced && HeldByAnotherProgram(asideError)) error = asideError;
-    }
+    const DWORD error = RetryWhileHeld(
+        [&] {
+            if (::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                return DWORD{0};
+            DWORD failure = ::GetLastError();
+            if (failure == ERROR_ACCESS_DENIED || HeldByAnotherProgram(failure)) {
+                const DWORD asideError = ReplaceOpenFile(temp, target, temp + L"-replaced");
+                if (asideError == 0 || HeldByAnotherProgram(asideError)) failure = asideError;
+            }
+            return failure;
+        },
+        true);
+    const bool replaced = error == 0;
     if (!replaced) {
-        ::DeleteFileW(temp.c_str());
+        RemoveTemporary(temp);
         if (HeldByAnotherProgram(error))
             throw SystemError(failed + kClose + " The original file is unchanged.");
         throw SystemError(failed + "replacing the file failed (" + ErrorText(error) +

@@ -46,4 +46,18 @@ std::string ErrorText(DWORD error) {
     return text.empty() ? "system error " + std::to_string(error) : text;
 }
 
+bool HeldByAnotherProgram(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+
+DWORD RetryWhileHeld(const std::function<DWORD()>& attempt, bool deniedToo) {
+    // Short waits first: most holders let go within a few tens of milliseconds.
+    static constexpr DWORD kWaits[] = {20, 40, 80, 160, 300, 400, 500, 500};
+    DWORD error = attempt();
+    for (const DWORD wait : kWaits) {
+        if (!HeldByAnotherProgram(error) && !(deniedToo && error == ERROR_ACCESS_DENIED)) break;
+        ::Sleep(wait);
+        error = attempt();
+    }
+    return error;
+}
+
 }  // namespace orv::platform::windows

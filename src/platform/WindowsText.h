@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,18 @@ std::wstring LongPath(std::string_view utf8Path);
 
 // The system's description of an error code, without its final full stop and line break.
 std::string ErrorText(DWORD error);
+
+// True for the errors of a file another program has open without sharing what is asked.
+bool HeldByAnotherProgram(DWORD error);
+
+// The words for such a file, after "... could not be saved: " or "... cannot be read: ".
+inline constexpr const char* kHeldAdvice =
+    "it is open in another program (a spreadsheet application keeps the workbooks it has open). Close it "
+    "there, then try again.";
+
+// Calls `attempt` (0 for success, else the system's error) again while it fails because another program holds
+// the file, or, with `deniedToo`, because access is denied: virus scanners, the search indexer and sync
+// clients open a file for a moment just after it was written. About two seconds in all, then the last error.
+DWORD RetryWhileHeld(const std::function<DWORD()>& attempt, bool deniedToo);
 
 }  // namespace orv::platform::windows

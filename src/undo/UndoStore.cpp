@@ -63,8 +63,8 @@ std::string Keep(const std::string& path, const fs::path& version, std::uint64_t
     if (ec || size > copyLimit) {
         return "\"" + Name(path) + "\" was not kept: the file is too large to copy into the undo store";
     }
-    fs::copy_file(PathFromUtf8(path), version, ec);
-    if (ec) return "\"" + Name(path) + "\" could not be kept (" + ec.message() + ")";
+    if (const std::string why = platform::CopyNewFile(path, Utf8FromPath(version)); !why.empty())
+        return "\"" + Name(path) + "\" could not be kept (" + why + ")";
     return "";
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <random>
 #include <thread>
@@ -100,7 +101,8 @@ TEST(WindowsFiles, NamesOutsideTheCodePageAndPastMaxPathAreSavedInPlace) {
 // object goes.
 class OtherProgramHolding {
   public:
-    explicit OtherProgramHolding(const fs::path& file) {
+    // `share` "read" or "none"; `forMs` the time it lets go after, or -1 to hold until the object goes.
+    explicit OtherProgramHolding(const fs::path& file, const wchar_t* share = L"read", int forMs = -1) {
         SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
         HANDLE childIn = nullptr, childOut = nullptr;
         if (!::CreatePipe(&childIn, &m_in, &inherit, 0) || !::CreatePipe(&m_out, &childOut, &inherit, 0)) return;
@@ -114,7 +116,7 @@ class OtherProgramHolding {
         start.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
         std::wstring command =
             L"\"" + fs::absolute(platform::PathFromUtf8(ORVANDEL_HOLD_FILE)).make_preferred().wstring() +
-            L"\" \"" + file.wstring() + L"\"";
+            L"\" \"" + file.wstring() + L"\" " + share + L" " + std::to_wstring(forMs);
         PROCESS_INFORMATION process{};
         if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process)) {
             m_process = process.hProcess;
@@ -150,29 +152,46 @@ TEST(WindowsFiles, ReadOnlyOrHeldOpenWorkbooksAreRefusedAndLeftAlone) {
     const std::string original = Bytes(platform::PathFromUtf8(path));
     struct Case {
         const char* what;
-        const char* said;
+        const wchar_t* share;  // how another program holds it, or nullptr
+        int forMs;          // how long, or -1 for the whole case
+        const char* said;   // the refusal, or nullptr for a save that waits and is made
     };
-    for (const Case& c : {Case{"read-only attribute", "read-only"}, Case{"held open", "open in another program"}}) {
+    // The last two share nothing, so that even reading the workbook waits for them, then is refused in the
+    // same words as a save.
+    for (const Case& c : {Case{"read-only attribute", nullptr, -1, "read-only"},
+                          Case{"held open", L"read", -1, "open in another program"},
+                          Case{"held without sharing for a second", L"none", 1000, nullptr},
+                          Case{"held without sharing", L"none", -1, "open in another program"}}) {
         SCOPED_TRACE(c.what);
         std::unique_ptr<OtherProgramHolding> held;
-        if (std::string(c.what) == "read-only attribute") {
+        if (!c.share) {
             ASSERT_TRUE(::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_READONLY));
         } else {
-            held = std::make_unique<OtherProgramHolding>(platform::PathFromUtf8(path));
+            held = std::make_unique<OtherProgramHolding>(platform::PathFromUtf8(path), c.share, c.forMs);
             ASSERT_TRUE(held->holding());
         }
-        auto doc = WorkbookDocument::Open(path);
-        doc->Rename(0, "First");
+        const auto started = std::chrono::steady_clock::now();
         try {
+            auto doc = WorkbookDocument::Open(path);
+            doc->Rename(0, "First");
             doc->Save();
-            ADD_FAILURE() << "saved over a " << c.what << " workbook";
+            if (c.said) ADD_FAILURE() << "saved over a " << c.what << " workbook";
         } catch (const EngineError& e) {
-            EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
+            if (!c.said) ADD_FAILURE() << e.what();
+            else EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
         }
-        doc.reset();
+        std::cout << c.what << ": " << std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - started).count()
+                  << " ms\n";
         held.reset();
         ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-        EXPECT_EQ(Bytes(platform::PathFromUtf8(path)), original);
+        if (c.said) {
+            EXPECT_EQ(Bytes(platform::PathFromUtf8(path)), original);
+        } else {
+            EXPECT_EQ(WorkbookDocument::Open(path)->SheetNames().front(), "First");  // whole, and saved
+            fs::remove(platform::PathFromUtf8(path));
+            Place(dir.path(), "book.xlsx");
+        }
         EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"book.xlsx"});
     }
 }
