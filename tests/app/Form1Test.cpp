@@ -80,6 +80,8 @@ TEST_F(Form1Test, NoButtonsCaptionIsCutOffWhateverTheFaceOrTextSize) {
     Start();
     const QString resolved = QFontInfo(form->button(1)->font()).family();
     EXPECT_FALSE(resolved.contains("Serif") && !resolved.contains("Sans")) << resolved.toStdString();
+    // Qt's headless platform finds no face on Windows, where it draws boxes; there is nothing to measure then.
+    if (resolved.isEmpty()) GTEST_SKIP() << "no font can be resolved on this platform plugin";
     const QFont asked = form->button(1)->font();
     for (const QString& family : {QString(), QString("DejaVu Serif")}) {
         for (const double scale : {1.0, 1.5, 2.0}) {

@@ -1,10 +1,12 @@
 // Recognises encrypted and legacy workbooks, which are OLE compound files, and other non-packages.
 #include "engine/package/FileSniff.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <fstream>
 
 #include "engine/EngineError.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 
 namespace orv::engine {
@@ -23,22 +25,27 @@ bool ContainsUtf16(const std::string& bytes, const char* ascii) {
 }  // namespace
 
 void CheckLooksLikePackage(const std::string& path, const std::string& displayName) {
-    std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
-    if (!in) {
-        throw EngineError("\"" + displayName +
-                          "\" cannot be read. Check that the file exists and that you may read it.");
-    }
-    std::string head(8, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<std::size_t>(in.gcount()));
+    // Opened as the package itself is read: a file another program holds for a moment is waited for, and one it
+    // keeps is named as open there.
+    const platform::RandomAccessFile file(path, displayName);
+    auto read = [&](std::size_t bytes) {
+        std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, file.size())), '\0');
+        std::size_t done = 0;
+        for (int error = 0; done < head.size();) {
+            const auto got = file.ReadAt(done, head.data() + done, head.size() - done, error);
+            if (got <= 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        head.resize(done);
+        return head;
+    };
+    std::string head = read(8);
     if (head.empty()) throw EngineError("\"" + displayName + "\" is empty (0 bytes); it is not a workbook.");
     if (head.size() >= 4 && head.compare(0, 2, "PK") == 0) return;
     static const char kOle[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
     if (head.size() >= 8 && std::memcmp(head.data(), kOle, 8) == 0) {
         // The directory of an OLE compound file may lie anywhere; look through the first few megabytes.
-        head.resize(8u << 20);
-        in.read(head.data() + 8, static_cast<std::streamsize>(head.size() - 8));
-        head.resize(8 + static_cast<std::size_t>(in.gcount()));
+        head = read(8u << 20);
         if (ContainsUtf16(head, "EncryptedPackage") || ContainsUtf16(head, "EncryptionInfo")) {
             throw EngineError("\"" + displayName +
                               "\" is password-protected. Remove the password in the spreadsheet application "
