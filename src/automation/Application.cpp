@@ -20,7 +20,9 @@ using platform::FileNameOf;
 // exchange, as long as nothing has been asked of it yet, for the same file opened in another backend.
 class RoutedWorkbook : public Workbook {
   public:
-    RoutedWorkbook(std::string path, FileFormat format) : m_path(std::move(path)), m_format(format) {}
+    // `created`: a new workbook, which has no file until its first save.
+    RoutedWorkbook(std::string path, FileFormat format, bool created)
+        : m_path(std::move(path)), m_format(format), m_created(created) {}
 
     std::string fullName() const override { return m_path; }
     // Every backend's save passes here, so this is where the thread's observer hears of it.
@@ -64,6 +66,7 @@ class RoutedWorkbook : public Workbook {
         return m_target;
     }
     bool used() const { return m_used; }
+    bool created() const { return m_created; }
     void Retarget(std::shared_ptr<Workbook> target, Backend* backend) {
         m_target = std::move(target);
         m_backend = backend;
@@ -86,6 +89,7 @@ class RoutedWorkbook : public Workbook {
     FileFormat m_format;
     std::shared_ptr<Workbook> m_target;
     Backend* m_backend = nullptr;
+    bool m_created = false;
     mutable bool m_used = false;
 };
 
@@ -209,7 +213,7 @@ std::shared_ptr<Workbook> Application::OpenWorkbook(const std::string& path, boo
         }
     }
     std::shared_ptr<Backend> backend = ChooseBackend(path, format);
-    auto routed = std::make_shared<RoutedWorkbook>(path, format);
+    auto routed = std::make_shared<RoutedWorkbook>(path, format, create);
     // Sheets can only travel between workbooks of one instance: bring the workbooks opened so far into the
     // backend that serves them all.
     for (auto& open : m_open) {
@@ -271,7 +275,9 @@ void Application::Reopen(RoutedWorkbook& workbook, const std::shared_ptr<Backend
                               "\" has already been worked on in this instance and cannot be handed over to " +
                               backend->name() + ".");
     }
-    auto reopened = SessionOf(backend).Open(workbook.fullName());
+    // A new workbook nothing was done with yet is made anew there: it has no file to open.
+    auto reopened = workbook.created() ? SessionOf(backend).Create(workbook.fullName())
+                                       : SessionOf(backend).Open(workbook.fullName());
     workbook.CloseTarget();
     workbook.Retarget(std::move(reopened), backend.get());
 }

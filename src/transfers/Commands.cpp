@@ -333,11 +333,16 @@ TransferOutcome Combine(const Registry& registry, const std::string& targetPath,
     return InInstance(registry, [&](automation::Application& application) {
         TransferOutcome outcome;
         outcome.createdTarget = create;
+        // Every workbook is opened before any is read or changed, so that the instance can still bring them
+        // all to the one backend that serves every format among them.
+        std::vector<std::shared_ptr<automation::Workbook>> opened;
+        for (const auto& sourcePath : sources) opened.push_back(application.Workbooks().Open(sourcePath));
         auto target = create ? application.Workbooks().Add(targetPath) : application.Workbooks().Open(targetPath);
         std::vector<std::shared_ptr<Sheet>> all;
         std::string problems;
-        for (const auto& sourcePath : sources) {
-            auto source = application.Workbooks().Open(sourcePath);
+        for (std::size_t n = 0; n < sources.size(); ++n) {
+            const std::string& sourcePath = sources[n];
+            const auto& source = opened[n];
             std::vector<std::shared_ptr<Sheet>> sheets;
             for (int i = 1; i <= source->sheetCount(); ++i) {
                 auto sheet = source->sheetAt(i);

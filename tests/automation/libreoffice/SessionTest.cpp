@@ -20,6 +20,7 @@
 #include "automation/libreoffice/Office.h"
 #include "automation/libreoffice/OfficeProcess.h"
 #include "automation/libreoffice/WarmOffice.h"
+#include "automation/ooxml/OoxmlBackend.h"
 #include "cli/SheetsTool.h"
 #include "compound/CompoundFile.h"
 #include "engine/transfer/SheetCopy.h"
@@ -262,6 +263,29 @@ TEST_F(LibreOfficeSession, TheToolSavesACopyThatCouldNotBeFaithfulAndSaysSo) {
         std::vector<std::string> names;
         for (const auto& sheet : Reread(source)) names.push_back(sheet.name);
         EXPECT_NE(std::find(names.begin(), names.end(), "Beta"), names.end()) << "the source lost its sheet";
+    }
+}
+
+// A new .xlsx workbook gathers an .xls workbook's sheets and an .xlsx one's, whichever comes first: the
+// instance brings every workbook to LibreOffice, the new one included, before any is read.
+TEST_F(LibreOfficeSession, CombineIntoANewWorkbookTakesWorkbooksOfBothKindsInEitherOrder) {
+    auto registry = std::make_shared<automation::BackendRegistry>();
+    registry->Add(ooxml::MakeOoxmlBackend());
+    registry->Add(MakeLibreOfficeBackend({.serveOoxml = true}));
+    const auto xls = Generated("source", "xls");
+    const auto xlsx = Generated("target", "xlsx");
+    for (const bool xlsFirst : {true, false}) {
+        SCOPED_TRACE(xlsFirst ? "the .xls first" : "the .xlsx first");
+        const fs::path made = m_dir / (xlsFirst ? "made-1.xlsx" : "made-2.xlsx");
+        const fs::path first = xlsFirst ? xls : xlsx, second = xlsFirst ? xlsx : xls;
+        std::ostringstream out, err;
+        const int code =
+            cli::RunSheetsTool({"combine", made.string(), first.string(), second.string()}, out, err, registry);
+        EXPECT_EQ(code, 0) << err.str();
+        Strings expected;
+        for (const auto& sheet : Reread(first)) expected.push_back(sheet.name);
+        for (const auto& sheet : Reread(second)) expected.push_back(sheet.name);
+        EXPECT_EQ(NamesOf(Reread(made)), expected);
     }
 }
 
