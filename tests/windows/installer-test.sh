@@ -12,6 +12,12 @@
 #    when Xvfb and xwininfo are there, also on a virtual display with the Windows platform plugin, and checks
 #    that its main window (titled Orvandel) appears and no error box does.
 # 5. Uninstalls silently and checks that the folder, the shortcut's folder and the registry entry are gone.
+# 6. Installs for the current user only (/S /CurrentUser) and checks the program folder under the user's
+#    %LOCALAPPDATA%\Programs\Orvandel, the shortcut in the user's Start menu and the HKCU uninstall entry, that
+#    nothing went to Program Files, the all users' Start menu or HKLM, runs the installed orvandel-sheets.exe, then
+#    uninstalls silently and checks that the folder, the shortcut's folder and the HKCU entry are gone.
+# 7. Installs both forms side by side with /D=FOLDER, checks each is where /D= says, then removes the per-user one
+#    first and checks that the all-users one is untouched, then that one.
 # Prints each check; exits 1 when one fails (all are run that can be), 2 on wrong arguments.
 #
 # Environment: ORVANDEL_WINE (default /usr/lib/wine/wine64), ORVANDEL_WINESERVER.
@@ -22,7 +28,8 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build_dir=$(realpath -m "$1")
 
 failures=0
-pass() { echo "ok:   $*"; }
+passes=0
+pass() { echo "ok:   $*"; passes=$((passes + 1)); }
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 die() { echo "FAIL: $*"; echo "installer-test: stopped, $((failures + 1)) failure(s)"; exit 1; }
 check() {  # check DESCRIPTION COMMAND...
@@ -62,12 +69,56 @@ export WINEPATH=
 unset DISPLAY WAYLAND_DISPLAY
 windows_path() { local p=${1//\//\\}; echo "Z:$p"; }  # a Linux path as Wine's drive Z: sees it
 wait_wine() { "$wineserver" -w >/dev/null 2>&1; }    # until every program of the prefix has ended
+win_env() { "$wine" cmd /c echo "%$1%" </dev/null 2>/dev/null | tr -d '\r'; }         # a variable as Windows has it
+unix_path() { "$wine" winepath -u "$1" </dev/null 2>/dev/null | tr -d '\r'; }       # a Windows path in Linux
+ere() { sed 's/[][\.*^$(){}+?|]/\\&/g' <<<"$1"; }                                # a string as a literal regex
 
 instdir=$WINEPREFIX/drive_c/Program\ Files/Orvandel
 instdir_win='C:\Program Files\Orvandel'
 menu_dir=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Orvandel
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Orvandel'
+user_uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Orvandel'
+expected_files=(orvandel.exe orvandel-sheets.exe uninstall.exe HAND-M.CUR Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll
+  libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll platforms/qwindows.dll platforms/qoffscreen.dll
+  styles/qwindowsvistastyle.dll imageformats/qico.dll Samples/sample1.xls Samples/sample2.xls Samples/sample1.xlsx Samples/sample2.xlsx)
 start=$SECONDS
+
+check_installed() {  # check_installed FOLDER WINDOWS_NAME: every file of the package is there and not empty
+  local missing=() file
+  for file in "${expected_files[@]}"; do [ -s "$1/$file" ] || missing+=("$file"); done
+  check "installed in $2: ${expected_files[*]}" test ${#missing[@]} -eq 0
+  [ ${#missing[@]} -eq 0 ] || echo "      missing: ${missing[*]}"
+}
+check_folder_gone() {  # check_folder_gone FOLDER WINDOWS_NAME
+  if [ -e "$1" ]; then
+    fail "the install folder $2 is left after the uninstall, with:"; (cd "$1" && find . -mindepth 1 | sed 's/^/      /')
+  else
+    pass "the install folder $2 is gone"
+  fi
+}
+read_key() { "$wine" reg query "$1" </dev/null 2>&1 | tr -d '\r' >"$tmp/reg-lf.txt"; }
+reg_has() { grep -Eq "^[[:space:]]*$1[[:space:]]+$2[[:space:]]+$3\$" "$tmp/reg-lf.txt"; }
+check_uninstall_entry() {  # check_uninstall_entry KEY INSTALL_FOLDER (as Windows names it)
+  local hive=${1%%\\*} dir=$2
+  read_key "$1"
+  check "$hive uninstall entry DisplayName = Orvandel" reg_has DisplayName REG_SZ 'Orvandel'
+  check "$hive uninstall entry DisplayVersion = $version" reg_has DisplayVersion REG_SZ "$(ere "$version")"
+  check "$hive uninstall entry Publisher = Orvandel" reg_has Publisher REG_SZ 'Orvandel'
+  check "$hive uninstall entry InstallLocation = $dir" reg_has InstallLocation REG_SZ "$(ere "$dir")"
+  check "$hive uninstall entry DisplayIcon" reg_has DisplayIcon REG_SZ "$(ere "$dir\\orvandel.exe")"
+  check "$hive uninstall entry UninstallString" reg_has UninstallString REG_SZ "$(ere "\"$dir\\uninstall.exe\"")"
+  check "$hive uninstall entry QuietUninstallString (/S)" \
+    reg_has QuietUninstallString REG_SZ "$(ere "\"$dir\\uninstall.exe\" /S")"
+  check "$hive uninstall entry NoModify = 1" reg_has NoModify REG_DWORD '0x0*1'
+  check "$hive uninstall entry NoRepair = 1" reg_has NoRepair REG_DWORD '0x0*1'
+}
+# The key cannot be read while CurrentVersion above it can, so that a failing reg does not pass for a missing key
+# (Uninstall itself may not exist: a fresh prefix has none in HKCU).
+key_gone() {
+  "$wine" reg query "${1%%\\Uninstall\\*}" </dev/null >/dev/null 2>&1 || return 1
+  ! "$wine" reg query "$1" </dev/null >/dev/null 2>&1
+}
+links_to() { grep -qaiF "$2" "$1"; }  # the shortcut names that target (its path is stored as plain text too)
 
 # --- The Wine prefix ---------------------------------------------------------------------------------------
 
@@ -75,6 +126,17 @@ start=$SECONDS
 wait_wine
 [ -f "$WINEPREFIX/system.reg" ] || die "wineboot did not create the Wine prefix"
 pass "fresh Wine prefix created ($((SECONDS - start)) s)"
+
+# The per-user folders as Wine names them for the user of the prefix.
+local_appdata_win=$(win_env LOCALAPPDATA)
+appdata_win=$(win_env APPDATA)
+[[ $local_appdata_win == [A-Za-z]:\\* && $appdata_win == [A-Za-z]:\\* ]] ||
+  die "Wine does not name the user's folders (LOCALAPPDATA=$local_appdata_win, APPDATA=$appdata_win)"
+user_instdir_win="$local_appdata_win\\Programs\\Orvandel"
+user_menu_win="$appdata_win\\Microsoft\\Windows\\Start Menu\\Programs\\Orvandel"
+user_instdir=$(unix_path "$user_instdir_win")
+user_menu_dir=$(unix_path "$user_menu_win")
+[ -n "$user_instdir" ] && [ -n "$user_menu_dir" ] || die "winepath does not map $user_instdir_win and $user_menu_win"
 
 # --- 1. Silent install ---------------------------------------------------------------------------------------
 
@@ -84,27 +146,11 @@ wait_wine
 check "setup.exe /S exits with 0 (got $status)" test "$status" -eq 0
 [ -d "$instdir" ] || die "the install folder $instdir_win does not exist after the install"
 
-expected_files=(orvandel.exe orvandel-sheets.exe uninstall.exe HAND-M.CUR Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll
-  libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll platforms/qwindows.dll platforms/qoffscreen.dll
-  styles/qwindowsvistastyle.dll imageformats/qico.dll Samples/sample1.xls Samples/sample2.xls Samples/sample1.xlsx Samples/sample2.xlsx)
-missing=()
-for file in "${expected_files[@]}"; do [ -s "$instdir/$file" ] || missing+=("$file"); done
-check "installed: ${expected_files[*]}" test ${#missing[@]} -eq 0
-[ ${#missing[@]} -eq 0 ] || echo "      missing: ${missing[*]}"
+check_installed "$instdir" "$instdir_win"
 check "Start-menu shortcut Orvandel\\Orvandel.lnk" test -s "$menu_dir/Orvandel.lnk"
-
-"$wine" reg query "$uninstall_key" </dev/null >"$tmp/reg.txt" 2>&1
-tr -d '\r' <"$tmp/reg.txt" >"$tmp/reg-lf.txt"
-reg_has() { grep -Eq "^[[:space:]]*$1[[:space:]]+$2[[:space:]]+$3\$" "$tmp/reg-lf.txt"; }
-check "uninstall entry DisplayName = Orvandel" reg_has DisplayName REG_SZ 'Orvandel'
-check "uninstall entry DisplayVersion = $version" reg_has DisplayVersion REG_SZ "${version//./\\.}"
-check "uninstall entry Publisher = Orvandel" reg_has Publisher REG_SZ 'Orvandel'
-check "uninstall entry InstallLocation = $instdir_win" reg_has InstallLocation REG_SZ 'C:\\Program Files\\Orvandel'
-check "uninstall entry UninstallString" reg_has UninstallString REG_SZ '"C:\\Program Files\\Orvandel\\uninstall\.exe"'
-check "uninstall entry QuietUninstallString (/S)" \
-  reg_has QuietUninstallString REG_SZ '"C:\\Program Files\\Orvandel\\uninstall\.exe" /S'
-check "uninstall entry NoModify = 1" reg_has NoModify REG_DWORD '0x0*1'
-check "uninstall entry NoRepair = 1" reg_has NoRepair REG_DWORD '0x0*1'
+check "nothing went to the user's own Start menu or programs folder" test ! -e "$user_menu_dir" -a ! -e "$user_instdir"
+check_uninstall_entry "$uninstall_key" "$instdir_win"
+check "no HKCU uninstall entry" key_gone "$user_uninstall_key"
 
 # --- 2. The portable zip holds the installed files -----------------------------------------------------------
 
@@ -226,22 +272,111 @@ fi
 status=$?
 wait_wine
 check "uninstall.exe /S exits with 0 (got $status)" test "$status" -eq 0
-if [ -e "$instdir" ]; then
-  fail "the install folder is left after the uninstall, with:"; (cd "$instdir" && find . -mindepth 1 | sed 's/^/      /')
-else
-  pass "the install folder $instdir_win is gone"
-fi
+check_folder_gone "$instdir" "$instdir_win"
 check "the Start-menu folder Orvandel is gone" test ! -e "$menu_dir"
-"$wine" reg query "${uninstall_key%\\Orvandel}" </dev/null >/dev/null 2>&1
-parent_status=$?
-"$wine" reg query "$uninstall_key" </dev/null >/dev/null 2>&1
+check "the uninstall entry is gone from the registry (CurrentVersion above it is still read)" key_gone "$uninstall_key"
+
+# --- 6. Silent install for the current user only -------------------------------------------------------------
+
+# Under Wine every user is in effect an administrator, so an install by a user without administrator rights cannot
+# be shown here. What is checked instead is that this install writes nothing that needs those rights: no HKLM key,
+# nothing in Program Files, ProgramData (the all users' Start menu) or Windows.
+echo "installer-test: for the current user only, into $user_instdir_win"
+machine_dirs=("$WINEPREFIX/drive_c/Program Files" "$WINEPREFIX/drive_c/Program Files (x86)"
+  "$WINEPREFIX/drive_c/ProgramData" "$WINEPREFIX/drive_c/windows")
+snapshot() { find "${machine_dirs[@]}" -printf '%y %s %T@ %p\n' 2>/dev/null | sort; }
+snapshot >"$tmp/machine-before.txt"
+"$wine" "$(windows_path "$setup")" /S /CurrentUser </dev/null >"$tmp/install-user.log" 2>&1
 status=$?
-check "the uninstall entry is gone from the registry (its parent key is still read)" \
-  test "$status" -ne 0 -a "$parent_status" -eq 0
+wait_wine
+check "setup.exe /S /CurrentUser exits with 0 (got $status)" test "$status" -eq 0
+[ -d "$user_instdir" ] || die "the install folder $user_instdir_win does not exist after the per-user install"
+
+check_installed "$user_instdir" "$user_instdir_win"
+check "the user's Start-menu shortcut Orvandel\\Orvandel.lnk" test -s "$user_menu_dir/Orvandel.lnk"
+check "the shortcut starts $user_instdir_win\\orvandel.exe" \
+  links_to "$user_menu_dir/Orvandel.lnk" "$user_instdir_win\\orvandel.exe"
+check_uninstall_entry "$user_uninstall_key" "$user_instdir_win"
+check "no HKLM uninstall entry" key_gone "$uninstall_key"
+check "no HKLM uninstall entry in the 32-bit view either" \
+  key_gone 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Orvandel'
+check "no Program Files\\Orvandel, no all users' Start-menu folder" test ! -e "$instdir" -a ! -e "$menu_dir"
+snapshot >"$tmp/machine-after.txt"
+if diff -u "$tmp/machine-before.txt" "$tmp/machine-after.txt" >"$tmp/machine.diff"; then
+  pass "nothing was added or changed in Program Files, ProgramData or Windows ($(wc -l <"$tmp/machine-after.txt") entries)"
+else
+  fail "the per-user install changed folders of the machine (- before, + after):"
+  grep '^[-+][^-+]' "$tmp/machine.diff" | head -n 20 | sed 's/^/      /'
+fi
+
+sheets="$user_instdir_win\\orvandel-sheets.exe"
+user_xlsx=$(sheets_run list "$user_instdir_win\\Samples\\sample1.xlsx"); status=$?
+echo "      list Samples\\sample1.xlsx (installed for the user):"; printf '%s\n' "$user_xlsx" | sed 's/^/        /'
+check "the per-user orvandel-sheets list on its Samples\\sample1.xlsx exits with 0 (got $status: $(cat "$tmp/sheets.err"))" \
+  test "$status" -eq 0
+check "it lists its sheets" lists_sheets "$user_xlsx"
+wait_wine
+
+"$wine" "$user_instdir_win\\uninstall.exe" /S </dev/null >"$tmp/uninstall-user.log" 2>&1
+status=$?
+wait_wine
+check "the per-user uninstall.exe /S exits with 0 (got $status)" test "$status" -eq 0
+check_folder_gone "$user_instdir" "$user_instdir_win"
+check "the user's Start-menu folder Orvandel is gone" test ! -e "$user_menu_dir"
+check "the HKCU uninstall entry is gone (CurrentVersion above it is still read)" key_gone "$user_uninstall_key"
+
+# --- 7. /D= in both forms, side by side --------------------------------------------------------------------------
+
+# Removing the per-user install while an all-users one exists shows that the uninstaller takes its form from the
+# uninstall key naming its folder: the default of an administrator would be all users.
+machine_dir_win='C:\Apps\Orvandel'
+machine_dir=$WINEPREFIX/drive_c/Apps/Orvandel
+mine_dir_win="$local_appdata_win\\Tools\\Orvandel"
+mine_dir=$(unix_path "$mine_dir_win")
+echo "installer-test: /D=$machine_dir_win for all users, /D=$mine_dir_win for the current user"
+"$wine" "$(windows_path "$setup")" /S "/D=$machine_dir_win" </dev/null >"$tmp/install-d.log" 2>&1
+status=$?
+wait_wine
+check "setup.exe /S /D=$machine_dir_win exits with 0 (got $status)" test "$status" -eq 0
+"$wine" "$(windows_path "$setup")" /S /CurrentUser "/D=$mine_dir_win" </dev/null >"$tmp/install-user-d.log" 2>&1
+status=$?
+wait_wine
+check "setup.exe /S /CurrentUser /D=$mine_dir_win exits with 0 (got $status)" test "$status" -eq 0
+check_installed "$machine_dir" "$machine_dir_win"
+check_installed "$mine_dir" "$mine_dir_win"
+check "neither went to its default folder" test ! -e "$instdir" -a ! -e "$user_instdir"
+read_key "$uninstall_key"
+check "HKLM InstallLocation = $machine_dir_win" reg_has InstallLocation REG_SZ "$(ere "$machine_dir_win")"
+read_key "$user_uninstall_key"
+check "HKCU InstallLocation = $mine_dir_win" reg_has InstallLocation REG_SZ "$(ere "$mine_dir_win")"
+check "the all users' shortcut starts $machine_dir_win\\orvandel.exe" \
+  links_to "$menu_dir/Orvandel.lnk" "$machine_dir_win\\orvandel.exe"
+check "the user's shortcut starts $mine_dir_win\\orvandel.exe" \
+  links_to "$user_menu_dir/Orvandel.lnk" "$mine_dir_win\\orvandel.exe"
+
+"$wine" "$mine_dir_win\\uninstall.exe" /S </dev/null >"$tmp/uninstall-user-d.log" 2>&1
+status=$?
+wait_wine
+check "$mine_dir_win\\uninstall.exe /S exits with 0 (got $status)" test "$status" -eq 0
+check_folder_gone "$mine_dir" "$mine_dir_win"
+check "the user's Start-menu folder Orvandel is gone" test ! -e "$user_menu_dir"
+check "the HKCU uninstall entry is gone" key_gone "$user_uninstall_key"
+check_installed "$machine_dir" "$machine_dir_win (the all-users install is untouched)"
+check "the all users' shortcut is still there" test -s "$menu_dir/Orvandel.lnk"
+read_key "$uninstall_key"
+check "the HKLM uninstall entry is still there" reg_has InstallLocation REG_SZ "$(ere "$machine_dir_win")"
+
+"$wine" "$machine_dir_win\\uninstall.exe" /S </dev/null >"$tmp/uninstall-d.log" 2>&1
+status=$?
+wait_wine
+check "$machine_dir_win\\uninstall.exe /S exits with 0 (got $status)" test "$status" -eq 0
+check_folder_gone "$machine_dir" "$machine_dir_win"
+check "the all users' Start-menu folder Orvandel is gone" test ! -e "$menu_dir"
+check "the HKLM uninstall entry is gone" key_gone "$uninstall_key"
 
 echo "installer-test: $((SECONDS - start)) s"
 if [ $failures -gt 0 ]; then
-  echo "installer-test: $failures failure(s)"
+  echo "installer-test: $failures failure(s), $passes check(s) passed"
   exit 1
 fi
-echo "installer-test: all checks passed"
+echo "installer-test: all $passes checks passed"
