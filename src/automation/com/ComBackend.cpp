@@ -218,9 +218,30 @@ std::shared_ptr<Sheet> ComSheet::Copy(After after) {
     return anchor.m_workbook->sheetAt(anchor.Index() + 1);
 }
 
+// Ties a process to this one's life: the system ends it when this process ends, killed or not, as the last
+// handle on the job goes then. COM alone releases an instance whose client died only after its pings have
+// gone unanswered for minutes (and never in Wine), and never one that is stuck in a call.
+void EndsWithThisProcess(HANDLE process) {
+    static const HANDLE job = [] {
+        HANDLE created = ::CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (created &&
+            !::SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+            ::CloseHandle(created);
+            created = nullptr;
+        }
+        return created;
+    }();
+    // Where the system refuses (a job that forbids it), the instance lives on as it would without.
+    if (job) ::AssignProcessToJobObject(job, process);
+}
+
 // A handle on the instance's process, for the watchdog to end it; empty when the application runs inside this
-// process (an in-process server) or does not say where it runs.
-std::shared_ptr<void> ProcessOf(const Object& application) {
+// process (an in-process server) or does not say where it runs. A process that began after `asked`, the
+// moment the instance was asked for, is ours and is made to end with this one; one already running is the
+// user's.
+std::shared_ptr<void> ProcessOf(const Object& application, const FILETIME& asked) {
     int window = 0;
     try {
         window = Call(application, "Application", L"Hwnd", CallKind::Get).Number("Application.Hwnd");
@@ -230,17 +251,32 @@ std::shared_ptr<void> ProcessOf(const Object& application) {
     DWORD id = 0;
     ::GetWindowThreadProcessId(reinterpret_cast<HWND>(static_cast<INT_PTR>(window)), &id);
     if (id == 0 || id == ::GetCurrentProcessId()) return nullptr;
-    HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, id);
+    HANDLE process =
+        ::OpenProcess(PROCESS_TERMINATE | PROCESS_SET_QUOTA | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (process) {
+        FILETIME created{}, exited{}, kernel{}, user{};
+        if (::GetProcessTimes(process, &created, &exited, &kernel, &user) &&
+            ::CompareFileTime(&created, &asked) >= 0)
+            EndsWithThisProcess(process);
+    } else {
+        process = ::OpenProcess(PROCESS_TERMINATE, FALSE, id);
+    }
     if (!process) return nullptr;
     return std::shared_ptr<void>(process, [](HANDLE h) { ::CloseHandle(h); });
+}
+
+FILETIME Now() {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    return now;
 }
 
 class ComSession : public BackendSession {
   public:
     explicit ComSession(const ComBackendOptions& options)
-        : m_application(Create(std::make_shared<Apartment>(options.callDeadline))) {
+        : m_asked(Now()), m_application(Create(std::make_shared<Apartment>(options.callDeadline))) {
         // First of all, so that the watchdog can end the instance from its very first call.
-        if (auto process = ProcessOf(m_application)) {
+        if (auto process = ProcessOf(m_application, m_asked)) {
             m_application.apartment()->OnStuck([process] { ::TerminateProcess(process.get(), 1); });
         }
         // Never shown, and never stopped by a question nobody can see; an instance that cannot be made so is
@@ -345,6 +381,7 @@ class ComSession : public BackendSession {
         return Object(std::move(apartment), *created);
     }
 
+    FILETIME m_asked;  // before m_application: when the instance was asked for
     Object m_application;
 };
 

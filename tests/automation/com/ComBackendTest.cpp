@@ -5,6 +5,8 @@
 // string released.
 #include <objbase.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <fstream>
@@ -43,6 +45,17 @@ class StandIn {
         return reinterpret_cast<F*>(reinterpret_cast<void*>(::GetProcAddress(m_module, name)));
     }
     bool Register() const { return SUCCEEDED(Get<HRESULT __stdcall()>("DllRegisterServer")()); }
+    // The local server beside the DLL instead, started by COM in a process of its own.
+    bool RegisterLocalServer() const {
+        return SUCCEEDED(Get<HRESULT(const wchar_t*)>("StandIn_RegisterLocalServer")(
+            (L"\"" + Beside(L"orvandel_standin_server.exe") + L"\"").c_str()));
+    }
+    // A file in the folder of the tests' programs.
+    static std::wstring Beside(const wchar_t* name) {
+        wchar_t self[MAX_PATH];
+        const std::wstring path(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
+        return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
+    }
     void Unregister() const { Get<HRESULT __stdcall()>("DllUnregisterServer")(); }
     void Reset() const { Get<void()>("StandIn_Reset")(); }
     void FailCall(int call, const wchar_t* text) const {
@@ -432,7 +445,7 @@ TEST_F(ComBackendTest, AFailureAtAnyCallIsReportedAndLosesNoSheet) {
 // goes on without the instance, nothing is written, and every reference is released once the call does come
 // back.
 TEST_F(ComBackendTest, AHungCallIsGivenUpWithoutLosingAnything) {
-    const auto& copy = Procedures()[1];
+    const Procedure copy = Procedures()[1];  // a copy: the list is a temporary
     LoadBooks();
     Run(copy);
     const Strings clean = standIn.Log();
@@ -454,6 +467,152 @@ TEST_F(ComBackendTest, AHungCallIsGivenUpWithoutLosingAnything) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(standIn.LiveObjects(), 0);
     EXPECT_EQ(standIn.LiveInstances(), 0);
+}
+
+// The processes of the local stand-in server running now.
+std::vector<DWORD> LocalServers() {
+    std::vector<DWORD> ids;
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+        if (::_wcsicmp(entry.szExeFile, L"orvandel_standin_server.exe") == 0)
+            ids.push_back(entry.th32ProcessID);
+    }
+    ::CloseHandle(snapshot);
+    return ids;
+}
+
+// Whether process `id` ends within `bound` (or has ended already).
+bool EndsWithin(DWORD id, std::chrono::milliseconds bound) {
+    const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (!process) return true;
+    const bool ended = ::WaitForSingleObject(process, static_cast<DWORD>(bound.count())) == WAIT_OBJECT_0;
+    ::CloseHandle(process);
+    return ended;
+}
+
+// The lines the local server wrote to its log file so far.
+Strings ServerLog(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    Strings lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The processes of the local server that wrote to the log, from their first lines ("<started PID>").
+std::vector<DWORD> ServerProcesses(const Strings& log) {
+    std::vector<DWORD> ids;
+    for (const auto& line : log) {
+        if (line.rfind("<started ", 0) == 0) ids.push_back(static_cast<DWORD>(std::stoul(line.substr(9))));
+    }
+    return ids;
+}
+
+// The environment the local server inherits from the process that makes the instance, for one test.
+class ServerEnvironment {
+  public:
+    ServerEnvironment(const std::filesystem::path& log, const std::string& hangAt, int busy) {
+        Set(L"ORVANDEL_STANDIN_LOG", log.wstring());
+        Set(L"ORVANDEL_STANDIN_HANG", platform::PathFromUtf8(hangAt).wstring());
+        Set(L"ORVANDEL_STANDIN_BUSY", busy ? std::to_wstring(busy) : L"");
+    }
+    ~ServerEnvironment() {
+        for (const wchar_t* name :
+             {L"ORVANDEL_STANDIN_LOG", L"ORVANDEL_STANDIN_HANG", L"ORVANDEL_STANDIN_BUSY"})
+            ::SetEnvironmentVariableW(name, nullptr);
+    }
+    ServerEnvironment(const ServerEnvironment&) = delete;
+    ServerEnvironment& operator=(const ServerEnvironment&) = delete;
+
+  private:
+    static void Set(const wchar_t* name, const std::wstring& value) {
+        ::SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
+    }
+};
+
+// The application as it really runs, in a process of its own that COM starts: a hung instance is ended
+// through the process its window belongs to; an instance that answers "busy, retry later" is waited for; and
+// an instance whose program is killed in the middle of an operation does not outlive it. In every case
+// nothing is lost, and no server process is left.
+TEST_F(ComBackendTest, AnInstanceInItsOwnProcessIsEndedWaitedForAndNotLeftBehind) {
+    struct Case {
+        std::string name;
+        std::string hangAt;  // the call of the server that hangs; empty: none
+        int busy;            // incoming calls the server first answers "busy, retry later"
+        bool killProgram;    // run as orvandel-sheets, killed while the server hangs
+    };
+    const std::vector<Case> cases{{"hang", "Workbook[two.xls].Save", 0, false},
+                                  {"busy", "", 3, false},
+                                  {"kill", "Workbook[two.xls].Save", 0, true}};
+    ASSERT_EQ(LocalServers(), std::vector<DWORD>{}) << "a stand-in server was left running before the test";
+    const Procedure copy = Procedures()[1];  // a copy: the list is a temporary
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(standIn.RegisterLocalServer()) << "the local server could not be registered";
+        const auto log = workFolder() / (c.name + ".log");
+        const ServerEnvironment environment(log, c.hangAt, c.busy);
+        if (!c.killProgram) {
+            // Longer than Wine takes to start the server (it looks for its class object once a second).
+            LoadBooks(c.hangAt.empty() ? kDeadline : std::chrono::seconds(3));
+            Run(copy);
+            if (c.hangAt.empty()) {
+                EXPECT_EQ(dialogs.reportedSteps(), std::vector<int>{});
+                EXPECT_EQ(Names(path2), copy.after2);
+                const Strings lines = ServerLog(log);
+                EXPECT_EQ(std::count(lines.begin(), lines.end(), "<busy>"), c.busy);
+            } else {
+                EXPECT_TRUE(
+                    Shown("did not answer within 3 seconds (Workbook.Save), so its instance was ended"))
+                    << ::testing::PrintToString(dialogs.messages());
+                EXPECT_EQ(Names(path2), (Strings{"One", "Data"}));
+                EXPECT_EQ(list2(), AsList(Names(path2)));
+            }
+            form.reset();
+        } else {
+            path1 = platform::Utf8FromPath(workFolder() / "one.xls");
+            path2 = platform::Utf8FromPath(workFolder() / "two.xls");
+            Write(path1, {{.name = "Alpha"}, {.kind = "chart", .name = "Chart"}, {.name = "Data"}});
+            Write(path2, {{.name = "One"}, {.name = "Data"}});
+            const std::string before1 = Bytes(path1), before2 = Bytes(path2);
+            std::wstring command = L"\"" + StandIn::Beside(L"orvandel-sheets.exe") + L"\" copy \"" +
+                                   platform::PathFromUtf8(path1).wstring() + L"\" Alpha \"" +
+                                   platform::PathFromUtf8(path2).wstring() + L"\" after One";
+            STARTUPINFOW startup{};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION program{};
+            ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                         nullptr, nullptr, &startup, &program));
+            ::CloseHandle(program.hThread);
+            // Until the server hangs in the save; the bound only keeps a broken run from waiting forever.
+            bool hanging = false;
+            for (int i = 0; i < 600 && !hanging; ++i) {
+                const Strings lines = ServerLog(log);
+                hanging = std::find(lines.begin(), lines.end(), c.hangAt) != lines.end();
+                if (!hanging) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            EXPECT_TRUE(hanging) << ::testing::PrintToString(ServerLog(log));
+            ::TerminateProcess(program.hProcess, 9);
+            ::WaitForSingleObject(program.hProcess, 10000);
+            ::CloseHandle(program.hProcess);
+            EXPECT_EQ(Bytes(path1), before1);
+            EXPECT_EQ(Bytes(path2), before2);
+        }
+        // The server ends at once when it is ended or its program is; when it is released, as soon as COM has
+        // passed on the last release. The bound is generous: only a server left running exceeds it.
+        // A server ends at once when it is ended or its program is, and two seconds after its last release
+        // otherwise. The bound is generous: only a server left running exceeds it.
+        const auto servers = ServerProcesses(ServerLog(log));
+        EXPECT_FALSE(servers.empty()) << "the local server never started";
+        for (const DWORD server : servers) {
+            EXPECT_TRUE(EndsWithin(server, std::chrono::seconds(15)))
+                << "server " << server << " was left running";
+        }
+        for (int i = 0; i < 50 && !LocalServers().empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(LocalServers(), std::vector<DWORD>{});
+    }
 }
 
 // orvandel-sheets chooses the application where its class is registered, and refuses a change of an .xls
@@ -739,6 +898,48 @@ TEST(Apartment, EndsTheInstanceOfACallThatDoesNotComeBack) {
         EXPECT_THROW(apartment.Run("Application.Quit", [] {}), automation::AutomationError);
     }
     ::CloseHandle(ended);
+}
+
+// How the apartment answers a call the application rejected: "retry later" is tried again after a pause until
+// the deadline has passed, and anything else, or a retry past it, is given up. Wine's COM never asks (it
+// serves a call its server answers "retry later" at once), so the answers are asked of the filter itself, the
+// one the apartment's thread has registered.
+TEST(Apartment, RetriesACallTheApplicationIsTooBusyForUntilTheDeadline) {
+    automation::com::Apartment apartment(std::chrono::milliseconds(5000));
+    struct Row {
+        DWORD elapsedMs;
+        DWORD rejection;
+        bool retried;
+    };
+    const std::vector<Row> rows{{0, SERVERCALL_RETRYLATER, true},
+                                {4999, SERVERCALL_RETRYLATER, true},
+                                {5000, SERVERCALL_RETRYLATER, false},
+                                {60000, SERVERCALL_RETRYLATER, false},
+                                {0, SERVERCALL_REJECTED, false}};
+    std::vector<DWORD> answers;
+    DWORD incoming = 0;
+    apartment.Run("asking the filter", [&] {
+        IMessageFilter* filter = nullptr;
+        ::CoRegisterMessageFilter(nullptr, &filter);
+        ::CoRegisterMessageFilter(filter, nullptr);
+        ASSERT_NE(filter, nullptr);
+        for (const Row& row : rows)
+            answers.push_back(filter->RetryRejectedCall(nullptr, row.elapsedMs, row.rejection));
+        incoming = filter->HandleInComingCall(CALLTYPE_TOPLEVEL, nullptr, 0, nullptr);
+    });
+    ASSERT_EQ(answers.size(), rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(std::to_string(rows[i].elapsedMs) + " ms, rejection " +
+                     std::to_string(rows[i].rejection));
+        if (rows[i].retried) {
+            // A pause of its own (100 ms or more), not an immediate retry that would spin.
+            EXPECT_GE(answers[i], 100u);
+            EXPECT_LT(answers[i], 1000u);
+        } else {
+            EXPECT_EQ(answers[i], static_cast<DWORD>(-1));
+        }
+    }
+    EXPECT_EQ(incoming, static_cast<DWORD>(SERVERCALL_ISHANDLED));
 }
 
 }  // namespace

@@ -62,6 +62,22 @@ typedef int(__cdecl* StandIn_InstancesCreatedFn)(void);
 typedef int(__cdecl* StandIn_QuitsFn)(void);
 typedef int(__cdecl* StandIn_SavedCountFn)(void);
 
+/* Registers the local server (orvandel_standin_server.exe) for "Excel.Application" instead of this DLL, under
+ * a class id made anew each time and given to it on its command line: `command` starts it, before that id and
+ * the " -Embedding" COM adds. DllUnregisterServer removes either.
+ *
+ * The local server makes an instance for each client, and ends two seconds after its last object is released
+ * (a minute after it started when no client comes). A test steers it through
+ * the environment it inherits from the process that makes the instance (Wine's COM starts it from there):
+ *   ORVANDEL_STANDIN_LOG      a file each call's log line is appended to as the call begins, and "<busy>"
+ *                             for each busy answer, each process beginning with a line "<started PID>";
+ *   ORVANDEL_STANDIN_HANG     the first call whose log line starts with this text hangs;
+ *   ORVANDEL_STANDIN_HANG_MS  for so long (120 s unless given), then fails as a hung call does;
+ *   ORVANDEL_STANDIN_BUSY     the number of first incoming calls answered SERVERCALL_RETRYLATER.
+ * Application.Hwnd gives its hidden top-level window (0 from the DLL, which has none). */
+HRESULT __cdecl StandIn_RegisterLocalServer(const wchar_t* command);
+typedef HRESULT(__cdecl* StandIn_RegisterLocalServerFn)(const wchar_t* command);
+
 /* The server's own COM exports, for registering it from a test. */
 typedef HRESULT(__stdcall* StandIn_DllRegisterServerFn)(void);
 typedef HRESULT(__stdcall* StandIn_DllUnregisterServerFn)(void);

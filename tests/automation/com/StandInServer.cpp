@@ -3,6 +3,11 @@
 // objects are hand-written IDispatch implementations (late binding only, as the backend uses them) over
 // workbooks kept in a small text format of the stand-in's own. Every call is logged, and a test can make any
 // call fail or hang through the exports declared in StandInControl.h.
+//
+// Built with STANDIN_LOCAL_SERVER, the same objects are served from a process of their own, as the
+// application serves them: started by COM with -Embedding, one instance per process, a hidden window whose
+// handle Application.Hwnd gives, and an exit once the last object is released. That process is steered by the
+// environment it inherits from its client (see StandInControl.h), since no test can call into it directly.
 #include <objbase.h>
 #include <oleauto.h>
 #include <olectl.h>
@@ -44,7 +49,7 @@ constexpr const wchar_t* kNotSaved = L"The stand-in could not save the workbook.
 constexpr const wchar_t* kNoFileYet = L"The stand-in would ask where to save this new workbook.";
 constexpr const wchar_t* kWouldAskToReplace = L"The stand-in would ask whether to replace the file.";
 constexpr const wchar_t* kHungText = L"The stand-in was ended while it hung.";
-constexpr DWORD kHangLimitMs = 120000;
+DWORD g_hangLimitMs = 120000;
 
 // Lets a sheet passed as an argument be recognised as one of ours; proxies do not know it, which is right:
 // the application takes only sheets of its own process.
@@ -52,6 +57,11 @@ constexpr GUID kStandInObjectIid = {
     0xca6ce52a, 0xf536, 0x421e, {0xb7, 0x67, 0xb7, 0x2d, 0x41, 0x3f, 0x00, 0xd1}};
 
 std::atomic<int> g_liveObjects{0};
+// Set in the local server: its window, the thread that runs its message loop, and what the environment asked.
+HWND g_window = nullptr;
+ULONGLONG g_lastRelease = 0;  // when the last object went; 0: none was ever made
+std::wstring g_hangAt;        // the first call whose log line starts with this hangs; empty: none
+std::wstring g_logFile;       // where each call's log line is appended as the call begins
 std::atomic<int> g_liveInstances{0};
 std::atomic<int> g_factoryReferences{0};
 std::atomic<int> g_serverLocks{0};
@@ -98,9 +108,34 @@ struct Ticket {
     unsigned epoch;
 };
 
+// The test reads the local server's log from the file while a call of it hangs, so each line goes there at
+// once.
+void AppendToLogFile(const std::wstring& line) {
+    if (g_logFile.empty()) return;
+    const HANDLE file = ::CreateFileW(g_logFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const std::wstring text = line + L"\n";
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
+                          nullptr);
+    DWORD written = 0;
+    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
+}
+
 Ticket BeginCall(Control& control, std::wstring line) {
+    AppendToLogFile(line);
+    const int number = ++control.calls;
+    if (!g_hangAt.empty() && line.rfind(g_hangAt, 0) == 0) {
+        g_hangAt.clear();
+        control.injections[number] = {Injection::Kind::Hang, false, {}, S_OK};
+        ::ResetEvent(HangEnded());
+    }
     control.log.push_back(std::move(line));
-    return {++control.calls, control.log.size() - 1, control.epoch};
+    return {number, control.log.size() - 1, control.epoch};
 }
 
 void MarkFailed(Control& control, const Ticket& ticket) {
@@ -118,7 +153,7 @@ std::optional<Injection> TakeInjection(Control& control, int number) {
 // Without the mutex, so that the test's thread can read the log and end the hang meanwhile.
 void Hang(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
-    ::WaitForSingleObject(HangEnded(), kHangLimitMs);
+    ::WaitForSingleObject(HangEnded(), g_hangLimitMs);
     lock.lock();
 }
 
@@ -535,7 +570,10 @@ class DispatchObject : public IDispatch {
 
   protected:
     explicit DispatchObject(ObjectType& type) : m_type(type) { ++g_liveObjects; }
-    virtual ~DispatchObject() { --g_liveObjects; }
+    // The local server, like the application started for automation, ends with the last reference to it.
+    virtual ~DispatchObject() {
+        if (--g_liveObjects == 0) g_lastRelease = ::GetTickCount64();
+    }
     // Carries out a call whose flags and arguments fit the member; called with the mutex held.
     virtual Outcome Execute(const Member& member, const Call& call, VARIANT* result) = 0;
 
@@ -901,7 +939,7 @@ Outcome ApplicationObject::Execute(const Member& member, const Call& call, VARIA
         case kDisplayAlerts:
             return SetFlag(call, m_displayAlerts, result);
         case kHwnd:
-            return ReturnInt(result, 0);  // no window
+            return ReturnInt(result, static_cast<long>(reinterpret_cast<INT_PTR>(g_window)));
         case kQuit:
             CloseAll();
             if (!std::exchange(m_quit, true)) ++State().quits;
@@ -1077,9 +1115,12 @@ ClassFactory g_factory;
 // ---------------------------------------------------------------------------------------------------------------
 // Registration.
 
+// The class registered now: the stand-in's own, or the one a local server was last registered under.
+CLSID g_classId = CLSID_OrvandelStandInApplication;
+
 std::wstring ClassIdText() {
     wchar_t text[40] = {};
-    ::StringFromGUID2(CLSID_OrvandelStandInApplication, text, 40);
+    ::StringFromGUID2(g_classId, text, 40);
     return text;
 }
 
@@ -1140,21 +1181,34 @@ bool Unregister(HKEY root) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
-// Registered only once COM finds the class under its name, and this DLL for the class (not an older
-// registration that wins over this one); otherwise nothing is left behind.
-bool Register(HKEY root, const std::wstring& module) {
-    const bool written = SetText(root, ProgIdKey() + L"\\CLSID", nullptr, ClassIdText()) &&
-                         SetText(root, ClassKey(), nullptr, L"Orvandel stand-in spreadsheet application") &&
-                         SetText(root, ClassKey() + L"\\InprocServer32", nullptr, module) &&
-                         SetText(root, ClassKey() + L"\\InprocServer32", L"ThreadingModel", L"Apartment") &&
-                         SetText(root, ClassKey() + L"\\ProgID", nullptr, kProgId);
+// Registered only once COM finds the class under its name, and this server for the class (not an older
+// registration that wins over this one); otherwise nothing is left behind. `server` is InprocServer32 (this
+// DLL) or LocalServer32 (the command that starts the local server).
+bool Register(HKEY root, const wchar_t* server, const std::wstring& command) {
+    const bool inproc = std::wstring(server) == L"InprocServer32";
+    const bool written =
+        Unregister(root) && SetText(root, ProgIdKey() + L"\\CLSID", nullptr, ClassIdText()) &&
+        SetText(root, ClassKey(), nullptr, L"Orvandel stand-in spreadsheet application") &&
+        SetText(root, ClassKey() + L"\\" + server, nullptr, command) &&
+        (!inproc || SetText(root, ClassKey() + L"\\" + server, L"ThreadingModel", L"Apartment")) &&
+        SetText(root, ClassKey() + L"\\ProgID", nullptr, kProgId);
     CLSID found{};
-    if (written && SUCCEEDED(::CLSIDFromProgID(kProgId, &found)) &&
-        ::IsEqualGUID(found, CLSID_OrvandelStandInApplication) &&
-        ReadText(HKEY_CLASSES_ROOT, L"CLSID\\" + ClassIdText() + L"\\InprocServer32") == module)
+    if (written && SUCCEEDED(::CLSIDFromProgID(kProgId, &found)) && ::IsEqualGUID(found, g_classId) &&
+        ReadText(HKEY_CLASSES_ROOT, L"CLSID\\" + ClassIdText() + L"\\" + server) == command)
         return true;
     Unregister(root);
     return false;
+}
+
+// The current user's classes first, as Windows lets any user register there; Wine (8) does not read them for
+// COM (CLSIDFromProgID and CoCreateInstance see only the machine's classes), so there the machine's classes
+// are used, which Wine lets any user write. Whatever either held for the class before goes first, so that a
+// local server is never shadowed by an in-process registration left from earlier.
+HRESULT RegisterEither(const wchar_t* server, const std::wstring& command) {
+    if (command.empty()) return SELFREG_E_CLASS;
+    return Register(HKEY_CURRENT_USER, server, command) || Register(HKEY_LOCAL_MACHINE, server, command)
+               ? S_OK
+               : SELFREG_E_CLASS;
 }
 
 }  // namespace
@@ -1173,22 +1227,30 @@ STDAPI DllCanUnloadNow() {
     return g_liveObjects == 0 && g_serverLocks == 0 && g_factoryReferences == 0 ? S_OK : S_FALSE;
 }
 
-// The current user's classes first, as Windows lets any user register there; Wine (8) does not read them for
-// COM (CLSIDFromProgID and CoCreateInstance see only the machine's classes), so there the machine's classes
-// are used, which Wine lets any user write.
 STDAPI DllRegisterServer() {
-    const std::wstring module = ModulePath();
-    if (module.empty()) return SELFREG_E_CLASS;
-    return Register(HKEY_CURRENT_USER, module) || Register(HKEY_LOCAL_MACHINE, module) ? S_OK
-                                                                                       : SELFREG_E_CLASS;
+    Unregister(HKEY_LOCAL_MACHINE);
+    return RegisterEither(L"InprocServer32", ModulePath());
 }
 
 STDAPI DllUnregisterServer() {
-    const bool user = Unregister(HKEY_CURRENT_USER);
-    return Unregister(HKEY_LOCAL_MACHINE) && user ? S_OK : SELFREG_E_CLASS;
+    bool removed = true;
+    for (const CLSID& id : {g_classId, CLSID_OrvandelStandInApplication}) {
+        g_classId = id;
+        const bool user = Unregister(HKEY_CURRENT_USER);
+        removed = Unregister(HKEY_LOCAL_MACHINE) && user && removed;
+    }
+    return removed ? S_OK : SELFREG_E_CLASS;
 }
 
 extern "C" {
+
+HRESULT __cdecl StandIn_RegisterLocalServer(const wchar_t* command) {
+    DllUnregisterServer();
+    // A class of its own each time, passed to the server on its command line: Wine's COM keeps the class
+    // object of a server that was killed registered, and would hand that out for the class ever after.
+    if (FAILED(::CoCreateGuid(&g_classId))) return SELFREG_E_CLASS;
+    return RegisterEither(L"LocalServer32", std::wstring(command ? command : L"") + L" " + ClassIdText());
+}
 
 void __cdecl StandIn_Reset(void) {
     Control& control = State();
@@ -1252,3 +1314,106 @@ int __cdecl StandIn_SavedCount(void) {
 }
 
 }  // extern "C"
+
+#ifdef STANDIN_LOCAL_SERVER
+
+namespace {
+
+std::wstring Environment(const wchar_t* name) {
+    std::wstring value(32768, L'\0');
+    const DWORD size = ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    value.resize(size < value.size() ? size : 0);
+    return value;
+}
+
+// Answers the first incoming calls "busy, retry later", as the application does while it is in a modal state
+// or recalculating; every answer is a line of the log, so that a test sees the server was busy.
+class BusyFilter final : public IMessageFilter {
+  public:
+    explicit BusyFilter(int busyAnswers) : m_busyAnswers(busyAnswers) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = ::IsEqualGUID(iid, IID_IUnknown) || ::IsEqualGUID(iid, IID_IMessageFilter) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    // Lives as long as the process.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override {
+        if (m_busyAnswers <= 0) return SERVERCALL_ISHANDLED;
+        --m_busyAnswers;
+        AppendToLogFile(L"<busy>");
+        return SERVERCALL_RETRYLATER;
+    }
+    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD) override { return static_cast<DWORD>(-1); }
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
+
+  private:
+    int m_busyAnswers;
+};
+
+}  // namespace
+
+// The local server: ends a moment after its last object is released (or after a minute when no client ever
+// comes, so that a failed test leaves no process behind for long). Its class object is for many clients,
+// unlike the application's, because of Wine: when two clients start an instance at once, the second can take
+// the class object the first one's server registered, and the first then waits for a registration that never
+// comes. So one process may serve the window's two listings; the moment it stays lets the slower client in.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    const std::wstring commandLine = ::GetCommandLineW();
+    const size_t classId = commandLine.find(L" {");
+    if (commandLine.find(L"Embedding") == std::wstring::npos || classId == std::wstring::npos ||
+        FAILED(::CLSIDFromString(commandLine.substr(classId + 1, 38).c_str(), &g_classId)))
+        return 2;
+    g_hangAt = Environment(L"ORVANDEL_STANDIN_HANG");
+    g_logFile = Environment(L"ORVANDEL_STANDIN_LOG");
+    if (const std::wstring limit = Environment(L"ORVANDEL_STANDIN_HANG_MS"); !limit.empty())
+        g_hangLimitMs = static_cast<DWORD>(std::wcstoul(limit.c_str(), nullptr, 10));
+    const std::wstring busy = Environment(L"ORVANDEL_STANDIN_BUSY");
+    BusyFilter filter(busy.empty() ? 0 : std::wcstol(busy.c_str(), nullptr, 10));
+
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = ::DefWindowProcW;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = L"OrvandelStandInApplication";
+    ::RegisterClassW(&windowClass);
+    // Top-level and never shown, as the application's main window is while it runs for automation. Wine with
+    // no display makes no top-level window; a message-only one belongs to the process just the same.
+    g_window = ::CreateWindowExW(0, windowClass.lpszClassName, L"Stand-in spreadsheet", WS_OVERLAPPEDWINDOW,
+                                 0, 0, 100, 100, nullptr, nullptr, instance, nullptr);
+    if (!g_window) {
+        g_window = ::CreateWindowExW(0, windowClass.lpszClassName, L"Stand-in spreadsheet", 0, 0, 0, 0, 0,
+                                     HWND_MESSAGE, nullptr, instance, nullptr);
+    }
+    IMessageFilter* previous = nullptr;
+    ::CoRegisterMessageFilter(&filter, &previous);
+    DWORD registration = 0;
+    const HRESULT result = ::CoRegisterClassObject(g_classId, &g_factory, CLSCTX_LOCAL_SERVER,
+                                                   REGCLS_MULTIPLEUSE, &registration);
+    if (SUCCEEDED(result)) {
+        AppendToLogFile(L"<started " + std::to_wstring(::GetCurrentProcessId()) + L">");
+        constexpr ULONGLONG kStayAfterLastRelease = 2000, kWaitForAClient = 60000;
+        const ULONGLONG started = ::GetTickCount64();
+        ::SetTimer(nullptr, 0, 100, nullptr);
+        MSG message;
+        while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            if (message.message == WM_TIMER && message.hwnd == nullptr) {
+                const ULONGLONG now = ::GetTickCount64();
+                if (g_liveObjects == 0 && (g_lastRelease ? now - g_lastRelease > kStayAfterLastRelease
+                                                         : now - started > kWaitForAClient))
+                    break;
+                continue;
+            }
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::CoRevokeClassObject(registration);
+    }
+    ::CoRegisterMessageFilter(previous, nullptr);
+    if (g_window) ::DestroyWindow(g_window);
+    ::CoUninitialize();
+    return SUCCEEDED(result) ? 0 : 1;
+}
+
+#endif
