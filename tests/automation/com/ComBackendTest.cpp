@@ -9,6 +9,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -618,8 +619,13 @@ TEST_F(ComBackendTest, AnInstanceInItsOwnProcessIsEndedWaitedForAndNotLeftBehind
 // orvandel-sheets chooses the application where its class is registered, and refuses a change of an .xls
 // workbook, as before, where it is not.
 TEST_F(ComBackendTest, TheCommandLineGoesThroughItWhereItIsRegistered) {
-    path1 = platform::Utf8FromPath(workFolder() / "one.xls");
-    path2 = platform::Utf8FromPath(workFolder() / "two.xls");
+    // In a folder named in Cyrillic, Chinese and accented Latin, and under such a name: the paths reach the
+    // application whole.
+    const auto folder = workFolder() / platform::PathFromUtf8("\xD0\xA2\xD0\xB0\xD0\xB1\xD0\xBB\xD0\xB8\xD1\x86\xD0\xB0 "
+                                                              "\xE8\xA1\xA8\xE6\xA0\xBC \xC3\x9Cn\xC3\xAF");
+    std::filesystem::create_directories(folder);
+    path1 = platform::Utf8FromPath(folder / platform::PathFromUtf8("\xC3\xBCne.xls"));
+    path2 = platform::Utf8FromPath(folder / "two.xls");
     Write(path1,
           {{.name = "Alpha"}, {.kind = "chart", .name = "Chart"}, {.visibility = "hidden", .name = "Data"}});
     Write(path2, {{.name = "One"}});
