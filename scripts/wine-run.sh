@@ -41,6 +41,13 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-run: could not create the Wine prefix $WINEPREFIX" >&2; exit 1; }
     touch "$WINEPREFIX/.orvandel-ready"
   fi
+  # A program that crashes must end in failure, as on Windows. Wine's automatic debugger prints a backtrace and
+  # then lets the program end with status 0, so a test program that crashed would pass; with no debugger named,
+  # it ends with the exception's code.
+  if [ ! -f "$WINEPREFIX/.orvandel-crashes-fail" ]; then
+    "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \
+      </dev/null >/dev/null 2>&1 9>&- && touch "$WINEPREFIX/.orvandel-crashes-fail"
+  fi
   # Wine's own background programs (services, explorer, ...) start with the first program and inherit its output,
   # so whoever reads that output (ctest) would wait for them to end, about 3 s after each test. Instead a server
   # that stays ORVANDEL_WINE_PERSIST seconds after its last program is started here, and those background programs
