@@ -242,13 +242,9 @@ std::optional<std::vector<ListedSheet>> ListSheets(const std::string& path, File
     std::vector<std::uint8_t> bytes;
     try {
         const platform::RandomAccessFile file(path, platform::FileNameOf(path));
-        bytes.resize(static_cast<std::size_t>(file.size()));
-        for (std::size_t done = 0; done < bytes.size();) {
-            int error = 0;
-            const auto got = file.ReadAt(done, bytes.data() + done, bytes.size() - done, error);
-            if (got <= 0) throw platform::SystemError(std::strerror(got < 0 ? error : EIO));
-            done += static_cast<std::size_t>(got);
-        }
+        const std::string whole = platform::ReadStart(file, file.size());
+        if (whole.size() != file.size()) throw platform::SystemError("the file could not be read whole");
+        bytes.assign(whole.begin(), whole.end());
     } catch (const platform::SystemError& e) {
         throw AutomationError(std::string(e.what()).starts_with("\"")
                                   ? e.what()

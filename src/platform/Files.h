@@ -32,6 +32,19 @@ class RandomAccessFile {
     std::uint64_t m_size = 0;
 };
 
+// The first `bytes` bytes of `file` (all of a shorter one); fewer when a read fails or the file shrank.
+inline std::string ReadStart(const RandomAccessFile& file, std::uint64_t bytes) {
+    std::string start(static_cast<std::size_t>(bytes < file.size() ? bytes : file.size()), '\0');
+    std::size_t done = 0;
+    for (int error = 0; done < start.size();) {
+        const auto got = file.ReadAt(done, start.data() + done, start.size() - done, error);
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    start.resize(done);
+    return start;
+}
+
 // A temporary file in a folder that has no name (or loses it at once), gone with the object: what the spool
 // keeps compressed parts in.
 class TemporaryFile {

@@ -28,24 +28,13 @@ void CheckLooksLikePackage(const std::string& path, const std::string& displayNa
     // Opened as the package itself is read: a file another program holds for a moment is waited for, and one it
     // keeps is named as open there.
     const platform::RandomAccessFile file(path, displayName);
-    auto read = [&](std::size_t bytes) {
-        std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, file.size())), '\0');
-        std::size_t done = 0;
-        for (int error = 0; done < head.size();) {
-            const auto got = file.ReadAt(done, head.data() + done, head.size() - done, error);
-            if (got <= 0) break;
-            done += static_cast<std::size_t>(got);
-        }
-        head.resize(done);
-        return head;
-    };
-    std::string head = read(8);
+    std::string head = platform::ReadStart(file, 8);
     if (head.empty()) throw EngineError("\"" + displayName + "\" is empty (0 bytes); it is not a workbook.");
     if (head.size() >= 4 && head.compare(0, 2, "PK") == 0) return;
     static const char kOle[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
     if (head.size() >= 8 && std::memcmp(head.data(), kOle, 8) == 0) {
         // The directory of an OLE compound file may lie anywhere; look through the first few megabytes.
-        head = read(8u << 20);
+        head = platform::ReadStart(file, 8u << 20);
         if (ContainsUtf16(head, "EncryptedPackage") || ContainsUtf16(head, "EncryptionInfo")) {
             throw EngineError("\"" + displayName +
                               "\" is password-protected. Remove the password in the spreadsheet application "
