@@ -159,6 +159,14 @@ Apartment::~Apartment() {
         return;
     }
     m_state->GiveUp();
+    // Ending the instance is what makes a call into it come back, so the thread is waited for a little
+    // longer: one still inside COM when the program ends may hold a lock the program's exit needs, and the
+    // program then never ends.
+    constexpr std::chrono::seconds kAfterEnding{5};
+    if (finished.wait_for(kAfterEnding) == std::future_status::ready) {
+        m_state->thread.join();
+        return;
+    }
     m_state->thread.detach();
 }
 
