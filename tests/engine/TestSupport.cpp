@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cctype>
 #include <random>
+#include <set>
 #include <stdexcept>
 
 #include "StrictCheck.h"
 #include "engine/package/Package.h"
 #include "engine/workbook/PackageCheck.h"
-#include "engine/workbook/Workbook.h"
 #include "platform/Paths.h"
 
 namespace orv::engine::test {
@@ -43,19 +43,18 @@ std::string TempDir::File(const std::string& name) const {
 std::string Fixture(const std::string& name) { return std::string(ORVANDEL_OOXML_FIXTURES) + "/" + name; }
 
 std::vector<std::string> OpenableFixtures() {
+    // Made to be refused or to fail on a damaged part; the tests that use them say how each one fails. The
+    // others are listed, not opened: this runs as every test process starts (hundreds of them, under Wine and
+    // the sanitizers too), and a fixture that stopped opening must fail the corpus tests, not leave them.
+    static const std::set<std::string> kDamaged = {"bad-crc-part.xlsx",          "broken-root-rels.xlsx",
+                                                   "encrypted-agile-aes.xlsx",   "encrypted-default-password.xlsx",
+                                                   "owner-lock-file.xlsx",       "truncated-zip.xlsx"};
     std::vector<std::string> names;
     for (auto& entry : fs::directory_iterator(ORVANDEL_OOXML_FIXTURES)) {
         const auto ext = entry.path().extension().string();
         if (ext != ".xlsx" && ext != ".xlsm" && ext != ".xltx") continue;
         const auto name = entry.path().filename().string();
-        try {
-            WorkbookDocument::Open(entry.path().string());
-            // The structural check alone: this runs as every test process starts.
-            CheckPackage(*Package::Open(entry.path().string()));
-        } catch (...) {
-            continue;
-        }
-        names.push_back(name);
+        if (!kDamaged.count(name)) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;

@@ -28,7 +28,8 @@ class TempDir {
 
 // The path of a workbook copied into tests/fixtures/ooxml.
 std::string Fixture(const std::string& name);
-// Every fixture workbook of an OOXML format (.xlsx, .xlsm, .xltx) that opens and whose parts can all be read.
+// Every fixture workbook of an OOXML format (.xlsx, .xlsm, .xltx) but those made damaged: each opens and all
+// its parts can be read.
 std::vector<std::string> OpenableFixtures();
 // A test name made from a fixture's path: every character but letters and digits becomes '_'.
 std::string FixtureTestName(std::string path);
