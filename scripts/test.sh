@@ -9,14 +9,17 @@ bash scripts/setup.sh
 
 export QT_QPA_PLATFORM=offscreen
 
-echo "== normal build"
+# Each stage says when it starts, so that a slow run shows where its time went.
+stage() { printf '== %s (at %d min %02d s)\n' "$1" $((SECONDS / 60)) $((SECONDS % 60)); }
+
+stage "normal build"
 bash scripts/build.sh build
 (cd build && ctest --output-on-failure -j2)
 
-echo "== fuzz targets, 20 s each on their seeds"
+stage "fuzz targets, 20 s each on their seeds"
 bash fuzz/run.sh all 20
 
-echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+stage "sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 # -O1, as the sanitizers' authors advise: their checks stay whole, and the tests take 40 % less time than at -O0
 # (the build takes longer by about as much).
 bash scripts/build.sh build-asan -DORVANDEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1"
@@ -25,10 +28,11 @@ export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j2)
 
-echo "== Windows build (MinGW-w64): its tests under Wine, the same parts as Linux, the installer"
+stage "Windows build (MinGW-w64): its tests under Wine, the same parts as Linux, the installer"
 bash scripts/build-windows.sh build-windows
 (cd build-windows && ctest --output-on-failure -j2)
 qt_bin=${ORVANDEL_WINDOWS_CACHE:-$HOME/.cache/orvandel-windows}/qt6-mingw/bin
 python3 tests/windows/same_parts.py build/bin/orvandel-sheets build-windows/bin/orvandel-sheets.exe \
   bash scripts/wine-run.sh --path "$qt_bin" --
 bash tests/windows/installer-test.sh build-windows
+stage "done"
