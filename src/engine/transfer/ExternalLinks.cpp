@@ -3,15 +3,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <iterator>
 #include <map>
 #include <set>
 #include <tuple>
-#include <unordered_map>
 
 #include "engine/EngineError.h"
 #include "engine/formula/CellReference.h"
+#include "engine/formula/Formula.h"
 #include "engine/package/ContentTypes.h"
 #include "engine/package/Package.h"
 #include "engine/package/PartNames.h"
@@ -26,28 +25,71 @@ namespace orv::engine {
 
 namespace {
 
-struct Area {
-    int row1 = 1, col1 = 1, row2 = INT_MAX, col2 = INT_MAX;
-};
-
-
-bool ParseArea(const std::string& range, Area& area) {
-    const auto colon = range.find(':');
-    int r1, c1, r2, c2;
-    ParseCellReference(range.substr(0, colon), r1, c1);
-    if (colon == std::string::npos) {
-        r2 = r1;
-        c2 = c1;
-    } else {
-        ParseCellReference(range.substr(colon + 1), r2, c2);
+// The cells a set of areas covers, asked for row by row as a worksheet part holds its rows (in rising order).
+// The areas of one column span are merged into disjoint runs of rows, so a cell is tested against a few
+// spans however many areas the formulas cite: a running total cites one more on every row.
+class AreaSweep {
+  public:
+    explicit AreaSweep(std::vector<formula::Area> areas) {
+        std::sort(areas.begin(), areas.end(), [](const formula::Area& a, const formula::Area& b) {
+            return std::tie(a.firstColumn, a.lastColumn, a.firstRow) < std::tie(b.firstColumn, b.lastColumn, b.firstRow);
+        });
+        for (const auto& a : areas) {
+            m_lastRow = std::max(m_lastRow, a.lastRow);
+            if (m_spans.empty() || m_spans.back().firstColumn != a.firstColumn ||
+                m_spans.back().lastColumn != a.lastColumn)
+                m_spans.push_back({a.firstColumn, a.lastColumn, {}, 0});
+            auto& runs = m_spans.back().runs;
+            if (!runs.empty() && a.firstRow <= runs.back().last + 1)
+                runs.back().last = std::max(runs.back().last, a.lastRow);
+            else
+                runs.push_back({a.firstRow, a.lastRow});
+        }
     }
-    if (r1 == 0 && c1 == 0) return false;
-    area.row1 = r1 ? std::min(r1, r2 ? r2 : r1) : 1;
-    area.row2 = r1 ? std::max(r1, r2) : INT_MAX;
-    area.col1 = c1 ? std::min(c1, c2 ? c2 : c1) : 1;
-    area.col2 = c1 ? std::max(c1, c2) : INT_MAX;
-    return true;
-}
+
+    // The last row any area reaches (0 when there are none).
+    std::uint32_t lastRow() const { return m_lastRow; }
+
+    bool Covers(std::uint32_t row, std::uint32_t column) {
+        if (row != m_row) Reach(row);
+        auto after = std::upper_bound(m_columns.begin(), m_columns.end(), column,
+                                      [](std::uint32_t c, const Interval& span) { return c < span.first; });
+        return after != m_columns.begin() && column <= std::prev(after)->last;
+    }
+
+  private:
+    struct Interval {
+        std::uint32_t first;
+        std::uint32_t last;
+    };
+    struct Span {
+        std::uint32_t firstColumn;
+        std::uint32_t lastColumn;
+        std::vector<Interval> runs;  // rows, in order and apart
+        std::size_t next;            // the first run that does not end above the row reached
+    };
+
+    // Makes m_columns the columns covered in `row`, in order and merged.
+    void Reach(std::uint32_t row) {
+        m_columns.clear();
+        for (auto& span : m_spans) {
+            // A row above the last one (a damaged part) is swept again from the top.
+            if (row < m_row) span.next = 0;
+            while (span.next < span.runs.size() && span.runs[span.next].last < row) ++span.next;
+            if (span.next == span.runs.size() || span.runs[span.next].first > row) continue;
+            if (!m_columns.empty() && span.firstColumn <= m_columns.back().last + 1)
+                m_columns.back().last = std::max(m_columns.back().last, span.lastColumn);
+            else
+                m_columns.push_back({span.firstColumn, span.lastColumn});
+        }
+        m_row = row;
+    }
+
+    std::vector<Span> m_spans;  // by first and last column
+    std::vector<Interval> m_columns;
+    std::uint32_t m_row = 0;
+    std::uint32_t m_lastRow = 0;
+};
 
 std::string Text(const pugi::xml_node& node) {
     std::string out;
@@ -79,51 +121,23 @@ void AppendEscaped(std::string& out, std::string_view text) {
 
 }  // namespace
 
-CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
-                                      const std::string& sharedStrings,
-                                      const std::vector<std::string>& ranges) {
-    std::vector<Area> areas;
-    for (const auto& r : ranges) {
-        Area a;
-        if (ParseArea(r, a)) areas.push_back(a);
-    }
+CachedCells CellsInRanges(Package& package, const std::string& sheetPart, const std::string& sharedStrings,
+                          std::vector<formula::Area> areas) {
     CachedCells out;
     if (areas.empty()) return out;
-    // A sheet can hold hundreds of thousands of cells and its formulas tens of thousands of areas: file the short
-    // areas under each row they cover and test a cell against its row's areas and the few tall ones only.
-    constexpr int kShortArea = 64;
-    std::unordered_map<int, std::vector<const Area*>> byRow;
-    std::vector<const Area*> tall;
-    for (const auto& a : areas) {
-        if (static_cast<long long>(a.row2) - a.row1 < kShortArea) {
-            for (int row = a.row1; row <= a.row2; ++row) byRow[row].push_back(&a);
-        } else {
-            tall.push_back(&a);
-        }
-    }
+    AreaSweep sweep(std::move(areas));
     // Rows stand in order in a worksheet part: past the last row any area reaches, nothing more is wanted, and
     // the rest of a large sheet need not be inflated (a small sheet reading a few cells at the top of a large
     // one costs those rows only).
     struct PastTheAreas {};
-    const int lastRow = std::max_element(areas.begin(), areas.end(), [](const Area& a, const Area& b) {
-                            return a.row2 < b.row2;
-                        })->row2;
-    auto covers = [](const Area* a, int row, int column) {
-        return row >= a->row1 && row <= a->row2 && column >= a->col1 && column <= a->col2;
-    };
+    const std::uint32_t lastRow = sweep.lastRow();
     std::vector<pugi::xml_node> strings;
     if (!sharedStrings.empty()) strings = Children(Root(package.Xml(sharedStrings)), "si");
     // The sheet may be the largest part of the workbook: its rows are read in pieces, never whole.
     auto visit = [&](const CellValue& c) {
-        if (c.row > lastRow) throw PastTheAreas{};
-        const bool inside =
-            std::any_of(tall.begin(), tall.end(), [&](const Area* a) { return covers(a, c.row, c.column); }) ||
-            [&] {
-                const auto row = byRow.find(c.row);
-                return row != byRow.end() && std::any_of(row->second.begin(), row->second.end(),
-                                                         [&](const Area* a) { return covers(a, c.row, c.column); });
-            }();
-        if (!inside) return;
+        if (c.row <= 0 || c.column <= 0) return;
+        if (static_cast<std::uint32_t>(c.row) > lastRow) throw PastTheAreas{};
+        if (!sweep.Covers(static_cast<std::uint32_t>(c.row), static_cast<std::uint32_t>(c.column))) return;
         CachedCell cell;
         cell.row = c.row;
         cell.column = c.column;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/formula/Formula.h"
+
 namespace orv::engine {
 
 class Package;
@@ -26,12 +28,10 @@ struct CachedCell {
 // Filled a cell at a time without moving what is already there (a vector would hold it twice as it grows).
 using CachedCells = std::deque<CachedCell>;
 
-// The cells of a worksheet part that lie in any of `ranges` (A1-style, "$" allowed, whole columns and rows
-// too), with their values; strings are looked up in `sharedStrings` (may be ""). Throws EngineError when a
-// part cannot be read.
-CachedCells CellsInRanges(Package& package, const std::string& sheetPart,
-                                      const std::string& sharedStrings,
-                                      const std::vector<std::string>& ranges);
+// The cells of a worksheet part that lie in any of `areas`, with their values; strings are looked up in
+// `sharedStrings` (may be ""). Throws EngineError when a part cannot be read.
+CachedCells CellsInRanges(Package& package, const std::string& sheetPart, const std::string& sharedStrings,
+                          std::vector<formula::Area> areas);
 
 // Adds an external link to the workbook at `linkTarget` (a path as the application writes it) whose sheets
 // are `sheetNames`, caching `cells` per sheet index; returns its 1-based number for [n] in formulas.

@@ -252,7 +252,8 @@ void ReadLinksAndCachedCells(CopyPlan& plan, const std::vector<std::string>& for
         return std::find_if(order.begin(), order.end(),
                             [&](const std::string& s) { return SheetNamesEqual(s, name); });
     };
-    std::map<int, std::vector<std::string>> ranges;
+    // As areas, not as text: a large sheet's formulas cite hundreds of thousands of them.
+    std::map<int, std::vector<formula::Area>> areas;
     for (const auto& f : formulas) {
         for (const auto& ref : formula::CollectSheetReferences(f)) {
             auto first = position(ref.prefix.firstSheet);
@@ -262,19 +263,19 @@ void ReadLinksAndCachedCells(CopyPlan& plan, const std::vector<std::string>& for
             // References that stay inside the group name the copies and need no cache.
             if (std::all_of(first, last + 1, [&](const std::string& s) { return plan.StaysInTarget(s); }))
                 continue;
+            const auto area =
+                ref.kind == formula::TokenKind::Reference ? formula::ParseArea(ref.body) : std::nullopt;
             for (auto it = first; it <= last; ++it) {
-                if (ref.kind == formula::TokenKind::Reference)
-                    ranges[static_cast<int>(it - order.begin())].emplace_back(ref.body);
-                else
-                    ranges[static_cast<int>(it - order.begin())];
+                auto& list = areas[static_cast<int>(it - order.begin())];
+                if (area) list.push_back(*area);
             }
         }
     }
-    for (const auto& [index, list] : ranges) {
+    for (auto& [index, list] : areas) {
         const auto& info = plan.source->sheets()[static_cast<std::size_t>(index)];
         plan.cells[index] = info.part.empty() || info.kind != SheetKind::Worksheet
                                 ? CachedCells{}
-                                : CellsInRanges(*plan.src, info.part, plan.srcStrings, list);
+                                : CellsInRanges(*plan.src, info.part, plan.srcStrings, std::move(list));
     }
 }
 
