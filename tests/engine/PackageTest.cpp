@@ -240,6 +240,15 @@ INSTANTIATE_TEST_SUITE_P(
                                               kDoctype + "<workbook xmlns=\"x\">&big;</workbook>"));
                  },
                  "DTD"},
+        BadInput{"not-utf8",
+                 [](const std::string& p) {
+                     auto parts = RichWorkbookParts();
+                     for (auto& [name, text] : parts) {
+                         if (name == "xl/workbook.xml") text.replace(text.find("name=\"Data\""), 11, "name=\"D\x9d" "ta\"");
+                     }
+                     WritePackage(p, parts);
+                 },
+                 "not UTF-8"},
         BadInput{"broken-rels",
                  [](const std::string& p) { fs::copy_file(Fixture("broken-root-rels.xlsx"), p); },
                  "not well-formed"},

@@ -290,6 +290,54 @@ void CollectRelAttributes(const pugi::xml_node& node, std::vector<pugi::xml_attr
 
 }  // namespace
 
+namespace {
+
+// Well-formed UTF-8: no stray or missing continuation byte, no overlong form, no surrogate, nothing past
+// U+10FFFF.
+bool WellFormedUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
+                                 : lead >= 0xf0 && lead <= 0xf4                                   ? 4
+                                                                                                  : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        const auto second = static_cast<unsigned char>(text[i + 1]);
+        const unsigned char low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+        if (second < low || second > high) return false;
+        for (std::size_t k = 2; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool HoldsOnlyUtf8(const pugi::xml_node& node) {
+    struct Check : pugi::xml_tree_walker {
+        bool clean = true;
+        bool for_each(pugi::xml_node& n) override {
+            clean = WellFormedUtf8(n.name()) && WellFormedUtf8(n.value());
+            for (auto a = n.first_attribute(); clean && a; a = a.next_attribute())
+                clean = WellFormedUtf8(a.name()) && WellFormedUtf8(a.value());
+            return clean;
+        }
+    } check;
+    pugi::xml_node root = node;
+    for (auto a = root.first_attribute(); a; a = a.next_attribute()) {
+        if (!WellFormedUtf8(a.name()) || !WellFormedUtf8(a.value())) return false;
+    }
+    if (!WellFormedUtf8(root.name())) return false;
+    root.traverse(check);
+    return check.clean;
+}
+
 bool IsUtf8Text(std::string_view start) {
     if (InUtf16(start)) return false;
     const std::string_view encoding = DeclaredEncoding(start);
