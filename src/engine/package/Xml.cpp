@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <set>
@@ -14,6 +16,41 @@
 namespace orv::engine {
 
 namespace {
+
+// Well-formed UTF-8: no stray or missing continuation byte, no overlong form, no surrogate, nothing past
+// U+10FFFF. Runs of ASCII, most of a part, are passed over eight bytes at a time.
+bool WellFormedUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (i + 8 <= text.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + i, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                                   : lead >= 0xe0 && lead <= 0xef ? 3
+                                   : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                                  : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        const auto second = static_cast<unsigned char>(text[i + 1]);
+        const unsigned char low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+        if (second < low || second > high) return false;
+        for (std::size_t k = 2; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) return false;
+        }
+        i += length;
+    }
+    return true;
+}
 
 bool ContainsDtd(const std::string& bytes) {
     // A DTD can only appear before the root element; look at the prolog only.
@@ -290,54 +327,6 @@ void CollectRelAttributes(const pugi::xml_node& node, std::vector<pugi::xml_attr
 
 }  // namespace
 
-namespace {
-
-// Well-formed UTF-8: no stray or missing continuation byte, no overlong form, no surrogate, nothing past
-// U+10FFFF.
-bool WellFormedUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        const std::size_t length = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
-                                 : lead >= 0xf0 && lead <= 0xf4                                   ? 4
-                                                                                                  : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        const auto second = static_cast<unsigned char>(text[i + 1]);
-        const unsigned char low = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
-        const unsigned char high = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
-        if (second < low || second > high) return false;
-        for (std::size_t k = 2; k < length; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool HoldsOnlyUtf8(const pugi::xml_node& node) {
-    struct Check : pugi::xml_tree_walker {
-        bool clean = true;
-        bool for_each(pugi::xml_node& n) override {
-            clean = WellFormedUtf8(n.name()) && WellFormedUtf8(n.value());
-            for (auto a = n.first_attribute(); clean && a; a = a.next_attribute())
-                clean = WellFormedUtf8(a.name()) && WellFormedUtf8(a.value());
-            return clean;
-        }
-    } check;
-    pugi::xml_node root = node;
-    for (auto a = root.first_attribute(); a; a = a.next_attribute()) {
-        if (!WellFormedUtf8(a.name()) || !WellFormedUtf8(a.value())) return false;
-    }
-    if (!WellFormedUtf8(root.name())) return false;
-    root.traverse(check);
-    return check.clean;
-}
-
 bool IsUtf8Text(std::string_view start) {
     if (InUtf16(start)) return false;
     const std::string_view encoding = DeclaredEncoding(start);
@@ -360,6 +349,13 @@ void ParseXml(pugi::xml_document& doc, const std::string& text, const std::strin
     }
     const unsigned options = pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata |
                              pugi::parse_comments | pugi::parse_pi;
+    // The parser takes UTF-8 as it stands, and bytes that are no text would go on into every part that this
+    // one's texts are carried to: a copy's shared strings, styles and names in another workbook.
+    if (!InUtf16(bytes) && !WellFormedUtf8(bytes)) {
+        throw EngineError("The part \"" + partName + "\" of \"" + fileName +
+                          "\" is not well-formed XML: it holds bytes that are not UTF-8 text. Open the file in the "
+                          "spreadsheet application to repair it.");
+    }
     const auto result =
         doc.load_buffer(bytes.data(), bytes.size(), options, convert ? pugi::encoding_utf8 : pugi::encoding_auto);
     if (!result) {

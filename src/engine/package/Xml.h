@@ -25,10 +25,6 @@ std::string SerializeXml(const pugi::xml_document& doc, const std::string& after
 // than UTF-8. Other parts are read as text only through ParseXml, which converts them.
 bool IsUtf8Text(std::string_view start);
 
-// True when every name, attribute value and text of the tree under `node` is well-formed UTF-8. The parser
-// takes the bytes of a part as they stand, so a damaged part can hold bytes that no text is made of.
-bool HoldsOnlyUtf8(const pugi::xml_node& node);
-
 // The whitespace between the XML declaration and the next markup of `bytes` ("\r\n" in the application's
 // parts).
 std::string WhitespaceAfterDeclaration(const std::string& bytes);

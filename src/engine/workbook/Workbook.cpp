@@ -110,12 +110,6 @@ void WorkbookDocument::Load() {
                           "\" (a pre-release or foreign format), which this program cannot change. Open it in the "
                           "spreadsheet application and save it as .xlsx.");
     }
-    // Its sheet names and defined names travel into other workbooks and into their properties, and bytes
-    // that are not text would leave those unreadable too.
-    if (!HoldsOnlyUtf8(Root(workbook))) {
-        throw EngineError("\"" + file + "\" is damaged: its workbook part holds bytes that are not UTF-8 text. "
-                          "Open the file in the spreadsheet application to repair it.");
-    }
     Relationships rels(pkg, m_workbookPart);
     const auto all = rels.All();
     // Looked up by id and by part once per sheet: a workbook can have thousands of sheets.
