@@ -70,6 +70,11 @@ def parts(path):
 
 def run(command, folder, env):
     done = subprocess.run(command, cwd=folder, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    # A failure that says nothing is not the program's (it always says why it refuses): under load, Wine now
+    # and then fails to start a program. It is run once more.
+    if done.returncode != 0 and not done.stdout.strip() and not done.stderr.strip():
+        done = subprocess.run(command, cwd=folder, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              timeout=300)
     said = done.stderr.decode("utf-8", "replace").replace("\r\n", "\n").strip()
     # A message names a file by its whole path where the two systems write it differently: keep its name.
     return done.returncode, re.sub(r'"[^"]*[\\/]([^"\\/]+)"', r'"\1"', said)
